@@ -24,8 +24,8 @@ public:
   bool IsEmpty() const { return value_.index() == 0; }
   bool IsInteger() const { return value_.index() >= 1 && value_.index() <= 3; }
 
-  int32_t AsInteger() const;          // integers as they are; anything else 0
-  double AsDouble() const;            // integers and doubles; anything else 0
+  int32_t AsInteger() const;            // integers as they are; anything else 0
+  double AsDouble() const;              // integers and doubles; anything else 0
   const std::u16string &AsWide() const; // throws unless wide text
   const std::string &AsText8() const;   // throws unless 8-bit text
 

@@ -16,7 +16,7 @@ TEST(NumberText, FixedNotationBetweenTenToTheMinusFourAndFifteenDigits) {
   EXPECT_EQ(FloatToText(-0.5, '.'), "-0.5");
   EXPECT_EQ(FloatToText(1e14, '.'), "100000000000000");
   EXPECT_EQ(FloatToText(999999999999999.0, '.'), "999999999999999");
-  EXPECT_EQ(FloatToText(0.1 + 0.2, '.'), "0.3");   // rounded to 15 significant digits
+  EXPECT_EQ(FloatToText(0.1 + 0.2, '.'), "0.3"); // rounded to 15 significant digits
   EXPECT_EQ(FloatToText(1.0 / 3, '.'), "0.333333333333333");
   EXPECT_EQ(FloatToText(0, '.'), "0");
   EXPECT_EQ(FloatToText(-0.0, '.'), "0");

@@ -14,21 +14,27 @@ TEST(Text, Utf8AndUtf16RoundTripIncludingAstralCharacters) {
 }
 
 TEST(Text, MalformedInputBecomesReplacementCharacters) {
-  EXPECT_EQ(Utf8ToUtf16("a\xFF" "b"), (std::u16string{u'a', 0xFFFD, u'b'}));
-  EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), (std::u16string{0xFFFD}));      // truncated sequence
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), (std::u16string{0xFFFD}));      // overlong
+  EXPECT_EQ(Utf8ToUtf16("a\xFF"
+                        "b"),
+            (std::u16string{u'a', 0xFFFD, u'b'}));
+  EXPECT_EQ(Utf8ToUtf16("\xE2\x82"), (std::u16string{0xFFFD}));          // truncated sequence
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), (std::u16string{0xFFFD}));          // overlong
   EXPECT_EQ(Utf16ToUtf8(std::u16string{0xD800, u'x'}), "\xEF\xBF\xBDx"); // lone surrogate
 }
 
 TEST(Text, CodePagesDecodeWithWindows1252AsTheFallback) {
   EXPECT_EQ(DecodeCodePage("\x80\xE9"), (std::u16string{0x20AC, 0xE9}));
-  EXPECT_EQ(DecodeCodePage("\x80", 1200), (std::u16string{0x20AC})); // UTF-16 claimed for 8-bit text
-  EXPECT_EQ(DecodeCodePage("\x80", 4242), (std::u16string{0x20AC})); // unknown code page
-  EXPECT_EQ(DecodeCodePage("\xC0", 1251), (std::u16string{0x0410}));  // Cyrillic A
-  EXPECT_EQ(DecodeCodePage("\x8A", 32768), (std::u16string{0xE4}));   // Mac Roman a-umlaut
+  EXPECT_EQ(DecodeCodePage("\x80", 1200), (std::u16string{0x20AC}));    // UTF-16 claimed for 8-bit text
+  EXPECT_EQ(DecodeCodePage("\x80", 4242), (std::u16string{0x20AC}));    // unknown code page
+  EXPECT_EQ(DecodeCodePage("\xC0", 1251), (std::u16string{0x0410}));    // Cyrillic A
+  EXPECT_EQ(DecodeCodePage("\x8A", 32768), (std::u16string{0xE4}));     // Mac Roman a-umlaut
   EXPECT_EQ(DecodeCodePage("\x82\xA0", 932), (std::u16string{0x3042})); // Shift-JIS hiragana a
   // 0x81 is undefined in Windows-1252: it is replaced and decoding goes on.
-  EXPECT_EQ(DecodeCodePage("a\x81" "b", 1252).size(), 3u);
+  EXPECT_EQ(DecodeCodePage("a\x81"
+                           "b",
+                           1252)
+                .size(),
+            3u);
   EXPECT_EQ(Latin1ToUtf16("\xE9\x80"), (std::u16string{0xE9, 0x80}));
 }
 
