@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace xls {
+
+// The eight bytes every compound file starts with.
+extern const uint8_t CompoundFileSignature[8];
+
+enum class TStorageKind { Storage, Stream };
+
+struct TStorageElement {
+  std::u16string Name;
+  TStorageKind Kind = TStorageKind::Stream;
+  uint64_t Size = 0; // streams only; 0 for storages
+};
+
+// A read-only reader of OLE2 compound files (structured storage), from a file or a memory image.
+// The input is untrusted: every sector chain, sector id, size and directory link is checked and a
+// broken file raises common::Exception; nothing is read out of bounds and no chain loops forever.
+class TCompoundFile {
+public:
+  // Takes the whole file image. Throws common::Exception when it is not a sound compound file.
+  explicit TCompoundFile(std::vector<uint8_t> image);
+  // Reads the whole file (path in UTF-8). Throws common::Exception ("Cannot open file %s").
+  static TCompoundFile FromFile(const std::string &path);
+
+  // The structured-storage test: the data starts with the compound-file signature.
+  static bool HasSignature(const uint8_t *data, size_t size);
+  // The same test on a file; a missing or unreadable file is not a compound file.
+  static bool IsCompoundFile(const std::string &path);
+
+  uint32_t SectorSize() const { return FSectorSize; }
+
+  // Top-level elements of the root storage, in directory-tree order.
+  const std::vector<TStorageElement> &Elements() const { return FElements; }
+
+  // Index into Elements() of the top-level element whose name matches ignoring ASCII case, or -1.
+  int Find(const std::u16string &name) const;
+
+  // The whole content of a top-level stream. Throws when the element is a storage or its chain
+  // is broken.
+  std::vector<uint8_t> ReadStream(int index) const;
+  std::vector<uint8_t> ReadStream(const std::u16string &name) const;
+
+private:
+  struct TDirEntry {
+    std::u16string Name;
+    uint8_t Type = 0;
+    uint32_t Left = 0, Right = 0, Child = 0;
+    uint32_t Start = 0;
+    uint64_t Size = 0;
+  };
+
+  void Parse();
+  uint32_t SectorOffset(uint32_t sector) const;
+  std::vector<uint32_t> Chain(uint32_t start, const std::vector<uint32_t> &fat, uint64_t limit) const;
+  std::vector<uint8_t> ReadChain(uint32_t start, uint64_t size) const;
+
+  std::vector<uint8_t> FImage;
+  uint32_t FSectorSize = 512;
+  uint32_t FMiniSectorSize = 64;
+  uint32_t FMiniCutoff = 4096;
+  uint32_t FSectorCount = 0; // whole sectors present in the image after the header
+  std::vector<uint32_t> FFat;
+  std::vector<uint32_t> FMiniFat;
+  std::vector<uint8_t> FMiniStream;
+  std::vector<TDirEntry> FDir;
+  std::vector<TStorageElement> FElements;
+  std::vector<uint32_t> FElementEntries; // directory index of each element
+};
+
+} // namespace xls
