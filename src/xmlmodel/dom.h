@@ -1,0 +1,126 @@
+#pragma once
+
+// A thin typed layer over libxml2: the few DOM services the document object and the item tree
+// rely on. Node types are given in the W3C numbering, names as the W3C DOM gives them, text as
+// UTF-8. Failures throw common::Exception with an English message.
+
+#include <libxml/tree.h>
+
+#include <string>
+#include <vector>
+
+namespace xmlmodel {
+
+// W3C DOM node type numbers.
+enum DomNodeType : int {
+  ntReserved = 0,
+  ntElement = 1,
+  ntAttribute = 2,
+  ntText = 3,
+  ntCData = 4,
+  ntEntityRef = 5,
+  ntEntity = 6,
+  ntProcessingInstr = 7,
+  ntComment = 8,
+  ntDocument = 9,
+  ntDocType = 10,
+  ntDocFragment = 11,
+  ntNotation = 12,
+};
+
+// The outcome of the last load: ErrorCode 0 means none. Line is 1-based (0 for I/O errors).
+struct DomParseError {
+  int ErrorCode = 0;
+  std::string Reason;  // the parser's message, without a trailing line break
+  std::string SrcText; // the text of the offending source line, when known
+  int Line = 0;
+};
+
+// Initialises libxml2 once per process: no network access for any entity, DTD or schema load.
+// Every DomDocument calls it; callers that use libxml2 before making one may call it too.
+void InitXmlLibrary();
+
+// Read-only node queries. They accept any node of a DomDocument.
+std::string DomNodeName(const xmlNode *node);
+int DomNodeType(const xmlNode *node);
+// The node's text: for elements and attributes the joined text of all text and CDATA
+// descendants; for text, CDATA, comments and processing instructions their content.
+std::string DomNodeText(const xmlNode *node);
+bool DomHasChildNodes(const xmlNode *node);
+// The first node of the node's child list or attribute map (nullptr when there is none); the
+// rest follow through xmlNode::next. Only elements have attributes.
+xmlNode *DomFirstChild(const xmlNode *node);
+xmlNode *DomFirstAttribute(const xmlNode *node);
+
+// One DOM document. Owns the libxml2 document and every node taken out of it: a removed node is
+// unlinked, never freed, until the document itself is destroyed, so a pointer to it stays valid.
+class DomDocument {
+public:
+  DomDocument(); // an empty document without a root element
+  ~DomDocument();
+  DomDocument(const DomDocument &) = delete;
+  DomDocument &operator=(const DomDocument &) = delete;
+
+  // Parses the file. On failure the previous content is dropped, the document has no root
+  // element, LastParseError() describes the first error and false is returned; nothing throws.
+  // extraOptions are added to the safe defaults (e.g. XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID);
+  // errors of a validating parse that still gives a tree are reported too, with true.
+  bool Load(const std::string &fileName, int extraOptions = 0);
+  // Takes ownership of a document parsed elsewhere; sourceFileName (if any) is read to keep
+  // its XML declaration and line ends on save. Previous content is dropped (see Load).
+  void Install(xmlDocPtr doc, const std::string &sourceFileName = {});
+  // Writes the document as UTF-8 through a temporary file in the same folder that replaces the
+  // target only when complete: a failed save leaves the old file as it was.
+  void Save(const std::string &fileName) const;
+  // The serialised document exactly as Save would write it.
+  std::string SaveToString() const;
+
+  const DomParseError &LastParseError() const { return FParseError; }
+  void SetParseError(const DomParseError &error) { FParseError = error; }
+
+  xmlDocPtr Doc() const { return FDoc; }
+  xmlNode *DocumentElement() const;
+
+  // New detached nodes. Elements and attributes need a valid XML name (prefix:local allowed);
+  // text, CDATA and comments ignore the name; a processing instruction takes it as its target.
+  // Types 6, 9, 10, 12 and numbers outside 1..12 are refused. Attributes come from
+  // CreateAttribute, not CreateNode.
+  xmlNode *CreateNode(int nodeType, const std::string &name);
+  xmlNode *CreateAttribute(const std::string &name);
+  // Frees a node made by CreateNode/CreateAttribute that was never linked anywhere.
+  void DiscardNode(xmlNode *node);
+
+  // Appends an element to the document, where it becomes the root element; refused when there
+  // is one already or the node is not an element.
+  void AppendToDocument(xmlNode *node);
+  // Appends node as the last child of parent. When the parent's children are laid out on
+  // lines of their own, the node goes after the last non-text child, preceded by a copy of the
+  // whitespace that precedes that child, so it lands on its own line with the same indentation.
+  void AppendChild(xmlNode *parent, xmlNode *node);
+  // Sets a detached attribute on an element. An attribute of the same name already on the
+  // element is an error and nothing changes.
+  void SetAttributeNode(xmlNode *element, xmlNode *attribute);
+  // Detach a node from its parent (or an attribute from its element) and keep it alive.
+  void RemoveChild(xmlNode *parent, xmlNode *child);
+  void RemoveAttribute(xmlNode *element, xmlNode *attribute);
+  // Replaces the node's content with the literal text (no entity parsing). Removed children
+  // stay alive as above.
+  void SetText(xmlNode *node, const std::string &text);
+
+private:
+  void Release();
+  void SniffSource(const std::string &bytes);
+  void KeepAlive(xmlNode *node);
+  void ResolveNamespace(xmlNode *node);
+
+  xmlDocPtr FDoc = nullptr;
+  std::vector<xmlNode *> FGraveyard;
+  DomParseError FParseError;
+  // Layout facts of the source kept for saving.
+  bool FHasDeclaration = true;
+  std::string FDeclaration; // the source's own declaration text, when it can be kept verbatim
+  bool FCrLf = false;
+  std::vector<std::string> FTopLevelGaps; // whitespace around top-level nodes, when known
+};
+
+} // namespace xmlmodel

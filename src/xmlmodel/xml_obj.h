@@ -1,0 +1,140 @@
+#pragma once
+
+// The document object and the item tree over it. The editor works only through these: every
+// structural edit is CreateNode or DeleteItem on a list, which keeps the DOM and the items in
+// step. Lists are built the first time they are asked for and never rebuilt.
+
+#include "xmlmodel/dom.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace xmlmodel {
+
+class TOrbMainXML;
+class TOrbXMLList;
+
+// Wraps one DOM node. Kept small: a large document may get millions of items. Name, type and
+// text are read from the DOM at each request.
+class TOrbXMLItem {
+public:
+  // Stores the owner list only (and takes the list's document, when there is a list); the
+  // creator sets Node. An item may be made with a list without being added to it.
+  explicit TOrbXMLItem(TOrbXMLList *AOwnerList);
+  ~TOrbXMLItem();
+  TOrbXMLItem(const TOrbXMLItem &) = delete;
+  TOrbXMLItem &operator=(const TOrbXMLItem &) = delete;
+
+  xmlNode *Node() const { return FNode; }
+  void SetNode(xmlNode *node) { FNode = node; }
+  bool HasNode() const { return FNode != nullptr; }
+  TOrbXMLList *OwnerList() const { return FOwnerList; }
+  TOrbMainXML *Document() const { return FDocument; }
+  void SetDocument(TOrbMainXML *document) { FDocument = document; }
+
+  // Built on first call, then the same list every time. Errors when the item has no node.
+  TOrbXMLList *Children();
+  TOrbXMLList *Attributes();
+
+  std::string NodeName() const;
+  int NodeType() const; // W3C numbering
+  std::string Text() const;
+  // Replaces the node's content with the text as given; does not change Modified.
+  void SetText(const std::string &text);
+
+private:
+  friend class TOrbXMLList;
+  xmlNode *CheckedNode() const;
+  void DropLists();
+
+  xmlNode *FNode = nullptr;
+  TOrbXMLList *FOwnerList = nullptr;
+  TOrbMainXML *FDocument = nullptr;
+  std::unique_ptr<TOrbXMLList> FChildren;
+  std::unique_ptr<TOrbXMLList> FAttributes;
+};
+
+// The items for the children (text nodes excluded) or for the attributes of one item. Owns its
+// items.
+class TOrbXMLList {
+public:
+  TOrbXMLList(TOrbXMLItem *AOwnerItem, bool attributes);
+  ~TOrbXMLList(); // destroys the items from the last to the first
+  TOrbXMLList(const TOrbXMLList &) = delete;
+  TOrbXMLList &operator=(const TOrbXMLList &) = delete;
+
+  int Count() const { return static_cast<int>(FCount); }
+  // "List index out of bounds (%d)" outside 0..Count()-1.
+  TOrbXMLItem *Items(int index) const;
+  int IndexOf(const TOrbXMLItem *item) const; // -1 when absent
+  TOrbXMLItem *OwnerItem() const { return FOwnerItem; }
+  TOrbMainXML *Document() const;
+  bool IsAttributeList() const { return FAttributeList; }
+
+  // Fills an empty list from the owner's DOM children or attributes; a comment's list stays
+  // empty, text nodes get no item, and an error ends the filling silently.
+  void Populate();
+  // Creates a DOM node and its item at the end of this list, optionally copying Source's
+  // content (text and children, and the attributes of every copied node below the top one).
+  // A leading "#" of Name is dropped and at most 255 characters after it kept. Throws
+  // common::EAbort "Cannot make new node here" when the list has no owner item; DOM errors
+  // propagate and then neither an item nor a DOM node is left behind.
+  TOrbXMLItem *CreateNode(const std::string &Name, int NodeType, TOrbXMLItem *Source = nullptr);
+  // Removes the item (when it is in this list), its subtree and its DOM node. Modified is kept.
+  void DeleteItem(TOrbXMLItem *item);
+
+private:
+  void Append(std::unique_ptr<TOrbXMLItem> item);
+  void Reserve(std::uint32_t capacity);
+  void RemoveAt(std::uint32_t index);
+  void CopyContent(TOrbXMLItem *target, TOrbXMLItem *source);
+
+  TOrbXMLItem *FOwnerItem = nullptr;
+  std::unique_ptr<std::unique_ptr<TOrbXMLItem>[]> FItems;
+  std::uint32_t FCount = 0;
+  std::uint32_t FCapacity : 31 = 0;
+  std::uint32_t FAttributeList : 1 = 0;
+};
+
+// One XML document as the rest of the system sees it: the DOM document, the file it was read
+// from and is written to, the item tree and the unsaved-changes flag.
+class TOrbMainXML {
+public:
+  TOrbMainXML();
+  virtual ~TOrbMainXML();
+  TOrbMainXML(const TOrbMainXML &) = delete;
+  TOrbMainXML &operator=(const TOrbMainXML &) = delete;
+
+  std::string FileName;         // empty for a new document
+  std::string ValidationReport; // empty, or the report of a failed validating load
+  bool Modified = false;        // a node was created since the last Load, NewDocument or Save
+
+  DomDocument &XMLDoc() { return *FXMLDoc; }
+  const DomDocument &XMLDoc() const { return *FXMLDoc; }
+  // The item of the document element; has no owner list and, until a successful load, no node.
+  TOrbXMLItem *RootItem() const { return FRootItem.get(); }
+
+  // Reads FileName. A missing or malformed file raises nothing: the root item then has no node
+  // and XMLDoc().LastParseError() tells why.
+  virtual void Load();
+  // Starts a document whose only node is an element named RootName; an invalid XML name raises
+  // the DOM's error. Clears FileName.
+  virtual void NewDocument(const std::string &RootName);
+  // Writes FileName and clears Modified; on failure raises and Modified keeps its value.
+  virtual void Save();
+  TOrbXMLList *RootChildren();
+
+protected:
+  // Takes ownership of a document parsed elsewhere (e.g. by a validating load), makes its
+  // document element the root item's node and clears Modified. nullptr leaves no root node.
+  void InstallDocument(xmlDocPtr doc, const std::string &sourceFileName);
+  // Points the root item at the current document element and clears Modified.
+  void AttachRoot();
+
+private:
+  std::unique_ptr<DomDocument> FXMLDoc;
+  std::unique_ptr<TOrbXMLItem> FRootItem;
+};
+
+} // namespace xmlmodel
