@@ -1,0 +1,105 @@
+#pragma once
+
+// The workbook's fonts, cell formats (XF records) and number formats: the minimal lists that the
+// record reader fills and that shared strings and cells refer to.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace xls {
+
+// One FONT record. UseCount counts the references held by formatting runs of shared strings and
+// by cell formats; it only matters for fonts above the list's fixed part.
+struct TXLSFont {
+  std::u16string Name = u"Arial";
+  uint16_t Size20 = 200; // height in twentieths of a point
+  uint16_t ColorIndex = 0;
+  bool Bold = false;
+  bool Italic = false;
+  bool StrikeOut = false;
+  uint8_t Underline = 0;
+  uint8_t Family = 0;
+  uint8_t CharSet = 0;
+  int UseCount = 0;
+};
+
+// The workbook's font list. Fonts below FixedCount (normally those read from the file) are never
+// removed by use-count release; fonts above it disappear when their last user lets go. Font
+// objects never move, so references stay valid while they are in the list.
+class TXLSFonts {
+public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  // Raises the list-index error outside 0..Count-1.
+  TXLSFont &Items(int index) const;
+  TXLSFont &Add();
+  // The default font (Arial 10).
+  TXLSFont &AddDefault() { return Add(); }
+  // Index of the font in the list, -1 when it is not there.
+  int IndexOf(const TXLSFont *font) const;
+  void Clear();
+
+  int FixedCount() const { return FFixedCount; }
+  void SetFixedCount(int count) { FFixedCount = count; }
+
+  // Lowers the use count of a font that lies at or above the fixed part and removes it from the
+  // list when the count falls below 1. Fonts in the fixed part and fonts not in the list are left
+  // alone.
+  void ReleaseFont(TXLSFont *font);
+
+private:
+  std::vector<std::unique_ptr<TXLSFont>> FItems;
+  int FFixedCount = 0;
+};
+
+// One XF record. The reader decodes what it needs; the raw body is kept for the writer.
+struct TCellFormat {
+  uint16_t FontIndex = 0;
+  uint16_t NumberFormatIndex = 0;
+  uint16_t Options = 0; // the XF type and protection word
+  std::vector<uint8_t> Raw;
+};
+
+// The workbook's cell formats. Cells and rows keep the index of their format, which stays valid
+// because formats are only appended while reading and the whole list is cleared at once.
+class TCellFormats {
+public:
+  int Count() const { return static_cast<int>(FItems.size()); }
+  TCellFormat &Items(int index) const; // list-index error outside 0..Count-1
+  TCellFormat &Add();
+  void AddDefaults(int count);
+  void Clear();
+
+  // The format index a new cell or row gets for XF: XF itself when the list holds it, else 15.
+  // With fewer than 16 formats an out-of-range XF raises the list-index error.
+  uint16_t ResolveXF(uint16_t XF) const;
+
+  int FixedCount() const { return FFixedCount; }
+  void SetFixedCount(int count) { FFixedCount = count; }
+
+private:
+  std::vector<std::unique_ptr<TCellFormat>> FItems;
+  int FFixedCount = 0;
+};
+
+// Number formats by their FORMAT index. Indexes 0 to 49 are the built-in list (some slots are
+// empty: their texts depend on the locale and the file always declares them when used).
+class TNumberFormats {
+public:
+  TNumberFormats() { Reset(); }
+  // Back to the 50 built-in formats.
+  void Reset();
+  // Registers (or replaces) the format string for an index.
+  void Add(uint16_t index, std::u16string formatString);
+  // The format string for an index, or nullptr when none is registered.
+  const std::u16string *Find(uint16_t index) const;
+  int Count() const { return static_cast<int>(FItems.size()); }
+  const std::map<uint16_t, std::u16string> &Items() const { return FItems; }
+
+private:
+  std::map<uint16_t, std::u16string> FItems;
+};
+
+} // namespace xls

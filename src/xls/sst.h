@@ -1,0 +1,162 @@
+#pragma once
+
+// The shared string table: every distinct string of a workbook stored once, interned in a hash
+// trie and reference-counted; string cells point at their entry directly.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace xls {
+
+class TXLSStream;
+class TXLSFonts;
+struct TXLSFont;
+
+// One string in one block of memory: this header, then the key bytes (characters in the file's
+// width, runs as 4-byte pairs of first character and font index, the phonetic block), then one
+// font reference per run.
+struct SSTEntry {
+  int32_t SSTIndex;  // position in the SST when read; 65535 for AddText entries
+  int32_t RefCount;
+  uint32_t Hash;     // hash of the key, kept so splits and removals need not recompute it
+  int32_t ExtSize;   // bytes of the phonetic block
+  uint16_t CharCount;
+  uint16_t RunCount;
+  uint8_t Options;   // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
+
+  bool Wide() const { return (Options & 0x01) != 0; }
+  const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this + 1); }
+  size_t KeyLength() const { return CharBytes() + size_t(RunCount) * 4 + size_t(ExtSize); }
+  size_t CharBytes() const { return Wide() ? size_t(CharCount) * 2 : CharCount; }
+  const uint8_t *Chars() const { return Key(); }
+  // Run i: index of its first character and its font index as read.
+  uint16_t RunFirstChar(int i) const;
+  uint16_t RunFontIndex(int i) const;
+  TXLSFont *RunFont(int i) const;
+  const uint8_t *Phonetic() const { return Key() + CharBytes() + size_t(RunCount) * 4; }
+  // The character at position i as a UTF-16 code unit.
+  char16_t CharAt(int i) const;
+};
+
+// A generic hash trie of 256-way nodes whose slots hold chains of up to 8 links or a child node
+// one level deeper; each level uses the next byte of the 32-bit hash. Items are opaque to it:
+// the virtual operations give their hash, key and equality, and free them.
+class THashTrie {
+public:
+  THashTrie();
+  virtual ~THashTrie();
+  THashTrie(const THashTrie &) = delete;
+  THashTrie &operator=(const THashTrie &) = delete;
+
+  // The stored item equal to Item, or nullptr.
+  void *Find(const void *Item) const;
+  // Inserts Item unless an equal one is stored; returns the stored item (Item or the equal one).
+  void *Insert(void *Item);
+  // Unlinks Item (the very object) from the trie without freeing it; false when not stored.
+  bool Remove(const void *Item);
+  // Frees every item once and every node.
+  void ClearTrie();
+  // Number of items stored.
+  size_t ItemCount() const { return FItemCount; }
+  // Calls f for every stored item (any order).
+  template <class F> void ForEach(F &&f) const;
+  // Depth statistics for tests and benchmarks: number of nodes and longest chain.
+  size_t NodeCount() const;
+  size_t LongestChain() const;
+
+protected:
+  virtual uint32_t HashOf(const void *Item) const;
+  virtual void FreeItem(void *Item) = 0;
+  virtual bool ItemsEqual(const void *A, const void *B) const;
+  virtual size_t KeyLength(const void *Item) const = 0;
+  virtual const uint8_t *KeyStart(const void *Item) const = 0;
+
+public:
+  struct TTreeItem;
+  struct TLinkedItem {
+    void *Item;
+    TLinkedItem *Next;
+  };
+
+private:
+  void *FindWithHash(const void *Item, uint32_t Hash) const;
+  void InsertAt(TTreeItem *Node, void *Item, uint32_t Hash);
+  void FreeNode(TTreeItem *Node, bool FreeItems);
+  void VisitItems(const TTreeItem *Node, void (*Visit)(void *Ctx, void *Item), void *Ctx) const;
+
+  TTreeItem *FRoot = nullptr;
+  size_t FItemCount = 0;
+};
+
+// The trie specialised for SSTEntry: key = characters, runs and phonetic block; hash = the
+// CRC-32 register without the final inversion (the empty key hashes to 0xFFFFFFFF).
+class TSSTHashTrie : public THashTrie {
+public:
+  static uint32_t KeyHash(const uint8_t *Key, size_t Length);
+
+protected:
+  uint32_t HashOf(const void *Item) const override;
+  void FreeItem(void *Item) override;
+  bool ItemsEqual(const void *A, const void *B) const override;
+  size_t KeyLength(const void *Item) const override;
+  const uint8_t *KeyStart(const void *Item) const override;
+};
+
+class TSST2 : public TSSTHashTrie {
+public:
+  // Fonts (not owned) turn the font indexes of runs into font references; may be null for a
+  // table that never meets runs.
+  explicit TSST2(TXLSFonts *Fonts = nullptr);
+  ~TSST2() override;
+
+  void SetFonts(TXLSFonts *Fonts) { FFonts = Fonts; }
+  TXLSFonts *Fonts() const { return FFonts; }
+
+  // Reads the SST body (stream positioned at it, Length bytes) and the CONTINUE records that
+  // follow, filling the index list. Throws "CONTINUE record is missing in SST",
+  // "STT: Unhandled string type in Read (%.2X)", "Corrupt SST record" (a string header cut by the
+  // record end, or a negative phonetic size) or the list-index error (font index of a run).
+  void ReadSST(TXLSStream &Stream, int Length);
+
+  // The entry at an SST position; the list-index error outside the index list.
+  SSTEntry *EntryByIndex(int Index) const;
+  // The interned entry for Text, counting one new reference.
+  SSTEntry *AddText(std::u16string_view Text);
+  static std::u16string EntryText(const SSTEntry *Entry);
+  // Drops one reference; an entry left without references leaves the table.
+  void ReleaseEntry(SSTEntry *Entry);
+  // Empties the index list; entries stay interned.
+  void DropIndex();
+  // Frees every entry once, empties the trie and the index list; Total becomes 0.
+  void ClearSST();
+
+  int32_t Total() const { return FTotal; }
+  int IndexCount() const { return static_cast<int>(FIndex.size()); }
+  size_t EntryCount() const { return ItemCount(); }
+
+  // Interns a fully built entry: an equal stored entry gets one more reference and E is freed.
+  SSTEntry *Intern(SSTEntry *E);
+  // Allocates an entry with room for its key and run fonts; the caller fills it.
+  static SSTEntry *NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize);
+  static void FreeEntry(SSTEntry *E);
+
+private:
+  SSTEntry *ReadEntry(TXLSStream &Stream, int &Remaining);
+
+  std::vector<SSTEntry *> FIndex;
+  int32_t FTotal = 0;
+  TXLSFonts *FFonts = nullptr;
+};
+
+template <class F> void THashTrie::ForEach(F &&f) const {
+  using Fn = std::remove_reference_t<F>;
+  VisitItems(
+      FRoot, [](void *ctx, void *item) { (*static_cast<Fn *>(ctx))(item); },
+      const_cast<void *>(static_cast<const void *>(&f)));
+}
+
+} // namespace xls
