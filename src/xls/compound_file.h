@@ -56,9 +56,12 @@ private:
   };
 
   void Parse();
-  uint32_t SectorOffset(uint32_t sector) const;
+  size_t SectorOffset(uint32_t sector) const;
+  std::vector<uint8_t> ReadChainlessSector(uint32_t sector) const;
   std::vector<uint32_t> Chain(uint32_t start, const std::vector<uint32_t> &fat, uint64_t limit) const;
   std::vector<uint8_t> ReadChain(uint32_t start, uint64_t size) const;
+  void LoadMiniStream() const;
+  std::vector<uint8_t> ReadMini(uint32_t start, uint64_t size) const;
 
   std::vector<uint8_t> FImage;
   uint32_t FSectorSize = 512;
@@ -66,8 +69,9 @@ private:
   uint32_t FMiniCutoff = 4096;
   uint32_t FSectorCount = 0; // whole sectors present in the image after the header
   std::vector<uint32_t> FFat;
-  std::vector<uint32_t> FMiniFat;
-  std::vector<uint8_t> FMiniStream;
+  mutable bool FMiniLoaded = false; // the mini stream is read when a small stream is first asked for
+  mutable std::vector<uint32_t> FMiniFat;
+  mutable std::vector<uint8_t> FMiniStream;
   std::vector<TDirEntry> FDir;
   std::vector<TStorageElement> FElements;
   std::vector<uint32_t> FElementEntries; // directory index of each element

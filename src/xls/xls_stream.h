@@ -73,15 +73,18 @@ public:
   bool HasVbaProject() const { return FHasVbaProject; }
 
 private:
+  TExcelVersion OpenCompound(const std::string &path);
+  TExcelVersion OpenPlain(const std::string &path);
   int RawRead(uint8_t *buffer, int count);
   int ReadPiece(uint8_t *buffer, int count);
-  void Decrypt(uint8_t *data, int count, uint32_t endPosition);
-  void SkipKeyStream(int count, uint32_t endPosition);
+  void DecryptAt(uint8_t *data, int count, uint32_t start);
+  void SyncKeyStream(uint32_t offset);
   void KeyBlock(int32_t block);
 
   std::vector<uint8_t> FSourceStream;
   std::vector<uint8_t> FData; // the whole workbook stream or plain file
   bool FOpen = false;
+  bool FPlain = false;
   uint32_t FPosition = 0;
   uint32_t FStreamSize = 0;
   int FContinuedCount = 0;
@@ -91,6 +94,7 @@ private:
   uint8_t FPasswordDigest[5] = {};
   TRC4 FRC4;
   int32_t FCurrentBlock = -1;
+  uint32_t FKeyPosition = 0; // stream offset the RC4 key stream stands at
 };
 
 } // namespace xls

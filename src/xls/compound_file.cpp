@@ -1,0 +1,330 @@
+#include "xls/compound_file.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <utility>
+
+#include "common/exception.h"
+
+namespace xls {
+
+const uint8_t CompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+
+namespace {
+
+constexpr uint32_t EndOfChain = 0xFFFFFFFE;
+constexpr uint32_t NoStream = 0xFFFFFFFF;
+constexpr uint32_t FreeSector = 0xFFFFFFFF;
+constexpr size_t HeaderSize = 512;
+constexpr size_t EntrySize = 128;
+constexpr size_t Unbounded = SIZE_MAX;
+
+[[noreturn]] void Damaged(const char *reason) {
+  throw common::Exception(common::Format("The compound file is damaged: %s", reason));
+}
+
+uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Get32(const uint8_t *p) {
+  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+uint64_t Get64(const uint8_t *p) { return uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32; }
+
+char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+} // namespace
+
+bool TCompoundFile::HasSignature(const uint8_t *data, size_t size) {
+  return size >= sizeof CompoundFileSignature &&
+         std::memcmp(data, CompoundFileSignature, sizeof CompoundFileSignature) == 0;
+}
+
+bool TCompoundFile::IsCompoundFile(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in)
+    return false;
+  uint8_t head[8];
+  in.read(reinterpret_cast<char *>(head), sizeof head);
+  return in.gcount() == sizeof head && HasSignature(head, sizeof head);
+}
+
+TCompoundFile TCompoundFile::FromFile(const std::string &path) {
+  std::vector<uint8_t> image;
+  if (!ReadWholeFile(path, image))
+    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
+  return TCompoundFile(std::move(image));
+}
+
+TCompoundFile::TCompoundFile(std::vector<uint8_t> image) : FImage(std::move(image)) { Parse(); }
+
+size_t TCompoundFile::SectorOffset(uint32_t sector) const {
+  // Callers have checked sector < FSectorCount, so this stays inside the image.
+  return (size_t(sector) + 1) * FSectorSize;
+}
+
+std::vector<uint32_t> TCompoundFile::Chain(uint32_t start, const std::vector<uint32_t> &fat,
+                                           uint64_t limit) const {
+  // `limit` is the number of sectors wanted (Unbounded: up to the end of the chain). Every id is
+  // checked against the table and the sectors present, and a visited set stops loops.
+  std::vector<uint32_t> chain;
+  std::vector<bool> seen(fat.size(), false);
+  uint32_t sector = start;
+  while (chain.size() < limit && sector != EndOfChain) {
+    if (sector >= fat.size())
+      Damaged("a sector id is out of range");
+    if (seen[sector])
+      Damaged("a sector chain loops");
+    seen[sector] = true;
+    chain.push_back(sector);
+    sector = fat[sector];
+  }
+  if (limit != Unbounded && chain.size() < limit)
+    Damaged("a sector chain is shorter than its stream");
+  return chain;
+}
+
+std::vector<uint8_t> TCompoundFile::ReadChain(uint32_t start, uint64_t size) const {
+  uint64_t needed = (size + FSectorSize - 1) / FSectorSize;
+  if (needed > FSectorCount)
+    Damaged("a stream is larger than the file");
+  std::vector<uint32_t> chain = Chain(start, FFat, needed);
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  size_t done = 0;
+  for (uint32_t sector : chain) {
+    if (sector >= FSectorCount)
+      Damaged("a sector id is out of range");
+    size_t offset = SectorOffset(sector);
+    size_t take = std::min<size_t>(FSectorSize, data.size() - done);
+    // The last sector of a file may be cut short; the missing tail reads as zeros.
+    size_t present = offset < FImage.size() ? std::min(take, FImage.size() - offset) : 0;
+    if (present)
+      std::memcpy(data.data() + done, FImage.data() + offset, present);
+    done += take;
+  }
+  return data;
+}
+
+void TCompoundFile::Parse() {
+  if (!HasSignature(FImage.data(), FImage.size()))
+    throw common::Exception("The file is not a compound file");
+  if (FImage.size() < HeaderSize)
+    Damaged("the header is truncated");
+  const uint8_t *h = FImage.data();
+  if (Get16(h + 28) != 0xFFFE)
+    Damaged("the byte order mark is wrong");
+  uint16_t sectorShift = Get16(h + 30);
+  if (sectorShift != 9 && sectorShift != 12)
+    Damaged("the sector size is not supported");
+  FSectorSize = 1u << sectorShift;
+  uint16_t miniShift = Get16(h + 32);
+  if (miniShift != 6)
+    Damaged("the mini sector size is not supported");
+  FMiniSectorSize = 1u << miniShift;
+  FMiniCutoff = Get32(h + 56);
+  FSectorCount = FImage.size() <= FSectorSize
+                     ? 0
+                     : static_cast<uint32_t>((FImage.size() - FSectorSize + FSectorSize - 1) / FSectorSize);
+
+  // FAT sector ids: 109 in the header, the rest in the DIFAT chain.
+  uint32_t fatSectors = Get32(h + 44);
+  if (fatSectors > FSectorCount)
+    Damaged("the header claims more FAT sectors than the file holds");
+  std::vector<uint32_t> fatIds;
+  for (int i = 0; i < 109 && fatIds.size() < fatSectors; ++i) {
+    uint32_t id = Get32(h + 76 + 4 * i);
+    if (id == FreeSector || id == EndOfChain)
+      break;
+    fatIds.push_back(id);
+  }
+  uint32_t difat = Get32(h + 68);
+  std::vector<bool> seenDifat(FSectorCount, false);
+  const uint32_t perDifat = FSectorSize / 4 - 1;
+  while (fatIds.size() < fatSectors && difat != EndOfChain && difat != FreeSector) {
+    if (difat >= FSectorCount)
+      Damaged("a DIFAT sector id is out of range");
+    if (seenDifat[difat])
+      Damaged("the DIFAT chain loops");
+    seenDifat[difat] = true;
+    std::vector<uint8_t> sector = ReadChainlessSector(difat);
+    for (uint32_t i = 0; i < perDifat && fatIds.size() < fatSectors; ++i) {
+      uint32_t id = Get32(sector.data() + 4 * i);
+      if (id == FreeSector || id == EndOfChain)
+        break;
+      fatIds.push_back(id);
+    }
+    difat = Get32(sector.data() + 4 * perDifat);
+  }
+  FFat.clear();
+  FFat.reserve(fatIds.size() * (FSectorSize / 4));
+  for (uint32_t id : fatIds) {
+    if (id >= FSectorCount)
+      Damaged("a FAT sector id is out of range");
+    std::vector<uint8_t> sector = ReadChainlessSector(id);
+    for (uint32_t i = 0; i < FSectorSize / 4; ++i)
+      FFat.push_back(Get32(sector.data() + 4 * i));
+  }
+
+  // Directory.
+  std::vector<uint32_t> dirChain = Chain(Get32(h + 48), FFat, Unbounded);
+  FDir.clear();
+  for (uint32_t id : dirChain) {
+    if (id >= FSectorCount)
+      Damaged("a directory sector id is out of range");
+    std::vector<uint8_t> sector = ReadChainlessSector(id);
+    for (size_t off = 0; off + EntrySize <= FSectorSize; off += EntrySize) {
+      const uint8_t *e = sector.data() + off;
+      TDirEntry entry;
+      size_t chars = std::min<size_t>(Get16(e + 64) / 2, 32);
+      for (size_t i = 0; i < chars; ++i) {
+        char16_t c = Get16(e + 2 * i);
+        if (c == 0)
+          break;
+        entry.Name.push_back(c);
+      }
+      entry.Type = e[66];
+      entry.Left = Get32(e + 68);
+      entry.Right = Get32(e + 72);
+      entry.Child = Get32(e + 76);
+      entry.Start = Get32(e + 116);
+      // Version 3 files keep only 32 bits of size; old writers leave garbage in the high half.
+      entry.Size = FSectorSize == 512 ? Get32(e + 120) : Get64(e + 120);
+      FDir.push_back(std::move(entry));
+    }
+  }
+  if (FDir.empty() || FDir[0].Type != 5)
+    Damaged("the root entry is missing");
+
+  // Top-level elements: the children of the root, a red-black tree walked in order.
+  FElements.clear();
+  FElementEntries.clear();
+  std::vector<bool> visited(FDir.size(), false);
+  std::vector<uint32_t> stack;
+  uint32_t node = FDir[0].Child;
+  auto check = [&](uint32_t id) {
+    if (id != NoStream && id >= FDir.size())
+      Damaged("a directory link is out of range");
+  };
+  check(node);
+  while (node != NoStream || !stack.empty()) {
+    while (node != NoStream) {
+      if (visited[node] || node == 0)
+        Damaged("the directory tree loops");
+      visited[node] = true;
+      stack.push_back(node);
+      node = FDir[node].Left;
+      check(node);
+    }
+    uint32_t id = stack.back();
+    stack.pop_back();
+    const TDirEntry &entry = FDir[id];
+    if (entry.Type == 1 || entry.Type == 2) {
+      TStorageElement element;
+      element.Name = entry.Name;
+      element.Kind = entry.Type == 1 ? TStorageKind::Storage : TStorageKind::Stream;
+      element.Size = entry.Type == 2 ? entry.Size : 0;
+      FElements.push_back(std::move(element));
+      FElementEntries.push_back(id);
+    }
+    node = entry.Right;
+    check(node);
+  }
+}
+
+std::vector<uint8_t> TCompoundFile::ReadChainlessSector(uint32_t sector) const {
+  std::vector<uint8_t> data(FSectorSize, 0);
+  size_t offset = SectorOffset(sector);
+  if (offset < FImage.size())
+    std::memcpy(data.data(), FImage.data() + offset, std::min<size_t>(FSectorSize, FImage.size() - offset));
+  return data;
+}
+
+void TCompoundFile::LoadMiniStream() const {
+  if (FMiniLoaded)
+    return;
+  const uint8_t *h = FImage.data();
+  const TDirEntry &root = FDir[0];
+  // The mini FAT and mini stream are only needed for small streams, so a broken one does not
+  // stop the reading of large streams.
+  std::vector<uint8_t> ministream = ReadChain(root.Start, root.Size);
+  std::vector<uint32_t> miniFat;
+  uint32_t firstMiniFat = Get32(h + 60);
+  if (Get32(h + 64) != 0 && firstMiniFat != EndOfChain) {
+    std::vector<uint32_t> chain = Chain(firstMiniFat, FFat, Unbounded);
+    miniFat.reserve(chain.size() * (FSectorSize / 4));
+    for (uint32_t id : chain) {
+      if (id >= FSectorCount)
+        Damaged("a mini FAT sector id is out of range");
+      std::vector<uint8_t> sector = ReadChainlessSector(id);
+      for (uint32_t i = 0; i < FSectorSize / 4; ++i)
+        miniFat.push_back(Get32(sector.data() + 4 * i));
+    }
+  }
+  FMiniStream = std::move(ministream);
+  FMiniFat = std::move(miniFat);
+  FMiniLoaded = true;
+}
+
+std::vector<uint8_t> TCompoundFile::ReadMini(uint32_t start, uint64_t size) const {
+  LoadMiniStream();
+  uint64_t miniSectors = FMiniStream.size() / FMiniSectorSize;
+  uint64_t needed = (size + FMiniSectorSize - 1) / FMiniSectorSize;
+  if (needed > miniSectors)
+    Damaged("a stream is larger than the mini stream");
+  std::vector<uint32_t> chain = Chain(start, FMiniFat, needed);
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  size_t done = 0;
+  for (uint32_t sector : chain) {
+    if (sector >= miniSectors)
+      Damaged("a mini sector id is out of range");
+    size_t take = std::min<size_t>(FMiniSectorSize, data.size() - done);
+    std::memcpy(data.data() + done, FMiniStream.data() + size_t(sector) * FMiniSectorSize, take);
+    done += take;
+  }
+  return data;
+}
+
+int TCompoundFile::Find(const std::u16string &name) const {
+  for (size_t i = 0; i < FElements.size(); ++i) {
+    const std::u16string &n = FElements[i].Name;
+    if (n.size() != name.size())
+      continue;
+    bool same = true;
+    for (size_t k = 0; k < n.size() && same; ++k)
+      same = AsciiLower(n[k]) == AsciiLower(name[k]);
+    if (same)
+      return static_cast<int>(i);
+  }
+  return -1;
+}
+
+std::vector<uint8_t> TCompoundFile::ReadStream(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= FElements.size())
+    throw common::Exception(common::Format("The compound file has no element #%d", index));
+  const TDirEntry &entry = FDir[FElementEntries[index]];
+  if (entry.Type != 2)
+    throw common::Exception("The compound-file element is not a stream");
+  if (entry.Size > FImage.size())
+    Damaged("a stream is larger than the file");
+  if (entry.Size < FMiniCutoff)
+    return ReadMini(entry.Start, entry.Size);
+  return ReadChain(entry.Start, entry.Size);
+}
+
+std::vector<uint8_t> TCompoundFile::ReadStream(const std::u16string &name) const {
+  int index = Find(name);
+  if (index < 0)
+    throw common::Exception("The compound file has no stream of that name");
+  return ReadStream(index);
+}
+
+} // namespace xls

@@ -1,0 +1,116 @@
+#include "xls/md5.h"
+
+#include <cstring>
+
+namespace xls {
+
+namespace {
+
+constexpr uint32_t K[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
+
+constexpr int Shift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                           5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                           4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                           6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+
+uint32_t RotateLeft(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
+
+} // namespace
+
+TMD5::TMD5() { Reset(); }
+
+void TMD5::Reset() {
+  FState[0] = 0x67452301;
+  FState[1] = 0xefcdab89;
+  FState[2] = 0x98badcfe;
+  FState[3] = 0x10325476;
+  FLength = 0;
+  FBuffered = 0;
+}
+
+void TMD5::Transform(const uint8_t block[64]) {
+  uint32_t m[16];
+  for (int i = 0; i < 16; ++i)
+    m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
+           uint32_t(block[i * 4 + 3]) << 24;
+  uint32_t a = FState[0], b = FState[1], c = FState[2], d = FState[3];
+  for (int i = 0; i < 64; ++i) {
+    uint32_t f;
+    int g;
+    if (i < 16) {
+      f = (b & c) | (~b & d);
+      g = i;
+    } else if (i < 32) {
+      f = (d & b) | (~d & c);
+      g = (5 * i + 1) % 16;
+    } else if (i < 48) {
+      f = b ^ c ^ d;
+      g = (3 * i + 5) % 16;
+    } else {
+      f = c ^ (b | ~d);
+      g = (7 * i) % 16;
+    }
+    uint32_t next = b + RotateLeft(a + f + K[i] + m[g], Shift[i]);
+    a = d;
+    d = c;
+    c = b;
+    b = next;
+  }
+  FState[0] += a;
+  FState[1] += b;
+  FState[2] += c;
+  FState[3] += d;
+}
+
+void TMD5::Update(const void *data, size_t n) {
+  const auto *p = static_cast<const uint8_t *>(data);
+  FLength += n;
+  while (n > 0) {
+    size_t take = 64 - FBuffered;
+    if (take > n)
+      take = n;
+    std::memcpy(FBuffer + FBuffered, p, take);
+    FBuffered += take;
+    p += take;
+    n -= take;
+    if (FBuffered == 64) {
+      Transform(FBuffer);
+      FBuffered = 0;
+    }
+  }
+}
+
+TMD5Digest TMD5::Final() {
+  uint64_t bits = FLength * 8;
+  const uint8_t pad = 0x80;
+  Update(&pad, 1);
+  const uint8_t zero = 0;
+  while (FBuffered != 56)
+    Update(&zero, 1);
+  uint8_t length[8];
+  for (int i = 0; i < 8; ++i)
+    length[i] = static_cast<uint8_t>(bits >> (8 * i));
+  Update(length, 8);
+  TMD5Digest digest;
+  for (int i = 0; i < 4; ++i)
+    for (int k = 0; k < 4; ++k)
+      digest[i * 4 + k] = static_cast<uint8_t>(FState[i] >> (8 * k));
+  Reset();
+  return digest;
+}
+
+TMD5Digest Md5(const void *data, size_t n) {
+  TMD5 md5;
+  md5.Update(data, n);
+  return md5.Final();
+}
+
+} // namespace xls

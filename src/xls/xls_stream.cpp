@@ -1,0 +1,308 @@
+#include "xls/xls_stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+#include "common/exception.h"
+#include "common/text.h"
+#include "xls/compound_file.h"
+#include "xls/md5.h"
+
+namespace xls {
+
+namespace {
+
+constexpr uint32_t BlockSize = 1024;
+
+uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+std::u16string AsciiLower(std::u16string s) {
+  for (char16_t &c : s)
+    if (c >= u'A' && c <= u'Z')
+      c = static_cast<char16_t>(c + 32);
+  return s;
+}
+
+} // namespace
+
+TXLSStream::TXLSStream() = default;
+
+TXLSStream::~TXLSStream() { Close(); }
+
+void TXLSStream::SetSourceStream(std::vector<uint8_t> image) { FSourceStream = std::move(image); }
+
+TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
+  Close();
+  const std::string path = common::Utf16ToUtf8(FileName);
+  if (!FSourceStream.empty() || TCompoundFile::IsCompoundFile(path))
+    return OpenCompound(path);
+  return OpenPlain(path);
+}
+
+TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
+  TCompoundFile file =
+      FSourceStream.empty() ? TCompoundFile::FromFile(path) : TCompoundFile(std::vector<uint8_t>(FSourceStream));
+  int book = -1, workbook = -1;
+  const auto &elements = file.Elements();
+  for (size_t i = 0; i < elements.size(); ++i) {
+    const std::u16string name = AsciiLower(elements[i].Name);
+    if (name == u"book")
+      book = static_cast<int>(i);
+    else if (name == u"workbook")
+      workbook = static_cast<int>(i);
+    else if (elements[i].Kind == TStorageKind::Storage && elements[i].Name == u"_VBA_PROJECT_CUR")
+      FHasVbaProject = true;
+  }
+  if (book < 0 && workbook < 0)
+    throw common::Exception("The file is not an Excel workbook");
+  const int index = workbook >= 0 ? workbook : book;
+  try {
+    FData = file.ReadStream(index);
+  } catch (const common::Exception &e) {
+    // A workbook stream that is there but cannot be read must stop the read, not look empty.
+    FHasVbaProject = false;
+    throw common::Exception(std::string("The workbook stream cannot be read: ") + e.what());
+  }
+  if (FData.size() > std::numeric_limits<uint32_t>::max())
+    FData.resize(std::numeric_limits<uint32_t>::max());
+  FStreamSize = static_cast<uint32_t>(FData.size());
+  FPosition = 0;
+  FOpen = true;
+  FPlain = false;
+  return workbook >= 0 ? xvExcel97 : xvExcel50;
+}
+
+TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
+  std::error_code ec;
+  std::ifstream in;
+  if (std::filesystem::is_regular_file(path, ec))
+    in.open(path, std::ios::binary);
+  if (!in)
+    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
+  std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (in.bad())
+    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
+  // The 32-bit stream size cannot describe more; such a file is no BIFF2-4 workbook anyway.
+  if (data.size() > std::numeric_limits<uint32_t>::max())
+    data.resize(std::numeric_limits<uint32_t>::max());
+  FData = std::move(data);
+  FStreamSize = static_cast<uint32_t>(FData.size());
+  FPosition = 0;
+  FOpen = true;
+  FPlain = true;
+  if (FData.size() < 4 || FData[0] != 0x09)
+    return xvNone;
+  switch (FData[1]) {
+  case 0x00: return xvExcel21;
+  case 0x02: return xvExcel30;
+  case 0x04: return xvExcel40;
+  default: return xvNone;
+  }
+}
+
+void TXLSStream::Close() {
+  FData.clear();
+  FData.shrink_to_fit();
+  FOpen = false;
+  FPlain = false;
+  FPosition = 0;
+  FStreamSize = 0;
+  FContinuedCount = 0;
+  FContinuedRead = false;
+  FEncrypted = false;
+  FHasVbaProject = false;
+  FCurrentBlock = -1;
+  FKeyPosition = 0;
+}
+
+int TXLSStream::RawRead(uint8_t *buffer, int count) {
+  if (count <= 0 || FPosition >= FData.size())
+    return 0;
+  const size_t n = std::min<size_t>(static_cast<size_t>(count), FData.size() - FPosition);
+  std::memcpy(buffer, FData.data() + FPosition, n);
+  FPosition += static_cast<uint32_t>(n);
+  return static_cast<int>(n);
+}
+
+int TXLSStream::ReadPiece(uint8_t *buffer, int count) {
+  const uint32_t start = FPosition;
+  const int n = RawRead(buffer, count);
+  if (FEncrypted && n > 0)
+    DecryptAt(buffer, n, start);
+  return n;
+}
+
+int TXLSStream::ReadHeader(uint8_t header[4]) {
+  const bool encrypted = FEncrypted;
+  FEncrypted = false;
+  const int n = RawRead(header, 4);
+  FEncrypted = encrypted;
+  if (FEncrypted && n > 0)
+    SyncKeyStream(FPosition);
+  return n;
+}
+
+int TXLSStream::ReadData(void *buffer, int count) {
+  auto *out = static_cast<uint8_t *>(buffer);
+  if (count <= 0)
+    return 0;
+  if (!FContinuedRead || FPlain)
+    return ReadPiece(out, count);
+  if (FContinuedCount + count <= ContinuedPieceSize) {
+    const int n = ReadPiece(out, count);
+    FContinuedCount += n;
+    return n;
+  }
+  int total = 0, remaining = count, last = 0;
+  bool more = true;
+  while (more) {
+    const int take = std::min(ContinuedPieceSize - FContinuedCount, remaining);
+    if (take > 0) {
+      last = ReadPiece(out + total, take);
+      total += last;
+      remaining -= last;
+      if (last < take)
+        break; // end of stream
+    }
+    FContinuedCount = 0;
+    if (remaining > 0) {
+      uint8_t header[4];
+      if (ReadHeader(header) < 4)
+        break;
+      const uint16_t id = Get16(header);
+      if (id != BIFF_CONTINUE && id != BIFF_MSODRAWINGGROUP && id != BIFF_GELFRAME)
+        throw common::Exception("CONTINUE record is missing");
+    }
+    more = remaining > 0;
+  }
+  FContinuedCount = last;
+  return total;
+}
+
+int TXLSStream::ReadNoDecrypt(void *buffer, int count) {
+  struct Restore {
+    bool &flag;
+    bool saved;
+    ~Restore() { flag = saved; }
+  } restore{FEncrypted, FEncrypted};
+  FEncrypted = false;
+  return ReadData(buffer, count);
+}
+
+int TXLSStream::ReadNoDecryptAdvance(void *buffer, int count) {
+  const int n = ReadNoDecrypt(buffer, count);
+  if (FEncrypted && n > 0)
+    SyncKeyStream(FPosition);
+  return n;
+}
+
+uint16_t TXLSStream::PeekRecordId() {
+  if (static_cast<size_t>(FPosition) + 4 > FData.size())
+    return 0;
+  return Get16(FData.data() + FPosition);
+}
+
+int64_t TXLSStream::Seek(int32_t offset, int origin) {
+  int64_t base;
+  switch (origin) {
+  case 0: base = 0; break;
+  case 1: base = FPosition; break;
+  case 2: base = FStreamSize; break;
+  default: return 0;
+  }
+  // Kept inside the stream: a record length that runs past the end simply ends the stream.
+  const int64_t target = std::clamp<int64_t>(base + offset, 0, FStreamSize);
+  FPosition = static_cast<uint32_t>(target);
+  return target;
+}
+
+uint32_t TXLSStream::Position() { return static_cast<uint32_t>(Seek(0, 1)); }
+
+void TXLSStream::BeginContinuedRead() {
+  FContinuedRead = true;
+  FContinuedCount = 0;
+}
+
+void TXLSStream::EndContinuedRead() {
+  FContinuedRead = false;
+  FContinuedCount = 0;
+}
+
+void TXLSStream::KeyBlock(int32_t block) {
+  uint8_t seed[9];
+  std::memcpy(seed, FPasswordDigest, 5);
+  for (int i = 0; i < 4; ++i)
+    seed[5 + i] = static_cast<uint8_t>(static_cast<uint32_t>(block) >> (8 * i));
+  const TMD5Digest key = Md5(seed, sizeof seed);
+  FRC4.SetKey(key.data(), key.size());
+  FCurrentBlock = block;
+  FKeyPosition = static_cast<uint32_t>(block) * BlockSize;
+}
+
+void TXLSStream::SyncKeyStream(uint32_t offset) {
+  // The key stream is a function of the stream position, so it follows seeks and skipped bytes.
+  const auto block = static_cast<int32_t>(offset / BlockSize);
+  if (block != FCurrentBlock || offset < FKeyPosition)
+    KeyBlock(block);
+  FRC4.Skip(offset - FKeyPosition);
+  FKeyPosition = offset;
+}
+
+void TXLSStream::DecryptAt(uint8_t *data, int count, uint32_t start) {
+  SyncKeyStream(start);
+  size_t left = static_cast<size_t>(count);
+  while (left > 0) {
+    const uint32_t blockEnd = (static_cast<uint32_t>(FCurrentBlock) + 1) * BlockSize;
+    const size_t take = std::min<size_t>(left, blockEnd - FKeyPosition);
+    FRC4.Process(data, take);
+    data += take;
+    left -= take;
+    FKeyPosition += static_cast<uint32_t>(take);
+    if (left > 0)
+      KeyBlock(FCurrentBlock + 1);
+  }
+}
+
+bool TXLSStream::StartDecryption(const uint8_t *filePass, int filePassLength, const std::u16string &Password) {
+  // Only the RC4 scheme (type 1, version 1.1 layout: salt, verifier, verifier hash) is known.
+  if (!filePass || filePassLength < 54 || Get16(filePass) != 1)
+    return false;
+  const uint8_t *salt = filePass + 6;
+  const std::u16string password = Password.substr(0, 31);
+  std::vector<uint8_t> utf16;
+  for (char16_t c : password) {
+    utf16.push_back(static_cast<uint8_t>(c & 0xFF));
+    utf16.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  const TMD5Digest h0 = Md5(utf16.data(), utf16.size());
+  uint8_t buffer[336];
+  for (int i = 0; i < 16; ++i) {
+    std::memcpy(buffer + i * 21, h0.data(), 5);
+    std::memcpy(buffer + i * 21 + 5, salt, 16);
+  }
+  const TMD5Digest h1 = Md5(buffer, sizeof buffer);
+
+  uint8_t seed[9];
+  std::memcpy(seed, h1.data(), 5);
+  std::memset(seed + 5, 0, 4);
+  const TMD5Digest key = Md5(seed, sizeof seed);
+  TRC4 rc4(key.data(), key.size());
+  uint8_t verifier[32];
+  std::memcpy(verifier, filePass + 22, 32);
+  rc4.Process(verifier, sizeof verifier);
+  const TMD5Digest check = Md5(verifier, 16);
+  if (std::memcmp(check.data(), verifier + 16, 16) != 0)
+    return false;
+
+  std::memcpy(FPasswordDigest, h1.data(), 5);
+  FEncrypted = true;
+  FCurrentBlock = -1;
+  SyncKeyStream(FPosition);
+  return true;
+}
+
+} // namespace xls
