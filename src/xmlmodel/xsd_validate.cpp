@@ -1,0 +1,470 @@
+#include "xmlmodel/xsd_validate.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <libxml/globals.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/SAX2.h>
+#include <libxml/uri.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlschemas.h>
+
+#include "common/exception.h"
+#include "common/text.h"
+
+namespace xmlmodel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char *kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
+// A report line in a message box; a whole minified file on one line would not fit.
+constexpr std::size_t kMaxSourceText = 1024;
+
+const xmlChar *X(const char *s) { return reinterpret_cast<const xmlChar *>(s); }
+std::string S(const xmlChar *s) { return s == nullptr ? std::string() : reinterpret_cast<const char *>(s); }
+
+std::string StripLineEnd(std::string s) {
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+    s.pop_back();
+  return s;
+}
+
+// The first error met while loading and validating: where it lies and what it says.
+struct FirstError {
+  bool Set = false;
+  int Code = 0;
+  std::string Message;
+  std::string File; // empty or the file the error lies in
+  int Line = 0;
+
+  void Add(int code, std::string message, std::string file, int line) {
+    if (Set)
+      return;
+    Set = true;
+    Code = code == 0 ? 1 : code;
+    Message = StripLineEnd(std::move(message));
+    File = std::move(file);
+    Line = line;
+  }
+};
+
+void CollectError(void *self, xmlErrorPtr error) {
+  if (error == nullptr || error->level < XML_ERR_ERROR)
+    return;
+  // Validating a file without a DOCTYPE is not a failure: it may name schemas instead.
+  if (error->code == XML_DTD_NO_DTD)
+    return;
+  static_cast<FirstError *>(self)->Add(error->code, error->message ? error->message : "Unknown error",
+                                      S(reinterpret_cast<const xmlChar *>(error->file)), error->line);
+}
+
+// Sends every libxml2 error to a FirstError while alive; the previous handler comes back after.
+class ErrorScope {
+public:
+  explicit ErrorScope(FirstError &first)
+      : prev_(xmlStructuredError), prevCtx_(xmlStructuredErrorContext), prevGeneric_(xmlGenericError),
+        prevGenericCtx_(xmlGenericErrorContext) {
+    xmlSetStructuredErrorFunc(&first, &CollectError);
+    // Everything reports through the structured handler; nothing is left for stderr.
+    xmlSetGenericErrorFunc(nullptr, &IgnoreGeneric);
+  }
+  ~ErrorScope() {
+    xmlSetStructuredErrorFunc(prevCtx_, prev_);
+    xmlSetGenericErrorFunc(prevGenericCtx_, prevGeneric_);
+  }
+  ErrorScope(const ErrorScope &) = delete;
+  ErrorScope &operator=(const ErrorScope &) = delete;
+
+private:
+  static void IgnoreGeneric(void *, const char *, ...) {}
+  xmlStructuredErrorFunc prev_;
+  void *prevCtx_;
+  xmlGenericErrorFunc prevGeneric_;
+  void *prevGenericCtx_;
+};
+
+// What the entity loader lets through. While the document itself is parsed, external entities
+// are refused (their text would land in the document); the DTD its DOCTYPE names and the
+// schemas are read, from local files only.
+enum class LoadMode { Local, DocumentBody, Dtd };
+thread_local LoadMode tlMode = LoadMode::Local;
+thread_local std::string tlDocumentFolder;
+
+bool HasRemoteScheme(std::string_view location) {
+  const auto colon = location.find(':');
+  if (colon == std::string_view::npos || colon < 2)
+    return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = location[i];
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                    (i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'));
+    if (!ok)
+      return false;
+  }
+  std::string scheme(location.substr(0, colon));
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+  return scheme != "file";
+}
+
+xmlParserInputPtr GuardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt) {
+  if (tlMode == LoadMode::DocumentBody)
+    return nullptr;
+  if (url != nullptr && HasRemoteScheme(url))
+    return nullptr;
+  return xmlNoNetExternalEntityLoader(url, id, ctxt);
+}
+
+class LoaderScope {
+public:
+  LoaderScope() : previous_(xmlGetExternalEntityLoader()) { xmlSetExternalEntityLoader(&GuardedLoader); }
+  ~LoaderScope() {
+    xmlSetExternalEntityLoader(previous_);
+    tlMode = LoadMode::Local;
+  }
+  LoaderScope(const LoaderScope &) = delete;
+  LoaderScope &operator=(const LoaderScope &) = delete;
+
+private:
+  xmlExternalEntityLoader previous_;
+};
+
+// A location as written in the document, as a local path: relative ones against the document's
+// folder, file: URLs and %-escapes undone when the plain name does not exist.
+fs::path LocalPath(const std::string &location) {
+  std::string text = location;
+  if (text.size() > 7 && (text.compare(0, 7, "file://") == 0 || text.compare(0, 7, "FILE://") == 0))
+    text.erase(0, 7);
+  else if (text.size() > 5 && (text.compare(0, 5, "file:") == 0 || text.compare(0, 5, "FILE:") == 0))
+    text.erase(0, 5);
+  fs::path path(text);
+  if (path.is_relative())
+    path = fs::path(tlDocumentFolder) / path;
+  std::error_code ec;
+  if (!fs::exists(path, ec) && text.find('%') != std::string::npos) {
+    if (char *plain = reinterpret_cast<char *>(xmlURIUnescapeString(text.c_str(), 0, nullptr))) {
+      fs::path unescaped(plain);
+      xmlFree(plain);
+      if (unescaped.is_relative())
+        unescaped = fs::path(tlDocumentFolder) / unescaped;
+      if (fs::exists(unescaped, ec))
+        path = unescaped;
+    }
+  }
+  return path.lexically_normal();
+}
+
+// The DTD named by the DOCTYPE is read (from the document's folder, even when that folder's name
+// would not survive URL resolution), and a DTD that cannot be read is an error of its own.
+void ExternalSubset(void *ctx, const xmlChar *name, const xmlChar *externalID, const xmlChar *systemID) {
+  auto *ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+  const LoadMode saved = tlMode;
+  tlMode = LoadMode::Dtd;
+  std::string resolved;
+  const xmlChar *system = systemID;
+  if (systemID != nullptr && !HasRemoteScheme(S(systemID))) {
+    resolved = LocalPath(S(systemID)).string();
+    system = X(resolved.c_str());
+  }
+  xmlSAX2ExternalSubset(ctx, name, externalID, system);
+  tlMode = saved;
+  if (systemID != nullptr && ctxt != nullptr && ctxt->myDoc != nullptr && ctxt->myDoc->extSubset == nullptr &&
+      (ctxt->validate || ctxt->loadsubset)) {
+    auto *first = static_cast<FirstError *>(xmlStructuredErrorContext);
+    if (xmlStructuredError == &CollectError && first != nullptr) {
+      const std::string location = S(systemID);
+      first->Add(XML_IO_LOAD_ERROR,
+                 HasRemoteScheme(location)
+                     ? "DTD location " + location + " is not a local file; remote DTDs are not loaded"
+                     : "Cannot load the DTD \"" + location + "\"",
+                 {}, -1);
+    }
+  }
+}
+
+struct ParserCtxtFree {
+  void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
+};
+struct DocFree {
+  void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
+};
+struct SchemaParserFree {
+  void operator()(xmlSchemaParserCtxtPtr c) const { xmlSchemaFreeParserCtxt(c); }
+};
+struct SchemaFree {
+  void operator()(xmlSchemaPtr s) const { xmlSchemaFree(s); }
+};
+struct SchemaValidFree {
+  void operator()(xmlSchemaValidCtxtPtr c) const { xmlSchemaFreeValidCtxt(c); }
+};
+using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+
+// Line `line` (1-based) of the file's bytes, without its terminator.
+std::string SourceLine(std::string_view bytes, int line) {
+  if (line <= 0)
+    return {};
+  std::size_t start = 0;
+  for (int n = 1; n < line; ++n) {
+    const auto next = bytes.find('\n', start);
+    if (next == std::string_view::npos)
+      return {};
+    start = next + 1;
+  }
+  auto end = bytes.find('\n', start);
+  if (end == std::string_view::npos)
+    end = bytes.size();
+  std::string text(bytes.substr(start, end - start));
+  text = StripLineEnd(std::move(text));
+  if (text.size() > kMaxSourceText) {
+    std::size_t cut = kMaxSourceText;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+      --cut;
+    text.resize(cut);
+    text += "...";
+  }
+  // Keep the report valid UTF-8 whatever the file's encoding.
+  if (common::Utf16ToUtf8(common::Utf8ToUtf16(text)) != text)
+    text = common::Utf16ToUtf8(common::Latin1ToUtf16(text));
+  return text;
+}
+
+// The line of the first "<!DOCTYPE" in the file, 0 when there is none.
+int DoctypeLine(std::string_view bytes) {
+  const auto at = bytes.find("<!DOCTYPE");
+  if (at == std::string_view::npos)
+    return 0;
+  return 1 + static_cast<int>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+}
+
+std::vector<std::string> SplitWhitespace(const std::string &text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  std::string word;
+  while (in >> word)
+    words.push_back(word);
+  return words;
+}
+
+std::string XsiAttribute(xmlNode *root, const char *name) {
+  xmlChar *value = xmlGetNsProp(root, X(name), X(kXsiNamespace));
+  std::string text = S(value);
+  xmlFree(value);
+  return text;
+}
+
+// The schemas the root element names: the xsi:schemaLocation pair for the root's namespace and,
+// for a root without namespace, xsi:noNamespaceSchemaLocation. When neither fits the root, every
+// named schema is used, so a wrong reference fails instead of passing unchecked.
+std::vector<std::string> SchemaLocations(xmlNode *root) {
+  const std::string rootNs = root->ns != nullptr ? S(root->ns->href) : std::string();
+  const std::vector<std::string> pairs = SplitWhitespace(XsiAttribute(root, "schemaLocation"));
+  const std::string noNs = XsiAttribute(root, "noNamespaceSchemaLocation");
+
+  std::vector<std::string> chosen;
+  for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
+    if (pairs[i] == rootNs)
+      chosen.push_back(pairs[i + 1]);
+  if (rootNs.empty() && !noNs.empty())
+    chosen.push_back(noNs);
+  if (chosen.empty()) {
+    for (std::size_t i = 0; i + 1 < pairs.size(); i += 2)
+      chosen.push_back(pairs[i + 1]);
+    if (!noNs.empty())
+      chosen.push_back(noNs);
+  }
+  std::vector<std::string> unique;
+  for (auto &location : chosen)
+    if (std::find(unique.begin(), unique.end(), location) == unique.end())
+      unique.push_back(location);
+  return unique;
+}
+
+// Validates the document against one schema; fills `first` and returns false on failure. Errors
+// inside the schema name the schema file in the reason.
+bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstError &first) {
+  if (HasRemoteScheme(location)) {
+    first.Add(XML_IO_NETWORK_ATTEMPT,
+              "Schema location " + location + " is not a local file; remote schemas are not loaded", {}, -1);
+    return false;
+  }
+  const fs::path path = LocalPath(location);
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    first.Add(XML_IO_LOAD_ERROR, "Cannot load the schema \"" + location + "\": the file " + path.string() +
+                                     " does not exist",
+              {}, -1);
+    return false;
+  }
+
+  FirstError schemaError;
+  std::unique_ptr<xmlSchema, SchemaFree> schema;
+  {
+    ErrorScope scope(schemaError);
+    std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(xmlSchemaNewParserCtxt(path.c_str()));
+    if (parser) {
+      xmlSchemaSetParserStructuredErrors(parser.get(), &CollectError, &schemaError);
+      schema.reset(xmlSchemaParse(parser.get()));
+    }
+  }
+  if (!schema || schemaError.Set) {
+    std::string where = schemaError.File.empty() ? path.string() : schemaError.File;
+    if (schemaError.Line > 0)
+      where += common::Format(" line %d", schemaError.Line);
+    first.Add(schemaError.Set ? schemaError.Code : XML_SCHEMAP_INTERNAL,
+              "Cannot load the schema \"" + location + "\": " +
+                  (schemaError.Set ? where + ": " + schemaError.Message : "it is not a schema"),
+              {}, -1);
+    return false;
+  }
+
+  std::unique_ptr<xmlSchemaValidCtxt, SchemaValidFree> validator(xmlSchemaNewValidCtxt(schema.get()));
+  if (!validator) {
+    first.Add(XML_ERR_NO_MEMORY, "Out of memory while validating", {}, -1);
+    return false;
+  }
+  xmlSchemaSetValidStructuredErrors(validator.get(), &CollectError, &first);
+  const int result = xmlSchemaValidateDoc(validator.get(), doc);
+  if (result == 0)
+    return true;
+  first.Add(XML_SCHEMAV_INTERNAL, "The schema validator stopped with an internal error", {}, 0);
+  return false;
+}
+
+DomParseError MakeError(const FirstError &first, const std::string &documentUrl, std::string_view bytes,
+                        int namingLine) {
+  DomParseError error;
+  error.ErrorCode = first.Code;
+  error.Reason = first.Message;
+  const bool inDocument = first.Line >= 0 && (first.File.empty() || first.File == documentUrl);
+  if (inDocument) {
+    error.Line = first.Line;
+  } else {
+    // The error lies in a DTD or schema: the reason says where, the line is the one of the
+    // document that names that file.
+    if (!first.File.empty() && first.File != documentUrl)
+      error.Reason = first.File + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) +
+                     ": " + error.Reason;
+    error.Line = namingLine;
+  }
+  error.SrcText = SourceLine(bytes, error.Line);
+  return error;
+}
+
+} // namespace
+
+XsdValidation::~XsdValidation() {
+  if (Doc != nullptr)
+    xmlFreeDoc(Doc);
+}
+
+XsdValidation::XsdValidation(XsdValidation &&other) noexcept
+    : Doc(other.Doc), Error(std::move(other.Error)) {
+  other.Doc = nullptr;
+}
+
+xmlDocPtr XsdValidation::Release() {
+  xmlDocPtr doc = Doc;
+  Doc = nullptr;
+  return doc;
+}
+
+XsdValidation ValidateXmlFile(const std::string &fileName) {
+  InitXmlLibrary();
+  XsdValidation outcome;
+
+  const fs::path path(fileName);
+  std::error_code ec;
+  if (fileName.empty() || !fs::exists(path, ec) || fs::is_directory(path, ec)) {
+    outcome.Error.ErrorCode = XML_IO_ENOENT;
+    outcome.Error.Reason = fileName.empty()           ? std::string("No file name given")
+                           : fs::is_directory(path, ec) ? "\"" + fileName + "\" is a folder, not a file"
+                                                        : "The file \"" + fileName + "\" does not exist";
+    return outcome;
+  }
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.good() && !in.eof()) {
+    outcome.Error.ErrorCode = XML_IO_EACCES;
+    outcome.Error.Reason = "The file \"" + fileName + "\" cannot be read";
+    return outcome;
+  }
+  if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
+    outcome.Error.ErrorCode = XML_ERR_NO_MEMORY;
+    outcome.Error.Reason = "The file \"" + fileName + "\" is too large";
+    return outcome;
+  }
+
+  const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+  const std::string url = absolute.string();
+  tlDocumentFolder = absolute.parent_path().string();
+
+  FirstError first;
+  LoaderScope loader;
+  DocPtr doc;
+  {
+    ErrorScope scope(first);
+    std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
+    if (!ctxt)
+      throw common::Exception("Out of memory while loading " + fileName);
+    ctxt->sax->externalSubset = &ExternalSubset;
+    tlMode = LoadMode::DocumentBody;
+    doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
+                                XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
+    tlMode = LoadMode::Local;
+    if (!doc && !first.Set)
+      first.Add(XML_ERR_DOCUMENT_EMPTY, "The file is not well-formed", {}, 0);
+  }
+
+  int namingLine = DoctypeLine(bytes);
+  if (!first.Set && doc) {
+    xmlNode *root = xmlDocGetRootElement(doc.get());
+    if (root != nullptr) {
+      namingLine = static_cast<int>(xmlGetLineNo(root));
+      ErrorScope scope(first);
+      for (const std::string &location : SchemaLocations(root))
+        if (!ValidateAgainstSchema(doc.get(), location, first))
+          break;
+    }
+  }
+
+  if (first.Set) {
+    outcome.Error = MakeError(first, url, bytes, namingLine);
+    return outcome;
+  }
+  outcome.Doc = doc.release();
+  return outcome;
+}
+
+std::string ValidationReportText(const std::string &fileName, const DomParseError &error) {
+  if (error.ErrorCode == 0)
+    return {};
+  return "Validation failed on " + fileName + "\r\n=====================\r\nReason: " + error.Reason +
+         "\r\nSource: " + error.SrcText + "\r\nLine: " + std::to_string(error.Line);
+}
+
+void TOrbMainXSDValidate::Load() {
+  ValidationReport.clear();
+  XsdValidation outcome = ValidateXmlFile(FileName);
+  if (outcome.Error.ErrorCode == 0) {
+    InstallDocument(outcome.Release(), FileName);
+    XMLDoc().SetParseError(DomParseError{});
+    return;
+  }
+  InstallDocument(nullptr, FileName);
+  XMLDoc().SetParseError(outcome.Error);
+  ValidationReport = ValidationReportText(FileName, outcome.Error);
+}
+
+} // namespace xmlmodel
