@@ -140,6 +140,7 @@ protected:
   // Copies StoredLen bytes from Expr (which may be null only when StoredLen is 0).
   TFormulaCell(uint32_t Key, uint8_t Kind, uint16_t XF, uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr);
   TFormulaCell(const TFormulaCell &Other); // deep copy of the formula data
+  TFormulaCell &operator=(const TFormulaCell &) = delete;
   ~TFormulaCell();
 };
 

@@ -84,8 +84,8 @@ private:
   int FFixedCount = 0;
 };
 
-// Number formats by their FORMAT index. Indexes 0 to 49 are the built-in list (some slots are
-// empty: their texts depend on the locale and the file always declares them when used).
+// Number formats by their FORMAT index. Indexes 0 to 49 are the built-in list; the reserved
+// slots 23 to 36 (locale-dependent, always declared by files that use them) read "General".
 class TNumberFormats {
 public:
   TNumberFormats() { Reset(); }

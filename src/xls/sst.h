@@ -96,6 +96,7 @@ private:
 // CRC-32 register without the final inversion (the empty key hashes to 0xFFFFFFFF).
 class TSSTHashTrie : public THashTrie {
 public:
+  ~TSSTHashTrie() override;
   static uint32_t KeyHash(const uint8_t *Key, size_t Length);
 
 protected:

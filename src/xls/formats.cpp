@@ -1,0 +1,141 @@
+#include "xls/formats.h"
+
+#include <algorithm>
+
+#include "common/exception.h"
+
+namespace xls {
+
+TXLSFont &TXLSFonts::Items(int index) const {
+  if (index < 0 || index >= Count())
+    common::ListIndexError(index);
+  return *FItems[static_cast<size_t>(index)];
+}
+
+TXLSFont &TXLSFonts::Add() {
+  FItems.push_back(std::make_unique<TXLSFont>());
+  return *FItems.back();
+}
+
+int TXLSFonts::IndexOf(const TXLSFont *font) const {
+  for (size_t i = 0; i < FItems.size(); ++i)
+    if (FItems[i].get() == font)
+      return static_cast<int>(i);
+  return -1;
+}
+
+void TXLSFonts::Clear() {
+  FItems.clear();
+  FFixedCount = 0;
+}
+
+void TXLSFonts::ReleaseFont(TXLSFont *font) {
+  int index = IndexOf(font);
+  if (index < FFixedCount) // also "not in the list"
+    return;
+  if (--font->UseCount < 1)
+    FItems.erase(FItems.begin() + index);
+}
+
+TCellFormat &TCellFormats::Items(int index) const {
+  if (index < 0 || index >= Count())
+    common::ListIndexError(index);
+  return *FItems[static_cast<size_t>(index)];
+}
+
+TCellFormat &TCellFormats::Add() {
+  FItems.push_back(std::make_unique<TCellFormat>());
+  return *FItems.back();
+}
+
+void TCellFormats::AddDefaults(int count) {
+  for (int i = 0; i < count; ++i)
+    Add();
+}
+
+void TCellFormats::Clear() {
+  FItems.clear();
+  FFixedCount = 0;
+}
+
+uint16_t TCellFormats::ResolveXF(uint16_t XF) const {
+  if (XF < Count())
+    return XF;
+  if (Count() <= 15)
+    common::ListIndexError(15);
+  return 15;
+}
+
+namespace {
+
+const char16_t *const BuiltInFormats[50] = {
+    u"General",
+    u"0",
+    u"0.00",
+    u"#,##0",
+    u"#,##0.00",
+    u"($#,##0_);($#,##0)",
+    u"($#,##0_);[Red]($#,##0)",
+    u"($#,##0.00_);($#,##0.00)",
+    u"($#,##0.00_);[Red]($#,##0.00)",
+    u"0%",
+    u"0.00%",
+    u"0.00E+00",
+    u"# ?/?",
+    u"# ?\?/??",
+    u"m/d/yy",
+    u"d-mmm-yy",
+    u"d-mmm",
+    u"mmm-yy",
+    u"h:mm AM/PM",
+    u"h:mm:ss AM/PM",
+    u"h:mm",
+    u"h:mm:ss",
+    u"m/d/yy h:mm",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"General",
+    u"(#,##0_);(#,##0)",
+    u"(#,##0_);[Red](#,##0)",
+    u"(#,##0.00_);(#,##0.00)",
+    u"(#,##0.00_);[Red](#,##0.00)",
+    u"_(* #,##0_);_(* (#,##0);_(* \"-\"_);_(@_)",
+    u"_($* #,##0_);_($* (#,##0);_($* \"-\"_);_(@_)",
+    u"_(* #,##0.00_);_(* (#,##0.00);_(* \"-\"?\?_);_(@_)",
+    u"_($* #,##0.00_);_($* (#,##0.00);_($* \"-\"?\?_);_(@_)",
+    u"mm:ss",
+    u"[h]:mm:ss",
+    u"mm:ss.0",
+    u"##0.0E+0",
+    u"@",
+};
+
+} // namespace
+
+void TNumberFormats::Reset() {
+  FItems.clear();
+  for (uint16_t i = 0; i < 50; ++i)
+    FItems.emplace(i, BuiltInFormats[i]);
+}
+
+void TNumberFormats::Add(uint16_t index, std::u16string formatString) {
+  FItems[index] = std::move(formatString);
+}
+
+const std::u16string *TNumberFormats::Find(uint16_t index) const {
+  auto it = FItems.find(index);
+  return it == FItems.end() ? nullptr : &it->second;
+}
+
+} // namespace xls

@@ -1,0 +1,360 @@
+#include "xls/sheets.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwctype>
+#include <locale.h>
+#include <wctype.h>
+
+#include "common/exception.h"
+#include "common/number_text.h"
+#include "common/text.h"
+#include "xls/formats.h"
+
+namespace xls {
+
+namespace {
+
+std::u16string Widen(const std::string &ascii) { return common::Utf8ToUtf16(ascii); }
+
+double DoubleFromHalves(uint32_t lo, uint32_t hi) {
+  uint64_t bits = (uint64_t(hi) << 32) | lo;
+  double value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+locale_t UnicodeCType() {
+  // Case mapping beyond ASCII needs a UTF-8 ctype; the plain C locale maps ASCII only.
+  static locale_t loc = [] {
+    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (!l)
+      l = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+    return l;
+  }();
+  return loc;
+}
+
+} // namespace
+
+std::u16string UpperCaseWide(std::u16string_view Text) {
+  std::u16string result(Text);
+  locale_t loc = UnicodeCType();
+  for (char16_t &c : result) {
+    if (c >= 0xD800 && c <= 0xDFFF)
+      continue; // surrogate halves are left as they are
+    wint_t upper = loc ? towupper_l(c, loc) : std::towupper(c);
+    if (upper <= 0xFFFF)
+      c = static_cast<char16_t>(upper);
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows
+
+TXLSRow &TXLSRows::AddRow(const uint8_t *Body, int Length) {
+  if (!Body || Length < 16)
+    throw common::Exception("Bad record in file");
+  auto u16 = [Body](int at) { return static_cast<uint16_t>(Body[at] | (Body[at + 1] << 8)); };
+  auto row = std::make_unique<TXLSRow>();
+  row->Row = u16(0);
+  row->FirstCol = u16(2);
+  row->LastCol = u16(4);
+  row->Height = u16(6);
+  row->Options = u16(12);
+  row->XF = (row->Options & 0x80) ? static_cast<uint16_t>(u16(14) & 0x0FFF) : 15;
+  FItems.push_back(std::move(row));
+  return *FItems.back();
+}
+
+TXLSRow &TXLSRows::Items(int Index) const {
+  if (Index < 0 || Index >= Count())
+    common::ListIndexError(Index);
+  return *FItems[static_cast<size_t>(Index)];
+}
+
+int TXLSRows::FindRow(int Row) const {
+  if (Row < 0 || Row > 65535 || FItems.empty())
+    return -1;
+  int lo = 0, hi = Count() - 1;
+  while (lo <= hi) {
+    int mid = lo + (hi - lo) / 2;
+    int value = FItems[static_cast<size_t>(mid)]->Row;
+    if (value == Row)
+      return mid;
+    if (value < Row)
+      lo = mid + 1;
+    else
+      hi = mid - 1;
+  }
+  return -1;
+}
+
+void TXLSRows::SortRows() {
+  std::sort(FItems.begin(), FItems.end(), [](const auto &a, const auto &b) { return a->Row < b->Row; });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sheet
+
+TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind)
+    : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind) {}
+
+TSheet::~TSheet() = default;
+
+int TSheet::Index() const { return FOwner.IndexOf(this); }
+
+void TSheet::SetName(const std::u16string &Name) {
+  std::u16string upper = UpperCaseWide(Name);
+  if (upper == UpperCaseWide(FName))
+    return;
+  for (int i = 0; i < FOwner.Count(); ++i) {
+    const TSheet &other = FOwner.Items(i);
+    if (&other != this && UpperCaseWide(other.FName) == upper)
+      throw common::Exception(
+          common::Format("Sheet name \"%s\" allready exists", common::Utf16ToUtf8(Name).c_str()));
+  }
+  FName = Name;
+}
+
+uint16_t TSheet::Resolve(uint16_t XF) const { return FOwner.Formats().ResolveXF(XF); }
+
+void TSheet::PutCell(int Col, int Row, TCellStorage::TCellPtr Cell) {
+  FCells.Put(CellKey(Col, Row), std::move(Cell));
+}
+
+namespace {
+// Rows come from 16-bit fields on the read path; anything else cannot be stored.
+uint32_t CheckedKey(int Col, int Row) {
+  uint32_t key = CellKey(Col, Row);
+  if (key >= CellKeyLimit)
+    common::ListIndexError(Row);
+  return key;
+}
+} // namespace
+
+void TSheet::StoreBlank(int Col, int Row, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TBlankCell>(key, Resolve(XF)));
+}
+
+void TSheet::StoreBoolean(int Col, int Row, uint8_t Value, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TBooleanCell>(key, Value, Resolve(XF)));
+}
+
+void TSheet::StoreError(int Col, int Row, uint8_t ErrorIndex, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TErrorCell>(key, ErrorIndex, Resolve(XF)));
+}
+
+void TSheet::StoreFloat(int Col, int Row, double Value, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TFloatCell>(key, Value, Resolve(XF)));
+}
+
+void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  SSTEntry *entry = FOwner.SST().EntryByIndex(SSTIndex);
+  auto cell = FCells.NewCell<TStringCell>(key, entry, Resolve(XF));
+  FCells.Put(key, std::move(cell));
+  ++entry->RefCount;
+}
+
+void TSheet::StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  uint16_t xf = Resolve(XF);
+  SSTEntry *entry = FOwner.SST().AddText(Text);
+  TCellStorage::TCellPtr cell;
+  try {
+    cell = FCells.NewCell<TStringCell>(key, entry, xf);
+  } catch (...) {
+    FOwner.SST().ReleaseEntry(entry);
+    throw;
+  }
+  FCells.Put(key, std::move(cell));
+}
+
+void TSheet::StoreNumberFormula(int Col, int Row, uint32_t ResultLo, uint32_t ResultHi, uint32_t ExprLen,
+                                uint32_t StoredLen, const uint8_t *Expr, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TNumberFormulaCell>(key, DoubleFromHalves(ResultLo, ResultHi), ExprLen,
+                                                     StoredLen, Expr, Resolve(XF)));
+}
+
+void TSheet::StoreStringFormula(int Col, int Row, std::u16string_view Result, uint32_t ExprLen, uint32_t StoredLen,
+                                const uint8_t *Expr, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TStringFormulaCell>(key, Result, ExprLen, StoredLen, Expr, Resolve(XF)));
+}
+
+void TSheet::StoreBooleanFormula(int Col, int Row, uint8_t Result, uint32_t ExprLen, uint32_t StoredLen,
+                                 const uint8_t *Expr, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TBooleanFormulaCell>(key, Result, ExprLen, StoredLen, Expr, Resolve(XF)));
+}
+
+void TSheet::StoreErrorFormula(int Col, int Row, uint8_t Code, uint32_t ExprLen, uint32_t StoredLen,
+                               const uint8_t *Expr, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key,
+             FCells.NewCell<TErrorFormulaCell>(key, ErrorIndexOf(Code), ExprLen, StoredLen, Expr, Resolve(XF)));
+}
+
+void TSheet::StoreArrayFormula(int Col, int Row, uint8_t IsMember, uint32_t ArrayLen, const uint8_t *ArrayData,
+                               uint32_t ResultLo, uint32_t ResultHi, uint32_t ExprLen, uint32_t StoredLen,
+                               const uint8_t *Expr, uint16_t XF) {
+  uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<TArrayFormulaCell>(key, IsMember, ArrayLen, ArrayData,
+                                                    DoubleFromHalves(ResultLo, ResultHi), ExprLen, StoredLen,
+                                                    Expr, Resolve(XF)));
+}
+
+TCell *TSheet::FindCell(int Col, int Row) { return FCells.Find(CellKey(Col, Row)); }
+
+uint8_t TSheet::CellType(int Col, int Row) {
+  const TCell *cell = FindCell(Col, Row);
+  return cell ? cell->CellKind() : static_cast<uint8_t>(ckNone);
+}
+
+std::u16string TSheet::AsString(int Col, int Row) {
+  if (const auto *cell = CellAs<TStringCell>(FindCell(Col, Row)))
+    return TSST2::EntryText(cell->Entry());
+  return {};
+}
+
+double TSheet::AsFloat(int Col, int Row) {
+  const TCell *cell = FindCell(Col, Row);
+  if (!cell)
+    return 0;
+  switch (cell->CellKind()) {
+  case ckFloat: return static_cast<const TFloatCell *>(cell)->Value();
+  case ckInteger: return static_cast<const TIntegerCell *>(cell)->Value();
+  case ckNumberFormula: return static_cast<const TNumberFormulaCell *>(cell)->FormulaValue();
+  case ckArrayFormula: return static_cast<const TArrayFormulaCell *>(cell)->FormulaValue();
+  default: return 0;
+  }
+}
+
+common::Variant TSheet::CellVariant(const TCell *Cell) {
+  using common::Variant;
+  if (!Cell)
+    return Variant::FromInt8(0);
+  switch (Cell->CellKind()) {
+  case ckInteger: return Variant::FromInt32(static_cast<const TIntegerCell *>(Cell)->Value());
+  case ckFloat: return Variant::FromDouble(static_cast<const TFloatCell *>(Cell)->Value());
+  case ckString: return Variant::FromWide(TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry()));
+  case ckBoolean: return Variant::FromInt8(static_cast<const TBooleanCell *>(Cell)->Value() ? 1 : 0);
+  case ckError: return Variant::FromText(ErrorTexts[static_cast<const TErrorCell *>(Cell)->ErrorIndex() & 7]);
+  case ckNumberFormula:
+    return Variant::FromDouble(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
+  case ckStringFormula: return Variant::FromWide(static_cast<const TStringFormulaCell *>(Cell)->FormulaValue());
+  case ckBooleanFormula:
+    return Variant::FromInt8(static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? 1 : 0);
+  case ckErrorFormula:
+    return Variant::FromText(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
+  case ckArrayFormula: return Variant::FromDouble(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
+  default: return Variant::FromInt8(0); // blank
+  }
+}
+
+common::Variant TSheet::AsVariant(int Col, int Row) { return CellVariant(FindCell(Col, Row)); }
+
+std::u16string TSheet::CellText(const TCell *Cell) {
+  if (!Cell)
+    return {};
+  const TCellTextSettings &settings = FOwner.Settings;
+  if (Cell->IsFormula() && settings.ShowFormulas && settings.FormulaText) {
+    uint32_t key = Cell->Key();
+    return settings.FormulaText(*static_cast<const TFormulaCell *>(Cell), static_cast<int>(key >> 8),
+                                static_cast<int>(key & 255), Index());
+  }
+  auto number = [](double v) { return common::Utf8ToUtf16(common::FloatToText(v)); };
+  switch (Cell->CellKind()) {
+  case ckInteger: return Widen(std::to_string(static_cast<const TIntegerCell *>(Cell)->Value()));
+  case ckFloat: return number(static_cast<const TFloatCell *>(Cell)->Value());
+  case ckString: return TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry());
+  case ckBoolean: return static_cast<const TBooleanCell *>(Cell)->Value() ? settings.StrTRUE : settings.StrFALSE;
+  case ckError: return Widen(ErrorTexts[static_cast<const TErrorCell *>(Cell)->ErrorIndex() & 7]);
+  case ckNumberFormula: return number(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
+  case ckArrayFormula: return number(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
+  case ckStringFormula: return static_cast<const TStringFormulaCell *>(Cell)->FormulaValue();
+  case ckBooleanFormula:
+    return static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? settings.StrTRUE : settings.StrFALSE;
+  case ckErrorFormula: return Widen(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
+  default: return {}; // blank
+  }
+}
+
+std::u16string TSheet::AsText(int Col, int Row) { return CellText(FindCell(Col, Row)); }
+
+void TSheet::DeleteCell(int Col, int Row) {
+  try {
+    uint32_t key = CellKey(Col, Row);
+    if (const auto *cell = CellAs<TStringCell>(FCells.Find(key)))
+      FOwner.SST().ReleaseEntry(cell->Entry());
+    FCells.Remove(key);
+  } catch (const std::exception &) {
+    throw common::Exception(common::Format("Error on deleting cell %d:%d", Col, Row));
+  }
+}
+
+void TSheet::Reset() {
+  FCells.ClearCells();
+  Rows.Clear();
+  if (Attachment)
+    Attachment->Reset();
+}
+
+void TSheet::AfterRead() {
+  Rows.SortRows();
+  FOwner.SST().DropIndex();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sheets
+
+TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFonts(Fonts), FFormats(Formats), FSST(&Fonts) {}
+
+TSheets::~TSheets() {
+  // Cells never touch their entries when freed, so the order does not matter; sheets go first
+  // so nothing can point into a freed table while they are destroyed.
+  FItems.clear();
+}
+
+TSheet &TSheets::Items(int Index) const {
+  if (Index < 0 || Index >= Count())
+    common::ListIndexError(Index);
+  return *FItems[static_cast<size_t>(Index)];
+}
+
+TSheet &TSheets::AddSheet(uint8_t Kind) {
+  FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind));
+  ++FCreated;
+  return *FItems.back();
+}
+
+TSheet *TSheets::SheetByName(std::u16string_view Name) const {
+  std::u16string upper = UpperCaseWide(Name);
+  for (const auto &sheet : FItems)
+    if (UpperCaseWide(sheet->Name()) == upper)
+      return sheet.get();
+  return nullptr;
+}
+
+int TSheets::IndexOf(const TSheet *Sheet) const {
+  for (size_t i = 0; i < FItems.size(); ++i)
+    if (FItems[i].get() == Sheet)
+      return static_cast<int>(i);
+  return -1;
+}
+
+void TSheets::ClearSheets() {
+  FSST.ClearSST();
+  for (auto &sheet : FItems)
+    sheet->Reset();
+  FItems.clear();
+}
+
+} // namespace xls
