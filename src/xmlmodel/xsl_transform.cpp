@@ -65,23 +65,27 @@ public:
   ErrorCapture(const ErrorCapture &) = delete;
   ErrorCapture &operator=(const ErrorCapture &) = delete;
 
-  // The first error (or, failing that, the first message). libxslt puts where an error lies on
-  // one line and what it is on the next, so both are given.
+  // The errors in order (at most three, or the first message when there was no error). libxslt
+  // puts where an error lies on one line and what it is on the next, so those are joined.
   std::string First() const {
     std::vector<Message> all = messages_;
     if (!pending_.empty())
       all.push_back({StripLineEnd(pending_), true});
-    std::size_t i = 0;
-    while (i < all.size() && !all[i].isError)
-      ++i;
-    if (i == all.size())
-      i = 0;
-    if (i >= all.size())
-      return {};
-    std::string text = all[i].text;
-    if ((text.rfind("compilation error", 0) == 0 || text.rfind("runtime error", 0) == 0) && i + 1 < all.size())
-      text += ": " + all[i + 1].text;
-    return text;
+    std::vector<std::string> parts;
+    for (std::size_t i = 0; i < all.size() && parts.size() < 3; ++i) {
+      if (!all[i].isError || all[i].text.rfind("xsltParseStylesheetFile : cannot parse", 0) == 0)
+        continue;
+      std::string text = all[i].text;
+      if ((text.rfind("compilation error", 0) == 0 || text.rfind("runtime error", 0) == 0) && i + 1 < all.size())
+        text += ": " + all[++i].text;
+      parts.push_back(text);
+    }
+    if (parts.empty())
+      return all.empty() ? std::string() : all.front().text;
+    std::string joined = parts.front();
+    for (std::size_t i = 1; i < parts.size(); ++i)
+      joined += "; " + parts[i];
+    return joined;
   }
 
 private:
