@@ -97,6 +97,11 @@ public:
   // lines of their own, the node goes after the last non-text child, preceded by a copy of the
   // whitespace that precedes that child, so it lands on its own line with the same indentation.
   void AppendChild(xmlNode *parent, xmlNode *node);
+  // Appends node as the very last child, adding no whitespace (used when copying a layout).
+  void AppendChildAtEnd(xmlNode *parent, xmlNode *node);
+  // Gives target the namespace declarations of source (an element of any document) that it does
+  // not have yet, and binds target's own prefix to them.
+  void CopyNamespaceDeclarations(xmlNode *target, const xmlNode *source);
   // Sets a detached attribute on an element. An attribute of the same name already on the
   // element is an error and nothing changes.
   void SetAttributeNode(xmlNode *element, xmlNode *attribute);
@@ -112,6 +117,8 @@ private:
   void SniffSource(const std::string &bytes);
   void KeepAlive(xmlNode *node);
   void ResolveNamespace(xmlNode *node);
+  void CheckParent(xmlNode *parent, xmlNode *node) const;
+  std::string Serialise() const;
 
   xmlDocPtr FDoc = nullptr;
   std::vector<xmlNode *> FGraveyard;
@@ -120,6 +127,7 @@ private:
   bool FHasDeclaration = true;
   std::string FDeclaration; // the source's own declaration text, when it can be kept verbatim
   bool FCrLf = false;
+  bool FBom = false;
   std::vector<std::string> FTopLevelGaps; // whitespace around top-level nodes, when known
 };
 

@@ -45,6 +45,7 @@ public:
 
 private:
   friend class TOrbXMLList;
+  friend class TOrbMainXML;
   xmlNode *CheckedNode() const;
   void DropLists();
 
@@ -88,6 +89,7 @@ private:
   void Append(std::unique_ptr<TOrbXMLItem> item);
   void Reserve(std::uint32_t capacity);
   void RemoveAt(std::uint32_t index);
+  TOrbXMLItem *CreateNodeImpl(const std::string &Name, int NodeType, TOrbXMLItem *Source, bool indent);
   void CopyContent(TOrbXMLItem *target, TOrbXMLItem *source);
 
   TOrbXMLItem *FOwnerItem = nullptr;

@@ -1,0 +1,904 @@
+#include "xmlmodel/dom.h"
+
+#include "common/exception.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlsave.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace xmlmodel {
+
+using common::Exception;
+using common::Format;
+
+namespace {
+
+// The address of this byte marks an element that its source wrote as a start and an end tag
+// (<a></a>), so that saving does not turn it into <a/>.
+const char kStartEndPair = 0;
+void *StartEndPairMark() { return const_cast<char *>(&kStartEndPair); }
+
+const xmlChar *X(const std::string &s) { return reinterpret_cast<const xmlChar *>(s.c_str()); }
+std::string S(const xmlChar *s) { return s ? std::string(reinterpret_cast<const char *>(s)) : std::string(); }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+bool IsWhitespaceText(const xmlNode *node) {
+  if (node->type != XML_TEXT_NODE || node->content == nullptr || node->content[0] == 0)
+    return false;
+  for (const xmlChar *p = node->content; *p; ++p)
+    if (!IsBlank(static_cast<char>(*p)))
+      return false;
+  return true;
+}
+
+std::string StripLineBreak(const char *message) {
+  std::string s = message ? message : "";
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+    s.pop_back();
+  return s;
+}
+
+// Collects the first error (not warning) libxml2 reports while it is alive.
+class ErrorCapture {
+public:
+  ErrorCapture() : FOldFunc(xmlStructuredError), FOldContext(xmlStructuredErrorContext) {
+    xmlSetStructuredErrorFunc(this, &Handler);
+  }
+  ~ErrorCapture() { xmlSetStructuredErrorFunc(FOldContext, FOldFunc); }
+  ErrorCapture(const ErrorCapture &) = delete;
+  ErrorCapture &operator=(const ErrorCapture &) = delete;
+
+  bool Have = false;
+  DomParseError First;
+
+private:
+  static void Handler(void *context, xmlErrorPtr error) {
+    auto *self = static_cast<ErrorCapture *>(context);
+    if (self->Have || error == nullptr || error->level < XML_ERR_ERROR)
+      return;
+    self->Have = true;
+    self->First.ErrorCode = error->code;
+    self->First.Reason = StripLineBreak(error->message);
+    self->First.Line = error->line;
+  }
+
+  xmlStructuredErrorFunc FOldFunc;
+  void *FOldContext;
+};
+
+void StartElementMarking(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri,
+                         int nbNamespaces, const xmlChar **namespaces, int nbAttributes, int nbDefaulted,
+                         const xmlChar **attributes) {
+  xmlSAX2StartElementNs(context, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted,
+                        attributes);
+  // The parser calls this with the input at the end of the start tag: "/>" or ">".
+  auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+  if (ctxt != nullptr && ctxt->node != nullptr && ctxt->input != nullptr && ctxt->input->cur != nullptr &&
+      *ctxt->input->cur == '>')
+    ctxt->node->_private = StartEndPairMark();
+}
+
+std::string LineOf(const std::string &bytes, int line) {
+  if (line <= 0)
+    return {};
+  size_t pos = 0;
+  for (int i = 1; i < line; ++i) {
+    pos = bytes.find('\n', pos);
+    if (pos == std::string::npos)
+      return {};
+    ++pos;
+  }
+  size_t end = bytes.find('\n', pos);
+  std::string text = bytes.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+  if (!text.empty() && text.back() == '\r')
+    text.pop_back();
+  return text;
+}
+
+bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string &why) {
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    why = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+    ::close(fd);
+    return false;
+  }
+  bytes.resize(static_cast<size_t>(st.st_size));
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      if (n < 0) {
+        why = std::strerror(errno);
+        ::close(fd);
+        return false;
+      }
+      break;
+    }
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  ::close(fd);
+  return true;
+}
+
+bool StartsWith(const std::string &s, size_t pos, const char *prefix) {
+  return s.compare(pos, std::strlen(prefix), prefix) == 0;
+}
+
+// Finds the end of a DOCTYPE declaration starting at pos (just past "<!DOCTYPE"), skipping
+// quoted literals, comments and the internal subset.
+size_t DoctypeEnd(const std::string &s, size_t pos) {
+  char quote = 0;
+  bool subset = false;
+  for (size_t i = pos; i < s.size(); ++i) {
+    char c = s[i];
+    if (quote) {
+      if (c == quote)
+        quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (subset && StartsWith(s, i, "<!--")) {
+      size_t e = s.find("-->", i + 4);
+      if (e == std::string::npos)
+        return std::string::npos;
+      i = e + 2;
+    } else if (subset && StartsWith(s, i, "<?")) {
+      size_t e = s.find("?>", i + 2);
+      if (e == std::string::npos)
+        return std::string::npos;
+      i = e + 1;
+    } else if (c == '[') {
+      subset = true;
+    } else if (c == ']') {
+      subset = false;
+    } else if (c == '>' && !subset) {
+      return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+bool EqualsNoCase(std::string a, std::string b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Text that libxml2 would write unchanged but that no parser reads back: bytes that are not
+// UTF-8 and control characters XML does not allow.
+void CheckCharacters(const std::string &text) {
+  if (!xmlCheckUTF8(X(text)) || text.find('\0') != std::string::npos)
+    throw Exception("The text is not valid UTF-8");
+  for (unsigned char c : text)
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+      throw Exception(Format("The text contains the control character %d, which XML does not allow", c));
+}
+
+void CheckName(const std::string &name) {
+  if (name.empty() || xmlValidateQName(X(name), 0) != 0)
+    throw Exception(Format("\"%s\" is not a valid XML name", name.c_str()));
+}
+
+void LinkAtEnd(xmlNode *parent, xmlNode *node) {
+  node->parent = parent;
+  node->prev = parent->last;
+  node->next = nullptr;
+  if (parent->last)
+    parent->last->next = node;
+  else
+    parent->children = node;
+  parent->last = node;
+}
+
+// Links without libxml2's merging of adjacent text nodes, which would free the node linked.
+void LinkAfter(xmlNode *prev, xmlNode *node) {
+  node->parent = prev->parent;
+  node->prev = prev;
+  node->next = prev->next;
+  if (prev->next)
+    prev->next->prev = node;
+  else if (prev->parent)
+    prev->parent->last = node;
+  prev->next = node;
+}
+
+void FreeDetached(xmlNode *node) {
+  if (node->type == XML_ATTRIBUTE_NODE)
+    xmlFreeProp(reinterpret_cast<xmlAttr *>(node));
+  else
+    xmlFreeNode(node);
+}
+
+} // namespace
+
+void InitXmlLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    xmlSetExternalEntityLoader(xmlNoNetExternalEntityLoader);
+  });
+}
+
+std::string DomNodeName(const xmlNode *node) {
+  switch (node->type) {
+  case XML_ELEMENT_NODE:
+  case XML_ATTRIBUTE_NODE:
+    if (node->ns != nullptr && node->ns->prefix != nullptr)
+      return S(node->ns->prefix) + ":" + S(node->name);
+    return S(node->name);
+  case XML_TEXT_NODE: return "#text";
+  case XML_CDATA_SECTION_NODE: return "#cdata-section";
+  case XML_COMMENT_NODE: return "#comment";
+  case XML_DOCUMENT_NODE:
+  case XML_HTML_DOCUMENT_NODE: return "#document";
+  case XML_DOCUMENT_FRAG_NODE: return "#document-fragment";
+  default: return S(node->name); // PI target, entity reference, doctype, entity, notation
+  }
+}
+
+int DomNodeType(const xmlNode *node) {
+  switch (node->type) {
+  case XML_ELEMENT_NODE: return ntElement;
+  case XML_ATTRIBUTE_NODE: return ntAttribute;
+  case XML_TEXT_NODE: return ntText;
+  case XML_CDATA_SECTION_NODE: return ntCData;
+  case XML_ENTITY_REF_NODE: return ntEntityRef;
+  case XML_ENTITY_NODE:
+  case XML_ENTITY_DECL: return ntEntity;
+  case XML_PI_NODE: return ntProcessingInstr;
+  case XML_COMMENT_NODE: return ntComment;
+  case XML_DOCUMENT_NODE:
+  case XML_HTML_DOCUMENT_NODE: return ntDocument;
+  case XML_DOCUMENT_TYPE_NODE:
+  case XML_DTD_NODE: return ntDocType;
+  case XML_DOCUMENT_FRAG_NODE: return ntDocFragment;
+  case XML_NOTATION_NODE: return ntNotation;
+  default: return ntReserved;
+  }
+}
+
+std::string DomNodeText(const xmlNode *node) {
+  xmlChar *content = xmlNodeGetContent(node);
+  std::string text = S(content);
+  xmlFree(content);
+  return text;
+}
+
+bool DomHasChildNodes(const xmlNode *node) { return DomFirstChild(node) != nullptr; }
+
+xmlNode *DomFirstChild(const xmlNode *node) {
+  switch (node->type) {
+  case XML_ELEMENT_NODE:
+  case XML_ATTRIBUTE_NODE:
+  case XML_DOCUMENT_NODE:
+  case XML_DOCUMENT_FRAG_NODE: return node->children;
+  default: return nullptr; // an entity reference's children belong to its declaration
+  }
+}
+
+xmlNode *DomFirstAttribute(const xmlNode *node) {
+  return node->type == XML_ELEMENT_NODE ? reinterpret_cast<xmlNode *>(node->properties) : nullptr;
+}
+
+DomDocument::DomDocument() {
+  InitXmlLibrary();
+  FDoc = xmlNewDoc(X("1.0"));
+  if (FDoc == nullptr)
+    throw Exception("Cannot create an XML document");
+}
+
+DomDocument::~DomDocument() { Release(); }
+
+void DomDocument::Release() {
+  // Nodes taken out and later put back under another node are freed with that node.
+  std::vector<xmlNode *> loose;
+  for (xmlNode *node : FGraveyard)
+    if (node->parent == nullptr)
+      loose.push_back(node);
+  for (xmlNode *node : loose)
+    FreeDetached(node);
+  FGraveyard.clear();
+  if (FDoc)
+    xmlFreeDoc(FDoc);
+  FDoc = nullptr;
+  FHasDeclaration = true;
+  FDeclaration.clear();
+  FCrLf = false;
+  FBom = false;
+  FTopLevelGaps.clear();
+}
+
+bool DomDocument::Load(const std::string &fileName, int extraOptions) {
+  Release();
+  FParseError = {};
+  FDoc = xmlNewDoc(X("1.0"));
+  if (FDoc == nullptr)
+    throw Exception("Cannot create an XML document");
+
+  std::string bytes, why;
+  if (!ReadWholeFile(fileName, bytes, why)) {
+    FParseError = {XML_IO_LOAD_ERROR, Format("The file \"%s\" cannot be read: %s", fileName.c_str(), why.c_str()),
+                   "", 0};
+    return false;
+  }
+  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+    FParseError = {XML_ERR_NO_MEMORY, "The file is too large to load", "", 0};
+    return false;
+  }
+  // No network, no entity substitution, no huge-input mode, no recovery from malformed input,
+  // whatever a caller asks for; whitespace is kept so that a save keeps the layout.
+  const int options = (XML_PARSE_NONET | XML_PARSE_BIG_LINES | extraOptions) &
+                      ~(XML_PARSE_NOENT | XML_PARSE_HUGE | XML_PARSE_RECOVER | XML_PARSE_NOBLANKS);
+  xmlDocPtr doc = nullptr;
+  bool wellFormed = false;
+  ErrorCapture capture;
+  {
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (ctxt == nullptr)
+      throw Exception("Cannot create an XML parser");
+    ctxt->sax->startElementNs = &StartElementMarking;
+    doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), fileName.c_str(), nullptr,
+                            options);
+    wellFormed = ctxt->wellFormed != 0;
+    xmlFreeParserCtxt(ctxt);
+  }
+  if (capture.Have) {
+    FParseError = capture.First;
+    FParseError.SrcText = LineOf(bytes, FParseError.Line);
+  }
+  if (doc != nullptr && (!wellFormed || xmlDocGetRootElement(doc) == nullptr)) {
+    xmlFreeDoc(doc);
+    doc = nullptr;
+  }
+  if (doc == nullptr) {
+    if (FParseError.ErrorCode == 0)
+      FParseError = {XML_ERR_DOCUMENT_EMPTY, "Document is empty", "", 1};
+    return false;
+  }
+  xmlFreeDoc(FDoc);
+  FDoc = doc;
+  SniffSource(bytes);
+  return true;
+}
+
+void DomDocument::Install(xmlDocPtr doc, const std::string &sourceFileName) {
+  InitXmlLibrary();
+  Release();
+  FDoc = doc ? doc : xmlNewDoc(X("1.0"));
+  if (FDoc == nullptr)
+    throw Exception("Cannot create an XML document");
+  std::string bytes, why;
+  if (doc != nullptr && !sourceFileName.empty() && ReadWholeFile(sourceFileName, bytes, why))
+    SniffSource(bytes);
+}
+
+// Records what the parser drops but a save should give back: a byte-order mark, the XML
+// declaration as written, CR LF line ends and the whitespace between top-level nodes.
+void DomDocument::SniffSource(const std::string &bytes) {
+  size_t pos = 0;
+  FBom = StartsWith(bytes, 0, "\xEF\xBB\xBF");
+  if (FBom)
+    pos = 3;
+  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+    return; // UTF-16 source: it is written back as UTF-8 with a fresh declaration
+  size_t lf = bytes.find('\n');
+  FCrLf = lf != std::string::npos && lf > 0 && bytes[lf - 1] == '\r';
+
+  FHasDeclaration = StartsWith(bytes, pos, "<?xml") && pos + 5 < bytes.size() && IsBlank(bytes[pos + 5]);
+  if (FHasDeclaration) {
+    size_t end = bytes.find("?>", pos);
+    if (end == std::string::npos)
+      return;
+    std::string decl = bytes.substr(pos, end + 2 - pos);
+    pos = end + 2;
+    // The file is written as UTF-8: another declared encoding is replaced by UTF-8.
+    size_t e = decl.find("encoding");
+    if (e != std::string::npos) {
+      size_t q = decl.find_first_of("\"'", e);
+      size_t q2 = q == std::string::npos ? q : decl.find(decl[q], q + 1);
+      if (q2 != std::string::npos && !EqualsNoCase(decl.substr(q + 1, q2 - q - 1), "UTF-8"))
+        decl.replace(q + 1, q2 - q - 1, "UTF-8");
+    }
+    FDeclaration = decl;
+  }
+
+  auto whitespaceFrom = [&](size_t p) {
+    size_t q = p;
+    while (q < bytes.size() && IsBlank(bytes[q]))
+      ++q;
+    return q;
+  };
+  std::vector<std::string> gaps;
+  for (;;) {
+    size_t q = whitespaceFrom(pos);
+    gaps.push_back(bytes.substr(pos, q - pos));
+    pos = q;
+    size_t end;
+    if (StartsWith(bytes, pos, "<!--"))
+      end = bytes.find("-->", pos + 4) + 3;
+    else if (StartsWith(bytes, pos, "<?"))
+      end = bytes.find("?>", pos + 2) + 2;
+    else if (StartsWith(bytes, pos, "<!DOCTYPE"))
+      end = DoctypeEnd(bytes, pos + 9);
+    else if (StartsWith(bytes, pos, "<"))
+      break;
+    else
+      return;
+    if (end == std::string::npos || end < pos)
+      return;
+    pos = end;
+  }
+  std::vector<std::string> tail;
+  size_t end = bytes.size();
+  for (;;) {
+    size_t q = end;
+    while (q > pos && IsBlank(bytes[q - 1]))
+      --q;
+    tail.push_back(bytes.substr(q, end - q));
+    end = q;
+    size_t start;
+    if (end >= 3 && bytes.compare(end - 3, 3, "-->") == 0)
+      start = bytes.rfind("<!--", end - 3);
+    else if (end >= 2 && bytes.compare(end - 2, 2, "?>") == 0)
+      start = bytes.rfind("<?", end - 2);
+    else
+      break;
+    if (start == std::string::npos || start <= pos)
+      return;
+    end = start;
+  }
+  gaps.insert(gaps.end(), tail.rbegin(), tail.rend());
+  if (FCrLf)
+    for (std::string &gap : gaps)
+      gap.erase(std::remove(gap.begin(), gap.end(), '\r'), gap.end());
+  FTopLevelGaps = std::move(gaps);
+}
+
+std::string DomDocument::Serialise() const {
+  // An element its source wrote as <a></a> gets an empty text child for the write, so it is
+  // not collapsed to <a/>.
+  std::vector<xmlNode *> fillers;
+  std::vector<xmlNode *> pending;
+  if (xmlNode *root = xmlDocGetRootElement(FDoc))
+    pending.push_back(root);
+  while (!pending.empty()) {
+    xmlNode *node = pending.back();
+    pending.pop_back();
+    if (node->children == nullptr) {
+      if (node->_private == StartEndPairMark()) {
+        if (xmlNode *filler = xmlNewDocText(FDoc, X(""))) {
+          LinkAtEnd(node, filler);
+          fillers.push_back(filler);
+        }
+      }
+      continue;
+    }
+    for (xmlNode *child = node->children; child != nullptr; child = child->next)
+      if (child->type == XML_ELEMENT_NODE)
+        pending.push_back(child);
+  }
+  // Without a document encoding libxml2 writes non-ASCII attribute text as character references.
+  const xmlChar *oldEncoding = FDoc->encoding;
+  FDoc->encoding = X("UTF-8");
+
+  std::string out;
+  xmlBufferPtr buffer = xmlBufferCreate();
+  xmlOutputBufferPtr output = buffer ? xmlOutputBufferCreateBuffer(buffer, nullptr) : nullptr;
+  auto restore = [&] {
+    if (output)
+      xmlOutputBufferClose(output);
+    if (buffer)
+      xmlBufferFree(buffer);
+    FDoc->encoding = oldEncoding;
+    for (xmlNode *filler : fillers) {
+      xmlUnlinkNode(filler);
+      xmlFreeNode(filler);
+    }
+  };
+  if (output == nullptr) {
+    restore();
+    throw Exception("Out of memory while writing the document");
+  }
+  try {
+    std::vector<xmlNode *> top;
+    for (xmlNode *node = FDoc->children; node != nullptr; node = node->next)
+      top.push_back(node);
+    const bool gapsKnown = FTopLevelGaps.size() == top.size() + 1;
+    if (FBom)
+      out += "\xEF\xBB\xBF";
+    if (FHasDeclaration)
+      out += FDeclaration.empty() ? std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>") : FDeclaration;
+    for (size_t i = 0; i < top.size(); ++i) {
+      if (gapsKnown)
+        out += FTopLevelGaps[i];
+      else if (i > 0 || FHasDeclaration)
+        out += "\n";
+      xmlNodeDumpOutput(output, FDoc, top[i], 0, 0, "UTF-8");
+      xmlOutputBufferFlush(output);
+      out.append(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
+      xmlBufferEmpty(buffer);
+    }
+    out += gapsKnown ? FTopLevelGaps.back() : std::string("\n");
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  if (FCrLf) {
+    std::string crlf;
+    crlf.reserve(out.size() + out.size() / 16);
+    for (char c : out) {
+      if (c == '\n')
+        crlf += '\r';
+      crlf += c;
+    }
+    out.swap(crlf);
+  }
+  return out;
+}
+
+std::string DomDocument::SaveToString() const {
+  if (xmlDocGetRootElement(FDoc) == nullptr)
+    throw Exception("The document has no root element");
+  return Serialise();
+}
+
+void DomDocument::Save(const std::string &fileName) const {
+  if (fileName.empty())
+    throw Exception("Cannot save the document: it has no file name");
+  const std::string data = SaveToString();
+
+  namespace fs = std::filesystem;
+  fs::path target(fileName);
+  std::error_code ec;
+  if (fs::is_symlink(target, ec)) {
+    fs::path resolved = fs::canonical(target, ec);
+    if (!ec)
+      target = resolved;
+  }
+  fs::path folder = target.parent_path();
+  if (folder.empty())
+    folder = ".";
+  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  auto fail = [&](const std::string &why) {
+    return Exception(Format("Cannot save \"%s\": %s", fileName.c_str(), why.c_str()));
+  };
+  int fd = ::mkstemp(pattern.data());
+  if (fd < 0)
+    throw fail(std::strerror(errno));
+  const std::string temp = pattern;
+  auto abandon = [&](int error) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return fail(std::strerror(error));
+  };
+  size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      throw abandon(n < 0 ? errno : EIO);
+    done += static_cast<size_t>(n);
+  }
+  // Keep the old file's permissions; a new file gets the usual ones.
+  struct stat st {};
+  mode_t mode;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
+    throw abandon(errno);
+  if (::close(fd) != 0) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    throw fail(std::strerror(error));
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    int error = errno;
+    ::unlink(temp.c_str());
+    throw fail(std::strerror(error));
+  }
+}
+
+xmlNode *DomDocument::DocumentElement() const { return xmlDocGetRootElement(FDoc); }
+
+xmlNode *DomDocument::CreateNode(int nodeType, const std::string &name) {
+  xmlNode *node = nullptr;
+  switch (nodeType) {
+  case ntElement:
+    CheckName(name);
+    if (name.rfind("xmlns:", 0) == 0)
+      throw Exception(Format("\"%s\" is not a valid element name", name.c_str()));
+    node = xmlNewDocNode(FDoc, nullptr, X(name), nullptr);
+    break;
+  case ntAttribute: return CreateAttribute(name);
+  case ntText: node = xmlNewDocText(FDoc, X("")); break;
+  case ntCData: node = xmlNewCDataBlock(FDoc, X(""), 0); break;
+  case ntEntityRef:
+    if (name.empty() || xmlValidateName(X(name), 0) != 0)
+      throw Exception(Format("\"%s\" is not a valid entity name", name.c_str()));
+    node = xmlNewReference(FDoc, X(name));
+    break;
+  case ntProcessingInstr:
+    if (name.empty() || xmlValidateName(X(name), 0) != 0 || EqualsNoCase(name, "xml"))
+      throw Exception(Format("\"%s\" is not a valid processing instruction target", name.c_str()));
+    node = xmlNewDocPI(FDoc, X(name), nullptr);
+    break;
+  case ntComment: node = xmlNewDocComment(FDoc, X("")); break;
+  case ntDocFragment: node = xmlNewDocFragment(FDoc); break;
+  default: throw Exception(Format("Cannot create a node of type %d", nodeType));
+  }
+  if (node == nullptr)
+    throw Exception("Out of memory while creating a node");
+  return node;
+}
+
+xmlNode *DomDocument::CreateAttribute(const std::string &name) {
+  CheckName(name);
+  xmlAttr *attribute = xmlNewDocProp(FDoc, X(name), nullptr);
+  if (attribute == nullptr)
+    throw Exception("Out of memory while creating an attribute");
+  return reinterpret_cast<xmlNode *>(attribute);
+}
+
+void DomDocument::DiscardNode(xmlNode *node) {
+  if (node != nullptr && node->parent == nullptr)
+    FreeDetached(node);
+}
+
+void DomDocument::AppendToDocument(xmlNode *node) {
+  if (node == nullptr || node->type != XML_ELEMENT_NODE)
+    throw Exception("Only an element can be added to the document");
+  if (node->parent != nullptr)
+    throw Exception("The node is already part of a document");
+  if (DocumentElement() != nullptr)
+    throw Exception("The document already has a root element");
+  LinkAtEnd(reinterpret_cast<xmlNode *>(FDoc), node);
+  ResolveNamespace(node);
+}
+
+void DomDocument::CheckParent(xmlNode *parent, xmlNode *node) const {
+  if (parent == nullptr || node == nullptr)
+    throw Exception("No node given");
+  const bool textual = node->type == XML_TEXT_NODE || node->type == XML_ENTITY_REF_NODE;
+  const bool canHold = parent->type == XML_ELEMENT_NODE || parent->type == XML_DOCUMENT_FRAG_NODE ||
+                       (parent->type == XML_ATTRIBUTE_NODE && textual);
+  if (!canHold)
+    throw Exception(Format("A node of type %d cannot be added to a node of type %d", DomNodeType(node),
+                           DomNodeType(parent)));
+  if (node->type == XML_ATTRIBUTE_NODE || node->type == XML_DOCUMENT_NODE)
+    throw Exception(Format("A node of type %d cannot be added as a child", DomNodeType(node)));
+  if (node->parent != nullptr || node->doc != FDoc)
+    throw Exception("The node is already part of a document");
+  for (xmlNode *up = parent; up != nullptr; up = up->parent)
+    if (up == node)
+      throw Exception("A node cannot be added below itself");
+}
+
+void DomDocument::AppendChild(xmlNode *parent, xmlNode *node) {
+  CheckParent(parent, node);
+  if (node->type == XML_DOCUMENT_FRAG_NODE) {
+    while (node->children != nullptr) {
+      xmlNode *child = node->children;
+      xmlUnlinkNode(child);
+      AppendChild(parent, child);
+    }
+    KeepAlive(node);
+    return;
+  }
+  xmlNode *last = nullptr; // the last non-text child
+  bool onlyBlankAfter = true;
+  for (xmlNode *c = parent->last; c != nullptr; c = c->prev) {
+    if (c->type != XML_TEXT_NODE) {
+      last = c;
+      break;
+    }
+    if (!IsWhitespaceText(c))
+      onlyBlankAfter = false;
+  }
+  if (parent->type == XML_ELEMENT_NODE && last != nullptr && onlyBlankAfter) {
+    xmlNode *after = last;
+    if (last->prev != nullptr && IsWhitespaceText(last->prev)) {
+      xmlNode *indent = xmlNewDocText(FDoc, last->prev->content);
+      if (indent == nullptr)
+        throw Exception("Out of memory while adding a node");
+      LinkAfter(after, indent);
+      after = indent;
+    }
+    LinkAfter(after, node);
+  } else {
+    LinkAtEnd(parent, node);
+  }
+  ResolveNamespace(node);
+}
+
+void DomDocument::AppendChildAtEnd(xmlNode *parent, xmlNode *node) {
+  CheckParent(parent, node);
+  if (node->type == XML_DOCUMENT_FRAG_NODE) {
+    while (node->children != nullptr) {
+      xmlNode *child = node->children;
+      xmlUnlinkNode(child);
+      AppendChildAtEnd(parent, child);
+    }
+    KeepAlive(node);
+    return;
+  }
+  LinkAtEnd(parent, node);
+  ResolveNamespace(node);
+}
+
+void DomDocument::CopyNamespaceDeclarations(xmlNode *target, const xmlNode *source) {
+  if (target == nullptr || source == nullptr || target->type != XML_ELEMENT_NODE ||
+      source->type != XML_ELEMENT_NODE)
+    return;
+  for (const xmlNs *ns = source->nsDef; ns != nullptr; ns = ns->next) {
+    bool have = false;
+    for (const xmlNs *own = target->nsDef; own != nullptr && !have; own = own->next)
+      have = xmlStrEqual(own->prefix, ns->prefix);
+    if (!have)
+      xmlNewNs(target, ns->href, ns->prefix);
+  }
+  if (target->ns == nullptr)
+    ResolveNamespace(target);
+}
+
+// A new element named prefix:local is bound to the namespace its prefix has at its place; an
+// unprefixed one takes the default namespace in scope, as it would when the file is read back.
+void DomDocument::ResolveNamespace(xmlNode *node) {
+  if (node->type != XML_ELEMENT_NODE || node->ns != nullptr)
+    return;
+  const char *name = reinterpret_cast<const char *>(node->name);
+  const char *colon = std::strchr(name, ':');
+  if (colon != nullptr) {
+    const std::string prefix(name, colon);
+    const std::string local(colon + 1);
+    if (xmlNs *ns = xmlSearchNs(FDoc, node, X(prefix))) {
+      xmlNodeSetName(node, X(local));
+      xmlSetNs(node, ns);
+    }
+  } else if (xmlNs *ns = xmlSearchNs(FDoc, node, nullptr)) {
+    if (ns->href != nullptr && ns->href[0] != 0)
+      xmlSetNs(node, ns);
+  }
+}
+
+void DomDocument::SetAttributeNode(xmlNode *element, xmlNode *attribute) {
+  if (element == nullptr || element->type != XML_ELEMENT_NODE)
+    throw Exception("Attributes can only be set on an element");
+  if (attribute == nullptr || attribute->type != XML_ATTRIBUTE_NODE)
+    throw Exception("The node is not an attribute");
+  if (attribute->parent != nullptr || attribute->doc != FDoc)
+    throw Exception("The attribute is already part of a document");
+  std::string name = S(attribute->name);
+  std::string local = name;
+  xmlNs *ns = attribute->ns;
+  if (ns == nullptr) {
+    size_t colon = name.find(':');
+    if (colon != std::string::npos) {
+      if (xmlNs *found = xmlSearchNs(FDoc, element, X(name.substr(0, colon)))) {
+        ns = found;
+        local = name.substr(colon + 1);
+      }
+    }
+  }
+  for (xmlAttr *p = element->properties; p != nullptr; p = p->next) {
+    const bool sameNs = (p->ns == nullptr && ns == nullptr) ||
+                        (p->ns != nullptr && ns != nullptr && xmlStrEqual(p->ns->href, ns->href));
+    if (sameNs && xmlStrEqual(p->name, X(local)))
+      throw Exception(Format("The element already has an attribute named \"%s\"", DomNodeName(attribute).c_str()));
+  }
+  if (ns != attribute->ns) {
+    xmlNodeSetName(attribute, X(local));
+    attribute->ns = ns;
+  }
+  auto *attr = reinterpret_cast<xmlAttr *>(attribute);
+  attr->parent = element;
+  attr->next = nullptr;
+  attr->prev = nullptr;
+  if (element->properties == nullptr) {
+    element->properties = attr;
+  } else {
+    xmlAttr *last = element->properties;
+    while (last->next != nullptr)
+      last = last->next;
+    last->next = attr;
+    attr->prev = last;
+  }
+}
+
+void DomDocument::KeepAlive(xmlNode *node) { FGraveyard.push_back(node); }
+
+void DomDocument::RemoveChild(xmlNode *parent, xmlNode *child) {
+  if (parent == nullptr || child == nullptr || child->parent != parent || child->type == XML_ATTRIBUTE_NODE)
+    throw Exception("The node is not a child of this node");
+  xmlUnlinkNode(child);
+  KeepAlive(child);
+}
+
+void DomDocument::RemoveAttribute(xmlNode *element, xmlNode *attribute) {
+  if (element == nullptr || attribute == nullptr || attribute->type != XML_ATTRIBUTE_NODE ||
+      attribute->parent != element)
+    throw Exception("The attribute does not belong to this element");
+  xmlUnlinkNode(attribute);
+  KeepAlive(attribute);
+}
+
+void DomDocument::SetText(xmlNode *node, const std::string &text) {
+  if (node == nullptr)
+    throw Exception("No node given");
+  switch (node->type) {
+  case XML_ELEMENT_NODE:
+  case XML_ATTRIBUTE_NODE:
+  case XML_DOCUMENT_FRAG_NODE: {
+    CheckCharacters(text);
+    xmlNode *textNode = nullptr;
+    if (!text.empty()) {
+      textNode = xmlNewDocTextLen(FDoc, X(text), static_cast<int>(text.size()));
+      if (textNode == nullptr)
+        throw Exception("Out of memory while setting text");
+    }
+    FGraveyard.reserve(FGraveyard.size() + 8);
+    while (node->children != nullptr) {
+      xmlNode *child = node->children;
+      xmlUnlinkNode(child);
+      KeepAlive(child);
+    }
+    if (textNode != nullptr)
+      LinkAtEnd(node, textNode);
+    return;
+  }
+  case XML_COMMENT_NODE:
+    CheckCharacters(text);
+    if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-'))
+      throw Exception("A comment cannot contain \"--\" or end with \"-\"");
+    break;
+  case XML_CDATA_SECTION_NODE:
+    CheckCharacters(text);
+    if (text.find("]]>") != std::string::npos)
+      throw Exception("A CDATA section cannot contain \"]]>\"");
+    break;
+  case XML_PI_NODE:
+    CheckCharacters(text);
+    if (text.find("?>") != std::string::npos)
+      throw Exception("A processing instruction cannot contain \"?>\"");
+    break;
+  case XML_TEXT_NODE: CheckCharacters(text); break;
+  case XML_ENTITY_REF_NODE: throw Exception("The text of an entity reference cannot be changed");
+  default: throw Exception(Format("The text of a node of type %d cannot be changed", DomNodeType(node)));
+  }
+  // These kinds hold their text directly; libxml2 stores it as given.
+  xmlNodeSetContentLen(node, X(text), static_cast<int>(text.size()));
+}
+
+} // namespace xmlmodel

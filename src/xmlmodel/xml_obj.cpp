@@ -1,0 +1,346 @@
+#include "xmlmodel/xml_obj.h"
+
+#include "common/exception.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace xmlmodel {
+
+using common::Exception;
+
+// ---------------------------------------------------------------------------------------------
+// TOrbXMLItem
+
+TOrbXMLItem::TOrbXMLItem(TOrbXMLList *AOwnerList)
+    : FOwnerList(AOwnerList), FDocument(AOwnerList ? AOwnerList->Document() : nullptr) {}
+
+TOrbXMLItem::~TOrbXMLItem() = default;
+
+xmlNode *TOrbXMLItem::CheckedNode() const {
+  if (FNode == nullptr)
+    throw Exception("The document has no root element");
+  return FNode;
+}
+
+void TOrbXMLItem::DropLists() {
+  FChildren.reset();
+  FAttributes.reset();
+}
+
+TOrbXMLList *TOrbXMLItem::Children() {
+  if (!FChildren) {
+    xmlNode *node = CheckedNode();
+    FChildren = std::make_unique<TOrbXMLList>(this, false);
+    if (DomHasChildNodes(node))
+      FChildren->Populate();
+  }
+  return FChildren.get();
+}
+
+TOrbXMLList *TOrbXMLItem::Attributes() {
+  if (!FAttributes) {
+    CheckedNode();
+    FAttributes = std::make_unique<TOrbXMLList>(this, true);
+    FAttributes->Populate();
+  }
+  return FAttributes.get();
+}
+
+std::string TOrbXMLItem::NodeName() const { return DomNodeName(CheckedNode()); }
+
+int TOrbXMLItem::NodeType() const { return DomNodeType(CheckedNode()); }
+
+std::string TOrbXMLItem::Text() const { return DomNodeText(CheckedNode()); }
+
+void TOrbXMLItem::SetText(const std::string &text) {
+  xmlNode *node = CheckedNode();
+  if (FDocument == nullptr)
+    throw Exception("The item belongs to no document");
+  FDocument->XMLDoc().SetText(node, text);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TOrbXMLList
+
+TOrbXMLList::TOrbXMLList(TOrbXMLItem *AOwnerItem, bool attributes)
+    : FOwnerItem(AOwnerItem), FAttributeList(attributes ? 1 : 0) {}
+
+TOrbXMLList::~TOrbXMLList() {
+  while (FCount > 0) {
+    FItems[FCount - 1].reset();
+    --FCount;
+  }
+}
+
+TOrbMainXML *TOrbXMLList::Document() const { return FOwnerItem ? FOwnerItem->Document() : nullptr; }
+
+TOrbXMLItem *TOrbXMLList::Items(int index) const {
+  if (index < 0 || static_cast<std::uint32_t>(index) >= FCount)
+    common::ListIndexError(index);
+  return FItems[index].get();
+}
+
+int TOrbXMLList::IndexOf(const TOrbXMLItem *item) const {
+  for (std::uint32_t i = 0; i < FCount; ++i)
+    if (FItems[i].get() == item)
+      return static_cast<int>(i);
+  return -1;
+}
+
+void TOrbXMLList::Reserve(std::uint32_t capacity) {
+  if (capacity <= FCapacity)
+    return;
+  if (capacity >= (1u << 31))
+    throw Exception("Too many items in one list");
+  auto items = std::make_unique<std::unique_ptr<TOrbXMLItem>[]>(capacity);
+  for (std::uint32_t i = 0; i < FCount; ++i)
+    items[i] = std::move(FItems[i]);
+  FItems = std::move(items);
+  FCapacity = capacity;
+}
+
+void TOrbXMLList::Append(std::unique_ptr<TOrbXMLItem> item) {
+  if (FCount == FCapacity)
+    Reserve(std::max<std::uint32_t>(4, FCount * 2));
+  FItems[FCount++] = std::move(item);
+}
+
+void TOrbXMLList::RemoveAt(std::uint32_t index) {
+  std::unique_ptr<TOrbXMLItem> removed = std::move(FItems[index]);
+  for (std::uint32_t i = index + 1; i < FCount; ++i)
+    FItems[i - 1] = std::move(FItems[i]);
+  --FCount;
+  removed.reset(); // after the list is consistent again
+}
+
+void TOrbXMLList::Populate() {
+  try {
+    if (FOwnerItem == nullptr || FOwnerItem->Node() == nullptr)
+      return;
+    xmlNode *owner = FOwnerItem->Node();
+    if (owner->type == XML_COMMENT_NODE)
+      return;
+    xmlNode *first = FAttributeList ? DomFirstAttribute(owner) : DomFirstChild(owner);
+    std::uint32_t wanted = 0;
+    for (xmlNode *node = first; node != nullptr; node = node->next)
+      if (node->type != XML_TEXT_NODE)
+        ++wanted;
+    // Exactly the room needed: most lists are never added to.
+    Reserve(FCount + wanted);
+    for (xmlNode *node = first; node != nullptr; node = node->next) {
+      if (node->type == XML_TEXT_NODE)
+        continue;
+      auto item = std::make_unique<TOrbXMLItem>(this);
+      item->FNode = node;
+      Append(std::move(item));
+    }
+  } catch (...) {
+    // A list that cannot be filled stays as far as it got.
+  }
+}
+
+TOrbXMLItem *TOrbXMLList::CreateNode(const std::string &Name, int NodeType, TOrbXMLItem *Source) {
+  return CreateNodeImpl(Name, NodeType, Source, true);
+}
+
+TOrbXMLItem *TOrbXMLList::CreateNodeImpl(const std::string &Name, int NodeType, TOrbXMLItem *Source,
+                                         bool indent) {
+  std::string name = Name;
+  if (!name.empty() && name[0] == '#')
+    name = name.substr(1, 255);
+  auto item = std::make_unique<TOrbXMLItem>(this);
+  if (FOwnerItem == nullptr)
+    throw common::EAbort("Cannot make new node here");
+  TOrbMainXML *document = Document();
+  if (document == nullptr)
+    throw Exception("The list belongs to no document");
+  xmlNode *owner = FOwnerItem->CheckedNode();
+  DomDocument &dom = document->XMLDoc();
+  if (FCount == FCapacity)
+    Reserve(std::max<std::uint32_t>(4, FCount * 2));
+
+  xmlNode *node = nullptr;
+  if (NodeType == ntAttribute) {
+    node = dom.CreateAttribute(name);
+    try {
+      dom.SetAttributeNode(owner, node);
+    } catch (...) {
+      dom.DiscardNode(node);
+      throw;
+    }
+  } else {
+    node = dom.CreateNode(NodeType, name);
+    try {
+      if (indent)
+        dom.AppendChild(owner, node);
+      else
+        dom.AppendChildAtEnd(owner, node);
+    } catch (...) {
+      dom.DiscardNode(node);
+      throw;
+    }
+  }
+  const bool wasModified = document->Modified;
+  document->Modified = true;
+  item->FNode = node;
+  TOrbXMLItem *result = item.get();
+  Append(std::move(item));
+
+  if (Source != nullptr) {
+    try {
+      CopyContent(result, Source);
+    } catch (...) {
+      // No half-made copy stays behind.
+      DeleteItem(result);
+      document->Modified = wasModified;
+      throw;
+    }
+  }
+  return result;
+}
+
+// Copies Source's content into the new item. A source with child items gives its own text nodes
+// at their places among the copied children (so mixed content and layout come through once and
+// in order); a source without child items gives its text.
+void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
+  xmlNode *sourceNode = source->CheckedNode();
+  xmlNode *targetNode = target->Node();
+  DomDocument &dom = target->Document()->XMLDoc();
+  dom.CopyNamespaceDeclarations(targetNode, sourceNode);
+
+  // Taken before copying, so that a copy placed inside its own source is not copied again.
+  TOrbXMLList *sourceChildren = source->Children();
+  std::vector<TOrbXMLItem *> items;
+  items.reserve(sourceChildren->Count());
+  for (int i = 0; i < sourceChildren->Count(); ++i)
+    if (sourceChildren->Items(i) != target)
+      items.push_back(sourceChildren->Items(i));
+
+  if (items.empty()) {
+    if (targetNode->type != XML_ENTITY_REF_NODE)
+      target->SetText(source->Text());
+    return;
+  }
+  std::vector<xmlNode *> domChildren;
+  for (xmlNode *child = DomFirstChild(sourceNode); child != nullptr; child = child->next)
+    if (child != targetNode)
+      domChildren.push_back(child);
+
+  TOrbXMLList *targetChildren = target->Children();
+  std::vector<bool> copied(items.size(), false);
+  auto copyItem = [&](size_t index) {
+    TOrbXMLItem *child = items[index];
+    copied[index] = true;
+    TOrbXMLItem *copy = targetChildren->CreateNodeImpl(child->NodeName(), child->NodeType(), child, false);
+    TOrbXMLList *attributes = child->Attributes();
+    for (int i = 0; i < attributes->Count(); ++i) {
+      TOrbXMLItem *attribute = attributes->Items(i);
+      copy->Attributes()->CreateNodeImpl(attribute->NodeName(), attribute->NodeType(), attribute, false);
+    }
+  };
+  size_t next = 0;
+  for (xmlNode *child : domChildren) {
+    if (child->type == XML_TEXT_NODE) {
+      xmlNode *text = dom.CreateNode(ntText, "");
+      try {
+        dom.SetText(text, DomNodeText(child));
+        dom.AppendChildAtEnd(targetNode, text);
+      } catch (...) {
+        dom.DiscardNode(text);
+        throw;
+      }
+      continue;
+    }
+    // Items follow the DOM order; search only when an edit has changed that.
+    size_t index = next;
+    if (index >= items.size() || items[index]->Node() != child) {
+      index = 0;
+      while (index < items.size() && (copied[index] || items[index]->Node() != child))
+        ++index;
+    }
+    if (index < items.size()) {
+      copyItem(index);
+      next = index + 1;
+    }
+  }
+  // Items whose nodes were taken out of the source by a text change are still its children.
+  for (size_t i = 0; i < items.size(); ++i)
+    if (!copied[i])
+      copyItem(i);
+}
+
+void TOrbXMLList::DeleteItem(TOrbXMLItem *item) {
+  const int index = IndexOf(item);
+  if (index < 0)
+    return;
+  // The node goes with its whole subtree; the items below it go with the item. Building the
+  // lists below just to empty them one by one would cost as much as the subtree is large.
+  xmlNode *node = item->Node();
+  xmlNode *owner = FOwnerItem ? FOwnerItem->Node() : nullptr;
+  TOrbMainXML *document = Document();
+  if (node != nullptr && owner != nullptr && document != nullptr) {
+    try {
+      if (node->type == XML_ATTRIBUTE_NODE)
+        document->XMLDoc().RemoveAttribute(owner, node);
+      else
+        document->XMLDoc().RemoveChild(owner, node);
+    } catch (const std::exception &) {
+      // A node that is no longer where the item says is left as it is.
+    }
+  }
+  RemoveAt(static_cast<std::uint32_t>(index));
+}
+
+// ---------------------------------------------------------------------------------------------
+// TOrbMainXML
+
+TOrbMainXML::TOrbMainXML()
+    : FXMLDoc(std::make_unique<DomDocument>()), FRootItem(std::make_unique<TOrbXMLItem>(nullptr)) {
+  FRootItem->SetDocument(this);
+}
+
+TOrbMainXML::~TOrbMainXML() {
+  FRootItem.reset(); // items before the nodes they point at
+}
+
+void TOrbMainXML::AttachRoot() {
+  FRootItem->SetNode(FXMLDoc->DocumentElement());
+  Modified = false;
+}
+
+void TOrbMainXML::Load() {
+  // Lists built over a previous document would point into it once it is gone.
+  FRootItem->DropLists();
+  FRootItem->SetNode(nullptr);
+  FXMLDoc->Load(FileName);
+  AttachRoot();
+}
+
+void TOrbMainXML::InstallDocument(xmlDocPtr doc, const std::string &sourceFileName) {
+  FRootItem->DropLists();
+  FRootItem->SetNode(nullptr);
+  FXMLDoc->Install(doc, sourceFileName);
+  AttachRoot();
+}
+
+void TOrbMainXML::NewDocument(const std::string &RootName) {
+  FileName.clear();
+  xmlNode *root = FXMLDoc->CreateNode(ntElement, RootName);
+  try {
+    FXMLDoc->AppendToDocument(root);
+  } catch (...) {
+    FXMLDoc->DiscardNode(root);
+    throw;
+  }
+  AttachRoot();
+}
+
+void TOrbMainXML::Save() {
+  FXMLDoc->Save(FileName);
+  Modified = false;
+}
+
+TOrbXMLList *TOrbMainXML::RootChildren() { return FRootItem->Children(); }
+
+} // namespace xmlmodel
