@@ -1,0 +1,239 @@
+#include "xls/periphery.h"
+
+#include <algorithm>
+
+#include "xls/xls_stream.h"
+
+namespace xls {
+
+namespace {
+
+std::u16string Wide16(const TRecordBody &body, int cchOffset, int optionOffset, int charsOffset) {
+  const int cch = body.U16(cchOffset);
+  const bool wide = (body.U8(optionOffset) & 1) != 0;
+  const uint8_t *p = body.Bytes(charsOffset, wide ? 2 * cch : cch);
+  std::u16string s;
+  s.reserve(cch);
+  for (int i = 0; i < cch; ++i)
+    s.push_back(wide ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)) : static_cast<char16_t>(p[i]));
+  return s;
+}
+
+bool IsBof(uint16_t id) { return id == 0x0009 || id == 0x0209 || id == 0x0409 || id == 0x0809; }
+
+} // namespace
+
+void SkipBody(TXLSStream &stream, int count) {
+  if (count <= 0)
+    return;
+  if (!stream.Encrypted()) {
+    stream.Seek(count, 1);
+    return;
+  }
+  uint8_t scratch[1024];
+  while (count > 0) {
+    const int n = stream.ReadData(scratch, std::min<int>(count, sizeof scratch));
+    if (n <= 0)
+      break;
+    count -= n;
+  }
+}
+
+bool ReadFollowingRecord(TXLSStream &stream, std::initializer_list<uint16_t> ids, int maxLength,
+                         TRawRecord &record) {
+  const uint16_t next = stream.PeekRecordId();
+  if (next == 0 || std::find(ids.begin(), ids.end(), next) == ids.end())
+    return false;
+  uint8_t header[4];
+  if (stream.ReadHeader(header) != 4)
+    return false;
+  const int length = header[2] | (header[3] << 8);
+  record.Id = next;
+  record.Body.clear();
+  if (length > maxLength) {
+    // Oversized records are skipped, as the record loop does with them.
+    record.Id = 0;
+    SkipBody(stream, length);
+    return true;
+  }
+  record.Body.resize(length);
+  const int got = length > 0 ? stream.ReadData(record.Body.data(), length) : 0;
+  if (got != length)
+    throw common::Exception("Unexpected end of file");
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TSheetDrawing::ReadDrawing(TXLSStream &stream, int length) {
+  std::vector<uint8_t> data(static_cast<size_t>(std::max(length, 0)));
+  if (length > 0 && stream.ReadData(data.data(), length) != length)
+    throw common::Exception("Unexpected end of file");
+  FDrawings.push_back(std::move(data));
+}
+
+void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
+  TNote note;
+  note.Row = body.U16(0);
+  note.Col = body.U16(2);
+  if (biff8) {
+    note.ObjId = body.U16(6);
+    note.Author = Wide16(body, 8, 10, 11);
+  } else {
+    const int cch = body.U16(4);
+    const uint8_t *p = body.Bytes(6, std::min(cch, body.Length() - 6));
+    note.Author.assign(p, p + std::min(cch, body.Length() - 6));
+  }
+  FNotes.push_back(std::move(note));
+}
+
+void TSheetDrawing::Clear() {
+  FDrawings.clear();
+  FNotes.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TSheetPeriphery::ReadMergedCells(const TRecordBody &body) {
+  const int count = body.U16(0);
+  body.Need(2, count * 8);
+  for (int i = 0; i < count; ++i) {
+    const int at = 2 + 8 * i;
+    MergedCells.push_back({body.U16(at), body.U16(at + 2), body.U16(at + 4), body.U16(at + 6)});
+  }
+}
+
+void TSheetPeriphery::ReadColInfo(const TRecordBody &body) {
+  const int first = body.U16(0);
+  const int last = std::min<int>(body.U16(2), 255);
+  const uint16_t width = body.U16(4), xf = body.U16(6), options = body.U16(8);
+  for (int c = first; c <= last; ++c)
+    Columns[c] = {true, width, xf, options};
+}
+
+void TSheetPeriphery::ReadHeaderFooter(const TRecordBody &body, bool footer) {
+  std::u16string text = body.Length() == 0 ? std::u16string() : Wide16(body, 0, 2, 3);
+  (footer ? Print.Footer : Print.Header) = std::move(text);
+}
+
+void TSheetPeriphery::ReadMargin(const TRecordBody &body) {
+  const int index = body.Id() - 0x0026;
+  if (index >= 0 && index < 4)
+    Print.Margins[index] = body.F64(0);
+}
+
+void TSheetPeriphery::ReadPageBreaks(const TRecordBody &body, bool biff8) {
+  const int count = body.U16(0);
+  const int size = biff8 ? 6 : 2;
+  body.Need(2, count * size);
+  auto &list = body.Id() == 0x001B ? Print.RowBreaks : Print.ColBreaks;
+  for (int i = 0; i < count; ++i)
+    list.push_back(body.U16(2 + size * i));
+}
+
+void TSheetPeriphery::ReadSelection(const TRecordBody &body) {
+  Selections.push_back({body.U8(0), body.U16(1), body.U16(3)});
+}
+
+void TSheetPeriphery::ReadPane(const TRecordBody &body, TXLSStream &stream, int maxLength) {
+  Pane.assign(body.Data(), body.Data() + body.Length());
+  TRawRecord next;
+  while (ReadFollowingRecord(stream, {0x001D}, maxLength, next))
+    if (next.Id != 0)
+      ReadSelection(TRecordBody(next.Id, next.Body.data(), static_cast<int>(next.Body.size())));
+}
+
+void TSheetPeriphery::ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength) {
+  const int count = body.U16(0);
+  ConditionalFormats.push_back({body.Id(), {body.Data(), body.Data() + body.Length()}});
+  TRawRecord next;
+  for (int i = 0; i < count && ReadFollowingRecord(stream, {0x01B1}, maxLength, next); ++i)
+    if (next.Id != 0)
+      ConditionalFormats.push_back(next);
+}
+
+void TSheetPeriphery::ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength) {
+  const uint32_t count = body.U32(14);
+  Validations.push_back({body.Id(), {body.Data(), body.Data() + body.Length()}});
+  TRawRecord next;
+  for (uint32_t i = 0; i < count && ReadFollowingRecord(stream, {0x01BE}, maxLength, next); ++i)
+    if (next.Id != 0)
+      Validations.push_back(next);
+}
+
+void TSheetPeriphery::ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }
+
+void TSheetPeriphery::Clear() { *this = TSheetPeriphery(); }
+
+// ---------------------------------------------------------------------------------------------
+
+void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength) {
+  Records.push_back({bofId, {bof, bof + bofLength}});
+  int depth = 1;
+  std::vector<uint8_t> body;
+  uint8_t header[4];
+  while (depth > 0 && stream.ReadHeader(header) == 4) {
+    const uint16_t id = static_cast<uint16_t>(header[0] | (header[1] << 8));
+    const int length = header[2] | (header[3] << 8);
+    if (length > maxLength) {
+      SkipBody(stream, length);
+      continue;
+    }
+    body.resize(length);
+    int got = 0;
+    if (length > 0)
+      got = IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
+    if (got != length)
+      throw common::Exception("Unexpected end of file");
+    Records.push_back({id, body});
+    if (IsBof(id))
+      ++depth;
+    else if (id == 0x000A)
+      --depth;
+  }
+}
+
+TChart &TCharts::Add() {
+  FItems.push_back(std::make_unique<TChart>());
+  return *FItems.back();
+}
+
+TChart &TCharts::Items(int index) const {
+  if (index < 0 || index >= Count())
+    common::ListIndexError(index);
+  return *FItems[index];
+}
+
+// ---------------------------------------------------------------------------------------------
+
+void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
+  const size_t start = FData.size();
+  stream.BeginContinuedRead();
+  try {
+    FData.resize(start + recordLength);
+    if (recordLength > 0 && stream.ReadData(FData.data() + start, recordLength) != recordLength)
+      throw common::Exception("Unexpected end of file");
+    // A group container larger than one full record goes on in the records that follow.
+    if (recordLength == ContinuedPieceSize) {
+      TRecordBody head(BIFF_MSODRAWINGGROUP, FData.data() + start, recordLength);
+      const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
+      const uint64_t left = stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
+      const uint16_t next = stream.PeekRecordId();
+      if (total > static_cast<uint64_t>(recordLength) && (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
+        const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
+        const size_t at = FData.size();
+        FData.resize(at + want);
+        const int got = stream.ReadData(FData.data() + at, want);
+        FData.resize(at + std::max(got, 0));
+      }
+    }
+  } catch (...) {
+    stream.EndContinuedRead();
+    throw;
+  }
+  stream.EndContinuedRead();
+}
+
+void TFormulaTables::Clear() { *this = TFormulaTables(); }
+
+} // namespace xls

@@ -1,0 +1,302 @@
+#include "xls/record_storage.h"
+
+#include <cstring>
+
+#include "common/exception.h"
+
+namespace xls {
+
+namespace {
+
+using Body = std::vector<uint8_t>;
+
+Body U16s(std::initializer_list<uint16_t> values) {
+  Body b;
+  for (uint16_t v : values) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+  }
+  return b;
+}
+
+Body Concat(Body a, const Body &b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+Body U32(uint32_t v) { return U16s({static_cast<uint16_t>(v), static_cast<uint16_t>(v >> 16)}); }
+
+Body Bof(uint16_t type) {
+  return Concat(Concat(U16s({0x0600, type, 0x18AF, 0x07CD}), U32(0x80C9)), U32(0x0106));
+}
+
+Body DeltaBody() {
+  Body b(8);
+  double d = 0.001;
+  std::memcpy(b.data(), &d, 8);
+  return b;
+}
+
+// An empty user name in the BIFF8 string layout, padded with blanks as the format pads it.
+Body WriteAccessBody() {
+  Body b(112, 0x20);
+  b[0] = b[1] = b[2] = 0;
+  return b;
+}
+
+// Pane 3, active cell A1, one reference A1:A1.
+Body SelectionBody() { return Concat(Concat({3}, U16s({0, 0, 0, 1, 0, 0})), {0, 0}); }
+
+uint16_t SlotId(uint16_t id) { return (id & 0xFF) == 0x09 ? 0x0809 : id; }
+
+int16_t ReadI16(const TRawRecord *r, int16_t fallback) {
+  if (r == nullptr || r->Body.size() < 2)
+    return fallback;
+  return static_cast<int16_t>(r->Body[0] | (r->Body[1] << 8));
+}
+
+} // namespace
+
+void TBaseRecordStorage::AddRaw(uint16_t id, const uint8_t *body, int length) {
+  auto rec = std::make_unique<TRawRecord>();
+  rec->Id = id;
+  if (length > 0)
+    rec->Body.assign(body, body + length);
+  FRecords.push_back(std::move(rec));
+}
+
+const TRawRecord &TBaseRecordStorage::Items(int index) const {
+  if (index < 0 || index >= Count())
+    common::ListIndexError(index);
+  return *FRecords[index];
+}
+
+void TBaseRecordStorage::Clear() { FRecords.clear(); }
+
+void TRecordStorageDefault::Clear() {
+  TBaseRecordStorage::Clear();
+  FDefaultRecords.clear();
+  FSlots.clear();
+}
+
+void TRecordStorageDefault::ResetToDefaults() {
+  Clear();
+  for (const TDefault &d : DefaultList()) {
+    auto rec = std::make_unique<TRawRecord>();
+    rec->Id = d.Id;
+    rec->Body = d.Body;
+    FSlots.push_back(rec.get());
+    FDefaultRecords.push_back(std::move(rec));
+  }
+}
+
+const TRawRecord &TRecordStorageDefault::DefaultItems(int index) const {
+  if (index < 0 || index >= DefaultCount())
+    common::ListIndexError(index);
+  return *FDefaultRecords[index];
+}
+
+const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
+  for (TRawRecord *r : FSlots)
+    if (r->Id == id)
+      return r;
+  return nullptr;
+}
+
+void TRecordStorageDefault::DefaultMoved(TRawRecord &) {}
+
+bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
+  if ((id & 0xFF) == 0x09)
+    return true;
+  if (IsMarker(id))
+    return false;
+  for (const TDefault &d : DefaultList())
+    if (d.Id == id)
+      return true;
+  return false;
+}
+
+TRawRecord *TRecordStorageDefault::FindMain(uint16_t id) const {
+  // Slot records in the main list are those no longer waiting among the defaults.
+  for (TRawRecord *r : FSlots) {
+    if (r->Id != id)
+      continue;
+    for (const auto &d : FDefaultRecords)
+      if (d.get() == r)
+        return nullptr;
+    return r;
+  }
+  return nullptr;
+}
+
+TRawRecord *TRecordStorageDefault::MoveDefaultsUpTo(uint16_t id, bool marker) {
+  size_t found = FDefaultRecords.size();
+  for (size_t i = 0; i < FDefaultRecords.size(); ++i)
+    if (FDefaultRecords[i]->Id == id) {
+      found = i;
+      break;
+    }
+  if (found == FDefaultRecords.size()) {
+    if (marker)
+      throw common::Exception(common::Format("[int] Unknown int. default record %.4X", id));
+    throw common::Exception(common::Format("Excpected default record %.4X not found.", id));
+  }
+  TRawRecord *target = FDefaultRecords[found].get();
+  for (size_t i = 0; i <= found; ++i) {
+    FRecords.push_back(std::move(FDefaultRecords[i]));
+    DefaultMoved(*FRecords.back());
+  }
+  FDefaultRecords.erase(FDefaultRecords.begin(), FDefaultRecords.begin() + static_cast<long>(found) + 1);
+  return target;
+}
+
+void TRecordStorageDefault::PutDefault(uint16_t id, const uint8_t *body, int length) {
+  if (!AcceptsDefault(id))
+    throw common::Exception(common::Format("[int] Unknown default record %.4X", id));
+  const uint16_t slot = SlotId(id);
+  TRawRecord *rec = FindMain(slot);
+  if (rec != nullptr) {
+    if (static_cast<int>(rec->Body.size()) != length)
+      throw common::Exception("Size missmatch on default record");
+  } else {
+    rec = MoveDefaultsUpTo(slot, false);
+  }
+  rec->Body.assign(body, body + length);
+}
+
+void TRecordStorageDefault::PutMarker(uint16_t id) {
+  if (!IsMarker(id))
+    throw common::Exception(common::Format("[int] Unknown int. default record %.4X", id));
+  if (FindMain(id) == nullptr)
+    MoveDefaultsUpTo(id, true);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TRecordStorageGlobals::TRecordStorageGlobals() { ResetToDefaults(); }
+
+const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageGlobals::DefaultList() const {
+  static const std::vector<TDefault> list = {
+      {0x0809, Bof(0x0005)},
+      {0x005C, WriteAccessBody()},
+      {0x0042, U16s({1200})},
+      {0x0161, U16s({0})},
+      {0x013D, {}},
+      {0x009C, U16s({14})},
+      {0x0019, U16s({0})},
+      {0x0012, U16s({0})},
+      {0x0013, U16s({0})},
+      {0x01AF, U16s({0})},
+      {0x003D, U16s({100, 100, 10000, 7000, 56, 0, 0, 1, 600})},
+      {0x0040, U16s({0})},
+      {0x008D, U16s({0})},
+      {0x0022, U16s({0})},
+      {0x000E, U16s({1})},
+      {0x01B7, U16s({0})},
+      {0x00DA, U16s({0})},
+      {0x8001, {}},
+      {0x8002, {}},
+      {0x008C, U16s({1, 46})},
+      {0x01C1, Concat(U16s({0x01C1, 0}), U32(0))},
+      {0x8003, {}},
+      {0x8004, {}},
+      {0x8005, {}},
+      {0x000A, {}},
+  };
+  return list;
+}
+
+int16_t TRecordStorageGlobals::CodePage() const { return ReadI16(FindSlot(0x0042), 1200); }
+bool TRecordStorageGlobals::Date1904() const { return ReadI16(FindSlot(0x0022), 0) == 1; }
+bool TRecordStorageGlobals::BookProtected() const { return ReadI16(FindSlot(0x0012), 0) == 1; }
+bool TRecordStorageGlobals::Backup() const { return ReadI16(FindSlot(0x0040), 0) == 1; }
+bool TRecordStorageGlobals::RefreshAll() const { return ReadI16(FindSlot(0x01B7), 0) == 1; }
+
+uint16_t TRecordStorageGlobals::Window1(int field) const {
+  const TRawRecord *r = FindSlot(0x003D);
+  const size_t at = static_cast<size_t>(field) * 2;
+  if (r == nullptr || field < 0 || at + 2 > r->Body.size())
+    return 0;
+  return static_cast<uint16_t>(r->Body[at] | (r->Body[at + 1] << 8));
+}
+
+void TRecordStorageGlobals::SetWindow1(int field, uint16_t value) {
+  auto *r = const_cast<TRawRecord *>(FindSlot(0x003D));
+  const size_t at = static_cast<size_t>(field) * 2;
+  if (r == nullptr || field < 0 || at + 2 > r->Body.size())
+    return;
+  r->Body[at] = static_cast<uint8_t>(value);
+  r->Body[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+std::u16string TRecordStorageGlobals::UserName() const {
+  const TRawRecord *r = FindSlot(0x005C);
+  if (r == nullptr || r->Body.size() < 3)
+    return {};
+  const size_t cch = r->Body[0] | (r->Body[1] << 8);
+  const bool wide = (r->Body[2] & 1) != 0;
+  std::u16string s;
+  for (size_t i = 0; i < cch; ++i) {
+    const size_t at = 3 + (wide ? 2 * i : i);
+    if (at + (wide ? 2 : 1) > r->Body.size())
+      break;
+    s.push_back(wide ? static_cast<char16_t>(r->Body[at] | (r->Body[at + 1] << 8)) : r->Body[at]);
+  }
+  return s;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TRecordStorageSheet::TRecordStorageSheet() { ResetToDefaults(); }
+
+const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageSheet::DefaultList() const {
+  static const std::vector<TDefault> list = {
+      {0x0809, Bof(0x0010)},
+      {0x000D, U16s({1})},
+      {0x000C, U16s({100})},
+      {0x000F, U16s({1})},
+      {0x0011, U16s({0})},
+      {0x0010, DeltaBody()},
+      {0x005F, U16s({1})},
+      {0x002B, U16s({0})},
+      {0x002A, U16s({0})},
+      {0x0082, U16s({1})},
+      {0x0080, U16s({0, 0, 0, 0})},
+      {0x0225, U16s({0, 255})},
+      {0x0081, U16s({0x04C1})},
+      {0x8101, {}},
+      {0x8102, {}},
+      {0x8103, {}},
+      {0x0083, U16s({0})},
+      {0x0084, U16s({0})},
+      {0x00A1, Body(34, 0)},
+      {0x0012, U16s({0})},
+      {0x0055, U16s({8})},
+      {0x0200, Body(14, 0)},
+      {0x8104, {}},
+      {0x8105, {}},
+      {0x023E, Concat(Concat(U16s({0x04B6, 0, 0}), U32(64)), Concat(U16s({0, 0}), U32(0)))},
+      {0x8106, {}},
+      {0x001D, SelectionBody()},
+      {0x000A, {}},
+  };
+  return list;
+}
+
+int16_t TRecordStorageSheet::CalcMode() const { return ReadI16(FindSlot(0x000D), 1); }
+uint16_t TRecordStorageSheet::CalcCount() const {
+  return static_cast<uint16_t>(ReadI16(FindSlot(0x000C), 100));
+}
+int16_t TRecordStorageSheet::RefMode() const { return ReadI16(FindSlot(0x000F), 1); }
+int16_t TRecordStorageSheet::Iteration() const { return ReadI16(FindSlot(0x0011), 0); }
+int16_t TRecordStorageSheet::SaveRecalc() const { return ReadI16(FindSlot(0x005F), 1); }
+double TRecordStorageSheet::Delta() const {
+  const TRawRecord *r = FindSlot(0x0010);
+  if (r == nullptr || r->Body.size() < 8)
+    return 0.001;
+  double d;
+  std::memcpy(&d, r->Body.data(), 8);
+  return d;
+}
+
+} // namespace xls

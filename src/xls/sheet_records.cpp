@@ -1,0 +1,374 @@
+// The cell records of a sheet substream: values, formulas and the records that follow them.
+
+#include <cstring>
+
+#include "common/exception.h"
+#include "common/text.h"
+#include "xls/periphery.h"
+#include "xls/sheets.h"
+#include "xls/workbook.h"
+#include "xls/xls_reader.h"
+
+namespace xls {
+
+double RKValue(uint32_t Value) {
+  double d;
+  if (Value & 0x02) {
+    const int32_t i = static_cast<int32_t>(Value & 0xFFFFFFFCu);
+    // Dividing the unshifted value once keeps the result as exact as one rounding allows.
+    d = (Value & 0x01) ? i / 400.0 : static_cast<double>(i >> 2);
+  } else {
+    const uint64_t bits = static_cast<uint64_t>(Value & 0xFFFFFFFCu) << 32;
+    std::memcpy(&d, &bits, 8);
+    if (Value & 0x01)
+      d /= 100.0;
+  }
+  return d;
+}
+
+namespace {
+
+std::u16string Wide(const uint8_t *p, int count) {
+  std::u16string s;
+  s.reserve(count);
+  for (int i = 0; i < count; ++i)
+    s.push_back(static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
+  return s;
+}
+
+std::u16string Narrow(const uint8_t *p, int count) {
+  return common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(p), count));
+}
+
+} // namespace
+
+std::u16string TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) const {
+  const int cch = body.U16(countOffset);
+  if (FWorkbook.Version() == xvExcel97) {
+    // BIFF8: an option byte before the characters.
+    if (body.U8(textOffset) & 1)
+      return Wide(body.Bytes(textOffset + 1, 2 * cch), cch);
+    return Narrow(body.Bytes(textOffset + 1, cch), cch);
+  }
+  return Decode8(body.Bytes(textOffset, cch), cch);
+}
+
+void TXLSReader::ReadBlank() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  CurrentSheet().StoreBlank(b.U16(2), b.U16(0), b.U16(4));
+}
+
+void TXLSReader::ReadMulBlank() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  const int row = b.U16(0), first = b.U16(2);
+  const int count = (RecordLength - 6) / 2;
+  TSheet &sheet = CurrentSheet();
+  for (int i = 0; i < count; ++i)
+    sheet.StoreBlank(first + i, row, b.U16(4 + 2 * i));
+}
+
+void TXLSReader::ReadNumber() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  CurrentSheet().StoreFloat(b.U16(2), b.U16(0), b.F64(6), b.U16(4));
+}
+
+void TXLSReader::ReadRK() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  CurrentSheet().StoreFloat(b.U16(2), b.U16(0), RKValue(b.U32(6)), b.U16(4));
+}
+
+void TXLSReader::ReadMulRK() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  const int row = b.U16(0), first = b.U16(2);
+  const int count = (RecordLength - 6) / 6;
+  TSheet &sheet = CurrentSheet();
+  for (int i = 0; i < count; ++i)
+    sheet.StoreFloat(first + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
+}
+
+void TXLSReader::ReadLabel() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+}
+
+void TXLSReader::ReadRString() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+}
+
+void TXLSReader::ReadLabelSST() {
+  KeepRaw = false;
+  try {
+    const TRecordBody b = Body();
+    CurrentSheet().StoreSSTString(b.U16(2), b.U16(0), static_cast<int>(b.U32(6)), b.U16(4));
+  } catch (const std::exception &) {
+    throw common::Exception(common::Format("Read error at %.8u", FStream->Position()));
+  }
+}
+
+void TXLSReader::ReadBoolErr() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  if (b.U8(7) == 0)
+    CurrentSheet().StoreBoolean(b.U16(2), b.U16(0), b.U8(6), b.U16(4));
+  else
+    CurrentSheet().StoreError(b.U16(2), b.U16(0), ErrorIndexOf(b.U8(6)), b.U16(4));
+}
+
+void TXLSReader::ReadBiff2Cell() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  const int row = b.U16(0), col = b.U16(2);
+  TSheet &sheet = CurrentSheet();
+  switch (RecordId) {
+  case 0x0001: sheet.StoreBlank(col, row, 15); break;
+  case 0x0002: sheet.StoreFloat(col, row, b.U16(7), 15); break;
+  case 0x0003: sheet.StoreFloat(col, row, b.F64(7), 15); break;
+  case 0x0004: {
+    const int cch = b.U8(7);
+    sheet.StoreString(col, row, Decode8(b.Bytes(8, cch), cch), 15);
+    break;
+  }
+  case 0x0005:
+    if (b.U8(8) == 0)
+      sheet.StoreBoolean(col, row, b.U8(7), 15);
+    else
+      sheet.StoreError(col, row, ErrorIndexOf(b.U8(7)), 15);
+    break;
+  default: break;
+  }
+}
+
+void TXLSReader::ReadSharedFormula() {
+  uint8_t header[4];
+  if (FStream->ReadHeader(header) != 4)
+    throw common::Exception("Unexpected end of file");
+  const uint16_t id = static_cast<uint16_t>(header[0] | (header[1] << 8));
+  const int length = header[2] | (header[3] << 8);
+  if (length > FWorkbook.MaxRecordSize()) {
+    SkipBody(*FStream, length);
+    return;
+  }
+  // The whole body is read, so whatever follows the expression (array constants) does not end
+  // up being taken for the next record header.
+  std::vector<uint8_t> data(static_cast<size_t>(length));
+  if (length > 0 && FStream->ReadData(data.data(), length) != length)
+    throw common::Exception("Unexpected end of file");
+  const TRecordBody b(id, data.data(), length);
+  TSharedFormula f;
+  f.FirstRow = b.U16(0);
+  f.LastRow = b.U16(2);
+  f.FirstCol = b.U8(4);
+  f.LastCol = b.U8(5);
+  const int cce = b.U16(8);
+  const uint8_t *expr = b.Bytes(10, cce);
+  f.Expr.assign(expr, expr + cce);
+  SharedFormulas.push_back(std::move(f));
+}
+
+void TXLSReader::ReadFormula() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  b.Need(0, 22);
+  const int row = b.U16(0), col = b.U16(2);
+  const uint16_t xf = b.U16(4);
+  const uint16_t options = b.U16(14);
+  uint32_t cce = b.U16(20);
+  uint32_t stored = RecordLength - 22;
+  const uint8_t *expr = RecordData.data() + 22;
+  TSheet &sheet = CurrentSheet();
+
+  if ((options & 0x0008) && stored >= 1 && expr[0] == 0x01) {
+    const uint16_t next = FStream->PeekRecordId();
+    if (next == 0x00BC || next == 0x04BC)
+      ReadSharedFormula();
+    const int anchorRow = b.U16(23);
+    const int anchorCol = b.Has(25, 2) ? b.U16(25) : b.U8(25);
+    for (const TSharedFormula &f : SharedFormulas)
+      if (f.FirstRow == anchorRow && f.FirstCol == anchorCol) {
+        // The shared expression stands in for the reference; moving its relative references to
+        // this cell is left to formula decoding, which cached values do not need.
+        expr = f.Expr.data();
+        cce = static_cast<uint32_t>(f.Expr.size());
+        break;
+      }
+    stored = cce;
+  } else if (stored >= 1 && expr[0] == 0x01) {
+    if (FStream->PeekRecordId() == 0x0221) {
+      uint8_t header[4];
+      if (FStream->ReadHeader(header) != 4)
+        throw common::Exception("Unexpected end of file");
+      const int length = header[2] | (header[3] << 8);
+      if (length <= FWorkbook.MaxRecordSize()) {
+        CurrentArray.assign(static_cast<size_t>(length), 0);
+        if (length > 0 && FStream->ReadData(CurrentArray.data(), length) != length)
+          throw common::Exception("Unexpected end of file");
+        HasCurrentArray = true;
+        sheet.StoreArrayFormula(col, row, 0, length, CurrentArray.data(), b.U32(6), b.U32(10), cce, stored, expr,
+                                xf);
+        return;
+      }
+      SkipBody(*FStream, length);
+      HasCurrentArray = false;
+      CurrentArray.clear();
+    } else if (HasCurrentArray && CurrentArray.size() >= 6) {
+      const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
+      if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
+        sheet.StoreArrayFormula(col, row, 1, static_cast<uint32_t>(CurrentArray.size()), CurrentArray.data(),
+                                b.U32(6), b.U32(10), cce, stored, expr, xf);
+        return;
+      }
+      HasCurrentArray = false;
+      CurrentArray.clear();
+    } else {
+      HasCurrentArray = false;
+      CurrentArray.clear();
+    }
+  }
+  if (b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF) {
+    StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
+    return;
+  }
+  if (cce == 0)
+    return;
+  sheet.StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
+}
+
+void TXLSReader::ReadFormulaBiff2() {
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  b.Need(0, 17);
+  const int row = b.U16(0), col = b.U16(2);
+  const uint32_t cce = b.U8(16);
+  const uint32_t stored = RecordLength - 17;
+  const uint8_t *expr = RecordData.data() + 17;
+  if (b.U8(13) == 0xFF && b.U8(14) == 0xFF) {
+    StoreSpecialFormula(col, row, b.U8(7), b.U8(9), 0xFFFF, cce, stored, expr);
+    return;
+  }
+  CurrentSheet().StoreNumberFormula(col, row, b.U32(7), b.U32(11), cce, stored, expr, 15);
+}
+
+void TXLSReader::ReadFormulaBiff34() {
+  if (BofLowestVersion == 6) {
+    ReadFormula();
+    return;
+  }
+  KeepRaw = false;
+  const TRecordBody b = Body();
+  b.Need(0, 18);
+  const int row = b.U16(0), col = b.U16(2);
+  const uint16_t xf = b.U16(4);
+  const uint32_t cce = b.U16(16);
+  const uint32_t stored = RecordLength - 18;
+  const uint8_t *expr = RecordData.data() + 18;
+  CurrentSheet().StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
+  if (b.U8(12) == 0xFF && b.U8(13) == 0xFF)
+    // Never more expression bytes than the record holds, whatever cce claims.
+    StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, std::min(cce, stored), expr);
+}
+
+bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
+                                     uint32_t StoredLen, const uint8_t *Expr) {
+  // The expression may live in RecordData, which reading the STRING record must not disturb.
+  const std::vector<uint8_t> exprCopy(Expr, Expr + StoredLen);
+  TSheet &sheet = CurrentSheet();
+  switch (Type) {
+  case 0: {
+    const uint16_t next = FStream->PeekRecordId();
+    if (next == 0x00BC || next == 0x04BC)
+      throw common::Exception("Unxepected SHRFMLA");
+    if (next != 0x0207 && next != 0x0007)
+      return false;
+    TRawRecord rec;
+    if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
+      return false;
+    const TRecordBody s(rec.Id, rec.Body.data(), static_cast<int>(rec.Body.size()));
+    std::u16string text;
+    if (rec.Id == 0x0007) {
+      const int cch = s.U8(0);
+      text = Decode8(s.Bytes(1, cch), cch);
+    } else if (FWorkbook.Version() == xvExcel97) {
+      const int cch = s.U16(0);
+      bool wide = (s.U8(2) & 1) != 0;
+      // A long result goes on in CONTINUE records, each starting with its own option byte.
+      const uint8_t *p = s.Data() + 3;
+      int left = s.Length() - 3;
+      TRawRecord more;
+      while (static_cast<int>(text.size()) < cch) {
+        const int want = cch - static_cast<int>(text.size());
+        const int n = std::min(want, wide ? left / 2 : left);
+        text += wide ? Wide(p, n) : Narrow(p, n);
+        if (n == want)
+          break;
+        if (!ReadFollowingRecord(*FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
+            more.Body.empty())
+          throw common::Exception("CONTINUE record is missing");
+        wide = (more.Body[0] & 1) != 0;
+        rec.Body = std::move(more.Body);
+        p = rec.Body.data() + 1;
+        left = static_cast<int>(rec.Body.size()) - 1;
+      }
+    } else {
+      // Before BIFF8 the characters follow the count directly, in the workbook's code page.
+      const int cch = s.U16(0);
+      text = Decode8(s.Bytes(2, cch), cch);
+    }
+    sheet.StoreStringFormula(Col, Row, text, Cce, StoredLen, exprCopy.data(), XF);
+    return true;
+  }
+  case 1: sheet.StoreBooleanFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); return true;
+  case 2: sheet.StoreErrorFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); return true;
+  case 3: sheet.StoreStringFormula(Col, Row, u"", Cce, StoredLen, exprCopy.data(), XF); return true;
+  default: return false;
+  }
+}
+
+void TXLSReader::ReadRow() {
+  KeepRaw = false;
+  CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength);
+}
+
+void TXLSReader::ReadDimensions() {
+  KeepRaw = false;
+  const TExcelVersion version = FWorkbook.Version();
+  if (RecordId == 0x0000 && version == xvExcel50)
+    return;
+  if (version == xvExcel97) {
+    PutDefault();
+  } else if (version == xvExcel50) {
+    // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.
+    const TRecordBody b = Body();
+    const uint16_t r1 = b.U16(0), r2 = b.U16(2), c1 = b.U16(4), c2 = b.U16(6);
+    const uint8_t biff8[14] = {static_cast<uint8_t>(r1), static_cast<uint8_t>(r1 >> 8), 0, 0,
+                               static_cast<uint8_t>(r2), static_cast<uint8_t>(r2 >> 8), 0, 0,
+                               static_cast<uint8_t>(c1), static_cast<uint8_t>(c1 >> 8),
+                               static_cast<uint8_t>(c2), static_cast<uint8_t>(c2 >> 8), 0, 0};
+    std::memcpy(RecordData.data(), biff8, sizeof biff8);
+    RecordLength = sizeof biff8;
+    PutDefault();
+  }
+}
+
+void TXLSReader::ReadWindow2() {
+  KeepRaw = false;
+  const TExcelVersion version = FWorkbook.Version();
+  if (version < xvExcel97) {
+    for (int i = RecordLength; i < 18; ++i)
+      RecordData[i] = 0;
+    for (int i = 10; i < 18; ++i)
+      RecordData[i] = 0;
+    RecordLength = 18;
+  }
+  if (version > xvExcel40)
+    PutDefault();
+}
+
+} // namespace xls

@@ -1,0 +1,667 @@
+#include "xls/xls_reader.h"
+
+#include <cmath>
+
+#include "common/exception.h"
+#include "common/text.h"
+#include "xls/periphery.h"
+#include "xls/record_storage.h"
+#include "xls/sheets.h"
+#include "xls/workbook.h"
+
+namespace xls {
+
+TXLSReader::TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook), FStream(std::make_unique<TXLSStream>()) {}
+
+TXLSReader::~TXLSReader() = default;
+
+void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
+  SheetIndex = -1;
+  SheetNames.clear();
+  SheetOrdinal = -1;
+  FStream->SetSourceStream(std::move(Source));
+
+  // The stream is closed and the body buffer freed however the read ends.
+  struct TCloser {
+    TXLSReader &R;
+    ~TCloser() {
+      R.FStream->Close();
+      std::vector<uint8_t>().swap(R.RecordData);
+    }
+  } closer{*this};
+
+  FWorkbook.SetVersion(FStream->OpenWorkbook(FWorkbook.Filename));
+  FWorkbook.HasMacros = FStream->HasVbaProject();
+  RecordData.assign(static_cast<size_t>(FWorkbook.MaxRecordSize()), 0);
+  CurrentStorage = &FWorkbook.GlobalsStorage();
+  // BIFF2 files carry no XF records.
+  if (FWorkbook.Version() <= xvExcel21)
+    FWorkbook.CellFormats().AddDefaults(16);
+  if (FWorkbook.OnProgress)
+    FWorkbook.OnProgress(0);
+  ReadLoop();
+  if (FWorkbook.OnProgress)
+    FWorkbook.OnProgress(100);
+}
+
+void TXLSReader::ReadLoop() {
+  int lastPercent = 0;
+  try {
+    uint8_t header[4];
+    while (!FStop) {
+      if (FStream->ReadHeader(header) != 4)
+        break;
+      RecordId = static_cast<uint16_t>(header[0] | (header[1] << 8));
+      RecordLength = static_cast<uint16_t>(header[2] | (header[3] << 8));
+      if (RecordLength > FWorkbook.MaxRecordSize()) {
+        SkipBody(*FStream, RecordLength);
+        continue;
+      }
+      if (RecordId & 0x8000)
+        throw common::Exception("Bad record in file");
+      const bool readsItself =
+          (RecordId & 0xFF) == 0x09 || RecordId == 0x00FC || RecordId == 0x00EB || RecordId == 0x00EC;
+      if (!readsItself && RecordLength > 0 && FStream->ReadData(RecordData.data(), RecordLength) != RecordLength)
+        throw common::Exception("Unexpected end of file");
+      if (FWorkbook.OnProgress && FStream->StreamSize() > 0) {
+        const int percent =
+            static_cast<int>(std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
+        if (percent > lastPercent) {
+          lastPercent = percent;
+          FWorkbook.OnProgress(percent);
+        }
+      }
+      if (FSkipUserViews) {
+        if (RecordId == 0x01AB)
+          FSkipUserViews = false;
+        continue;
+      }
+      KeepRaw = true;
+      Dispatch();
+      if (KeepRaw)
+        CurrentStorage->AddRaw(RecordId, RecordData.data(), RecordLength);
+      ++FRecordCount;
+    }
+  } catch (const std::exception &e) {
+    throw common::Exception(common::Format("Error on reading record # %d, %.4X Offs: %.8X\r%s", FRecordCount,
+                                           RecordId, FStream->Position(), e.what()));
+  }
+}
+
+TSheet &TXLSReader::CurrentSheet() const { return FWorkbook.Sheets().Items(SheetIndex); }
+
+TSheetPeriphery &TXLSReader::Periphery() const { return FWorkbook.SheetExtras(SheetIndex).Periphery; }
+
+void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, RecordData.data(), RecordLength); }
+
+void TXLSReader::PutDefaultIfAbove40() {
+  KeepRaw = false;
+  if (FWorkbook.Version() > xvExcel40)
+    PutDefault();
+}
+
+std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
+  return common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(bytes), count), FCodePage);
+}
+
+std::u16string TXLSReader::SheetName(int Ordinal) const {
+  if (Ordinal < 0 || Ordinal >= static_cast<int>(SheetNames.size()))
+    common::ListIndexError(Ordinal);
+  const std::string &b = SheetNames[Ordinal].Bytes;
+  if (FWorkbook.Version() < xvExcel97)
+    return Decode8(reinterpret_cast<const uint8_t *>(b.data()), static_cast<int>(b.size()));
+  if (b.empty())
+    return {};
+  if (b[0] & 1) {
+    std::u16string s;
+    for (size_t i = 1; i + 1 < b.size(); i += 2)
+      s.push_back(static_cast<char16_t>(static_cast<uint8_t>(b[i]) | (static_cast<uint8_t>(b[i + 1]) << 8)));
+    return s;
+  }
+  return common::Latin1ToUtf16(std::string_view(b).substr(1));
+}
+
+bool TXLSReader::AtEndOfReading() const {
+  return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
+}
+
+void TXLSReader::Dispatch() {
+  if ((RecordId & 0xFF) == 0x09) {
+    ReadBof();
+    return;
+  }
+  const TExcelVersion version = FWorkbook.Version();
+  switch (RecordId) {
+  case 0x000A: ReadEof(); break;
+  case 0x0085: ReadBoundSheet(); break;
+  case 0x002F: ReadFilePass(); break;
+  case 0x00FC: {
+    KeepRaw = false;
+    CurrentStorage->PutMarker(0x8005);
+    const uint32_t start = FStream->Position();
+    FWorkbook.Sheets().ReadSST(*FStream, RecordLength);
+    // A table that states fewer strings than its body holds must not leave the rest of the body
+    // to be read as the next record header.
+    if (FStream->Position() < start + RecordLength)
+      SkipBody(*FStream, static_cast<int>(start + RecordLength - FStream->Position()));
+    break;
+  }
+  case 0x00FF: KeepRaw = false; break;
+  case 0x0031:
+  case 0x0231: ReadFont(); break;
+  case 0x00E0:
+  case 0x0243:
+  case 0x0443: ReadXF(); break;
+  case 0x041E: ReadFormat(); break;
+  case 0x0018:
+  case 0x0218:
+  case 0x0017:
+  case 0x01AE:
+  case 0x0023:
+  case 0x0223: ReadNameTables(); break;
+  case 0x0059: ReadXct(); break;
+  case 0x005B:
+    KeepRaw = false;
+    FWorkbook.FileSharing.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+    break;
+  case 0x005C: ReadWriteAccess(); break;
+  case 0x0092: ReadPalette(); break;
+  case 0x00EB:
+    KeepRaw = false;
+    CurrentStorage->PutMarker(0x8004);
+    FWorkbook.MSOPictures().ReadGroup(*FStream, RecordLength);
+    break;
+  case 0x00DA:
+    KeepRaw = false;
+    PutDefault();
+    CurrentStorage->PutMarker(0x8001);
+    break;
+  case 0x01AA:
+    KeepRaw = false;
+    FSkipUserViews = true;
+    break;
+  case 0x01AB:
+  case 0x01A9:
+  case 0x003D:
+  case 0x00D7: KeepRaw = false; break;
+  case 0x008C:
+    KeepRaw = false;
+    if (version == xvExcel97)
+      PutDefault();
+    break;
+  case 0x0013:
+    if (SheetIndex < 0 && SheetOrdinal < 0) {
+      KeepRaw = false;
+      PutDefault();
+    }
+    break;
+  case 0x020B:
+    KeepRaw = false;
+    if (version <= xvExcel40)
+      CurrentStorage = &FWorkbook.SheetExtras(SheetIndex).Records;
+    break;
+  case 0x0012:
+  case 0x009C:
+  case 0x0161:
+  case 0x01AF:
+  case 0x01B7:
+  case 0x01C1:
+    KeepRaw = false;
+    PutDefault();
+    break;
+  case 0x0042: ReadCodePage(); break;
+  case 0x000C:
+  case 0x000D:
+  case 0x000E:
+  case 0x000F:
+  case 0x0010:
+  case 0x0011:
+  case 0x0019:
+  case 0x0022:
+  case 0x002A:
+  case 0x002B:
+  case 0x0040:
+  case 0x0055:
+  case 0x005F:
+  case 0x0080:
+  case 0x0082:
+  case 0x0083:
+  case 0x0084:
+  case 0x008D:
+  case 0x00A1:
+  case 0x0225: PutDefaultIfAbove40(); break;
+  case 0x0081:
+    if (version > xvExcel40 && CurrentStorage != &FWorkbook.GlobalsStorage()) {
+      KeepRaw = false;
+      PutDefault();
+    }
+    break;
+  case 0x001C:
+  case 0x00EC:
+  case 0x00E5:
+  case 0x007D:
+  case 0x0014:
+  case 0x0015:
+  case 0x0026:
+  case 0x0027:
+  case 0x0028:
+  case 0x0029:
+  case 0x001A:
+  case 0x001B:
+  case 0x001D:
+  case 0x0041:
+  case 0x01B0:
+  case 0x01B2:
+  case 0x01B8:
+  case 0x009B:
+  case 0x0867:
+  case 0x00ED: ReadSheetPeriphery(); break;
+  case 0x0201: ReadBlank(); break;
+  case 0x00BE: ReadMulBlank(); break;
+  case 0x0203: ReadNumber(); break;
+  case 0x027E:
+  case 0x007E: ReadRK(); break;
+  case 0x00BD: ReadMulRK(); break;
+  case 0x0204: ReadLabel(); break;
+  case 0x00D6: ReadRString(); break;
+  case 0x00FD: ReadLabelSST(); break;
+  case 0x0205: ReadBoolErr(); break;
+  case 0x0001:
+  case 0x0002:
+  case 0x0003:
+  case 0x0004:
+  case 0x0005: ReadBiff2Cell(); break;
+  case 0x0006:
+    if (version <= xvExcel21)
+      ReadFormulaBiff2();
+    else
+      ReadFormula();
+    break;
+  case 0x0206:
+  case 0x0406: ReadFormulaBiff34(); break;
+  case 0x0208: ReadRow(); break;
+  case 0x0200:
+  case 0x0000: ReadDimensions(); break;
+  case 0x023E: ReadWindow2(); break;
+  default: break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workbook globals
+
+void TXLSReader::ReadBof() {
+  KeepRaw = false;
+  if (RecordLength > 0 && FStream->ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
+    throw common::Exception("Unexpected end of file");
+  SharedFormulas.clear();
+  const TRecordBody body = Body();
+  const uint16_t type = body.U16(2);
+  const TExcelVersion version = FWorkbook.Version();
+  switch (type) {
+  case 0x0005:
+    if (RecordLength > 256)
+      throw common::Exception("Invalid BOF size");
+    FWorkbook.IsMac = version == xvExcel97 && body.Has(8, 4) && (body.U32(8) & 0x10) != 0;
+    CurrentStorage = &FWorkbook.GlobalsStorage();
+    PutDefault();
+    FInSubstream = true;
+    break;
+  case 0x0010:
+  case 0x0006:
+  case 0x0040: {
+    ++SheetOrdinal;
+    ++SheetIndex;
+    TSheet &sheet = FWorkbook.AddSheet(type == 0x0010 ? 0 : type == 0x0006 ? 1 : 2);
+    if (version > xvExcel40) {
+      sheet.SetName(SheetName(SheetOrdinal));
+      sheet.Hidden = static_cast<uint8_t>(SheetNames[SheetOrdinal].Hidden);
+      CurrentStorage = &FWorkbook.SheetExtras(SheetIndex).Records;
+      PutDefault();
+    } else {
+      sheet.SetName(u"Sheet1");
+    }
+    // Only BIFF8 sheet BOFs carry the lowest version field.
+    BofLowestVersion = body.Has(12, 4) ? body.U32(12) : 0;
+    FInSubstream = true;
+    break;
+  }
+  case 0x0020: {
+    // A chart inside a worksheet (or the globals) is embedded there and is not one of the
+    // workbook's sheets, so it must not move the sheet ordinal on.
+    const bool embedded = FInSubstream;
+    TChart *chart;
+    if (embedded && SheetIndex >= 0) {
+      auto &charts = Periphery().Charts;
+      charts.push_back(std::make_unique<TChart>());
+      chart = charts.back().get();
+    } else {
+      chart = &FWorkbook.Charts().Add();
+    }
+    if (!embedded) {
+      ++SheetOrdinal;
+      chart->Name = SheetName(SheetOrdinal);
+      chart->Ordinal = SheetOrdinal;
+    }
+    chart->Read(*FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
+    if (!embedded) {
+      SharedFormulas.clear();
+      if (AtEndOfReading())
+        FStop = true;
+    }
+    break;
+  }
+  case 0x0100: throw common::Exception("BIFF4 Workbook unhandled");
+  default: FInSubstream = true; break;
+  }
+}
+
+void TXLSReader::ReadEof() {
+  KeepRaw = false;
+  PutDefault();
+  SharedFormulas.clear();
+  FInSubstream = false;
+  if (AtEndOfReading())
+    FStop = true;
+}
+
+void TXLSReader::ReadBoundSheet() {
+  KeepRaw = false;
+  CurrentStorage->PutMarker(0x8002);
+  const TRecordBody body = Body();
+  TSheetName entry;
+  const int cch = body.U8(6);
+  if (FWorkbook.Version() == xvExcel97) {
+    const int n = (body.U8(7) & 1) ? 2 * cch + 1 : cch + 1;
+    entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, n)), n);
+  } else {
+    entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, cch)), cch);
+  }
+  // The hidden state is the byte at 4 in BIFF5 as in BIFF8; the byte after it is the sheet type.
+  entry.Hidden = body.U8(4) & 3;
+  SheetNames.push_back(std::move(entry));
+}
+
+void TXLSReader::ReadFilePass() {
+  KeepRaw = false;
+  const TRecordBody body = Body();
+  const uint16_t type = body.U16(0);
+  if (type == 0)
+    throw common::Exception("File encrypted with non-standard key. French?");
+  if (type != 1)
+    throw common::Exception("Can not read file, unknown type of encryption.");
+  // Workbooks that are only write-protected are encrypted with the format's default password;
+  // they open without asking.
+  if (FWorkbook.Password.empty() && FStream->StartDecryption(RecordData.data(), RecordLength, u"VelvetSweatshop"))
+    return;
+  if (!FWorkbook.OnPassword && FWorkbook.Password.empty())
+    throw common::Exception("File is encrypted. Password required.");
+  std::u16string candidate = FWorkbook.Password;
+  if (FWorkbook.OnPassword)
+    FWorkbook.OnPassword(candidate);
+  if (candidate.empty())
+    throw common::Exception("Password is missing.");
+  if (!FStream->StartDecryption(RecordData.data(), RecordLength, candidate))
+    throw common::Exception("Invalid password");
+}
+
+void TXLSReader::ReadFont() {
+  KeepRaw = false;
+  const TRecordBody body = Body();
+  const TExcelVersion version = FWorkbook.Version();
+  TXLSFont &font = FWorkbook.Fonts().Add();
+  font.Size20 = body.U16(0);
+  const uint16_t options = body.U16(2);
+  font.Italic = (options & 0x02) != 0;
+  font.StrikeOut = (options & 0x08) != 0;
+  // Name: count offset, option byte offset (-1: none, 8-bit), characters offset.
+  int cchAt, optionAt, charsAt;
+  if (version >= xvExcel50) {
+    const uint16_t color = body.U16(4);
+    font.ColorIndex = color >= 256 ? 0 : color;
+    font.Bold = body.U16(6) > 699;
+    font.Underline = body.U8(10);
+    font.Family = body.U8(11);
+    font.CharSet = body.U8(12);
+    cchAt = 14;
+    optionAt = version == xvExcel97 ? 15 : -1;
+    charsAt = version == xvExcel97 ? 16 : 15;
+  } else {
+    font.Bold = (options & 0x01) != 0;
+    font.Underline = (options & 0x04) ? 1 : 0;
+    if (RecordId == 0x0231) {
+      const uint16_t color = body.U16(4);
+      font.ColorIndex = color >= 256 ? 0 : color;
+      cchAt = 6;
+      charsAt = 7;
+    } else {
+      cchAt = 4;
+      charsAt = 5;
+    }
+    optionAt = -1;
+  }
+  // The name is cosmetic: a name cut short by the record end is kept as far as it goes.
+  const int cch = body.Has(cchAt, 1) ? body.U8(cchAt) : 0;
+  const bool wide = optionAt >= 0 && body.Has(optionAt, 1) && (body.U8(optionAt) & 1) != 0;
+  const int avail = std::max(0, RecordLength - charsAt);
+  const int n = std::min(cch, wide ? avail / 2 : avail);
+  std::u16string name;
+  if (wide) {
+    for (int i = 0; i < n; ++i)
+      name.push_back(static_cast<char16_t>(body.U16(charsAt + 2 * i)));
+  } else if (n > 0) {
+    name = version == xvExcel97 ? common::Latin1ToUtf16(std::string_view(
+                                      reinterpret_cast<const char *>(body.Bytes(charsAt, n)), n))
+                                : Decode8(body.Bytes(charsAt, n), n);
+  }
+  font.Name = std::move(name);
+  // Font index 4 does not exist in the format: the file's fifth font is index 5.
+  if (FWorkbook.Fonts().Count() == 4)
+    FWorkbook.Fonts().AddDefault();
+}
+
+void TXLSReader::ReadXF() {
+  KeepRaw = false;
+  const TExcelVersion version = FWorkbook.Version();
+  if (version < xvExcel30)
+    return;
+  const TRecordBody body = Body();
+  if (version >= xvExcel50) {
+    const uint16_t fontIndex = body.U16(0), formatIndex = body.U16(2), options = body.U16(4);
+    TCellFormat &format = FWorkbook.CellFormats().Add();
+    format.FontIndex = fontIndex;
+    format.NumberFormatIndex = formatIndex;
+    format.Options = options;
+    format.Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+  } else {
+    FWorkbook.CellFormats().Add().Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+  }
+}
+
+void TXLSReader::ReadFormat() {
+  KeepRaw = false;
+  const TRecordBody body = Body();
+  const uint16_t index = body.U16(0);
+  std::u16string text;
+  if (FWorkbook.Version() == xvExcel97) {
+    const int cch = body.U16(2);
+    if (body.U8(4) & 1) {
+      body.Need(5, 2 * cch);
+      for (int i = 0; i < cch; ++i)
+        text.push_back(static_cast<char16_t>(body.U16(5 + 2 * i)));
+    } else {
+      text = common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(5, cch)), cch));
+    }
+  } else {
+    const int cch = body.U8(2);
+    text = Decode8(body.Bytes(3, cch), cch);
+  }
+  FWorkbook.NumberFormats().Add(index, std::move(text));
+}
+
+void TXLSReader::ReadNameTables() {
+  if (FWorkbook.Version() != xvExcel97)
+    return;
+  KeepRaw = false;
+  CurrentStorage->PutMarker(0x8003);
+  TFormulaTables &tables = FWorkbook.FormulaTables();
+  std::vector<uint8_t> body(RecordData.begin(), RecordData.begin() + RecordLength);
+  switch (RecordId) {
+  case 0x0018:
+  case 0x0218: tables.Names.push_back(std::move(body)); break;
+  case 0x0017: tables.ExternSheets.push_back(std::move(body)); break;
+  case 0x01AE: tables.SupBooks.push_back(std::move(body)); break;
+  default: tables.ExternNames.push_back(std::move(body)); break;
+  }
+}
+
+void TXLSReader::ReadXct() {
+  KeepRaw = false;
+  const TRecordBody body = Body();
+  int count = body.U16(0);
+  if (count >= 0xF000)
+    count = 0x10000 - count;
+  const int sheetIndex = body.Has(2, 2) ? body.I16(2) : 0;
+  for (int i = 0; i < count; ++i) {
+    TRawRecord crn;
+    if (!ReadFollowingRecord(*FStream, {0x005A}, FWorkbook.MaxRecordSize(), crn))
+      throw common::Exception("CRN record missing");
+    if (crn.Id != 0)
+      FWorkbook.FormulaTables().Crns.push_back({sheetIndex, std::move(crn.Body)});
+  }
+}
+
+void TXLSReader::ReadWriteAccess() {
+  KeepRaw = false;
+  std::vector<uint8_t> body(RecordData.begin(), RecordData.begin() + RecordLength);
+  if (FWorkbook.Version() < xvExcel97) {
+    // Into the BIFF8 string layout: a zero high length byte and a zero option byte.
+    if (body.empty())
+      body.push_back(0);
+    body.insert(body.begin() + 1, {0, 0});
+  }
+  if (body.size() < 112)
+    body.resize(112, 0x20);
+  CurrentStorage->PutDefault(RecordId, body.data(), static_cast<int>(body.size()));
+}
+
+void TXLSReader::ReadPalette() {
+  const TRecordBody body = Body();
+  int count = body.U16(0);
+  if (count > 57) {
+    count = 57;
+    RecordData[0] = 57;
+    RecordData[1] = 0;
+  }
+  body.Need(2, 4 * count);
+  auto &table = ColorTable();
+  for (int i = 0; i < count; ++i)
+    table[8 + i] = body.U32(2 + 4 * i);
+}
+
+void TXLSReader::ReadCodePage() {
+  const TRecordBody body = Body();
+  if (body.Has(0, 2))
+    FCodePage = body.U16(0);
+  PutDefaultIfAbove40();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sheet periphery
+
+void TXLSReader::ReadSheetPeriphery() {
+  const TExcelVersion version = FWorkbook.Version();
+  const bool biff5up = version >= xvExcel50;
+  const bool biff8 = version == xvExcel97;
+  const TRecordBody body = Body();
+  const int maxLength = FWorkbook.MaxRecordSize();
+  switch (RecordId) {
+  case 0x001C:
+    KeepRaw = false;
+    if (biff5up) {
+      CurrentStorage->PutMarker(0x8106);
+      Periphery().Drawing.AddNote(body, biff8);
+    }
+    break;
+  case 0x00EC: {
+    KeepRaw = false;
+    CurrentStorage->PutMarker(0x8106);
+    Periphery().Drawing.ReadDrawing(*FStream, RecordLength);
+    break;
+  }
+  case 0x00E5:
+    KeepRaw = false;
+    CurrentStorage->PutMarker(0x8106);
+    Periphery().ReadMergedCells(body);
+    break;
+  case 0x007D:
+    if (biff5up) {
+      KeepRaw = false;
+      CurrentStorage->PutMarker(0x8104);
+      Periphery().ReadColInfo(body);
+    }
+    break;
+  case 0x0014:
+  case 0x0015:
+    KeepRaw = false;
+    if (biff5up) {
+      CurrentStorage->PutMarker(0x8102);
+      if (biff8)
+        Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
+    }
+    break;
+  case 0x0026:
+  case 0x0027:
+  case 0x0028:
+  case 0x0029:
+    KeepRaw = false;
+    if (biff5up) {
+      CurrentStorage->PutMarker(0x8103);
+      Periphery().ReadMargin(body);
+    }
+    break;
+  case 0x001A:
+  case 0x001B:
+    KeepRaw = false;
+    CurrentStorage->PutMarker(0x8101);
+    Periphery().ReadPageBreaks(body, biff8);
+    break;
+  case 0x001D:
+    KeepRaw = false;
+    if (biff5up) {
+      PutDefault();
+      Periphery().ReadSelection(body);
+    }
+    break;
+  case 0x0041:
+    KeepRaw = false;
+    Periphery().ReadPane(body, *FStream, maxLength);
+    break;
+  case 0x01B0:
+  case 0x01B2:
+  case 0x01B8:
+    if (biff8) {
+      KeepRaw = false;
+      if (RecordId == 0x01B0)
+        Periphery().ReadCondFmt(body, *FStream, maxLength);
+      else if (RecordId == 0x01B2)
+        Periphery().ReadDVal(body, *FStream, maxLength);
+      else
+        Periphery().Hyperlinks.emplace_back(RecordData.begin(), RecordData.begin() + RecordLength);
+    }
+    break;
+  case 0x009B:
+    KeepRaw = false;
+    if (biff8)
+      Periphery().FilterMode = true;
+    break;
+  case 0x0867:
+    KeepRaw = false;
+    Periphery().ReadSheetProtection(body);
+    break;
+  case 0x00ED: KeepRaw = false; break;
+  default: break;
+  }
+}
+
+} // namespace xls

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "xls/record_body.h"
+#include "xls/xls_stream.h"
+
+namespace xls {
+
+class TXLSWorkbook;
+class TSheet;
+class TRecordStorageDefault;
+class TSheetPeriphery;
+
+// The RK encoding of numbers in RK and MULRK records.
+double RKValue(uint32_t Value);
+
+// Turns the record stream of one workbook into the workbook's objects. Used once per read.
+class TXLSReader {
+public:
+  explicit TXLSReader(TXLSWorkbook &Workbook);
+  ~TXLSReader();
+  TXLSReader(const TXLSReader &) = delete;
+  TXLSReader &operator=(const TXLSReader &) = delete;
+
+  // Reads the whole workbook from the compound-file image, or from the workbook's Filename when
+  // the image is empty.
+  void ReadRecords(std::vector<uint8_t> Source = {});
+
+private:
+  struct TSheetName {
+    std::string Bytes; // BIFF8: option byte then characters; earlier: the 8-bit characters
+    int Hidden = 0;
+  };
+  struct TSharedFormula {
+    uint16_t FirstRow = 0, LastRow = 0;
+    uint8_t FirstCol = 0, LastCol = 0;
+    std::vector<uint8_t> Expr;
+  };
+
+  void ReadLoop();
+  void Dispatch();
+  TRecordBody Body() const { return TRecordBody(RecordId, RecordData.data(), RecordLength); }
+  TSheet &CurrentSheet() const;
+  TSheetPeriphery &Periphery() const;
+  void PutDefault() const;
+  void PutDefaultIfAbove40();
+  std::u16string Decode8(const uint8_t *bytes, int count) const;
+  std::u16string SheetName(int Ordinal) const;
+  bool AtEndOfReading() const;
+
+  // Workbook globals.
+  void ReadBof();
+  void ReadEof();
+  void ReadBoundSheet();
+  void ReadFilePass();
+  void ReadFont();
+  void ReadXF();
+  void ReadFormat();
+  void ReadNameTables();
+  void ReadXct();
+  void ReadWriteAccess();
+  void ReadPalette();
+  void ReadCodePage();
+
+  // Sheet periphery.
+  void ReadSheetPeriphery();
+
+  // Cells (sheet records).
+  void ReadBlank();
+  void ReadMulBlank();
+  void ReadNumber();
+  void ReadRK();
+  void ReadMulRK();
+  void ReadLabel();
+  void ReadRString();
+  void ReadLabelSST();
+  void ReadBoolErr();
+  void ReadBiff2Cell();
+  void ReadFormula();
+  void ReadFormulaBiff2();
+  void ReadFormulaBiff34();
+  void ReadRow();
+  void ReadDimensions();
+  void ReadWindow2();
+  // The result of a formula whose cached value is not a number; false when no cell is stored.
+  bool StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
+                           uint32_t StoredLen, const uint8_t *Expr);
+  void ReadSharedFormula();
+  std::u16string LabelText(const TRecordBody &body, int countOffset, int textOffset) const;
+
+  TXLSWorkbook &FWorkbook;
+  std::vector<uint8_t> RecordData;
+  int SheetIndex = -1;
+  std::unique_ptr<TXLSStream> FStream;
+  std::vector<TSheetName> SheetNames;
+  int SheetOrdinal = -1;
+  uint16_t RecordId = 0;
+  uint16_t RecordLength = 0;
+  std::vector<TSharedFormula> SharedFormulas;
+  uint32_t BofLowestVersion = 0;
+  std::vector<uint8_t> CurrentArray;
+  bool HasCurrentArray = false;
+  TRecordStorageDefault *CurrentStorage = nullptr;
+  bool KeepRaw = true;
+  bool FSkipUserViews = false;
+  bool FStop = false;
+  // Inside a globals or sheet substream (between its BOF and EOF): a chart BOF met there is an
+  // embedded chart, not a sheet of its own.
+  bool FInSubstream = false;
+  uint16_t FCodePage = 1252;
+  int FRecordCount = 0;
+};
+
+} // namespace xls
