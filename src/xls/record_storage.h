@@ -48,6 +48,8 @@ public:
   const TRawRecord &DefaultItems(int index) const;
   // The slot record with this id, wherever it currently is; never null for a listed id.
   const TRawRecord *FindSlot(uint16_t id) const;
+  // Whether PutDefault takes this id (a slot of the default list, or any BOF).
+  bool AcceptsDefault(uint16_t id) const;
 
 protected:
   virtual const std::vector<TDefault> &DefaultList() const = 0;
@@ -56,7 +58,6 @@ protected:
   virtual void DefaultMoved(TRawRecord &record);
 
 private:
-  bool AcceptsDefault(uint16_t id) const;
   TRawRecord *FindMain(uint16_t id) const;
   TRawRecord *MoveDefaultsUpTo(uint16_t id, bool marker);
 

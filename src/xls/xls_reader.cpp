@@ -94,10 +94,20 @@ TSheetPeriphery &TXLSReader::Periphery() const { return FWorkbook.SheetExtras(Sh
 
 void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, RecordData.data(), RecordLength); }
 
-void TXLSReader::PutDefaultIfAbove40() {
+void TXLSReader::PutSlotRecord() {
+  // Writers put some of these records into substreams that have no slot for them (a worksheet
+  // with WINDOWPROTECT, say); they are kept raw there rather than failing the whole read.
+  if (!CurrentStorage->AcceptsDefault(RecordId))
+    return;
   KeepRaw = false;
+  PutDefault();
+}
+
+void TXLSReader::PutDefaultIfAbove40() {
   if (FWorkbook.Version() > xvExcel40)
-    PutDefault();
+    PutSlotRecord();
+  else
+    KeepRaw = false;
 }
 
 std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
@@ -205,10 +215,7 @@ void TXLSReader::Dispatch() {
   case 0x0161:
   case 0x01AF:
   case 0x01B7:
-  case 0x01C1:
-    KeepRaw = false;
-    PutDefault();
-    break;
+  case 0x01C1: PutSlotRecord(); break;
   case 0x0042: ReadCodePage(); break;
   case 0x000C:
   case 0x000D:

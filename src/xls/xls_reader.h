@@ -47,6 +47,7 @@ private:
   TSheet &CurrentSheet() const;
   TSheetPeriphery &Periphery() const;
   void PutDefault() const;
+  void PutSlotRecord();
   void PutDefaultIfAbove40();
   std::u16string Decode8(const uint8_t *bytes, int count) const;
   std::u16string SheetName(int Ordinal) const;

@@ -1,0 +1,41 @@
+// xlsdump [--password PW] FILE: the workbook as JSON on stdout.
+
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "common/text.h"
+#include "json_dump.h"
+#include "xls/workbook.h"
+
+int main(int argc, char **argv) {
+  std::string file, password;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc)
+      password = argv[++i];
+    else if (file.empty())
+      file = argv[i];
+    else {
+      std::cerr << "usage: xlsdump [--password PW] FILE\n";
+      return 2;
+    }
+  }
+  if (file.empty()) {
+    std::cerr << "usage: xlsdump [--password PW] FILE\n";
+    return 2;
+  }
+  try {
+    xls::TXLSWorkbook workbook;
+    workbook.Filename = common::Utf8ToUtf16(file);
+    workbook.Password = common::Utf8ToUtf16(password);
+    workbook.Read();
+    // Built in memory first so a failure never leaves half a document on stdout.
+    std::ostringstream out;
+    xlsdump::DumpWorkbook(out, workbook);
+    std::cout << out.str();
+    return 0;
+  } catch (const std::exception &e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
+}
