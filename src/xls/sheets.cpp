@@ -270,7 +270,10 @@ std::u16string TSheet::CellText(const TCell *Cell) {
     return settings.FormulaText(*static_cast<const TFormulaCell *>(Cell), static_cast<int>(key >> 8),
                                 static_cast<int>(key & 255), Index());
   }
-  auto number = [](double v) { return common::Utf8ToUtf16(common::FloatToText(v)); };
+  auto number = [&settings](double v) {
+    char separator = settings.DecimalSeparator ? settings.DecimalSeparator : common::LocaleDecimalSeparator();
+    return common::Utf8ToUtf16(common::FloatToText(v, separator));
+  };
   switch (Cell->CellKind()) {
   case ckInteger: return Widen(std::to_string(static_cast<const TIntegerCell *>(Cell)->Value()));
   case ckFloat: return number(static_cast<const TFloatCell *>(Cell)->Value());

@@ -57,6 +57,8 @@ struct TCellTextSettings {
   std::u16string StrTRUE = u"TRUE";
   std::u16string StrFALSE = u"FALSE";
   bool ShowFormulas = false;
+  // Separator of number texts; 0 follows the user's locale at each call.
+  char DecimalSeparator = 0;
   // The formula text of a cell for ShowFormulas (expression bytes, ExprLen, Row, Col and sheet
   // index are in reach through the arguments). When none is set, ShowFormulas has no effect and
   // formula cells show their cached result.

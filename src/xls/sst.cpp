@@ -420,7 +420,7 @@ public:
     if (count > Remaining)
       Corrupt();
     if (count > 0 && FStream.ReadData(buffer, count) != count)
-      MissingContinue();
+      Corrupt(); // the file ends inside the record
     Remaining -= count;
   }
   uint8_t U8() {

@@ -1,0 +1,157 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "common/exception.h"
+#include "xls/cell_storage.h"
+#include "xls/formats.h"
+#include "xls/sst.h"
+
+using namespace xls;
+
+TEST(CellKeys, ColumnsWrapAndRowsOutsideTheSheetFindNothing) {
+  EXPECT_EQ(CellKey(0, 0), 0u);
+  EXPECT_EQ(CellKey(256, 3), CellKey(0, 3));
+  EXPECT_EQ(CellKey(300, 3), CellKey(44, 3));
+  EXPECT_EQ(CellKey(255, 65535), 65535u * 256 + 255);
+  EXPECT_GE(CellKey(0, 65536), CellKeyLimit);
+  EXPECT_GE(CellKey(0, -1), CellKeyLimit);
+  EXPECT_GE(CellKey(0, 1LL << 40), CellKeyLimit);
+}
+
+TEST(CellStorage, ReplacementTakesOverTheFormatAndFreesTheOldCell) {
+  TCellStorage store;
+  uint32_t key = CellKey(2, 5);
+  store.Put(key, store.NewCell<TFloatCell>(key, 1.5, 21));
+  TCell *blank = store.Put(key, store.NewCell<TBlankCell>(key, 0));
+  EXPECT_EQ(store.Find(key), blank);
+  EXPECT_EQ(blank->CellKind(), ckBlank);
+  EXPECT_EQ(blank->XF(), 21);
+  EXPECT_EQ(store.CellCount(), 1u);
+
+  // The same object again: kept, nothing freed (ASan would report a double free).
+  EXPECT_EQ(store.Put(key, blank), blank);
+  EXPECT_EQ(store.Find(key), blank);
+  EXPECT_EQ(store.CellCount(), 1u);
+
+  // Formula cells own their data; replacing one frees it (leak check).
+  const uint8_t expr[] = {0x1E, 0x05, 0x00};
+  store.Put(key, store.NewCell<TNumberFormulaCell>(key, 2.0, 3, 3, expr, 15));
+  store.Put(key, store.NewCell<TFloatCell>(key, 3.0, 15));
+  EXPECT_EQ(CellAs<TFloatCell>(store.Find(key))->Value(), 3.0);
+}
+
+TEST(CellStorage, FindAtTheLimitsAndAfterRemove) {
+  TCellStorage store;
+  uint32_t last = 65535u * 256 + 255;
+  store.Put(last, store.NewCell<TFloatCell>(last, 7.0, 0));
+  EXPECT_EQ(CellAs<TFloatCell>(store.Find(last))->Value(), 7.0);
+  EXPECT_EQ(store.Find(CellKeyLimit), nullptr);
+  EXPECT_EQ(store.Find(0xFFFFFFFFu), nullptr);
+  EXPECT_EQ(store.Find(last - 1), nullptr);
+  EXPECT_EQ(store.Find(0), nullptr);
+
+  // Remove of the last-found cell clears the shortcut.
+  ASSERT_NE(store.Find(last), nullptr);
+  store.Remove(last);
+  EXPECT_EQ(store.Find(last), nullptr);
+  store.Remove(last); // nothing there: no effect
+  store.Remove(CellKeyLimit + 5);
+  EXPECT_EQ(store.CellCount(), 0u);
+
+  // A key outside the table is refused rather than written outside the root.
+  EXPECT_THROW(store.Put(CellKeyLimit, store.NewCell<TBlankCell>(CellKeyLimit, 0)), common::Exception);
+}
+
+TEST(CellStorage, NextCellVisitsKeysInOrderWhateverTheStoreOrder) {
+  TCellStorage store;
+  std::vector<uint32_t> keys;
+  for (int row : {0, 1, 15, 16, 255, 256, 4095, 65535})
+    for (int col : {0, 1, 15, 16, 17, 200, 255})
+      keys.push_back(CellKey(col, row));
+  std::vector<uint32_t> shuffled = keys;
+  std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(42));
+  for (uint32_t k : shuffled)
+    store.Put(k, store.NewCell<TFloatCell>(k, double(k), 0));
+  store.Remove(CellKey(16, 1)); // a hole inside a block
+  keys.erase(std::find(keys.begin(), keys.end(), CellKey(16, 1)));
+
+  store.ResetIteration();
+  std::vector<uint32_t> seen;
+  while (TCell *c = store.NextCell())
+    seen.push_back(c->Key());
+  EXPECT_EQ(seen, keys);
+  EXPECT_EQ(store.NextCell(), nullptr); // stays exhausted
+
+  store.ResetIteration();
+  ASSERT_NE(store.NextCell(), nullptr);
+  EXPECT_EQ(store.NextCell()->Key(), CellKey(1, 0));
+
+  store.ClearCells();
+  EXPECT_EQ(store.CellCount(), 0u);
+  EXPECT_EQ(store.MemoryUsed(), 0u);
+  store.ResetIteration();
+  EXPECT_EQ(store.NextCell(), nullptr);
+  EXPECT_EQ(store.Find(CellKey(0, 0)), nullptr);
+}
+
+TEST(CellStorage, ClonesCopyValuesAndCountStringReferences) {
+  TCellStorage store;
+  TSST2 sst;
+  SSTEntry *entry = sst.AddText(u"shared");
+  auto original = store.NewCell<TStringCell>(5, entry, 17);
+  auto copy = store.Clone(*original);
+  EXPECT_EQ(copy->CellKind(), ckString);
+  EXPECT_EQ(copy->Key(), 5u);
+  EXPECT_EQ(copy->XF(), 17);
+  EXPECT_EQ(CellAs<TStringCell>(copy.get())->Entry(), entry);
+  EXPECT_EQ(entry->RefCount, 2);
+
+  const uint8_t expr[] = {1, 2, 3, 4};
+  const uint8_t array[] = {9, 8, 7};
+  auto formula = store.NewCell<TArrayFormulaCell>(6, 1, 3, array, 4.5, 2, 4, expr, 15);
+  auto formulaCopy = store.Clone(*formula);
+  formula.reset(); // the copy owns its own bytes
+  const auto *af = CellAs<TArrayFormulaCell>(formulaCopy.get());
+  ASSERT_NE(af, nullptr);
+  EXPECT_EQ(af->FormulaValue(), 4.5);
+  EXPECT_EQ(af->ExprBytes(), (std::vector<uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(af->StoredLen(), 4u);
+  EXPECT_EQ(af->ExprLen(), 2u);
+  EXPECT_EQ(af->ArrayBytes(), (std::vector<uint8_t>{9, 8, 7}));
+  EXPECT_EQ(af->IsMember(), 1);
+  EXPECT_NE(CellAs<TFormulaCell>(formulaCopy.get()), nullptr);
+  EXPECT_EQ(CellAs<TFloatCell>(formulaCopy.get()), nullptr);
+
+  auto sf = store.NewCell<TStringFormulaCell>(7, u"text", 0, 0, nullptr, 15);
+  EXPECT_EQ(CellAs<TStringFormulaCell>(store.Clone(*sf).get())->FormulaValue(), u"text");
+}
+
+TEST(CellFormats, OutOfRangeXFFallsBackTo15) {
+  TCellFormats formats;
+  formats.AddDefaults(10);
+  EXPECT_EQ(formats.ResolveXF(3), 3);
+  EXPECT_THROW(formats.ResolveXF(10), common::Exception); // fewer than 16 formats
+  formats.AddDefaults(10);
+  EXPECT_EQ(formats.ResolveXF(19), 19);
+  EXPECT_EQ(formats.ResolveXF(20), 15);
+  EXPECT_EQ(formats.ResolveXF(4095), 15);
+}
+
+TEST(NumberFormats, BuiltInListAndFileFormats) {
+  TNumberFormats formats;
+  EXPECT_EQ(formats.Count(), 50);
+  EXPECT_EQ(*formats.Find(0), u"General");
+  EXPECT_EQ(*formats.Find(14), u"m/d/yy");
+  EXPECT_EQ(*formats.Find(49), u"@");
+  EXPECT_EQ(formats.Find(164), nullptr);
+  formats.Add(164, u"0.000");
+  formats.Add(14, u"dd/mm/yyyy");
+  EXPECT_EQ(*formats.Find(164), u"0.000");
+  EXPECT_EQ(*formats.Find(14), u"dd/mm/yyyy");
+  formats.Reset();
+  EXPECT_EQ(formats.Find(164), nullptr);
+  EXPECT_EQ(*formats.Find(14), u"m/d/yy");
+}

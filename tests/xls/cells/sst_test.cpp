@@ -1,0 +1,378 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/exception.h"
+#include "xls/crc32.h"
+#include "xls/formats.h"
+#include "xls/sst.h"
+#include "xls/xls_stream.h"
+#include "xls_test_writer.h"
+
+using namespace xls;
+using xls_test::BiffWriter;
+using xls_test::ByteWriter;
+using xls_test::Bytes;
+
+namespace {
+
+constexpr uint16_t SST = 0x00FC;
+constexpr uint16_t CONTINUE = 0x003C;
+
+// A stream holding a BOF and the given records, positioned at the body of the first of them;
+// returns that record's body length.
+struct SSTStream {
+  TXLSStream Stream;
+  int Length = 0;
+
+  explicit SSTStream(const BiffWriter &records) {
+    BiffWriter w;
+    w.Bof(xvExcel97, xls_test::BofGlobals).Raw(records.Data());
+    Stream.SetSourceStream(xls_test::MakeCompoundFile(w.Data()));
+    Stream.OpenWorkbook(u"");
+    uint8_t h[4];
+    Stream.ReadHeader(h);
+    std::vector<uint8_t> bof(size_t(h[2] | h[3] << 8));
+    Stream.ReadData(bof.data(), static_cast<int>(bof.size()));
+    Stream.ReadHeader(h);
+    Length = h[2] | h[3] << 8;
+  }
+};
+
+Bytes SSTBody(uint32_t total, uint32_t unique, const Bytes &strings) {
+  return ByteWriter().U32(total).U32(unique).Raw(strings);
+}
+
+std::string ExceptionText(const std::function<void()> &f) {
+  try {
+    f();
+  } catch (const common::Exception &e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
+
+} // namespace
+
+TEST(SSTHash, EmptyKeyAndStandardCrcRelation) {
+  EXPECT_EQ(TSSTHashTrie::KeyHash(nullptr, 0), 0xFFFFFFFFu);
+  const char *check = "123456789";
+  // The interning hash is the CRC register before the final inversion.
+  EXPECT_EQ(TSSTHashTrie::KeyHash(reinterpret_cast<const uint8_t *>(check), 9), ~0xCBF43926u);
+}
+
+TEST(SSTRead, StringsOfBothWidthsAndDuplicatesShareOneEntry) {
+  ByteWriter strings;
+  const std::u16string texts[] = {u"alpha", u"", u"\u0394elta", u"dup", u"caf\u00e9", u"x", u"y", u"dup"};
+  for (const auto &t : texts)
+    strings.UnicodeString16(t);
+  SSTStream in(BiffWriter().Record(SST, SSTBody(12, 8, strings)).Eof());
+  TXLSFonts fonts;
+  TSST2 sst(&fonts);
+  sst.ReadSST(in.Stream, in.Length);
+
+  EXPECT_EQ(sst.Total(), 12);
+  ASSERT_EQ(sst.IndexCount(), 8);
+  EXPECT_EQ(sst.EntryCount(), 7u);
+  for (int i = 0; i < 8; ++i)
+    EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(i)), texts[i]) << i;
+  EXPECT_FALSE(sst.EntryByIndex(0)->Wide());
+  EXPECT_TRUE(sst.EntryByIndex(2)->Wide());
+  EXPECT_FALSE(sst.EntryByIndex(4)->Wide()); // é fits in 8 bits and stays narrow
+  EXPECT_EQ(sst.EntryByIndex(1)->CharCount, 0);
+  EXPECT_EQ(sst.EntryByIndex(1)->Hash, 0xFFFFFFFFu);
+
+  SSTEntry *dup = sst.EntryByIndex(3);
+  EXPECT_EQ(sst.EntryByIndex(7), dup);
+  EXPECT_EQ(dup->RefCount, 1);
+  EXPECT_EQ(dup->SSTIndex, 3);
+  EXPECT_EQ(sst.EntryByIndex(0)->RefCount, 0);
+
+  // The stream stands at the next record.
+  EXPECT_EQ(in.Stream.PeekRecordId(), 0x000A);
+
+  sst.DropIndex();
+  EXPECT_THROW(sst.EntryByIndex(0), common::Exception);
+  EXPECT_EQ(sst.EntryCount(), 7u); // entries outlive the index
+  EXPECT_EQ(ExceptionText([&] { sst.EntryByIndex(8); }), "List index out of bounds (8)");
+}
+
+TEST(SSTRead, LongStringSwitchesTo16BitInContinue) {
+  // 5000 characters: the first 100 as 8-bit bytes at the end of the SST record, the other 4900
+  // as 16-bit units in a CONTINUE record whose option byte is 1.
+  std::u16string expected;
+  // A padding string first, so the long one's characters start 100 bytes before the record end.
+  std::u16string pad(8224 - 8 - 3 - 3 - 100, u'p');
+  ByteWriter body;
+  body.U32(2).U32(2).UnicodeString16(pad).U16(5000).U8(0);
+  for (int i = 0; i < 100; ++i) {
+    body.U8(static_cast<uint8_t>(0x80 + i));
+    expected.push_back(static_cast<char16_t>(0x80 + i));
+  }
+  ASSERT_EQ(body.Size(), 8224u);
+  ByteWriter cont;
+  cont.U8(1);
+  for (int i = 0; i < 4900; ++i) {
+    char16_t c = static_cast<char16_t>(0x0400 + i % 200);
+    cont.U16(c);
+    expected.push_back(c);
+  }
+  // 9801 bytes do not fit one CONTINUE: the rest goes to a second one, again with an option byte.
+  Bytes c(cont.Data());
+  Bytes c1(c.begin(), c.begin() + 8001), c2{1};
+  c2.insert(c2.end(), c.begin() + 8001, c.end());
+  SSTStream in(BiffWriter().Record(SST, body).Record(CONTINUE, c1).Record(CONTINUE, c2).Eof());
+  TSST2 sst;
+  sst.ReadSST(in.Stream, in.Length);
+  SSTEntry *e = sst.EntryByIndex(1);
+  EXPECT_TRUE(e->Wide());
+  EXPECT_EQ(e->CharCount, 5000);
+  EXPECT_EQ(TSST2::EntryText(e), expected);
+  EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(0)), pad);
+  EXPECT_EQ(in.Stream.PeekRecordId(), 0x000A);
+}
+
+TEST(SSTRead, PiecesNarrowAfterWideAndStringHeaderAtRecordStart) {
+  // "ab" 16-bit, then "cd" 8-bit after a CONTINUE with option byte 0; then a second string whose
+  // header begins a CONTINUE of its own.
+  Bytes body = ByteWriter().U32(2).U32(2).U16(4).U8(1).U16(u'a').U16(u'b');
+  Bytes cont1 = ByteWriter().U8(0).Text8("cd");
+  Bytes cont2 = ByteWriter().UnicodeString16(u"next");
+  SSTStream in(BiffWriter().Record(SST, body).Record(CONTINUE, cont1).Record(CONTINUE, cont2).Eof());
+  TSST2 sst;
+  sst.ReadSST(in.Stream, in.Length);
+  EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(0)), u"abcd");
+  EXPECT_TRUE(sst.EntryByIndex(0)->Wide());
+  EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(1)), u"next");
+}
+
+TEST(SSTRead, RunsAndPhoneticBlockCrossRecordsAndFormPartOfTheKey) {
+  TXLSFonts fonts;
+  for (int i = 0; i < 7; ++i)
+    fonts.Add();
+  fonts.SetFixedCount(5);
+  // "rich" with two runs (fonts 5 and 6), phonetic block of 6 bytes split over a CONTINUE;
+  // "rich" plain, a different entry.
+  Bytes body = ByteWriter()
+                   .U32(2)
+                   .U32(2)
+                   .U16(4)
+                   .U8(0x0C)
+                   .U16(2)
+                   .U32(6)
+                   .Text8("rich")
+                   .U16(0)
+                   .U16(5)
+                   .U16(2)
+                   .U16(6)
+                   .Raw(Bytes{1, 2, 3});
+  Bytes cont = ByteWriter().Raw(Bytes{4, 5, 6}).UnicodeString16(u"rich");
+  SSTStream in(BiffWriter().Record(SST, body).Record(CONTINUE, cont).Eof());
+  TSST2 sst(&fonts);
+  sst.ReadSST(in.Stream, in.Length);
+  SSTEntry *rich = sst.EntryByIndex(0);
+  SSTEntry *plain = sst.EntryByIndex(1);
+  ASSERT_NE(rich, plain);
+  EXPECT_EQ(TSST2::EntryText(rich), u"rich");
+  ASSERT_EQ(rich->RunCount, 2);
+  EXPECT_EQ(rich->RunFirstChar(1), 2);
+  EXPECT_EQ(rich->RunFont(0), &fonts.Items(5));
+  EXPECT_EQ(rich->RunFont(1), &fonts.Items(6));
+  EXPECT_EQ(rich->ExtSize, 6);
+  EXPECT_EQ(Bytes(rich->Phonetic(), rich->Phonetic() + 6), (Bytes{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(fonts.Items(5).UseCount, 1);
+
+  // Releasing the last reference lowers the fonts' counts; unused fonts above the fixed part go.
+  fonts.Items(6).UseCount = 2;
+  TXLSFont *six = &fonts.Items(6);
+  rich->RefCount = 1;
+  sst.ReleaseEntry(rich);
+  EXPECT_EQ(fonts.Count(), 6); // font 5 dropped to 0 and left the list
+  EXPECT_EQ(&fonts.Items(5), six);
+  EXPECT_EQ(six->UseCount, 1);
+  EXPECT_EQ(sst.EntryCount(), 1u);
+  EXPECT_THROW(sst.EntryByIndex(0), common::Exception); // no dangling position
+  EXPECT_EQ(sst.EntryByIndex(1), plain);
+}
+
+TEST(SSTRead, CorruptTablesFailCleanly) {
+  TXLSFonts fonts;
+  fonts.Add();
+  auto readFails = [&](const BiffWriter &records) {
+    SSTStream in(records);
+    TSST2 sst(&fonts);
+    return ExceptionText([&] { sst.ReadSST(in.Stream, in.Length); });
+  };
+  // More strings claimed than present: the next record is not a CONTINUE.
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(3, 3, ByteWriter().UnicodeString16(u"one"))).Eof()),
+            "CONTINUE record is missing in SST");
+  // Characters running past the record with no CONTINUE.
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, ByteWriter().U32(1).U32(1).U16(10).U8(0).Text8("abc")).Eof()),
+            "CONTINUE record is missing in SST");
+  // The stream ends inside the record header that should follow.
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, ByteWriter().U32(1).U32(1).U16(10).U8(0).Text8("abc"))),
+            "CONTINUE record is missing in SST");
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(1, 1, ByteWriter().U16(1).U8(0x02).Text8("a"))).Eof()),
+            "STT: Unhandled string type in Read (02)");
+  // A run naming a font the workbook does not have.
+  EXPECT_EQ(readFails(BiffWriter()
+                          .Record(SST, SSTBody(1, 1, ByteWriter().U16(1).U8(0x08).U16(1).Text8("a").U16(0).U16(9)))
+                          .Eof()),
+            "List index out of bounds (9)");
+  // A string header cut by the record end, and a header claiming more bytes than the file has.
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(1, 1, Bytes{1, 0})).Eof()), "Corrupt SST record");
+  EXPECT_EQ(readFails(BiffWriter().RawHeader(SST, 400).Raw(SSTBody(1, 1, Bytes{1}))), "Corrupt SST record");
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, Bytes{1, 0, 0})), "Corrupt SST record");
+  // A phonetic block of 2 GB announced in a tiny file: fails without trying to allocate it.
+  EXPECT_EQ(readFails(BiffWriter()
+                          .Record(SST, SSTBody(1, 1, ByteWriter().U16(1).U8(0x04).U32(0x7FFFFFF0).Text8("a")))
+                          .Record(CONTINUE, Bytes(100, 0))
+                          .Eof()),
+            "CONTINUE record is missing in SST");
+  // A 16-bit character split by the record end.
+  EXPECT_EQ(readFails(BiffWriter()
+                          .Record(SST, SSTBody(1, 1, ByteWriter().U16(2).U8(1).U8('a')))
+                          .Record(CONTINUE, Bytes{1, 0, 'b', 0})
+                          .Eof()),
+            "Corrupt SST record");
+  // A unique count of four billion with no data is bounded by the data, not reserved.
+  EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(0xFFFFFFFF, 0xFFFFFFFF, Bytes{})).Eof()),
+            "CONTINUE record is missing in SST");
+}
+
+TEST(SSTRead, FailedReadKeepsWhatWasReadAndClearFreesIt) {
+  ByteWriter strings;
+  strings.UnicodeString16(u"kept").UnicodeString16(u"also");
+  SSTStream in(BiffWriter().Record(SST, SSTBody(5, 5, strings)).Eof());
+  TSST2 sst;
+  EXPECT_THROW(sst.ReadSST(in.Stream, in.Length), common::Exception);
+  EXPECT_EQ(sst.IndexCount(), 2);
+  EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(1)), u"also");
+  sst.ClearSST();
+  EXPECT_EQ(sst.EntryCount(), 0u);
+  EXPECT_EQ(sst.IndexCount(), 0);
+  EXPECT_EQ(sst.Total(), 0);
+}
+
+TEST(SSTAddText, WidthCountsAndRelease) {
+  TSST2 sst;
+  std::u16string latin;
+  for (char16_t c = 1; c < 256; ++c)
+    latin.push_back(c);
+  SSTEntry *narrow = sst.AddText(latin);
+  EXPECT_FALSE(narrow->Wide());
+  EXPECT_EQ(narrow->SSTIndex, 65535);
+  EXPECT_EQ(narrow->RefCount, 1);
+  EXPECT_EQ(TSST2::EntryText(narrow), latin);
+
+  SSTEntry *wide = sst.AddText(u"\u20ac 5");
+  EXPECT_TRUE(wide->Wide());
+  EXPECT_EQ(TSST2::EntryText(wide), u"\u20ac 5");
+
+  EXPECT_EQ(sst.AddText(latin), narrow);
+  EXPECT_EQ(narrow->RefCount, 2);
+  EXPECT_EQ(sst.Total(), 3);
+
+  // The empty text is an entry like any other.
+  SSTEntry *empty = sst.AddText(u"");
+  EXPECT_EQ(empty->Hash, 0xFFFFFFFFu);
+  EXPECT_EQ(sst.AddText(u""), empty);
+
+  sst.ReleaseEntry(narrow);
+  EXPECT_EQ(sst.EntryCount(), 3u);
+  sst.ReleaseEntry(narrow);
+  EXPECT_EQ(sst.EntryCount(), 2u);
+  EXPECT_EQ(sst.Total(), 4); // five AddText calls, one entry gone
+  sst.ReleaseEntry(wide);
+  sst.ReleaseEntry(empty);
+  sst.ReleaseEntry(empty);
+  EXPECT_EQ(sst.EntryCount(), 0u);
+  EXPECT_EQ(sst.NodeCount(), 1u);
+
+  EXPECT_THROW(sst.AddText(std::u16string(70000, u'a')), common::Exception);
+}
+
+namespace {
+// Every item hashes alike, so chains fill, split down to depth 3 and then grow there.
+class CollidingTrie : public THashTrie {
+public:
+  ~CollidingTrie() override { ClearTrie(); }
+  int Freed = 0;
+
+protected:
+  uint32_t HashOf(const void *) const override { return 0x12345678; }
+  void FreeItem(void *Item) override {
+    ++Freed;
+    std::unique_ptr<std::string> owned(static_cast<std::string *>(Item));
+  }
+  size_t KeyLength(const void *Item) const override { return static_cast<const std::string *>(Item)->size(); }
+  const uint8_t *KeyStart(const void *Item) const override {
+    return reinterpret_cast<const uint8_t *>(static_cast<const std::string *>(Item)->data());
+  }
+};
+} // namespace
+
+TEST(HashTrie, CollidingHashesSplitToDepthThreeThenChainsGrow) {
+  CollidingTrie trie;
+  std::vector<std::string *> items;
+  for (int i = 0; i < 40; ++i) {
+    auto *s = new std::string("item" + std::to_string(i));
+    items.push_back(s);
+    EXPECT_EQ(trie.Insert(s), s);
+  }
+  EXPECT_EQ(trie.ItemCount(), 40u);
+  EXPECT_EQ(trie.NodeCount(), 4u); // root and children at depths 1, 2, 3
+  EXPECT_EQ(trie.LongestChain(), 40u);
+  std::string probe = "item17";
+  EXPECT_EQ(trie.Find(&probe), items[17]);
+  std::string missing = "item40";
+  EXPECT_EQ(trie.Find(&missing), nullptr);
+
+  for (int i = 0; i < 40; ++i) {
+    EXPECT_TRUE(trie.Remove(items[static_cast<size_t>(i)]));
+    delete items[static_cast<size_t>(i)];
+  }
+  EXPECT_FALSE(trie.Remove(&probe));
+  EXPECT_EQ(trie.ItemCount(), 0u);
+  EXPECT_EQ(trie.NodeCount(), 1u); // empty children are freed, the root stays
+  EXPECT_EQ(trie.Freed, 0);
+}
+
+TEST(HashTrie, StressDistinctAndRepeatedStrings) {
+  // Kept small enough for a sanitizer build; the benchmark runs a million in Release.
+  constexpr int Distinct = 60000;
+  constexpr int Repeats = 3;
+  TSST2 sst;
+  std::vector<SSTEntry *> entries(Distinct);
+  auto text = [](int i) {
+    std::u16string t = u"s" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+    for (int v = i; v; v /= 10)
+      t.push_back(static_cast<char16_t>(u'0' + v % 10));
+    if (i % 7 == 0)
+      t.push_back(u'\u0416'); // some wide entries
+    return t;
+  };
+  for (int r = 0; r < Repeats; ++r)
+    for (int i = 0; i < Distinct; ++i) {
+      SSTEntry *e = sst.AddText(text(i));
+      if (r == 0)
+        entries[static_cast<size_t>(i)] = e;
+      else
+        ASSERT_EQ(e, entries[static_cast<size_t>(i)]) << i;
+      ASSERT_EQ(TSST2::EntryText(e), text(i));
+    }
+  EXPECT_EQ(sst.EntryCount(), size_t(Distinct));
+  size_t refs = 0;
+  sst.ForEach([&](void *item) { refs += size_t(static_cast<SSTEntry *>(item)->RefCount); });
+  EXPECT_EQ(refs, size_t(Distinct) * Repeats);
+  EXPECT_GT(sst.NodeCount(), 1u);
+
+  for (int r = 0; r < Repeats; ++r)
+    for (SSTEntry *e : entries)
+      sst.ReleaseEntry(e);
+  EXPECT_EQ(sst.EntryCount(), 0u);
+  EXPECT_EQ(sst.NodeCount(), 1u);
+}
