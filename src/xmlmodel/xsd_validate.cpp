@@ -61,8 +61,14 @@ struct FirstError {
   }
 };
 
+enum class LoadMode { Local, DocumentBody, Dtd };
+thread_local LoadMode tlMode = LoadMode::Local;
+
 void CollectError(void *self, xmlErrorPtr error) {
   if (error == nullptr || error->level < XML_ERR_ERROR)
+    return;
+  // A DTD that cannot be read gets a clearer message once its load has failed.
+  if (tlMode == LoadMode::Dtd && error->domain == XML_FROM_IO)
     return;
   // Validating a file without a DOCTYPE is not a failure: it may name schemas instead.
   if (error->code == XML_DTD_NO_DTD)
@@ -99,9 +105,19 @@ private:
 // What the entity loader lets through. While the document itself is parsed, external entities
 // are refused (their text would land in the document); the DTD its DOCTYPE names and the
 // schemas are read, from local files only.
-enum class LoadMode { Local, DocumentBody, Dtd };
-thread_local LoadMode tlMode = LoadMode::Local;
 thread_local std::string tlDocumentFolder;
+
+// libxml2 names files by URI, with %-escapes (a space is %20).
+std::string Unescaped(const std::string &uri) {
+  if (uri.find('%') == std::string::npos)
+    return uri;
+  char *plain = reinterpret_cast<char *>(xmlURIUnescapeString(uri.c_str(), 0, nullptr));
+  if (plain == nullptr)
+    return uri;
+  std::string text = plain;
+  xmlFree(plain);
+  return text;
+}
 
 bool HasRemoteScheme(std::string_view location) {
   const auto colon = location.find(':');
@@ -122,8 +138,19 @@ bool HasRemoteScheme(std::string_view location) {
 xmlParserInputPtr GuardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt) {
   if (tlMode == LoadMode::DocumentBody)
     return nullptr;
-  if (url != nullptr && HasRemoteScheme(url))
+  if (url == nullptr)
+    return xmlNoNetExternalEntityLoader(url, id, ctxt);
+  if (HasRemoteScheme(url))
     return nullptr;
+  std::error_code ec;
+  std::string local = url;
+  if (local.rfind("file://", 0) == 0)
+    local.erase(0, 7);
+  if (!fs::exists(fs::path(local), ec)) {
+    const std::string plain = Unescaped(local);
+    if (plain != local && fs::exists(fs::path(plain), ec))
+      return xmlNoNetExternalEntityLoader(plain.c_str(), id, ctxt);
+  }
   return xmlNoNetExternalEntityLoader(url, id, ctxt);
 }
 
@@ -154,14 +181,11 @@ fs::path LocalPath(const std::string &location) {
     path = fs::path(tlDocumentFolder) / path;
   std::error_code ec;
   if (!fs::exists(path, ec) && text.find('%') != std::string::npos) {
-    if (char *plain = reinterpret_cast<char *>(xmlURIUnescapeString(text.c_str(), 0, nullptr))) {
-      fs::path unescaped(plain);
-      xmlFree(plain);
-      if (unescaped.is_relative())
-        unescaped = fs::path(tlDocumentFolder) / unescaped;
-      if (fs::exists(unescaped, ec))
-        path = unescaped;
-    }
+    fs::path unescaped(Unescaped(text));
+    if (unescaped.is_relative())
+      unescaped = fs::path(tlDocumentFolder) / unescaped;
+    if (fs::exists(unescaped, ec))
+      path = unescaped;
   }
   return path.lexically_normal();
 }
@@ -175,7 +199,10 @@ void ExternalSubset(void *ctx, const xmlChar *name, const xmlChar *externalID, c
   std::string resolved;
   const xmlChar *system = systemID;
   if (systemID != nullptr && !HasRemoteScheme(S(systemID))) {
-    resolved = LocalPath(S(systemID)).string();
+    // As a URI: libxml2 resolves it once more and gives up on a name with spaces.
+    xmlChar *uri = xmlPathToURI(X(LocalPath(S(systemID)).c_str()));
+    resolved = S(uri);
+    xmlFree(uri);
     system = X(resolved.c_str());
   }
   xmlSAX2ExternalSubset(ctx, name, externalID, system);
@@ -319,7 +346,7 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
     }
   }
   if (!schema || schemaError.Set) {
-    std::string where = schemaError.File.empty() ? path.string() : schemaError.File;
+    std::string where = schemaError.File.empty() ? path.string() : Unescaped(schemaError.File);
     if (schemaError.Line > 0)
       where += common::Format(" line %d", schemaError.Line);
     first.Add(schemaError.Set ? schemaError.Code : XML_SCHEMAP_INTERNAL,
@@ -347,14 +374,15 @@ DomParseError MakeError(const FirstError &first, const std::string &documentUrl,
   DomParseError error;
   error.ErrorCode = first.Code;
   error.Reason = first.Message;
-  const bool inDocument = first.Line >= 0 && (first.File.empty() || first.File == documentUrl);
+  const std::string file = Unescaped(first.File);
+  const bool inDocument = first.Line >= 0 && (file.empty() || file == documentUrl);
   if (inDocument) {
     error.Line = first.Line;
   } else {
     // The error lies in a DTD or schema: the reason says where, the line is the one of the
     // document that names that file.
-    if (!first.File.empty() && first.File != documentUrl)
-      error.Reason = first.File + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) +
+    if (!file.empty() && file != documentUrl)
+      error.Reason = file + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) +
                      ": " + error.Reason;
     error.Line = namingLine;
   }

@@ -10,14 +10,14 @@ namespace {
 
 const std::string kData = XE_TEST_DATA "/xmlmodel/services/";
 
-struct Run {
+struct RunResult {
   int Status = -1;
   std::string Out;
 };
 
 // Runs a command line; stdout is returned, stderr merged into it when asked.
-Run Execute(const std::string &command, bool withStderr = false) {
-  Run run;
+RunResult Execute(const std::string &command, bool withStderr = false) {
+  RunResult run;
   FILE *pipe = ::popen((command + (withStderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
   if (pipe == nullptr)
     return run;
@@ -35,7 +35,7 @@ std::string Quote(const std::string &s) { return "'" + s + "'"; }
 } // namespace
 
 TEST(Tools, XsltransformPrintsTheResult) {
-  Run run = Execute(Quote(XE_XSLTRANSFORM) + " " + Quote(kData + "books.xml") + " " + Quote(kData + "text.xsl"));
+  RunResult run = Execute(Quote(XE_XSLTRANSFORM) + " " + Quote(kData + "books.xml") + " " + Quote(kData + "text.xsl"));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "1:Faust;2:\xC3\x98rsted & Co;");
 
@@ -48,7 +48,7 @@ TEST(Tools, XsltransformPrintsTheResult) {
 }
 
 TEST(Tools, XsdvalidateExitStatusFollowsTheReport) {
-  Run run = Execute(Quote(XE_XSDVALIDATE) + " " + Quote(kData + "validate/order_valid.xml"));
+  RunResult run = Execute(Quote(XE_XSDVALIDATE) + " " + Quote(kData + "validate/order_valid.xml"));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "");
 
