@@ -81,7 +81,7 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
   std::ifstream in;
   if (std::filesystem::is_regular_file(path, ec))
     in.open(path, std::ios::binary);
-  if (!in)
+  if (!in.is_open() || !in)
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
   std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (in.bad())
