@@ -223,8 +223,8 @@ TCell *TCellStorage::NextCell() {
 }
 
 size_t TCellStorage::MemoryUsed() const {
-  return FBlockCount[0] * sizeof(TLevel2) + FBlockCount[1] * sizeof(TLevel3) + FBlockCount[2] * sizeof(TLevel4) +
-         FChunks.size() * ChunkSlots * sizeof(TSlot);
+  return FBlockCount[0] * sizeof(TLevel2) + FBlockCount[1] * sizeof(TLevel3) +
+         FBlockCount[2] * sizeof(TLevel4) + FChunks.size() * ChunkSlots * sizeof(TSlot);
 }
 
 } // namespace xls

@@ -16,8 +16,8 @@ uint32_t CellKey(long long Col, long long Row) {
   return static_cast<uint32_t>(Row) * 256u + static_cast<uint32_t>(Col & 255);
 }
 
-const char *const ErrorTexts[8] = {"[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!",
-                                   "#REF!",                "#NAME?", "#NUM!",   "#N/A"};
+const char *const ErrorTexts[8] = {
+    "[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
 
 uint8_t ErrorIndexOf(uint8_t BiffCode) {
   switch (BiffCode) {
@@ -51,9 +51,9 @@ TFormulaCell::TFormulaCell(const TFormulaCell &Other) : TCell(Other.FKey, Other.
 
 TFormulaCell::~TFormulaCell() { std::unique_ptr<TFormulaData> owned(FFormula); }
 
-TArrayFormulaCell::TArrayFormulaCell(uint32_t Key, uint8_t IsMember, uint32_t ArrayLen, const uint8_t *ArrayData,
-                                     double Value, uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr,
-                                     uint16_t XF)
+TArrayFormulaCell::TArrayFormulaCell(uint32_t Key, uint8_t IsMember, uint32_t ArrayLen,
+                                     const uint8_t *ArrayData, double Value, uint32_t ExprLen,
+                                     uint32_t StoredLen, const uint8_t *Expr, uint16_t XF)
     : TFormulaCell(Key, Kind, XF, ExprLen, StoredLen, Expr) {
   FFormula->NumberValue = Value;
   FFormula->IsMember = IsMember;

@@ -138,7 +138,8 @@ public:
 
 protected:
   // Copies StoredLen bytes from Expr (which may be null only when StoredLen is 0).
-  TFormulaCell(uint32_t Key, uint8_t Kind, uint16_t XF, uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr);
+  TFormulaCell(uint32_t Key, uint8_t Kind, uint16_t XF, uint32_t ExprLen, uint32_t StoredLen,
+               const uint8_t *Expr);
   TFormulaCell(const TFormulaCell &Other); // deep copy of the formula data
   TFormulaCell &operator=(const TFormulaCell &) = delete;
   ~TFormulaCell();
@@ -180,8 +181,8 @@ public:
 class TErrorFormulaCell : public TFormulaCell {
 public:
   static constexpr uint8_t Kind = ckErrorFormula;
-  TErrorFormulaCell(uint32_t Key, uint8_t ErrorIndex, uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr,
-                    uint16_t XF)
+  TErrorFormulaCell(uint32_t Key, uint8_t ErrorIndex, uint32_t ExprLen, uint32_t StoredLen,
+                    const uint8_t *Expr, uint16_t XF)
       : TFormulaCell(Key, Kind, XF, ExprLen, StoredLen, Expr) {
     FByte = ErrorIndex;
   }

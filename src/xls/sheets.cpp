@@ -183,8 +183,8 @@ void TSheet::StoreNumberFormula(int Col, int Row, uint32_t ResultLo, uint32_t Re
                                                      StoredLen, Expr, Resolve(XF)));
 }
 
-void TSheet::StoreStringFormula(int Col, int Row, std::u16string_view Result, uint32_t ExprLen, uint32_t StoredLen,
-                                const uint8_t *Expr, uint16_t XF) {
+void TSheet::StoreStringFormula(int Col, int Row, std::u16string_view Result, uint32_t ExprLen,
+                                uint32_t StoredLen, const uint8_t *Expr, uint16_t XF) {
   uint32_t key = CheckedKey(Col, Row);
   FCells.Put(key, FCells.NewCell<TStringFormulaCell>(key, Result, ExprLen, StoredLen, Expr, Resolve(XF)));
 }
@@ -198,13 +198,13 @@ void TSheet::StoreBooleanFormula(int Col, int Row, uint8_t Result, uint32_t Expr
 void TSheet::StoreErrorFormula(int Col, int Row, uint8_t Code, uint32_t ExprLen, uint32_t StoredLen,
                                const uint8_t *Expr, uint16_t XF) {
   uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key,
-             FCells.NewCell<TErrorFormulaCell>(key, ErrorIndexOf(Code), ExprLen, StoredLen, Expr, Resolve(XF)));
+  FCells.Put(
+      key, FCells.NewCell<TErrorFormulaCell>(key, ErrorIndexOf(Code), ExprLen, StoredLen, Expr, Resolve(XF)));
 }
 
-void TSheet::StoreArrayFormula(int Col, int Row, uint8_t IsMember, uint32_t ArrayLen, const uint8_t *ArrayData,
-                               uint32_t ResultLo, uint32_t ResultHi, uint32_t ExprLen, uint32_t StoredLen,
-                               const uint8_t *Expr, uint16_t XF) {
+void TSheet::StoreArrayFormula(int Col, int Row, uint8_t IsMember, uint32_t ArrayLen,
+                               const uint8_t *ArrayData, uint32_t ResultLo, uint32_t ResultHi,
+                               uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr, uint16_t XF) {
   uint32_t key = CheckedKey(Col, Row);
   FCells.Put(key, FCells.NewCell<TArrayFormulaCell>(key, IsMember, ArrayLen, ArrayData,
                                                     DoubleFromHalves(ResultLo, ResultHi), ExprLen, StoredLen,
@@ -249,12 +249,14 @@ common::Variant TSheet::CellVariant(const TCell *Cell) {
   case ckError: return Variant::FromText(ErrorTexts[static_cast<const TErrorCell *>(Cell)->ErrorIndex() & 7]);
   case ckNumberFormula:
     return Variant::FromDouble(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
-  case ckStringFormula: return Variant::FromWide(static_cast<const TStringFormulaCell *>(Cell)->FormulaValue());
+  case ckStringFormula:
+    return Variant::FromWide(static_cast<const TStringFormulaCell *>(Cell)->FormulaValue());
   case ckBooleanFormula:
     return Variant::FromInt8(static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? 1 : 0);
   case ckErrorFormula:
     return Variant::FromText(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
-  case ckArrayFormula: return Variant::FromDouble(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
+  case ckArrayFormula:
+    return Variant::FromDouble(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
   default: return Variant::FromInt8(0); // blank
   }
 }
@@ -278,14 +280,17 @@ std::u16string TSheet::CellText(const TCell *Cell) {
   case ckInteger: return Widen(std::to_string(static_cast<const TIntegerCell *>(Cell)->Value()));
   case ckFloat: return number(static_cast<const TFloatCell *>(Cell)->Value());
   case ckString: return TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry());
-  case ckBoolean: return static_cast<const TBooleanCell *>(Cell)->Value() ? settings.StrTRUE : settings.StrFALSE;
+  case ckBoolean:
+    return static_cast<const TBooleanCell *>(Cell)->Value() ? settings.StrTRUE : settings.StrFALSE;
   case ckError: return Widen(ErrorTexts[static_cast<const TErrorCell *>(Cell)->ErrorIndex() & 7]);
   case ckNumberFormula: return number(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
   case ckArrayFormula: return number(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
   case ckStringFormula: return static_cast<const TStringFormulaCell *>(Cell)->FormulaValue();
   case ckBooleanFormula:
-    return static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? settings.StrTRUE : settings.StrFALSE;
-  case ckErrorFormula: return Widen(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
+    return static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? settings.StrTRUE
+                                                                          : settings.StrFALSE;
+  case ckErrorFormula:
+    return Widen(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
   default: return {}; // blank
   }
 }

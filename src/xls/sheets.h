@@ -32,7 +32,7 @@ public:
   uint16_t LastCol = 0; // one past the last column with a cell
   uint16_t Height = 0;  // twentieths of a point
   uint16_t Options = 0;
-  uint16_t XF = 15;     // low 12 bits of the format word when Options has 0x80, else 15
+  uint16_t XF = 15; // low 12 bits of the format word when Options has 0x80, else 15
 };
 
 // The sheet's row entries, one per ROW record (duplicates included), in file order while reading

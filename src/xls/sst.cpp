@@ -265,7 +265,14 @@ using EntryPtr = std::unique_ptr<SSTEntry, EntryDeleter>;
 
 bool KnownOptions(uint8_t options) {
   switch (options) {
-  case 0x00: case 0x01: case 0x04: case 0x05: case 0x08: case 0x09: case 0x0C: case 0x0D: return true;
+  case 0x00:
+  case 0x01:
+  case 0x04:
+  case 0x05:
+  case 0x08:
+  case 0x09:
+  case 0x0C:
+  case 0x0D: return true;
   default: return false;
   }
 }
@@ -304,7 +311,9 @@ void TSST2::FreeEntry(SSTEntry *E) { ::operator delete(static_cast<void *>(E)); 
 
 TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }
 
-uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) { return Crc32Update(0xFFFFFFFFu, Key, Length); }
+uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) {
+  return Crc32Update(0xFFFFFFFFu, Key, Length);
+}
 
 uint32_t TSSTHashTrie::HashOf(const void *Item) const { return static_cast<const SSTEntry *>(Item)->Hash; }
 
@@ -316,9 +325,13 @@ bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {
   return a->Hash == b->Hash && THashTrie::ItemsEqual(A, B);
 }
 
-size_t TSSTHashTrie::KeyLength(const void *Item) const { return static_cast<const SSTEntry *>(Item)->KeyLength(); }
+size_t TSSTHashTrie::KeyLength(const void *Item) const {
+  return static_cast<const SSTEntry *>(Item)->KeyLength();
+}
 
-const uint8_t *TSSTHashTrie::KeyStart(const void *Item) const { return static_cast<const SSTEntry *>(Item)->Key(); }
+const uint8_t *TSSTHashTrie::KeyStart(const void *Item) const {
+  return static_cast<const SSTEntry *>(Item)->Key();
+}
 
 // ---------------------------------------------------------------------------------------------
 // TSST2

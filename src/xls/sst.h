@@ -20,13 +20,13 @@ struct TXLSFont;
 // width, runs as 4-byte pairs of first character and font index, the phonetic block), then one
 // font reference per run.
 struct SSTEntry {
-  int32_t SSTIndex;  // position in the SST when read; 65535 for AddText entries
+  int32_t SSTIndex; // position in the SST when read; 65535 for AddText entries
   int32_t RefCount;
-  uint32_t Hash;     // hash of the key, kept so splits and removals need not recompute it
-  int32_t ExtSize;   // bytes of the phonetic block
+  uint32_t Hash;   // hash of the key, kept so splits and removals need not recompute it
+  int32_t ExtSize; // bytes of the phonetic block
   uint16_t CharCount;
   uint16_t RunCount;
-  uint8_t Options;   // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
+  uint8_t Options; // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
 
   bool Wide() const { return (Options & 0x01) != 0; }
   const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this + 1); }

@@ -137,7 +137,8 @@ TEST_F(SheetTest, ColumnsWrapAndOutOfRangePositionsAreMissing) {
 TEST_F(SheetTest, NumberTexts) {
   TSheet &s = Sheets.AddSheet();
   const double values[] = {1234.5, 0.00001, 100, 1e20, 0.0001, 1e15, 1e14, -0.5, 0};
-  const char16_t *texts[] = {u"1234.5", u"1E-5", u"100", u"1E20", u"0.0001", u"1E15", u"100000000000000", u"-0.5", u"0"};
+  const char16_t *texts[] = {u"1234.5",          u"1E-5", u"100", u"1E20", u"0.0001", u"1E15",
+                             u"100000000000000", u"-0.5", u"0"};
   for (int i = 0; i < 9; ++i)
     s.StoreFloat(i, 0, values[i], 15);
   for (int i = 0; i < 9; ++i)
@@ -259,7 +260,8 @@ TEST_F(SheetTest, NamesAndTheCollection) {
   EXPECT_EQ(second.Index(), 1);
 
   first.SetName(u"\u00c4pfel");
-  EXPECT_EQ(ExceptionText([&] { second.SetName(u"\u00e4PFEL"); }), "Sheet name \"\u00e4PFEL\" allready exists");
+  EXPECT_EQ(ExceptionText([&] { second.SetName(u"\u00e4PFEL"); }),
+            "Sheet name \"\u00e4PFEL\" allready exists");
   EXPECT_EQ(second.Name(), u"Sheet2");
   first.SetName(u"\u00e4pfel"); // its own name, compared the same way: unchanged
   EXPECT_EQ(first.Name(), u"\u00c4pfel");

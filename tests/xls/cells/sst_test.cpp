@@ -14,8 +14,8 @@
 
 using namespace xls;
 using xls_test::BiffWriter;
-using xls_test::ByteWriter;
 using xls_test::Bytes;
+using xls_test::ByteWriter;
 
 namespace {
 
@@ -156,19 +156,9 @@ TEST(SSTRead, RunsAndPhoneticBlockCrossRecordsAndFormPartOfTheKey) {
   fonts.SetFixedCount(5);
   // "rich" with two runs (fonts 5 and 6), phonetic block of 6 bytes split over a CONTINUE;
   // "rich" plain, a different entry.
-  Bytes body = ByteWriter()
-                   .U32(2)
-                   .U32(2)
-                   .U16(4)
-                   .U8(0x0C)
-                   .U16(2)
-                   .U32(6)
-                   .Text8("rich")
-                   .U16(0)
-                   .U16(5)
-                   .U16(2)
-                   .U16(6)
-                   .Raw(Bytes{1, 2, 3});
+  Bytes body =
+      ByteWriter().U32(2).U32(2).U16(4).U8(0x0C).U16(2).U32(6).Text8("rich").U16(0).U16(5).U16(2).U16(6).Raw(
+          Bytes{1, 2, 3});
   Bytes cont = ByteWriter().Raw(Bytes{4, 5, 6}).UnicodeString16(u"rich");
   SSTStream in(BiffWriter().Record(SST, body).Record(CONTINUE, cont).Eof());
   TSST2 sst(&fonts);
@@ -218,10 +208,11 @@ TEST(SSTRead, CorruptTablesFailCleanly) {
   EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(1, 1, ByteWriter().U16(1).U8(0x02).Text8("a"))).Eof()),
             "STT: Unhandled string type in Read (02)");
   // A run naming a font the workbook does not have.
-  EXPECT_EQ(readFails(BiffWriter()
-                          .Record(SST, SSTBody(1, 1, ByteWriter().U16(1).U8(0x08).U16(1).Text8("a").U16(0).U16(9)))
-                          .Eof()),
-            "List index out of bounds (9)");
+  EXPECT_EQ(
+      readFails(BiffWriter()
+                    .Record(SST, SSTBody(1, 1, ByteWriter().U16(1).U8(0x08).U16(1).Text8("a").U16(0).U16(9)))
+                    .Eof()),
+      "List index out of bounds (9)");
   // A string header cut by the record end, and a header claiming more bytes than the file has.
   EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(1, 1, Bytes{1, 0})).Eof()), "Corrupt SST record");
   EXPECT_EQ(readFails(BiffWriter().RawHeader(SST, 400).Raw(SSTBody(1, 1, Bytes{1}))), "Corrupt SST record");
