@@ -16,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -82,6 +83,32 @@ private:
   void *FOldContext;
 };
 
+// A start tag written the way the serialiser writes it anyway (single spaces, double quotes, no
+// references or line breaks) needs no copy.
+bool PlainStartTag(const char *begin, const char *end) {
+  const char *close = end - 1; // the final '>'
+  if (close > begin && close[-1] == '/')
+    --close;
+  if (close > begin && close[-1] == ' ')
+    return false;
+  for (const char *p = begin; p < close; ++p) {
+    switch (*p) {
+    case '\t':
+    case '\r':
+    case '\n':
+    case '\'':
+    case '&':
+    case '>': return false;
+    case ' ':
+      if (p[1] == ' ' || p[1] == '=' || p[-1] == '=')
+        return false;
+      break;
+    default: break;
+    }
+  }
+  return true;
+}
+
 void StartElementMarking(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri,
                          int nbNamespaces, const xmlChar **namespaces, int nbAttributes, int nbDefaulted,
                          const xmlChar **attributes) {
@@ -89,9 +116,29 @@ void StartElementMarking(void *context, const xmlChar *localname, const xmlChar 
                         attributes);
   // The parser calls this with the input at the end of the start tag: "/>" or ">".
   auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
-  if (ctxt != nullptr && ctxt->node != nullptr && ctxt->input != nullptr && ctxt->input->cur != nullptr &&
-      *ctxt->input->cur == '>')
+  if (ctxt == nullptr || ctxt->node == nullptr || ctxt->input == nullptr || ctxt->input->cur == nullptr ||
+      ctxt->input->base == nullptr)
+    return;
+  const char *cur = reinterpret_cast<const char *>(ctxt->input->cur);
+  if (*cur == '>')
     ctxt->node->_private = StartEndPairMark();
+  auto *rawTags = static_cast<std::unordered_map<const xmlNode *, std::string> *>(ctxt->_private);
+  if (rawTags == nullptr || (*cur != '>' && !(cur[0] == '/' && cur[1] == '>')))
+    return;
+  const char *end = cur + (*cur == '>' ? 1 : 2);
+  // '<' cannot occur inside a start tag, so the last one before the input position opens it.
+  const char *base = reinterpret_cast<const char *>(ctxt->input->base);
+  const char *begin = cur;
+  while (begin > base && *begin != '<')
+    --begin;
+  if (*begin != '<')
+    return;
+  // Namespace declarations (some perhaps defaulted by a DTD) are kept as written, in their order.
+  if (nbDefaulted == 0 && nbNamespaces == 0 && PlainStartTag(begin, end))
+    return;
+  std::string tag(begin, end);
+  tag.erase(std::remove(tag.begin(), tag.end(), '\r'), tag.end());
+  (*rawTags)[ctxt->node] = std::move(tag);
 }
 
 std::string LineOf(const std::string &bytes, int line) {
@@ -332,6 +379,8 @@ void DomDocument::Release() {
   FCrLf = false;
   FBom = false;
   FTopLevelGaps.clear();
+  FRawTags.clear();
+  FRawDoctype.clear();
 }
 
 bool DomDocument::Load(const std::string &fileName, int extraOptions) {
@@ -363,6 +412,7 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
     if (ctxt == nullptr)
       throw Exception("Cannot create an XML parser");
     ctxt->sax->startElementNs = &StartElementMarking;
+    ctxt->_private = &FRawTags;
     doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), fileName.c_str(), nullptr,
                             options);
     wellFormed = ctxt->wellFormed != 0;
@@ -444,8 +494,14 @@ void DomDocument::SniffSource(const std::string &bytes) {
       end = bytes.find("-->", pos + 4) + 3;
     else if (StartsWith(bytes, pos, "<?"))
       end = bytes.find("?>", pos + 2) + 2;
-    else if (StartsWith(bytes, pos, "<!DOCTYPE"))
+    else if (StartsWith(bytes, pos, "<!DOCTYPE")) {
       end = DoctypeEnd(bytes, pos + 9);
+      if (end != std::string::npos) {
+        FRawDoctype = bytes.substr(pos, end - pos);
+        if (FCrLf)
+          FRawDoctype.erase(std::remove(FRawDoctype.begin(), FRawDoctype.end(), '\r'), FRawDoctype.end());
+      }
+    }
     else if (StartsWith(bytes, pos, "<"))
       break;
     else
@@ -480,76 +536,176 @@ void DomDocument::SniffSource(const std::string &bytes) {
   FTopLevelGaps = std::move(gaps);
 }
 
-std::string DomDocument::Serialise() const {
-  // An element its source wrote as <a></a> gets an empty text child for the write, so it is
-  // not collapsed to <a/>.
-  std::vector<xmlNode *> fillers;
-  std::vector<xmlNode *> pending;
-  if (xmlNode *root = xmlDocGetRootElement(FDoc))
-    pending.push_back(root);
-  while (!pending.empty()) {
-    xmlNode *node = pending.back();
-    pending.pop_back();
-    if (node->children == nullptr) {
-      if (node->_private == StartEndPairMark()) {
-        if (xmlNode *filler = xmlNewDocText(FDoc, X(""))) {
-          LinkAtEnd(node, filler);
-          fillers.push_back(filler);
-        }
-      }
-      continue;
-    }
-    for (xmlNode *child = node->children; child != nullptr; child = child->next)
-      if (child->type == XML_ELEMENT_NODE)
-        pending.push_back(child);
-  }
-  // Without a document encoding libxml2 writes non-ASCII attribute text as character references.
-  const xmlChar *oldEncoding = FDoc->encoding;
-  FDoc->encoding = X("UTF-8");
+namespace {
 
+void AppendEscaped(std::string &out, const xmlChar *text, bool attribute) {
+  if (text == nullptr)
+    return;
+  bool seenLess = false;
+  for (const xmlChar *p = text; *p; ++p) {
+    switch (*p) {
+    case '&': out += "&amp;"; break;
+    case '<':
+      out += "&lt;";
+      seenLess = true;
+      break;
+    case '>':
+      // A '>' closing an escaped "<...>" is written "&gt;", a lone one as itself, which is how
+      // files usually have them; "]]>" must never appear in text.
+      if (attribute || seenLess || (p - text >= 2 && p[-1] == ']' && p[-2] == ']'))
+        out += "&gt;";
+      else
+        out += '>';
+      break;
+    case '\r': out += "&#13;"; break;
+    case '"':
+      if (attribute)
+        out += "&quot;";
+      else
+        out += '"';
+      break;
+    case '\n':
+      if (attribute)
+        out += "&#10;";
+      else
+        out += '\n';
+      break;
+    case '\t':
+      if (attribute)
+        out += "&#9;";
+      else
+        out += '\t';
+      break;
+    default: out += static_cast<char>(*p);
+    }
+  }
+}
+
+std::string QualifiedName(const xmlNode *node) { return DomNodeName(node); }
+
+} // namespace
+
+void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
+  switch (node->type) {
+  case XML_ELEMENT_NODE: {
+    const std::string name = QualifiedName(node);
+    auto raw = FRawTags.find(node);
+    if (raw != FRawTags.end()) {
+      const std::string &tag = raw->second;
+      const bool selfClosed = tag.size() >= 2 && tag.compare(tag.size() - 2, 2, "/>") == 0;
+      if (!selfClosed || node->children == nullptr) {
+        out += tag;
+        if (selfClosed)
+          return;
+      } else {
+        out.append(tag, 0, tag.size() - 2);
+        out += '>';
+      }
+    } else {
+      out += '<';
+      out += name;
+      for (const xmlNs *ns = node->nsDef; ns != nullptr; ns = ns->next) {
+        out += " xmlns";
+        if (ns->prefix != nullptr) {
+          out += ':';
+          out += S(ns->prefix);
+        }
+        out += "=\"";
+        AppendEscaped(out, ns->href, true);
+        out += '"';
+      }
+      for (const xmlAttr *attr = node->properties; attr != nullptr; attr = attr->next) {
+        out += ' ';
+        out += QualifiedName(reinterpret_cast<const xmlNode *>(attr));
+        out += "=\"";
+        for (const xmlNode *part = attr->children; part != nullptr; part = part->next) {
+          if (part->type == XML_ENTITY_REF_NODE) {
+            out += '&';
+            out += S(part->name);
+            out += ';';
+          } else {
+            AppendEscaped(out, part->content, true);
+          }
+        }
+        out += '"';
+      }
+      if (node->children == nullptr && node->_private != StartEndPairMark()) {
+        out += "/>";
+        return;
+      }
+      out += '>';
+    }
+    for (const xmlNode *child = node->children; child != nullptr; child = child->next)
+      WriteNode(out, child);
+    out += "</";
+    out += name;
+    out += '>';
+    return;
+  }
+  case XML_TEXT_NODE: AppendEscaped(out, node->content, false); return;
+  case XML_CDATA_SECTION_NODE:
+    out += "<![CDATA[";
+    out += S(node->content);
+    out += "]]>";
+    return;
+  case XML_COMMENT_NODE:
+    out += "<!--";
+    out += S(node->content);
+    out += "-->";
+    return;
+  case XML_PI_NODE:
+    out += "<?";
+    out += S(node->name);
+    if (node->content != nullptr && node->content[0] != 0) {
+      out += ' ';
+      out += S(node->content);
+    }
+    out += "?>";
+    return;
+  case XML_ENTITY_REF_NODE:
+    out += '&';
+    out += S(node->name);
+    out += ';';
+    return;
+  case XML_DOCUMENT_FRAG_NODE:
+    for (const xmlNode *child = node->children; child != nullptr; child = child->next)
+      WriteNode(out, child);
+    return;
+  case XML_DTD_NODE: {
+    if (!FRawDoctype.empty()) {
+      out += FRawDoctype;
+      return;
+    }
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr)
+      throw Exception("Out of memory while writing the document");
+    xmlNodeDump(buffer, FDoc, const_cast<xmlNode *>(node), 0, 0);
+    out.append(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
+    xmlBufferFree(buffer);
+    return;
+  }
+  default: return;
+  }
+}
+
+std::string DomDocument::Serialise() const {
   std::string out;
-  xmlBufferPtr buffer = xmlBufferCreate();
-  xmlOutputBufferPtr output = buffer ? xmlOutputBufferCreateBuffer(buffer, nullptr) : nullptr;
-  auto restore = [&] {
-    if (output)
-      xmlOutputBufferClose(output);
-    if (buffer)
-      xmlBufferFree(buffer);
-    FDoc->encoding = oldEncoding;
-    for (xmlNode *filler : fillers) {
-      xmlUnlinkNode(filler);
-      xmlFreeNode(filler);
-    }
-  };
-  if (output == nullptr) {
-    restore();
-    throw Exception("Out of memory while writing the document");
+  std::vector<const xmlNode *> top;
+  for (const xmlNode *node = FDoc->children; node != nullptr; node = node->next)
+    top.push_back(node);
+  const bool gapsKnown = FTopLevelGaps.size() == top.size() + 1;
+  if (FBom)
+    out += "\xEF\xBB\xBF";
+  if (FHasDeclaration)
+    out += FDeclaration.empty() ? std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>") : FDeclaration;
+  for (size_t i = 0; i < top.size(); ++i) {
+    if (gapsKnown)
+      out += FTopLevelGaps[i];
+    else if (i > 0 || FHasDeclaration)
+      out += "\n";
+    WriteNode(out, top[i]);
   }
-  try {
-    std::vector<xmlNode *> top;
-    for (xmlNode *node = FDoc->children; node != nullptr; node = node->next)
-      top.push_back(node);
-    const bool gapsKnown = FTopLevelGaps.size() == top.size() + 1;
-    if (FBom)
-      out += "\xEF\xBB\xBF";
-    if (FHasDeclaration)
-      out += FDeclaration.empty() ? std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>") : FDeclaration;
-    for (size_t i = 0; i < top.size(); ++i) {
-      if (gapsKnown)
-        out += FTopLevelGaps[i];
-      else if (i > 0 || FHasDeclaration)
-        out += "\n";
-      xmlNodeDumpOutput(output, FDoc, top[i], 0, 0, "UTF-8");
-      xmlOutputBufferFlush(output);
-      out.append(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
-      xmlBufferEmpty(buffer);
-    }
-    out += gapsKnown ? FTopLevelGaps.back() : std::string("\n");
-  } catch (...) {
-    restore();
-    throw;
-  }
-  restore();
+  out += gapsKnown ? FTopLevelGaps.back() : std::string("\n");
   if (FCrLf) {
     std::string crlf;
     crlf.reserve(out.size() + out.size() / 16);
@@ -818,6 +974,7 @@ void DomDocument::SetAttributeNode(xmlNode *element, xmlNode *attribute) {
     if (sameNs && xmlStrEqual(p->name, X(local)))
       throw Exception(Format("The element already has an attribute named \"%s\"", DomNodeName(attribute).c_str()));
   }
+  FRawTags.erase(element);
   if (ns != attribute->ns) {
     xmlNodeSetName(attribute, X(local));
     attribute->ns = ns;
@@ -850,6 +1007,7 @@ void DomDocument::RemoveAttribute(xmlNode *element, xmlNode *attribute) {
   if (element == nullptr || attribute == nullptr || attribute->type != XML_ATTRIBUTE_NODE ||
       attribute->parent != element)
     throw Exception("The attribute does not belong to this element");
+  FRawTags.erase(element);
   xmlUnlinkNode(attribute);
   KeepAlive(attribute);
 }
@@ -862,6 +1020,8 @@ void DomDocument::SetText(xmlNode *node, const std::string &text) {
   case XML_ATTRIBUTE_NODE:
   case XML_DOCUMENT_FRAG_NODE: {
     CheckCharacters(text);
+    if (node->type == XML_ATTRIBUTE_NODE && node->parent != nullptr)
+      FRawTags.erase(node->parent);
     xmlNode *textNode = nullptr;
     if (!text.empty()) {
       textNode = xmlNewDocTextLen(FDoc, X(text), static_cast<int>(text.size()));

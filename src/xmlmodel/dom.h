@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace xmlmodel {
@@ -119,6 +120,7 @@ private:
   void ResolveNamespace(xmlNode *node);
   void CheckParent(xmlNode *parent, xmlNode *node) const;
   std::string Serialise() const;
+  void WriteNode(std::string &out, const xmlNode *node) const;
 
   xmlDocPtr FDoc = nullptr;
   std::vector<xmlNode *> FGraveyard;
@@ -129,6 +131,10 @@ private:
   bool FCrLf = false;
   bool FBom = false;
   std::vector<std::string> FTopLevelGaps; // whitespace around top-level nodes, when known
+  std::string FRawDoctype;                // the DOCTYPE as written, when known
+  // Start tags whose source layout (line breaks, quotes, references) a plain write would lose;
+  // dropped when the element's attributes change.
+  std::unordered_map<const xmlNode *, std::string> FRawTags;
 };
 
 } // namespace xmlmodel
