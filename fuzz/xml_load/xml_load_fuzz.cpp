@@ -36,7 +36,8 @@ void Exercise(xmlmodel::TOrbMainXML &document, const std::string &path) {
 
 const std::string &InputPath() {
   static const std::string path = [] {
-    const auto folder = std::filesystem::temp_directory_path() / ("xml_load_fuzz_" + std::to_string(::getpid()));
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("xml_load_fuzz_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     std::error_code ec;
     for (const auto &entry : std::filesystem::directory_iterator(XE_FUZZ_SCHEMAS, ec)) {

@@ -11,10 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include <libxml/SAX2.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
-#include <libxml/SAX2.h>
 #include <libxml/uri.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
@@ -74,7 +74,7 @@ void CollectError(void *self, xmlErrorPtr error) {
   if (error->code == XML_DTD_NO_DTD)
     return;
   static_cast<FirstError *>(self)->Add(error->code, error->message ? error->message : "Unknown error",
-                                      S(reinterpret_cast<const xmlChar *>(error->file)), error->line);
+                                       S(reinterpret_cast<const xmlChar *>(error->file)), error->line);
 }
 
 // Sends every libxml2 error to a FirstError while alive; the previous handler comes back after.
@@ -131,7 +131,8 @@ bool HasRemoteScheme(std::string_view location) {
       return false;
   }
   std::string scheme(location.substr(0, colon));
-  std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                 [](unsigned char c) { return std::tolower(c); });
   return scheme != "file";
 }
 
@@ -272,7 +273,8 @@ int DoctypeLine(std::string_view bytes) {
   const auto at = bytes.find("<!DOCTYPE");
   if (at == std::string_view::npos)
     return 0;
-  return 1 + static_cast<int>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
+  return 1 +
+         static_cast<int>(std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
 }
 
 std::vector<std::string> SplitWhitespace(const std::string &text) {
@@ -329,8 +331,8 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
   const fs::path path = LocalPath(location);
   std::error_code ec;
   if (!fs::is_regular_file(path, ec)) {
-    first.Add(XML_IO_LOAD_ERROR, "Cannot load the schema \"" + location + "\": the file " + path.string() +
-                                     " does not exist",
+    first.Add(XML_IO_LOAD_ERROR,
+              "Cannot load the schema \"" + location + "\": the file " + path.string() + " does not exist",
               {}, -1);
     return false;
   }
@@ -350,8 +352,8 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
     if (schemaError.Line > 0)
       where += common::Format(" line %d", schemaError.Line);
     first.Add(schemaError.Set ? schemaError.Code : XML_SCHEMAP_INTERNAL,
-              "Cannot load the schema \"" + location + "\": " +
-                  (schemaError.Set ? where + ": " + schemaError.Message : "it is not a schema"),
+              "Cannot load the schema \"" + location +
+                  "\": " + (schemaError.Set ? where + ": " + schemaError.Message : "it is not a schema"),
               {}, -1);
     return false;
   }
@@ -382,11 +384,25 @@ DomParseError MakeError(const FirstError &first, const std::string &documentUrl,
     // The error lies in a DTD or schema: the reason says where, the line is the one of the
     // document that names that file.
     if (!file.empty() && file != documentUrl)
-      error.Reason = file + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) +
-                     ": " + error.Reason;
+      error.Reason = file + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) + ": " +
+                     error.Reason;
     error.Line = namingLine;
   }
-  error.SrcText = SourceLine(bytes, error.Line);
+  // A UTF-16 file is read as text for its source line.
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
+    const bool little = bytes[0] == '\xFF';
+    std::u16string wide;
+    wide.reserve(bytes.size() / 2);
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+      const auto lo = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+      const auto hi = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+      wide.push_back(static_cast<char16_t>(lo | (hi << 8)));
+    }
+    error.SrcText = SourceLine(common::Utf16ToUtf8(wide), error.Line);
+  } else {
+    error.SrcText = SourceLine(bytes, error.Line);
+  }
   return error;
 }
 
@@ -397,8 +413,7 @@ XsdValidation::~XsdValidation() {
     xmlFreeDoc(Doc);
 }
 
-XsdValidation::XsdValidation(XsdValidation &&other) noexcept
-    : Doc(other.Doc), Error(std::move(other.Error)) {
+XsdValidation::XsdValidation(XsdValidation &&other) noexcept : Doc(other.Doc), Error(std::move(other.Error)) {
   other.Doc = nullptr;
 }
 
@@ -416,7 +431,7 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
   std::error_code ec;
   if (fileName.empty() || !fs::exists(path, ec) || fs::is_directory(path, ec)) {
     outcome.Error.ErrorCode = XML_IO_ENOENT;
-    outcome.Error.Reason = fileName.empty()           ? std::string("No file name given")
+    outcome.Error.Reason = fileName.empty()             ? std::string("No file name given")
                            : fs::is_directory(path, ec) ? "\"" + fileName + "\" is a folder, not a file"
                                                         : "The file \"" + fileName + "\" does not exist";
     return outcome;
@@ -448,8 +463,9 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
       throw common::Exception("Out of memory while loading " + fileName);
     ctxt->sax->externalSubset = &ExternalSubset;
     tlMode = LoadMode::DocumentBody;
-    doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
-                                XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
+    doc.reset(
+        xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
+                          XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
     tlMode = LoadMode::Local;
     if (!doc && !first.Set)
       first.Add(XML_ERR_DOCUMENT_EMPTY, "The file is not well-formed", {}, 0);

@@ -9,16 +9,17 @@
 #include <string>
 #include <vector>
 
-#include <libxml/parser.h>
 #include <libxml/globals.h>
-#include <libxml/xmlerror.h>
+#include <libxml/parser.h>
 #include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
 #include "common/exception.h"
+#include "xmlmodel/dom.h"
 
 namespace xmlmodel {
 
@@ -51,8 +52,8 @@ class ErrorCapture {
 public:
   ErrorCapture()
       : prevStructured_(xmlStructuredError), prevStructuredCtx_(xmlStructuredErrorContext),
-        prevGeneric_(xmlGenericError), prevGenericCtx_(xmlGenericErrorContext),
-        prevXslt_(xsltGenericError), prevXsltCtx_(xsltGenericErrorContext) {
+        prevGeneric_(xmlGenericError), prevGenericCtx_(xmlGenericErrorContext), prevXslt_(xsltGenericError),
+        prevXsltCtx_(xsltGenericErrorContext) {
     xmlSetStructuredErrorFunc(this, &ErrorCapture::OnStructured);
     xmlSetGenericErrorFunc(this, &ErrorCapture::OnGeneric);
     xsltSetGenericErrorFunc(this, &ErrorCapture::OnGeneric);
@@ -76,7 +77,8 @@ public:
       if (!all[i].isError || all[i].text.rfind("xsltParseStylesheetFile : cannot parse", 0) == 0)
         continue;
       std::string text = all[i].text;
-      if ((text.rfind("compilation error", 0) == 0 || text.rfind("runtime error", 0) == 0) && i + 1 < all.size())
+      if ((text.rfind("compilation error", 0) == 0 || text.rfind("runtime error", 0) == 0) &&
+          i + 1 < all.size())
         text += ": " + all[++i].text;
       parts.push_back(text);
     }
@@ -154,15 +156,6 @@ private:
   xmlExternalEntityLoader previous_;
 };
 
-void InitLibraries() {
-  static const bool done = [] {
-    xmlInitParser();
-    xmlSetExternalEntityLoader(xmlNoNetExternalEntityLoader);
-    return true;
-  }();
-  (void)done;
-}
-
 std::string Reason(const ErrorCapture &errors, const std::string &fallback) {
   std::string reason = errors.First();
   return reason.empty() ? fallback : reason;
@@ -199,7 +192,7 @@ DocPtr ReadInput(const std::string &fileName) {
 
 } // namespace
 
-TOrbXSLTransform::TOrbXSLTransform() { InitLibraries(); }
+TOrbXSLTransform::TOrbXSLTransform() { InitXmlLibrary(); }
 
 TOrbXSLTransform::~TOrbXSLTransform() = default;
 
@@ -224,7 +217,8 @@ void TOrbXSLTransform::Transform(const std::string &XMLFileName, const std::stri
 
   ErrorCapture errors;
   std::unique_ptr<xsltSecurityPrefs, SecurityFree> prefs(xsltNewSecurityPrefs());
-  std::unique_ptr<xsltTransformContext, ContextFree> context(xsltNewTransformContext(style.get(), source.get()));
+  std::unique_ptr<xsltTransformContext, ContextFree> context(
+      xsltNewTransformContext(style.get(), source.get()));
   if (!prefs || !context)
     throw common::Exception("Out of memory while preparing the XSL transformation");
   // A stylesheet may read local files (document()), but never writes or goes on the network.

@@ -35,12 +35,13 @@ std::string Quote(const std::string &s) { return "'" + s + "'"; }
 } // namespace
 
 TEST(Tools, XsltransformPrintsTheResult) {
-  RunResult run = Execute(Quote(XE_XSLTRANSFORM) + " " + Quote(kData + "books.xml") + " " + Quote(kData + "text.xsl"));
+  RunResult run =
+      Execute(Quote(XE_XSLTRANSFORM) + " " + Quote(kData + "books.xml") + " " + Quote(kData + "text.xsl"));
   EXPECT_EQ(run.Status, 0);
   EXPECT_EQ(run.Out, "1:Faust;2:\xC3\x98rsted & Co;");
 
-  run = Execute(Quote(XE_XSLTRANSFORM) + " " + Quote(kData + "books.xml") + " " + Quote(kData + "malformed.xsl"),
-                true);
+  run = Execute(
+      Quote(XE_XSLTRANSFORM) + " " + Quote(kData + "books.xml") + " " + Quote(kData + "malformed.xsl"), true);
   EXPECT_EQ(run.Status, 2);
   EXPECT_NE(run.Out.find("malformed.xsl"), std::string::npos) << run.Out;
 

@@ -84,7 +84,9 @@ private:
 
 class TempFolder {
 public:
-  TempFolder() : path_(fs::temp_directory_path() / ("xe_xsd_" + std::to_string(::getpid()) + "_" + std::to_string(++count_))) {
+  TempFolder()
+      : path_(fs::temp_directory_path() /
+              ("xe_xsd_" + std::to_string(::getpid()) + "_" + std::to_string(++count_))) {
     fs::create_directories(path_);
   }
   ~TempFolder() { fs::remove_all(path_); }
@@ -158,14 +160,22 @@ struct Case {
 
 TEST(XsdValidate, EveryKindOfSchemaAndDtdIsChecked) {
   const Case cases[] = {
-      {"person_valid.xml", true},          {"person_bad_enum.xml", false},     // no namespace
-      {"order_valid.xml", true},           {"order_bad_pattern.xml", false},   // target namespace
-      {"library_valid.xml", true},         {"library_bad_year.xml", false},    // xs:include
-      {"shipment_valid.xml", true},        {"shipment_bad_zip.xml", false},    // xs:import
-      {"dtd_internal_valid.xml", true},    {"dtd_internal_invalid.xml", false},
-      {"dtd_external_valid.xml", true},    {"dtd_external_invalid.xml", false},
-      {"with space/library_valid.xml", true},      {"with space/library_bad_isbn.xml", false},
-      {"with space/dtd_external_valid.xml", true}, {"with space/dtd_external_invalid.xml", false},
+      {"person_valid.xml", true},
+      {"person_bad_enum.xml", false}, // no namespace
+      {"order_valid.xml", true},
+      {"order_bad_pattern.xml", false}, // target namespace
+      {"library_valid.xml", true},
+      {"library_bad_year.xml", false}, // xs:include
+      {"shipment_valid.xml", true},
+      {"shipment_bad_zip.xml", false}, // xs:import
+      {"dtd_internal_valid.xml", true},
+      {"dtd_internal_invalid.xml", false},
+      {"dtd_external_valid.xml", true},
+      {"dtd_external_invalid.xml", false},
+      {"with space/library_valid.xml", true},
+      {"with space/library_bad_isbn.xml", false},
+      {"with space/dtd_external_valid.xml", true},
+      {"with space/dtd_external_invalid.xml", false},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.File);
@@ -197,19 +207,22 @@ TEST(XsdValidate, NothingIsFetchedFromTheNetwork) {
   Listener listener;
   const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port());
   TempFolder folder;
-  const fs::path schemaDoc = folder.Write(
-      "remote_schema.xml", "<?xml version=\"1.0\"?>\n<person xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                           "xsi:noNamespaceSchemaLocation=\"" + url + "/person.xsd\" id=\"p\"><name/><age>1</age></person>");
-  const fs::path dtdDoc = folder.Write("remote_dtd.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE note SYSTEM \"" + url +
-                                                             "/note.dtd\">\n<note/>");
+  const fs::path schemaDoc =
+      folder.Write("remote_schema.xml",
+                   "<?xml version=\"1.0\"?>\n<person xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                   "xsi:noNamespaceSchemaLocation=\"" +
+                       url + "/person.xsd\" id=\"p\"><name/><age>1</age></person>");
+  const fs::path dtdDoc = folder.Write("remote_dtd.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE note SYSTEM \"" +
+                                                             url + "/note.dtd\">\n<note/>");
   const fs::path importer = folder.Write(
-      "importer.xsd", "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n<xs:include schemaLocation=\"" +
-                          url + "/inc.xsd\"/>\n<xs:element name=\"a\"/></xs:schema>");
-  const fs::path importDoc = folder.Write("remote_include.xml",
-                                          "<a xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                                          "xsi:noNamespaceSchemaLocation=\"importer.xsd\"/>");
-  const fs::path entityDoc = folder.Write(
-      "remote_entity.xml", "<!DOCTYPE a [<!ENTITY e SYSTEM \"" + url + "/e.txt\">]>\n<a>&e;</a>");
+      "importer.xsd",
+      "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\">\n<xs:include schemaLocation=\"" + url +
+          "/inc.xsd\"/>\n<xs:element name=\"a\"/></xs:schema>");
+  const fs::path importDoc =
+      folder.Write("remote_include.xml", "<a xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                                         "xsi:noNamespaceSchemaLocation=\"importer.xsd\"/>");
+  const fs::path entityDoc = folder.Write("remote_entity.xml", "<!DOCTYPE a [<!ENTITY e SYSTEM \"" + url +
+                                                                   "/e.txt\">]>\n<a>&e;</a>");
 
   Loaded l = LoadFile(schemaDoc.string());
   EXPECT_NE(Reason(l).find("not a local file"), std::string::npos) << Reason(l);
@@ -255,25 +268,37 @@ TEST(XsdValidate, AgreesWithXmllint) {
   if (std::system("which xmllint > /dev/null 2>&1") != 0)
     GTEST_SKIP() << "xmllint is not installed";
   const std::pair<const char *, const char *> files[] = {
-      {"person_valid.xml", "person.xsd"},           {"person_bad_type.xml", "person.xsd"},
-      {"person_valid_minimal.xml", "person.xsd"},   {"person_missing_attr.xml", "person.xsd"},
-      {"person_valid_editor.xml", "person.xsd"},    {"person_bad_enum.xml", "person.xsd"},
-      {"order_valid.xml", "order.xsd"},             {"person_wrong_order.xml", "person.xsd"},
-      {"order_valid_prefixed.xml", "order.xsd"},    {"person_too_many.xml", "person.xsd"},
-      {"order_valid_comments.xml", "order.xsd"},    {"person_unknown_element.xml", "person.xsd"},
-      {"library_valid.xml", "library.xsd"},         {"person_negative_age.xml", "person.xsd"},
-      {"library_valid_many.xml", "library.xsd"},    {"order_bad_pattern.xml", "order.xsd"},
-      {"shipment_valid.xml", "shipment.xsd"},       {"order_zero_qty.xml", "order.xsd"},
-      {"shipment_valid_light.xml", "shipment.xsd"}, {"order_empty.xml", "order.xsd"},
-      {"order_wrong_namespace.xml", "order.xsd"},   {"library_bad_isbn.xml", "library.xsd"},
-      {"library_bad_year.xml", "library.xsd"},      {"shipment_bad_zip.xml", "shipment.xsd"},
+      {"person_valid.xml", "person.xsd"},
+      {"person_bad_type.xml", "person.xsd"},
+      {"person_valid_minimal.xml", "person.xsd"},
+      {"person_missing_attr.xml", "person.xsd"},
+      {"person_valid_editor.xml", "person.xsd"},
+      {"person_bad_enum.xml", "person.xsd"},
+      {"order_valid.xml", "order.xsd"},
+      {"person_wrong_order.xml", "person.xsd"},
+      {"order_valid_prefixed.xml", "order.xsd"},
+      {"person_too_many.xml", "person.xsd"},
+      {"order_valid_comments.xml", "order.xsd"},
+      {"person_unknown_element.xml", "person.xsd"},
+      {"library_valid.xml", "library.xsd"},
+      {"person_negative_age.xml", "person.xsd"},
+      {"library_valid_many.xml", "library.xsd"},
+      {"order_bad_pattern.xml", "order.xsd"},
+      {"shipment_valid.xml", "shipment.xsd"},
+      {"order_zero_qty.xml", "order.xsd"},
+      {"shipment_valid_light.xml", "shipment.xsd"},
+      {"order_empty.xml", "order.xsd"},
+      {"order_wrong_namespace.xml", "order.xsd"},
+      {"library_bad_isbn.xml", "library.xsd"},
+      {"library_bad_year.xml", "library.xsd"},
+      {"shipment_bad_zip.xml", "shipment.xsd"},
       {"shipment_bad_weight.xml", "shipment.xsd"},
   };
   int valid = 0, invalid = 0;
   for (const auto &[file, schema] : files) {
     SCOPED_TRACE(file);
-    const std::string command = "cd '" + kDir + "' && xmllint --noout --schema '" + schema + "' '" + file +
-                                "' > /dev/null 2>&1";
+    const std::string command =
+        "cd '" + kDir + "' && xmllint --noout --schema '" + schema + "' '" + file + "' > /dev/null 2>&1";
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     const bool xmllintValid = WEXITSTATUS(status) == 0;
@@ -288,10 +313,18 @@ TEST(XsdValidate, AgreesWithXmllint) {
 TEST(XsdValidate, SourceLineIsReadableText) {
   TempFolder folder;
   // A Latin-1 file, and a line too long to show in full.
-  const fs::path latin = folder.Write("latin.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>\xD8</b>");
+  const fs::path latin =
+      folder.Write("latin.xml", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<a>\xD8</b>");
   Loaded l = LoadFile(latin.string());
   ASSERT_EQ(l.Lines.size(), 5u);
   EXPECT_EQ(l.Lines[3], "Source: <a>\xC3\x98</b>");
+  std::string utf16 = "\xFF\xFE";
+  for (char c : std::string("<a>\n<b></a>"))
+    utf16 += std::string{c, '\0'};
+  l = LoadFile(folder.Write("utf16.xml", utf16).string());
+  ASSERT_EQ(l.Lines.size(), 5u);
+  EXPECT_EQ(l.Lines[3], "Source: <b></a>");
+  EXPECT_EQ(l.Lines[4], "Line: 2");
   const fs::path longLine = folder.Write("long.xml", "<a>" + std::string(100000, 'x') + "</b>");
   l = LoadFile(longLine.string());
   ASSERT_EQ(l.Lines.size(), 5u);

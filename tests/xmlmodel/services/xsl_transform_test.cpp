@@ -38,7 +38,8 @@ TEST(XslTransform, EveryOutputMethodGivesTheProducedTextAsUtf8) {
   EXPECT_EQ(t.Output, "1:Faust;2:\xC3\x98rsted & Co;");
 
   t.Transform(Data("books.xml"), Data("xml.xsl"));
-  EXPECT_EQ(t.Output, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<titles count=\"2\"><title>Faust</title><title>\xC3\x98rsted "
+  EXPECT_EQ(t.Output, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<titles "
+                      "count=\"2\"><title>Faust</title><title>\xC3\x98rsted "
                       "&amp; Co</title></titles>\n");
 
   t.Transform(Data("books.xml"), Data("html.xsl"));
