@@ -914,10 +914,12 @@ void DomDocument::AppendChildAtEnd(xmlNode *parent, xmlNode *node) {
   ResolveNamespace(node);
 }
 
-void DomDocument::CopyNamespaceDeclarations(xmlNode *target, const xmlNode *source) {
+void DomDocument::CopyElementForm(xmlNode *target, const xmlNode *source) {
   if (target == nullptr || source == nullptr || target->type != XML_ELEMENT_NODE ||
       source->type != XML_ELEMENT_NODE)
     return;
+  if (source->_private == StartEndPairMark())
+    target->_private = StartEndPairMark();
   for (const xmlNs *ns = source->nsDef; ns != nullptr; ns = ns->next) {
     bool have = false;
     for (const xmlNs *own = target->nsDef; own != nullptr && !have; own = own->next)
@@ -1001,6 +1003,17 @@ void DomDocument::RemoveChild(xmlNode *parent, xmlNode *child) {
     throw Exception("The node is not a child of this node");
   xmlUnlinkNode(child);
   KeepAlive(child);
+}
+
+void DomDocument::RemoveChildAndIndentation(xmlNode *parent, xmlNode *child) {
+  if (child != nullptr && child->parent == parent && child->type != XML_ATTRIBUTE_NODE) {
+    xmlNode *indent = child->prev;
+    if (indent != nullptr && IsWhitespaceText(indent) && (child->next == nullptr || IsWhitespaceText(child->next))) {
+      xmlUnlinkNode(indent);
+      KeepAlive(indent);
+    }
+  }
+  RemoveChild(parent, child);
 }
 
 void DomDocument::RemoveAttribute(xmlNode *element, xmlNode *attribute) {

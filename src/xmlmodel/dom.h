@@ -101,14 +101,18 @@ public:
   // Appends node as the very last child, adding no whitespace (used when copying a layout).
   void AppendChildAtEnd(xmlNode *parent, xmlNode *node);
   // Gives target the namespace declarations of source (an element of any document) that it does
-  // not have yet, and binds target's own prefix to them.
-  void CopyNamespaceDeclarations(xmlNode *target, const xmlNode *source);
+  // not have yet, binds target's own prefix to them, and makes it written as <a></a> when empty
+  // if source was.
+  void CopyElementForm(xmlNode *target, const xmlNode *source);
   // Sets a detached attribute on an element. An attribute of the same name already on the
   // element is an error and nothing changes.
   void SetAttributeNode(xmlNode *element, xmlNode *attribute);
   // Detach a node from its parent (or an attribute from its element) and keep it alive.
   void RemoveChild(xmlNode *parent, xmlNode *child);
   void RemoveAttribute(xmlNode *element, xmlNode *attribute);
+  // RemoveChild that also takes out the whitespace that indented the child on a line of its
+  // own, so that no blank line is left where it was.
+  void RemoveChildAndIndentation(xmlNode *parent, xmlNode *child);
   // Replaces the node's content with the literal text (no entity parsing). Removed children
   // stay alive as above.
   void SetText(xmlNode *node, const std::string &text);

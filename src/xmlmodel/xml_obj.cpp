@@ -207,7 +207,7 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
   xmlNode *sourceNode = source->CheckedNode();
   xmlNode *targetNode = target->Node();
   DomDocument &dom = target->Document()->XMLDoc();
-  dom.CopyNamespaceDeclarations(targetNode, sourceNode);
+  dom.CopyElementForm(targetNode, sourceNode);
 
   // Taken before copying, so that a copy placed inside its own source is not copied again.
   TOrbXMLList *sourceChildren = source->Children();
@@ -284,7 +284,7 @@ void TOrbXMLList::DeleteItem(TOrbXMLItem *item) {
       if (node->type == XML_ATTRIBUTE_NODE)
         document->XMLDoc().RemoveAttribute(owner, node);
       else
-        document->XMLDoc().RemoveChild(owner, node);
+        document->XMLDoc().RemoveChildAndIndentation(owner, node);
     } catch (const std::exception &) {
       // A node that is no longer where the item says is left as it is.
     }

@@ -1,0 +1,308 @@
+#include "test_util.h"
+
+#include "common/exception.h"
+
+#include <gtest/gtest.h>
+
+using namespace xmlmodel;
+using xmltest::Child;
+using xmltest::LoadText;
+using xmltest::TempDir;
+using xmltest::Xml;
+
+TEST(ItemTree, ListsSkipTextNodesAndAreBuiltOnce) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<a>x<b/><!--c--><![CDATA[d]]></a>");
+  TOrbXMLItem *root = doc->RootItem();
+  EXPECT_EQ(root->OwnerList(), nullptr);
+  EXPECT_EQ(root->Document(), doc.get());
+  TOrbXMLList *children = root->Children();
+  EXPECT_EQ(children, doc->RootChildren());
+  EXPECT_EQ(children, root->Children());
+  ASSERT_EQ(children->Count(), 3);
+  EXPECT_EQ(children->Items(0)->NodeName(), "b");
+  EXPECT_EQ(children->Items(0)->NodeType(), ntElement);
+  EXPECT_EQ(children->Items(1)->NodeName(), "#comment");
+  EXPECT_EQ(children->Items(1)->NodeType(), ntComment);
+  EXPECT_EQ(children->Items(2)->NodeType(), ntCData);
+  EXPECT_EQ(children->Items(1)->OwnerList(), children);
+  EXPECT_EQ(children->OwnerItem(), root);
+  EXPECT_EQ(children->IndexOf(children->Items(2)), 2);
+  // A comment has neither children nor attributes.
+  EXPECT_EQ(children->Items(1)->Children()->Count(), 0);
+  EXPECT_EQ(children->Items(1)->Attributes()->Count(), 0);
+  for (int bad : {3, -1}) {
+    try {
+      children->Items(bad);
+      ADD_FAILURE() << "no error for " << bad;
+    } catch (const common::Exception &e) {
+      EXPECT_EQ(std::string(e.what()), common::Format("List index out of bounds (%d)", bad));
+    }
+  }
+}
+
+TEST(ItemTree, CreateNodeAppendsLastAndSetsModified) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<a><b/>tail text</a>");
+  TOrbXMLList *children = doc->RootChildren();
+  EXPECT_FALSE(doc->Modified);
+
+  TOrbXMLItem *comment = children->CreateNode("#comment", ntComment, nullptr);
+  EXPECT_EQ(comment->NodeType(), ntComment);
+  comment->SetText(" note ");
+  TOrbXMLItem *element = children->CreateNode("c", ntElement, nullptr);
+  EXPECT_TRUE(doc->Modified);
+  EXPECT_EQ(children->Count(), 3);
+  EXPECT_EQ(children->Items(2), element);
+  EXPECT_EQ(element->Node(), doc->RootItem()->Node()->last); // last child in the DOM too
+  EXPECT_EQ(Xml(doc->RootItem()), "<a><b/>tail text<!-- note --><c/></a>");
+
+  // "#" leaves an empty name, which the DOM refuses; invalid names and types change nothing.
+  doc->Modified = false;
+  EXPECT_THROW(children->CreateNode("#", ntElement, nullptr), common::Exception);
+  EXPECT_THROW(children->CreateNode("New Name...", ntElement, nullptr), common::Exception);
+  EXPECT_THROW(children->CreateNode("x", ntDocument, nullptr), common::Exception);
+  TOrbXMLList *attributes = doc->RootItem()->Attributes();
+  EXPECT_THROW(attributes->CreateNode("New Name...", ntAttribute, nullptr), common::Exception);
+  EXPECT_EQ(children->Count(), 3);
+  EXPECT_EQ(attributes->Count(), 0);
+  EXPECT_FALSE(doc->Modified);
+  EXPECT_EQ(Xml(doc->RootItem()), "<a><b/>tail text<!-- note --><c/></a>");
+  // An attribute on a comment is refused the same way.
+  EXPECT_THROW(comment->Attributes()->CreateNode("x", ntAttribute, nullptr), common::Exception);
+
+  // A leading "#" is dropped and the name cut to 255 characters.
+  TOrbXMLItem *longName = children->CreateNode("#" + std::string(300, 'n'), ntElement, nullptr);
+  EXPECT_EQ(longName->NodeName(), std::string(255, 'n'));
+
+  // A list without an owner item (beside the root element) refuses silently.
+  TOrbXMLList nowhere(nullptr, false);
+  try {
+    nowhere.CreateNode("x", ntElement, nullptr);
+    ADD_FAILURE() << "no abort";
+  } catch (const common::EAbort &e) {
+    EXPECT_STREQ(e.what(), "Cannot make new node here");
+  }
+}
+
+TEST(ItemTree, AttributesAreAddedRefusedWhenDuplicateAndDeleted) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<r id=\"1\" kind=\"x\"/>");
+  TOrbXMLList *attributes = doc->RootItem()->Attributes();
+  ASSERT_EQ(attributes->Count(), 2);
+  EXPECT_EQ(attributes->Items(1)->NodeName(), "kind");
+  EXPECT_EQ(attributes->Items(1)->Text(), "x");
+  EXPECT_THROW(attributes->CreateNode("id", ntAttribute, nullptr), common::Exception);
+  EXPECT_EQ(attributes->Count(), 2);
+  TOrbXMLItem *added = attributes->CreateNode("note", ntAttribute, nullptr);
+  added->SetText("a \"b\" & c");
+  attributes->DeleteItem(attributes->Items(0));
+  EXPECT_EQ(attributes->Count(), 2);
+  // Deleting an item of another list does nothing.
+  auto other = LoadText(dir, "<o k=\"v\"/>", "other.xml");
+  attributes->DeleteItem(other->RootItem()->Attributes()->Items(0));
+  EXPECT_EQ(attributes->Count(), 2);
+  doc->Save();
+  EXPECT_EQ(xmltest::ReadFile(doc->FileName), "<r kind=\"x\" note=\"a &quot;b&quot; &amp; c\"/>");
+}
+
+TEST(ItemTree, CopyKeepsNamesTypesAttributesAndTextOnce) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<root>\n"
+                           "  <src a=\"1\">\n"
+                           "    <x k=\"v\" m=\"w\">leaf</x>\n"
+                           "    <!--note-->\n"
+                           "    <y><z>deep</z></y>\n"
+                           "  </src>\n"
+                           "  <other/>\n"
+                           "</root>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *src = children->Items(0);
+  const std::string before = src->Text();
+
+  // Rename by copy + delete, as the editor does.
+  TOrbXMLItem *renamed = children->CreateNode("dst", ntElement, src);
+  children->DeleteItem(src);
+  EXPECT_EQ(renamed->Text(), before); // nothing lost, nothing doubled
+  EXPECT_EQ(renamed->Attributes()->Count(), 0); // the source's own attributes stay behind
+  TOrbXMLList *copied = renamed->Children();
+  ASSERT_EQ(copied->Count(), 3);
+  EXPECT_EQ(copied->Items(0)->NodeName(), "x");
+  EXPECT_EQ(copied->Items(0)->Text(), "leaf");
+  ASSERT_EQ(copied->Items(0)->Attributes()->Count(), 2);
+  EXPECT_EQ(copied->Items(0)->Attributes()->Items(1)->NodeName(), "m");
+  EXPECT_EQ(copied->Items(0)->Attributes()->Items(1)->Text(), "w");
+  EXPECT_EQ(copied->Items(1)->NodeType(), ntComment);
+  EXPECT_EQ(copied->Items(2)->Children()->Items(0)->Text(), "deep");
+  doc->Save();
+  EXPECT_EQ(xmltest::ReadFile(doc->FileName), "<root>\n"
+                                              "  <other/>\n"
+                                              "  <dst>\n"
+                                              "    <x k=\"v\" m=\"w\">leaf</x>\n"
+                                              "    <!--note-->\n"
+                                              "    <y><z>deep</z></y>\n"
+                                              "  </dst>\n"
+                                              "</root>");
+}
+
+TEST(ItemTree, MixedContentAndMovesCopyEveryCharacterOnceInPlace) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<doc><p>Hello <b>world</b>!</p><box/><other><p>x<![CDATA[<y>]]>z</p></other></doc>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *p = children->Items(0);
+  TOrbXMLItem *box = children->Items(1);
+  // Move the paragraph into the box: copy under the new parent, delete the original.
+  TOrbXMLItem *moved = box->Children()->CreateNode(p->NodeName(), p->NodeType(), p);
+  children->DeleteItem(p);
+  EXPECT_EQ(Xml(box), "<box><p>Hello <b>world</b>!</p></box>");
+  EXPECT_EQ(moved->Text(), "Hello world!");
+  EXPECT_EQ(moved->Children()->Count(), 1);
+  // CDATA sections are items of their own and keep their kind.
+  TOrbXMLItem *p2 = Child(children->Items(1), "p");
+  box->Children()->CreateNode("q", ntElement, p2);
+  EXPECT_EQ(Xml(box), "<box><p>Hello <b>world</b>!</p><q>x<![CDATA[<y>]]>z</q></box>");
+  // Copying a node into its own subtree copies what was there before, once.
+  TOrbXMLItem *inner = moved->Children()->CreateNode("again", ntElement, moved);
+  EXPECT_EQ(Xml(inner), "<again>Hello <b>world</b>!</again>");
+}
+
+TEST(ItemTree, FailedCopyLeavesNothingBehind) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<r><e a=\"1\"><c/>text</e></r>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *e = children->Items(0);
+  // Retyping an element with children into a comment cannot hold the children.
+  EXPECT_THROW(children->CreateNode("#comment", ntComment, e), common::Exception);
+  EXPECT_EQ(children->Count(), 1);
+  EXPECT_FALSE(doc->Modified);
+  EXPECT_EQ(Xml(doc->RootItem()), "<r><e a=\"1\"><c/>text</e></r>");
+  // A text-only element retypes fine; its text comes along.
+  TOrbXMLItem *leaf = Child(e, "c");
+  leaf->SetText("plain");
+  TOrbXMLItem *comment = e->Children()->CreateNode("#comment", ntComment, leaf);
+  EXPECT_EQ(comment->Text(), "plain");
+}
+
+TEST(ItemTree, ItemsNeverPointAtFreedNodes) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<r><a k=\"v\"><b>old</b><c/></a><d/></r>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *a = children->Items(0);
+  TOrbXMLList *aChildren = a->Children();
+  TOrbXMLItem *b = aChildren->Items(0);
+  TOrbXMLItem *attr = a->Attributes()->Items(0);
+  // Replacing an element's text takes its children out, but the built list keeps their items.
+  a->SetText("new");
+  ASSERT_EQ(aChildren->Count(), 2);
+  EXPECT_EQ(b->NodeName(), "b");
+  EXPECT_EQ(b->Text(), "old");
+  EXPECT_EQ(Xml(a), "<a k=\"v\">new</a>");
+  // Editing and deleting the orphaned items is harmless.
+  b->SetText("changed");
+  aChildren->DeleteItem(b);
+  EXPECT_EQ(aChildren->Count(), 1);
+  // An attribute's text replaced, then the attribute deleted.
+  attr->SetText("w");
+  EXPECT_EQ(attr->Text(), "w");
+  a->Attributes()->DeleteItem(attr);
+  EXPECT_EQ(Xml(a), "<a>new</a>");
+  // Deleting a whole subtree, then reading a sibling.
+  children->DeleteItem(a);
+  EXPECT_EQ(children->Count(), 1);
+  EXPECT_EQ(children->Items(0)->NodeName(), "d");
+  EXPECT_FALSE(doc->Modified);
+  doc->Save();
+  EXPECT_EQ(xmltest::ReadFile(doc->FileName), "<r><d/></r>");
+}
+
+TEST(Document, NewLoadSaveAndTheModifiedFlag) {
+  TempDir dir;
+  TOrbMainXML fresh;
+  EXPECT_FALSE(fresh.RootItem()->HasNode());
+  fresh.NewDocument("root");
+  EXPECT_TRUE(fresh.FileName.empty());
+  EXPECT_FALSE(fresh.Modified);
+  EXPECT_EQ(fresh.XMLDoc().SaveToString(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root/>\n");
+  // No file name yet: the save fails and the flag keeps its value.
+  EXPECT_THROW(fresh.Save(), common::Exception);
+  EXPECT_FALSE(fresh.Modified);
+  fresh.RootChildren()->CreateNode("child", ntElement, nullptr);
+  EXPECT_THROW(fresh.Save(), common::Exception);
+  EXPECT_TRUE(fresh.Modified);
+  fresh.FileName = dir.File("new.xml");
+  fresh.Save();
+  EXPECT_FALSE(fresh.Modified);
+  EXPECT_EQ(xmltest::ReadFile(dir.File("new.xml")),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root><child/></root>\n");
+
+  TOrbMainXML invalid;
+  EXPECT_THROW(invalid.NewDocument("New Name..."), common::Exception);
+  EXPECT_FALSE(invalid.RootItem()->HasNode());
+
+  auto loaded = LoadText(dir, "<a><b>t</b><c/></a>");
+  TOrbXMLList *children = loaded->RootChildren();
+  children->Items(0)->SetText("u");
+  children->DeleteItem(children->Items(1));
+  EXPECT_FALSE(loaded->Modified);
+  children->CreateNode("n", ntElement, nullptr);
+  EXPECT_TRUE(loaded->Modified);
+  loaded->Save();
+  EXPECT_FALSE(loaded->Modified);
+}
+
+TEST(Document, AFileThatIsNotXmlLeavesTheRootWithoutANode) {
+  TempDir dir;
+  auto doc = LoadText(dir, "this is not XML");
+  EXPECT_FALSE(doc->RootItem()->HasNode());
+  EXPECT_NE(doc->XMLDoc().LastParseError().ErrorCode, 0);
+  EXPECT_FALSE(doc->Modified);
+  try {
+    doc->RootChildren();
+    ADD_FAILURE() << "no error";
+  } catch (const common::Exception &e) {
+    EXPECT_STREQ(e.what(), "The document has no root element");
+  }
+  EXPECT_THROW(doc->RootItem()->NodeName(), common::Exception);
+  EXPECT_THROW(doc->RootItem()->Attributes(), common::Exception);
+  EXPECT_THROW(doc->RootItem()->SetText("x"), common::Exception);
+  // Nor may it be saved over the file it came from.
+  EXPECT_THROW(doc->Save(), common::Exception);
+  EXPECT_EQ(xmltest::ReadFile(doc->FileName), "this is not XML");
+
+  TOrbMainXML missing;
+  missing.FileName = dir.File("nothing-here.xml");
+  missing.Load();
+  EXPECT_FALSE(missing.RootItem()->HasNode());
+}
+
+TEST(Document, NewNodesTakeTheIndentationOfTheirSiblings) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<?xml version=\"1.0\"?>\n"
+                           "<config>\n"
+                           "    <item>1</item>\n"
+                           "    <item>2</item>\n"
+                           "    <!-- end of items -->\n"
+                           "    <group>\n"
+                           "\t<leaf/>\n"
+                           "    </group>\n"
+                           "    <empty/>\n"
+                           "</config>\n");
+  TOrbXMLList *children = doc->RootChildren();
+  children->CreateNode("item", ntElement, nullptr)->SetText("3");
+  Child(doc->RootItem(), "group")->Children()->CreateNode("leaf2", ntElement, nullptr);
+  Child(doc->RootItem(), "empty")->Children()->CreateNode("inside", ntElement, nullptr);
+  doc->RootItem()->Attributes()->CreateNode("version", ntAttribute, nullptr)->SetText("2");
+  doc->Save();
+  EXPECT_EQ(xmltest::ReadFile(doc->FileName), "<?xml version=\"1.0\"?>\n"
+                                              "<config version=\"2\">\n"
+                                              "    <item>1</item>\n"
+                                              "    <item>2</item>\n"
+                                              "    <!-- end of items -->\n"
+                                              "    <group>\n"
+                                              "\t<leaf/>\n"
+                                              "\t<leaf2/>\n"
+                                              "    </group>\n"
+                                              "    <empty><inside/></empty>\n"
+                                              "    <item>3</item>\n"
+                                              "</config>\n");
+}
