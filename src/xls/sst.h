@@ -135,6 +135,11 @@ public:
   // Frees every entry once, empties the trie and the index list; Total becomes 0.
   void ClearSST();
 
+  // The largest record body of the workbook's version; only a writer splitting the table into
+  // CONTINUE records needs it, reading finds the record sizes in the stream.
+  void SetMaxRecordSize(int Size) { FMaxRecordSize = Size; }
+  int MaxRecordSize() const { return FMaxRecordSize; }
+
   int32_t Total() const { return FTotal; }
   int IndexCount() const { return static_cast<int>(FIndex.size()); }
   size_t EntryCount() const { return ItemCount(); }
@@ -150,6 +155,7 @@ private:
 
   std::vector<SSTEntry *> FIndex;
   int32_t FTotal = 0;
+  int FMaxRecordSize = 8224;
   TXLSFonts *FFonts = nullptr;
 };
 
