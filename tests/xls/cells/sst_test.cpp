@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "common/exception.h"
+#include "common/text.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
 #include "xls/sst.h"
@@ -233,6 +235,38 @@ TEST(SSTRead, CorruptTablesFailCleanly) {
   // A unique count of four billion with no data is bounded by the data, not reserved.
   EXPECT_EQ(readFails(BiffWriter().Record(SST, SSTBody(0xFFFFFFFF, 0xFFFFFFFF, Bytes{})).Eof()),
             "CONTINUE record is missing in SST");
+}
+
+TEST(SSTRead, TableOfAnIndependentWriterMatchesAnIndependentReader) {
+  // sst_xlwt.xls and the expected table come from make_sst_fixture.py (python3-xlwt and -xlrd).
+  const std::string folder = std::string(XE_TEST_DATA) + "/xls/cells/";
+  std::ifstream expectedFile(folder + "sst_xlwt.txt", std::ios::binary);
+  ASSERT_TRUE(expectedFile) << folder;
+  std::vector<std::u16string> expected;
+  for (std::string line; std::getline(expectedFile, line);)
+    expected.push_back(common::Utf8ToUtf16(line));
+
+  TXLSStream stream;
+  ASSERT_EQ(stream.OpenWorkbook(common::Utf8ToUtf16(folder + "sst_xlwt.xls")), xvExcel97);
+  TSST2 sst;
+  uint8_t h[4];
+  while (stream.ReadHeader(h) == 4) {
+    int length = h[2] | h[3] << 8;
+    if ((h[0] | h[1] << 8) == SST) {
+      sst.ReadSST(stream, length);
+      break;
+    }
+    std::vector<uint8_t> body(size_t(length) + 1);
+    stream.ReadData(body.data(), length);
+  }
+  ASSERT_EQ(sst.IndexCount(), static_cast<int>(expected.size()));
+  for (int i = 0; i < sst.IndexCount(); ++i)
+    ASSERT_EQ(TSST2::EntryText(sst.EntryByIndex(i)), expected[size_t(i)]) << i;
+  EXPECT_EQ(sst.EntryCount(), expected.size());
+  // The long 8-bit string crossed a record in 8-bit pieces and stays narrow.
+  EXPECT_FALSE(sst.EntryByIndex(2500)->Wide());
+  EXPECT_EQ(sst.EntryByIndex(2500)->CharCount, 9000);
+  EXPECT_TRUE(sst.EntryByIndex(2501)->Wide());
 }
 
 TEST(SSTRead, DamagedBytesNeverReadOutOfBounds) {
