@@ -315,6 +315,8 @@ std::vector<uint8_t> TCompoundFile::ReadStream(int index) const {
     throw common::Exception("The compound-file element is not a stream");
   if (entry.Size > FImage.size())
     Damaged("a stream is larger than the file");
+  if (entry.Size == 0)
+    return {};
   if (entry.Size < FMiniCutoff)
     return ReadMini(entry.Start, entry.Size);
   return ReadChain(entry.Start, entry.Size);

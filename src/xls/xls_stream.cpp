@@ -44,8 +44,8 @@ TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
 }
 
 TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
-  TCompoundFile file =
-      FSourceStream.empty() ? TCompoundFile::FromFile(path) : TCompoundFile(std::vector<uint8_t>(FSourceStream));
+  TCompoundFile file = FSourceStream.empty() ? TCompoundFile::FromFile(path)
+                                             : TCompoundFile(std::vector<uint8_t>(FSourceStream));
   int book = -1, workbook = -1;
   const auto &elements = file.Elements();
   for (size_t i = 0; i < elements.size(); ++i) {
@@ -267,7 +267,8 @@ void TXLSStream::DecryptAt(uint8_t *data, int count, uint32_t start) {
   }
 }
 
-bool TXLSStream::StartDecryption(const uint8_t *filePass, int filePassLength, const std::u16string &Password) {
+bool TXLSStream::StartDecryption(const uint8_t *filePass, int filePassLength,
+                                 const std::u16string &Password) {
   // Only the RC4 scheme (type 1, version 1.1 layout: salt, verifier, verifier hash) is known.
   if (!filePass || filePassLength < 54 || Get16(filePass) != 1)
     return false;

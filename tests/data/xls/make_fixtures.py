@@ -100,6 +100,26 @@ def make_xlwt():
     book.save(os.path.join(HERE, "xlwt_biff8.xls"))
 
 
+def write_stream_list():
+    """Names, sizes and CRC-32 of the workbook streams as python3-xlrd reads them, as an
+    independent check of the compound-file reader."""
+    import zlib
+    import xlrd.compdoc
+
+    lines = []
+    for name in sorted(os.listdir(HERE)):
+        if not name.endswith(".xls"):
+            continue
+        with open(os.path.join(HERE, name), "rb") as f:
+            doc = xlrd.compdoc.CompDoc(f.read(), logfile=open(os.devnull, "w"))
+        for stream in ("Workbook", "Book"):
+            data = doc.get_named_stream(stream)
+            if data is not None:
+                lines.append("%s %s %d %08x\n" % (name, stream, len(data), zlib.crc32(data) & 0xFFFFFFFF))
+    with open(os.path.join(HERE, "streams.txt"), "w") as f:
+        f.writelines(lines)
+
+
 def main():
     with tempfile.TemporaryDirectory() as tmp:
         csv = os.path.join(tmp, "table.csv")
@@ -108,6 +128,7 @@ def main():
         make_libreoffice_password(tmp)
         make_gnumeric(tmp, csv)
         make_xlwt()
+    write_stream_list()
 
 
 if __name__ == "__main__":

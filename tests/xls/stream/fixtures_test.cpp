@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include "common/text.h"
 #include "xls/compound_file.h"
+#include "xls/crc32.h"
 #include "xls/xls_stream.h"
 
 using namespace xls;
@@ -28,11 +30,13 @@ Walk WalkRecords(TXLSStream &s, int maxRecordSize) {
   uint8_t h[4];
   std::vector<uint8_t> body;
   while (s.ReadHeader(h) == 4) {
-    const uint16_t id = static_cast<uint16_t>(h[0] | h[1] << 8), length = static_cast<uint16_t>(h[2] | h[3] << 8);
+    const uint16_t id = static_cast<uint16_t>(h[0] | h[1] << 8),
+                   length = static_cast<uint16_t>(h[2] | h[3] << 8);
     EXPECT_LT(id, 0x1200) << "record #" << w.Records;
     EXPECT_LE(length, maxRecordSize) << "record #" << w.Records;
     body.resize(length);
-    const int got = (id & 0xFF) == 0x09 ? s.ReadNoDecryptAdvance(body.data(), length) : s.ReadData(body.data(), length);
+    const int got =
+        (id & 0xFF) == 0x09 ? s.ReadNoDecryptAdvance(body.data(), length) : s.ReadData(body.data(), length);
     EXPECT_EQ(got, length) << "record #" << w.Records;
     if (w.Eofs == 0)
       w.GlobalIds.push_back(id);
@@ -48,7 +52,9 @@ Walk WalkRecords(TXLSStream &s, int maxRecordSize) {
   return w;
 }
 
-bool Has(const std::vector<uint16_t> &ids, uint16_t id) { return std::find(ids.begin(), ids.end(), id) != ids.end(); }
+bool Has(const std::vector<uint16_t> &ids, uint16_t id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
 
 struct PlainFixture {
   const char *Name;
@@ -81,6 +87,27 @@ INSTANTIATE_TEST_SUITE_P(Files, PlainFixtures,
                            std::string name = info.param.Name;
                            return name.substr(0, name.find('.'));
                          });
+
+// streams.txt lists each fixture's workbook streams with the size and CRC-32 that an independent
+// reader found.
+TEST(Fixtures, StreamsMatchAnIndependentReader) {
+  std::ifstream list(Fixture("streams.txt"));
+  std::string line;
+  int checked = 0;
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::string file, stream;
+    size_t size = 0;
+    uint32_t crc = 0;
+    fields >> file >> stream >> size >> std::hex >> crc;
+    const TCompoundFile doc = TCompoundFile::FromFile(Fixture(file.c_str()));
+    const std::vector<uint8_t> data = doc.ReadStream(common::Utf8ToUtf16(stream));
+    EXPECT_EQ(data.size(), size) << line;
+    EXPECT_EQ(Crc32(data.data(), data.size()), crc) << line;
+    ++checked;
+  }
+  EXPECT_GE(checked, 8);
+}
 
 TEST(Fixtures, BothStreamsFileHoldsBookAndWorkbook) {
   const TCompoundFile file = TCompoundFile::FromFile(Fixture("gnumeric_dsf.xls"));
@@ -135,10 +162,10 @@ TEST_P(EncryptedFixtures, DecryptWithTheirPassword) {
   EXPECT_TRUE(w.SawText) << "the shared strings decrypt to the cell texts";
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, EncryptedFixtures,
-                         ::testing::Values(std::make_pair("lo_password_secret.xls", std::u16string(u"secret")),
-                                           std::make_pair("lo_password_velvet.xls",
-                                                          std::u16string(u"VelvetSweatshop"))),
-                         [](const auto &info) { return info.index == 0 ? "Secret" : "Velvet"; });
+INSTANTIATE_TEST_SUITE_P(
+    Files, EncryptedFixtures,
+    ::testing::Values(std::make_pair("lo_password_secret.xls", std::u16string(u"secret")),
+                      std::make_pair("lo_password_velvet.xls", std::u16string(u"VelvetSweatshop"))),
+    [](const auto &info) { return info.index == 0 ? "Secret" : "Velvet"; });
 
 } // namespace

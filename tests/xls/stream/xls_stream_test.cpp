@@ -39,7 +39,9 @@ Bytes ReadBody(TXLSStream &s, int n) {
   return b;
 }
 
-Bytes Biff8Stream() { return BiffWriter().Bof(xvExcel97, xls_test::BofGlobals).Record(0x0042, {0xE4, 0x04}).Eof(); }
+Bytes Biff8Stream() {
+  return BiffWriter().Bof(xvExcel97, xls_test::BofGlobals).Record(0x0042, {0xE4, 0x04}).Eof();
+}
 
 TExcelVersion OpenImage(TXLSStream &s, Bytes image) {
   s.SetSourceStream(std::move(image));
@@ -62,8 +64,9 @@ TEST(XLSStreamOpen, ChoosesTheWorkbookStreamByName) {
   TXLSStream s;
 
   // Both present: "Workbook" wins.
-  EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"Book", book).AddStream(u"Workbook", workbook).Build()),
-            xvExcel97);
+  EXPECT_EQ(
+      OpenImage(s, CompoundFileBuilder().AddStream(u"Book", book).AddStream(u"Workbook", workbook).Build()),
+      xvExcel97);
   EXPECT_EQ(s.StreamSize(), workbook.size());
   EXPECT_EQ(ReadHeader(s).Length, 16);
 
@@ -84,9 +87,11 @@ TEST(XLSStreamOpen, ChoosesTheWorkbookStreamByName) {
 
 TEST(XLSStreamOpen, RecognisesTheMacroStorageOnlyByItsExactName) {
   TXLSStream s;
-  OpenImage(s, CompoundFileBuilder().AddStream(u"Workbook", Biff8Stream()).AddStorage(u"_VBA_PROJECT_CUR").Build());
+  OpenImage(
+      s, CompoundFileBuilder().AddStream(u"Workbook", Biff8Stream()).AddStorage(u"_VBA_PROJECT_CUR").Build());
   EXPECT_TRUE(s.HasVbaProject());
-  OpenImage(s, CompoundFileBuilder().AddStream(u"Workbook", Biff8Stream()).AddStorage(u"_vba_project_cur").Build());
+  OpenImage(
+      s, CompoundFileBuilder().AddStream(u"Workbook", Biff8Stream()).AddStorage(u"_vba_project_cur").Build());
   EXPECT_FALSE(s.HasVbaProject());
 }
 
@@ -265,7 +270,8 @@ TEST(XLSStreamContinued, AnythingButAContinuationIsAnError) {
   }
 
   // The stream ending inside a continued read gives a short count, not an error.
-  const Bytes shortStream = BiffWriter().Record(BIFF_MSODRAWINGGROUP, Pattern(8224, 1)).Record(BIFF_CONTINUE, Pattern(10, 2));
+  const Bytes shortStream =
+      BiffWriter().Record(BIFF_MSODRAWINGGROUP, Pattern(8224, 1)).Record(BIFF_CONTINUE, Pattern(10, 2));
   OpenImage(s, xls_test::MakeCompoundFile(shortStream));
   s.Seek(4, 0);
   s.BeginContinuedRead();

@@ -1,10 +1,10 @@
 #include "xls_test_writer.h"
 
 #include <algorithm>
-#include <functional>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -268,7 +268,8 @@ Bytes CompoundFileBuilder::Build() const {
     Put32(image, dir + e * 128 + 72, NoStream);
     Put32(image, dir + e * 128 + 76, NoStream);
   }
-  auto writeEntry = [&](size_t index, const std::u16string &name, uint8_t type, uint32_t first, uint64_t size) {
+  auto writeEntry = [&](size_t index, const std::u16string &name, uint8_t type, uint32_t first,
+                        uint64_t size) {
     const size_t at = dir + index * 128;
     const size_t chars = std::min<size_t>(name.size(), 31);
     for (size_t k = 0; k < chars; ++k)
@@ -437,7 +438,8 @@ void WriteFile(const std::string &path, const Bytes &bytes) {
 }
 
 std::string TempPath(const std::string &name) {
-  return (std::filesystem::temp_directory_path() / ("xe_test_" + std::to_string(getpid()) + "_" + name)).string();
+  return (std::filesystem::temp_directory_path() / ("xe_test_" + std::to_string(getpid()) + "_" + name))
+      .string();
 }
 
 } // namespace xls_test
