@@ -741,7 +741,10 @@ void DomDocument::Save(const std::string &fileName) const {
   fs::path folder = target.parent_path();
   if (folder.empty())
     folder = ".";
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  std::string tempName = target.filename().string();
+  tempName.insert(0, 1, '.');
+  tempName.append(".XXXXXX");
+  std::string pattern = (folder / tempName).string();
   auto fail = [&](const std::string &why) {
     return Exception(Format("Cannot save \"%s\": %s", fileName.c_str(), why.c_str()));
   };
