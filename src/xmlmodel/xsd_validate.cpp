@@ -61,6 +61,9 @@ struct FirstError {
   }
 };
 
+// What the entity loader lets through. While the document itself is parsed, external entities
+// are refused (their text would land in the document); the DTD its DOCTYPE names and the
+// schemas are read, from local files only.
 enum class LoadMode { Local, DocumentBody, Dtd };
 thread_local LoadMode tlMode = LoadMode::Local;
 
@@ -102,10 +105,7 @@ private:
   void *prevGenericCtx_;
 };
 
-// What the entity loader lets through. While the document itself is parsed, external entities
-// are refused (their text would land in the document); the DTD its DOCTYPE names and the
-// schemas are read, from local files only.
-thread_local std::string tlDocumentFolder;
+thread_local std::string tlDocumentFolder; // relative references start here
 
 // libxml2 names files by URI, with %-escapes (a space is %20).
 std::string Unescaped(const std::string &uri) {
