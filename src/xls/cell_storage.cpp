@@ -1,13 +1,17 @@
 #include "xls/cell_storage.h"
 
+#include <algorithm>
+
 #include "common/exception.h"
 #include "xls/sst.h"
 
 namespace xls {
 
 namespace {
-constexpr size_t ChunkSlots = 4096;
-}
+// Chunks grow from small (a sheet of a few cells stays small) to 4096 slots (64 KB).
+constexpr size_t FirstChunkSlots = 32;
+constexpr size_t MaxChunkSlots = 4096;
+} // namespace
 
 TCellStorage::TCellStorage() = default;
 
@@ -19,9 +23,12 @@ void *TCellStorage::AllocateSlot() {
     FFreeSlots = *static_cast<void **>(slot);
     return slot;
   }
-  if (FChunks.empty() || FChunkUsed == ChunkSlots) {
-    FChunks.push_back(std::make_unique<TSlot[]>(ChunkSlots));
+  if (FChunks.empty() || FChunkUsed == FChunkSize) {
+    size_t size = FChunks.empty() ? FirstChunkSlots : std::min(FChunkSize * 2, MaxChunkSlots);
+    FChunks.push_back(std::make_unique<TSlot[]>(size));
+    FChunkSize = size;
     FChunkUsed = 0;
+    FSlotCapacity += size;
   }
   return &FChunks.back()[FChunkUsed++];
 }
@@ -189,6 +196,8 @@ void TCellStorage::ClearCells() {
   // Every slot was in a block, so the chunks can go as a whole.
   FChunks.clear();
   FChunkUsed = 0;
+  FChunkSize = 0;
+  FSlotCapacity = 0;
   FFreeSlots = nullptr;
   FLastCell = nullptr;
   FCellCount = 0;
@@ -224,7 +233,7 @@ TCell *TCellStorage::NextCell() {
 
 size_t TCellStorage::MemoryUsed() const {
   return FBlockCount[0] * sizeof(TLevel2) + FBlockCount[1] * sizeof(TLevel3) +
-         FBlockCount[2] * sizeof(TLevel4) + FChunks.size() * ChunkSlots * sizeof(TSlot);
+         FBlockCount[2] * sizeof(TLevel4) + FSlotCapacity * sizeof(TSlot);
 }
 
 } // namespace xls

@@ -96,6 +96,8 @@ private:
   };
   std::vector<std::unique_ptr<TSlot[]>> FChunks;
   size_t FChunkUsed = 0; // slots handed out of the newest chunk
+  size_t FChunkSize = 0; // slots in the newest chunk
+  size_t FSlotCapacity = 0;
   void *FFreeSlots = nullptr;
 };
 
