@@ -47,6 +47,7 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   TCompoundFile file = FSourceStream.empty() ? TCompoundFile::FromFile(path)
                                              : TCompoundFile(std::vector<uint8_t>(FSourceStream));
   int book = -1, workbook = -1;
+  bool vbaProject = false;
   const auto &elements = file.Elements();
   for (size_t i = 0; i < elements.size(); ++i) {
     const std::u16string name = AsciiLower(elements[i].Name);
@@ -55,7 +56,7 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
     else if (name == u"workbook")
       workbook = static_cast<int>(i);
     else if (elements[i].Kind == TStorageKind::Storage && elements[i].Name == u"_VBA_PROJECT_CUR")
-      FHasVbaProject = true;
+      vbaProject = true;
   }
   if (book < 0 && workbook < 0)
     throw common::Exception("The file is not an Excel workbook");
@@ -64,7 +65,6 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
     FData = file.ReadStream(index);
   } catch (const common::Exception &e) {
     // A workbook stream that is there but cannot be read must stop the read, not look empty.
-    FHasVbaProject = false;
     throw common::Exception(std::string("The workbook stream cannot be read: ") + e.what());
   }
   if (FData.size() > std::numeric_limits<uint32_t>::max())
@@ -73,6 +73,7 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   FPosition = 0;
   FOpen = true;
   FPlain = false;
+  FHasVbaProject = vbaProject;
   return workbook >= 0 ? xvExcel97 : xvExcel50;
 }
 
