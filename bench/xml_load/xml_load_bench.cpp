@@ -67,8 +67,7 @@ void BM_DocumentLoad(benchmark::State &state) {
     auto doc = std::make_unique<xmlmodel::TOrbMainXML>();
     doc->FileName = file;
     doc->Load();
-    if (!doc->RootItem()->HasNode())
-    {
+    if (!doc->RootItem()->HasNode()) {
       state.SkipWithError("load failed");
       break;
     }

@@ -392,8 +392,8 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
 
   std::string bytes, why;
   if (!ReadWholeFile(fileName, bytes, why)) {
-    FParseError = {XML_IO_LOAD_ERROR, Format("The file \"%s\" cannot be read: %s", fileName.c_str(), why.c_str()),
-                   "", 0};
+    FParseError = {XML_IO_LOAD_ERROR,
+                   Format("The file \"%s\" cannot be read: %s", fileName.c_str(), why.c_str()), "", 0};
     return false;
   }
   if (bytes.size() > static_cast<size_t>(INT_MAX)) {
@@ -427,6 +427,7 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
     doc = nullptr;
   }
   if (doc == nullptr) {
+    FRawTags.clear(); // they name nodes of the tree just freed
     if (FParseError.ErrorCode == 0)
       FParseError = {XML_ERR_DOCUMENT_EMPTY, "Document is empty", "", 1};
     return false;
@@ -455,7 +456,8 @@ void DomDocument::SniffSource(const std::string &bytes) {
   FBom = StartsWith(bytes, 0, "\xEF\xBB\xBF");
   if (FBom)
     pos = 3;
-  if (bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
+  if (bytes.size() >= 2 &&
+      ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF')))
     return; // UTF-16 source: it is written back as UTF-8 with a fresh declaration
   size_t lf = bytes.find('\n');
   FCrLf = lf != std::string::npos && lf > 0 && bytes[lf - 1] == '\r';
@@ -501,8 +503,7 @@ void DomDocument::SniffSource(const std::string &bytes) {
         if (FCrLf)
           FRawDoctype.erase(std::remove(FRawDoctype.begin(), FRawDoctype.end(), '\r'), FRawDoctype.end());
       }
-    }
-    else if (StartsWith(bytes, pos, "<"))
+    } else if (StartsWith(bytes, pos, "<"))
       break;
     else
       return;
@@ -930,8 +931,11 @@ void DomDocument::CopyElementForm(xmlNode *target, const xmlNode *source) {
     if (!have)
       xmlNewNs(target, ns->href, ns->prefix);
   }
+  // The declarations just added may rebind the element's own prefix.
   if (target->ns == nullptr)
     ResolveNamespace(target);
+  else if (xmlNs *own = xmlSearchNs(FDoc, target, target->ns->prefix))
+    xmlSetNs(target, own);
 }
 
 // A new element named prefix:local is bound to the namespace its prefix has at its place; an
@@ -977,7 +981,8 @@ void DomDocument::SetAttributeNode(xmlNode *element, xmlNode *attribute) {
     const bool sameNs = (p->ns == nullptr && ns == nullptr) ||
                         (p->ns != nullptr && ns != nullptr && xmlStrEqual(p->ns->href, ns->href));
     if (sameNs && xmlStrEqual(p->name, X(local)))
-      throw Exception(Format("The element already has an attribute named \"%s\"", DomNodeName(attribute).c_str()));
+      throw Exception(
+          Format("The element already has an attribute named \"%s\"", DomNodeName(attribute).c_str()));
   }
   FRawTags.erase(element);
   if (ns != attribute->ns) {
@@ -1011,7 +1016,8 @@ void DomDocument::RemoveChild(xmlNode *parent, xmlNode *child) {
 void DomDocument::RemoveChildAndIndentation(xmlNode *parent, xmlNode *child) {
   if (child != nullptr && child->parent == parent && child->type != XML_ATTRIBUTE_NODE) {
     xmlNode *indent = child->prev;
-    if (indent != nullptr && IsWhitespaceText(indent) && (child->next == nullptr || IsWhitespaceText(child->next))) {
+    if (indent != nullptr && IsWhitespaceText(indent) &&
+        (child->next == nullptr || IsWhitespaceText(child->next))) {
       xmlUnlinkNode(indent);
       KeepAlive(indent);
     }

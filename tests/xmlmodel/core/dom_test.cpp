@@ -60,12 +60,14 @@ TEST(Dom, NamesAndTypesFollowTheW3CNumbering) {
 TEST(Dom, CreationRefusesInvalidNamesAndTypesItCannotMake) {
   DomDocument doc;
   for (const char *bad : {"New Name...", "", ":x", "x:", "p:q:r", "1abc", "a b"}) {
-    EXPECT_NE(ErrorOf([&] { doc.CreateNode(ntElement, bad); }).find("not a valid XML name"), std::string::npos)
+    EXPECT_NE(ErrorOf([&] { doc.CreateNode(ntElement, bad); }).find("not a valid XML name"),
+              std::string::npos)
         << bad;
     EXPECT_THROW(doc.CreateAttribute(bad), common::Exception) << bad;
   }
   for (int type : {0, 6, 9, 10, 12, 13, -1, 99})
-    EXPECT_EQ(ErrorOf([&] { doc.CreateNode(type, "x"); }), common::Format("Cannot create a node of type %d", type));
+    EXPECT_EQ(ErrorOf([&] { doc.CreateNode(type, "x"); }),
+              common::Format("Cannot create a node of type %d", type));
   // Kinds without a name ignore it; a processing instruction takes it as its target.
   xmlNode *comment = doc.CreateNode(ntComment, "New Name...");
   EXPECT_EQ(DomNodeName(comment), "#comment");
@@ -126,7 +128,8 @@ TEST(Dom, AttributeOfTheSameNameIsRefusedAndNothingChanges) {
   xmlNode *root = doc.DocumentElement();
   for (const char *name : {"a", "p:b"}) {
     xmlNode *dup = doc.CreateAttribute(name);
-    EXPECT_NE(ErrorOf([&] { doc.SetAttributeNode(root, dup); }).find("already has an attribute"), std::string::npos);
+    EXPECT_NE(ErrorOf([&] { doc.SetAttributeNode(root, dup); }).find("already has an attribute"),
+              std::string::npos);
     doc.DiscardNode(dup);
   }
   // Same local name in another namespace (or none) is a different attribute.
@@ -190,8 +193,8 @@ TEST(Dom, LoadReportsTheFirstErrorWithLineAndSourceText) {
 TEST(Dom, UntrustedInputIsNotExpandedFetchedOrAllowedToHang) {
   TempDir dir;
   xmltest::WriteFile(dir.File("secret.txt"), "TOPSECRET");
-  xmltest::WriteFile(dir.File("xxe.xml"), "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + dir.File("secret.txt") +
-                                              "\">]>\n<r>&x;</r>\n");
+  xmltest::WriteFile(dir.File("xxe.xml"),
+                     "<!DOCTYPE r [<!ENTITY x SYSTEM \"" + dir.File("secret.txt") + "\">]>\n<r>&x;</r>\n");
   std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol \"lol\">\n";
   laughs += "<!ENTITY lol1 \"&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;&lol;\">\n";
   for (int i = 2; i <= 9; ++i) {

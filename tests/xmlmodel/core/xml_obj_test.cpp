@@ -123,7 +123,7 @@ TEST(ItemTree, CopyKeepsNamesTypesAttributesAndTextOnce) {
   // Rename by copy + delete, as the editor does.
   TOrbXMLItem *renamed = children->CreateNode("dst", ntElement, src);
   children->DeleteItem(src);
-  EXPECT_EQ(renamed->Text(), before); // nothing lost, nothing doubled
+  EXPECT_EQ(renamed->Text(), before);           // nothing lost, nothing doubled
   EXPECT_EQ(renamed->Attributes()->Count(), 0); // the source's own attributes stay behind
   TOrbXMLList *copied = renamed->Children();
   ASSERT_EQ(copied->Count(), 3);
@@ -147,7 +147,8 @@ TEST(ItemTree, CopyKeepsNamesTypesAttributesAndTextOnce) {
 
 TEST(ItemTree, MixedContentAndMovesCopyEveryCharacterOnceInPlace) {
   TempDir dir;
-  auto doc = LoadText(dir, "<doc><p>Hello <b>world</b>!</p><box/><other><p>x<![CDATA[<y>]]>z</p></other></doc>");
+  auto doc =
+      LoadText(dir, "<doc><p>Hello <b>world</b>!</p><box/><other><p>x<![CDATA[<y>]]>z</p></other></doc>");
   TOrbXMLList *children = doc->RootChildren();
   TOrbXMLItem *p = children->Items(0);
   TOrbXMLItem *box = children->Items(1);
@@ -305,4 +306,28 @@ TEST(Document, NewNodesTakeTheIndentationOfTheirSiblings) {
                                               "    <empty><inside/></empty>\n"
                                               "    <item>3</item>\n"
                                               "</config>\n");
+}
+
+TEST(ItemTree, ImportingFromAnotherDocumentKeepsNamespacesAndOutlivesTheSource) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<a xmlns:p=\"urn:p\"><p:x p:k=\"1\">t</p:x></a>");
+  TOrbXMLItem *x = doc->RootChildren()->Items(0);
+  {
+    auto other = LoadText(dir, "<b xmlns=\"urn:d\"><c/><q:y xmlns:q=\"urn:q\"><q:z/></q:y></b>", "other.xml");
+    TOrbXMLItem *root = other->RootItem();
+    x->Children()->CreateNode(root->NodeName(), root->NodeType(), root);
+  } // the source document is gone before anything below is read
+  TOrbXMLItem *b = x->Children()->Items(0);
+  EXPECT_EQ(Xml(x), "<p:x p:k=\"1\">t<b xmlns=\"urn:d\"><c/><q:y xmlns:q=\"urn:q\"><q:z/></q:y></b></p:x>");
+  ASSERT_NE(b->Node()->ns, nullptr);
+  EXPECT_STREQ(reinterpret_cast<const char *>(b->Node()->ns->href), "urn:d");
+  TOrbXMLItem *y = b->Children()->Items(1);
+  EXPECT_EQ(y->NodeName(), "q:y");
+  ASSERT_NE(y->Node()->ns, nullptr);
+  EXPECT_STREQ(reinterpret_cast<const char *>(y->Node()->ns->href), "urn:q");
+  EXPECT_STREQ(reinterpret_cast<const char *>(y->Children()->Items(0)->Node()->ns->href), "urn:q");
+  // A prefixed attribute added later binds to the prefix in scope.
+  TOrbXMLItem *attr = y->Attributes()->CreateNode("p:extra", ntAttribute, nullptr);
+  ASSERT_NE(attr->Node()->ns, nullptr);
+  EXPECT_STREQ(reinterpret_cast<const char *>(attr->Node()->ns->href), "urn:p");
 }
