@@ -107,6 +107,9 @@ TCell *TCellStorage::Find(uint32_t Key) {
 }
 
 TCell *TCellStorage::Put(uint32_t Key, TCellPtr Cell) {
+  // A cell lives in its store's memory; adopting another store's cell would free it there.
+  if (Cell && Cell.get_deleter().Store != this)
+    throw common::Exception("The cell belongs to another cell store");
   TCell *cell = Cell.release();
   return Put(Key, cell);
 }

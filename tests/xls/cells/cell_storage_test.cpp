@@ -127,6 +127,12 @@ TEST(CellStorage, ClonesCopyValuesAndCountStringReferences) {
 
   auto sf = store.NewCell<TStringFormulaCell>(7, u"text", 0, 0, nullptr, 15);
   EXPECT_EQ(CellAs<TStringFormulaCell>(store.Clone(*sf).get())->FormulaValue(), u"text");
+
+  // Cells move between stores only as clones.
+  TCellStorage other;
+  EXPECT_THROW(other.Put(7, std::move(sf)), common::Exception);
+  TCell *moved = other.Put(5, other.Clone(*copy));
+  EXPECT_EQ(TSST2::EntryText(CellAs<TStringCell>(moved)->Entry()), u"shared");
 }
 
 TEST(CellFormats, OutOfRangeXFFallsBackTo15) {
