@@ -42,26 +42,49 @@ std::u16string Narrow(const uint8_t *p, int count) {
 
 } // namespace
 
-std::u16string TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) const {
-  const int cch = body.U16(countOffset);
-  if (FWorkbook.Version() == xvExcel97) {
-    // BIFF8: an option byte before the characters.
-    if (body.U8(textOffset) & 1)
-      return Wide(body.Bytes(textOffset + 1, 2 * cch), cch);
-    return Narrow(body.Bytes(textOffset + 1, cch), cch);
+std::u16string TXLSReader::ContinuedText(const TRecordBody &body, int offset, int cch, bool wide) {
+  const bool biff8 = FWorkbook.Version() == xvExcel97;
+  std::u16string text;
+  const uint8_t *p = body.Data() + std::min(offset, body.Length());
+  int left = std::max(0, body.Length() - offset);
+  TRawRecord more;
+  std::vector<uint8_t> piece;
+  for (;;) {
+    const int want = cch - static_cast<int>(text.size());
+    const int n = std::min(want, wide ? left / 2 : left);
+    text += wide ? Wide(p, n) : biff8 ? Narrow(p, n) : Decode8(p, n);
+    if (n == want)
+      return text;
+    // Writers split long texts over CONTINUE records; BIFF8 starts each piece with an option byte.
+    if (!ReadFollowingRecord(*FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
+        (biff8 && more.Body.empty()))
+      body.Need(offset, wide ? 2 * cch : cch);
+    piece = std::move(more.Body);
+    if (biff8)
+      wide = (piece[0] & 1) != 0;
+    p = piece.data() + (biff8 ? 1 : 0);
+    left = static_cast<int>(piece.size()) - (biff8 ? 1 : 0);
   }
-  return Decode8(body.Bytes(textOffset, cch), cch);
+}
+
+std::u16string TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
+  const int cch = body.U16(countOffset);
+  if (FWorkbook.Version() == xvExcel97)
+    return ContinuedText(body, textOffset + 1, cch, (body.U8(textOffset) & 1) != 0);
+  return ContinuedText(body, textOffset, cch, false);
 }
 
 void TXLSReader::ReadBlank() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 6);
   CurrentSheet().StoreBlank(b.U16(2), b.U16(0), b.U16(4));
 }
 
 void TXLSReader::ReadMulBlank() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 6);
   const int row = b.U16(0), first = b.U16(2);
   const int count = (RecordLength - 6) / 2;
   TSheet &sheet = CurrentSheet();
@@ -72,18 +95,21 @@ void TXLSReader::ReadMulBlank() {
 void TXLSReader::ReadNumber() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 14);
   CurrentSheet().StoreFloat(b.U16(2), b.U16(0), b.F64(6), b.U16(4));
 }
 
 void TXLSReader::ReadRK() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 10);
   CurrentSheet().StoreFloat(b.U16(2), b.U16(0), RKValue(b.U32(6)), b.U16(4));
 }
 
 void TXLSReader::ReadMulRK() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 6);
   const int row = b.U16(0), first = b.U16(2);
   const int count = (RecordLength - 6) / 6;
   TSheet &sheet = CurrentSheet();
@@ -94,12 +120,14 @@ void TXLSReader::ReadMulRK() {
 void TXLSReader::ReadLabel() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 8);
   CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
 }
 
 void TXLSReader::ReadRString() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 8);
   CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
 }
 
@@ -116,6 +144,7 @@ void TXLSReader::ReadLabelSST() {
 void TXLSReader::ReadBoolErr() {
   KeepRaw = false;
   const TRecordBody b = Body();
+  b.Need(0, 8);
   if (b.U8(7) == 0)
     CurrentSheet().StoreBoolean(b.U16(2), b.U16(0), b.U8(6), b.U16(4));
   else
@@ -296,30 +325,10 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
       const int cch = s.U8(0);
       text = Decode8(s.Bytes(1, cch), cch);
     } else if (FWorkbook.Version() == xvExcel97) {
-      const int cch = s.U16(0);
-      bool wide = (s.U8(2) & 1) != 0;
-      // A long result goes on in CONTINUE records, each starting with its own option byte.
-      const uint8_t *p = s.Data() + 3;
-      int left = s.Length() - 3;
-      TRawRecord more;
-      while (static_cast<int>(text.size()) < cch) {
-        const int want = cch - static_cast<int>(text.size());
-        const int n = std::min(want, wide ? left / 2 : left);
-        text += wide ? Wide(p, n) : Narrow(p, n);
-        if (n == want)
-          break;
-        if (!ReadFollowingRecord(*FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
-            more.Body.empty())
-          throw common::Exception("CONTINUE record is missing");
-        wide = (more.Body[0] & 1) != 0;
-        rec.Body = std::move(more.Body);
-        p = rec.Body.data() + 1;
-        left = static_cast<int>(rec.Body.size()) - 1;
-      }
+      text = ContinuedText(s, 3, s.U16(0), (s.U8(2) & 1) != 0);
     } else {
       // Before BIFF8 the characters follow the count directly, in the workbook's code page.
-      const int cch = s.U16(0);
-      text = Decode8(s.Bytes(2, cch), cch);
+      text = ContinuedText(s, 2, s.U16(0), false);
     }
     sheet.StoreStringFormula(Col, Row, text, Cce, StoredLen, exprCopy.data(), XF);
     return true;

@@ -91,7 +91,10 @@ private:
   bool StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                            uint32_t StoredLen, const uint8_t *Expr);
   void ReadSharedFormula();
-  std::u16string LabelText(const TRecordBody &body, int countOffset, int textOffset) const;
+  std::u16string LabelText(const TRecordBody &body, int countOffset, int textOffset);
+  // cch characters from offset, going on in the CONTINUE records that follow when the body ends
+  // first; fails as a too-short record when they are missing.
+  std::u16string ContinuedText(const TRecordBody &body, int offset, int cch, bool wide);
 
   TXLSWorkbook &FWorkbook;
   std::vector<uint8_t> RecordData;

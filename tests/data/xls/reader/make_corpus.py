@@ -8,7 +8,11 @@ gnumeric). The outputs are committed; tests never run this script.
 Expected-value files (NAME.expected.tsv), one line each:
   sheet <TAB> name <TAB> hidden
   cell <TAB> row <TAB> col <TAB> xlrd type <TAB> value
-xlrd types: 1 text, 2 number, 3 date (a number), 4 boolean (0/1), 5 error (its text), 6 blank.
+xlrd types: 1 text, 2 number, 3 date (a number), 4 boolean (0/1), 5 error (its text), 6 blank,
+and 7: text of which xlrd read only the start (it does not follow a BIFF5 LABEL into the
+CONTINUE records gnumeric writes for long texts; the reader does), compared as a prefix.
+(xlrd also miscounts formula string results holding characters beyond U+FFFF, so the corpus
+has none of those.)
 Texts escape backslash, tab, newline and carriage return as \\, \t, \n, \r.
 """
 
@@ -48,6 +52,8 @@ def write_expected(xls, expected_name=None):
                 if t == xlrd.XL_CELL_EMPTY:
                     continue
                 if t == xlrd.XL_CELL_TEXT:
+                    if book.biff_version < 80 and len(v) >= 2072:
+                        t = 7
                     v = escape(v)
                 elif t in (xlrd.XL_CELL_NUMBER, xlrd.XL_CELL_DATE):
                     v = repr(float(v))
@@ -140,7 +146,7 @@ def make_libreoffice():
         for r, v in enumerate(values):
             s.getCellByPosition(0, r).setValue(v)
         formulas = ["=A1*2", '="ab"&"cd"', "=1<2", "=1/0", "=NA()", '=""', "=SUM(A1:A5)", "=A2>5",
-                    "=SQRT(-1)", '=LEN("' + UNICODE + '")', "=UNKNOWNFN()", '="' + UNICODE + '"']
+                    "=SQRT(-1)", '=LEN("' + UNICODE + '")', "=UNKNOWNFN()", '="Ελληνικά 中文"']
         for r, f in enumerate(formulas):
             s.getCellByPosition(1, r).setFormula(f)
         s.getCellByPosition(2, 0).setString(UNICODE)

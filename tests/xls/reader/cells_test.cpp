@@ -1,0 +1,261 @@
+// Cell records of every kind and the formula records that follow a FORMULA.
+
+#include <gtest/gtest.h>
+
+#include "book.h"
+#include "xls/xls_reader.h"
+
+using namespace xls;
+using namespace reader_test;
+
+namespace {
+
+TSheet &LoadSheet(TXLSWorkbook &wb, const BiffWriter &records, TExcelVersion version = xvExcel97) {
+  Load(wb, OneSheet(records, version), version);
+  return wb.SheetByIndex(0);
+}
+
+std::string ReadError(const BiffWriter &records) {
+  TXLSWorkbook wb;
+  try {
+    Load(wb, OneSheet(records));
+  } catch (const std::exception &e) {
+    const std::string m = e.what();
+    return m.substr(m.find('\r') + 1);
+  }
+  return "(no exception)";
+}
+
+// A BIFF8 FORMULA body: result bytes, options, cce and expression.
+Bytes Formula(uint16_t row, uint16_t col, const Bytes &result8, uint16_t options, const Bytes &expr,
+              int cce = -1) {
+  ByteWriter b(Cell(row, col));
+  b.Raw(result8).U16(options).U32(0).U16(static_cast<uint16_t>(cce < 0 ? expr.size() : cce)).Raw(expr);
+  return b;
+}
+
+Bytes Special(uint8_t type, uint8_t value) { return {type, 0, value, 0, 0, 0, 0xFF, 0xFF}; }
+Bytes Double(double v) { return ByteWriter().F64(v); }
+
+const Bytes Expr = {0x1E, 0x05, 0x00}; // the integer 5
+
+} // namespace
+
+TEST(Cells, RKValues) {
+  EXPECT_EQ(RKValue(0x3FF00000), 1.0);
+  EXPECT_EQ(RKValue(0x3FF00001), 0.01);
+  EXPECT_EQ(RKValue(0x00000192), 100.0);
+  EXPECT_EQ(RKValue(0x00000193), 1.0);
+  EXPECT_EQ(RKValue(0xFFFFFFFE), -1.0);
+  EXPECT_EQ(RKValue(0x0000C8A7), 128.41); // 12841 / 100
+}
+
+TEST(Cells, NumbersBlanksAndMulRecords) {
+  BiffWriter r;
+  r.Record(0x027E, ByteWriter(Cell(0, 0)).U32(0x00000193));
+  r.Record(0x00BD, ByteWriter().U16(1).U16(3).U16(15).U32(0x3FF00000).U16(16).U32(0x00000192).U16(4)); // 18 bytes
+  r.Record(0x00BE, ByteWriter().U16(2).U16(1).U16(15).U16(15).U16(15).U16(3));
+  r.Record(0x0201, Cell(3, 0));
+  r.Record(0x0203, ByteWriter(Cell(4, 0)).F64(-2.5));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(s.AsFloat(0, 0), 1.0);
+  EXPECT_EQ(s.AsFloat(3, 1), 1.0);
+  EXPECT_EQ(s.AsFloat(4, 1), 100.0);
+  EXPECT_EQ(s.CellType(5, 1), 0); // MULRK's last-column field is not a value
+  for (int c = 1; c <= 3; ++c)
+    EXPECT_EQ(s.CellType(c, 2), ckBlank);
+  EXPECT_EQ(s.CellType(0, 3), ckBlank);
+  EXPECT_EQ(s.AsFloat(0, 4), -2.5);
+  EXPECT_EQ(s.CellType(0, 0), ckFloat); // never integer cells
+}
+
+TEST(Cells, BoolErrAndLabels) {
+  BiffWriter r;
+  r.Record(0x0205, ByteWriter(Cell(0, 0)).U8(1).U8(0));
+  r.Record(0x0205, ByteWriter(Cell(0, 1)).U8(0x2A).U8(1));
+  r.Record(0x0205, ByteWriter(Cell(0, 2)).U8(0x99).U8(1).U8(0)); // 9 bytes as some writers do
+  r.Record(0x0204, ByteWriter(Cell(1, 0)).UnicodeString16(u"\u0416\u4E2D\U0001F600", true));
+  r.Record(0x0204, ByteWriter(Cell(1, 1)).UnicodeString16(u"caf\u00E9"));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(Text(s, 0, 0), "TRUE");
+  EXPECT_EQ(s.CellType(1, 0), ckError);
+  EXPECT_EQ(Text(s, 1, 0), "#N/A");
+  EXPECT_EQ(Text(s, 2, 0), "[int] No error value");
+  EXPECT_EQ(s.AsString(0, 1), u"\u0416\u4E2D\U0001F600");
+  EXPECT_EQ(s.AsString(1, 1), u"caf\u00E9");
+}
+
+TEST(Cells, Biff5LabelsAreEightBit) {
+  BiffWriter r;
+  r.Record(0x0204, Append(ByteWriter(Cell(0, 0)).U16(5), {'G', 'r', 0xFC, 0xDF, 'e'}));
+  r.Record(0x00D6, Append(ByteWriter(Cell(1, 0)).U16(2), {0x01, 'x', 0, 0})); // runs ignored
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r, xvExcel50);
+  EXPECT_EQ(s.AsString(0, 0), u"Gr\u00FC\u00DFe");
+  EXPECT_EQ(s.AsString(0, 1), u"\u0001x");
+}
+
+TEST(Cells, LabelSstOutsideTheTable) {
+  BiffWriter r;
+  r.Record(0x00FD, ByteWriter(Cell(0, 0)).U32(0));
+  EXPECT_EQ(ReadError(r).substr(0, 14), "Read error at ");
+}
+
+TEST(Cells, SharedStringsThroughLabelSst) {
+  BiffWriter w;
+  w.Bof(xvExcel97, xls_test::BofGlobals);
+  AddFormats(w);
+  w.Record(0x00FC, ByteWriter().U32(2).U32(2).UnicodeString16(u"alpha").UnicodeString16(u"\u03B2", true));
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, xls_test::BofWorksheet);
+  w.Record(0x00FD, ByteWriter(Cell(0, 0)).U32(1));
+  w.Record(0x00FD, ByteWriter(Cell(0, 1)).U32(0)).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w);
+  EXPECT_EQ(wb.SheetByIndex(0).AsString(0, 0), u"\u03B2");
+  EXPECT_EQ(wb.SheetByIndex(0).AsString(1, 0), u"alpha");
+}
+
+TEST(Cells, FormulaResults) {
+  BiffWriter r;
+  r.Record(0x0006, Formula(0, 0, Double(7.5), 0, Expr));
+  r.Record(0x0006, Formula(1, 0, Special(0, 0), 0, Expr)); // string result...
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"text"));  // ...in the STRING after it
+  r.Record(0x0006, Formula(2, 0, Special(0, 0), 0, Expr));  // no STRING follows: no cell
+  r.Record(0x0006, Formula(3, 0, Special(1, 1), 0, Expr));
+  r.Record(0x0006, Formula(4, 0, Special(2, 0x07), 0, Expr));
+  r.Record(0x0006, Formula(5, 0, Special(3, 0), 0, Expr));
+  r.Record(0x0006, Formula(6, 0, Double(1), 0, {}));        // cce 0: no cell
+  r.Record(0x0006, Formula(7, 0, Double(2), 0, Append(Expr, {9, 9}), 3)); // extra data kept
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(s.CellType(0, 0), ckNumberFormula);
+  EXPECT_EQ(s.AsFloat(0, 0), 7.5);
+  EXPECT_EQ(s.CellType(0, 1), ckStringFormula);
+  EXPECT_EQ(Text(s, 0, 1), "text");
+  EXPECT_EQ(s.CellType(0, 2), 0);
+  EXPECT_EQ(Text(s, 0, 3), "TRUE");
+  EXPECT_EQ(Text(s, 0, 4), "#DIV/0!");
+  EXPECT_EQ(s.CellType(0, 5), ckStringFormula);
+  EXPECT_EQ(Text(s, 0, 5), "");
+  EXPECT_EQ(s.CellType(0, 6), 0);
+  auto *f = CellAs<TFormulaCell>(s.FindCell(0, 7));
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->ExprLen(), 3u);
+  EXPECT_EQ(f->StoredLen(), 5u);
+}
+
+TEST(Cells, SharedFormulas) {
+  const Bytes ref = {0x01, 0x00, 0x00, 0x01, 0x00}; // shared formula anchored at row 0, column 1
+  const Bytes shared = {0x44, 0x00, 0x00, 0x00, 0xC0, 0x1E, 0x02, 0x00, 0x05};
+  BiffWriter r;
+  r.Record(0x0006, Formula(0, 1, Double(10), 0x0008, ref));
+  // SHRFMLA B1:B3 with two bytes of trailing data that must not be read as a header.
+  r.Record(0x04BC, Append(ByteWriter().U16(0).U16(2).U8(1).U8(1).U16(0).U16(9).Raw(shared), {0xAA, 0xBB}));
+  r.Record(0x0006, Formula(1, 1, Double(20), 0x0008, ref));
+  r.Record(0x0006, Formula(2, 1, Special(0, 0), 0x0008, ref));
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"s"));
+  r.Record(0x0203, ByteWriter(Cell(3, 1)).F64(4));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  for (int row = 0; row < 2; ++row) {
+    auto *f = CellAs<TFormulaCell>(s.FindCell(1, row));
+    ASSERT_NE(f, nullptr) << row;
+    EXPECT_EQ(f->ExprBytes(), shared);
+    EXPECT_EQ(f->ExprLen(), 9u);
+  }
+  EXPECT_EQ(s.AsFloat(1, 1), 20);
+  EXPECT_EQ(Text(s, 1, 2), "s");
+  EXPECT_EQ(s.AsFloat(1, 3), 4);
+}
+
+TEST(Cells, SharedFormulaBeforeStringResultIsRefused) {
+  BiffWriter r;
+  r.Record(0x0006, Formula(0, 0, Special(0, 0), 0, Expr));
+  r.Record(0x04BC, ByteWriter().U16(0).U16(0).U8(0).U8(0).U16(0).U16(0));
+  EXPECT_EQ(ReadError(r), "Unxepected SHRFMLA");
+}
+
+TEST(Cells, ArrayFormulas) {
+  const Bytes exp = {0x01, 0x00, 0x00, 0x00, 0x00};
+  BiffWriter r;
+  r.Record(0x0006, Formula(0, 0, Double(1), 0, exp));
+  r.Record(0x0221, ByteWriter().U16(0).U16(1).U8(0).U8(0).U16(0).U32(0).U16(3).Raw(Expr));
+  r.Record(0x0006, Formula(1, 0, Double(2), 0, exp));
+  r.Record(0x0006, Formula(5, 0, Double(3), 0, exp)); // outside the array: a plain formula
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  auto *a0 = CellAs<TArrayFormulaCell>(s.FindCell(0, 0));
+  auto *a1 = CellAs<TArrayFormulaCell>(s.FindCell(0, 1));
+  ASSERT_NE(a0, nullptr);
+  ASSERT_NE(a1, nullptr);
+  EXPECT_EQ(a0->IsMember(), 0);
+  EXPECT_EQ(a1->IsMember(), 1);
+  EXPECT_EQ(a1->ArrayLength(), 17u);
+  EXPECT_EQ(s.AsFloat(0, 1), 2);
+  EXPECT_EQ(s.CellType(0, 5), ckNumberFormula);
+}
+
+TEST(Cells, RowsAndSheetRecords) {
+  BiffWriter r;
+  r.Record(0x0208, ByteWriter().U16(3).U16(0).U16(2).U16(300).Fill(0, 4).U16(0x0080).U16(0x1017));
+  r.Record(0x0208, ByteWriter().U16(3).U16(0).U16(2).U16(255).Fill(0, 8));
+  r.Record(0x0208, ByteWriter().U16(1).U16(0).U16(2).U16(255).Fill(0, 8));
+  r.Record(0x0200, ByteWriter().U32(1).U32(4).U16(0).U16(2).U16(0));
+  r.Record(0x023E, Bytes(18, 0));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  ASSERT_EQ(s.Rows.Count(), 3);
+  // Sorted after the read.
+  EXPECT_EQ(s.Rows.Items(0).Row, 1);
+  EXPECT_EQ(s.Rows.Items(1).Row, 3);
+  EXPECT_EQ(s.Rows.Items(2).Row, 3);
+  const TRecordStorageSheet &st = wb.SheetExtras(0).Records;
+  EXPECT_EQ(st.FindSlot(0x0200)->Body[4], 4);
+}
+
+TEST(Cells, Biff5SheetRecordsAreWidened) {
+  BiffWriter r;
+  r.Record(0x0200, ByteWriter().U16(1).U16(9).U16(0).U16(3).U16(0));
+  r.Record(0x023E, Bytes(10, 1));
+  r.Record(0x0000, Bytes(10, 0)); // BIFF2 DIMENSIONS id, dropped in BIFF5
+  TXLSWorkbook wb;
+  LoadSheet(wb, r, xvExcel50);
+  const TRecordStorageSheet &st = wb.SheetExtras(0).Records;
+  const auto &dim = st.FindSlot(0x0200)->Body;
+  ASSERT_EQ(dim.size(), 14u);
+  EXPECT_EQ(dim[4], 9);
+  EXPECT_EQ(dim[10], 3);
+  const auto &w2 = st.FindSlot(0x023E)->Body;
+  ASSERT_EQ(w2.size(), 18u);
+  EXPECT_EQ(w2[9], 1);
+  EXPECT_EQ(w2[10], 0);
+}
+
+TEST(Cells, DimensionsWithBiff2IdFailsInBiff8) {
+  BiffWriter r;
+  r.Record(0x0000, Bytes(10, 0));
+  EXPECT_EQ(ReadError(r), "[int] Unknown default record 0000");
+}
+
+TEST(Cells, CellBeforeAnySheetFails) {
+  BiffWriter w;
+  w.Bof(xvExcel97, xls_test::BofGlobals).Record(0x0203, ByteWriter(Cell(0, 0)).F64(1)).Eof();
+  TXLSWorkbook wb;
+  try {
+    Load(wb, w);
+    FAIL();
+  } catch (const std::exception &e) {
+    EXPECT_NE(std::string(e.what()).find("\rList index out of bounds (-1)"), std::string::npos) << e.what();
+  }
+}
+
+TEST(Cells, ShortRecordsFailClearly) {
+  EXPECT_EQ(ReadError(BiffWriter().Record(0x027E, Bytes(8, 0))), "Record 027E is too short: 8 bytes, 10 needed");
+  EXPECT_EQ(ReadError(BiffWriter().Record(0x0006, Bytes(21, 0))), "Record 0006 is too short: 21 bytes, 22 needed");
+  EXPECT_EQ(ReadError(BiffWriter().Record(0x0204, ByteWriter(Cell(0, 0)).U16(50).U8(0).Text8("short"))),
+            "Record 0204 is too short: 14 bytes, 59 needed");
+  EXPECT_EQ(ReadError(BiffWriter().Record(0x0208, Bytes(8, 0))), "Bad record in file");
+}

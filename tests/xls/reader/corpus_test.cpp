@@ -1,0 +1,155 @@
+// Real workbooks written by independent programs, compared cell by cell with the values an
+// independent reader found in them (tests/data/xls/reader/make_corpus.py).
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "common/text.h"
+#include "json_dump.h"
+#include "xls/workbook.h"
+
+using namespace xls;
+
+namespace {
+
+const std::string Dir = std::string(XE_TEST_DATA) + "/xls/reader/";
+
+std::string Unescape(const std::string &s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '\\' || i + 1 == s.size()) {
+      out += s[i];
+      continue;
+    }
+    const char c = s[++i];
+    out += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
+
+std::vector<std::string> Split(const std::string &line) {
+  std::vector<std::string> fields;
+  std::stringstream ss(line);
+  std::string f;
+  while (std::getline(ss, f, '\t'))
+    fields.push_back(f);
+  if (!line.empty() && line.back() == '\t')
+    fields.emplace_back();
+  return fields;
+}
+
+struct ExpectedSheet {
+  std::string Name;
+  int Hidden = 0;
+  std::vector<std::vector<std::string>> Cells; // row, col, type, value
+};
+
+std::vector<ExpectedSheet> ReadExpected(const std::string &path) {
+  std::ifstream in(path);
+  EXPECT_TRUE(in) << path;
+  std::vector<ExpectedSheet> sheets;
+  std::string line;
+  while (std::getline(in, line)) {
+    auto f = Split(line);
+    if (f.size() >= 3 && f[0] == "sheet")
+      sheets.push_back({Unescape(f[1]), std::atoi(f[2].c_str()), {}});
+    else if (f.size() >= 4 && f[0] == "cell" && !sheets.empty())
+      sheets.back().Cells.push_back({f[1], f[2], f[3], f.size() > 4 ? Unescape(f[4]) : ""});
+  }
+  return sheets;
+}
+
+} // namespace
+
+class Corpus : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(Corpus, EveryCellMatchesTheIndependentReader) {
+  const std::string name = GetParam();
+  const auto expected = ReadExpected(Dir + name + ".expected.tsv");
+  ASSERT_FALSE(expected.empty());
+  TXLSWorkbook wb;
+  wb.Filename = common::Utf8ToUtf16(Dir + name + ".xls");
+  if (name == "lo_encrypted")
+    wb.Password = u"corpus";
+  wb.Read();
+  EXPECT_EQ(wb.Version(), name.find("biff5") != std::string::npos ? xvExcel50 : xvExcel97);
+  ASSERT_EQ(wb.Sheets().Count(), static_cast<int>(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i) {
+    TSheet &sheet = wb.SheetByIndex(static_cast<int>(i));
+    const ExpectedSheet &e = expected[i];
+    // BIFF5 files of this corpus hold no characters outside ASCII in their sheet names.
+    EXPECT_EQ(common::Utf16ToUtf8(sheet.Name()), e.Name);
+    EXPECT_EQ(sheet.Hidden, e.Hidden) << e.Name;
+    size_t ours = 0;
+    sheet.Cells().ResetIteration();
+    while (sheet.Cells().NextCell())
+      ++ours;
+    EXPECT_EQ(ours, e.Cells.size()) << e.Name;
+    for (const auto &c : e.Cells) {
+      const int row = std::atoi(c[0].c_str()), col = std::atoi(c[1].c_str()), type = std::atoi(c[2].c_str());
+      const std::string &value = c[3];
+      const int kind = sheet.CellType(col, row);
+      const std::string text = common::Utf16ToUtf8(sheet.AsText(col, row));
+      SCOPED_TRACE(e.Name + " row " + c[0] + " col " + c[1]);
+      switch (type) {
+      case 1:
+        EXPECT_TRUE(kind == ckString || kind == ckStringFormula) << kind;
+        EXPECT_EQ(text, value);
+        break;
+      case 7:
+        EXPECT_TRUE(kind == ckString || kind == ckStringFormula) << kind;
+        EXPECT_GT(text.size(), value.size());
+        EXPECT_EQ(text.substr(0, value.size()), value);
+        break;
+      case 2:
+      case 3:
+        EXPECT_TRUE(kind == ckFloat || kind == ckNumberFormula || kind == ckArrayFormula) << kind;
+        EXPECT_EQ(sheet.AsFloat(col, row), std::strtod(value.c_str(), nullptr));
+        break;
+      case 4:
+        EXPECT_TRUE(kind == ckBoolean || kind == ckBooleanFormula) << kind;
+        EXPECT_EQ(sheet.AsVariant(col, row).ToText(), value);
+        break;
+      case 5:
+        EXPECT_TRUE(kind == ckError || kind == ckErrorFormula) << kind;
+        EXPECT_EQ(text, value);
+        break;
+      case 6: EXPECT_EQ(kind, ckBlank); break;
+      default: ADD_FAILURE() << "unknown type " << type;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Corpus,
+                         ::testing::Values("xlwt_biff8", "gnumeric_biff5", "gnumeric_biff8", "lo_biff8",
+                                           "lo_to_biff5", "lo_encrypted"));
+
+TEST(CorpusDump, JsonOfARealFile) {
+  TXLSWorkbook wb;
+  wb.Filename = common::Utf8ToUtf16(Dir + "lo_biff8.xls");
+  wb.Read();
+  std::ostringstream out;
+  xlsdump::DumpWorkbook(out, wb);
+  const std::string json = out.str();
+  EXPECT_EQ(json.rfind("{\"version\": \"xvExcel97\", \"sheets\": [", 0), 0u);
+  EXPECT_NE(json.find("{\"name\": \"Secret\", \"hidden\": 1, \"kind\": 0,"), std::string::npos);
+  EXPECT_NE(json.find("[2, 2, 5, \"line one\\nline two\", \"line one\\nline two\"]"), std::string::npos);
+  EXPECT_NE(json.find("[3, 1, 11, \"#DIV/0!\", \"#DIV/0!\"]"), std::string::npos);
+}
+
+TEST(CorpusDump, EncryptedFileNeedsItsPassword) {
+  TXLSWorkbook wb;
+  wb.Filename = common::Utf8ToUtf16(Dir + "lo_encrypted.xls");
+  try {
+    wb.Read();
+    FAIL();
+  } catch (const common::Exception &e) {
+    const std::string m = e.what();
+    EXPECT_EQ(m.substr(m.find('\r') + 1), "File is encrypted. Password required.");
+  }
+  ASSERT_EQ(wb.Sheets().Count(), 1);
+}
