@@ -1,0 +1,77 @@
+#include "editor/excel_import.h"
+
+#include "common/text.h"
+#include "common/variant.h"
+#include "xls/sheets.h"
+#include "xmlmodel/xml_obj.h"
+
+#include <algorithm>
+
+namespace editor {
+
+namespace {
+constexpr int kLastHeaderPosition = 300;
+}
+
+int LastDataRow(xls::TSheet &Sheet) {
+  int last = -1;
+  for (int i = 0; i < Sheet.Rows.Count(); ++i)
+    last = std::max<int>(last, Sheet.Rows.Items(i).Row);
+  xls::TCellStorage &cells = Sheet.Cells();
+  cells.ResetIteration();
+  // Cells come in key order, so the last one holds the highest row.
+  const xls::TCell *lastCell = nullptr;
+  while (const xls::TCell *cell = cells.NextCell())
+    lastCell = cell;
+  if (lastCell)
+    last = std::max<int>(last, static_cast<int>(lastCell->Key() >> 8));
+  return last;
+}
+
+TExcelImport::TExcelImport(xls::TSheet &Sheet) : FSheet(Sheet) {
+  for (int c = 0; c <= kLastHeaderPosition; ++c) {
+    std::string header = common::Utf16ToUtf8(common::TrimControl(FSheet.AsString(c, 0)));
+    if (header.empty())
+      break; // the first empty header ends the header row
+    FHeaders.push_back({c, std::move(header)});
+  }
+}
+
+void TExcelImport::FillFromRow(xmlmodel::TOrbXMLItem &Item, int Row) {
+  const std::string name = Item.NodeName();
+  const THeader *match = nullptr;
+  for (const THeader &header : FHeaders)
+    if (header.Text == name)
+      match = &header;
+  if (match)
+    Item.SetText(common::TrimControl(FSheet.AsVariant(match->Position, Row).ToText()));
+
+  xmlmodel::TOrbXMLList *children = Item.Children();
+  for (int i = 0; i < children->Count(); ++i)
+    FillFromRow(*children->Items(i), Row);
+}
+
+int TExcelImport::ImportRows(xmlmodel::TOrbXMLItem &Target, xmlmodel::TOrbXMLItem &TemplateRoot,
+                             const TImportProgress &Progress) {
+  const int lastRow = LastDataRow(FSheet);
+  if (lastRow < 1)
+    return 0;
+  xmlmodel::TOrbXMLList *list = Target.Children();
+  xmlmodel::TOrbMainXML *document = list->Document();
+  const bool wasModified = document && document->Modified;
+  const int firstNew = list->Count();
+  const std::string name = TemplateRoot.NodeName();
+  for (int row = 1; row <= lastRow; ++row) {
+    if (Progress && !Progress(row, lastRow)) {
+      while (list->Count() > firstNew)
+        list->DeleteItem(list->Items(list->Count() - 1));
+      if (document)
+        document->Modified = wasModified;
+      return -1;
+    }
+    FillFromRow(*list->CreateNode(name, 1, &TemplateRoot), row);
+  }
+  return lastRow;
+}
+
+} // namespace editor

@@ -1,0 +1,55 @@
+#pragma once
+
+// The spreadsheet import without any window: each data row of a worksheet becomes a copy of a
+// template element, and every element of the copy named like a column header takes that
+// column's value. The editor window and the xlsimport tool both call it.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace xmlmodel {
+class TOrbXMLItem;
+}
+namespace xls {
+class TSheet;
+}
+
+namespace editor {
+
+// The last row that holds a cell or a ROW record, or -1 for an empty sheet. Rows up to it are
+// imported, so a row is never skipped because the file has no ROW record for it.
+int LastDataRow(xls::TSheet &Sheet);
+
+// Called before each row with the row number and the last row; returning false cancels.
+using TImportProgress = std::function<bool(int Row, int LastRow)>;
+
+class TExcelImport {
+public:
+  explicit TExcelImport(xls::TSheet &Sheet);
+
+  // Fills one copied subtree from row Row, depth first, parent before children: an element whose
+  // name equals a header (trimmed, exact case) takes the trimmed text of that column's cell; the
+  // rightmost such column wins.
+  void FillFromRow(xmlmodel::TOrbXMLItem &Item, int Row);
+
+  // Adds under Target one copy of TemplateRoot per data row (rows 1 to LastDataRow) and fills
+  // it. Returns the number of copies added. A cancel through Progress removes the copies this
+  // call added and restores the document's modified flag, so the document is as it was; it then
+  // returns -1. An error ends the import where it happened and propagates; copies made before it
+  // stay, as every edit before a failed command does.
+  int ImportRows(xmlmodel::TOrbXMLItem &Target, xmlmodel::TOrbXMLItem &TemplateRoot,
+                 const TImportProgress &Progress = {});
+
+private:
+  struct THeader {
+    int Position;     // 0 to 300; positions from 256 on address columns 0 to 44 again
+    std::string Text; // trimmed, UTF-8
+  };
+
+  xls::TSheet &FSheet;
+  // The header row is read once: the sheet does not change while it is imported.
+  std::vector<THeader> FHeaders;
+};
+
+} // namespace editor

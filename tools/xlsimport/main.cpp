@@ -1,0 +1,89 @@
+// xlsimport --template T.xml --workbook B.xls [--into DOC.xml] [--password PW] -o OUT.xml
+// Imports the data rows of the workbook's first sheet as copies of the template's root element
+// under the root element of DOC (or of a new document whose root is "root") and saves OUT.
+
+#include "common/text.h"
+#include "editor/excel_import.h"
+#include "xls/workbook.h"
+#include "xmlmodel/xml_obj.h"
+
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <string>
+
+namespace {
+
+const char kUsage[] =
+    "usage: xlsimport --template T.xml --workbook B.xls [--into DOC.xml] [--password PW] -o OUT.xml\n";
+
+struct Options {
+  std::string Template, Workbook, Into, Output, Password;
+  bool HasPassword = false;
+};
+
+bool ParseArgs(int argc, char **argv, Options &o) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (i + 1 >= argc)
+      return false;
+    const std::string value = argv[++i];
+    if (arg == "--template")
+      o.Template = value;
+    else if (arg == "--workbook")
+      o.Workbook = value;
+    else if (arg == "--into")
+      o.Into = value;
+    else if (arg == "--password")
+      o.Password = value, o.HasPassword = true;
+    else if (arg == "-o" || arg == "--output")
+      o.Output = value;
+    else
+      return false;
+  }
+  return !o.Template.empty() && !o.Workbook.empty() && !o.Output.empty();
+}
+
+// Loads a file that must have a root element; the parser's reason otherwise.
+void LoadOrThrow(xmlmodel::TOrbMainXML &doc, const std::string &path) {
+  doc.FileName = path;
+  doc.Load();
+  if (!doc.RootItem()->HasNode()) {
+    const auto &error = doc.XMLDoc().LastParseError();
+    throw common::Exception("Cannot load " + path + ": " + error.Reason);
+  }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  Options options;
+  if (!ParseArgs(argc, argv, options)) {
+    std::cerr << kUsage;
+    return 1;
+  }
+  try {
+    xmlmodel::TOrbMainXML templateDoc;
+    LoadOrThrow(templateDoc, options.Template);
+
+    xls::TXLSWorkbook workbook;
+    workbook.Filename = common::Utf8ToUtf16(options.Workbook);
+    if (options.HasPassword)
+      workbook.Password = common::Utf8ToUtf16(options.Password);
+    workbook.Read();
+
+    xmlmodel::TOrbMainXML doc;
+    if (options.Into.empty())
+      doc.NewDocument("root");
+    else
+      LoadOrThrow(doc, options.Into);
+
+    editor::TExcelImport(workbook.SheetByIndex(0)).ImportRows(*doc.RootItem(), *templateDoc.RootItem());
+    doc.FileName = options.Output;
+    doc.Save();
+  } catch (const std::exception &e) {
+    std::cerr << e.what() << '\n';
+    return 1;
+  }
+  return 0;
+}
