@@ -1,0 +1,638 @@
+#include "editor/editor_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTimer>
+#include <QTreeWidgetItemIterator>
+#include <QVBoxLayout>
+
+#include "common/exception.h"
+#include "editor/guard.h"
+#include "editor/prompts.h"
+#include "xmlmodel/xml_obj.h"
+
+namespace editor {
+
+using xmlmodel::TOrbMainXML;
+using xmlmodel::TOrbXMLItem;
+using xmlmodel::TOrbXMLList;
+
+namespace {
+
+QString Q(const std::string &s) { return QString::fromStdString(s); }
+
+const char *const kNodeTypeNames[] = {
+    "ntReserved",        "ntElement", "ntAttribute", "ntText",    "ntCData",       "ntEntityRef", "ntEntity",
+    "ntProcessingInstr", "ntComment", "ntDocument",  "ntDocType", "ntDocFragment", "ntNotation"};
+
+// A tree-view node and the tree item it carries. The tree item learns when its node goes, so it
+// never reaches a deleted node.
+class TTreeNode : public QTreeWidgetItem {
+public:
+  explicit TTreeNode(std::shared_ptr<TOrbXMLTreeItem> data) : Data(std::move(data)) {}
+  ~TTreeNode() override {
+    if (Data && Data->TreeNode == this)
+      Data->TreeNode = nullptr;
+  }
+  std::shared_ptr<TOrbXMLTreeItem> Data;
+};
+
+TfrmXMLMain::ExcelImportHandler &ExcelImportSlot() {
+  static TfrmXMLMain::ExcelImportHandler handler;
+  return handler;
+}
+
+} // namespace
+
+// Cell editor of the attribute grid: every change of the edited text reaches the document.
+class TAttrDelegate : public QStyledItemDelegate {
+public:
+  explicit TAttrDelegate(TfrmXMLMain *owner) : QStyledItemDelegate(owner), FOwner(owner) {}
+
+  QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &,
+                        const QModelIndex &index) const override {
+    auto *edit = new QLineEdit(parent);
+    edit->setFrame(false);
+    const int column = index.column();
+    const int row = index.row() + 1; // grid rows count the header row
+    const unsigned generation = FOwner->FGridGeneration;
+    QObject::connect(edit, &QLineEdit::textChanged, edit,
+                     [this, edit, column, row, generation](const QString &text) {
+                       if (generation != FOwner->FGridGeneration)
+                         return; // the grid shows another node by now
+                       if (!FOwner->eAttrSetEditText(column, row, text.toStdString())) {
+                         const QSignalBlocker block(edit);
+                         edit->setText(FOwner->AttributeText(row));
+                       }
+                     });
+    return edit;
+  }
+
+private:
+  TfrmXMLMain *FOwner;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Captions
+
+int CountDescendants(TOrbXMLList &list) {
+  int count = list.Count();
+  for (int i = 0; i < list.Count(); ++i)
+    count += CountDescendants(*list.Items(i)->Children());
+  return count;
+}
+
+std::string GetCaption(const TOrbXMLTreeItem &treeItem) {
+  TOrbXMLList &children = *treeItem.Item->Children();
+  if (children.Count() < 1)
+    return common::Format("%s", treeItem.Item->NodeName().c_str());
+  return common::Format("%s (%d/%d)", treeItem.Item->NodeName().c_str(), children.Count(),
+                        CountDescendants(children));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tree with drag and drop
+
+TXMLTree::TXMLTree(TfrmXMLMain *owner) : QTreeWidget(owner), FOwner(owner) {
+  setHeaderHidden(true);
+  setColumnCount(1);
+  setIndentation(19);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setDragEnabled(true);
+  setAcceptDrops(true);
+  setDropIndicatorShown(true);
+  setDragDropMode(QAbstractItemView::DragDrop);
+  setDefaultDropAction(Qt::CopyAction);
+  setContextMenuPolicy(Qt::CustomContextMenu);
+}
+
+void TXMLTree::startDrag(Qt::DropActions) {
+  FOwner->eTreeStartDrag();
+  if (!FOwner->DragItem())
+    return;
+  // Copy only: the move is done by the window, Qt must never remove rows itself.
+  QTreeWidget::startDrag(Qt::CopyAction);
+  FOwner->CancelDrag();
+}
+
+void TXMLTree::dragEnterEvent(QDragEnterEvent *event) {
+  if (event->source() != this) {
+    event->ignore(); // drags from other windows are refused
+    return;
+  }
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+void TXMLTree::dragMoveEvent(QDragMoveEvent *event) {
+  if (event->source() != this) {
+    event->ignore();
+    return;
+  }
+  QTreeWidget::dragMoveEvent(event); // auto-scroll and the drop highlight
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+void TXMLTree::dropEvent(QDropEvent *event) {
+  if (event->source() != this) {
+    event->ignore();
+    return;
+  }
+  QTreeWidgetItem *target = itemAt(event->position().toPoint());
+  FOwner->eTreeEndDrag(target);
+  event->setDropAction(Qt::CopyAction);
+  event->accept();
+}
+
+Qt::DropActions TXMLTree::supportedDropActions() const { return Qt::CopyAction; }
+
+// ---------------------------------------------------------------------------------------------
+// Window construction
+
+TfrmXMLMain::TfrmXMLMain(QWidget *parent) : QWidget(parent) {
+  setWindowTitle(QStringLiteral("XML"));
+  resize(604, 452);
+  CreateComponents();
+  CreateActions();
+  ShowItem(nullptr);
+}
+
+TfrmXMLMain::~TfrmXMLMain() {
+  // Tree nodes point at items of the document: drop them before the document goes.
+  const QSignalBlocker block(eTree);
+  eTree->clear();
+  FCurrentItem.reset();
+  FDragItem.reset();
+}
+
+void TfrmXMLMain::SetExcelImportHandler(ExcelImportHandler handler) {
+  ExcelImportSlot() = std::move(handler);
+}
+
+void TfrmXMLMain::CreateComponents() {
+  auto *outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 0);
+
+  auto *Splitter1 = new QSplitter(Qt::Vertical, this);
+  Splitter1->setHandleWidth(4);
+  Splitter1->setChildrenCollapsible(false);
+  outer->addWidget(Splitter1);
+
+  auto *Splitter2 = new QSplitter(Qt::Horizontal, Splitter1);
+  Splitter2->setHandleWidth(4);
+  Splitter2->setChildrenCollapsible(false);
+
+  // pMain: the tree.
+  eTree = new TXMLTree(this);
+  eTree->setObjectName(QStringLiteral("eTree"));
+  Splitter2->addWidget(eTree);
+
+  // pAttr: the grid above the empty pInsp.
+  auto *pAttr = new QWidget(Splitter2);
+  auto *attrLayout = new QVBoxLayout(pAttr);
+  attrLayout->setContentsMargins(0, 0, 0, 0);
+  attrLayout->setSpacing(0);
+  eAttr = new QTableWidget(1, 2, pAttr);
+  eAttr->setObjectName(QStringLiteral("eAttr"));
+  eAttr->setHorizontalHeaderLabels({QString(), QString()});
+  eAttr->verticalHeader()->hide();
+  eAttr->verticalHeader()->setDefaultSectionSize(18);
+  eAttr->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  eAttr->horizontalHeader()->setStretchLastSection(false);
+  eAttr->setColumnWidth(0, 80);
+  eAttr->setColumnWidth(1, 90);
+  eAttr->setShowGrid(true);
+  eAttr->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  eAttr->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  eAttr->setSelectionMode(QAbstractItemView::SingleSelection);
+  eAttr->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                         QAbstractItemView::AnyKeyPressed | QAbstractItemView::SelectedClicked);
+  eAttr->setItemDelegateForColumn(1, new TAttrDelegate(this));
+  eAttr->setContextMenuPolicy(Qt::CustomContextMenu);
+  attrLayout->addWidget(eAttr, 1);
+  auto *pInsp = new QWidget(pAttr);
+  pInsp->setFixedHeight(42);
+  attrLayout->addWidget(pInsp);
+  Splitter2->addWidget(pAttr);
+  Splitter2->setStretchFactor(0, 1);
+  Splitter2->setStretchFactor(1, 0);
+  Splitter2->setSizes({604 - 185 - 4, 185});
+
+  // pValue: name, type and Apply on the left, the memo on a notebook page on the right.
+  auto *pValue = new QWidget(Splitter1);
+  auto *valueLayout = new QHBoxLayout(pValue);
+  valueLayout->setContentsMargins(0, 0, 0, 0);
+  valueLayout->setSpacing(0);
+  auto *pValue1 = new QWidget(pValue);
+  pValue1->setFixedWidth(160);
+  eNodeName = new QLineEdit(pValue1);
+  eNodeName->setObjectName(QStringLiteral("eNodeName"));
+  eNodeName->setGeometry(8, 8, 145, 21);
+  eNodeType = new QComboBox(pValue1);
+  eNodeType->setObjectName(QStringLiteral("eNodeType"));
+  eNodeType->setEditable(false);
+  for (const char *name : kNodeTypeNames)
+    eNodeType->addItem(QString::fromLatin1(name));
+  eNodeType->setGeometry(8, 32, 145, 21);
+  Button1 = new QPushButton(QStringLiteral("Apply"), pValue1);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setGeometry(8, 96, 145, 23);
+  Button1->setDefault(true);
+  valueLayout->addWidget(pValue1);
+  Notebook1 = new QTabWidget(pValue);
+  eNodeValueTxt = new QPlainTextEdit;
+  eNodeValueTxt->setObjectName(QStringLiteral("eNodeValueTxt"));
+  eNodeValueTxt->setLineWrapMode(QPlainTextEdit::NoWrap);
+  eNodeValueTxt->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  eNodeValueTxt->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Notebook1->addTab(eNodeValueTxt, QStringLiteral("Default"));
+  valueLayout->addWidget(Notebook1, 1);
+
+  Splitter1->addWidget(Splitter2);
+  Splitter1->addWidget(pValue);
+  Splitter1->setStretchFactor(0, 1);
+  Splitter1->setStretchFactor(1, 0);
+  Splitter1->setSizes({452 - 129 - 4, 129});
+
+  connect(eTree, &QTreeWidget::itemExpanded, this,
+          [this](QTreeWidgetItem *node) { Guarded([&] { eTreeExpanding(node); }); });
+  connect(eTree, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem *node) { eTreeCollapsed(node); });
+  connect(eTree, &QTreeWidget::currentItemChanged, this, &TfrmXMLMain::OnCurrentItemChanged);
+  connect(eNodeName, &QLineEdit::textChanged, this, [this] { eNodeNameChange(); });
+  connect(eNodeType, &QComboBox::currentIndexChanged, this, [this] { eNodeNameChange(); });
+  connect(eNodeValueTxt, &QPlainTextEdit::textChanged, this, [this] { eNodeNameChange(); });
+  connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+  // Enter applies from the name and the type list (a default button reacts only in dialogs).
+  connect(eNodeName, &QLineEdit::returnPressed, this, [this] { Button1Click(); });
+  eNodeType->installEventFilter(this);
+}
+
+void TfrmXMLMain::CreateActions() {
+  auto make = [this](const char *caption, QKeySequence shortcut, Qt::ShortcutContext context,
+                     void (TfrmXMLMain::*handler)()) {
+    auto *action = new QAction(QString::fromLatin1(caption), this);
+    if (!shortcut.isEmpty()) {
+      action->setShortcut(shortcut);
+      action->setShortcutContext(context);
+    }
+    connect(action, &QAction::triggered, this, [this, handler] { Guarded([&] { (this->*handler)(); }); });
+    return action;
+  };
+  const auto window = Qt::WidgetWithChildrenShortcut;
+  const auto tree = Qt::WidgetShortcut;
+  actSave = make("Save", QKeySequence(Qt::CTRL | Qt::Key_S), window, &TfrmXMLMain::actSaveExecute);
+  actSaveAs = make("Save As...", QKeySequence(Qt::Key_F12), window, &TfrmXMLMain::actSaveAsExecute);
+  actDelete = make("Delete", QKeySequence(Qt::Key_Delete), tree, &TfrmXMLMain::actDeleteExecute);
+  actAdd = make("Create New", QKeySequence(Qt::Key_Insert), tree, &TfrmXMLMain::actAddExecute);
+  actAddInto =
+      make("Create New Into", QKeySequence(Qt::CTRL | Qt::Key_Insert), tree, &TfrmXMLMain::actAddIntoExecute);
+  actExpand = make("Expand", QKeySequence(Qt::Key_F5), window, &TfrmXMLMain::actExpandExecute);
+  actCollapse = make("Collapse", QKeySequence(Qt::Key_F4), window, &TfrmXMLMain::actCollapseExecute);
+  actInsertXML = make("Insert XML Here", {}, window, &TfrmXMLMain::actInsertXMLExecute);
+  actSaveHere = make("Save This Element To XML", {}, window, &TfrmXMLMain::actSaveHereExecute);
+  ActExcelImport = make("Excel Import", {}, window, &TfrmXMLMain::ActExcelImportExecute);
+  actAttrAdd = make("Create New", {}, window, &TfrmXMLMain::actAttrAddExecute);
+  actAttrDel = make("Delete", {}, window, &TfrmXMLMain::actAttrDelExecute);
+
+  // Window-wide shortcuts live on the window, tree-only ones on the tree.
+  addActions({actSave, actSaveAs, actExpand, actCollapse});
+  eTree->addActions({actDelete, actAdd, actAddInto});
+
+  pmTree = new QMenu(this);
+  pmTree->addAction(actAdd);
+  pmTree->addAction(actAddInto);
+  pmTree->addSeparator();
+  pmTree->addAction(actInsertXML);
+  pmTree->addAction(actSaveHere);
+  pmTree->addAction(ActExcelImport);
+  pmTree->addSeparator();
+  pmTree->addAction(actDelete);
+  pmTree->addSeparator();
+  pmTree->addAction(actExpand);
+  pmTree->addAction(actCollapse);
+  pmAttr = new QMenu(this);
+  pmAttr->addAction(actAttrAdd);
+  pmAttr->addAction(actAttrDel);
+  connect(eTree, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &pos) { pmTree->popup(eTree->viewport()->mapToGlobal(pos)); });
+  connect(eAttr, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint &pos) { pmAttr->popup(eAttr->viewport()->mapToGlobal(pos)); });
+
+  MainMenu1 = new QMenu(QStringLiteral("XML"), this);
+  MainMenu1->addAction(actSave);
+  MainMenu1->addAction(actSaveAs);
+}
+
+bool TfrmXMLMain::eventFilter(QObject *watched, QEvent *event) {
+  if (watched == eNodeType && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent *>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      Button1Click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Document and tree
+
+void TfrmXMLMain::SetDocument(std::unique_ptr<TOrbMainXML> document) {
+  FDocument = std::move(document);
+  BuildTree();
+  FCurrentItem.reset();
+  ShowItem(nullptr);
+}
+
+std::shared_ptr<TOrbXMLTreeItem> TfrmXMLMain::TreeItemOf(QTreeWidgetItem *node) {
+  return node ? static_cast<TTreeNode *>(node)->Data : nullptr;
+}
+
+QTreeWidgetItem *TfrmXMLMain::FindTreeNode(const TOrbXMLItem *item) const {
+  if (!item)
+    return nullptr;
+  for (QTreeWidgetItemIterator it(eTree); *it; ++it)
+    if (TreeItemOf(*it)->Item == item)
+      return *it;
+  return nullptr;
+}
+
+bool TfrmXMLMain::IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const {
+  for (QTreeWidgetItem *n = node; n; n = n->parent())
+    if (n == root)
+      return true;
+  return false;
+}
+
+QTreeWidgetItem *TfrmXMLMain::AddTreeNode(QTreeWidgetItem *parent,
+                                          std::shared_ptr<TOrbXMLTreeItem> treeItem) {
+  auto *node = new TTreeNode(treeItem);
+  node->setText(0, Q(GetCaption(*treeItem)));
+  treeItem->TreeNode = node;
+  if (parent)
+    parent->addChild(node);
+  else
+    eTree->addTopLevelItem(node);
+  return node;
+}
+
+void TfrmXMLMain::ClearChildNodes(QTreeWidgetItem *node) {
+  const QList<QTreeWidgetItem *> children = node->takeChildren();
+  qDeleteAll(children);
+}
+
+void TfrmXMLMain::BuildTree() {
+  {
+    const QSignalBlocker block(eTree);
+    eTree->clear();
+  }
+  if (!FDocument || !FDocument->RootItem()->HasNode())
+    return;
+  auto treeItem = std::make_shared<TOrbXMLTreeItem>(nullptr, FDocument->RootItem());
+  QTreeWidgetItem *node = AddTreeNode(nullptr, treeItem);
+  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+  const QSignalBlocker block(eTree);
+  node->setExpanded(true);
+  eTreeExpanding(node);
+}
+
+void TfrmXMLMain::FillChildren(QTreeWidgetItem *node) {
+  const std::shared_ptr<TOrbXMLTreeItem> parent = TreeItemOf(node);
+  TOrbXMLList &children = *parent->Item->Children();
+  for (int i = 0; i < children.Count(); ++i) {
+    TOrbXMLItem *item = children.Items(i);
+    QTreeWidgetItem *child = AddTreeNode(node, std::make_shared<TOrbXMLTreeItem>(parent, item));
+    child->setChildIndicatorPolicy(item->Children()->Count() > 0 ? QTreeWidgetItem::ShowIndicator
+                                                                 : QTreeWidgetItem::DontShowIndicator);
+  }
+}
+
+void TfrmXMLMain::eTreeExpanding(QTreeWidgetItem *node) {
+  const std::shared_ptr<TOrbXMLTreeItem> treeItem = TreeItemOf(node);
+  if (treeItem->Item->Children()->Count() <= 0)
+    node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+  else if (node->childCount() == 0)
+    FillChildren(node);
+}
+
+void TfrmXMLMain::eTreeCollapsed(QTreeWidgetItem *node) {
+  QTreeWidgetItem *current = eTree->currentItem();
+  if (current && current != node && IsInSubtree(current, node)) {
+    // The selection leaves the nodes about to go first, through the usual selection change.
+    eTree->setCurrentItem(node);
+    bool alive = false;
+    for (QTreeWidgetItemIterator it(eTree); *it; ++it)
+      alive = alive || *it == node;
+    if (!alive)
+      return; // the automatic Apply rebuilt the tree around it
+    current = eTree->currentItem();
+    if (current && current != node && IsInSubtree(current, node)) {
+      const QSignalBlocker block(eTree); // the Apply failed: the node stays open
+      node->setExpanded(true);
+      return;
+    }
+  }
+  const QSignalBlocker block(eTree);
+  ClearChildNodes(node);
+  node->setExpanded(false);
+  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+}
+
+void TfrmXMLMain::SelectSilently(QTreeWidgetItem *node) {
+  {
+    const QSignalBlocker block(eTree);
+    eTree->setCurrentItem(node);
+  }
+  // A mouse press goes on to select the row it hit after the change is reported; put the
+  // highlight back on the current node once it is done.
+  QTimer::singleShot(0, this, [this] {
+    const QSignalBlocker block(eTree);
+    if (QTreeWidgetItem *current = eTree->currentItem()) {
+      eTree->clearSelection();
+      current->setSelected(true);
+    } else {
+      eTree->clearSelection();
+    }
+  });
+}
+
+void TfrmXMLMain::OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous) {
+  if (FInSelectionChange)
+    return;
+  FInSelectionChange = true;
+  struct Reset {
+    bool &flag;
+    ~Reset() { flag = false; }
+  } reset{FInSelectionChange};
+
+  if (FPanelModified) {
+    const std::shared_ptr<TOrbXMLTreeItem> target = TreeItemOf(current);
+    // The target goes with the applied node when it lies in that node's subtree.
+    const bool targetSurvives =
+        target && !(FCurrentItem && FCurrentItem->TreeNode && IsInSubtree(current, FCurrentItem->TreeNode));
+    const TOrbXMLItem *targetItem = targetSurvives ? target->Item : nullptr;
+    if (!eTreeChanging(current)) {
+      bool previousAlive = false;
+      for (QTreeWidgetItemIterator it(eTree); *it; ++it)
+        previousAlive = previousAlive || *it == previous;
+      SelectSilently(previousAlive ? previous : nullptr);
+      return;
+    }
+    QTreeWidgetItem *node = FindTreeNode(targetItem);
+    if (!node)
+      node = eTree->currentItem();
+    SelectSilently(node);
+    current = node;
+  }
+  eTreeChange(current);
+}
+
+bool TfrmXMLMain::eTreeChanging(QTreeWidgetItem *) {
+  if (!FPanelModified)
+    return true;
+  return Guarded([this] { Apply(); }) != GuardResult::Failed;
+}
+
+void TfrmXMLMain::eTreeChange(QTreeWidgetItem *node) {
+  FCurrentItem = TreeItemOf(node);
+  Guarded([this] { ShowItem(FCurrentItem); });
+}
+
+void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
+  if (treeItem) {
+    TOrbXMLItem *item = treeItem->Item;
+    eNodeName->setEnabled(true);
+    eNodeType->setEnabled(true);
+    eNodeValueTxt->setEnabled(true);
+    const int type = item->NodeType();
+    eNodeType->setCurrentIndex(type >= 0 && type < eNodeType->count() ? type : -1);
+    eNodeName->setText(Q(item->NodeName()));
+    eNodeValueTxt->setPlainText(Q(item->Text()));
+    // A node with child items keeps them on Apply, so its text is not editable here.
+    eNodeValueTxt->setReadOnly(item->Children()->Count() > 0);
+
+    TOrbXMLList &attributes = *item->Attributes();
+    ++FGridGeneration;
+    const QSignalBlocker block(eAttr);
+    if (attributes.Count() != 0) {
+      eAttr->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Value")});
+      eAttr->setRowCount(attributes.Count());
+      for (int i = 0; i < attributes.Count(); ++i) {
+        auto *name = new QTableWidgetItem(Q(attributes.Items(i)->NodeName()));
+        name->setFlags(Qt::ItemIsEnabled);
+        eAttr->setItem(i, 0, name);
+        eAttr->setItem(i, 1, new QTableWidgetItem(Q(attributes.Items(i)->Text())));
+      }
+    } else {
+      eAttr->setRowCount(1);
+      auto *name = new QTableWidgetItem(QStringLiteral("..."));
+      name->setFlags(Qt::ItemIsEnabled);
+      eAttr->setItem(0, 0, name);
+      eAttr->setItem(0, 1, new QTableWidgetItem(QStringLiteral("...")));
+    }
+  } else {
+    eNodeName->clear();
+    eNodeValueTxt->clear();
+    eNodeValueTxt->setEnabled(false);
+    eNodeName->setEnabled(false);
+    eNodeType->setEnabled(false);
+  }
+  UpdateCaption();
+  FPanelModified = false;
+}
+
+void TfrmXMLMain::UpdateCaption() {
+  if (!FDocument)
+    return;
+  const QString name = Q(FDocument->FileName);
+  setWindowTitle(FDocument->Modified ? QStringLiteral("*") + name : name);
+}
+
+void TfrmXMLMain::RebuildNode(QTreeWidgetItem *node) {
+  const QSignalBlocker block(eTree);
+  ClearChildNodes(node);
+  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+  node->setExpanded(true);
+  eTreeExpanding(node);
+}
+
+void TfrmXMLMain::RefreshParent() {
+  RefreshParentSelecting({FCurrentItem && !FCurrentItem->IsNew ? FCurrentItem->Item : nullptr});
+}
+
+void TfrmXMLMain::RefreshParentSelecting(std::initializer_list<const TOrbXMLItem *> preferred) {
+  if (FCurrentItem && FCurrentItem->ParentTreeItem) {
+    const std::shared_ptr<TOrbXMLTreeItem> &parent = FCurrentItem->ParentTreeItem;
+    QTreeWidgetItem *node = parent->TreeNode ? parent->TreeNode : FindTreeNode(parent->Item);
+    if (node)
+      RebuildNode(node);
+  } else {
+    BuildTree();
+  }
+  SyncCurrent(preferred);
+}
+
+void TfrmXMLMain::SyncCurrent(std::initializer_list<const TOrbXMLItem *> preferred) {
+  if (FCurrentItem && FCurrentItem->IsNew) {
+    // A placeholder stays current until the selection moves.
+    return;
+  }
+  QTreeWidgetItem *node = nullptr;
+  for (const TOrbXMLItem *item : preferred)
+    if (!node)
+      node = FindTreeNode(item);
+  if (!node)
+    node = eTree->currentItem();
+  SelectSilently(node);
+  FCurrentItem = TreeItemOf(node);
+  ShowItem(FCurrentItem);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Close prompt
+
+bool TfrmXMLMain::FormClose() {
+  if (!FDocument || !FDocument->Modified)
+    return true;
+  const std::string text =
+      common::Format("File %s has been changed.\r\n Do you want save?", FDocument->FileName.c_str());
+  switch (CurrentPrompts().Confirm("Confirm", text)) {
+  case Prompts::Answer::Yes: return Guarded([this] { SaveDocument(); }) == GuardResult::Done;
+  case Prompts::Answer::No: return true;
+  case Prompts::Answer::Cancel: break;
+  }
+  return false;
+}
+
+void TfrmXMLMain::closeEvent(QCloseEvent *event) {
+  if (FormClose())
+    event->accept();
+  else
+    event->ignore();
+}
+
+bool TfrmXMLMain::TryClose() { return FormClose(); }
+
+void TfrmXMLMain::ActExcelImportExecute() {
+  if (const ExcelImportHandler &handler = ExcelImportSlot())
+    handler(*this);
+}
+
+} // namespace editor

@@ -1,0 +1,182 @@
+#pragma once
+
+#include <QTreeWidget>
+#include <QWidget>
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+#include "editor/tree_item.h"
+
+class QAction;
+class QComboBox;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTableWidget;
+class QTabWidget;
+
+namespace xmlmodel {
+class TOrbMainXML;
+class TOrbXMLItem;
+class TOrbXMLList;
+} // namespace xmlmodel
+
+namespace editor {
+
+class TfrmXMLMain;
+
+// The node tree: a QTreeWidget that hands drags and drops to its editor window.
+class TXMLTree : public QTreeWidget {
+  Q_OBJECT
+public:
+  explicit TXMLTree(TfrmXMLMain *owner);
+
+protected:
+  void startDrag(Qt::DropActions supportedActions) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dragMoveEvent(QDragMoveEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
+  Qt::DropActions supportedDropActions() const override;
+
+private:
+  TfrmXMLMain *FOwner;
+};
+
+// Counts the items of a list and of every list below it.
+int CountDescendants(xmlmodel::TOrbXMLList &list);
+// Caption of a tree node: the name, with "(children/descendants)" when it has child items.
+std::string GetCaption(const TOrbXMLTreeItem &treeItem);
+
+// One editor window per document: the node tree, the attribute grid and the node panel.
+class TfrmXMLMain : public QWidget {
+  Q_OBJECT
+public:
+  explicit TfrmXMLMain(QWidget *parent = nullptr);
+  ~TfrmXMLMain() override;
+
+  using ExcelImportHandler = std::function<void(TfrmXMLMain &)>;
+  // The spreadsheet import plugs in here; without one, Excel Import does nothing.
+  static void SetExcelImportHandler(ExcelImportHandler handler);
+
+  // Takes the document over for the window's lifetime and shows it.
+  void SetDocument(std::unique_ptr<xmlmodel::TOrbMainXML> document);
+  xmlmodel::TOrbMainXML *Document() const { return FDocument.get(); }
+  const std::shared_ptr<TOrbXMLTreeItem> &CurrentItem() const { return FCurrentItem; }
+  bool PanelModified() const { return FPanelModified; }
+  const std::shared_ptr<TOrbXMLTreeItem> &DragItem() const { return FDragItem; }
+
+  void BuildTree();
+  void FillChildren(QTreeWidgetItem *node);
+  void ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem);
+  // Rebuilds the tree node holding the current node; the current tree item then follows the
+  // node showing the current item (or the node the tree selects).
+  void RefreshParent();
+  // Runs the close prompt; true when the window may close.
+  bool TryClose();
+  // Tree item carried by a tree node (nullptr for none).
+  static std::shared_ptr<TOrbXMLTreeItem> TreeItemOf(QTreeWidgetItem *node);
+  // The tree node showing the item, when the tree shows it.
+  QTreeWidgetItem *FindTreeNode(const xmlmodel::TOrbXMLItem *item) const;
+
+  // Tree events.
+  void eTreeExpanding(QTreeWidgetItem *node);
+  void eTreeCollapsed(QTreeWidgetItem *node);
+  void eTreeChange(QTreeWidgetItem *node);
+  // Runs the automatic Apply; false when it failed and the selection has to stay.
+  bool eTreeChanging(QTreeWidgetItem *node);
+  void eTreeStartDrag();
+  // Drops DragItem on the node shown by target (nullptr: empty space). Returns whether the
+  // node moved; refused drops change nothing.
+  bool eTreeEndDrag(QTreeWidgetItem *target);
+  void CancelDrag();
+
+  // Panel and grid.
+  void eNodeNameChange();
+  void Button1Click();
+  // Grid row numbers count the header row: row r shows attribute r - 1. Returns false when the
+  // DOM refused the value (the attribute keeps its old one).
+  bool eAttrSetEditText(int column, int row, const std::string &text);
+  // Text of the attribute shown in grid row r (empty when there is none).
+  QString AttributeText(int row) const;
+  void actAttrAddExecute();
+  void actAttrDelExecute();
+
+  // Structure commands.
+  void actAddExecute();
+  void actAddIntoExecute();
+  void actDeleteExecute();
+  void actExpandExecute();
+  void actCollapseExecute();
+  void actInsertXMLExecute();
+  void actSaveHereExecute();
+  void actSaveExecute();
+  void actSaveAsExecute();
+  void ActExcelImportExecute();
+
+  // Components.
+  TXMLTree *eTree = nullptr;
+  QTableWidget *eAttr = nullptr;
+  QLineEdit *eNodeName = nullptr;
+  QComboBox *eNodeType = nullptr;
+  QPushButton *Button1 = nullptr;
+  QTabWidget *Notebook1 = nullptr;
+  QPlainTextEdit *eNodeValueTxt = nullptr;
+  QMenu *pmTree = nullptr;
+  QMenu *pmAttr = nullptr;
+  QMenu *MainMenu1 = nullptr; // the "XML" menu merged into the frame's menu bar
+
+  QAction *actSave = nullptr;
+  QAction *actSaveAs = nullptr;
+  QAction *actDelete = nullptr;
+  QAction *actAdd = nullptr;
+  QAction *actAddInto = nullptr;
+  QAction *actExpand = nullptr;
+  QAction *actCollapse = nullptr;
+  QAction *actInsertXML = nullptr;
+  QAction *actSaveHere = nullptr;
+  QAction *ActExcelImport = nullptr;
+  QAction *actAttrAdd = nullptr;
+  QAction *actAttrDel = nullptr;
+
+protected:
+  void closeEvent(QCloseEvent *event) override;
+  bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+  friend class TAttrDelegate;
+  void CreateComponents();
+  void CreateActions();
+  // Close prompt; true when the window may close.
+  bool FormClose();
+  void Apply();
+  void SaveDocument();
+  void AddPlaceholder(bool into);
+  // Adds one child tree node for a tree item.
+  QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, std::shared_ptr<TOrbXMLTreeItem> treeItem);
+  void ClearChildNodes(QTreeWidgetItem *node);
+  // Rebuilds the child nodes of the given tree node, expanded one level.
+  void RebuildNode(QTreeWidgetItem *node);
+  // After tree nodes were re-created: the current tree item follows the selected node (or the
+  // node showing preferred), unless it is a placeholder.
+  void SyncCurrent(std::initializer_list<const xmlmodel::TOrbXMLItem *> preferred);
+  void RefreshParentSelecting(std::initializer_list<const xmlmodel::TOrbXMLItem *> preferred);
+  void SelectSilently(QTreeWidgetItem *node);
+  void OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+  void ExpandSubtree(QTreeWidgetItem *node);
+  void UpdateCaption();
+  bool IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const;
+
+  std::unique_ptr<xmlmodel::TOrbMainXML> FDocument;
+  std::shared_ptr<TOrbXMLTreeItem> FCurrentItem;
+  std::shared_ptr<TOrbXMLTreeItem> FDragItem;
+  bool FPanelModified = false;
+  bool FHeaderShown = false;
+  unsigned FGridGeneration = 0; // bumped whenever the grid is refilled; stale editors are ignored
+  bool FInSelectionChange = false;
+};
+
+} // namespace editor

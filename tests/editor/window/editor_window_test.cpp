@@ -1,0 +1,385 @@
+// The editor window: tree, captions, panel, grid, Apply, attribute commands, close prompt.
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "editor/guard.h"
+#include "window_support.h"
+
+using namespace testing_support;
+using editor::TfrmXMLMain;
+using Answer = editor::Prompts::Answer;
+
+namespace {
+
+class EditorWindow : public ::testing::Test {
+protected:
+  FakePrompts prompts;
+  Scratch scratch;
+
+  std::unique_ptr<TfrmXMLMain> Open(const std::string &fixture) { return OpenWindow(scratch.Copy(fixture)); }
+  static QTreeWidgetItem *Root(TfrmXMLMain &w) { return w.eTree->topLevelItem(0); }
+  static std::string HeaderText(TfrmXMLMain &w, int column) {
+    QTableWidgetItem *item = w.eAttr->horizontalHeaderItem(column);
+    return item ? item->text().toStdString() : std::string();
+  }
+  static std::string Cell(TfrmXMLMain &w, int row, int column) {
+    QTableWidgetItem *item = w.eAttr->item(row, column);
+    return item ? item->text().toStdString() : std::string();
+  }
+};
+
+TEST_F(EditorWindow, BuildsRootExpandedOneLevelWithCountingCaptions) {
+  auto w = Open("orders.xml");
+  ASSERT_EQ(w->eTree->topLevelItemCount(), 1);
+  QTreeWidgetItem *root = Root(*w);
+  EXPECT_EQ(Caption(root), "orders (3/9)");
+  EXPECT_TRUE(root->isExpanded());
+  EXPECT_EQ(ChildCaptions(root), "order (2/5)|#comment|order (1/1)");
+  // Collapsed children: no child nodes yet, an expand button only where there are child items.
+  QTreeWidgetItem *order = root->child(0);
+  EXPECT_EQ(order->childCount(), 0);
+  EXPECT_TRUE(HasExpandButton(order));
+  EXPECT_FALSE(HasExpandButton(root->child(1))); // a comment has no child items
+  // The panel stays empty and disabled until something is selected.
+  EXPECT_FALSE(w->eNodeName->isEnabled());
+  EXPECT_FALSE(w->eNodeValueTxt->isEnabled());
+  EXPECT_FALSE(w->eNodeType->isEnabled());
+  EXPECT_EQ(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->windowTitle().toStdString(), scratch.Path("orders.xml"));
+}
+
+TEST_F(EditorWindow, ExpandCollapseAndReexpandFollowTheButtonRules) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  order->setExpanded(true);
+  EXPECT_EQ(ChildCaptions(order), "customer|items (3/3)");
+  QTreeWidgetItem *customer = order->child(0);
+  EXPECT_FALSE(HasExpandButton(customer)); // only text inside: no button, bare name
+  order->setExpanded(false);
+  EXPECT_EQ(order->childCount(), 0);
+  EXPECT_TRUE(HasExpandButton(order));
+  order->setExpanded(true);
+  EXPECT_EQ(ChildCaptions(order), "customer|items (3/3)"); // filled afresh, not twice
+
+  // Collapsing a childless expanded node gives its button back; expanding removes it again.
+  QTreeWidgetItem *text = order->child(0);
+  text->setExpanded(true);
+  EXPECT_FALSE(HasExpandButton(text));
+  text->setExpanded(false);
+  EXPECT_TRUE(HasExpandButton(text));
+  text->setExpanded(true);
+  EXPECT_FALSE(HasExpandButton(text));
+  EXPECT_EQ(text->childCount(), 0);
+}
+
+TEST_F(EditorWindow, RootWithoutChildrenShowsBareNameWithoutButton) {
+  auto w = Open("empty_root.xml");
+  QTreeWidgetItem *root = Root(*w);
+  EXPECT_EQ(Caption(root), "root");
+  EXPECT_FALSE(HasExpandButton(root));
+  auto t = Open("text_only.xml");
+  EXPECT_EQ(Caption(Root(*t)), "note");
+  Select(*t, Root(*t));
+  EXPECT_EQ(t->eNodeValueTxt->toPlainText().toStdString(), "just text");
+  EXPECT_FALSE(t->eNodeValueTxt->isReadOnly());
+}
+
+TEST_F(EditorWindow, SelectingFillsPanelAndGridKeepingTheHeader) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *root = Root(*w);
+  // Before any node with attributes was shown the header is empty.
+  Select(*w, root);
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "orders");
+  EXPECT_EQ(w->eNodeType->currentIndex(), 1);
+  EXPECT_EQ(w->eNodeType->currentText().toStdString(), "ntElement");
+  EXPECT_TRUE(w->eNodeValueTxt->isReadOnly()); // has child items
+  EXPECT_EQ(w->eAttr->rowCount(), 1);
+  EXPECT_EQ(Cell(*w, 0, 0), "...");
+  EXPECT_EQ(Cell(*w, 0, 1), "...");
+  EXPECT_EQ(HeaderText(*w, 0), "");
+
+  Select(*w, root->child(0));
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
+  ASSERT_EQ(w->eAttr->rowCount(), 2);
+  EXPECT_EQ(HeaderText(*w, 0), "Name");
+  EXPECT_EQ(HeaderText(*w, 1), "Value");
+  EXPECT_EQ(Cell(*w, 0, 0), "id");
+  EXPECT_EQ(Cell(*w, 0, 1), "1");
+  EXPECT_EQ(Cell(*w, 1, 0), "date");
+  EXPECT_EQ(Cell(*w, 1, 1), "2024-01-05");
+  EXPECT_FALSE(w->eAttr->item(0, 0)->flags() & Qt::ItemIsEditable);
+  EXPECT_TRUE(w->eAttr->item(0, 1)->flags() & Qt::ItemIsEditable);
+
+  Select(*w, root->child(1));
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "#comment");
+  EXPECT_EQ(w->eNodeType->currentText().toStdString(), "ntComment");
+  EXPECT_EQ(w->eNodeValueTxt->toPlainText().toStdString(), " second order ");
+  EXPECT_EQ(Cell(*w, 0, 0), "...");
+  EXPECT_EQ(HeaderText(*w, 0), "Name"); // kept from the node shown before
+  EXPECT_FALSE(w->PanelModified());
+}
+
+TEST_F(EditorWindow, ApplyRenamesRetypesRewritesAndMovesToTheEnd) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  order->setExpanded(true);
+  Select(*w, order->child(0)); // customer
+  w->eNodeName->setText("client");
+  w->eNodeValueTxt->setPlainText("Initech & Co");
+  EXPECT_TRUE(w->PanelModified());
+  w->Button1Click();
+  EXPECT_FALSE(w->PanelModified());
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(ChildCaptions(order), "items (3/3)|client");
+  // The current node follows the re-created node.
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "client");
+  EXPECT_EQ(w->CurrentItem()->Item->Text(), "Initech & Co");
+  EXPECT_TRUE(w->Document()->Modified);
+  EXPECT_EQ(w->windowTitle().toStdString(), "*" + scratch.Path("orders.xml"));
+
+  // Retype to a comment: the name is the DOM's, the text stays.
+  Select(*w, order->child(1));
+  w->eNodeType->setCurrentIndex(8);
+  w->Button1Click();
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->CurrentItem()->Item->NodeType(), 8);
+  EXPECT_EQ(w->CurrentItem()->Item->Text(), "Initech & Co");
+
+  // Apply without any change still moves the node to the end.
+  Select(*w, order->child(0)); // items
+  w->Button1Click();
+  EXPECT_EQ(ChildCaptions(order), "#comment|items (3/3)");
+  w->actSaveExecute();
+  const std::string saved = ReadFile(scratch.Path("orders.xml"));
+  EXPECT_NE(saved.find("<!--Initech & Co-->"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<item sku=\"C3\">5</item>"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("customer>ACME"), std::string::npos) << saved;
+}
+
+TEST_F(EditorWindow, ApplyOnNodeWithChildrenKeepsThemAndIgnoresTheMemo) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  Select(*w, order);
+  EXPECT_TRUE(w->eNodeValueTxt->isReadOnly());
+  w->eNodeName->setText("purchase");
+  w->eNodeValueTxt->setPlainText("would wipe the children");
+  w->Button1Click();
+  QTreeWidgetItem *root = Root(*w);
+  EXPECT_EQ(ChildCaptions(root), "#comment|order (1/1)|purchase (2/5)");
+  w->actSaveExecute();
+  const std::string saved = ReadFile(scratch.Path("orders.xml"));
+  EXPECT_EQ(saved.find("wipe"), std::string::npos);
+  EXPECT_NE(saved.find("<item sku=\"B2\">1</item>"), std::string::npos) << saved;
+}
+
+TEST_F(EditorWindow, ApplyWithInvalidNameShowsErrorAndChangesNothing) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  Select(*w, order);
+  w->eNodeName->setText("not a name");
+  w->Button1Click();
+  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(prompts.Errors[0].back(), '.');
+  EXPECT_TRUE(w->PanelModified());
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(ChildCaptions(Root(*w)), "order (2/5)|#comment|order (1/1)");
+  // Apply on the root is refused silently.
+  Select(*w, Root(*w)); // automatic Apply fails again: the selection stays
+  EXPECT_EQ(prompts.Errors.size(), 2u);
+  EXPECT_EQ(w->eTree->currentItem(), order);
+  w->eNodeName->setText("order");
+  Select(*w, Root(*w));
+  EXPECT_EQ(w->eTree->currentItem(), Root(*w));
+  w->eNodeName->setText("renamed");
+  w->Button1Click();
+  EXPECT_EQ(prompts.Errors.size(), 2u);
+  EXPECT_TRUE(w->PanelModified());
+  EXPECT_EQ(Caption(Root(*w)), "orders (3/9)");
+}
+
+TEST_F(EditorWindow, SelectionChangeAppliesPendingEditsFirst) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *root = Root(*w);
+  QTreeWidgetItem *second = root->child(2);
+  Select(*w, root->child(0));
+  w->eNodeName->setText("first");
+  Select(*w, second);
+  EXPECT_EQ(ChildCaptions(Root(*w)), "#comment|order (1/1)|first (2/5)");
+  // The selection arrived where it was going, on the re-created tree node.
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "order");
+  EXPECT_EQ(w->eTree->currentItem(), w->CurrentItem()->TreeNode);
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
+  EXPECT_FALSE(w->PanelModified());
+}
+
+TEST_F(EditorWindow, SelectionIntoTheAppliedSubtreeLandsOnTheNewNode) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  order->setExpanded(true);
+  Select(*w, order);
+  w->eNodeName->setText("purchase");
+  Select(*w, order->child(0)); // the customer goes with the old order
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "purchase");
+  EXPECT_EQ(w->eTree->currentItem(), w->CurrentItem()->TreeNode);
+}
+
+TEST_F(EditorWindow, AttributeValueFollowsEachKeystrokeIntoTheSavedFile) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  Select(*w, order);
+  w->eAttr->setCurrentCell(1, 1);
+  w->eAttr->editItem(w->eAttr->item(1, 1));
+  auto *editor = w->eAttr->findChild<QLineEdit *>();
+  ASSERT_NE(editor, nullptr);
+  editor->selectAll();
+  QTest::keyClicks(editor, "2025");
+  EXPECT_EQ(w->CurrentItem()->Item->Attributes()->Items(1)->Text(), "2025");
+  QTest::keyClick(editor, Qt::Key_Backspace);
+  EXPECT_EQ(w->CurrentItem()->Item->Attributes()->Items(1)->Text(), "202");
+  EXPECT_FALSE(w->PanelModified());
+  w->actSaveExecute();
+  EXPECT_NE(ReadFile(scratch.Path("orders.xml")).find("date=\"202\""), std::string::npos);
+
+  // Typing in the "..." row of a node without attributes changes nothing in the document.
+  Select(*w, Root(*w));
+  EXPECT_TRUE(w->eAttrSetEditText(1, 1, "ignored"));
+  w->actSaveExecute();
+  EXPECT_EQ(ReadFile(scratch.Path("orders.xml")).find("ignored"), std::string::npos);
+}
+
+TEST_F(EditorWindow, AttributeAddCancelNewAndDuplicate) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *second = Root(*w)->child(2);
+  Select(*w, second);
+  prompts.Inputs = {std::nullopt, std::string("status"), std::string("id")};
+  w->actAttrAdd->trigger();
+  EXPECT_EQ(prompts.InputCaptions.at(0), "Create New Attribute");
+  EXPECT_EQ(prompts.InputPrompts.at(0), "Attribut Name");
+  EXPECT_EQ(prompts.InputInitial.at(0), "");
+  EXPECT_EQ(w->eAttr->rowCount(), 1);
+  w->actAttrAdd->trigger();
+  ASSERT_EQ(w->eAttr->rowCount(), 2);
+  EXPECT_EQ(Cell(*w, 1, 0), "status");
+  EXPECT_EQ(Cell(*w, 1, 1), "");
+  w->actAttrAdd->trigger(); // the element has an id already
+  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(w->eAttr->rowCount(), 2);
+  EXPECT_EQ(w->CurrentItem()->Item->Attributes()->Count(), 2);
+}
+
+TEST_F(EditorWindow, AttributeDeleteOnDotsRowAndOnRealRow) {
+  auto w = Open("orders.xml");
+  QTreeWidgetItem *root = Root(*w);
+  Select(*w, root);
+  w->eAttr->setCurrentCell(0, 1);
+  w->actAttrDel->trigger(); // "..." row: nothing
+  EXPECT_EQ(w->eAttr->rowCount(), 1);
+  Select(*w, root->child(0));
+  w->eAttr->setCurrentCell(0, 1);
+  w->actAttrDel->trigger();
+  ASSERT_EQ(w->eAttr->rowCount(), 1);
+  EXPECT_EQ(Cell(*w, 0, 0), "date");
+  w->actSaveExecute();
+  const std::string saved = ReadFile(scratch.Path("orders.xml"));
+  EXPECT_NE(saved.find("<order date=\"2024-01-05\">"), std::string::npos) << saved;
+}
+
+TEST_F(EditorWindow, ClosePromptYesNoCancel) {
+  auto w = Open("orders.xml");
+  w->close(); // unmodified: no question
+  EXPECT_TRUE(prompts.ConfirmTexts.empty());
+  EXPECT_FALSE(w->isVisible());
+
+  auto modified = [&] {
+    auto m = Open("orders.xml");
+    Select(*m, Root(*m)->child(2));
+    m->Button1Click(); // re-creates the node: the document is modified
+    EXPECT_TRUE(m->Document()->Modified);
+    return m;
+  };
+  auto c = modified();
+  prompts.Confirms = {Answer::Cancel};
+  EXPECT_FALSE(c->close());
+  EXPECT_TRUE(c->isVisible());
+  EXPECT_TRUE(c->Document()->Modified);
+  EXPECT_EQ(prompts.ConfirmTitles.at(0), "Confirm");
+  EXPECT_EQ(prompts.ConfirmTexts.at(0),
+            "File " + scratch.Path("orders.xml") + " has been changed.\r\n Do you want save?");
+
+  const std::string before = ReadFile(scratch.Path("orders.xml"));
+  prompts.Confirms = {Answer::No};
+  EXPECT_TRUE(c->close());
+  EXPECT_EQ(ReadFile(scratch.Path("orders.xml")), before);
+
+  auto y = modified();
+  prompts.Confirms = {Answer::Yes};
+  EXPECT_TRUE(y->close());
+  EXPECT_FALSE(y->Document()->Modified);
+  EXPECT_NE(ReadFile(scratch.Path("orders.xml")), before);
+}
+
+TEST_F(EditorWindow, DocumentThatFailedToLoadSurvivesEveryCommand) {
+  auto w = Open("broken.xml");
+  EXPECT_EQ(w->eTree->topLevelItemCount(), 0);
+  EXPECT_FALSE(w->eNodeName->isEnabled());
+  EXPECT_TRUE(w->eNodeName->text().isEmpty());
+  for (QAction *action : {w->actDelete, w->actAdd, w->actAddInto, w->actExpand, w->actCollapse,
+                          w->actInsertXML, w->actSaveHere, w->ActExcelImport, w->actAttrAdd, w->actAttrDel})
+    action->trigger();
+  w->Button1Click();
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_TRUE(prompts.Masks.empty()); // nothing current: nothing asked
+  // Save writes what there is; it fails cleanly rather than crash.
+  w->actSave->trigger();
+  EXPECT_EQ(w->eTree->topLevelItemCount(), 0);
+}
+
+TEST_F(EditorWindow, EnterInNameOrTypeListApplies) {
+  auto w = Open("orders.xml");
+  w->activateWindow();
+  Select(*w, Root(*w)->child(2));
+  w->eNodeName->setText("late");
+  QTest::keyClick(w->eNodeName, Qt::Key_Return);
+  EXPECT_EQ(ChildCaptions(Root(*w)), "order (2/5)|#comment|late (1/1)");
+  Select(*w, Root(*w)->child(0));
+  w->eNodeName->setText("early");
+  QTest::keyClick(w->eNodeType, Qt::Key_Enter);
+  EXPECT_EQ(ChildCaptions(Root(*w)), "#comment|late (1/1)|early (2/5)");
+}
+
+TEST(ErrorDisplay, AppendsFullStopOnlyWhenMissing) {
+  EXPECT_EQ(editor::ErrorDisplayText("Bad name"), "Bad name.");
+  EXPECT_EQ(editor::ErrorDisplayText("Bad name."), "Bad name.");
+  EXPECT_EQ(editor::ErrorDisplayText(""), ".");
+  FakePrompts prompts;
+  EXPECT_EQ(editor::Guarded([] { throw common::EAbort("Cannot make new node here"); }),
+            editor::GuardResult::Aborted);
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(editor::Guarded([] { throw common::Exception("boom"); }), editor::GuardResult::Failed);
+  EXPECT_EQ(prompts.Errors, std::vector<std::string>{"boom."});
+}
+
+TEST(FileMask, FilterAndDefaultExtension) {
+  const editor::FileMask xml = editor::ParseFileMask("*.xml");
+  EXPECT_EQ(xml.Directory, "");
+  EXPECT_EQ(xml.Filter, "*.xml (*.xml)");
+  EXPECT_EQ(xml.DefaultSuffix, "xml");
+  const editor::FileMask dir = editor::ParseFileMask("/tmp/in/*.xsl");
+  EXPECT_EQ(dir.Directory, "/tmp/in");
+  EXPECT_EQ(dir.DefaultSuffix, "xsl");
+}
+
+} // namespace
+
+static ::testing::Environment *const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
