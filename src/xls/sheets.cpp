@@ -15,6 +15,9 @@ namespace xls {
 
 namespace {
 
+// An ErrorIndex outside the table reads as "no error value" rather than another error's text.
+const char *ErrorText(uint8_t index) { return ErrorTexts[index < 8 ? index : 0]; }
+
 std::u16string Widen(const std::string &ascii) { return common::Utf8ToUtf16(ascii); }
 
 double DoubleFromHalves(uint32_t lo, uint32_t hi) {
@@ -246,7 +249,7 @@ common::Variant TSheet::CellVariant(const TCell *Cell) {
   case ckFloat: return Variant::FromDouble(static_cast<const TFloatCell *>(Cell)->Value());
   case ckString: return Variant::FromWide(TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry()));
   case ckBoolean: return Variant::FromInt8(static_cast<const TBooleanCell *>(Cell)->Value() ? 1 : 0);
-  case ckError: return Variant::FromText(ErrorTexts[static_cast<const TErrorCell *>(Cell)->ErrorIndex() & 7]);
+  case ckError: return Variant::FromText(ErrorText(static_cast<const TErrorCell *>(Cell)->ErrorIndex()));
   case ckNumberFormula:
     return Variant::FromDouble(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
   case ckStringFormula:
@@ -254,7 +257,7 @@ common::Variant TSheet::CellVariant(const TCell *Cell) {
   case ckBooleanFormula:
     return Variant::FromInt8(static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? 1 : 0);
   case ckErrorFormula:
-    return Variant::FromText(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
+    return Variant::FromText(ErrorText(static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue()));
   case ckArrayFormula:
     return Variant::FromDouble(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
   default: return Variant::FromInt8(0); // blank
@@ -282,15 +285,14 @@ std::u16string TSheet::CellText(const TCell *Cell) {
   case ckString: return TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry());
   case ckBoolean:
     return static_cast<const TBooleanCell *>(Cell)->Value() ? settings.StrTRUE : settings.StrFALSE;
-  case ckError: return Widen(ErrorTexts[static_cast<const TErrorCell *>(Cell)->ErrorIndex() & 7]);
+  case ckError: return Widen(ErrorText(static_cast<const TErrorCell *>(Cell)->ErrorIndex()));
   case ckNumberFormula: return number(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
   case ckArrayFormula: return number(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
   case ckStringFormula: return static_cast<const TStringFormulaCell *>(Cell)->FormulaValue();
   case ckBooleanFormula:
     return static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? settings.StrTRUE
                                                                           : settings.StrFALSE;
-  case ckErrorFormula:
-    return Widen(ErrorTexts[static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue() & 7]);
+  case ckErrorFormula: return Widen(ErrorText(static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue()));
   default: return {}; // blank
   }
 }

@@ -65,6 +65,7 @@ TEST_F(SheetTest, AccessorsByCellKind) {
   const uint8_t arrayBody[] = {0, 0, 0, 0, 9, 9};
   s.StoreArrayFormula(9, 0, 0, 6, arrayBody, lo, hi, 3, 3, expr, 15);
   s.StoreError(10, 0, ErrorIndexOf(0x99), 15);
+  s.StoreError(11, 0, 9, 15); // an index the table does not have
 
   struct Expect {
     int col;
@@ -85,7 +86,8 @@ TEST_F(SheetTest, AccessorsByCellKind) {
       {8, ckErrorFormula, u"", u"#DIV/0!", Variant::FromText("#DIV/0!"), 0},
       {9, ckArrayFormula, u"", u"-8", Variant::FromDouble(-8), -8},
       {10, ckError, u"", u"[int] No error value", Variant::FromText("[int] No error value"), 0},
-      {11, ckNone, u"", u"", Variant::FromInt8(0), 0}, // missing
+      {11, ckError, u"", u"[int] No error value", Variant::FromText("[int] No error value"), 0},
+      {12, ckNone, u"", u"", Variant::FromInt8(0), 0}, // missing
   };
   for (const Expect &e : rows) {
     SCOPED_TRACE(e.col);
