@@ -599,7 +599,10 @@ void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
         if (selfClosed)
           return;
       } else {
-        out.append(tag, 0, tag.size() - 2);
+        size_t end = tag.size() - 2; // "<a />" that has since got children becomes "<a>"
+        while (end > 0 && IsBlank(tag[end - 1]))
+          --end;
+        out.append(tag, 0, end);
         out += '>';
       }
     } else {

@@ -190,6 +190,16 @@ TOrbXMLItem *TOrbXMLList::CreateNodeImpl(const std::string &Name, int NodeType, 
   if (Source != nullptr) {
     try {
       CopyContent(result, Source);
+      // An element copied from an element keeps its own attributes too, after its subtree:
+      // moving or renaming a node must not lose them. Other kinds cannot hold attributes.
+      if (node->type == XML_ELEMENT_NODE && Source->NodeType() == ntElement) {
+        TOrbXMLList *attributes = Source->Attributes();
+        for (int i = 0; i < attributes->Count(); ++i) {
+          TOrbXMLItem *attribute = attributes->Items(i);
+          result->Attributes()->CreateNodeImpl(attribute->NodeName(), attribute->NodeType(), attribute,
+                                               false);
+        }
+      }
     } catch (...) {
       // No half-made copy stays behind.
       DeleteItem(result);
@@ -232,12 +242,7 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
   auto copyItem = [&](size_t index) {
     TOrbXMLItem *child = items[index];
     copied[index] = true;
-    TOrbXMLItem *copy = targetChildren->CreateNodeImpl(child->NodeName(), child->NodeType(), child, false);
-    TOrbXMLList *attributes = child->Attributes();
-    for (int i = 0; i < attributes->Count(); ++i) {
-      TOrbXMLItem *attribute = attributes->Items(i);
-      copy->Attributes()->CreateNodeImpl(attribute->NodeName(), attribute->NodeType(), attribute, false);
-    }
+    targetChildren->CreateNodeImpl(child->NodeName(), child->NodeType(), child, false);
   };
   size_t next = 0;
   for (xmlNode *child : domChildren) {

@@ -77,7 +77,8 @@ public:
   // empty, text nodes get no item, and an error ends the filling silently.
   void Populate();
   // Creates a DOM node and its item at the end of this list, optionally copying Source's
-  // content (text and children, and the attributes of every copied node below the top one).
+  // content: its text and children, and the attributes of every copied element (the new node's
+  // own too when it and Source are elements).
   // A leading "#" of Name is dropped and at most 255 characters after it kept. Throws
   // common::EAbort "Cannot make new node here" when the list has no owner item; DOM errors
   // propagate and then neither an item nor a DOM node is left behind.

@@ -102,7 +102,7 @@ TEST(Save, EditedDocumentsKeepTheirLineEndsAndUntouchedMarkup) {
   EXPECT_EQ(ReadFile(doc->FileName), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                                      "<list\r\n   name='x'>\r\n"
                                      "  <entry key=\"a\"></entry>\r\n"
-                                     "  <entry></entry>\r\n"
+                                     "  <entry key=\"a\"></entry>\r\n"
                                      "</list>\r\n");
   // Changing an attribute rewrites that one start tag in the plain form only.
   doc->RootItem()->Attributes()->CreateNode("id", ntAttribute, nullptr)->SetText("7");
@@ -110,7 +110,7 @@ TEST(Save, EditedDocumentsKeepTheirLineEndsAndUntouchedMarkup) {
   EXPECT_EQ(ReadFile(doc->FileName), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                                      "<list name=\"x\" id=\"7\">\r\n"
                                      "  <entry key=\"a\"></entry>\r\n"
-                                     "  <entry></entry>\r\n"
+                                     "  <entry key=\"a\"></entry>\r\n"
                                      "</list>\r\n");
 }
 

@@ -124,7 +124,8 @@ TEST(ItemTree, CopyKeepsNamesTypesAttributesAndTextOnce) {
   TOrbXMLItem *renamed = children->CreateNode("dst", ntElement, src);
   children->DeleteItem(src);
   EXPECT_EQ(renamed->Text(), before);           // nothing lost, nothing doubled
-  EXPECT_EQ(renamed->Attributes()->Count(), 0); // the source's own attributes stay behind
+  ASSERT_EQ(renamed->Attributes()->Count(), 1); // the renamed element keeps its attributes
+  EXPECT_EQ(renamed->Attributes()->Items(0)->Text(), "1");
   TOrbXMLList *copied = renamed->Children();
   ASSERT_EQ(copied->Count(), 3);
   EXPECT_EQ(copied->Items(0)->NodeName(), "x");
@@ -137,7 +138,7 @@ TEST(ItemTree, CopyKeepsNamesTypesAttributesAndTextOnce) {
   doc->Save();
   EXPECT_EQ(xmltest::ReadFile(doc->FileName), "<root>\n"
                                               "  <other/>\n"
-                                              "  <dst>\n"
+                                              "  <dst a=\"1\">\n"
                                               "    <x k=\"v\" m=\"w\">leaf</x>\n"
                                               "    <!--note-->\n"
                                               "    <y><z>deep</z></y>\n"
@@ -182,6 +183,9 @@ TEST(ItemTree, FailedCopyLeavesNothingBehind) {
   leaf->SetText("plain");
   TOrbXMLItem *comment = e->Children()->CreateNode("#comment", ntComment, leaf);
   EXPECT_EQ(comment->Text(), "plain");
+  // A comment made from an element with attributes simply has none.
+  TOrbXMLItem *fromElement = e->Children()->CreateNode("#comment", ntComment, Child(e, "c"));
+  EXPECT_EQ(fromElement->Attributes()->Count(), 0);
 }
 
 TEST(ItemTree, ItemsNeverPointAtFreedNodes) {
