@@ -141,55 +141,107 @@ void StartElementMarking(void *context, const xmlChar *localname, const xmlChar 
   (*rawTags)[ctxt->node] = std::move(tag);
 }
 
-std::string LineOf(const std::string &bytes, int line) {
-  if (line <= 0)
-    return {};
-  size_t pos = 0;
-  for (int i = 1; i < line; ++i) {
-    pos = bytes.find('\n', pos);
-    if (pos == std::string::npos)
-      return {};
-    ++pos;
-  }
-  size_t end = bytes.find('\n', pos);
-  std::string text = bytes.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
-  if (!text.empty() && text.back() == '\r')
-    text.pop_back();
-  return text;
-}
+} // namespace
 
-bool ReadWholeFile(const std::string &fileName, std::string &bytes, std::string &why) {
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return false;
+// A file read in pieces: sequentially by the parser, and at offsets for its first and last
+// bytes and for the text of an error line, so a large file is never held twice in memory.
+class DomInputFile {
+public:
+  DomInputFile() = default;
+  ~DomInputFile() {
+    if (FFd >= 0)
+      ::close(FFd);
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    why = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
-    ::close(fd);
-    return false;
-  }
-  bytes.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR)
-      continue;
-    if (n <= 0) {
-      if (n < 0) {
-        why = std::strerror(errno);
-        ::close(fd);
-        return false;
-      }
-      break;
+  DomInputFile(const DomInputFile &) = delete;
+  DomInputFile &operator=(const DomInputFile &) = delete;
+
+  bool Open(const std::string &fileName, std::string &why) {
+    FFd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+    if (FFd < 0) {
+      why = std::strerror(errno);
+      return false;
     }
-    done += static_cast<size_t>(n);
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      why = S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file";
+      return false;
+    }
+    FSize = st.st_size;
+    return true;
   }
-  bytes.resize(done);
-  ::close(fd);
-  return true;
-}
+
+  off_t Size() const { return FSize; }
+
+  std::string ReadAt(off_t offset, size_t count) const {
+    std::string bytes(count, '\0');
+    size_t done = 0;
+    while (done < count) {
+      ssize_t n = ::pread(FFd, bytes.data() + done, count - done, offset + static_cast<off_t>(done));
+      if (n < 0 && errno == EINTR)
+        continue;
+      if (n <= 0)
+        break;
+      done += static_cast<size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+  }
+
+  // The text of a 1-based line, cut to a readable length at a character boundary.
+  std::string Line(int line) const {
+    if (line <= 0)
+      return {};
+    constexpr size_t kChunk = 1 << 16, kLongest = 4096;
+    std::string text;
+    int current = 1;
+    for (off_t offset = 0; offset < FSize; offset += static_cast<off_t>(kChunk)) {
+      const std::string chunk = ReadAt(offset, kChunk);
+      if (chunk.empty())
+        break;
+      for (char c : chunk) {
+        if (c == '\n') {
+          if (current == line)
+            return Finish(text, kLongest);
+          ++current;
+        } else if (current == line && text.size() <= kLongest) {
+          text += c;
+        }
+      }
+    }
+    return current == line ? Finish(text, kLongest) : std::string();
+  }
+
+  static int Read(void *context, char *buffer, int length) {
+    auto *self = static_cast<DomInputFile *>(context);
+    for (;;) {
+      ssize_t n = ::read(self->FFd, buffer, static_cast<size_t>(length));
+      if (n < 0 && errno == EINTR)
+        continue;
+      return n < 0 ? -1 : static_cast<int>(n);
+    }
+  }
+
+private:
+  static std::string Finish(std::string text, size_t longest) {
+    if (text.size() > longest) {
+      size_t cut = longest;
+      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+      text.resize(cut);
+    }
+    if (!text.empty() && text.back() == '\r')
+      text.pop_back();
+    return text;
+  }
+
+  int FFd = -1;
+  off_t FSize = 0;
+};
+
+namespace {
+
+// How much of each end of a file is examined for its layout around the root element.
+constexpr size_t kSniffBytes = 1 << 20;
 
 bool StartsWith(const std::string &s, size_t pos, const char *prefix) {
   return s.compare(pos, std::strlen(prefix), prefix) == 0;
@@ -390,14 +442,11 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
   if (FDoc == nullptr)
     throw Exception("Cannot create an XML document");
 
-  std::string bytes, why;
-  if (!ReadWholeFile(fileName, bytes, why)) {
+  DomInputFile file;
+  std::string why;
+  if (!file.Open(fileName, why)) {
     FParseError = {XML_IO_LOAD_ERROR,
                    Format("The file \"%s\" cannot be read: %s", fileName.c_str(), why.c_str()), "", 0};
-    return false;
-  }
-  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
-    FParseError = {XML_ERR_NO_MEMORY, "The file is too large to load", "", 0};
     return false;
   }
   // No network, no entity substitution, no huge-input mode, no recovery from malformed input,
@@ -413,14 +462,13 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
       throw Exception("Cannot create an XML parser");
     ctxt->sax->startElementNs = &StartElementMarking;
     ctxt->_private = &FRawTags;
-    doc = xmlCtxtReadMemory(ctxt, bytes.data(), static_cast<int>(bytes.size()), fileName.c_str(), nullptr,
-                            options);
+    doc = xmlCtxtReadIO(ctxt, &DomInputFile::Read, nullptr, &file, fileName.c_str(), nullptr, options);
     wellFormed = ctxt->wellFormed != 0;
     xmlFreeParserCtxt(ctxt);
   }
   if (capture.Have) {
     FParseError = capture.First;
-    FParseError.SrcText = LineOf(bytes, FParseError.Line);
+    FParseError.SrcText = file.Line(FParseError.Line);
   }
   if (doc != nullptr && (!wellFormed || xmlDocGetRootElement(doc) == nullptr)) {
     xmlFreeDoc(doc);
@@ -434,7 +482,7 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
   }
   xmlFreeDoc(FDoc);
   FDoc = doc;
-  SniffSource(bytes);
+  SniffSource(file);
   return true;
 }
 
@@ -444,14 +492,18 @@ void DomDocument::Install(xmlDocPtr doc, const std::string &sourceFileName) {
   FDoc = doc ? doc : xmlNewDoc(X("1.0"));
   if (FDoc == nullptr)
     throw Exception("Cannot create an XML document");
-  std::string bytes, why;
-  if (doc != nullptr && !sourceFileName.empty() && ReadWholeFile(sourceFileName, bytes, why))
-    SniffSource(bytes);
+  DomInputFile file;
+  std::string why;
+  if (doc != nullptr && !sourceFileName.empty() && file.Open(sourceFileName, why))
+    SniffSource(file);
 }
 
 // Records what the parser drops but a save should give back: a byte-order mark, the XML
 // declaration as written, CR LF line ends and the whitespace between top-level nodes.
-void DomDocument::SniffSource(const std::string &bytes) {
+void DomDocument::SniffSource(const DomInputFile &file) {
+  const bool whole = file.Size() <= static_cast<off_t>(2 * kSniffBytes);
+  const std::string bytes = file.ReadAt(0, whole ? static_cast<size_t>(file.Size()) : kSniffBytes);
+  const std::string tailBytes = whole ? std::string() : file.ReadAt(file.Size() - kSniffBytes, kSniffBytes);
   size_t pos = 0;
   FBom = StartsWith(bytes, 0, "\xEF\xBB\xBF");
   if (FBom)
@@ -511,22 +563,25 @@ void DomDocument::SniffSource(const std::string &bytes) {
       return;
     pos = end;
   }
+  // The end of the file, after the root element, read backwards.
+  const std::string &last = whole ? bytes : tailBytes;
+  const size_t lowest = whole ? pos : 0;
   std::vector<std::string> tail;
-  size_t end = bytes.size();
+  size_t end = last.size();
   for (;;) {
     size_t q = end;
-    while (q > pos && IsBlank(bytes[q - 1]))
+    while (q > lowest && IsBlank(last[q - 1]))
       --q;
-    tail.push_back(bytes.substr(q, end - q));
+    tail.push_back(last.substr(q, end - q));
     end = q;
     size_t start;
-    if (end >= 3 && bytes.compare(end - 3, 3, "-->") == 0)
-      start = bytes.rfind("<!--", end - 3);
-    else if (end >= 2 && bytes.compare(end - 2, 2, "?>") == 0)
-      start = bytes.rfind("<?", end - 2);
+    if (end >= 3 && last.compare(end - 3, 3, "-->") == 0)
+      start = last.rfind("<!--", end - 3);
+    else if (end >= 2 && last.compare(end - 2, 2, "?>") == 0)
+      start = last.rfind("<?", end - 2);
     else
       break;
-    if (start == std::string::npos || start <= pos)
+    if (start == std::string::npos || start <= lowest)
       return;
     end = start;
   }

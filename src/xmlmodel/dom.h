@@ -37,6 +37,8 @@ struct DomParseError {
   int Line = 0;
 };
 
+class DomInputFile;
+
 // Initialises libxml2 once per process: no network access for any entity, DTD or schema load.
 // Every DomDocument calls it; callers that use libxml2 before making one may call it too.
 void InitXmlLibrary();
@@ -119,7 +121,7 @@ public:
 
 private:
   void Release();
-  void SniffSource(const std::string &bytes);
+  void SniffSource(const DomInputFile &file);
   void KeepAlive(xmlNode *node);
   void ResolveNamespace(xmlNode *node);
   void CheckParent(xmlNode *parent, xmlNode *node) const;

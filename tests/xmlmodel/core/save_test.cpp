@@ -184,3 +184,15 @@ TEST(Save, ThroughASymbolicLinkTheLinkStays) {
   EXPECT_TRUE(fs::is_symlink(dir.File("link.xml")));
   EXPECT_EQ(ReadFile(dir.File("real.xml")), "<a><b/></a>");
 }
+
+TEST(Save, LargeFilesKeepTheirLayoutAroundTheRootToo) {
+  TempDir dir;
+  std::string big = "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- head -->\r\n<rows>\r\n";
+  for (int i = 0; big.size() < 3u * 1024 * 1024; ++i)
+    big += "  <row n=\"" + std::to_string(i) + "\">value " + std::to_string(i) + "</row>\r\n";
+  big += "</rows>\r\n\r\n<!-- tail -->\r\n<?done?>";
+  auto doc = LoadText(dir, big, "big.xml");
+  ASSERT_TRUE(doc->RootItem()->HasNode());
+  doc->Save();
+  EXPECT_TRUE(ReadFile(doc->FileName) == big);
+}
