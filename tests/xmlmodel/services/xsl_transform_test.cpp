@@ -1,5 +1,7 @@
 #include "xmlmodel/xsl_transform.h"
 
+#include "listener.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -110,5 +112,33 @@ TEST(XslTransform, ExternalEntitiesAndFileWritesAreRefused) {
   fs::current_path(oldCwd);
   EXPECT_NE(error, "");
   EXPECT_FALSE(fs::exists(folder / "written-by-stylesheet.txt"));
+  fs::remove_all(folder);
+}
+
+TEST(XslTransform, NothingIsFetchedFromTheNetwork) {
+  Listener listener;
+  const std::string url = "http://127.0.0.1:" + std::to_string(listener.Port());
+  const fs::path folder = fs::temp_directory_path() / ("xe_xsl_net_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const auto write = [&](const std::string &name, const std::string &text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+    return (folder / name).string();
+  };
+  const std::string head =
+      "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\">";
+  const std::string readsRemote =
+      write("document.xsl", head +
+                                "<xsl:output method=\"text\"/><xsl:template match=\"/\">[<xsl:value-of "
+                                "select=\"document('" +
+                                url + "/d.xml')\"/>]</xsl:template></xsl:stylesheet>");
+  const std::string importsRemote =
+      write("import.xsl", head + "<xsl:import href=\"" + url + "/i.xsl\"/></xsl:stylesheet>");
+  const std::string remoteDtd = write("input.xml", "<!DOCTYPE r SYSTEM \"" + url + "/r.dtd\"><r/>");
+
+  TOrbXSLTransform t;
+  TransformError(t, Data("books.xml"), readsRemote);
+  EXPECT_NE(TransformError(t, Data("books.xml"), importsRemote), "");
+  EXPECT_EQ(TransformError(t, remoteDtd, Data("text.xsl")), "");
+  EXPECT_FALSE(listener.SomebodyConnected());
   fs::remove_all(folder);
 }
