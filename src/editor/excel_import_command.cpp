@@ -1,0 +1,92 @@
+#include "editor/excel_import_command.h"
+
+#include "common/exception.h"
+#include "common/text.h"
+#include "editor/editor_window.h"
+#include "editor/excel_import.h"
+#include "editor/prompts.h"
+#include "editor/tree_item.h"
+#include "xls/workbook.h"
+#include "xmlmodel/xml_obj.h"
+
+#include <QApplication>
+#include <QProgressDialog>
+
+namespace editor {
+
+namespace {
+
+// The progress dialog appears only when the work lasts long enough to need it.
+class ImportProgress {
+public:
+  explicit ImportProgress(QWidget *parent) : FDialog("Reading workbook...", "Cancel", 0, 100, parent) {
+    FDialog.setWindowTitle("Excel Import");
+    FDialog.setWindowModality(Qt::WindowModal);
+    FDialog.setMinimumDuration(500);
+    FDialog.setAutoReset(false);
+  }
+  // Reports a percentage; false when the user cancelled.
+  bool Step(int percent, const char *label) {
+    if (FDialog.labelText() != label)
+      FDialog.setLabelText(label);
+    FDialog.setValue(percent);
+    QApplication::processEvents();
+    return !FDialog.wasCanceled();
+  }
+
+private:
+  QProgressDialog FDialog;
+};
+
+} // namespace
+
+void RunExcelImport(TfrmXMLMain &window) {
+  const std::shared_ptr<TOrbXMLTreeItem> current = window.CurrentItem();
+  if (!current)
+    return;
+  const std::string templatePath = PromptFileName("*.xml");
+  const std::string bookPath = PromptFileName("*.xls");
+  if (templatePath.empty())
+    return;
+
+  xmlmodel::TOrbMainXML templateDoc;
+  templateDoc.FileName = templatePath;
+  templateDoc.Load();
+  if (!templateDoc.RootItem()->HasNode())
+    throw common::Exception("Cannot load the template " + templatePath + ": " +
+                            templateDoc.XMLDoc().LastParseError().Reason);
+
+  ImportProgress progress(&window);
+  bool cancelled = false;
+  xls::TXLSWorkbook workbook;
+  workbook.Filename = common::Utf8ToUtf16(bookPath);
+  workbook.OnPassword = [&](std::u16string &password) {
+    std::string answer;
+    if (CurrentPrompts().InputQuery("Excel Import", "Password of " + bookPath, answer, true))
+      password = common::Utf8ToUtf16(answer);
+    else
+      cancelled = true; // the reader then stops for want of a password
+  };
+  workbook.OnProgress = [&](int percent) {
+    if (!progress.Step(percent, "Reading workbook...")) {
+      cancelled = true;
+      throw common::EAbort();
+    }
+  };
+  try {
+    workbook.Read();
+  } catch (const common::Exception &) {
+    if (cancelled)
+      throw common::EAbort(); // Cancel at the password or the progress: nothing to report
+    throw;
+  }
+
+  const int imported = TExcelImport(workbook.SheetByIndex(0))
+                           .ImportRows(*current->Item, *templateDoc.RootItem(), [&](int row, int lastRow) {
+                             return row % 256 != 0 || progress.Step(row * 100 / lastRow, "Importing rows...");
+                           });
+  if (imported >= 0)
+    window.RefreshParent();
+}
+
+} // namespace editor
