@@ -204,10 +204,7 @@ void TOrbXSLTransform::Transform(const std::string &XMLFileName, const std::stri
   {
     ErrorCapture errors;
     style.reset(xsltParseStylesheetFile(reinterpret_cast<const xmlChar *>(XSLFileName.c_str())));
-    if (!style)
-      throw common::Exception(common::Format("Cannot load the stylesheet \"%s\": %s", XSLFileName.c_str(),
-                                             Reason(errors, "it does not compile").c_str()));
-    if (style->errors > 0)
+    if (!style || style->errors > 0)
       throw common::Exception(common::Format("Cannot load the stylesheet \"%s\": %s", XSLFileName.c_str(),
                                              Reason(errors, "it does not compile").c_str()));
   }
