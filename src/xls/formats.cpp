@@ -59,11 +59,9 @@ void TCellFormats::Clear() {
 }
 
 uint16_t TCellFormats::ResolveXF(uint16_t XF) const {
-  if (XF < Count())
-    return XF;
-  if (Count() <= 15)
-    common::ListIndexError(15);
-  return 15;
+  // Files from other writers (BIFF2 to BIFF4 ones above all) may carry fewer than 16 cell
+  // formats; their cells still read, and only asking such a cell for its format fails.
+  return XF < Count() ? XF : 15;
 }
 
 namespace {

@@ -73,7 +73,7 @@ public:
   void Clear();
 
   // The format index a new cell or row gets for XF: XF itself when the list holds it, else 15.
-  // With fewer than 16 formats an out-of-range XF raises the list-index error.
+  // With fewer than 16 formats the cell keeps 15 anyway; only its Format() lookup then fails.
   uint16_t ResolveXF(uint16_t XF) const;
 
   int FixedCount() const { return FFixedCount; }
