@@ -1,5 +1,6 @@
 #include "common/number_text.h"
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdio>
@@ -9,29 +10,42 @@
 
 namespace common {
 
+namespace {
+
+// The separator of the locale named by the environment, looked up once: the environment does not
+// change while the program runs, and building a locale costs far more than formatting a number.
+char EnvironmentSeparator() {
+  static const char separator = [] {
+    const char *env = std::getenv("LC_ALL");
+    if (!env || !*env)
+      env = std::getenv("LC_NUMERIC");
+    if (!env || !*env)
+      env = std::getenv("LANG");
+    char sep = '.';
+    if (!env || !*env)
+      return sep;
+    if (locale_t loc = newlocale(LC_NUMERIC_MASK, env, static_cast<locale_t>(0))) {
+      locale_t old = uselocale(loc);
+      const char *point = std::localeconv()->decimal_point;
+      if (point && *point)
+        sep = *point;
+      uselocale(old);
+      freelocale(loc);
+    }
+    return sep;
+  }();
+  return separator;
+}
+
+} // namespace
+
 char LocaleDecimalSeparator() {
   // A program that called setlocale(LC_NUMERIC, "") has its answer in localeconv; one that did
   // not (the tools, the tests) still follows the user's environment.
   const char *current = std::localeconv()->decimal_point;
   if (current && *current && *current != '.')
     return *current;
-  const char *env = std::getenv("LC_ALL");
-  if (!env || !*env)
-    env = std::getenv("LC_NUMERIC");
-  if (!env || !*env)
-    env = std::getenv("LANG");
-  if (!env || !*env)
-    return current && *current ? *current : '.';
-  char sep = '.';
-  if (locale_t loc = newlocale(LC_NUMERIC_MASK, env, static_cast<locale_t>(0))) {
-    locale_t old = uselocale(loc);
-    const char *point = std::localeconv()->decimal_point;
-    if (point && *point)
-      sep = *point;
-    uselocale(old);
-    freelocale(loc);
-  }
-  return sep;
+  return EnvironmentSeparator();
 }
 
 std::string FloatToText(double value) { return FloatToText(value, LocaleDecimalSeparator()); }
@@ -44,10 +58,12 @@ std::string FloatToText(double value, char sep) {
   if (value == 0)
     return "0";
 
-  // %.14e gives exactly 15 significant digits, rounded; it is formatted in the "C" way, so the
-  // digits and exponent are read from fixed positions whatever the locale.
+  // Scientific with 14 decimals gives exactly 15 significant digits, rounded, always as
+  // "d.dddddddddddddde[+-]x" whatever the locale, so digits and exponent sit at fixed places.
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+  const auto end =
+      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14).ptr;
+  *end = '\0';
   std::string digits;
   digits += buf[0];
   digits.append(buf + 2, 14);
