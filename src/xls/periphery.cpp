@@ -182,7 +182,8 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
     body.resize(length);
     int got = 0;
     if (length > 0)
-      got = IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
+      got =
+          IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
     if (got != length)
       throw common::Exception("Unexpected end of file");
     Records.push_back({id, body});
@@ -217,9 +218,11 @@ void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
     if (recordLength == ContinuedPieceSize) {
       TRecordBody head(BIFF_MSODRAWINGGROUP, FData.data() + start, recordLength);
       const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
-      const uint64_t left = stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
+      const uint64_t left =
+          stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
       const uint16_t next = stream.PeekRecordId();
-      if (total > static_cast<uint64_t>(recordLength) && (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
+      if (total > static_cast<uint64_t>(recordLength) &&
+          (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
         const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
         const size_t at = FData.size();
         FData.resize(at + want);

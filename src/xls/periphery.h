@@ -93,9 +93,9 @@ public:
   std::array<TColumnInfo, 256> Columns{};
   TPrintSettings Print;
   std::vector<TSelection> Selections;
-  std::vector<uint8_t> Pane;                   // the PANE body, empty without one
-  std::vector<TRawRecord> ConditionalFormats;  // CONDFMT followed by its CF records
-  std::vector<TRawRecord> Validations;         // DVAL followed by its DV records
+  std::vector<uint8_t> Pane;                  // the PANE body, empty without one
+  std::vector<TRawRecord> ConditionalFormats; // CONDFMT followed by its CF records
+  std::vector<TRawRecord> Validations;        // DVAL followed by its DV records
   std::vector<std::vector<uint8_t>> Hyperlinks;
   bool FilterMode = false;
   uint16_t Protection = 0;

@@ -38,7 +38,8 @@ public:
   uint32_t U32(int offset) const {
     Need(offset, 4);
     return static_cast<uint32_t>(FData[offset]) | (static_cast<uint32_t>(FData[offset + 1]) << 8) |
-           (static_cast<uint32_t>(FData[offset + 2]) << 16) | (static_cast<uint32_t>(FData[offset + 3]) << 24);
+           (static_cast<uint32_t>(FData[offset + 2]) << 16) |
+           (static_cast<uint32_t>(FData[offset + 3]) << 24);
   }
   int32_t I32(int offset) const { return static_cast<int32_t>(U32(offset)); }
   double F64(int offset) const {

@@ -240,8 +240,8 @@ void TXLSReader::ReadFormula() {
         if (length > 0 && FStream->ReadData(CurrentArray.data(), length) != length)
           throw common::Exception("Unexpected end of file");
         HasCurrentArray = true;
-        sheet.StoreArrayFormula(col, row, 0, length, CurrentArray.data(), b.U32(6), b.U32(10), cce, stored, expr,
-                                xf);
+        sheet.StoreArrayFormula(col, row, 0, length, CurrentArray.data(), b.U32(6), b.U32(10), cce, stored,
+                                expr, xf);
         return;
       }
       SkipBody(*FStream, length);
@@ -356,10 +356,20 @@ void TXLSReader::ReadDimensions() {
     // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.
     const TRecordBody b = Body();
     const uint16_t r1 = b.U16(0), r2 = b.U16(2), c1 = b.U16(4), c2 = b.U16(6);
-    const uint8_t biff8[14] = {static_cast<uint8_t>(r1), static_cast<uint8_t>(r1 >> 8), 0, 0,
-                               static_cast<uint8_t>(r2), static_cast<uint8_t>(r2 >> 8), 0, 0,
-                               static_cast<uint8_t>(c1), static_cast<uint8_t>(c1 >> 8),
-                               static_cast<uint8_t>(c2), static_cast<uint8_t>(c2 >> 8), 0, 0};
+    const uint8_t biff8[14] = {static_cast<uint8_t>(r1),
+                               static_cast<uint8_t>(r1 >> 8),
+                               0,
+                               0,
+                               static_cast<uint8_t>(r2),
+                               static_cast<uint8_t>(r2 >> 8),
+                               0,
+                               0,
+                               static_cast<uint8_t>(c1),
+                               static_cast<uint8_t>(c1 >> 8),
+                               static_cast<uint8_t>(c2),
+                               static_cast<uint8_t>(c2 >> 8),
+                               0,
+                               0};
     std::memcpy(RecordData.data(), biff8, sizeof biff8);
     RecordLength = sizeof biff8;
     PutDefault();

@@ -155,7 +155,6 @@ void TXLSWorkbook::CopyCalcSettings() {
   FOptionsDialog.R1C1Mode = first.RefMode() == 0;
   FOptionsDialog.Iteration = first.Iteration() == 1;
   FOptionsDialog.SaveRecalc = first.SaveRecalc() == 1;
-
 }
 
 void TXLSWorkbook::Read() { LoadFromStream(); }
@@ -178,7 +177,8 @@ void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
     TXLSReader reader(*this);
     reader.ReadRecords(std::move(Stream));
     const size_t slash = Filename.find_last_of(u"/\\");
-    FFormulaTables.Directory = slash == std::u16string::npos ? std::u16string() : Filename.substr(0, slash + 1);
+    FFormulaTables.Directory =
+        slash == std::u16string::npos ? std::u16string() : Filename.substr(0, slash + 1);
   } catch (...) {
     finish();
     throw;

@@ -11,7 +11,8 @@
 
 namespace xls {
 
-TXLSReader::TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook), FStream(std::make_unique<TXLSStream>()) {}
+TXLSReader::TXLSReader(TXLSWorkbook &Workbook)
+    : FWorkbook(Workbook), FStream(std::make_unique<TXLSStream>()) {}
 
 TXLSReader::~TXLSReader() = default;
 
@@ -61,11 +62,12 @@ void TXLSReader::ReadLoop() {
         throw common::Exception("Bad record in file");
       const bool readsItself =
           (RecordId & 0xFF) == 0x09 || RecordId == 0x00FC || RecordId == 0x00EB || RecordId == 0x00EC;
-      if (!readsItself && RecordLength > 0 && FStream->ReadData(RecordData.data(), RecordLength) != RecordLength)
+      if (!readsItself && RecordLength > 0 &&
+          FStream->ReadData(RecordData.data(), RecordLength) != RecordLength)
         throw common::Exception("Unexpected end of file");
       if (FWorkbook.OnProgress && FStream->StreamSize() > 0) {
-        const int percent =
-            static_cast<int>(std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
+        const int percent = static_cast<int>(
+            std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
         if (percent > lastPercent) {
           lastPercent = percent;
           FWorkbook.OnProgress(percent);
@@ -399,7 +401,8 @@ void TXLSReader::ReadFilePass() {
     throw common::Exception("Can not read file, unknown type of encryption.");
   // Workbooks that are only write-protected are encrypted with the format's default password;
   // they open without asking.
-  if (FWorkbook.Password.empty() && FStream->StartDecryption(RecordData.data(), RecordLength, u"VelvetSweatshop"))
+  if (FWorkbook.Password.empty() &&
+      FStream->StartDecryption(RecordData.data(), RecordLength, u"VelvetSweatshop"))
     return;
   if (!FWorkbook.OnPassword && FWorkbook.Password.empty())
     throw common::Exception("File is encrypted. Password required.");

@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <iostream>
-#include <sstream>
 
 #include "common/text.h"
 #include "json_dump.h"
@@ -29,11 +28,11 @@ int main(int argc, char **argv) {
     workbook.Filename = common::Utf8ToUtf16(file);
     workbook.Password = common::Utf8ToUtf16(password);
     workbook.Read();
-    // Built in memory first so a failure never leaves half a document on stdout.
-    std::ostringstream out;
-    xlsdump::DumpWorkbook(out, workbook);
-    std::cout << out.str();
-    return 0;
+    // The read is complete before anything is written, so a failure leaves stdout empty.
+    std::ios::sync_with_stdio(false);
+    xlsdump::DumpWorkbook(std::cout, workbook);
+    std::cout.flush();
+    return std::cout ? 0 : 1;
   } catch (const std::exception &e) {
     std::cerr << e.what() << "\n";
     return 1;

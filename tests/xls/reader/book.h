@@ -37,7 +37,8 @@ inline void AddFormats(BiffWriter &w, xls::TExcelVersion version = xls::xvExcel9
 }
 
 // Workbook globals listing the sheets.
-inline BiffWriter Globals(const std::vector<std::u16string> &names, xls::TExcelVersion version = xls::xvExcel97) {
+inline BiffWriter Globals(const std::vector<std::u16string> &names,
+                          xls::TExcelVersion version = xls::xvExcel97) {
   BiffWriter w;
   w.Bof(version, xls_test::BofGlobals);
   AddFormats(w, version);

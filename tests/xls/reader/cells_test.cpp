@@ -53,7 +53,8 @@ TEST(Cells, RKValues) {
 TEST(Cells, NumbersBlanksAndMulRecords) {
   BiffWriter r;
   r.Record(0x027E, ByteWriter(Cell(0, 0)).U32(0x00000193));
-  r.Record(0x00BD, ByteWriter().U16(1).U16(3).U16(15).U32(0x3FF00000).U16(16).U32(0x00000192).U16(4)); // 18 bytes
+  r.Record(0x00BD,
+           ByteWriter().U16(1).U16(3).U16(15).U32(0x3FF00000).U16(16).U32(0x00000192).U16(4)); // 18 bytes
   r.Record(0x00BE, ByteWriter().U16(2).U16(1).U16(15).U16(15).U16(15).U16(3));
   r.Record(0x0201, Cell(3, 0));
   r.Record(0x0203, ByteWriter(Cell(4, 0)).F64(-2.5));
@@ -122,12 +123,12 @@ TEST(Cells, FormulaResults) {
   BiffWriter r;
   r.Record(0x0006, Formula(0, 0, Double(7.5), 0, Expr));
   r.Record(0x0006, Formula(1, 0, Special(0, 0), 0, Expr)); // string result...
-  r.Record(0x0207, ByteWriter().UnicodeString16(u"text"));  // ...in the STRING after it
-  r.Record(0x0006, Formula(2, 0, Special(0, 0), 0, Expr));  // no STRING follows: no cell
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"text")); // ...in the STRING after it
+  r.Record(0x0006, Formula(2, 0, Special(0, 0), 0, Expr)); // no STRING follows: no cell
   r.Record(0x0006, Formula(3, 0, Special(1, 1), 0, Expr));
   r.Record(0x0006, Formula(4, 0, Special(2, 0x07), 0, Expr));
   r.Record(0x0006, Formula(5, 0, Special(3, 0), 0, Expr));
-  r.Record(0x0006, Formula(6, 0, Double(1), 0, {}));        // cce 0: no cell
+  r.Record(0x0006, Formula(6, 0, Double(1), 0, {}));                      // cce 0: no cell
   r.Record(0x0006, Formula(7, 0, Double(2), 0, Append(Expr, {9, 9}), 3)); // extra data kept
   TXLSWorkbook wb;
   TSheet &s = LoadSheet(wb, r);
@@ -253,9 +254,44 @@ TEST(Cells, CellBeforeAnySheetFails) {
 }
 
 TEST(Cells, ShortRecordsFailClearly) {
-  EXPECT_EQ(ReadError(BiffWriter().Record(0x027E, Bytes(8, 0))), "Record 027E is too short: 8 bytes, 10 needed");
-  EXPECT_EQ(ReadError(BiffWriter().Record(0x0006, Bytes(21, 0))), "Record 0006 is too short: 21 bytes, 22 needed");
+  EXPECT_EQ(ReadError(BiffWriter().Record(0x027E, Bytes(8, 0))),
+            "Record 027E is too short: 8 bytes, 10 needed");
+  EXPECT_EQ(ReadError(BiffWriter().Record(0x0006, Bytes(21, 0))),
+            "Record 0006 is too short: 21 bytes, 22 needed");
   EXPECT_EQ(ReadError(BiffWriter().Record(0x0204, ByteWriter(Cell(0, 0)).U16(50).U8(0).Text8("short"))),
             "Record 0204 is too short: 14 bytes, 59 needed");
   EXPECT_EQ(ReadError(BiffWriter().Record(0x0208, Bytes(8, 0))), "Bad record in file");
+}
+
+TEST(Cells, LongTextsGoOnInContinueRecords) {
+  std::u16string text(9000, u'x');
+  text[8800] = u'\u4E2D';
+  BiffWriter r;
+  // BIFF8 LABEL: 8215 characters in the record, the rest after a CONTINUE's option byte.
+  ByteWriter first(Cell(0, 0));
+  first.U16(9000).U8(0).Fill('x', 8224 - 9);
+  r.Record(0x0204, first);
+  ByteWriter rest;
+  rest.U8(1);
+  for (size_t i = 8224 - 9; i < text.size(); ++i)
+    rest.U16(text[i]);
+  r.Record(0x003C, rest);
+  r.Record(0x0203, ByteWriter(Cell(1, 0)).F64(1));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_TRUE(s.AsString(0, 0) == text); // not printed: 9000 characters
+  EXPECT_EQ(s.AsFloat(0, 1), 1);
+
+  BiffWriter missing;
+  missing.Record(0x0204, ByteWriter(Cell(0, 0)).U16(10).U8(0).Text8("abc"));
+  EXPECT_EQ(ReadError(missing), "Record 0204 is too short: 12 bytes, 19 needed");
+}
+
+TEST(Cells, LabelSstReadErrorNamesThePosition) {
+  BiffWriter r;
+  r.Record(0x00FD, ByteWriter(Cell(0, 0)).U32(5));
+  const std::string m = ReadError(r);
+  ASSERT_EQ(m.size(), std::string("Read error at 00000000").size()) << m;
+  EXPECT_EQ(m.substr(0, 14), "Read error at ");
+  EXPECT_EQ(m.find_first_not_of("0123456789", 14), std::string::npos) << m;
 }

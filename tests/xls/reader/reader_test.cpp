@@ -186,8 +186,12 @@ TEST(Reader, FourFontsGiveFive) {
   BiffWriter w;
   w.Bof(xvExcel97, BofGlobals);
   for (int i = 0; i < 4; ++i)
-    w.Record(0x0031, ByteWriter().U16(200).U16(0x0002).U16(0x7FFF).U16(700).U16(0).U8(1).U8(2).U8(0).U8(0).UnicodeString8(u"Arial"));
-  w.Record(0x0031, ByteWriter().U16(240).U16(0).U16(10).U16(400).U16(0).Fill(0, 4).UnicodeString8(u"Tahoma", true));
+    w.Record(
+        0x0031,
+        ByteWriter().U16(200).U16(0x0002).U16(0x7FFF).U16(700).U16(0).U8(1).U8(2).U8(0).U8(0).UnicodeString8(
+            u"Arial"));
+  w.Record(0x0031,
+           ByteWriter().U16(240).U16(0).U16(10).U16(400).U16(0).Fill(0, 4).UnicodeString8(u"Tahoma", true));
   w.Record(0x0085, BoundSheet(u"S")).Eof();
   w.Bof(xvExcel97, BofWorksheet).Eof();
   TXLSWorkbook wb;
@@ -365,7 +369,9 @@ TEST(Reader, PlainBiff2File) {
   w.Record(0x0004, ByteWriter().U16(1).U16(0).Fill(0, 3).U8(3).Text8("abc"));
   w.Record(0x0005, ByteWriter().U16(2).U16(0).Fill(0, 3).U8(1).U8(0));
   // A formula with a boolean result.
-  w.Record(0x0006, ByteWriter().U16(3).U16(0).Fill(0, 3).U8(1).U8(0).U8(1).Fill(0, 3).U16(0xFFFF).U8(0).U8(1).U8(0x1D));
+  w.Record(
+      0x0006,
+      ByteWriter().U16(3).U16(0).Fill(0, 3).U8(1).U8(0).U8(1).Fill(0, 3).U16(0xFFFF).U8(0).U8(1).U8(0x1D));
   w.Eof();
   w.Raw(Number(0, 0, 1).Data()); // after the first EOF nothing is read
   const std::string path = xls_test::TempPath("plain2.xls");
@@ -393,4 +399,124 @@ TEST(Reader, MissingFileKeepsItsMessage) {
     EXPECT_EQ(std::string(e.what()).find("Error on reading"), std::string::npos) << e.what();
   }
   EXPECT_EQ(wb.Sheets().Count(), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// More globals records
+
+TEST(Reader, GlobalsDefaultsAndMarkersInFileOrder) {
+  BiffWriter w;
+  w.Bof(xvExcel50, BofGlobals);
+  w.Record(0x005C, ByteWriter().U8(3).Text8("Bob").Fill(0x20, 28)); // BIFF5 WRITEACCESS
+  w.Record(0x0013, {0x34, 0x12});
+  w.Record(0x00DA, {1, 0});
+  AddFormats(w, xvExcel50);
+  w.Record(0x0085, BoundSheet(u"S", xvExcel50));
+  w.Record(0x0059, ByteWriter().U16(2)); // XCT with two CRN records
+  w.Record(0x005A, {1, 2, 3});
+  w.Record(0x005A, {4});
+  w.Eof();
+  w.Bof(xvExcel50, BofWorksheet).Record(0x0013, {0, 0}).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w, xvExcel50);
+  EXPECT_EQ(wb.UserName(), u"Bob");
+  const TRecordStorageGlobals &g = wb.GlobalsStorage();
+  EXPECT_EQ(g.FindSlot(0x005C)->Body.size(), 112u);
+  EXPECT_EQ(g.FindSlot(0x0013)->Body[1], 0x12);
+  // BOOKBOOL and its marker come before the sheet list's marker.
+  std::vector<uint16_t> ids;
+  for (int i = 0; i < g.Count(); ++i)
+    ids.push_back(g.Items(i).Id);
+  const auto at = [&](uint16_t id) { return std::find(ids.begin(), ids.end(), id) - ids.begin(); };
+  EXPECT_EQ(at(0x8001), at(0x00DA) + 1);
+  EXPECT_EQ(at(0x8002), at(0x8001) + 1);
+  EXPECT_EQ(wb.FormulaTables().Crns.size(), 2u);
+  // PASSWORD inside a sheet is kept raw there.
+  const TRecordStorageSheet &s = wb.SheetExtras(0).Records;
+  EXPECT_EQ(s.Items(1).Id, 0x0013);
+}
+
+TEST(Reader, GlobalsFailures) {
+  TXLSWorkbook wb;
+  BiffWriter crn;
+  crn.Bof(xvExcel97, BofGlobals).Record(0x0059, ByteWriter().U16(2).U16(0)).Record(0x005A, {1}).Eof();
+  EXPECT_EQ(Inner(ReadError(wb, crn)), "CRN record missing");
+  BiffWriter big;
+  big.Record(0x0809, ByteWriter().U16(0x0600).U16(BofGlobals).Fill(0, 300));
+  EXPECT_EQ(Inner(ReadError(wb, big)), "Invalid BOF size");
+  BiffWriter workspace;
+  workspace.Bof(xvExcel97, 0x0100);
+  EXPECT_EQ(Inner(ReadError(wb, workspace)), "BIFF4 Workbook unhandled");
+  // Failures before the record loop keep their own message.
+  try {
+    wb.LoadFromStream(xls_test::MakeCompoundFile(Globals({}), u"Other"));
+    FAIL();
+  } catch (const std::exception &e) {
+    EXPECT_STREQ(e.what(), "The file is not an Excel workbook");
+  }
+}
+
+TEST(Reader, SstBodyBeyondItsStringsIsSkipped) {
+  BiffWriter w;
+  w.Bof(xvExcel97, BofGlobals);
+  AddFormats(w);
+  // One string stated, but the body holds a second one that must not be taken for a header.
+  w.Record(0x00FC, ByteWriter().U32(1).U32(1).UnicodeString16(u"one").UnicodeString16(u"\u8000\u8000"));
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, BofWorksheet).Record(0x00FD, ByteWriter(Cell(0, 0)).U32(0)).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w);
+  EXPECT_EQ(wb.SheetByIndex(0).AsString(0, 0), u"one");
+}
+
+TEST(Reader, DrawingGroupAcrossContinueRecords) {
+  // A drawing-group container of 8224 + 100 bytes: one full record and one CONTINUE.
+  Bytes group = ByteWriter().U16(0x000F).U16(0xF000).U32(8224 + 100 - 8).Fill(0x11, 8224 - 8);
+  BiffWriter w;
+  w.Bof(xvExcel97, BofGlobals);
+  AddFormats(w);
+  w.Record(0x00EB, group).Record(0x003C, Bytes(100, 0x22));
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, BofWorksheet).Raw(Number(0, 0, 1).Data()).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w);
+  ASSERT_EQ(wb.MSOPictures().Data().size(), 8324u);
+  EXPECT_EQ(wb.MSOPictures().Data().back(), 0x22);
+  EXPECT_EQ(wb.SheetByIndex(0).AsFloat(0, 0), 1);
+}
+
+TEST(Reader, PlainBiff4FileWithIndex) {
+  BiffWriter w;
+  w.Bof(xvExcel40, BofWorksheet);
+  w.Record(0x020B, Bytes(16, 0)); // INDEX: later records go to the sheet's storage
+  w.Record(0x0443, Bytes(12, 0)); // 16 XF records give 16 default formats
+  for (int i = 0; i < 15; ++i)
+    w.Record(0x0443, Bytes(12, 0));
+  w.Record(0x0063, {1, 0});
+  // BIFF4 formula whose string result follows in a STRING record; a second with none.
+  w.Record(
+      0x0406,
+      ByteWriter(Cell(0, 0)).U8(0).U8(0).U8(0).U8(0).U8(0).U8(0).U16(0xFFFF).U16(0).U16(3).Raw({0x1E, 1, 0}));
+  w.Record(0x0207, ByteWriter().U16(2).Text8("hi"));
+  w.Record(
+      0x0406,
+      ByteWriter(Cell(1, 0)).U8(0).U8(0).U8(0).U8(0).U8(0).U8(0).U16(0xFFFF).U16(0).U16(3).Raw({0x1E, 1, 0}));
+  w.Eof();
+  const std::string path = xls_test::TempPath("plain4.xls");
+  xls_test::WriteFile(path, w);
+  TXLSWorkbook wb;
+  wb.Filename = common::Utf8ToUtf16(path);
+  wb.Read();
+  std::remove(path.c_str());
+  EXPECT_EQ(wb.Version(), xvExcel40);
+  EXPECT_EQ(wb.CellFormats().Count(), 16);
+  TSheet &s = wb.SheetByIndex(0);
+  EXPECT_EQ(s.CellType(0, 0), ckStringFormula);
+  EXPECT_EQ(s.AsText(0, 0), u"hi");
+  EXPECT_EQ(s.CellType(0, 1), ckNumberFormula); // no STRING: the number cell stays
+  const TRecordStorageSheet &st = wb.SheetExtras(0).Records;
+  bool kept = false;
+  for (int i = 0; i < st.Count(); ++i)
+    kept = kept || st.Items(i).Id == 0x0063;
+  EXPECT_TRUE(kept);
 }

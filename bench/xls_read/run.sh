@@ -1,0 +1,148 @@
+#!/bin/sh
+# Speed and peak memory of reading large workbooks: xlsdump (Release build) against xlrd reading
+# every cell value and catdoc's xls2csv. Not a test; run by hand:
+#   bench/xls_read/run.sh [WORKDIR]
+# Needs Debian's /usr/bin/python3 with python3-xlwt and python3-xlrd, gnumeric (ssconvert),
+# catdoc (xls2csv) and /usr/bin/time. The workbooks are generated reproducibly (fixed seed) into
+# WORKDIR (default /tmp/xe-bench-xls) and reused when present.
+set -eu
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+WORK=${1:-/tmp/xe-bench-xls}
+BUILD=${XE_BENCH_BUILD:-$ROOT/build-bench-xls-read}
+RUNS=${XE_BENCH_RUNS:-5}
+mkdir -p "$WORK"
+
+cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DXE_GUI=OFF -DXE_TESTS=OFF >/dev/null
+cmake --build "$BUILD" --target xlsdump -j2 >/dev/null
+XLSDUMP=$BUILD/tools/xlsdump/xlsdump
+
+/usr/bin/python3 - "$WORK" <<'PY'
+import os, random, subprocess, sys
+import xlwt
+
+work = sys.argv[1]
+rng = random.Random(20261208)
+
+def word(i):
+    return "s%07d-%s" % (i, "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(8)))
+
+def save(wb, name):
+    wb.save(os.path.join(work, name))
+
+def numbers(sheets, rows, cols, name):
+    if os.path.exists(os.path.join(work, name)):
+        return
+    wb = xlwt.Workbook()
+    for s in range(sheets):
+        ws = wb.add_sheet("N%d" % s)
+        for r in range(rows):
+            row = ws.row(r)
+            for c in range(cols):
+                row.write(c, rng.randint(0, 10**6) if c % 2 else rng.random() * 10**rng.randint(-3, 9))
+            if r % 1000 == 0:
+                ws.flush_row_data()
+    save(wb, name)
+
+def strings(sheets, rows, cols, name):
+    if os.path.exists(os.path.join(work, name)):
+        return
+    wb = xlwt.Workbook()
+    i = 0
+    for s in range(sheets):
+        ws = wb.add_sheet("S%d" % s)
+        for r in range(rows):
+            row = ws.row(r)
+            for c in range(cols):
+                # Mostly distinct; one in twenty repeats an earlier string.
+                row.write(c, word(rng.randint(0, i) if i and rng.random() < 0.05 else i))
+                i += 1
+            if r % 1000 == 0:
+                ws.flush_row_data()
+    save(wb, name)
+
+def mixed(rows, cols, name):
+    if os.path.exists(os.path.join(work, name)):
+        return
+    wb = xlwt.Workbook()
+    ws = wb.add_sheet("Mixed")
+    style = xlwt.easyxf("font: bold on")
+    i = 0
+    for r in range(rows):
+        row = ws.row(r)
+        for c in range(cols):
+            k = (r + c) % 4
+            if k == 0:
+                row.write(c, rng.random() * 1000)
+            elif k == 1:
+                row.write(c, word(i)); i += 1
+            elif k == 2:
+                row.write(c, rng.random() < 0.5)
+            else:
+                row.write(c, None, style)  # blank
+        if r % 1000 == 0:
+            ws.flush_row_data()
+    save(wb, name)
+
+numbers(1, 65000, 20, "numbers8.xls")
+strings(1, 65000, 10, "strings8.xls")
+mixed(65000, 10, "mixed8.xls")
+# BIFF5 versions: gnumeric's BIFF5 sheets hold 16,384 rows, so four sheets of 16,250.
+numbers(4, 16250, 20, "numbers4x.xls")
+strings(4, 16250, 10, "strings4x.xls")
+for src, dst in (("numbers4x.xls", "numbers5.xls"), ("strings4x.xls", "strings5.xls")):
+    if not os.path.exists(os.path.join(work, dst)):
+        subprocess.run(["ssconvert", "-T", "Gnumeric_Excel:excel_biff7", os.path.join(work, src),
+                        os.path.join(work, dst)], check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+PY
+
+cat > "$WORK/xlrd_all.py" <<'PY'
+import sys, xlrd
+try:
+    book = xlrd.open_workbook(sys.argv[1], on_demand=False)
+except UnicodeDecodeError:
+    book = xlrd.open_workbook(sys.argv[1], encoding_override="cp1252")
+n = 0
+for sh in book.sheets():
+    for r in range(sh.nrows):
+        n += len(sh.row_values(r))
+PY
+
+/usr/bin/python3 - "$WORK" "$XLSDUMP" "$RUNS" <<'PY'
+import os, statistics, subprocess, sys, time
+import xlrd
+
+work, xlsdump, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
+files = ["numbers8.xls", "strings8.xls", "mixed8.xls", "numbers5.xls", "strings5.xls"]
+
+def measure(cmd):
+    times, rss = [], []
+    for _ in range(runs):
+        out = os.path.join(work, "time.out")
+        t0 = time.perf_counter()
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times.append(time.perf_counter() - t0)
+        rss.append(int(open(out).read().split()[-1]))
+    return statistics.median(times), max(rss)
+
+print("%-14s %9s %9s | %8s %8s %8s | %8s %8s | %9s %9s %9s %s" % (
+    "file", "size KiB", "cells", "xlsdump", "xlrd", "xls2csv", "x xlrd", "x csv",
+    "RSS KiB", "limit KiB", "xlrd KiB", "targets"))
+for name in files:
+    path = os.path.join(work, name)
+    size = os.path.getsize(path)
+    try:
+        book = xlrd.open_workbook(path)
+    except UnicodeDecodeError:
+        book = xlrd.open_workbook(path, encoding_override="cp1252")
+    cells = sum(sh.nrows * sh.ncols for sh in book.sheets())
+    t_dump, m_dump = measure([xlsdump, path])
+    t_xlrd, m_xlrd = measure(["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path])
+    t_csv, m_csv = measure(["xls2csv", path])
+    limit = (size + 48 * cells) // 1024
+    ok = t_xlrd / t_dump >= 10 and t_csv / t_dump >= 3 and m_dump <= limit
+    print("%-14s %9d %9d | %7.3fs %7.3fs %7.3fs | %7.1fx %7.1fx | %9d %9d %9d %s" % (
+        name, size // 1024, cells, t_dump, t_xlrd, t_csv, t_xlrd / t_dump, t_csv / t_dump,
+        m_dump, limit, m_xlrd, "met" if ok else "MISSED"))
+PY
