@@ -442,12 +442,6 @@ void TfrmXMLMain::eTreeCollapsed(QTreeWidgetItem *node) {
       alive = alive || *it == node;
     if (!alive)
       return; // the automatic Apply rebuilt the tree around it
-    current = eTree->currentItem();
-    if (current && current != node && IsInSubtree(current, node)) {
-      const QSignalBlocker block(eTree); // the Apply failed: the node stays open
-      node->setExpanded(true);
-      return;
-    }
   }
   const QSignalBlocker block(eTree);
   ClearChildNodes(node);
@@ -473,7 +467,7 @@ void TfrmXMLMain::SelectSilently(QTreeWidgetItem *node) {
   });
 }
 
-void TfrmXMLMain::OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous) {
+void TfrmXMLMain::OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *) {
   if (FInSelectionChange)
     return;
   FInSelectionChange = true;
@@ -488,13 +482,9 @@ void TfrmXMLMain::OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem
     const bool targetSurvives =
         target && !(FCurrentItem && FCurrentItem->TreeNode && IsInSubtree(current, FCurrentItem->TreeNode));
     const TOrbXMLItem *targetItem = targetSurvives ? target->Item : nullptr;
-    if (!eTreeChanging(current)) {
-      bool previousAlive = false;
-      for (QTreeWidgetItemIterator it(eTree); *it; ++it)
-        previousAlive = previousAlive || *it == previous;
-      SelectSilently(previousAlive ? previous : nullptr);
-      return;
-    }
+    // A failed Apply has shown its error and changed nothing; the selection still moves on, so
+    // a panel the document refuses cannot hold the user on one node.
+    eTreeChanging(current);
     QTreeWidgetItem *node = FindTreeNode(targetItem);
     if (!node)
       node = eTree->currentItem();

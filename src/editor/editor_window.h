@@ -86,7 +86,8 @@ public:
   void eTreeExpanding(QTreeWidgetItem *node);
   void eTreeCollapsed(QTreeWidgetItem *node);
   void eTreeChange(QTreeWidgetItem *node);
-  // Runs the automatic Apply; false when it failed and the selection has to stay.
+  // Runs the automatic Apply before the selection moves; false when it failed (its error has
+  // been shown and nothing changed).
   bool eTreeChanging(QTreeWidgetItem *node);
   void eTreeStartDrag();
   // Drops DragItem on the node shown by target (nullptr: empty space). Returns whether the

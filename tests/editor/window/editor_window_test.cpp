@@ -192,13 +192,14 @@ TEST_F(EditorWindow, ApplyWithInvalidNameShowsErrorAndChangesNothing) {
   EXPECT_TRUE(w->PanelModified());
   EXPECT_FALSE(w->Document()->Modified);
   EXPECT_EQ(ChildCaptions(Root(*w)), "order (2/5)|#comment|order (1/1)");
-  // Apply on the root is refused silently.
-  Select(*w, Root(*w)); // automatic Apply fails again: the selection stays
-  EXPECT_EQ(prompts.Errors.size(), 2u);
-  EXPECT_EQ(w->eTree->currentItem(), order);
-  w->eNodeName->setText("order");
+  // The automatic Apply fails the same way; the selection still moves on, the edit is dropped.
   Select(*w, Root(*w));
+  EXPECT_EQ(prompts.Errors.size(), 2u);
   EXPECT_EQ(w->eTree->currentItem(), Root(*w));
+  EXPECT_EQ(w->CurrentItem()->TreeNode, Root(*w));
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "orders");
+  EXPECT_FALSE(w->Document()->Modified);
+  // Apply on the root is refused silently.
   w->eNodeName->setText("renamed");
   w->Button1Click();
   EXPECT_EQ(prompts.Errors.size(), 2u);
@@ -304,7 +305,9 @@ TEST_F(EditorWindow, ClosePromptYesNoCancel) {
   auto modified = [&] {
     auto m = Open("orders.xml");
     Select(*m, Root(*m)->child(2));
-    m->Button1Click(); // re-creates the node: the document is modified
+    m->actAddInto->trigger();
+    m->eNodeName->setText("added");
+    m->Button1Click();
     EXPECT_TRUE(m->Document()->Modified);
     return m;
   };

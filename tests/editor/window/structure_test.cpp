@@ -1,0 +1,281 @@
+// Structure commands: Create New (Into), Delete, Expand, Collapse, drag moves, Insert XML Here,
+// Save This Element To XML, Save and Save As.
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTableWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "window_support.h"
+
+using namespace testing_support;
+using editor::TfrmXMLMain;
+
+namespace {
+
+class Structure : public ::testing::Test {
+protected:
+  FakePrompts prompts;
+  Scratch scratch;
+  std::string path;
+  std::unique_ptr<TfrmXMLMain> w;
+
+  void SetUp() override {
+    path = scratch.Copy("orders.xml");
+    w = OpenWindow(path);
+  }
+  QTreeWidgetItem *Root() const { return w->eTree->topLevelItem(0); }
+  QTreeWidgetItem *FirstOrder() const { return Root()->child(0); }
+  std::string Saved() {
+    w->actSaveExecute();
+    return ReadFile(path);
+  }
+  static std::string Expected(const std::string &name) {
+    return ReadFile(std::string(XE_TEST_DATA) + "/editor/expected/" + name);
+  }
+  int CountNodes() const {
+    int count = 0;
+    for (QTreeWidgetItemIterator it(w->eTree); *it; ++it)
+      ++count;
+    return count;
+  }
+};
+
+TEST_F(Structure, CreateNewPreparesPlaceholderAndInvalidNameFailsOnSelectionChange) {
+  QTreeWidgetItem *order = FirstOrder();
+  Select(*w, order);
+  w->actAdd->trigger();
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_TRUE(w->CurrentItem()->IsNew);
+  EXPECT_EQ(w->CurrentItem()->TreeNode, nullptr);
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "New Name...");
+  EXPECT_EQ(w->eNodeName->selectedText().toStdString(), "New Name...");
+  EXPECT_TRUE(w->eNodeValueTxt->toPlainText().isEmpty());
+  EXPECT_EQ(w->eNodeType->currentIndex(), 1);    // kept from the order
+  EXPECT_EQ(w->eAttr->item(0, 0)->text(), "id"); // grid kept too
+  EXPECT_TRUE(w->PanelModified());
+
+  QTreeWidgetItem *second = Root()->child(2);
+  Select(*w, second);
+  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(prompts.Errors[0], "\"New Name...\" is not a valid XML name.");
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(ChildCaptions(Root()), "order (2/5)|#comment|order (1/1)");
+  // The placeholder is dropped and the selection arrives.
+  EXPECT_FALSE(w->CurrentItem()->IsNew);
+  EXPECT_EQ(w->CurrentItem()->TreeNode, second);
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
+}
+
+TEST_F(Structure, CreateNewWithValidNameAddsTheLastSibling) {
+  QTreeWidgetItem *order = FirstOrder();
+  order->setExpanded(true);
+  Select(*w, order->child(0)); // customer
+  w->actAdd->trigger();
+  w->eNodeName->setText("note");
+  w->eNodeValueTxt->setPlainText("call first");
+  w->Button1Click();
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(ChildCaptions(order), "customer|items (3/3)|note");
+  EXPECT_TRUE(w->CurrentItem()->IsNew); // the placeholder stays current until the selection moves
+  EXPECT_EQ(w->eNodeName->text().toStdString(), "orders"); // the panel shows two levels up
+  EXPECT_FALSE(w->PanelModified());
+  EXPECT_EQ(Saved(), Expected("create_new.xml"));
+}
+
+TEST_F(Structure, CreateNewOnTheRootDoesNothing) {
+  Select(*w, Root());
+  w->actAdd->trigger();
+  w->eNodeName->setText("sibling");
+  w->Button1Click();
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(w->eTree->topLevelItemCount(), 1);
+  // Moving on abandons the placeholder silently.
+  Select(*w, Root()->child(0));
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_FALSE(w->CurrentItem()->IsNew);
+  EXPECT_EQ(ReadFile(path), ReadFile(std::string(XE_TEST_DATA) + "/editor/orders.xml"));
+}
+
+TEST_F(Structure, CreateNewIntoAppliedByMovingTheSelection) {
+  QTreeWidgetItem *order = FirstOrder();
+  order->setExpanded(true);
+  QTreeWidgetItem *items = order->child(1);
+  Select(*w, items);
+  w->actAddInto->trigger();
+  w->eNodeName->setText("item");
+  w->eNodeValueTxt->setPlainText("7");
+  Select(*w, Root()->child(2));
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "order");
+  EXPECT_EQ(FirstOrder()->child(1)->childCount(), 4);
+  EXPECT_EQ(Saved(), Expected("create_into.xml"));
+}
+
+TEST_F(Structure, DeleteRemovesTheSubtreeAndKeepsTheParentCaption) {
+  Select(*w, FirstOrder());
+  w->actDelete->trigger();
+  EXPECT_EQ(ChildCaptions(Root()), "#comment|order (1/1)");
+  EXPECT_EQ(Caption(Root()), "orders (3/9)"); // the parent node itself was not re-created
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->CurrentItem()->TreeNode, Root());
+  EXPECT_FALSE(w->Document()->Modified); // deleting does not set the flag
+  EXPECT_EQ(Saved(), Expected("delete.xml"));
+  // Delete on the root removes nothing and rebuilds the tree.
+  Select(*w, Root());
+  w->actDelete->trigger();
+  EXPECT_EQ(Caption(Root()), "orders (2/3)");
+}
+
+TEST_F(Structure, ExpandShowsEachNodeOnceAndCollapseDiscards) {
+  FirstOrder()->setExpanded(true);
+  FirstOrder()->child(1)->setExpanded(true);
+  Select(*w, Root());
+  w->actExpand->trigger();
+  EXPECT_EQ(CountNodes(), 10); // the root and its nine descendants, none twice
+  EXPECT_EQ(ChildCaptions(FirstOrder()->child(1)), "item|item|item");
+  w->actExpand->trigger();
+  EXPECT_EQ(CountNodes(), 10);
+  w->actCollapse->trigger();
+  EXPECT_EQ(Root()->childCount(), 0);
+  EXPECT_FALSE(Root()->isExpanded());
+  EXPECT_TRUE(HasExpandButton(Root()));
+}
+
+TEST_F(Structure, DragOntoAnExpandedNodeShowsAfterCollapseAndExpand) {
+  QTreeWidgetItem *first = FirstOrder();
+  QTreeWidgetItem *second = Root()->child(2);
+  first->setExpanded(true);
+  second->setExpanded(true);
+  Select(*w, first->child(0));
+  w->eTreeStartDrag();
+  ASSERT_TRUE(w->eTreeEndDrag(second));
+  EXPECT_EQ(ChildCaptions(first), "items (3/3)");
+  EXPECT_EQ(ChildCaptions(second), "customer"); // not refreshed yet
+  second->setExpanded(false);
+  second->setExpanded(true);
+  EXPECT_EQ(ChildCaptions(second), "customer|customer");
+  EXPECT_EQ(ItemOf(second->child(1))->Text(), "ACME");
+  EXPECT_EQ(Saved(), Expected("drag.xml"));
+}
+
+TEST_F(Structure, DragOntoTheOwnParentMovesToTheEnd) {
+  QTreeWidgetItem *first = FirstOrder();
+  first->setExpanded(true);
+  Select(*w, first->child(0));
+  w->eTreeStartDrag();
+  ASSERT_TRUE(w->eTreeEndDrag(first));
+  EXPECT_EQ(ChildCaptions(first), "items (3/3)|customer");
+}
+
+TEST_F(Structure, RefusedDropsChangeNothing) {
+  QTreeWidgetItem *first = FirstOrder();
+  first->setExpanded(true);
+  QTreeWidgetItem *items = first->child(1);
+  auto refused = [&](QTreeWidgetItem *dragged, QTreeWidgetItem *target) {
+    Select(*w, dragged);
+    w->eTreeStartDrag();
+    EXPECT_FALSE(w->eTreeEndDrag(target));
+    EXPECT_EQ(w->DragItem(), nullptr);
+  };
+  refused(first, first);   // onto itself
+  refused(first, items);   // into its own subtree
+  refused(Root(), first);  // the root is an ancestor of everything
+  refused(items, nullptr); // empty space
+  auto other = OpenWindow(scratch.Copy("part.xml"));
+  refused(items, other->eTree->topLevelItem(0)); // a node of another window
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_FALSE(other->Document()->Modified);
+  EXPECT_EQ(ChildCaptions(first), "customer|items (3/3)");
+  EXPECT_TRUE(prompts.Errors.empty());
+}
+
+TEST_F(Structure, InsertXmlHereAddsOneChildAndShowsTheNodeCollapsed) {
+  QTreeWidgetItem *second = Root()->child(2);
+  second->setExpanded(true);
+  Select(*w, second);
+  prompts.FileNames = {"", scratch.Copy("broken.xml"), scratch.Copy("part.xml")};
+  w->actInsertXML->trigger(); // cancelled
+  w->actInsertXML->trigger(); // cannot be read
+  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_FALSE(w->Document()->Modified);
+  w->actInsertXML->trigger();
+  EXPECT_EQ(prompts.Masks, (std::vector<std::string>{"*.xml", "*.xml", "*.xml"}));
+  QTreeWidgetItem *shown = Root()->child(2);
+  EXPECT_EQ(Caption(shown), "order (2/4)");
+  EXPECT_FALSE(shown->isExpanded());
+  EXPECT_EQ(w->CurrentItem()->TreeNode, shown);
+  EXPECT_EQ(Saved(), Expected("insert.xml"));
+}
+
+TEST_F(Structure, SaveThisElementWithAndWithoutChildren) {
+  QTreeWidgetItem *first = FirstOrder();
+  first->setExpanded(true);
+  Select(*w, first);
+  prompts.FileNames = {scratch.Path("order_out.xml"), scratch.Path("customer_out.xml"), ""};
+  w->actSaveHere->trigger();
+  EXPECT_EQ(ReadFile(scratch.Path("order_out.xml")), Expected("save_here_order.xml"));
+  Select(*w, first->child(0));
+  w->actSaveHere->trigger();
+  EXPECT_EQ(ReadFile(scratch.Path("customer_out.xml")),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<customer/>\n");
+  w->actSaveHere->trigger(); // cancelled
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(ReadFile(path), ReadFile(std::string(XE_TEST_DATA) + "/editor/orders.xml"));
+}
+
+TEST_F(Structure, SaveAsCancelledAndDone) {
+  const std::string before = ReadFile(path);
+  Select(*w, Root()->child(2));
+  w->Button1Click(); // modified
+  prompts.FileNames = {""};
+  w->actSaveAs->trigger();
+  EXPECT_EQ(w->Document()->FileName, path);
+  EXPECT_TRUE(w->Document()->Modified);
+  EXPECT_EQ(ReadFile(path), before);
+  prompts.FileNames = {scratch.Path("copy.xml")};
+  w->actSaveAs->trigger();
+  EXPECT_EQ(w->Document()->FileName, scratch.Path("copy.xml"));
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(w->windowTitle().toStdString(), scratch.Path("copy.xml"));
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST_F(Structure, SaveOfNewDocumentAsksForAName) {
+  auto document = std::make_unique<xmlmodel::TOrbMainXML>();
+  document->NewDocument("root");
+  auto fresh = std::make_unique<TfrmXMLMain>();
+  fresh->SetDocument(std::move(document));
+  prompts.FileNames = {"", scratch.Path("new.xml")};
+  fresh->actSave->trigger(); // cancelled: nothing written, nothing shown
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(fresh->Document()->FileName, "");
+  fresh->actSave->trigger();
+  EXPECT_EQ(fresh->Document()->FileName, scratch.Path("new.xml"));
+  EXPECT_EQ(ReadFile(scratch.Path("new.xml")), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root/>\n");
+}
+
+TEST_F(Structure, TreeShortcutsActOnlyWithTreeFocus) {
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  Select(*w, FirstOrder());
+  w->eNodeName->setFocus();
+  QTest::keyClick(w->eNodeName, Qt::Key_Delete);
+  EXPECT_EQ(ChildCaptions(Root()), "order (2/5)|#comment|order (1/1)");
+  w->eNodeName->setText("order"); // undo whatever Del did to the text
+  w->Button1Click();              // moves it to the end, gives the tree the focus
+  Select(*w, Root()->child(0));   // the comment
+  w->eTree->setFocus();
+  QTest::keyClick(w->eTree, Qt::Key_Delete);
+  EXPECT_EQ(ChildCaptions(Root()), "order (1/1)|order (2/5)");
+  QTest::keyClick(w->eTree, Qt::Key_F5); // window-wide
+  EXPECT_EQ(CountNodes(), 9);
+}
+
+} // namespace
+
+static ::testing::Environment *const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
