@@ -866,6 +866,9 @@ xmlNode *DomDocument::CreateNode(int nodeType, const std::string &name) {
   case ntEntityRef:
     if (name.empty() || xmlValidateName(X(name), 0) != 0)
       throw Exception(Format("\"%s\" is not a valid entity name", name.c_str()));
+    // A reference to an entity the document does not declare would make the file unreadable.
+    if (!DeclaresEntity(name))
+      throw Exception(Format("The entity \"%s\" is not declared in this document", name.c_str()));
     node = xmlNewReference(FDoc, X(name));
     break;
   case ntProcessingInstr:
@@ -880,6 +883,10 @@ xmlNode *DomDocument::CreateNode(int nodeType, const std::string &name) {
   if (node == nullptr)
     throw Exception("Out of memory while creating a node");
   return node;
+}
+
+bool DomDocument::DeclaresEntity(const std::string &name) const {
+  return xmlGetDocEntity(FDoc, X(name)) != nullptr;
 }
 
 xmlNode *DomDocument::CreateAttribute(const std::string &name) {

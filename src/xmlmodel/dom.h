@@ -86,10 +86,12 @@ public:
 
   // New detached nodes. Elements and attributes need a valid XML name (prefix:local allowed);
   // text, CDATA and comments ignore the name; a processing instruction takes it as its target.
-  // Types 6, 9, 10, 12 and numbers outside 1..12 are refused. Attributes come from
-  // CreateAttribute, not CreateNode.
+  // Types 6, 9, 10, 12 and numbers outside 1..12 are refused, and so is a reference to an
+  // entity the document does not declare. Type 2 is passed on to CreateAttribute.
   xmlNode *CreateNode(int nodeType, const std::string &name);
   xmlNode *CreateAttribute(const std::string &name);
+  // Whether an entity reference to name may be created (declared here, or predefined).
+  bool DeclaresEntity(const std::string &name) const;
   // Frees a node made by CreateNode/CreateAttribute that was never linked anywhere.
   void DiscardNode(xmlNode *node);
 

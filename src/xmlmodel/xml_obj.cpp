@@ -239,22 +239,30 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
 
   TOrbXMLList *targetChildren = target->Children();
   std::vector<bool> copied(items.size(), false);
+  auto appendText = [&](const std::string &content) {
+    xmlNode *text = dom.CreateNode(ntText, "");
+    try {
+      dom.SetText(text, content);
+      dom.AppendChildAtEnd(targetNode, text);
+    } catch (...) {
+      dom.DiscardNode(text);
+      throw;
+    }
+  };
   auto copyItem = [&](size_t index) {
     TOrbXMLItem *child = items[index];
     copied[index] = true;
-    targetChildren->CreateNodeImpl(child->NodeName(), child->NodeType(), child, false);
+    // A reference to an entity that the target document does not declare (a copy from another
+    // file) comes over as the text it stands for.
+    if (child->NodeType() == ntEntityRef && !dom.DeclaresEntity(child->NodeName()))
+      appendText(child->Text());
+    else
+      targetChildren->CreateNodeImpl(child->NodeName(), child->NodeType(), child, false);
   };
   size_t next = 0;
   for (xmlNode *child : domChildren) {
     if (child->type == XML_TEXT_NODE) {
-      xmlNode *text = dom.CreateNode(ntText, "");
-      try {
-        dom.SetText(text, DomNodeText(child));
-        dom.AppendChildAtEnd(targetNode, text);
-      } catch (...) {
-        dom.DiscardNode(text);
-        throw;
-      }
+      appendText(DomNodeText(child));
       continue;
     }
     // Items follow the DOM order; search only when an edit has changed that.

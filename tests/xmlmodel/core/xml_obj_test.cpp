@@ -335,3 +335,24 @@ TEST(ItemTree, ImportingFromAnotherDocumentKeepsNamespacesAndOutlivesTheSource) 
   ASSERT_NE(attr->Node()->ns, nullptr);
   EXPECT_STREQ(reinterpret_cast<const char *>(attr->Node()->ns->href), "urn:p");
 }
+
+TEST(ItemTree, EntityReferencesAreMadeOnlyForDeclaredEntities) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<!DOCTYPE r [<!ENTITY co \"Example Ltd\">]>\n<r><a>&co;</a><b/></r>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *b = children->Items(1);
+  TOrbXMLItem *ref = b->Children()->CreateNode("co", ntEntityRef, nullptr);
+  EXPECT_EQ(ref->Text(), "Example Ltd");
+  EXPECT_THROW(ref->SetText("x"), common::Exception);
+  EXPECT_THROW(b->Children()->CreateNode("undeclared", ntEntityRef, nullptr), common::Exception);
+  // A copy within the document keeps the reference; one into a document without the
+  // declaration gets the text instead, so the file it writes can be read again.
+  children->CreateNode("a2", ntElement, children->Items(0));
+  auto other = LoadText(dir, "<o/>", "other.xml");
+  other->RootChildren()->CreateNode("a", ntElement, children->Items(0));
+  doc->Save();
+  other->Save();
+  EXPECT_NE(xmltest::ReadFile(doc->FileName).find("<b>&co;</b>"), std::string::npos);
+  EXPECT_NE(xmltest::ReadFile(doc->FileName).find("<a2>&co;</a2>"), std::string::npos);
+  EXPECT_EQ(xmltest::ReadFile(other->FileName), "<o><a>Example Ltd</a></o>");
+}
