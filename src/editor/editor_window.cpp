@@ -22,6 +22,7 @@
 #include <QVBoxLayout>
 
 #include "common/exception.h"
+#include "editor/excel_import_command.h"
 #include "editor/guard.h"
 #include "editor/prompts.h"
 #include "xmlmodel/xml_obj.h"
@@ -623,6 +624,8 @@ bool TfrmXMLMain::TryClose() { return FormClose(); }
 void TfrmXMLMain::ActExcelImportExecute() {
   if (const ExcelImportHandler &handler = ExcelImportSlot())
     handler(*this);
+  else
+    RunExcelImport(*this);
 }
 
 } // namespace editor

@@ -59,7 +59,7 @@ public:
   ~TfrmXMLMain() override;
 
   using ExcelImportHandler = std::function<void(TfrmXMLMain &)>;
-  // The spreadsheet import plugs in here; without one, Excel Import does nothing.
+  // Replaces what Excel Import runs (tests); by default it is RunExcelImport.
   static void SetExcelImportHandler(ExcelImportHandler handler);
 
   // Takes the document over for the window's lifetime and shows it.

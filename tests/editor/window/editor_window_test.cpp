@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -359,6 +360,57 @@ TEST_F(EditorWindow, EnterInNameOrTypeListApplies) {
   w->eNodeName->setText("early");
   QTest::keyClick(w->eNodeType, Qt::Key_Enter);
   EXPECT_EQ(ChildCaptions(Root(*w)), "#comment|late (1/1)|early (2/5)");
+}
+
+TEST_F(EditorWindow, MouseAndKeyboardSelectionApplyPendingEdits) {
+  auto w = Open("orders.xml");
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  QTreeWidgetItem *order = Root(*w)->child(0);
+  order->setExpanded(true);
+  auto click = [&](QTreeWidgetItem *node) {
+    QTest::mouseClick(w->eTree->viewport(), Qt::LeftButton, {}, w->eTree->visualItemRect(node).center());
+  };
+  click(order->child(0));
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "customer");
+  w->eNodeName->setText("client");
+  click(order->child(1)); // the press re-creates the very node it hit
+  ASSERT_NE(w->CurrentItem(), nullptr);
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "items");
+  EXPECT_EQ(ChildCaptions(order), "items (3/3)|client");
+  QCoreApplication::processEvents();
+  EXPECT_EQ(w->eTree->selectedItems(), QList<QTreeWidgetItem *>{w->CurrentItem()->TreeNode});
+
+  w->eNodeName->setText("goods");
+  w->eTree->setFocus();
+  QTest::keyClick(w->eTree, Qt::Key_Down);
+  EXPECT_EQ(ChildCaptions(order), "client|goods (3/3)");
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "client");
+  EXPECT_TRUE(prompts.Errors.empty());
+}
+
+TEST_F(EditorWindow, PopupMenusAndShortcuts) {
+  auto w = Open("orders.xml");
+  std::vector<std::string> items;
+  for (QAction *action : w->pmTree->actions())
+    items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+  EXPECT_EQ(items, (std::vector<std::string>{"Create New", "Create New Into", "-", "Insert XML Here",
+                                             "Save This Element To XML", "Excel Import", "-", "Delete", "-",
+                                             "Expand", "Collapse"}));
+  EXPECT_EQ(w->actDelete->shortcutContext(), Qt::WidgetShortcut);
+  EXPECT_EQ(w->actAddInto->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Insert));
+  EXPECT_EQ(w->actSaveAs->shortcut(), QKeySequence(Qt::Key_F12));
+  emit w->eTree->customContextMenuRequested(QPoint(5, 5));
+  EXPECT_TRUE(w->pmTree->isVisible());
+  w->pmTree->close();
+  emit w->eAttr->customContextMenuRequested(QPoint(5, 5));
+  EXPECT_TRUE(w->pmAttr->isVisible());
+  w->pmAttr->close();
+  std::vector<std::string> menu;
+  for (QAction *action : w->MainMenu1->actions())
+    menu.push_back(action->text().toStdString());
+  EXPECT_EQ(w->MainMenu1->title().toStdString(), "XML");
+  EXPECT_EQ(menu, (std::vector<std::string>{"Save", "Save As..."}));
 }
 
 TEST(ErrorDisplay, AppendsFullStopOnlyWhenMissing) {
