@@ -157,6 +157,10 @@ void TXMLTree::dropEvent(QDropEvent *event) {
     return;
   }
   QTreeWidgetItem *target = itemAt(event->position().toPoint());
+  // The base class would insert the dragged rows itself: end its drag state here instead.
+  stopAutoScroll();
+  setState(NoState);
+  viewport()->update();
   FOwner->eTreeEndDrag(target);
   event->setDropAction(Qt::CopyAction);
   event->accept();

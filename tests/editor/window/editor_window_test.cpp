@@ -331,6 +331,21 @@ TEST_F(EditorWindow, ClosePromptYesNoCancel) {
   EXPECT_TRUE(y->close());
   EXPECT_FALSE(y->Document()->Modified);
   EXPECT_NE(ReadFile(scratch.Path("orders.xml")), before);
+
+  // Yes with a save that fails reports it and keeps the window; without a file name it asks
+  // for one, and cancelling that keeps the window too.
+  auto f = modified();
+  f->Document()->FileName = scratch.Path("no/such/folder/orders.xml");
+  prompts.Confirms = {Answer::Yes, Answer::Yes};
+  EXPECT_FALSE(f->close());
+  EXPECT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_TRUE(f->Document()->Modified);
+  f->Document()->FileName.clear();
+  prompts.FileNames = {""};
+  EXPECT_FALSE(f->close());
+  EXPECT_EQ(prompts.Masks, std::vector<std::string>{"*.xml"});
+  EXPECT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_TRUE(f->isVisible());
 }
 
 TEST_F(EditorWindow, DocumentThatFailedToLoadSurvivesEveryCommand) {
