@@ -39,6 +39,15 @@ std::string ChooseXmlFile() { return PromptFileName("*.xml"); }
 // ---------------------------------------------------------------------------------------------
 // Panel
 
+// The item tree flags only node creation as a change; attribute edits and deletions change the
+// file just as much, and closing must not drop them without asking.
+void TfrmXMLMain::MarkModified() {
+  if (FDocument && !FDocument->Modified) {
+    FDocument->Modified = true;
+    UpdateCaption();
+  }
+}
+
 void TfrmXMLMain::eNodeNameChange() { FPanelModified = true; }
 
 void TfrmXMLMain::Button1Click() {
@@ -99,6 +108,7 @@ bool TfrmXMLMain::eAttrSetEditText(int, int row, const std::string &text) {
     if (row > attributes.Count())
       return true; // the "..." row stands for no attribute
     attributes.Items(row - 1)->SetText(text);
+    MarkModified();
     return true;
   } catch (const std::exception &) {
     // A refused value leaves the attribute as it was; the cell shows that value again.
@@ -128,6 +138,7 @@ void TfrmXMLMain::actAttrDelExecute() {
   if (row < 1 || row > attributes.Count())
     return;
   attributes.DeleteItem(attributes.Items(row - 1));
+  MarkModified();
   ShowItem(FCurrentItem);
 }
 
@@ -160,8 +171,10 @@ void TfrmXMLMain::actDeleteExecute() {
     return;
   const std::shared_ptr<TOrbXMLTreeItem> current = FCurrentItem;
   const std::shared_ptr<TOrbXMLTreeItem> &parent = current->ParentTreeItem;
-  if (TOrbXMLList *list = current->Item->OwnerList())
+  if (TOrbXMLList *list = current->Item->OwnerList(); list && list->IndexOf(current->Item) >= 0) {
     list->DeleteItem(current->Item);
+    MarkModified();
+  }
   if (current->IsNew) {
     RefreshParentSelecting({});
     return;

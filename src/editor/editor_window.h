@@ -169,6 +169,7 @@ private:
   void OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
   void ExpandSubtree(QTreeWidgetItem *node);
   void UpdateCaption();
+  void MarkModified();
   bool IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const;
 
   std::unique_ptr<xmlmodel::TOrbMainXML> FDocument;

@@ -250,6 +250,8 @@ TEST_F(EditorWindow, AttributeValueFollowsEachKeystrokeIntoTheSavedFile) {
   QTest::keyClick(editor, Qt::Key_Backspace);
   EXPECT_EQ(w->CurrentItem()->Item->Attributes()->Items(1)->Text(), "202");
   EXPECT_FALSE(w->PanelModified());
+  EXPECT_TRUE(w->Document()->Modified); // closing now asks before the edit is lost
+  EXPECT_EQ(w->windowTitle().toStdString(), "*" + scratch.Path("orders.xml"));
   w->actSaveExecute();
   EXPECT_NE(ReadFile(scratch.Path("orders.xml")).find("date=\"202\""), std::string::npos);
 
