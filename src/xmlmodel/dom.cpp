@@ -382,11 +382,55 @@ int DomNodeType(const xmlNode *node) {
   }
 }
 
+namespace {
+
+// entityDepth counts the entities being expanded, against reference loops.
+void GatherText(const xmlNode *node, std::string &out, int entityDepth) {
+  switch (node->type) {
+  case XML_TEXT_NODE:
+  case XML_CDATA_SECTION_NODE:
+    if (node->content != nullptr)
+      out += reinterpret_cast<const char *>(node->content);
+    return;
+  case XML_ENTITY_REF_NODE: {
+    const xmlEntity *entity = entityDepth < 40 ? xmlGetDocEntity(node->doc, node->name) : nullptr;
+    if (entity == nullptr)
+      return;
+    if (entity->children != nullptr) {
+      for (const xmlNode *c = entity->children; c != nullptr; c = c->next)
+        GatherText(c, out, entityDepth + 1);
+    } else if (entity->etype == XML_INTERNAL_GENERAL_ENTITY && entity->content != nullptr) {
+      // An entity the parser never had to expand has only its replacement text.
+      out += reinterpret_cast<const char *>(entity->content);
+    } else if (entity->etype == XML_INTERNAL_PREDEFINED_ENTITY && entity->content != nullptr) {
+      out += reinterpret_cast<const char *>(entity->content);
+    }
+    return;
+  }
+  case XML_ELEMENT_NODE:
+  case XML_ATTRIBUTE_NODE:
+  case XML_DOCUMENT_FRAG_NODE:
+  case XML_DOCUMENT_NODE:
+  case XML_ENTITY_DECL:
+    for (const xmlNode *c = node->children; c != nullptr; c = c->next)
+      GatherText(c, out, entityDepth);
+    return;
+  default: return; // comments and processing instructions inside an element are not text
+  }
+}
+
+} // namespace
+
 std::string DomNodeText(const xmlNode *node) {
-  xmlChar *content = xmlNodeGetContent(node);
-  std::string text = S(content);
-  xmlFree(content);
-  return text;
+  switch (node->type) {
+  case XML_COMMENT_NODE:
+  case XML_PI_NODE: return S(node->content);
+  default: {
+    std::string text;
+    GatherText(node, text, 0);
+    return text;
+  }
+  }
 }
 
 bool DomHasChildNodes(const xmlNode *node) { return DomFirstChild(node) != nullptr; }
@@ -931,8 +975,15 @@ void DomDocument::CheckParent(xmlNode *parent, xmlNode *node) const {
       throw Exception("A node cannot be added below itself");
 }
 
+void DomDocument::ForgetStartTag(const xmlNode *parent) {
+  // A change below an attribute changes its element's start tag.
+  if (parent != nullptr && parent->type == XML_ATTRIBUTE_NODE && parent->parent != nullptr)
+    FRawTags.erase(parent->parent);
+}
+
 void DomDocument::AppendChild(xmlNode *parent, xmlNode *node) {
   CheckParent(parent, node);
+  ForgetStartTag(parent);
   if (node->type == XML_DOCUMENT_FRAG_NODE) {
     while (node->children != nullptr) {
       xmlNode *child = node->children;
@@ -970,6 +1021,7 @@ void DomDocument::AppendChild(xmlNode *parent, xmlNode *node) {
 
 void DomDocument::AppendChildAtEnd(xmlNode *parent, xmlNode *node) {
   CheckParent(parent, node);
+  ForgetStartTag(parent);
   if (node->type == XML_DOCUMENT_FRAG_NODE) {
     while (node->children != nullptr) {
       xmlNode *child = node->children;
@@ -1074,6 +1126,7 @@ void DomDocument::KeepAlive(xmlNode *node) { FGraveyard.push_back(node); }
 void DomDocument::RemoveChild(xmlNode *parent, xmlNode *child) {
   if (parent == nullptr || child == nullptr || child->parent != parent || child->type == XML_ATTRIBUTE_NODE)
     throw Exception("The node is not a child of this node");
+  ForgetStartTag(parent);
   xmlUnlinkNode(child);
   KeepAlive(child);
 }

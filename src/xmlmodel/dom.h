@@ -127,6 +127,7 @@ private:
   void KeepAlive(xmlNode *node);
   void ResolveNamespace(xmlNode *node);
   void CheckParent(xmlNode *parent, xmlNode *node) const;
+  void ForgetStartTag(const xmlNode *parent);
   std::string Serialise() const;
   void WriteNode(std::string &out, const xmlNode *node) const;
 

@@ -355,4 +355,11 @@ TEST(ItemTree, EntityReferencesAreMadeOnlyForDeclaredEntities) {
   EXPECT_NE(xmltest::ReadFile(doc->FileName).find("<b>&co;</b>"), std::string::npos);
   EXPECT_NE(xmltest::ReadFile(doc->FileName).find("<a2>&co;</a2>"), std::string::npos);
   EXPECT_EQ(xmltest::ReadFile(other->FileName), "<o><a>Example Ltd</a></o>");
+  // An entity reference added to an attribute value shows in the written start tag.
+  auto quoted = LoadText(dir, "<!DOCTYPE r [<!ENTITY co \"C\">]>\n<r v='x'/>", "quoted.xml");
+  TOrbXMLItem *value = quoted->RootItem()->Attributes()->Items(0);
+  value->Children()->CreateNode("co", ntEntityRef, nullptr);
+  EXPECT_EQ(value->Text(), "xC");
+  quoted->Save();
+  EXPECT_NE(xmltest::ReadFile(quoted->FileName).find("<r v=\"x&co;\"/>"), std::string::npos);
 }
