@@ -459,7 +459,10 @@ DomDocument::DomDocument() {
 DomDocument::~DomDocument() { Release(); }
 
 void DomDocument::Release() {
-  // Nodes taken out and later put back under another node are freed with that node.
+  // Nodes taken out and later put back under another node are freed with that node; one taken
+  // out twice is listed twice.
+  std::sort(FGraveyard.begin(), FGraveyard.end());
+  FGraveyard.erase(std::unique(FGraveyard.begin(), FGraveyard.end()), FGraveyard.end());
   std::vector<xmlNode *> loose;
   for (xmlNode *node : FGraveyard)
     if (node->parent == nullptr)

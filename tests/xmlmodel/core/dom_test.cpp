@@ -162,6 +162,9 @@ TEST(Dom, RemovedNodesStayAliveUntilTheDocumentGoes) {
   // A taken-out node put back elsewhere is freed once, with its new parent.
   doc.AppendChild(root, x);
   EXPECT_EQ(doc.SaveToString(), "<r>only text<x><y>deep</y></x></r>");
+  // ... and one taken out a second time is still freed once.
+  doc.RemoveChild(root, x);
+  EXPECT_EQ(doc.SaveToString(), "<r>only text</r>");
 }
 
 TEST(Dom, LoadReportsTheFirstErrorWithLineAndSourceText) {
