@@ -1,6 +1,7 @@
 #include "json_dump.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -107,7 +108,14 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       double v;
       // The common kinds are formatted once for both columns; the rest go through the accessors.
       if (!formulaText && NumberOf(cell, v)) {
-        const std::string text = common::FloatToText(v, textSep);
+        std::string text;
+        if (v == std::trunc(v) && std::fabs(v) < 1e15) {
+          // Whole numbers of up to 15 digits are their digits under the number text rule.
+          char digits[24];
+          text.assign(digits, std::to_chars(digits, digits + sizeof digits, static_cast<long long>(v)).ptr);
+        } else {
+          text = common::FloatToText(v, textSep);
+        }
         buf += '"';
         buf += text;
         buf += "\", \"";

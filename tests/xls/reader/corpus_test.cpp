@@ -153,3 +153,22 @@ TEST(CorpusDump, EncryptedFileNeedsItsPassword) {
   }
   ASSERT_EQ(wb.Sheets().Count(), 1);
 }
+
+TEST(CorpusDump, NumbersAsTheNumberTextRuleWritesThem) {
+  const double values[] = {
+      0.0, -0.0, 1,         -5,    999999999999999,   -999999999999999, 1e15, 123456789012345,
+      2.5, 1e-5, 0.1 + 0.2, 1e300, 4503599627370497.0};
+  TXLSWorkbook wb;
+  TSheet &sheet = wb.SheetByIndex(0);
+  int row = 0;
+  for (double v : values)
+    sheet.StoreFloat(0, row++, v, 0);
+  std::ostringstream out;
+  xlsdump::DumpWorkbook(out, wb);
+  const std::string json = out.str();
+  for (row = 0; row < static_cast<int>(std::size(values)); ++row) {
+    const std::string text = common::Utf16ToUtf8(sheet.AsText(0, row));
+    const std::string line = "[" + std::to_string(row) + ", 0, 4, \"" + text + "\", \"" + text + "\"]";
+    EXPECT_NE(json.find(line), std::string::npos) << line;
+  }
+}
