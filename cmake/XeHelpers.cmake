@@ -1,11 +1,12 @@
-# Adds every direct subfolder of DIR that has a CMakeLists.txt, so each tool, benchmark and fuzz
-# target lives in a folder of its own and nobody has to edit a shared list.
+# Adds every direct subfolder of DIR (relative to the checkout) that has a CMakeLists.txt, so each
+# tool, benchmark, fuzz target and group of tests lives in a folder of its own and nobody has to
+# edit a shared list.
 function(xe_add_subdirectories dir)
   file(GLOB children RELATIVE ${CMAKE_SOURCE_DIR}/${dir} ${CMAKE_SOURCE_DIR}/${dir}/*)
   list(SORT children)
   foreach(child IN LISTS children)
     if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/${child}/CMakeLists.txt)
-      add_subdirectory(${dir}/${child})
+      add_subdirectory(${CMAKE_SOURCE_DIR}/${dir}/${child})
     endif()
   endforeach()
 endfunction()
