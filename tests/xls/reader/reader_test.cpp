@@ -520,3 +520,27 @@ TEST(Reader, PlainBiff4FileWithIndex) {
     kept = kept || st.Items(i).Id == 0x0063;
   EXPECT_TRUE(kept);
 }
+
+TEST(Reader, PlainFileOfNoKnownVersion) {
+  const std::string path = xls_test::TempPath("notabook.xls");
+  // Records of unknown ids read to the end of the file under the 2080-byte limit.
+  xls_test::WriteFile(path, BiffWriter().Record(0x1234, {1, 2}).RawHeader(0x4567, 3000).Raw(Bytes(10, 0)));
+  TXLSWorkbook wb;
+  wb.Filename = common::Utf8ToUtf16(path);
+  wb.Read();
+  EXPECT_EQ(wb.Version(), xvNone);
+  EXPECT_EQ(wb.MaxRecordSize(), 2080);
+  EXPECT_EQ(wb.Sheets().Count(), 1);
+  xls_test::WriteFile(path, BiffWriter().Record(0x1234, {1, 2}).Record(0x8001, {}));
+  EXPECT_EQ(Inner([&] {
+              try {
+                wb.Read();
+              } catch (const std::exception &e) {
+                return std::string(e.what());
+              }
+              return std::string();
+            }()),
+            "Bad record in file");
+  EXPECT_EQ(wb.Sheets().Count(), 1);
+  std::remove(path.c_str());
+}
