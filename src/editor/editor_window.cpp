@@ -37,6 +37,9 @@ namespace {
 
 QString Q(const std::string &s) { return QString::fromStdString(s); }
 
+// How much of the read-only text of a node with child items the memo shows.
+constexpr std::size_t kReadOnlyTextLimit = 64 * 1024;
+
 const char *const kNodeTypeNames[] = {
     "ntReserved",        "ntElement", "ntAttribute", "ntText",    "ntCData",       "ntEntityRef", "ntEntity",
     "ntProcessingInstr", "ntComment", "ntDocument",  "ntDocType", "ntDocFragment", "ntNotation"};
@@ -386,11 +389,16 @@ bool TfrmXMLMain::IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) cons
   return false;
 }
 
-QTreeWidgetItem *TfrmXMLMain::AddTreeNode(QTreeWidgetItem *parent,
-                                          std::shared_ptr<TOrbXMLTreeItem> treeItem) {
+QTreeWidgetItem *TfrmXMLMain::MakeTreeNode(std::shared_ptr<TOrbXMLTreeItem> treeItem) {
   auto *node = new TTreeNode(treeItem);
   node->setText(0, Q(GetCaption(*treeItem)));
   treeItem->TreeNode = node;
+  return node;
+}
+
+QTreeWidgetItem *TfrmXMLMain::AddTreeNode(QTreeWidgetItem *parent,
+                                          std::shared_ptr<TOrbXMLTreeItem> treeItem) {
+  QTreeWidgetItem *node = MakeTreeNode(std::move(treeItem));
   if (parent)
     parent->addChild(node);
   else
@@ -421,12 +429,17 @@ void TfrmXMLMain::BuildTree() {
 void TfrmXMLMain::FillChildren(QTreeWidgetItem *node) {
   const std::shared_ptr<TOrbXMLTreeItem> parent = TreeItemOf(node);
   TOrbXMLList &children = *parent->Item->Children();
+  // Added in one go: one model insertion instead of one per child keeps wide nodes fast.
+  QList<QTreeWidgetItem *> nodes;
+  nodes.reserve(children.Count());
   for (int i = 0; i < children.Count(); ++i) {
     TOrbXMLItem *item = children.Items(i);
-    QTreeWidgetItem *child = AddTreeNode(node, std::make_shared<TOrbXMLTreeItem>(parent, item));
+    QTreeWidgetItem *child = MakeTreeNode(std::make_shared<TOrbXMLTreeItem>(parent, item));
     child->setChildIndicatorPolicy(item->Children()->Count() > 0 ? QTreeWidgetItem::ShowIndicator
                                                                  : QTreeWidgetItem::DontShowIndicator);
+    nodes.append(child);
   }
+  node->addChildren(nodes);
 }
 
 void TfrmXMLMain::eTreeExpanding(QTreeWidgetItem *node) {
@@ -519,9 +532,20 @@ void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
     const int type = item->NodeType();
     eNodeType->setCurrentIndex(type >= 0 && type < eNodeType->count() ? type : -1);
     eNodeName->setText(Q(item->NodeName()));
-    eNodeValueTxt->setPlainText(Q(item->Text()));
     // A node with child items keeps them on Apply, so its text is not editable here.
-    eNodeValueTxt->setReadOnly(item->Children()->Count() > 0);
+    const bool hasChildren = item->Children()->Count() > 0;
+    std::string text = item->Text();
+    if (hasChildren && text.size() > kReadOnlyTextLimit) {
+      // That text joins every descendant's: near the root of a large file it is the whole
+      // file, which the memo would take seconds to lay out at every selection.
+      std::size_t cut = kReadOnlyTextLimit;
+      while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut; // not inside a UTF-8 sequence
+      text.resize(cut);
+      text += "\n[...]";
+    }
+    eNodeValueTxt->setPlainText(Q(text));
+    eNodeValueTxt->setReadOnly(hasChildren);
 
     TOrbXMLList &attributes = *item->Attributes();
     ++FGridGeneration;

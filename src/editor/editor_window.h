@@ -156,6 +156,8 @@ private:
   void Apply();
   void SaveDocument();
   void AddPlaceholder(bool into);
+  // A tree node for a tree item, captioned, not yet in the tree.
+  QTreeWidgetItem *MakeTreeNode(std::shared_ptr<TOrbXMLTreeItem> treeItem);
   // Adds one child tree node for a tree item.
   QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, std::shared_ptr<TOrbXMLTreeItem> treeItem);
   void ClearChildNodes(QTreeWidgetItem *node);

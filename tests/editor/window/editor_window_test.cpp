@@ -379,6 +379,22 @@ TEST_F(EditorWindow, EnterInNameOrTypeListApplies) {
   EXPECT_EQ(ChildCaptions(Root(*w)), "#comment|late (1/1)|early (2/5)");
 }
 
+TEST_F(EditorWindow, LongReadOnlyTextIsShownCut) {
+  // 70,000 two-byte characters under a child: the parent's joined text is cut at a character
+  // boundary; the child, whose text can be edited, shows all of it.
+  std::string big;
+  for (int i = 0; i < 70000; ++i)
+    big += "\xC3\xA9";
+  WriteFile(scratch.Path("long.xml"), "<root><child>" + big + "</child></root>");
+  auto w = OpenWindow(scratch.Path("long.xml"));
+  Select(*w, Root(*w));
+  const QString shown = w->eNodeValueTxt->toPlainText();
+  EXPECT_TRUE(shown.endsWith("\n[...]"));
+  EXPECT_EQ(shown.size(), 32 * 1024 + 6);
+  Select(*w, Root(*w)->child(0));
+  EXPECT_EQ(w->eNodeValueTxt->toPlainText().size(), 70000);
+}
+
 TEST_F(EditorWindow, MouseAndKeyboardSelectionApplyPendingEdits) {
   auto w = Open("orders.xml");
   w->activateWindow();
