@@ -104,6 +104,13 @@ TEST_F(Frame, OpenAndNew) {
   EXPECT_EQ(Caption(Root(w)), "root");
   EXPECT_EQ(w->Document()->XMLDoc().SaveToString(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root/>\n");
 
+  // Switching windows swaps the merged menu for the new window's own.
+  QMdiSubWindow *first = frame->MdiArea()->subWindowList().front();
+  frame->MdiArea()->setActiveSubWindow(first);
+  QList<QAction *> bar = frame->menuBar()->actions();
+  ASSERT_EQ(bar.size(), 3);
+  EXPECT_EQ(bar.back(), frame->EditorWindows().front()->MainMenu1->menuAction());
+
   prompts.Inputs = {std::string("not valid")};
   frame->actNew->trigger();
   EXPECT_EQ(prompts.Errors.size(), 1u);
