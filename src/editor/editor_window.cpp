@@ -56,11 +56,6 @@ public:
   std::shared_ptr<TOrbXMLTreeItem> Data;
 };
 
-TfrmXMLMain::ExcelImportHandler &ExcelImportSlot() {
-  static TfrmXMLMain::ExcelImportHandler handler;
-  return handler;
-}
-
 } // namespace
 
 // Cell editor of the attribute grid: every change of the edited text reaches the document.
@@ -188,10 +183,6 @@ TfrmXMLMain::~TfrmXMLMain() {
   eTree->clear();
   FCurrentItem.reset();
   FDragItem.reset();
-}
-
-void TfrmXMLMain::SetExcelImportHandler(ExcelImportHandler handler) {
-  ExcelImportSlot() = std::move(handler);
 }
 
 void TfrmXMLMain::CreateComponents() {
@@ -649,11 +640,6 @@ void TfrmXMLMain::closeEvent(QCloseEvent *event) {
 
 bool TfrmXMLMain::TryClose() { return FormClose(); }
 
-void TfrmXMLMain::ActExcelImportExecute() {
-  if (const ExcelImportHandler &handler = ExcelImportSlot())
-    handler(*this);
-  else
-    RunExcelImport(*this);
-}
+void TfrmXMLMain::ActExcelImportExecute() { RunExcelImport(*this); }
 
 } // namespace editor

@@ -3,7 +3,6 @@
 #include <QTreeWidget>
 #include <QWidget>
 
-#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -58,9 +57,6 @@ public:
   explicit TfrmXMLMain(QWidget *parent = nullptr);
   ~TfrmXMLMain() override;
 
-  using ExcelImportHandler = std::function<void(TfrmXMLMain &)>;
-  // Replaces what Excel Import runs (tests); by default it is RunExcelImport.
-  static void SetExcelImportHandler(ExcelImportHandler handler);
 
   // Takes the document over for the window's lifetime and shows it.
   void SetDocument(std::unique_ptr<xmlmodel::TOrbMainXML> document);

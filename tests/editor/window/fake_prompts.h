@@ -29,6 +29,7 @@ public:
   // What was asked and shown, in order.
   std::vector<std::string> Masks;
   std::vector<std::string> InputCaptions, InputPrompts, InputInitial;
+  std::vector<bool> InputMasked;
   std::vector<std::string> ConfirmTitles, ConfirmTexts;
   std::vector<std::string> Messages, Errors;
 
@@ -42,8 +43,10 @@ public:
     FileNames.pop_front();
     return answer;
   }
-  bool InputQuery(const std::string &caption, const std::string &prompt, std::string &value, bool) override {
+  bool InputQuery(const std::string &caption, const std::string &prompt, std::string &value,
+                  bool masked) override {
     InputCaptions.push_back(caption);
+    InputMasked.push_back(masked);
     InputPrompts.push_back(prompt);
     InputInitial.push_back(value);
     if (Inputs.empty()) {

@@ -1,0 +1,113 @@
+// Excel Import through the real editor window: the prompts in their order, the password of an
+// encrypted workbook, and the same result as the xlsimport tool.
+
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "import_book.h"
+#include "window_support.h"
+
+using namespace testing_support;
+using editor::Prompts;
+using import_test::Sheet;
+
+namespace {
+
+const char kTemplate[] = "<order status=\"new\">\n  <Customer/>\n  <Total/>\n</order>\n";
+
+class ExcelImportWindow : public ::testing::Test {
+protected:
+  FakePrompts prompts;
+  Scratch scratch;
+  std::string tmpl = scratch.Path("template.xml");
+  std::string book = scratch.Path("book.xls");
+
+  void SetUp() override { WriteFile(tmpl, kTemplate); }
+
+  static Sheet Orders() {
+    return Sheet()
+        .Label(0, 0, u"Customer")
+        .Label(0, 1, u"Total")
+        .Label(1, 0, u"Ann")
+        .Number(1, 1, 12.5)
+        .Label(2, 0, u"Bob")
+        .Number(2, 1, 7);
+  }
+  // A window on a fresh copy of doc.xml with its root node selected.
+  std::unique_ptr<editor::TfrmXMLMain> OpenWithRootSelected(const std::string &path) {
+    WriteFile(path, "<orders>\n  <order status=\"old\"/>\n</orders>\n");
+    auto w = OpenWindow(path);
+    Select(*w, w->eTree->topLevelItem(0));
+    return w;
+  }
+  void Import(editor::TfrmXMLMain &w) {
+    prompts.FileNames = {tmpl, book};
+    w.ActExcelImport->trigger();
+  }
+};
+
+TEST_F(ExcelImportWindow, ImportsUnderTheCurrentNodeLikeTheTool) {
+  import_test::WriteFile(book, import_test::MakeCompoundFile(Orders().Stream()));
+  const std::string path = scratch.Path("doc.xml");
+  auto w = OpenWithRootSelected(path);
+  Import(*w);
+  EXPECT_EQ(prompts.Masks, (std::vector<std::string>{"*.xml", "*.xls"}));
+  EXPECT_TRUE(prompts.Errors.empty());
+  // The root was re-created with a caption counting the new children.
+  EXPECT_EQ(Caption(w->eTree->topLevelItem(0)), "orders (3/7)");
+  w->actSaveExecute();
+
+  const std::string toolOut = scratch.Path("tool.xml");
+  const std::string into = scratch.Path("into.xml");
+  WriteFile(into, "<orders>\n  <order status=\"old\"/>\n</orders>\n");
+  ASSERT_EQ(std::system((std::string(XLSIMPORT_EXE) + " --template " + tmpl + " --workbook " + book +
+                         " --into " + into + " -o " + toolOut)
+                            .c_str()),
+            0);
+  EXPECT_EQ(ReadFile(path), ReadFile(toolOut));
+  EXPECT_NE(ReadFile(path).find("<Customer>Bob</Customer>"), std::string::npos);
+}
+
+TEST_F(ExcelImportWindow, CancelledTemplatePromptChangesNothing) {
+  import_test::WriteFile(book, import_test::MakeCompoundFile(Orders().Stream()));
+  auto w = OpenWithRootSelected(scratch.Path("doc.xml"));
+  prompts.FileNames = {"", book};
+  w->ActExcelImport->trigger();
+  EXPECT_EQ(prompts.Masks.size(), 2u); // both prompts are shown
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
+}
+
+TEST_F(ExcelImportWindow, AnEncryptedWorkbookAsksForItsPassword) {
+  import_test::WriteFile(book,
+                         import_test::MakeCompoundFile(import_test::EncryptBiff8(Orders().Stream(), u"pw")));
+  auto w = OpenWithRootSelected(scratch.Path("doc.xml"));
+
+  // Cancel at the password: nothing is shown and nothing changes.
+  prompts.Inputs = {std::nullopt};
+  Import(*w);
+  ASSERT_EQ(prompts.InputMasked.size(), 1u);
+  EXPECT_TRUE(prompts.InputMasked[0]);
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
+
+  // A wrong password is reported and changes nothing.
+  prompts.Inputs = {std::string("nope")};
+  Import(*w);
+  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
+  EXPECT_FALSE(w->Document()->Modified);
+
+  // The right one imports both rows.
+  prompts.Inputs = {std::string("pw")};
+  Import(*w);
+  EXPECT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 3);
+}
+
+} // namespace
+
+static ::testing::Environment *const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
