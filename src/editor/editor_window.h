@@ -57,7 +57,6 @@ public:
   explicit TfrmXMLMain(QWidget *parent = nullptr);
   ~TfrmXMLMain() override;
 
-
   // Takes the document over for the window's lifetime and shows it.
   void SetDocument(std::unique_ptr<xmlmodel::TOrbMainXML> document);
   xmlmodel::TOrbMainXML *Document() const { return FDocument.get(); }
