@@ -45,3 +45,15 @@ TEST(NumberText, SpecialValuesAndTheLocaleSeparator) {
   }
   EXPECT_EQ(FloatToText(1234.5), "1234.5");
 }
+
+TEST(NumberText, WholeNumbersAreTheirDigitsUpToFifteenOfThem) {
+  EXPECT_EQ(FloatToText(7, '.'), "7");
+  EXPECT_EQ(FloatToText(-42, ','), "-42");
+  EXPECT_EQ(FloatToText(123456789012345.0, '.'), "123456789012345");
+  EXPECT_EQ(FloatToText(-999999999999999.0, '.'), "-999999999999999");
+  EXPECT_EQ(FloatToText(-1e15, '.'), "-1E15");
+  EXPECT_EQ(FloatToText(1e16 + 2, '.'), "1E16");
+  // Not whole: rounded to 15 significant digits, so the fraction is gone but the last digit moves.
+  EXPECT_EQ(FloatToText(123456789012345.5, '.'), "123456789012346");
+  EXPECT_EQ(FloatToText(99999999999999.5, '.'), "99999999999999.5");
+}
