@@ -35,6 +35,10 @@ const char kStartEndPair = 0;
 void *StartEndPairMark() { return const_cast<char *>(&kStartEndPair); }
 
 const xmlChar *X(const std::string &s) { return reinterpret_cast<const xmlChar *>(s.c_str()); }
+// Never null, so that empty text stays empty text and does not become no text.
+const xmlChar *XV(std::string_view s) {
+  return reinterpret_cast<const xmlChar *>(s.data() != nullptr ? s.data() : "");
+}
 std::string S(const xmlChar *s) { return s ? std::string(reinterpret_cast<const char *>(s)) : std::string(); }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -291,8 +295,19 @@ bool EqualsNoCase(std::string a, std::string b) {
 
 // Text that libxml2 would write unchanged but that no parser reads back: bytes that are not
 // UTF-8 and control characters XML does not allow.
-void CheckCharacters(const std::string &text) {
-  if (!xmlCheckUTF8(X(text)) || text.find('\0') != std::string::npos)
+void CheckCharacters(std::string_view text) {
+  // Most text is plain ASCII without control characters, which is valid as it is.
+  bool plain = true;
+  for (unsigned char c : text) {
+    if (c >= 0x80 || (c < 0x20 && c != '\t' && c != '\n' && c != '\r')) {
+      plain = false;
+      break;
+    }
+  }
+  if (plain)
+    return;
+  const std::string copy(text); // NUL-terminated for libxml2
+  if (!xmlCheckUTF8(X(copy)) || text.find('\0') != std::string_view::npos)
     throw Exception("The text is not valid UTF-8");
   for (unsigned char c : text)
     if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
@@ -327,6 +342,20 @@ void LinkAfter(xmlNode *prev, xmlNode *node) {
   prev->next = node;
 }
 
+// An empty document whose names are interned, as a parsed document's are: a copy of a large
+// subtree then shares one string per distinct name instead of allocating one per node.
+xmlDocPtr NewEmptyDoc() {
+  xmlDocPtr doc = xmlNewDoc(X("1.0"));
+  if (doc == nullptr)
+    return nullptr;
+  doc->dict = xmlDictCreate();
+  if (doc->dict == nullptr) {
+    xmlFreeDoc(doc);
+    return nullptr;
+  }
+  return doc;
+}
+
 void FreeDetached(xmlNode *node) {
   if (node->type == XML_ATTRIBUTE_NODE)
     xmlFreeProp(reinterpret_cast<xmlAttr *>(node));
@@ -344,21 +373,44 @@ void InitXmlLibrary() {
   });
 }
 
-std::string DomNodeName(const xmlNode *node) {
+namespace {
+
+void AppendRaw(std::string &out, const xmlChar *s) {
+  if (s != nullptr)
+    out += reinterpret_cast<const char *>(s);
+}
+
+void AppendNodeName(std::string &out, const xmlNode *node) {
   switch (node->type) {
   case XML_ELEMENT_NODE:
   case XML_ATTRIBUTE_NODE:
-    if (node->ns != nullptr && node->ns->prefix != nullptr)
-      return S(node->ns->prefix) + ":" + S(node->name);
-    return S(node->name);
-  case XML_TEXT_NODE: return "#text";
-  case XML_CDATA_SECTION_NODE: return "#cdata-section";
-  case XML_COMMENT_NODE: return "#comment";
+    if (node->ns != nullptr && node->ns->prefix != nullptr) {
+      AppendRaw(out, node->ns->prefix);
+      out += ':';
+    }
+    AppendRaw(out, node->name);
+    return;
+  case XML_TEXT_NODE: out += "#text"; return;
+  case XML_CDATA_SECTION_NODE: out += "#cdata-section"; return;
+  case XML_COMMENT_NODE: out += "#comment"; return;
   case XML_DOCUMENT_NODE:
-  case XML_HTML_DOCUMENT_NODE: return "#document";
-  case XML_DOCUMENT_FRAG_NODE: return "#document-fragment";
-  default: return S(node->name); // PI target, entity reference, doctype, entity, notation
+  case XML_HTML_DOCUMENT_NODE: out += "#document"; return;
+  case XML_DOCUMENT_FRAG_NODE: out += "#document-fragment"; return;
+  default: AppendRaw(out, node->name); return; // PI target, entity reference, doctype, entity, notation
   }
+}
+
+} // namespace
+
+std::string DomNodeName(const xmlNode *node) {
+  std::string name;
+  AppendNodeName(name, node);
+  return name;
+}
+
+void DomGetNodeName(const xmlNode *node, std::string &out) {
+  out.clear();
+  AppendNodeName(out, node);
 }
 
 int DomNodeType(const xmlNode *node) {
@@ -451,7 +503,7 @@ xmlNode *DomFirstAttribute(const xmlNode *node) {
 
 DomDocument::DomDocument() {
   InitXmlLibrary();
-  FDoc = xmlNewDoc(X("1.0"));
+  FDoc = NewEmptyDoc();
   if (FDoc == nullptr)
     throw Exception("Cannot create an XML document");
 }
@@ -485,7 +537,7 @@ void DomDocument::Release() {
 bool DomDocument::Load(const std::string &fileName, int extraOptions) {
   Release();
   FParseError = {};
-  FDoc = xmlNewDoc(X("1.0"));
+  FDoc = NewEmptyDoc();
   if (FDoc == nullptr)
     throw Exception("Cannot create an XML document");
 
@@ -536,7 +588,7 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
 void DomDocument::Install(xmlDocPtr doc, const std::string &sourceFileName) {
   InitXmlLibrary();
   Release();
-  FDoc = doc ? doc : xmlNewDoc(X("1.0"));
+  FDoc = doc ? doc : NewEmptyDoc();
   if (FDoc == nullptr)
     throw Exception("Cannot create an XML document");
   DomInputFile file;
@@ -646,6 +698,14 @@ void AppendEscaped(std::string &out, const xmlChar *text, bool attribute) {
     return;
   bool seenLess = false;
   for (const xmlChar *p = text; *p; ++p) {
+    // Characters written as they are go out in one piece.
+    const xmlChar *run = p;
+    while (*p > '>' || (*p >= ' ' && *p != '&' && *p != '<' && *p != '>' && *p != '"'))
+      ++p;
+    if (p != run)
+      out.append(reinterpret_cast<const char *>(run), static_cast<size_t>(p - run));
+    if (*p == 0)
+      return;
     switch (*p) {
     case '&': out += "&amp;"; break;
     case '<':
@@ -684,15 +744,13 @@ void AppendEscaped(std::string &out, const xmlChar *text, bool attribute) {
   }
 }
 
-std::string QualifiedName(const xmlNode *node) { return DomNodeName(node); }
 
 } // namespace
 
 void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
   switch (node->type) {
   case XML_ELEMENT_NODE: {
-    const std::string name = QualifiedName(node);
-    auto raw = FRawTags.find(node);
+    auto raw = FRawTags.empty() ? FRawTags.end() : FRawTags.find(node);
     if (raw != FRawTags.end()) {
       const std::string &tag = raw->second;
       const bool selfClosed = tag.size() >= 2 && tag.compare(tag.size() - 2, 2, "/>") == 0;
@@ -709,7 +767,7 @@ void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
       }
     } else {
       out += '<';
-      out += name;
+      AppendNodeName(out, node);
       for (const xmlNs *ns = node->nsDef; ns != nullptr; ns = ns->next) {
         out += " xmlns";
         if (ns->prefix != nullptr) {
@@ -722,7 +780,7 @@ void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
       }
       for (const xmlAttr *attr = node->properties; attr != nullptr; attr = attr->next) {
         out += ' ';
-        out += QualifiedName(reinterpret_cast<const xmlNode *>(attr));
+        AppendNodeName(out, reinterpret_cast<const xmlNode *>(attr));
         out += "=\"";
         for (const xmlNode *part = attr->children; part != nullptr; part = part->next) {
           if (part->type == XML_ENTITY_REF_NODE) {
@@ -744,7 +802,7 @@ void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
     for (const xmlNode *child = node->children; child != nullptr; child = child->next)
       WriteNode(out, child);
     out += "</";
-    out += name;
+    AppendNodeName(out, node);
     out += '>';
     return;
   }
@@ -1155,7 +1213,7 @@ void DomDocument::RemoveAttribute(xmlNode *element, xmlNode *attribute) {
   KeepAlive(attribute);
 }
 
-void DomDocument::SetText(xmlNode *node, const std::string &text) {
+void DomDocument::SetText(xmlNode *node, std::string_view text) {
   if (node == nullptr)
     throw Exception("No node given");
   switch (node->type) {
@@ -1167,11 +1225,18 @@ void DomDocument::SetText(xmlNode *node, const std::string &text) {
       FRawTags.erase(node->parent);
     xmlNode *textNode = nullptr;
     if (!text.empty()) {
-      textNode = xmlNewDocTextLen(FDoc, X(text), static_cast<int>(text.size()));
+      textNode = xmlNewDocTextLen(FDoc, XV(text),
+                                  static_cast<int>(text.size()));
       if (textNode == nullptr)
         throw Exception("Out of memory while setting text");
     }
-    FGraveyard.reserve(FGraveyard.size() + 8);
+    // Room for the children taken out, so that keeping them alive cannot fail once they are
+    // unlinked; grown by doubling, as a fixed step would copy the list at every few writes.
+    size_t removed = 0;
+    for (const xmlNode *child = node->children; child != nullptr; child = child->next)
+      ++removed;
+    if (FGraveyard.capacity() - FGraveyard.size() < removed)
+      FGraveyard.reserve(std::max(FGraveyard.size() + removed, 2 * FGraveyard.capacity()));
     while (node->children != nullptr) {
       xmlNode *child = node->children;
       xmlUnlinkNode(child);
@@ -1183,17 +1248,17 @@ void DomDocument::SetText(xmlNode *node, const std::string &text) {
   }
   case XML_COMMENT_NODE:
     CheckCharacters(text);
-    if (text.find("--") != std::string::npos || (!text.empty() && text.back() == '-'))
+    if (text.find("--") != std::string_view::npos || (!text.empty() && text.back() == '-'))
       throw Exception("A comment cannot contain \"--\" or end with \"-\"");
     break;
   case XML_CDATA_SECTION_NODE:
     CheckCharacters(text);
-    if (text.find("]]>") != std::string::npos)
+    if (text.find("]]>") != std::string_view::npos)
       throw Exception("A CDATA section cannot contain \"]]>\"");
     break;
   case XML_PI_NODE:
     CheckCharacters(text);
-    if (text.find("?>") != std::string::npos)
+    if (text.find("?>") != std::string_view::npos)
       throw Exception("A processing instruction cannot contain \"?>\"");
     break;
   case XML_TEXT_NODE: CheckCharacters(text); break;
@@ -1201,7 +1266,22 @@ void DomDocument::SetText(xmlNode *node, const std::string &text) {
   default: throw Exception(Format("The text of a node of type %d cannot be changed", DomNodeType(node)));
   }
   // These kinds hold their text directly; libxml2 stores it as given.
-  xmlNodeSetContentLen(node, X(text), static_cast<int>(text.size()));
+  xmlNodeSetContentLen(node, XV(text), static_cast<int>(text.size()));
+}
+
+xmlNode *DomDocument::AppendText(xmlNode *parent, std::string_view text) {
+  CheckCharacters(text);
+  xmlNode *node =
+      xmlNewDocTextLen(FDoc, XV(text), static_cast<int>(text.size()));
+  if (node == nullptr)
+    throw Exception("Out of memory while adding text");
+  try {
+    AppendChildAtEnd(parent, node);
+  } catch (...) {
+    xmlFreeNode(node);
+    throw;
+  }
+  return node;
 }
 
 } // namespace xmlmodel

@@ -7,6 +7,7 @@
 #include <libxml/tree.h>
 
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -45,6 +46,8 @@ void InitXmlLibrary();
 
 // Read-only node queries. They accept any node of a DomDocument.
 std::string DomNodeName(const xmlNode *node);
+// The same name written into out (replacing its content), which keeps its capacity between calls.
+void DomGetNodeName(const xmlNode *node, std::string &out);
 int DomNodeType(const xmlNode *node);
 // The node's text: for elements and attributes the joined text of all text and CDATA
 // descendants; for text, CDATA, comments and processing instructions their content.
@@ -119,7 +122,10 @@ public:
   void RemoveChildAndIndentation(xmlNode *parent, xmlNode *child);
   // Replaces the node's content with the literal text (no entity parsing). Removed children
   // stay alive as above.
-  void SetText(xmlNode *node, const std::string &text);
+  void SetText(xmlNode *node, std::string_view text);
+  // Appends a new text node holding the literal text as the very last child of parent, checked
+  // as SetText checks it; returns it.
+  xmlNode *AppendText(xmlNode *parent, std::string_view text);
 
 private:
   void Release();

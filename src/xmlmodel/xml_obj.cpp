@@ -3,7 +3,6 @@
 #include "common/exception.h"
 
 #include <algorithm>
-#include <vector>
 
 namespace xmlmodel {
 
@@ -47,13 +46,28 @@ TOrbXMLList *TOrbXMLItem::Attributes() {
   return FAttributes.get();
 }
 
+bool TOrbXMLItem::HasChildItems() const {
+  if (FChildren)
+    return FChildren->Count() > 0;
+  // What Children() and Populate would find.
+  const xmlNode *node = CheckedNode();
+  if (node->type == XML_COMMENT_NODE)
+    return false;
+  for (const xmlNode *child = DomFirstChild(node); child != nullptr; child = child->next)
+    if (child->type != XML_TEXT_NODE)
+      return true;
+  return false;
+}
+
 std::string TOrbXMLItem::NodeName() const { return DomNodeName(CheckedNode()); }
+
+void TOrbXMLItem::GetNodeName(std::string &Name) const { DomGetNodeName(CheckedNode(), Name); }
 
 int TOrbXMLItem::NodeType() const { return DomNodeType(CheckedNode()); }
 
 std::string TOrbXMLItem::Text() const { return DomNodeText(CheckedNode()); }
 
-void TOrbXMLItem::SetText(const std::string &text) {
+void TOrbXMLItem::SetText(std::string_view text) {
   xmlNode *node = CheckedNode();
   if (FDocument == nullptr)
     throw Exception("The item belongs to no document");
@@ -144,11 +158,12 @@ TOrbXMLItem *TOrbXMLList::CreateNode(const std::string &Name, int NodeType, TOrb
   return CreateNodeImpl(Name, NodeType, Source, true);
 }
 
-TOrbXMLItem *TOrbXMLList::CreateNodeImpl(const std::string &Name, int NodeType, TOrbXMLItem *Source,
-                                         bool indent) {
-  std::string name = Name;
-  if (!name.empty() && name[0] == '#')
-    name = name.substr(1, 255);
+TOrbXMLItem *TOrbXMLList::CreateNodeImpl(std::string name, int NodeType, TOrbXMLItem *Source, bool indent) {
+  if (!name.empty() && name[0] == '#') {
+    name.erase(0, 1);
+    if (name.size() > 255)
+      name.resize(255);
+  }
   auto item = std::make_unique<TOrbXMLItem>(this);
   if (FOwnerItem == nullptr)
     throw common::EAbort("Cannot make new node here");
@@ -210,6 +225,28 @@ TOrbXMLItem *TOrbXMLList::CreateNodeImpl(const std::string &Name, int NodeType, 
   return result;
 }
 
+namespace {
+
+// A few entries on the stack, more on the heap: most copied nodes have a handful of children,
+// and a copy of a large subtree visits every node.
+template <class T, size_t N> class TScratch {
+public:
+  explicit TScratch(size_t size) : FData(FInline) {
+    if (size > N) {
+      FHeap = std::make_unique<T[]>(size);
+      FData = FHeap.get();
+    }
+  }
+  T &operator[](size_t i) { return FData[i]; }
+
+private:
+  T FInline[N];
+  std::unique_ptr<T[]> FHeap;
+  T *FData;
+};
+
+} // namespace
+
 // Copies Source's content into the new item. A source with child items gives its own text nodes
 // at their places among the copied children (so mixed content and layout come through once and
 // in order); a source without child items gives its text.
@@ -221,64 +258,68 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
 
   // Taken before copying, so that a copy placed inside its own source is not copied again.
   TOrbXMLList *sourceChildren = source->Children();
-  std::vector<TOrbXMLItem *> items;
-  items.reserve(sourceChildren->Count());
-  for (int i = 0; i < sourceChildren->Count(); ++i)
-    if (sourceChildren->Items(i) != target)
-      items.push_back(sourceChildren->Items(i));
+  const std::uint32_t available = sourceChildren->FCount;
+  TScratch<TOrbXMLItem *, 32> items(available);
+  size_t count = 0;
+  for (std::uint32_t i = 0; i < available; ++i)
+    if (sourceChildren->FItems[i].get() != target)
+      items[count++] = sourceChildren->FItems[i].get();
 
-  if (items.empty()) {
+  if (count == 0) {
     if (targetNode->type != XML_ENTITY_REF_NODE)
       target->SetText(source->Text());
     return;
   }
-  std::vector<xmlNode *> domChildren;
-  for (xmlNode *child = DomFirstChild(sourceNode); child != nullptr; child = child->next)
-    if (child != targetNode)
-      domChildren.push_back(child);
+  // Nodes are only ever appended during the copy, so the children up to the current last one are
+  // the ones the source had when it began.
+  xmlNode *firstChild = DomFirstChild(sourceNode);
+  const xmlNode *lastChild = firstChild != nullptr ? sourceNode->last : nullptr;
 
   TOrbXMLList *targetChildren = target->Children();
-  std::vector<bool> copied(items.size(), false);
-  auto appendText = [&](const std::string &content) {
-    xmlNode *text = dom.CreateNode(ntText, "");
-    try {
-      dom.SetText(text, content);
-      dom.AppendChildAtEnd(targetNode, text);
-    } catch (...) {
-      dom.DiscardNode(text);
-      throw;
-    }
-  };
+  targetChildren->Reserve(targetChildren->FCount + static_cast<std::uint32_t>(count));
+  TScratch<bool, 32> copied(count);
+  for (size_t i = 0; i < count; ++i)
+    copied[i] = false;
+  std::string name;
   auto copyItem = [&](size_t index) {
     TOrbXMLItem *child = items[index];
     copied[index] = true;
+    child->GetNodeName(name);
     // A reference to an entity that the target document does not declare (a copy from another
     // file) comes over as the text it stands for.
-    if (child->NodeType() == ntEntityRef && !dom.DeclaresEntity(child->NodeName()))
-      appendText(child->Text());
+    if (child->NodeType() == ntEntityRef && !dom.DeclaresEntity(name))
+      dom.AppendText(targetNode, child->Text());
     else
-      targetChildren->CreateNodeImpl(child->NodeName(), child->NodeType(), child, false);
+      targetChildren->CreateNodeImpl(name, child->NodeType(), child, false);
   };
   size_t next = 0;
-  for (xmlNode *child : domChildren) {
-    if (child->type == XML_TEXT_NODE) {
-      appendText(DomNodeText(child));
+  for (xmlNode *child = firstChild; child != nullptr; child = child->next) {
+    const bool last = child == lastChild;
+    if (child == targetNode) {
+      if (last)
+        break;
       continue;
     }
-    // Items follow the DOM order; search only when an edit has changed that.
-    size_t index = next;
-    if (index >= items.size() || items[index]->Node() != child) {
-      index = 0;
-      while (index < items.size() && (copied[index] || items[index]->Node() != child))
-        ++index;
+    if (child->type == XML_TEXT_NODE) {
+      dom.AppendText(targetNode, child->content != nullptr ? reinterpret_cast<const char *>(child->content) : "");
+    } else {
+      // Items follow the DOM order; search only when an edit has changed that.
+      size_t index = next;
+      if (index >= count || items[index]->Node() != child) {
+        index = 0;
+        while (index < count && (copied[index] || items[index]->Node() != child))
+          ++index;
+      }
+      if (index < count) {
+        copyItem(index);
+        next = index + 1;
+      }
     }
-    if (index < items.size()) {
-      copyItem(index);
-      next = index + 1;
-    }
+    if (last)
+      break;
   }
   // Items whose nodes were taken out of the source by a text change are still its children.
-  for (size_t i = 0; i < items.size(); ++i)
+  for (size_t i = 0; i < count; ++i)
     if (!copied[i])
       copyItem(i);
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace xmlmodel {
 
@@ -36,12 +37,16 @@ public:
   // Built on first call, then the same list every time. Errors when the item has no node.
   TOrbXMLList *Children();
   TOrbXMLList *Attributes();
+  // Whether Children() holds or would hold any item, without building the list.
+  bool HasChildItems() const;
 
   std::string NodeName() const;
+  // NodeName written into Name, whose capacity is kept: for loops over many items.
+  void GetNodeName(std::string &Name) const;
   int NodeType() const; // W3C numbering
   std::string Text() const;
   // Replaces the node's content with the text as given; does not change Modified.
-  void SetText(const std::string &text);
+  void SetText(std::string_view text);
 
 private:
   friend class TOrbXMLList;
@@ -90,7 +95,7 @@ private:
   void Append(std::unique_ptr<TOrbXMLItem> item);
   void Reserve(std::uint32_t capacity);
   void RemoveAt(std::uint32_t index);
-  TOrbXMLItem *CreateNodeImpl(const std::string &Name, int NodeType, TOrbXMLItem *Source, bool indent);
+  TOrbXMLItem *CreateNodeImpl(std::string Name, int NodeType, TOrbXMLItem *Source, bool indent);
   void CopyContent(TOrbXMLItem *target, TOrbXMLItem *source);
 
   TOrbXMLItem *FOwnerItem = nullptr;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 using namespace xmlmodel;
 using xmltest::TempDir;
@@ -231,4 +233,50 @@ TEST(Dom, UntrustedInputIsNotExpandedFetchedOrAllowedToHang) {
   DomDocument httpDtd;
   httpDtd.Load(dir.File("http.xml"), XML_PARSE_DTDLOAD);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+TEST(Dom, NonAsciiTextIsCheckedAsWholeCharacters) {
+  DomDocument doc;
+  xmlNode *root = doc.CreateNode(ntElement, "r");
+  doc.AppendToDocument(root);
+  doc.SetText(root, "caf\xC3\xA9 \xE2\x82\xAC\t1\r\n");
+  EXPECT_EQ(DomNodeText(root), "caf\xC3\xA9 \xE2\x82\xAC\t1\r\n");
+  // Invalid bytes and NUL are refused as encoding errors, even before or after a control
+  // character; a control character in valid text is named.
+  for (const std::string &bad : {std::string("ok\0no", 5), std::string("\xC3"), std::string("\x01\xC3(")}) {
+    try {
+      doc.SetText(root, bad);
+      ADD_FAILURE() << "accepted " << bad;
+    } catch (const common::Exception &e) {
+      EXPECT_STREQ(e.what(), "The text is not valid UTF-8");
+    }
+  }
+  try {
+    doc.SetText(root, "\xC3\xA9\x1F");
+    ADD_FAILURE() << "accepted a control character";
+  } catch (const common::Exception &e) {
+    EXPECT_STREQ(e.what(), "The text contains the control character 31, which XML does not allow");
+  }
+  EXPECT_EQ(DomNodeText(root), "caf\xC3\xA9 \xE2\x82\xAC\t1\r\n");
+  EXPECT_THROW(doc.AppendText(root, "\x02"), common::Exception);
+  EXPECT_EQ(DomNodeText(root), "caf\xC3\xA9 \xE2\x82\xAC\t1\r\n");
+  doc.AppendText(root, "");
+  doc.AppendText(root, "]]>&<\"'");
+  EXPECT_EQ(doc.SaveToString(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                "<r>caf\xC3\xA9 \xE2\x82\xAC\t1&#13;\n]]&gt;&amp;&lt;\"'</r>\n");
+}
+
+TEST(Dom, ManyTextWritesKeepEveryReplacedNodeAlive) {
+  DomDocument doc;
+  xmlNode *root = doc.CreateNode(ntElement, "r");
+  doc.AppendToDocument(root);
+  std::vector<xmlNode *> old;
+  for (int i = 0; i < 2000; ++i) {
+    doc.SetText(root, std::to_string(i));
+    old.push_back(root->children);
+  }
+  // Each replaced text node is still readable (the sanitizer build checks the memory).
+  for (int i = 0; i + 1 < 2000; ++i)
+    ASSERT_EQ(DomNodeText(old[i]), std::to_string(i));
+  EXPECT_EQ(DomNodeText(root), "1999");
 }

@@ -363,3 +363,45 @@ TEST(ItemTree, EntityReferencesAreMadeOnlyForDeclaredEntities) {
   quoted->Save();
   EXPECT_NE(xmltest::ReadFile(quoted->FileName).find("<r v=\"x&co;\"/>"), std::string::npos);
 }
+
+TEST(ItemTree, WideCopiesKeepEveryChildAndTextInOrder) {
+  TempDir dir;
+  std::string wide = "<w>";
+  for (int i = 0; i < 40; ++i)
+    wide += " t" + std::to_string(i) + " <c" + std::to_string(i) + "/><!--" + std::to_string(i) + "-->";
+  wide += "end</w>";
+  auto doc = LoadText(dir, "<doc>" + wide + "<box/></doc>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *box = children->Items(1);
+  TOrbXMLItem *copy = box->Children()->CreateNode("w", ntElement, children->Items(0));
+  EXPECT_EQ(Xml(copy), wide);
+  ASSERT_EQ(copy->Children()->Count(), 80);
+  EXPECT_EQ(copy->Children()->Items(78)->NodeName(), "c39");
+
+  // A child taken out of the source by a text write is still copied, after the others.
+  TOrbXMLItem *source = children->Items(0);
+  source->SetText("gone");
+  TOrbXMLItem *again = box->Children()->CreateNode("v", ntElement, source);
+  EXPECT_EQ(again->Children()->Count(), 80);
+  EXPECT_EQ(again->Text(), "gone");
+}
+
+TEST(ItemTree, HasChildItemsAnswersAsTheChildListWould) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<a><t>only text</t><e/><!--c--><p>x<q/></p></a>");
+  TOrbXMLList *children = doc->RootChildren();
+  ASSERT_EQ(children->Count(), 4);
+  EXPECT_FALSE(children->Items(0)->HasChildItems());
+  EXPECT_FALSE(children->Items(1)->HasChildItems());
+  EXPECT_FALSE(children->Items(2)->HasChildItems());
+  EXPECT_TRUE(children->Items(3)->HasChildItems());
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(children->Items(i)->HasChildItems(), children->Items(i)->Children()->Count() > 0) << i;
+  // Once built, the list answers, even when a text write has since emptied the node.
+  children->Items(3)->SetText("flat");
+  EXPECT_TRUE(children->Items(3)->HasChildItems());
+  // And a list built empty answers for a node that later got children only through it.
+  TOrbXMLItem *e = children->Items(1);
+  e->Children()->CreateNode("n", ntElement, nullptr);
+  EXPECT_TRUE(e->HasChildItems());
+}
