@@ -11,7 +11,17 @@ namespace editor {
 
 namespace {
 constexpr int kLastHeaderPosition = 300;
+
+// The text without leading and trailing characters 0 to 32.
+std::string_view TrimmedView(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && static_cast<unsigned char>(text[b]) <= 32)
+    ++b;
+  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
+    --e;
+  return text.substr(b, e - b);
 }
+} // namespace
 
 int LastDataRow(xls::TSheet &Sheet) {
   int last = -1;
@@ -33,19 +43,22 @@ TExcelImport::TExcelImport(xls::TSheet &Sheet) : FSheet(Sheet) {
     std::string header = common::Utf16ToUtf8(common::TrimControl(FSheet.AsString(c, 0)));
     if (header.empty())
       break; // the first empty header ends the header row
-    FHeaders.push_back({c, std::move(header)});
+    FHeaders.insert_or_assign(std::move(header), c);
   }
 }
 
 void TExcelImport::FillFromRow(xmlmodel::TOrbXMLItem &Item, int Row) {
-  const std::string name = Item.NodeName();
-  const THeader *match = nullptr;
-  for (const THeader &header : FHeaders)
-    if (header.Text == name)
-      match = &header;
-  if (match)
-    Item.SetText(common::TrimControl(FSheet.AsVariant(match->Position, Row).ToText()));
-
+  if (!FHeaders.empty()) {
+    Item.GetNodeName(FName);
+    const auto match = FHeaders.find(std::string_view(FName));
+    if (match != FHeaders.end()) {
+      const std::string value = FSheet.AsVariant(match->second, Row).ToText();
+      Item.SetText(TrimmedView(value));
+    }
+  }
+  // A leaf's child list is not built just to find it empty.
+  if (!Item.HasChildItems())
+    return;
   xmlmodel::TOrbXMLList *children = Item.Children();
   for (int i = 0; i < children->Count(); ++i)
     FillFromRow(*children->Items(i), Row);

@@ -6,7 +6,8 @@
 
 #include <functional>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <unordered_map>
 
 namespace xmlmodel {
 class TOrbXMLItem;
@@ -42,14 +43,17 @@ public:
                  const TImportProgress &Progress = {});
 
 private:
-  struct THeader {
-    int Position;     // 0 to 300; positions from 256 on address columns 0 to 44 again
-    std::string Text; // trimmed, UTF-8
+  struct TNameHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view Name) const { return std::hash<std::string_view>()(Name); }
   };
 
   xls::TSheet &FSheet;
-  // The header row is read once: the sheet does not change while it is imported.
-  std::vector<THeader> FHeaders;
+  // The header row is read once: the sheet does not change while it is imported. Each header
+  // text (trimmed, UTF-8) maps to the rightmost position before the first empty header that
+  // holds it; positions from 256 on address columns 0 to 44 again.
+  std::unordered_map<std::string, int, TNameHash, std::equal_to<>> FHeaders;
+  std::string FName; // scratch for element names
 };
 
 } // namespace editor
