@@ -10,6 +10,7 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -373,14 +374,54 @@ void InitXmlLibrary() {
   });
 }
 
+// The serialiser's output: appends without the call and bounds overhead of std::string for every
+// small piece. The string is sized to what was written when the writer goes.
+class DomWriter {
+public:
+  explicit DomWriter(std::string &out) : FOut(out), FLength(out.size()) {}
+  ~DomWriter() { FOut.resize(FLength); }
+  DomWriter(const DomWriter &) = delete;
+  DomWriter &operator=(const DomWriter &) = delete;
+
+  void append(const char *text, size_t count) {
+    if (count == 0)
+      return;
+    if (FOut.size() - FLength < count)
+      Grow(count);
+    std::memcpy(FOut.data() + FLength, text, count);
+    FLength += count;
+  }
+  void append(const std::string &text, size_t pos, size_t count) { append(text.data() + pos, count); }
+  DomWriter &operator+=(char c) {
+    if (FOut.size() == FLength)
+      Grow(1);
+    FOut[FLength++] = c;
+    return *this;
+  }
+  DomWriter &operator+=(const char *text) {
+    append(text, std::strlen(text));
+    return *this;
+  }
+  DomWriter &operator+=(const std::string &text) {
+    append(text.data(), text.size());
+    return *this;
+  }
+
+private:
+  void Grow(size_t count) { FOut.resize(std::max(2 * FOut.size(), FLength + count + 4096)); }
+
+  std::string &FOut;
+  size_t FLength;
+};
+
 namespace {
 
-void AppendRaw(std::string &out, const xmlChar *s) {
+template <class Out> void AppendRaw(Out &out, const xmlChar *s) {
   if (s != nullptr)
     out += reinterpret_cast<const char *>(s);
 }
 
-void AppendNodeName(std::string &out, const xmlNode *node) {
+template <class Out> void AppendNodeName(Out &out, const xmlNode *node) {
   switch (node->type) {
   case XML_ELEMENT_NODE:
   case XML_ATTRIBUTE_NODE:
@@ -693,14 +734,22 @@ void DomDocument::SniffSource(const DomInputFile &file) {
 
 namespace {
 
-void AppendEscaped(std::string &out, const xmlChar *text, bool attribute) {
+// Bytes that text and attribute values take over unchanged.
+constexpr auto kPlainByte = [] {
+  std::array<bool, 256> plain{};
+  for (int c = ' '; c < 256; ++c)
+    plain[c] = c != '&' && c != '<' && c != '>' && c != '"';
+  return plain;
+}();
+
+void AppendEscaped(DomWriter &out, const xmlChar *text, bool attribute) {
   if (text == nullptr)
     return;
   bool seenLess = false;
   for (const xmlChar *p = text; *p; ++p) {
     // Characters written as they are go out in one piece.
     const xmlChar *run = p;
-    while (*p > '>' || (*p >= ' ' && *p != '&' && *p != '<' && *p != '>' && *p != '"'))
+    while (kPlainByte[*p])
       ++p;
     if (p != run)
       out.append(reinterpret_cast<const char *>(run), static_cast<size_t>(p - run));
@@ -747,7 +796,7 @@ void AppendEscaped(std::string &out, const xmlChar *text, bool attribute) {
 
 } // namespace
 
-void DomDocument::WriteNode(std::string &out, const xmlNode *node) const {
+void DomDocument::WriteNode(DomWriter &out, const xmlNode *node) const {
   switch (node->type) {
   case XML_ELEMENT_NODE: {
     auto raw = FRawTags.empty() ? FRawTags.end() : FRawTags.find(node);
@@ -867,7 +916,8 @@ std::string DomDocument::Serialise() const {
       out += FTopLevelGaps[i];
     else if (i > 0 || FHasDeclaration)
       out += "\n";
-    WriteNode(out, top[i]);
+    DomWriter writer(out);
+    WriteNode(writer, top[i]);
   }
   out += gapsKnown ? FTopLevelGaps.back() : std::string("\n");
   if (FCrLf) {
@@ -1031,9 +1081,11 @@ void DomDocument::CheckParent(xmlNode *parent, xmlNode *node) const {
     throw Exception(Format("A node of type %d cannot be added as a child", DomNodeType(node)));
   if (node->parent != nullptr || node->doc != FDoc)
     throw Exception("The node is already part of a document");
-  for (xmlNode *up = parent; up != nullptr; up = up->parent)
-    if (up == node)
-      throw Exception("A node cannot be added below itself");
+  // Only a node with children can have the parent inside its own subtree.
+  if (node == parent || node->children != nullptr)
+    for (xmlNode *up = parent; up != nullptr; up = up->parent)
+      if (up == node)
+        throw Exception("A node cannot be added below itself");
 }
 
 void DomDocument::ForgetStartTag(const xmlNode *parent) {
@@ -1102,14 +1154,20 @@ void DomDocument::CopyElementForm(xmlNode *target, const xmlNode *source) {
     return;
   if (source->_private == StartEndPairMark())
     target->_private = StartEndPairMark();
+  bool added = false;
   for (const xmlNs *ns = source->nsDef; ns != nullptr; ns = ns->next) {
     bool have = false;
     for (const xmlNs *own = target->nsDef; own != nullptr && !have; own = own->next)
       have = xmlStrEqual(own->prefix, ns->prefix);
-    if (!have)
+    if (!have) {
       xmlNewNs(target, ns->href, ns->prefix);
+      added = true;
+    }
   }
-  // The declarations just added may rebind the element's own prefix.
+  // The declarations just added may rebind the element's own prefix; without any, it is bound
+  // as it was when the element was linked.
+  if (!added)
+    return;
   if (target->ns == nullptr)
     ResolveNamespace(target);
   else if (xmlNs *own = xmlSearchNs(FDoc, target, target->ns->prefix))
@@ -1271,10 +1329,19 @@ void DomDocument::SetText(xmlNode *node, std::string_view text) {
 
 xmlNode *DomDocument::AppendText(xmlNode *parent, std::string_view text) {
   CheckCharacters(text);
-  xmlNode *node =
-      xmlNewDocTextLen(FDoc, XV(text), static_cast<int>(text.size()));
+  // Layout whitespace is shared through the document's dictionary, as the parser shares it.
+  const bool layout = FDoc->dict != nullptr && !text.empty() && text.size() < 60 &&
+                      std::all_of(text.begin(), text.end(), IsBlank);
+  xmlNode *node = xmlNewDocTextLen(FDoc, layout ? nullptr : XV(text), static_cast<int>(text.size()));
   if (node == nullptr)
     throw Exception("Out of memory while adding text");
+  if (layout) {
+    node->content = const_cast<xmlChar *>(xmlDictLookup(FDoc->dict, XV(text), static_cast<int>(text.size())));
+    if (node->content == nullptr) {
+      xmlFreeNode(node);
+      throw Exception("Out of memory while adding text");
+    }
+  }
   try {
     AppendChildAtEnd(parent, node);
   } catch (...) {

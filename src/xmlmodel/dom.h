@@ -39,6 +39,7 @@ struct DomParseError {
 };
 
 class DomInputFile;
+class DomWriter;
 
 // Initialises libxml2 once per process: no network access for any entity, DTD or schema load.
 // Every DomDocument calls it; callers that use libxml2 before making one may call it too.
@@ -135,7 +136,7 @@ private:
   void CheckParent(xmlNode *parent, xmlNode *node) const;
   void ForgetStartTag(const xmlNode *parent);
   std::string Serialise() const;
-  void WriteNode(std::string &out, const xmlNode *node) const;
+  void WriteNode(DomWriter &out, const xmlNode *node) const;
 
   xmlDocPtr FDoc = nullptr;
   std::vector<xmlNode *> FGraveyard;

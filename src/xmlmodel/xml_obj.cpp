@@ -266,7 +266,10 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
       items[count++] = sourceChildren->FItems[i].get();
 
   if (count == 0) {
-    if (targetNode->type != XML_ENTITY_REF_NODE)
+    // An element without any child nodes has no text, and the new element none to replace.
+    const bool nothing = sourceNode->type == XML_ELEMENT_NODE && sourceNode->children == nullptr &&
+                         targetNode->type == XML_ELEMENT_NODE && targetNode->children == nullptr;
+    if (targetNode->type != XML_ENTITY_REF_NODE && !nothing)
       target->SetText(source->Text());
     return;
   }

@@ -405,3 +405,20 @@ TEST(ItemTree, HasChildItemsAnswersAsTheChildListWould) {
   e->Children()->CreateNode("n", ntElement, nullptr);
   EXPECT_TRUE(e->HasChildItems());
 }
+
+TEST(ItemTree, CopiedLayoutCanBeReplacedRemovedAndSaved) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<r>\n  <t>\n    <a/>\n    <b>x</b>\n  </t>\n</r>");
+  TOrbXMLList *children = doc->RootChildren();
+  TOrbXMLItem *first = children->CreateNode("t", ntElement, children->Items(0));
+  TOrbXMLItem *second = children->CreateNode("t", ntElement, children->Items(0));
+  EXPECT_EQ(Xml(first), "<t>\n    <a/>\n    <b>x</b>\n  </t>");
+  // Replacing the copied layout, or removing the copy with it, leaves the other copy intact.
+  first->SetText("flat");
+  children->DeleteItem(second);
+  TOrbXMLItem *third = children->CreateNode("t", ntElement, children->Items(0));
+  third->Children()->Items(0)->SetText(" \n ");
+  doc->Save();
+  EXPECT_EQ(xmltest::ReadFile(doc->FileName), "<r>\n  <t>\n    <a/>\n    <b>x</b>\n  </t>\n  <t>flat</t>\n"
+                                              "  <t>\n    <a> \n </a>\n    <b>x</b>\n  </t>\n</r>");
+}
