@@ -1,6 +1,7 @@
 #include "xls/sst.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -24,27 +25,86 @@ inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >
 } // namespace
 
 // A slot is 0 (empty), a TLinkedItem* (chain) or a TTreeItem* with the low bit set (child).
+// Nodes are sparse: a 256-bit map says which slots are filled and only those are stored, in slot
+// order, so a deep node holding a handful of chains costs a few dozen bytes instead of 2 KB.
 struct THashTrie::TTreeItem {
-  THashTrie *Owner;
   int Depth;
-  int Filled = 0;
-  uintptr_t Slots[256] = {};
+  int Filled = 0; // filled slots, the length of Slots
+  int Capacity = 0;
+  uint64_t Map[4] = {};
+  std::unique_ptr<uintptr_t[]> Slots;
 
-  TTreeItem(THashTrie *owner, int depth) : Owner(owner), Depth(depth) {}
+  explicit TTreeItem(int depth) : Depth(depth) {}
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
   static TTreeItem *Child(uintptr_t slot) { return reinterpret_cast<TTreeItem *>(slot & ~ChildTag); }
   static TLinkedItem *Chain(uintptr_t slot) { return reinterpret_cast<TLinkedItem *>(slot); }
+
+  bool Has(int index) const { return (Map[index >> 6] >> (index & 63)) & 1; }
+  // Position in Slots of a slot index: the filled slots before it.
+  int Rank(int index) const {
+    int rank = 0;
+    for (int w = 0; w < (index >> 6); ++w)
+      rank += std::popcount(Map[w]);
+    uint64_t below = Map[index >> 6] & ((uint64_t(1) << (index & 63)) - 1);
+    return rank + std::popcount(below);
+  }
+  // The stored slot, or nullptr when empty.
+  uintptr_t *Find(int index) { return Has(index) ? &Slots[Rank(index)] : nullptr; }
+  const uintptr_t *Find(int index) const { return Has(index) ? &Slots[Rank(index)] : nullptr; }
+  void Add(int index, uintptr_t value) {
+    int rank = Rank(index);
+    if (Filled == Capacity) {
+      int capacity = Capacity ? std::min(Capacity * 2, 256) : 4;
+      auto slots = std::make_unique<uintptr_t[]>(size_t(capacity));
+      std::copy(Slots.get(), Slots.get() + Filled, slots.get());
+      Slots = std::move(slots);
+      Capacity = capacity;
+    }
+    std::copy_backward(Slots.get() + rank, Slots.get() + Filled, Slots.get() + Filled + 1);
+    Slots[rank] = value;
+    ++Filled;
+    Map[index >> 6] |= uint64_t(1) << (index & 63);
+  }
+  void Erase(int index) {
+    int rank = Rank(index);
+    std::copy(Slots.get() + rank + 1, Slots.get() + Filled, Slots.get() + rank);
+    --Filled;
+    Map[index >> 6] &= ~(uint64_t(1) << (index & 63));
+  }
 };
 
-namespace {
-void FreeChain(THashTrie::TLinkedItem *link) {
-  while (link) {
-    THashTrie::TLinkedItem *next = link->Next;
-    delete link;
-    link = next;
+// Links come from chunks owned by the trie and freed links are chained for reuse, so a chain
+// link costs 16 bytes and no allocator call.
+THashTrie::TLinkedItem *THashTrie::NewLink(void *Item, TLinkedItem *Next) {
+  if (!FFreeLinks) {
+    size_t size = FLinkChunks.empty() ? 16 : std::min<size_t>(FLinkChunkSize * 2, 4096);
+    FLinkChunks.push_back(std::make_unique<TLinkedItem[]>(size));
+    FLinkChunkSize = size;
+    TLinkedItem *chunk = FLinkChunks.back().get();
+    for (size_t i = 0; i < size; ++i)
+      chunk[i].Next = i + 1 < size ? &chunk[i + 1] : nullptr;
+    FFreeLinks = chunk;
+  }
+  TLinkedItem *link = FFreeLinks;
+  FFreeLinks = link->Next;
+  link->Item = Item;
+  link->Next = Next;
+  return link;
+}
+
+void THashTrie::FreeLink(TLinkedItem *Link) {
+  Link->Item = nullptr;
+  Link->Next = FFreeLinks;
+  FFreeLinks = Link;
+}
+
+void THashTrie::FreeChain(TLinkedItem *Link) {
+  while (Link) {
+    TLinkedItem *next = Link->Next;
+    FreeLink(Link);
+    Link = next;
   }
 }
-} // namespace
 
 THashTrie::THashTrie() = default;
 
@@ -65,14 +125,14 @@ bool THashTrie::ItemsEqual(const void *A, const void *B) const {
 void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
   const TTreeItem *node = FRoot;
   while (node) {
-    uintptr_t slot = node->Slots[SlotIndex(Hash, node->Depth)];
-    if (slot == 0)
+    const uintptr_t *slot = node->Find(SlotIndex(Hash, node->Depth));
+    if (!slot)
       return nullptr;
-    if (TTreeItem::IsChild(slot)) {
-      node = TTreeItem::Child(slot);
+    if (TTreeItem::IsChild(*slot)) {
+      node = TTreeItem::Child(*slot);
       continue;
     }
-    for (TLinkedItem *link = TTreeItem::Chain(slot); link; link = link->Next)
+    for (TLinkedItem *link = TTreeItem::Chain(*slot); link; link = link->Next)
       if (ItemsEqual(link->Item, Item))
         return link->Item;
     return nullptr;
@@ -86,40 +146,44 @@ void *THashTrie::Insert(void *Item) {
   uint32_t hash = HashOf(Item);
   if (void *found = FindWithHash(Item, hash))
     return found;
-  if (!FRoot)
-    FRoot = new TTreeItem(this, 0);
-  InsertAt(FRoot, Item, hash);
-  ++FItemCount;
+  InsertNew(Item, hash);
   return Item;
+}
+
+void THashTrie::InsertNew(void *Item, uint32_t Hash) {
+  if (!FRoot)
+    FRoot = new TTreeItem(0);
+  InsertAt(FRoot, Item, Hash);
+  ++FItemCount;
 }
 
 void THashTrie::InsertAt(TTreeItem *Node, void *Item, uint32_t Hash) {
   for (;;) {
-    uintptr_t &slot = Node->Slots[SlotIndex(Hash, Node->Depth)];
-    if (slot == 0) {
-      slot = reinterpret_cast<uintptr_t>(new TLinkedItem{Item, nullptr});
-      ++Node->Filled;
+    const int index = SlotIndex(Hash, Node->Depth);
+    uintptr_t *slot = Node->Find(index);
+    if (!slot) {
+      Node->Add(index, reinterpret_cast<uintptr_t>(NewLink(Item, nullptr)));
       return;
     }
-    if (TTreeItem::IsChild(slot)) {
-      Node = TTreeItem::Child(slot);
+    if (TTreeItem::IsChild(*slot)) {
+      Node = TTreeItem::Child(*slot);
       continue;
     }
-    TLinkedItem *chain = TTreeItem::Chain(slot);
+    TLinkedItem *chain = TTreeItem::Chain(*slot);
     int length = 0;
     for (TLinkedItem *link = chain; link; link = link->Next, ++length)
       if (ItemsEqual(link->Item, Item))
         return;
     if (length < MaxChain || Node->Depth >= MaxDepth) {
-      slot = reinterpret_cast<uintptr_t>(new TLinkedItem{Item, chain});
+      *slot = reinterpret_cast<uintptr_t>(NewLink(Item, chain));
       return;
     }
     // A full chain becomes a child node one byte deeper.
-    auto child = std::make_unique<TTreeItem>(this, Node->Depth + 1);
+    auto child = std::make_unique<TTreeItem>(Node->Depth + 1);
     for (TLinkedItem *link = chain; link; link = link->Next)
       InsertAt(child.get(), link->Item, HashOf(link->Item));
     InsertAt(child.get(), Item, Hash);
-    slot = reinterpret_cast<uintptr_t>(child.release()) | ChildTag;
+    *slot = reinterpret_cast<uintptr_t>(child.release()) | ChildTag;
     FreeChain(chain);
     return;
   }
@@ -134,16 +198,16 @@ bool THashTrie::Remove(const void *Item) {
   TTreeItem *node = FRoot;
   path[0] = node;
   for (;;) {
-    uintptr_t &slot = node->Slots[SlotIndex(hash, node->Depth)];
-    if (slot == 0)
+    uintptr_t *slot = node->Find(SlotIndex(hash, node->Depth));
+    if (!slot)
       return false;
-    if (TTreeItem::IsChild(slot)) {
-      node = TTreeItem::Child(slot);
+    if (TTreeItem::IsChild(*slot)) {
+      node = TTreeItem::Child(*slot);
       path[++depth] = node;
       continue;
     }
-    TLinkedItem **prev = reinterpret_cast<TLinkedItem **>(&slot);
-    TLinkedItem *link = TTreeItem::Chain(slot);
+    TLinkedItem **prev = reinterpret_cast<TLinkedItem **>(slot);
+    TLinkedItem *link = TTreeItem::Chain(*slot);
     while (link && link->Item != Item) {
       prev = &link->Next;
       link = link->Next;
@@ -151,18 +215,17 @@ bool THashTrie::Remove(const void *Item) {
     if (!link)
       return false;
     *prev = link->Next;
-    delete link;
+    FreeLink(link);
     --FItemCount;
-    if (slot != 0)
+    if (*slot != 0)
       return true;
-    --node->Filled;
+    node->Erase(SlotIndex(hash, node->Depth));
     break;
   }
   // Free child nodes left empty, bottom up; the root stays.
   while (depth > 0 && path[depth]->Filled == 0) {
     TTreeItem *parent = path[depth - 1];
-    parent->Slots[SlotIndex(hash, parent->Depth)] = 0;
-    --parent->Filled;
+    parent->Erase(SlotIndex(hash, parent->Depth));
     delete path[depth];
     --depth;
   }
@@ -170,9 +233,8 @@ bool THashTrie::Remove(const void *Item) {
 }
 
 void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
-  for (uintptr_t slot : Node->Slots) {
-    if (slot == 0)
-      continue;
+  for (int i = 0; i < Node->Filled; ++i) {
+    uintptr_t slot = Node->Slots[i];
     if (TTreeItem::IsChild(slot)) {
       FreeNode(TTreeItem::Child(slot), FreeItems);
       continue;
@@ -193,14 +255,16 @@ void THashTrie::ClearTrie() {
     FItemCount = 0;
     FreeNode(root, true);
   }
+  FFreeLinks = nullptr;
+  FLinkChunks.clear();
+  FLinkChunkSize = 0;
 }
 
 void THashTrie::VisitItems(const TTreeItem *Node, void (*Visit)(void *, void *), void *Ctx) const {
   if (!Node)
     return;
-  for (uintptr_t slot : Node->Slots) {
-    if (slot == 0)
-      continue;
+  for (int i = 0; i < Node->Filled; ++i) {
+    uintptr_t slot = Node->Slots[i];
     if (TTreeItem::IsChild(slot))
       VisitItems(TTreeItem::Child(slot), Visit, Ctx);
     else
@@ -230,9 +294,8 @@ void NodeStats(const THashTrie::TTreeItem *Node, size_t &nodes, size_t &longest)
   if (!Node)
     return;
   ++nodes;
-  for (uintptr_t slot : Node->Slots) {
-    if (slot == 0)
-      continue;
+  for (int i = 0; i < Node->Filled; ++i) {
+    uintptr_t slot = Node->Slots[i];
     if (THashTrie::TTreeItem::IsChild(slot)) {
       NodeStats(THashTrie::TTreeItem::Child(slot), nodes, longest);
       continue;
@@ -300,11 +363,16 @@ SSTEntry *TSST2::NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount
   e->CharCount = CharCount;
   e->RunCount = RunCount;
   e->Options = Options;
+  e->InArena = 0;
   std::memset(reinterpret_cast<unsigned char *>(block) + sizeof(SSTEntry), 0, total - sizeof(SSTEntry));
   return e;
 }
 
-void TSST2::FreeEntry(SSTEntry *E) { ::operator delete(static_cast<void *>(E)); }
+void TSST2::FreeEntry(SSTEntry *E) {
+  // Arena entries go with the arena (ClearSST).
+  if (E && !E->InArena)
+    ::operator delete(static_cast<void *>(E));
+}
 
 // ---------------------------------------------------------------------------------------------
 // The SST trie
@@ -343,11 +411,11 @@ TSST2::~TSST2() { ClearSST(); }
 SSTEntry *TSST2::Intern(SSTEntry *E) {
   EntryPtr owned(E);
   E->Hash = KeyHash(E->Key(), E->KeyLength());
-  if (auto *found = static_cast<SSTEntry *>(Find(E))) {
+  if (auto *found = static_cast<SSTEntry *>(FindWithHash(E, E->Hash))) {
     ++found->RefCount;
     return found; // owned frees E
   }
-  Insert(E);
+  InsertNew(E, E->Hash);
   return owned.release();
 }
 
@@ -412,6 +480,10 @@ void TSST2::DropIndex() {
 void TSST2::ClearSST() {
   ClearTrie();
   DropIndex();
+  FArena.clear();
+  FArenaUsed = FArenaSize = 0;
+  FKey.clear();
+  FKey.shrink_to_fit();
   FTotal = 0;
 }
 
@@ -422,6 +494,8 @@ namespace {
 
 [[noreturn]] void MissingContinue() { throw common::Exception("CONTINUE record is missing in SST"); }
 [[noreturn]] void Corrupt() { throw common::Exception("Corrupt SST record"); }
+
+} // namespace
 
 // Reads inside the SST record and its CONTINUE records; Remaining counts what is left of the
 // current record, so nothing is ever read past a record the table does not own.
@@ -481,109 +555,90 @@ private:
   TXLSStream &FStream;
 };
 
-} // namespace
-
-SSTEntry *TSST2::ReadEntry(TXLSStream &Stream, int &Remaining) {
-  SSTReader in(Stream, Remaining);
+// Reads one string into FKey (characters in their final width, runs, phonetic block) and
+// FRunFonts; the scratch buffers are reused from string to string.
+void TSST2::ReadEntryKey(SSTReader &in, TEntryShape &shape) {
   if (in.Remaining < 3)
     Corrupt();
-  uint16_t charCount = in.U16();
-  uint8_t options = in.U8();
+  uint8_t head[3];
+  in.Exact(head, 3);
+  shape.CharCount = Get16(head);
+  uint8_t options = head[2];
   if (!KnownOptions(options))
     throw common::Exception(common::Format("STT: Unhandled string type in Read (%.2X)", options));
-  uint16_t runCount = 0;
-  int32_t extSize = 0;
+  shape.RunCount = 0;
+  shape.ExtSize = 0;
   if (options & 0x08)
-    runCount = in.U16();
+    shape.RunCount = in.U16();
   if (options & 0x04) {
-    extSize = static_cast<int32_t>(in.U32());
-    if (extSize < 0)
+    shape.ExtSize = static_cast<int32_t>(in.U32());
+    if (shape.ExtSize < 0)
       Corrupt();
   }
 
-  // Characters: pieces of either width; the entry is 16-bit when any piece is.
+  // Characters: pieces of either width; the entry is 16-bit when any piece is. Bytes are kept
+  // as stored in the file (16-bit units are little-endian there too), so they are the key.
   bool wide = (options & 0x01) != 0;
-  bool anyWide = false;
-  std::vector<uint8_t> narrow;
-  std::u16string wideChars;
-  narrow.reserve(std::min<size_t>(charCount, size_t(in.Remaining)));
-  size_t wanted = charCount;
+  bool anyWide = wide;
+  FKey.clear();
+  size_t wanted = shape.CharCount;
   for (bool first = true; first || wanted > 0; first = false) {
     if (!first) {
       in.NextContinue();
       wide = in.U8() == 1;
-    }
-    if (wide) {
-      if (!anyWide) {
+      if (wide && !anyWide) {
+        // Earlier 8-bit pieces become 16-bit units of the same value.
         anyWide = true;
-        wideChars.assign(narrow.begin(), narrow.end());
-        narrow.clear();
-      }
-      size_t bytes = std::min(wanted * 2, size_t(in.Remaining));
-      if (bytes % 2)
-        Corrupt(); // a character cut by the record end
-      uint8_t buffer[512];
-      for (size_t done = 0; done < bytes;) {
-        int n = static_cast<int>(std::min(bytes - done, sizeof buffer));
-        in.Exact(buffer, n);
-        for (int i = 0; i < n; i += 2)
-          wideChars.push_back(static_cast<char16_t>(Get16(buffer + i)));
-        done += size_t(n);
-      }
-      wanted -= bytes / 2;
-    } else {
-      size_t bytes = std::min(wanted, size_t(in.Remaining));
-      if (anyWide) {
-        uint8_t buffer[512];
-        for (size_t done = 0; done < bytes;) {
-          int n = static_cast<int>(std::min(bytes - done, sizeof buffer));
-          in.Exact(buffer, n);
-          wideChars.append(buffer, buffer + n);
-          done += size_t(n);
+        size_t n = FKey.size();
+        FKey.resize(n * 2);
+        for (size_t i = n; i-- > 0;) {
+          FKey[2 * i] = FKey[i];
+          FKey[2 * i + 1] = 0;
         }
-      } else {
-        size_t at = narrow.size();
-        narrow.resize(at + bytes);
-        in.Exact(narrow.data() + at, static_cast<int>(bytes));
       }
-      wanted -= bytes;
     }
+    size_t bytes = wide ? std::min(wanted * 2, size_t(in.Remaining)) : std::min(wanted, size_t(in.Remaining));
+    if (wide && bytes % 2)
+      Corrupt(); // a character cut by the record end
+    size_t at = FKey.size();
+    if (!wide && anyWide) {
+      FKey.resize(at + bytes * 2);
+      uint8_t *out = FKey.data() + at;
+      in.Exact(out + bytes, static_cast<int>(bytes)); // read into the upper half, then spread
+      for (size_t i = 0; i < bytes; ++i) {
+        out[2 * i] = out[bytes + i];
+        out[2 * i + 1] = 0;
+      }
+    } else {
+      FKey.resize(at + bytes);
+      in.Exact(FKey.data() + at, static_cast<int>(bytes));
+    }
+    wanted -= wide ? bytes / 2 : bytes;
   }
+  shape.Options = anyWide ? static_cast<uint8_t>(options | 0x01) : options;
 
-  std::vector<uint8_t> runs, phonetic;
-  in.Raw(runs, size_t(runCount) * 4);
-  std::vector<TXLSFont *> fonts(runCount, nullptr);
-  for (int i = 0; i < runCount; ++i) {
-    int fontIndex = Get16(runs.data() + size_t(i) * 4 + 2);
+  const size_t charBytes = FKey.size();
+  in.Raw(FKey, size_t(shape.RunCount) * 4);
+  FRunFonts.clear();
+  for (int i = 0; i < shape.RunCount; ++i) {
+    int fontIndex = Get16(FKey.data() + charBytes + size_t(i) * 4 + 2);
     if (!FFonts)
       common::ListIndexError(fontIndex);
-    fonts[size_t(i)] = &FFonts->Items(fontIndex);
+    FRunFonts.push_back(&FFonts->Items(fontIndex));
   }
-  in.Raw(phonetic, size_t(extSize));
+  in.Raw(FKey, size_t(shape.ExtSize));
+}
 
-  uint8_t stored = anyWide ? static_cast<uint8_t>(options | 0x01) : options;
-  EntryPtr e(NewEntry(charCount, stored, runCount, extSize));
-  auto *key = const_cast<uint8_t *>(e->Key());
-  if (anyWide) {
-    for (size_t i = 0; i < wideChars.size(); ++i) {
-      key[2 * i] = static_cast<uint8_t>(wideChars[i] & 0xFF);
-      key[2 * i + 1] = static_cast<uint8_t>(wideChars[i] >> 8);
-    }
-  } else if (!narrow.empty()) {
-    std::memcpy(key, narrow.data(), narrow.size());
+void *TSST2::ArenaAllocate(size_t Bytes) {
+  Bytes = (Bytes + 7) & ~size_t(7);
+  if (FArena.empty() || FArenaSize - FArenaUsed < Bytes) {
+    FArena.push_back(std::make_unique<uint64_t[]>(ArenaChunkBytes / 8));
+    FArenaSize = ArenaChunkBytes;
+    FArenaUsed = 0;
   }
-  if (!runs.empty())
-    std::memcpy(key + e->CharBytes(), runs.data(), runs.size());
-  if (!phonetic.empty())
-    std::memcpy(key + e->CharBytes() + runs.size(), phonetic.data(), phonetic.size());
-  TXLSFont **runFonts = RunFonts(e.get());
-  for (int i = 0; i < runCount; ++i) {
-    runFonts[i] = fonts[size_t(i)];
-    ++fonts[size_t(i)]->UseCount;
-  }
-  e->RefCount = 0;
-  Remaining = in.Remaining;
-  return e.release();
+  void *p = reinterpret_cast<uint8_t *>(FArena.back().get()) + FArenaUsed;
+  FArenaUsed += Bytes;
+  return p;
 }
 
 void TSST2::ReadSST(TXLSStream &Stream, int Length) {
@@ -594,13 +649,44 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   uint32_t unique = in.U32();
   // Each string takes at least 3 bytes, so the record size bounds what is worth reserving.
   FIndex.reserve(FIndex.size() + std::min<size_t>(unique, size_t(Length) / 3));
+  TEntryShape shape;
   for (uint32_t i = 0; i < unique; ++i) {
     if (in.Remaining == 0)
       in.NextContinue();
-    EntryPtr e(ReadEntry(Stream, in.Remaining));
+    ReadEntryKey(in, shape);
+    const size_t keyLength = FKey.size();
+    const size_t total = FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *);
+    // Strings read from the file live in the table's arena; a rare very long one gets a block
+    // of its own so a chunk is never mostly wasted.
+    const bool inArena = total <= ArenaChunkBytes / 8;
+    const size_t savedUsed = FArenaUsed, savedChunks = FArena.size();
+    SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total))
+                          : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
     e->SSTIndex = static_cast<int32_t>(FIndex.size());
-    FIndex.push_back(nullptr);
-    FIndex.back() = Intern(e.release());
+    e->RefCount = 0;
+    e->ExtSize = shape.ExtSize;
+    e->CharCount = shape.CharCount;
+    e->RunCount = shape.RunCount;
+    e->Options = shape.Options;
+    e->InArena = inArena ? 1 : 0;
+    if (keyLength)
+      std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
+    e->Hash = KeyHash(FKey.data(), keyLength);
+    TXLSFont **runFonts = RunFonts(e);
+    for (int r = 0; r < shape.RunCount; ++r) {
+      runFonts[r] = FRunFonts[size_t(r)];
+      ++runFonts[r]->UseCount;
+    }
+    if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
+      ++found->RefCount;
+      FreeEntry(e);
+      if (inArena && FArena.size() == savedChunks)
+        FArenaUsed = savedUsed; // the copy's bytes are taken by the next string
+      FIndex.push_back(found);
+    } else {
+      InsertNew(e, e->Hash);
+      FIndex.push_back(e);
+    }
   }
   // Bytes the counts did not cover would otherwise be taken for the next record header.
   in.Skip();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -13,6 +14,7 @@
 namespace xls {
 
 class TXLSStream;
+class SSTReader;
 class TXLSFonts;
 struct TXLSFont;
 
@@ -27,6 +29,7 @@ struct SSTEntry {
   uint16_t CharCount;
   uint16_t RunCount;
   uint8_t Options; // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
+  uint8_t InArena; // memory belongs to the table's arena, not a block of its own
 
   bool Wide() const { return (Options & 0x01) != 0; }
   const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this + 1); }
@@ -69,6 +72,10 @@ public:
   size_t LongestChain() const;
 
 protected:
+  // Inserts an item known not to be stored, under its hash.
+  void InsertNew(void *Item, uint32_t Hash);
+  void *FindWithHash(const void *Item, uint32_t Hash) const;
+
   virtual uint32_t HashOf(const void *Item) const;
   virtual void FreeItem(void *Item) = 0;
   virtual bool ItemsEqual(const void *A, const void *B) const;
@@ -83,13 +90,18 @@ public:
   };
 
 private:
-  void *FindWithHash(const void *Item, uint32_t Hash) const;
   void InsertAt(TTreeItem *Node, void *Item, uint32_t Hash);
   void FreeNode(TTreeItem *Node, bool FreeItems);
   void VisitItems(const TTreeItem *Node, void (*Visit)(void *Ctx, void *Item), void *Ctx) const;
+  TLinkedItem *NewLink(void *Item, TLinkedItem *Next);
+  void FreeLink(TLinkedItem *Link);
+  void FreeChain(TLinkedItem *Link);
 
   TTreeItem *FRoot = nullptr;
   size_t FItemCount = 0;
+  std::vector<std::unique_ptr<TLinkedItem[]>> FLinkChunks;
+  size_t FLinkChunkSize = 0;
+  TLinkedItem *FFreeLinks = nullptr;
 };
 
 // The trie specialised for SSTEntry: key = characters, runs and phonetic block; hash = the
@@ -151,9 +163,23 @@ public:
   static void FreeEntry(SSTEntry *E);
 
 private:
-  SSTEntry *ReadEntry(TXLSStream &Stream, int &Remaining);
+  struct TEntryShape {
+    uint16_t CharCount = 0;
+    uint16_t RunCount = 0;
+    int32_t ExtSize = 0;
+    uint8_t Options = 0;
+  };
+  static constexpr size_t ArenaChunkBytes = 64 * 1024;
+  void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
+  void *ArenaAllocate(size_t Bytes);
 
   std::vector<SSTEntry *> FIndex;
+  // Entries read from the SST, allocated back to back; freed only by ClearSST.
+  std::vector<std::unique_ptr<uint64_t[]>> FArena;
+  size_t FArenaUsed = 0;
+  size_t FArenaSize = 0;
+  std::vector<uint8_t> FKey; // scratch: the key of the string being read
+  std::vector<TXLSFont *> FRunFonts;
   int32_t FTotal = 0;
   int FMaxRecordSize = 8224;
   TXLSFonts *FFonts = nullptr;
