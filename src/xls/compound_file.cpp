@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <utility>
 
 #include "common/exception.h"
@@ -34,14 +34,6 @@ uint64_t Get64(const uint8_t *p) { return uint64_t(Get32(p)) | uint64_t(Get32(p 
 
 char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
-bool ReadWholeFile(const std::string &path, std::vector<uint8_t> &out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
 } // namespace
 
 bool TCompoundFile::HasSignature(const uint8_t *data, size_t size) {
@@ -59,13 +51,41 @@ bool TCompoundFile::IsCompoundFile(const std::string &path) {
 }
 
 TCompoundFile TCompoundFile::FromFile(const std::string &path) {
-  std::vector<uint8_t> image;
-  if (!ReadWholeFile(path, image))
+  // The file is read sector by sector as needed rather than held whole, so a stream read from
+  // it is the only copy of its bytes in memory.
+  auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
+  if (!*file || !file->seekg(0, std::ios::end))
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
-  return TCompoundFile(std::move(image));
+  const std::streamoff size = file->tellg();
+  if (size < 0)
+    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
+  TCompoundFile result;
+  result.FFile = std::move(file);
+  result.FSize = static_cast<uint64_t>(size);
+  result.Parse();
+  return result;
 }
 
-TCompoundFile::TCompoundFile(std::vector<uint8_t> image) : FImage(std::move(image)) { Parse(); }
+TCompoundFile::TCompoundFile(std::vector<uint8_t> image) : FImage(std::move(image)), FSize(FImage.size()) {
+  Parse();
+}
+
+void TCompoundFile::ReadAt(uint64_t offset, uint8_t *out, size_t count) const {
+  // Bytes past the end of the file read as zeros (a last sector may be cut short).
+  size_t present = offset < FSize ? static_cast<size_t>(std::min<uint64_t>(count, FSize - offset)) : 0;
+  if (present) {
+    if (FFile) {
+      FFile->clear();
+      if (!FFile->seekg(static_cast<std::streamoff>(offset)) ||
+          !FFile->read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(present)))
+        Damaged("the file cannot be read");
+    } else {
+      std::memcpy(out, FImage.data() + offset, present);
+    }
+  }
+  if (present < count)
+    std::memset(out + present, 0, count - present);
+}
 
 size_t TCompoundFile::SectorOffset(uint32_t sector) const {
   // Callers have checked sector < FSectorCount, so this stays inside the image.
@@ -98,28 +118,32 @@ std::vector<uint8_t> TCompoundFile::ReadChain(uint32_t start, uint64_t size) con
   if (needed > FSectorCount)
     Damaged("a stream is larger than the file");
   std::vector<uint32_t> chain = Chain(start, FFat, needed);
-  std::vector<uint8_t> data(static_cast<size_t>(size));
-  size_t done = 0;
-  for (uint32_t sector : chain) {
+  for (uint32_t sector : chain)
     if (sector >= FSectorCount)
       Damaged("a sector id is out of range");
-    size_t offset = SectorOffset(sector);
-    size_t take = std::min<size_t>(FSectorSize, data.size() - done);
-    // The last sector of a file may be cut short; the missing tail reads as zeros.
-    size_t present = offset < FImage.size() ? std::min(take, FImage.size() - offset) : 0;
-    if (present)
-      std::memcpy(data.data() + done, FImage.data() + offset, present);
+  std::vector<uint8_t> data(static_cast<size_t>(size));
+  size_t done = 0;
+  // Runs of consecutive sectors are contiguous in the file too and are read in one piece.
+  for (size_t i = 0; i < chain.size() && done < data.size();) {
+    size_t run = 1;
+    while (i + run < chain.size() && chain[i + run] == chain[i] + run)
+      ++run;
+    size_t take = std::min<size_t>(size_t(FSectorSize) * run, data.size() - done);
+    ReadAt(SectorOffset(chain[i]), data.data() + done, take);
     done += take;
+    i += run;
   }
   return data;
 }
 
 void TCompoundFile::Parse() {
-  if (!HasSignature(FImage.data(), FImage.size()))
+  uint8_t header[HeaderSize];
+  ReadAt(0, header, HeaderSize);
+  if (!HasSignature(header, std::min<uint64_t>(FSize, HeaderSize)))
     throw common::Exception("The file is not a compound file");
-  if (FImage.size() < HeaderSize)
+  if (FSize < HeaderSize)
     Damaged("the header is truncated");
-  const uint8_t *h = FImage.data();
+  const uint8_t *h = header;
   if (Get16(h + 28) != 0xFFFE)
     Damaged("the byte order mark is wrong");
   uint16_t sectorShift = Get16(h + 30);
@@ -131,9 +155,11 @@ void TCompoundFile::Parse() {
     Damaged("the mini sector size is not supported");
   FMiniSectorSize = 1u << miniShift;
   FMiniCutoff = Get32(h + 56);
-  FSectorCount = FImage.size() <= FSectorSize
-                     ? 0
-                     : static_cast<uint32_t>((FImage.size() - FSectorSize + FSectorSize - 1) / FSectorSize);
+  FSectorCount = FSize <= FSectorSize ? 0
+                                      : static_cast<uint32_t>(std::min<uint64_t>(
+                                            (FSize - FSectorSize + FSectorSize - 1) / FSectorSize, UINT32_MAX));
+  FMiniFatStart = Get32(h + 60);
+  FMiniFatSectors = Get32(h + 64);
 
   // FAT sector ids: 109 in the header, the rest in the DIFAT chain.
   uint32_t fatSectors = Get32(h + 44);
@@ -242,23 +268,20 @@ void TCompoundFile::Parse() {
 
 std::vector<uint8_t> TCompoundFile::ReadChainlessSector(uint32_t sector) const {
   std::vector<uint8_t> data(FSectorSize, 0);
-  size_t offset = SectorOffset(sector);
-  if (offset < FImage.size())
-    std::memcpy(data.data(), FImage.data() + offset, std::min<size_t>(FSectorSize, FImage.size() - offset));
+  ReadAt(SectorOffset(sector), data.data(), FSectorSize);
   return data;
 }
 
 void TCompoundFile::LoadMiniStream() const {
   if (FMiniLoaded)
     return;
-  const uint8_t *h = FImage.data();
   const TDirEntry &root = FDir[0];
   // The mini FAT and mini stream are only needed for small streams, so a broken one does not
   // stop the reading of large streams.
   std::vector<uint8_t> ministream = ReadChain(root.Start, root.Size);
   std::vector<uint32_t> miniFat;
-  uint32_t firstMiniFat = Get32(h + 60);
-  if (Get32(h + 64) != 0 && firstMiniFat != EndOfChain) {
+  uint32_t firstMiniFat = FMiniFatStart;
+  if (FMiniFatSectors != 0 && firstMiniFat != EndOfChain) {
     std::vector<uint32_t> chain = Chain(firstMiniFat, FFat, Unbounded);
     miniFat.reserve(chain.size() * (FSectorSize / 4));
     for (uint32_t id : chain) {
@@ -313,7 +336,7 @@ std::vector<uint8_t> TCompoundFile::ReadStream(int index) const {
   const TDirEntry &entry = FDir[FElementEntries[index]];
   if (entry.Type != 2)
     throw common::Exception("The compound-file element is not a stream");
-  if (entry.Size > FImage.size())
+  if (entry.Size > FSize)
     Damaged("a stream is larger than the file");
   if (entry.Size == 0)
     return {};

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,7 +57,9 @@ private:
     uint64_t Size = 0;
   };
 
+  TCompoundFile() = default;
   void Parse();
+  void ReadAt(uint64_t offset, uint8_t *out, size_t count) const;
   size_t SectorOffset(uint32_t sector) const;
   std::vector<uint8_t> ReadChainlessSector(uint32_t sector) const;
   std::vector<uint32_t> Chain(uint32_t start, const std::vector<uint32_t> &fat, uint64_t limit) const;
@@ -63,7 +67,10 @@ private:
   void LoadMiniStream() const;
   std::vector<uint8_t> ReadMini(uint32_t start, uint64_t size) const;
 
-  std::vector<uint8_t> FImage;
+  std::vector<uint8_t> FImage;              // a memory image, or
+  std::unique_ptr<std::ifstream> FFile;     // the file, read as needed
+  uint64_t FSize = 0;                       // bytes in the image or file
+  uint32_t FMiniFatStart = 0, FMiniFatSectors = 0;
   uint32_t FSectorSize = 512;
   uint32_t FMiniSectorSize = 64;
   uint32_t FMiniCutoff = 4096;

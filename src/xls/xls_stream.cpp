@@ -4,7 +4,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <limits>
 
 #include "common/exception.h"
@@ -84,7 +83,17 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
     in.open(path, std::ios::binary);
   if (!in.is_open() || !in)
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
-  std::vector<uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  // One read of the known size instead of a character at a time.
+  std::vector<uint8_t> data;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (!ec)
+    data.reserve(static_cast<size_t>(std::min<uintmax_t>(size, std::numeric_limits<uint32_t>::max())));
+  char chunk[65536];
+  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+    data.insert(data.end(), chunk, chunk + in.gcount());
+    if (data.size() >= std::numeric_limits<uint32_t>::max())
+      break;
+  }
   if (in.bad())
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
   // The 32-bit stream size cannot describe more; such a file is no BIFF2-4 workbook anyway.
