@@ -8,9 +8,6 @@
 namespace xls {
 
 namespace {
-// Chunks grow from small (a sheet of a few cells stays small) to 4096 slots (64 KB).
-constexpr size_t FirstChunkSlots = 32;
-constexpr size_t MaxChunkSlots = 4096;
 } // namespace
 
 TCellStorage::TCellStorage() = default;
@@ -19,23 +16,49 @@ TCellStorage::~TCellStorage() { ClearCells(); }
 
 void *TCellStorage::AllocateSlot() {
   if (FFreeSlots) {
-    void *slot = FFreeSlots;
-    FFreeSlots = *static_cast<void **>(slot);
-    return slot;
+    auto *free = static_cast<TFreeSlot *>(FFreeSlots);
+    FFreeSlots = free->Next;
+    FNewestSlot = free;
+    FNewestSlotId = free->Id;
+    return free;
   }
-  if (FChunks.empty() || FChunkUsed == FChunkSize) {
-    size_t size = FChunks.empty() ? FirstChunkSlots : std::min(FChunkSize * 2, MaxChunkSlots);
-    FChunks.push_back(std::make_unique<TSlot[]>(size));
-    FChunkSize = size;
-    FChunkUsed = 0;
-    FSlotCapacity += size;
+  const size_t chunks = FSlots.Chunks.size();
+  const uint32_t id = FSlots.Add();
+  void *slot = &FSlots[id];
+  if (FSlots.Chunks.size() != chunks) {
+    auto entry = std::make_pair(reinterpret_cast<uintptr_t>(FSlots.Chunks.back().get()),
+                                static_cast<uint32_t>(FSlots.Chunks.size() - 1));
+    FChunkByAddress.insert(std::upper_bound(FChunkByAddress.begin(), FChunkByAddress.end(), entry), entry);
   }
-  return &FChunks.back()[FChunkUsed++];
+  FNewestSlot = slot;
+  FNewestSlotId = id;
+  return slot;
 }
 
 void TCellStorage::ReturnSlot(void *Slot) {
-  *static_cast<void **>(Slot) = FFreeSlots;
-  FFreeSlots = Slot;
+  auto *free = static_cast<TFreeSlot *>(Slot);
+  const uint32_t id = SlotId(static_cast<TCell *>(Slot));
+  free->Next = FFreeSlots;
+  free->Id = id;
+  FFreeSlots = free;
+  if (FNewestSlot == Slot)
+    FNewestSlot = nullptr;
+}
+
+uint32_t TCellStorage::SlotId(const TCell *Cell) const {
+  if (Cell == FNewestSlot)
+    return FNewestSlotId; // the cell just built, the usual case
+  const auto address = reinterpret_cast<uintptr_t>(Cell);
+  auto it = std::upper_bound(FChunkByAddress.begin(), FChunkByAddress.end(),
+                             std::make_pair(address, UINT32_MAX));
+  if (it == FChunkByAddress.begin())
+    throw common::Exception("The cell belongs to another cell store");
+  --it;
+  const size_t offset = (address - it->first) / sizeof(TSlot);
+  const size_t size = it->second >= 9 ? size_t(1) << 12 : size_t(8) << it->second;
+  if (offset >= size)
+    throw common::Exception("The cell belongs to another cell store");
+  return static_cast<uint32_t>((size_t(it->second) << 12) | offset) + 1;
 }
 
 void TCellStorage::DestroyCell(TCell *Cell) {
@@ -85,22 +108,27 @@ void TCellStorage::SplitKey(uint32_t Key) {
   FPath[3] = static_cast<int>(Key & 15);
 }
 
+uint32_t *TCellStorage::Level4Slot(uint32_t Key) {
+  SplitKey(Key);
+  TLevel2 *l2 = FRoot[FPath[0]];
+  if (!l2)
+    return nullptr;
+  uint32_t l3 = l2->Slots[FPath[1]];
+  if (!l3)
+    return nullptr;
+  uint32_t l4 = FLevel3[l3].Slots[FPath[2]];
+  if (!l4)
+    return nullptr;
+  return &FLevel4[l4].Slots[FPath[3]];
+}
+
 TCell *TCellStorage::Find(uint32_t Key) {
   if (Key >= CellKeyLimit)
     return nullptr;
   if (FLastCell && FLastCell->Key() == Key)
     return FLastCell;
-  SplitKey(Key);
-  TLevel2 *l2 = FRoot[FPath[0]];
-  if (!l2)
-    return nullptr;
-  TLevel3 *l3 = l2->Slots[FPath[1]];
-  if (!l3)
-    return nullptr;
-  TLevel4 *l4 = l3->Slots[FPath[2]];
-  if (!l4)
-    return nullptr;
-  TCell *cell = l4->Slots[FPath[3]];
+  uint32_t *slot = Level4Slot(Key);
+  TCell *cell = slot ? CellAt(*slot) : nullptr;
   if (cell)
     FLastCell = cell;
   return cell;
@@ -122,32 +150,28 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
     FreeCell(Cell);
     common::ListIndexError(Key);
   }
+  const uint32_t id = SlotId(Cell);
   SplitKey(Key);
   TLevel2 *&l2 = FRoot[FPath[0]];
   if (!l2) {
     l2 = new TLevel2();
-    ++FBlockCount[0];
+    ++FLevel2Count;
   }
-  TLevel3 *&l3 = l2->Slots[FPath[1]];
-  if (!l3) {
-    l3 = new TLevel3();
-    ++FBlockCount[1];
-  }
-  TLevel4 *&l4 = l3->Slots[FPath[2]];
-  if (!l4) {
-    l4 = new TLevel4();
-    ++FBlockCount[2];
-  }
-  TCell *&slot = l4->Slots[FPath[3]];
-  if (slot != Cell) {
-    if (slot) {
+  if (!l2->Slots[FPath[1]])
+    l2->Slots[FPath[1]] = FLevel3.Add();
+  TLevel3 &l3 = FLevel3[l2->Slots[FPath[1]]]; // pool chunks never move
+  if (!l3.Slots[FPath[2]])
+    l3.Slots[FPath[2]] = FLevel4.Add();
+  uint32_t &slot = FLevel4[l3.Slots[FPath[2]]].Slots[FPath[3]];
+  if (slot != id) {
+    if (TCell *old = CellAt(slot)) {
       // A replacement keeps the format of the cell it replaces.
-      Cell->SetXF(slot->XF());
-      FreeCell(slot);
+      Cell->SetXF(old->XF());
+      FreeCell(old);
     } else {
       ++FCellCount;
     }
-    slot = Cell;
+    slot = id;
   }
   FLastCell = Cell;
   return Cell;
@@ -156,23 +180,14 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
 void TCellStorage::Remove(uint32_t Key) {
   if (Key >= CellKeyLimit)
     return;
-  SplitKey(Key);
-  TLevel2 *l2 = FRoot[FPath[0]];
-  if (!l2)
+  uint32_t *slot = Level4Slot(Key);
+  TCell *cell = slot ? CellAt(*slot) : nullptr;
+  if (!cell)
     return;
-  TLevel3 *l3 = l2->Slots[FPath[1]];
-  if (!l3)
-    return;
-  TLevel4 *l4 = l3->Slots[FPath[2]];
-  if (!l4)
-    return;
-  TCell *&slot = l4->Slots[FPath[3]];
-  if (!slot)
-    return;
-  if (FLastCell == slot)
+  if (FLastCell == cell)
     FLastCell = nullptr;
-  FreeCell(slot);
-  slot = nullptr;
+  FreeCell(cell);
+  *slot = 0;
   --FCellCount;
 }
 
@@ -180,31 +195,31 @@ void TCellStorage::ClearCells() {
   for (TLevel2 *&l2 : FRoot) {
     if (!l2)
       continue;
-    for (TLevel3 *l3 : l2->Slots) {
+    for (uint32_t l3 : l2->Slots) {
       if (!l3)
         continue;
-      for (TLevel4 *l4 : l3->Slots) {
+      for (uint32_t l4 : FLevel3[l3].Slots) {
         if (!l4)
           continue;
-        for (TCell *cell : l4->Slots)
+        for (uint32_t cell : FLevel4[l4].Slots)
           if (cell)
-            DestroyCell(cell);
-        delete l4;
+            DestroyCell(CellAt(cell));
       }
-      delete l3;
     }
     delete l2;
     l2 = nullptr;
   }
-  // Every slot was in a block, so the chunks can go as a whole.
-  FChunks.clear();
-  FChunkUsed = 0;
-  FChunkSize = 0;
-  FSlotCapacity = 0;
+  // Every block and slot was in a pool, so the pools can go as a whole.
+  FLevel3.Clear();
+  FLevel4.Clear();
+  FSlots.Clear();
+  std::vector<std::pair<uintptr_t, uint32_t>>().swap(FChunkByAddress);
   FFreeSlots = nullptr;
+  FNewestSlot = nullptr;
+  FNewestSlotId = 0;
   FLastCell = nullptr;
   FCellCount = 0;
-  FBlockCount[0] = FBlockCount[1] = FBlockCount[2] = 0;
+  FLevel2Count = 0;
   ResetIteration();
 }
 
@@ -216,17 +231,19 @@ TCell *TCellStorage::NextCell() {
     if (!l2)
       continue;
     for (; FCursor[1] < 256; ++FCursor[1], FCursor[2] = 0) {
-      TLevel3 *l3 = l2->Slots[FCursor[1]];
+      uint32_t l3 = l2->Slots[FCursor[1]];
       if (!l3)
         continue;
+      const TLevel3 &level3 = FLevel3[l3];
       for (; FCursor[2] < 16; ++FCursor[2], FCursor[3] = 0) {
-        TLevel4 *l4 = l3->Slots[FCursor[2]];
+        uint32_t l4 = level3.Slots[FCursor[2]];
         if (!l4)
           continue;
+        const TLevel4 &level4 = FLevel4[l4];
         for (; FCursor[3] < 16; ++FCursor[3])
-          if (TCell *cell = l4->Slots[FCursor[3]]) {
+          if (uint32_t cell = level4.Slots[FCursor[3]]) {
             ++FCursor[3];
-            return cell;
+            return CellAt(cell);
           }
       }
     }
@@ -235,8 +252,9 @@ TCell *TCellStorage::NextCell() {
 }
 
 size_t TCellStorage::MemoryUsed() const {
-  return FBlockCount[0] * sizeof(TLevel2) + FBlockCount[1] * sizeof(TLevel3) +
-         FBlockCount[2] * sizeof(TLevel4) + FSlotCapacity * sizeof(TSlot);
+  return FLevel2Count * sizeof(TLevel2) + FLevel3.Capacity * sizeof(TLevel3) +
+         FLevel4.Capacity * sizeof(TLevel4) + FSlots.Capacity * sizeof(TSlot) +
+         FChunkByAddress.capacity() * sizeof(FChunkByAddress[0]);
 }
 
 } // namespace xls

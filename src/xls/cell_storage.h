@@ -4,6 +4,7 @@
 // level-2 blocks of 256 (row low byte), level-3 blocks of 16 (column high half) and level-4
 // blocks of 16 (column low half). Cells live in pooled 16-byte slots owned by the store.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -67,14 +68,42 @@ public:
   size_t MemoryUsed() const;
 
 private:
+  // Blocks and cells are referred to by 32-bit ids (0 = empty) into pools of chunks; that halves
+  // the blocks next to 64-bit pointers, and pooling spares an allocator header per block.
   struct TLevel4 {
-    std::array<TCell *, 16> Slots{};
+    std::array<uint32_t, 16> Slots{}; // cell ids
   };
   struct TLevel3 {
-    std::array<TLevel4 *, 16> Slots{};
+    std::array<uint32_t, 16> Slots{}; // level-4 block ids
   };
   struct TLevel2 {
-    std::array<TLevel3 *, 256> Slots{};
+    std::array<uint32_t, 256> Slots{}; // level-3 block ids
+  };
+
+  // Chunks grow from small (a sheet of a few cells stays small) to 2^Shift items; an id is
+  // chunk << Shift | position, plus one.
+  template <class T, int Shift> struct TPool {
+    std::vector<std::unique_ptr<T[]>> Chunks;
+    size_t Used = 0; // items handed out of the newest chunk
+    size_t Size = 0; // items in the newest chunk
+    size_t Capacity = 0;
+
+    T &operator[](uint32_t Id) const {
+      return Chunks[(Id - 1) >> Shift][(Id - 1) & ((uint32_t(1) << Shift) - 1)];
+    }
+    uint32_t Add() {
+      if (Chunks.empty() || Used == Size) {
+        Size = Chunks.empty() ? 8 : std::min(Size * 2, size_t(1) << Shift);
+        Chunks.push_back(std::make_unique<T[]>(Size));
+        Used = 0;
+        Capacity += Size;
+      }
+      return static_cast<uint32_t>(((Chunks.size() - 1) << Shift) | Used++) + 1;
+    }
+    void Clear() {
+      Chunks.clear();
+      Used = Size = Capacity = 0;
+    }
   };
 
   void SplitKey(uint32_t Key);
@@ -82,23 +111,34 @@ private:
   void ReturnSlot(void *Slot);
   void FreeCell(TCell *Cell);
   static void DestroyCell(TCell *Cell);
+  uint32_t SlotId(const TCell *Cell) const;
+  TCell *CellAt(uint32_t Id) const { return Id ? reinterpret_cast<TCell *>(FSlots[Id].Bytes) : nullptr; }
+  // The slot id of a level-4 position, or nullptr when its blocks are missing.
+  uint32_t *Level4Slot(uint32_t Key);
 
   std::array<TLevel2 *, 256> FRoot{};
   int FPath[4] = {0, 0, 0, 0};
   int FCursor[4] = {0, 0, 0, 0};
   TCell *FLastCell = nullptr;
   size_t FCellCount = 0;
-  size_t FBlockCount[3] = {0, 0, 0};
+  size_t FLevel2Count = 0;
 
-  // Cell slots come from chunks; freed slots are chained for reuse.
   struct TSlot {
     alignas(8) unsigned char Bytes[16];
   };
-  std::vector<std::unique_ptr<TSlot[]>> FChunks;
-  size_t FChunkUsed = 0; // slots handed out of the newest chunk
-  size_t FChunkSize = 0; // slots in the newest chunk
-  size_t FSlotCapacity = 0;
+  // A free slot holds the next free slot and its own id.
+  struct TFreeSlot {
+    void *Next;
+    uint32_t Id;
+  };
+  TPool<TLevel3, 10> FLevel3;
+  TPool<TLevel4, 10> FLevel4;
+  TPool<TSlot, 12> FSlots;
   void *FFreeSlots = nullptr;
+  // Slot chunks by address, to find the id of a cell that is not the one just built.
+  std::vector<std::pair<uintptr_t, uint32_t>> FChunkByAddress;
+  void *FNewestSlot = nullptr;
+  uint32_t FNewestSlotId = 0;
 };
 
 } // namespace xls

@@ -161,3 +161,44 @@ TEST(NumberFormats, BuiltInListAndFileFormats) {
   EXPECT_EQ(formats.Find(164), nullptr);
   EXPECT_EQ(*formats.Find(14), u"m/d/yy");
 }
+
+TEST(CellStorage, CellsBuiltAheadAndReusedSlotsLandUnderTheirKeys) {
+  // Cells put in another order than they were built, across many slot chunks, and slots freed
+  // and handed out again must each end up under their own key.
+  TCellStorage store;
+  constexpr int Count = 20000;
+  std::vector<TCellStorage::TCellPtr> built;
+  for (int i = 0; i < Count; ++i) {
+    uint32_t key = CellKey(i % 200, i / 200);
+    built.push_back(store.NewCell<TIntegerCell>(key, i, 0));
+  }
+  for (int i = Count - 1; i >= 0; --i) {
+    uint32_t key = CellKey(i % 200, i / 200);
+    store.Put(key, std::move(built[size_t(i)]));
+  }
+  for (int i = 0; i < Count; i += 2)
+    store.Remove(CellKey(i % 200, i / 200));
+  for (int i = 0; i < Count; i += 4) {
+    uint32_t key = CellKey(i % 200, i / 200);
+    store.Put(key, store.NewCell<TFloatCell>(key, -i, 0));
+  }
+  EXPECT_EQ(store.CellCount(), size_t(Count / 2 + Count / 4));
+  for (int i = 0; i < Count; ++i) {
+    TCell *cell = store.Find(CellKey(i % 200, i / 200));
+    if (i % 4 == 0) {
+      ASSERT_NE(cell, nullptr) << i;
+      ASSERT_EQ(cell->CellKind(), ckFloat) << i;
+      EXPECT_EQ(static_cast<TFloatCell *>(cell)->Value(), -i);
+    } else if (i % 2 == 0) {
+      EXPECT_EQ(cell, nullptr) << i;
+    } else {
+      ASSERT_NE(cell, nullptr) << i;
+      ASSERT_EQ(cell->CellKind(), ckInteger) << i;
+      EXPECT_EQ(static_cast<TIntegerCell *>(cell)->Value(), i);
+    }
+  }
+
+  TCellStorage other;
+  auto foreign = other.NewCell<TBlankCell>(0, 0);
+  EXPECT_THROW(store.Put(0, foreign.get()), common::Exception);
+}
