@@ -734,22 +734,27 @@ void DomDocument::SniffSource(const DomInputFile &file) {
 
 namespace {
 
-// Bytes that text and attribute values take over unchanged.
-constexpr auto kPlainByte = [] {
+// Bytes written as they are: in text everything but markup, CR and the end; in attribute values
+// also no quote, line break or tab.
+constexpr auto PlainBytes(bool attribute) {
   std::array<bool, 256> plain{};
-  for (int c = ' '; c < 256; ++c)
-    plain[c] = c != '&' && c != '<' && c != '>' && c != '"';
+  for (int c = 1; c < 256; ++c)
+    plain[c] =
+        c != '&' && c != '<' && c != '>' && c != '\r' && !(attribute && (c == '"' || c == '\n' || c == '\t'));
   return plain;
-}();
+}
+constexpr auto kPlainInText = PlainBytes(false);
+constexpr auto kPlainInAttribute = PlainBytes(true);
 
 void AppendEscaped(DomWriter &out, const xmlChar *text, bool attribute) {
   if (text == nullptr)
     return;
   bool seenLess = false;
+  const std::array<bool, 256> &plain = attribute ? kPlainInAttribute : kPlainInText;
   for (const xmlChar *p = text; *p; ++p) {
     // Characters written as they are go out in one piece.
     const xmlChar *run = p;
-    while (kPlainByte[*p])
+    while (plain[*p])
       ++p;
     if (p != run)
       out.append(reinterpret_cast<const char *>(run), static_cast<size_t>(p - run));
@@ -792,7 +797,6 @@ void AppendEscaped(DomWriter &out, const xmlChar *text, bool attribute) {
     }
   }
 }
-
 
 } // namespace
 
@@ -1283,8 +1287,7 @@ void DomDocument::SetText(xmlNode *node, std::string_view text) {
       FRawTags.erase(node->parent);
     xmlNode *textNode = nullptr;
     if (!text.empty()) {
-      textNode = xmlNewDocTextLen(FDoc, XV(text),
-                                  static_cast<int>(text.size()));
+      textNode = xmlNewDocTextLen(FDoc, XV(text), static_cast<int>(text.size()));
       if (textNode == nullptr)
         throw Exception("Out of memory while setting text");
     }

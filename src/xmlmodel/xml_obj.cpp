@@ -304,7 +304,8 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
       continue;
     }
     if (child->type == XML_TEXT_NODE) {
-      dom.AppendText(targetNode, child->content != nullptr ? reinterpret_cast<const char *>(child->content) : "");
+      dom.AppendText(targetNode,
+                     child->content != nullptr ? reinterpret_cast<const char *>(child->content) : "");
     } else {
       // Items follow the DOM order; search only when an edit has changed that.
       size_t index = next;

@@ -262,8 +262,13 @@ TEST(Dom, NonAsciiTextIsCheckedAsWholeCharacters) {
   EXPECT_EQ(DomNodeText(root), "caf\xC3\xA9 \xE2\x82\xAC\t1\r\n");
   doc.AppendText(root, "");
   doc.AppendText(root, "]]>&<\"'");
-  EXPECT_EQ(doc.SaveToString(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                "<r>caf\xC3\xA9 \xE2\x82\xAC\t1&#13;\n]]&gt;&amp;&lt;\"'</r>\n");
+  xmlNode *attr = doc.CreateAttribute("v");
+  doc.SetAttributeNode(root, attr);
+  doc.SetText(attr, "a\tb\r\nc\xC3\xA9'>");
+  EXPECT_EQ(doc.SaveToString(),
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<r v=\"a&#9;b&#13;&#10;c\xC3\xA9'&gt;\">caf\xC3\xA9 \xE2\x82\xAC\t1&#13;\n]]&gt;&amp;&lt;"
+            "\"'</r>\n");
 }
 
 TEST(Dom, ManyTextWritesKeepEveryReplacedNodeAlive) {
