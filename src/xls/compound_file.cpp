@@ -113,7 +113,7 @@ std::vector<uint32_t> TCompoundFile::Chain(uint32_t start, const std::vector<uin
   return chain;
 }
 
-std::vector<uint8_t> TCompoundFile::ReadChain(uint32_t start, uint64_t size) const {
+std::vector<uint32_t> TCompoundFile::StreamSectors(uint32_t start, uint64_t size) const {
   uint64_t needed = (size + FSectorSize - 1) / FSectorSize;
   if (needed > FSectorCount)
     Damaged("a stream is larger than the file");
@@ -121,19 +121,48 @@ std::vector<uint8_t> TCompoundFile::ReadChain(uint32_t start, uint64_t size) con
   for (uint32_t sector : chain)
     if (sector >= FSectorCount)
       Damaged("a sector id is out of range");
+  return chain;
+}
+
+std::vector<uint8_t> TCompoundFile::ReadChain(uint32_t start, uint64_t size) const {
+  std::vector<uint32_t> chain = StreamSectors(start, size);
   std::vector<uint8_t> data(static_cast<size_t>(size));
-  size_t done = 0;
+  ReadStreamPart(chain, 0, data.data(), data.size());
+  return data;
+}
+
+void TCompoundFile::ReadStreamPart(const std::vector<uint32_t> &chain, uint64_t offset, uint8_t *out,
+                                   size_t count) const {
+  size_t i = static_cast<size_t>(offset / FSectorSize);
+  size_t skip = static_cast<size_t>(offset % FSectorSize);
   // Runs of consecutive sectors are contiguous in the file too and are read in one piece.
-  for (size_t i = 0; i < chain.size() && done < data.size();) {
+  while (count > 0) {
+    if (i >= chain.size())
+      Damaged("a read runs past the end of a stream");
     size_t run = 1;
     while (i + run < chain.size() && chain[i + run] == chain[i] + run)
       ++run;
-    size_t take = std::min<size_t>(size_t(FSectorSize) * run, data.size() - done);
-    ReadAt(SectorOffset(chain[i]), data.data() + done, take);
-    done += take;
+    size_t take = std::min<size_t>(size_t(FSectorSize) * run - skip, count);
+    ReadAt(SectorOffset(chain[i]) + skip, out, take);
+    out += take;
+    count -= take;
     i += run;
+    skip = 0;
   }
-  return data;
+}
+
+bool TCompoundFile::StreamChain(int index, std::vector<uint32_t> &chain) const {
+  if (index < 0 || static_cast<size_t>(index) >= FElements.size())
+    throw common::Exception(common::Format("The compound file has no element #%d", index));
+  const TDirEntry &entry = FDir[FElementEntries[index]];
+  if (entry.Type != 2)
+    throw common::Exception("The compound-file element is not a stream");
+  if (entry.Size > FSize)
+    Damaged("a stream is larger than the file");
+  if (entry.Size < FMiniCutoff)
+    return false;
+  chain = StreamSectors(entry.Start, entry.Size);
+  return true;
 }
 
 void TCompoundFile::Parse() {

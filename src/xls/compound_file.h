@@ -48,6 +48,13 @@ public:
   std::vector<uint8_t> ReadStream(int index) const;
   std::vector<uint8_t> ReadStream(const std::u16string &name) const;
 
+  // A stream read piece by piece instead of whole: for a stream outside the mini stream, Chain
+  // gets its sectors (checked as ReadStream checks them) and true is returned; false means the
+  // stream is small and should be read with ReadStream. Throws as ReadStream does.
+  bool StreamChain(int index, std::vector<uint32_t> &chain) const;
+  // Count bytes of such a stream from Offset on; the caller keeps within the stream's size.
+  void ReadStreamPart(const std::vector<uint32_t> &chain, uint64_t offset, uint8_t *out, size_t count) const;
+
 private:
   struct TDirEntry {
     std::u16string Name;
@@ -64,6 +71,7 @@ private:
   std::vector<uint8_t> ReadChainlessSector(uint32_t sector) const;
   std::vector<uint32_t> Chain(uint32_t start, const std::vector<uint32_t> &fat, uint64_t limit) const;
   std::vector<uint8_t> ReadChain(uint32_t start, uint64_t size) const;
+  std::vector<uint32_t> StreamSectors(uint32_t start, uint64_t size) const;
   void LoadMiniStream() const;
   std::vector<uint8_t> ReadMini(uint32_t start, uint64_t size) const;
 

@@ -16,6 +16,7 @@ namespace xls {
 namespace {
 
 constexpr uint32_t BlockSize = 1024;
+constexpr size_t WindowSize = 64 * 1024;
 
 uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
@@ -61,6 +62,17 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
     throw common::Exception("The file is not an Excel workbook");
   const int index = workbook >= 0 ? workbook : book;
   try {
+    if (FSourceStream.empty() && file.StreamChain(index, FChain)) {
+      FStreamSize = static_cast<uint32_t>(std::min<uint64_t>(elements[size_t(index)].Size,
+                                                             std::numeric_limits<uint32_t>::max()));
+      FFile = std::make_unique<TCompoundFile>(std::move(file));
+      FWindowStart = 0;
+      FPosition = 0;
+      FOpen = true;
+      FPlain = false;
+      FHasVbaProject = vbaProject;
+      return workbook >= 0 ? xvExcel97 : xvExcel50;
+    }
     FData = file.ReadStream(index);
   } catch (const common::Exception &e) {
     // A workbook stream that is there but cannot be read must stop the read, not look empty.
@@ -117,6 +129,10 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
 void TXLSStream::Close() {
   FData.clear();
   FData.shrink_to_fit();
+  FFile.reset();
+  FChain.clear();
+  FChain.shrink_to_fit();
+  FWindowStart = 0;
   FOpen = false;
   FPlain = false;
   FPosition = 0;
@@ -129,13 +145,40 @@ void TXLSStream::Close() {
   FKeyPosition = 0;
 }
 
+bool TXLSStream::Fill(uint32_t offset) {
+  // Makes the window start at offset; false at the end of the stream.
+  if (offset >= FStreamSize)
+    return false;
+  const size_t size = std::min<size_t>(WindowSize, FStreamSize - offset);
+  FData.resize(size);
+  FWindowStart = offset;
+  FFile->ReadStreamPart(FChain, offset, FData.data(), size);
+  return true;
+}
+
 int TXLSStream::RawRead(uint8_t *buffer, int count) {
-  if (count <= 0 || FPosition >= FData.size())
+  if (count <= 0)
     return 0;
-  const size_t n = std::min<size_t>(static_cast<size_t>(count), FData.size() - FPosition);
-  std::memcpy(buffer, FData.data() + FPosition, n);
-  FPosition += static_cast<uint32_t>(n);
-  return static_cast<int>(n);
+  if (!FFile) {
+    if (FPosition >= FData.size())
+      return 0;
+    const size_t n = std::min<size_t>(static_cast<size_t>(count), FData.size() - FPosition);
+    std::memcpy(buffer, FData.data() + FPosition, n);
+    FPosition += static_cast<uint32_t>(n);
+    return static_cast<int>(n);
+  }
+  int done = 0;
+  while (done < count) {
+    if (FPosition < FWindowStart || FPosition - FWindowStart >= FData.size())
+      if (!Fill(FPosition))
+        break;
+    const size_t at = FPosition - FWindowStart;
+    const size_t n = std::min<size_t>(static_cast<size_t>(count - done), FData.size() - at);
+    std::memcpy(buffer + done, FData.data() + at, n);
+    FPosition += static_cast<uint32_t>(n);
+    done += static_cast<int>(n);
+  }
+  return done;
 }
 
 int TXLSStream::ReadPiece(uint8_t *buffer, int count) {
@@ -211,8 +254,15 @@ int TXLSStream::ReadNoDecryptAdvance(void *buffer, int count) {
 }
 
 uint16_t TXLSStream::PeekRecordId() {
-  if (static_cast<size_t>(FPosition) + 4 > FData.size())
+  if (static_cast<uint64_t>(FPosition) + 4 > (FFile ? FStreamSize : FData.size()))
     return 0;
+  if (FFile) {
+    const uint32_t at = FPosition;
+    uint8_t header[4];
+    const int n = RawRead(header, 4);
+    FPosition = at;
+    return n == 4 ? Get16(header) : 0;
+  }
   return Get16(FData.data() + FPosition);
 }
 

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "xls/rc4.h"
 
 namespace xls {
+
+class TCompoundFile;
 
 // The workbook file version, compared by ordinal.
 enum TExcelVersion { xvNone, xvExcelUnknown, xvExcel21, xvExcel30, xvExcel40, xvExcel50, xvExcel97 };
@@ -81,8 +84,15 @@ private:
   void SyncKeyStream(uint32_t offset);
   void KeyBlock(int32_t block);
 
+  bool Fill(uint32_t offset);
+
   std::vector<uint8_t> FSourceStream;
-  std::vector<uint8_t> FData; // the whole workbook stream or plain file
+  std::vector<uint8_t> FData; // the whole workbook stream or plain file, or a window of it
+  // A workbook stream in a compound file on disk is read through a window rather than held
+  // whole: FData then holds stream bytes FWindowStart onwards.
+  std::unique_ptr<TCompoundFile> FFile;
+  std::vector<uint32_t> FChain;
+  uint32_t FWindowStart = 0;
   bool FOpen = false;
   bool FPlain = false;
   uint32_t FPosition = 0;
