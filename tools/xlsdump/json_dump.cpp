@@ -1,12 +1,16 @@
 #include "json_dump.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
 #include "common/number_text.h"
 #include "common/text.h"
+#include "xls/sst.h"
 #include "xls/workbook.h"
 
 namespace xlsdump {
@@ -22,6 +26,102 @@ const char *VersionName(xls::TExcelVersion v) {
 } // namespace
 
 namespace {
+
+// Output goes through one fixed buffer written in large pieces; every append checks room for
+// the few bytes it writes at a time, so no temporary strings are built per cell.
+class TJsonOut {
+public:
+  explicit TJsonOut(std::ostream &out) : FOut(out) {}
+  TJsonOut(const TJsonOut &) = delete;
+  TJsonOut &operator=(const TJsonOut &) = delete;
+
+  void Flush() {
+    if (FUsed)
+      FOut.write(FBuf, static_cast<std::streamsize>(FUsed));
+    FUsed = 0;
+    ++FFlushes;
+  }
+  // Room for n bytes (n at most a small constant) at the end of the buffer.
+  char *Room(size_t n) {
+    if (FUsed + n > sizeof FBuf)
+      Flush();
+    return FBuf + FUsed;
+  }
+  void Done(char *end) { FUsed = static_cast<size_t>(end - FBuf); }
+  void Put(char c) { *Room(1) = c, ++FUsed; }
+  void Append(std::string_view text) {
+    while (!text.empty()) {
+      size_t n = std::min(text.size(), size_t(4096));
+      char *p = Room(n);
+      std::memcpy(p, text.data(), n);
+      FUsed += n;
+      text.remove_prefix(n);
+    }
+  }
+  void Int(long long v) {
+    char *p = Room(24);
+    Done(std::to_chars(p, p + 24, v).ptr);
+  }
+  // One character of a JSON string literal; c is a byte of UTF-8 text.
+  void Escaped(unsigned char c) {
+    char *p = Room(6);
+    switch (c) {
+    case '"': *p++ = '\\', *p++ = '"'; break;
+    case '\\': *p++ = '\\', *p++ = '\\'; break;
+    case '\n': *p++ = '\\', *p++ = 'n'; break;
+    case '\r': *p++ = '\\', *p++ = 'r'; break;
+    case '\t': *p++ = '\\', *p++ = 't'; break;
+    default:
+      if (c < 0x20) {
+        static const char hex[] = "0123456789abcdef";
+        *p++ = '\\', *p++ = 'u', *p++ = '0', *p++ = '0', *p++ = hex[c >> 4], *p++ = hex[c & 15];
+      } else {
+        *p++ = static_cast<char>(c);
+      }
+    }
+    Done(p);
+  }
+  void String(std::string_view text) {
+    Put('"');
+    for (unsigned char c : text)
+      Escaped(c);
+    Put('"');
+  }
+  // The characters of an 8-bit entry (each byte one code point up to 255) as a JSON string.
+  void Latin1String(const uint8_t *chars, size_t count) {
+    Put('"');
+    for (size_t i = 0; i < count; ++i) {
+      uint8_t c = chars[i];
+      if (c >= 0x80) {
+        char *p = Room(2);
+        p[0] = static_cast<char>(0xC0 | (c >> 6));
+        p[1] = static_cast<char>(0x80 | (c & 0x3F));
+        FUsed += 2;
+      } else {
+        Escaped(c);
+      }
+    }
+    Put('"');
+  }
+  // Text written since a mark can be written once more while it is still in the buffer.
+  struct TMark {
+    size_t Flushes, Used;
+  };
+  TMark Mark() const { return {FFlushes, FUsed}; }
+  bool Repeat(TMark mark, size_t length) {
+    if (mark.Flushes != FFlushes || FUsed + length > sizeof FBuf)
+      return false;
+    std::memcpy(FBuf + FUsed, FBuf + mark.Used, length);
+    FUsed += length;
+    return true;
+  }
+
+private:
+  std::ostream &FOut;
+  size_t FUsed = 0;
+  size_t FFlushes = 0;
+  char FBuf[1 << 16];
+};
 
 void AppendJsonString(std::string &out, std::string_view text) {
   out += '"';
@@ -43,11 +143,6 @@ void AppendJsonString(std::string &out, std::string_view text) {
     }
   }
   out += '"';
-}
-
-void AppendInt(std::string &out, long long v) {
-  char buf[24];
-  out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
 // The number of a cell whose text and variant text are both the number text of one double.
@@ -73,37 +168,38 @@ void WriteJsonString(std::ostream &out, std::string_view text) {
 }
 
 void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
-  std::string buf = "{\"version\": \"";
-  buf += VersionName(workbook.Version());
-  buf += "\", \"sheets\": [";
+  auto buf = std::make_unique<TJsonOut>(out);
+  buf->Append("{\"version\": \"");
+  buf->Append(VersionName(workbook.Version()));
+  buf->Append("\", \"sheets\": [");
   xls::TSheets &sheets = workbook.Sheets();
   const xls::TCellTextSettings &settings = sheets.Settings;
   const char localeSep = common::LocaleDecimalSeparator();
   const char textSep = settings.DecimalSeparator ? settings.DecimalSeparator : localeSep;
   for (int i = 0; i < sheets.Count(); ++i) {
     xls::TSheet &sheet = sheets.Items(i);
-    buf += i ? ",\n" : "\n";
-    buf += "{\"name\": ";
-    AppendJsonString(buf, common::Utf16ToUtf8(sheet.Name()));
-    buf += ", \"hidden\": ";
-    AppendInt(buf, sheet.Hidden);
-    buf += ", \"kind\": ";
-    AppendInt(buf, sheet.Kind());
-    buf += ", \"rows\": ";
-    AppendInt(buf, sheet.Rows.Count());
-    buf += ", \"cells\": [";
+    buf->Append(i ? ",\n" : "\n");
+    buf->Append("{\"name\": ");
+    buf->String(common::Utf16ToUtf8(sheet.Name()));
+    buf->Append(", \"hidden\": ");
+    buf->Int(sheet.Hidden);
+    buf->Append(", \"kind\": ");
+    buf->Int(sheet.Kind());
+    buf->Append(", \"rows\": ");
+    buf->Int(sheet.Rows.Count());
+    buf->Append(", \"cells\": [");
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
     bool first = true;
     while (const xls::TCell *cell = cells.NextCell()) {
-      buf += first ? "\n[" : ",\n[";
+      buf->Append(first ? "\n[" : ",\n[");
       first = false;
-      AppendInt(buf, cell->Key() >> 8);
-      buf += ", ";
-      AppendInt(buf, cell->Key() & 0xFF);
-      buf += ", ";
-      AppendInt(buf, cell->CellKind());
-      buf += ", ";
+      buf->Int(cell->Key() >> 8);
+      buf->Append(", ");
+      buf->Int(cell->Key() & 0xFF);
+      buf->Append(", ");
+      buf->Int(cell->CellKind());
+      buf->Append(", ");
       const bool formulaText = cell->IsFormula() && settings.ShowFormulas && settings.FormulaText;
       double v;
       // The common kinds are formatted once for both columns; the rest go through the accessors.
@@ -116,32 +212,41 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         } else {
           text = common::FloatToText(v, textSep);
         }
-        buf += '"';
-        buf += text;
-        buf += "\", \"";
-        buf += textSep == localeSep ? text : common::FloatToText(v, localeSep);
-        buf += '"';
-      } else if (!formulaText &&
-                 (cell->CellKind() == xls::ckString || cell->CellKind() == xls::ckStringFormula)) {
+        buf->Put('"');
+        buf->Append(text);
+        buf->Append("\", \"");
+        buf->Append(textSep == localeSep ? text : common::FloatToText(v, localeSep));
+        buf->Put('"');
+      } else if (!formulaText && cell->CellKind() == xls::ckString) {
+        const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry();
+        auto text = [&] {
+          if (entry && !entry->Wide())
+            buf->Latin1String(entry->Chars(), entry->CharCount);
+          else
+            buf->String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
+        };
+        const TJsonOut::TMark mark = buf->Mark();
+        text();
+        const TJsonOut::TMark end = buf->Mark();
+        buf->Append(", ");
+        if (end.Flushes != mark.Flushes || !buf->Repeat(mark, end.Used - mark.Used))
+          text();
+      } else if (!formulaText && cell->CellKind() == xls::ckStringFormula) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
-        AppendJsonString(buf, text);
-        buf += ", ";
-        AppendJsonString(buf, text);
+        buf->String(text);
+        buf->Append(", ");
+        buf->String(text);
       } else {
-        AppendJsonString(buf, common::Utf16ToUtf8(sheet.CellText(cell)));
-        buf += ", ";
-        AppendJsonString(buf, xls::TSheet::CellVariant(cell).ToText());
+        buf->String(common::Utf16ToUtf8(sheet.CellText(cell)));
+        buf->Append(", ");
+        buf->String(xls::TSheet::CellVariant(cell).ToText());
       }
-      buf += ']';
-      if (buf.size() > (1 << 16)) {
-        out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
-        buf.clear();
-      }
+      buf->Put(']');
     }
-    buf += "]}";
+    buf->Append("]}");
   }
-  buf += "]}\n";
-  out.write(buf.data(), static_cast<std::streamsize>(buf.size()));
+  buf->Append("]}\n");
+  buf->Flush();
 }
 
 } // namespace xlsdump
