@@ -62,44 +62,57 @@ public:
     char *p = Room(24);
     Done(std::to_chars(p, p + 24, v).ptr);
   }
-  // One character of a JSON string literal; c is a byte of UTF-8 text.
-  void Escaped(unsigned char c) {
-    char *p = Room(6);
-    switch (c) {
-    case '"': *p++ = '\\', *p++ = '"'; break;
-    case '\\': *p++ = '\\', *p++ = '\\'; break;
-    case '\n': *p++ = '\\', *p++ = 'n'; break;
-    case '\r': *p++ = '\\', *p++ = 'r'; break;
-    case '\t': *p++ = '\\', *p++ = 't'; break;
-    default:
-      if (c < 0x20) {
-        static const char hex[] = "0123456789abcdef";
-        *p++ = '\\', *p++ = 'u', *p++ = '0', *p++ = '0', *p++ = hex[c >> 4], *p++ = hex[c & 15];
-      } else {
-        *p++ = static_cast<char>(c);
-      }
+  // One character of a JSON string literal at p (room for 6 bytes); c is a byte of UTF-8 text.
+  static char *Escape(char *p, unsigned char c) {
+    if (c >= 0x20 && c != '"' && c != '\\') {
+      *p++ = static_cast<char>(c);
+      return p;
     }
-    Done(p);
+    *p++ = '\\';
+    switch (c) {
+    case '"': *p++ = '"'; break;
+    case '\\': *p++ = '\\'; break;
+    case '\n': *p++ = 'n'; break;
+    case '\r': *p++ = 'r'; break;
+    case '\t': *p++ = 't'; break;
+    default: {
+      static const char hex[] = "0123456789abcdef";
+      *p++ = 'u', *p++ = '0', *p++ = '0', *p++ = hex[c >> 4], *p++ = hex[c & 15];
+    }
+    }
+    return p;
   }
   void String(std::string_view text) {
     Put('"');
-    for (unsigned char c : text)
-      Escaped(c);
+    while (!text.empty()) {
+      // Pieces small enough that the worst case (6 bytes a character) fits the buffer.
+      const size_t n = std::min(text.size(), size_t(1024));
+      char *p = Room(n * 6);
+      for (size_t i = 0; i < n; ++i)
+        p = Escape(p, static_cast<unsigned char>(text[i]));
+      Done(p);
+      text.remove_prefix(n);
+    }
     Put('"');
   }
   // The characters of an 8-bit entry (each byte one code point up to 255) as a JSON string.
   void Latin1String(const uint8_t *chars, size_t count) {
     Put('"');
-    for (size_t i = 0; i < count; ++i) {
-      uint8_t c = chars[i];
-      if (c >= 0x80) {
-        char *p = Room(2);
-        p[0] = static_cast<char>(0xC0 | (c >> 6));
-        p[1] = static_cast<char>(0x80 | (c & 0x3F));
-        FUsed += 2;
-      } else {
-        Escaped(c);
+    while (count > 0) {
+      const size_t n = std::min(count, size_t(1024));
+      char *p = Room(n * 6);
+      for (size_t i = 0; i < n; ++i) {
+        const uint8_t c = chars[i];
+        if (c >= 0x80) {
+          *p++ = static_cast<char>(0xC0 | (c >> 6));
+          *p++ = static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+          p = Escape(p, c);
+        }
       }
+      Done(p);
+      chars += n;
+      count -= n;
     }
     Put('"');
   }
