@@ -20,24 +20,34 @@ namespace {
 constexpr int MaxChain = 8;
 constexpr int MaxDepth = 3;
 constexpr uintptr_t ChildTag = 1;
+constexpr uintptr_t ItemTag = 2;
 
 inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
 } // namespace
 
-// A slot is 0 (empty), a TLinkedItem* (chain) or a TTreeItem* with the low bit set (child).
-// Nodes are sparse: a 256-bit map says which slots are filled and only those are stored, in slot
-// order, so a deep node holding a handful of chains costs a few dozen bytes instead of 2 KB.
+// A slot is 0 (empty), a TChain*, a TTreeItem* with bit 0 set (child) or, for a chain of one
+// aligned item, the item itself with bit 1 set (most slots of deep nodes hold just one).
+// Nodes start sparse: a 256-bit map says which slots are filled and only those are stored, in
+// slot order, so a deep node holding a handful of chains costs a few dozen bytes instead of
+// 2 KB. A node that fills up (the root and the first level of a large table) turns dense, all
+// 256 slots indexed directly.
 struct THashTrie::TTreeItem {
   int Depth;
-  int Filled = 0; // filled slots, the length of Slots
+  int Filled = 0; // filled slots; the length of Slots while sparse
   int Capacity = 0;
-  uint64_t Map[4] = {};
+  uint64_t Map[4] = {}; // sparse nodes only
   std::unique_ptr<uintptr_t[]> Slots;
+
+  static constexpr int DenseFrom = 64;
 
   explicit TTreeItem(int depth) : Depth(depth) {}
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
   static TTreeItem *Child(uintptr_t slot) { return reinterpret_cast<TTreeItem *>(slot & ~ChildTag); }
-  static TLinkedItem *Chain(uintptr_t slot) { return reinterpret_cast<TLinkedItem *>(slot); }
+  static bool IsItem(uintptr_t slot) { return (slot & ItemTag) != 0; }
+  static void *Item(uintptr_t slot) { return reinterpret_cast<void *>(slot & ~ItemTag); }
+  static TChain *Chain(uintptr_t slot) { return reinterpret_cast<TChain *>(slot); }
+
+  bool DenseFlag = false;
 
   bool Has(int index) const { return (Map[index >> 6] >> (index & 63)) & 1; }
   // Position in Slots of a slot index: the filled slots before it.
@@ -49,61 +59,96 @@ struct THashTrie::TTreeItem {
     return rank + std::popcount(below);
   }
   // The stored slot, or nullptr when empty.
-  uintptr_t *Find(int index) { return Has(index) ? &Slots[Rank(index)] : nullptr; }
-  const uintptr_t *Find(int index) const { return Has(index) ? &Slots[Rank(index)] : nullptr; }
+  uintptr_t *Find(int index) const {
+    if (DenseFlag)
+      return Slots[index] ? &Slots[index] : nullptr;
+    return Has(index) ? &Slots[Rank(index)] : nullptr;
+  }
   void Add(int index, uintptr_t value) {
+    ++Filled;
+    if (DenseFlag) {
+      Slots[index] = value;
+      return;
+    }
+    if (Filled > DenseFrom) {
+      auto slots = std::make_unique<uintptr_t[]>(256);
+      for (int i = 0, r = 0; i < 256; ++i)
+        if (Has(i))
+          slots[i] = Slots[r++];
+      slots[index] = value;
+      Slots = std::move(slots);
+      Capacity = 256;
+      DenseFlag = true;
+      return;
+    }
     int rank = Rank(index);
-    if (Filled == Capacity) {
-      int capacity = Capacity ? std::min(Capacity * 2, 256) : 4;
+    if (Filled > Capacity) {
+      int capacity = Capacity ? Capacity * 2 : 4;
       auto slots = std::make_unique<uintptr_t[]>(size_t(capacity));
-      std::copy(Slots.get(), Slots.get() + Filled, slots.get());
+      std::copy(Slots.get(), Slots.get() + Filled - 1, slots.get());
       Slots = std::move(slots);
       Capacity = capacity;
     }
-    std::copy_backward(Slots.get() + rank, Slots.get() + Filled, Slots.get() + Filled + 1);
+    std::copy_backward(Slots.get() + rank, Slots.get() + Filled - 1, Slots.get() + Filled);
     Slots[rank] = value;
-    ++Filled;
     Map[index >> 6] |= uint64_t(1) << (index & 63);
   }
   void Erase(int index) {
-    int rank = Rank(index);
-    std::copy(Slots.get() + rank + 1, Slots.get() + Filled, Slots.get() + rank);
     --Filled;
+    if (DenseFlag) {
+      Slots[index] = 0;
+      return;
+    }
+    int rank = Rank(index);
+    std::copy(Slots.get() + rank + 1, Slots.get() + Filled + 1, Slots.get() + rank);
     Map[index >> 6] &= ~(uint64_t(1) << (index & 63));
+  }
+  // Calls f for every filled slot in slot order.
+  template <class F> void EachSlot(F &&f) const {
+    const int n = DenseFlag ? 256 : Filled;
+    for (int i = 0; i < n; ++i)
+      if (Slots[i])
+        f(Slots[i]);
   }
 };
 
-// Links come from chunks owned by the trie and freed links are chained for reuse, so a chain
-// link costs 16 bytes and no allocator call.
-THashTrie::TLinkedItem *THashTrie::NewLink(void *Item, TLinkedItem *Next) {
-  if (!FFreeLinks) {
-    size_t size = FLinkChunks.empty() ? 16 : std::min<size_t>(FLinkChunkSize * 2, 4096);
-    FLinkChunks.push_back(std::make_unique<TLinkedItem[]>(size));
-    FLinkChunkSize = size;
-    TLinkedItem *chunk = FLinkChunks.back().get();
-    for (size_t i = 0; i < size; ++i)
-      chunk[i].Next = i + 1 < size ? &chunk[i + 1] : nullptr;
-    FFreeLinks = chunk;
+namespace {
+constexpr size_t ChainChunkBytes = 64 * 1024;
+
+int ChainClass(uint32_t capacity) { return capacity == 2 ? 0 : capacity == 4 ? 1 : capacity == 8 ? 2 : -1; }
+} // namespace
+
+THashTrie::TChain *THashTrie::NewChain(uint32_t Capacity) {
+  const int cls = ChainClass(Capacity);
+  void *block;
+  if (cls < 0) {
+    block = ::operator new(TChain::Bytes(Capacity));
+  } else if (FFreeChains[cls]) {
+    block = FFreeChains[cls];
+    FFreeChains[cls] = *static_cast<void **>(block);
+  } else {
+    const size_t bytes = TChain::Bytes(Capacity); // a multiple of 8
+    if (FChainChunks.empty() || ChainChunkBytes - FChainChunkUsed < bytes) {
+      FChainChunks.push_back(std::make_unique_for_overwrite<uint64_t[]>(ChainChunkBytes / 8));
+      FChainChunkUsed = 0;
+    }
+    block = reinterpret_cast<uint8_t *>(FChainChunks.back().get()) + FChainChunkUsed;
+    FChainChunkUsed += bytes;
   }
-  TLinkedItem *link = FFreeLinks;
-  FFreeLinks = link->Next;
-  link->Item = Item;
-  link->Next = Next;
-  return link;
+  auto *chain = static_cast<TChain *>(block);
+  chain->Count = 0;
+  chain->Capacity = Capacity;
+  return chain;
 }
 
-void THashTrie::FreeLink(TLinkedItem *Link) {
-  Link->Item = nullptr;
-  Link->Next = FFreeLinks;
-  FFreeLinks = Link;
-}
-
-void THashTrie::FreeChain(TLinkedItem *Link) {
-  while (Link) {
-    TLinkedItem *next = Link->Next;
-    FreeLink(Link);
-    Link = next;
+void THashTrie::FreeChain(TChain *Chain) {
+  const int cls = ChainClass(Chain->Capacity);
+  if (cls < 0) {
+    ::operator delete(static_cast<void *>(Chain));
+    return;
   }
+  *reinterpret_cast<void **>(Chain) = FFreeChains[cls];
+  FFreeChains[cls] = Chain;
 }
 
 THashTrie::THashTrie() = default;
@@ -132,9 +177,17 @@ void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
       node = TTreeItem::Child(*slot);
       continue;
     }
-    for (TLinkedItem *link = TTreeItem::Chain(*slot); link; link = link->Next)
-      if (ItemsEqual(link->Item, Item))
-        return link->Item;
+    if (TTreeItem::IsItem(*slot)) {
+      void *item = TTreeItem::Item(*slot);
+      return ItemsEqual(item, Item) ? item : nullptr;
+    }
+    TChain *chain = TTreeItem::Chain(*slot);
+    const uint32_t *hashes = chain->Hashes();
+    void **items = chain->Items();
+    // Equal items have equal hashes, so only a matching hash needs the full comparison.
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      if (hashes[i] == Hash && ItemsEqual(items[i], Item))
+        return items[i];
     return nullptr;
   }
   return nullptr;
@@ -162,26 +215,57 @@ void THashTrie::InsertAt(TTreeItem *Node, void *Item, uint32_t Hash) {
     const int index = SlotIndex(Hash, Node->Depth);
     uintptr_t *slot = Node->Find(index);
     if (!slot) {
-      Node->Add(index, reinterpret_cast<uintptr_t>(NewLink(Item, nullptr)));
+      if ((reinterpret_cast<uintptr_t>(Item) & 3) == 0) {
+        Node->Add(index, reinterpret_cast<uintptr_t>(Item) | ItemTag);
+        return;
+      }
+      TChain *chain = NewChain(2);
+      chain->Hashes()[0] = Hash;
+      chain->Items()[0] = Item;
+      chain->Count = 1;
+      Node->Add(index, reinterpret_cast<uintptr_t>(chain));
       return;
     }
     if (TTreeItem::IsChild(*slot)) {
       Node = TTreeItem::Child(*slot);
       continue;
     }
-    TLinkedItem *chain = TTreeItem::Chain(*slot);
-    int length = 0;
-    for (TLinkedItem *link = chain; link; link = link->Next, ++length)
-      if (ItemsEqual(link->Item, Item))
+    if (TTreeItem::IsItem(*slot)) {
+      void *single = TTreeItem::Item(*slot);
+      if (ItemsEqual(single, Item))
         return;
-    if (length < MaxChain || Node->Depth >= MaxDepth) {
-      *slot = reinterpret_cast<uintptr_t>(NewLink(Item, chain));
+      TChain *chain = NewChain(2);
+      chain->Hashes()[0] = HashOf(single);
+      chain->Items()[0] = single;
+      chain->Hashes()[1] = Hash;
+      chain->Items()[1] = Item;
+      chain->Count = 2;
+      *slot = reinterpret_cast<uintptr_t>(chain);
+      return;
+    }
+    TChain *chain = TTreeItem::Chain(*slot);
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      if (chain->Hashes()[i] == Hash && ItemsEqual(chain->Items()[i], Item))
+        return;
+    if (chain->Count < uint32_t(MaxChain) || Node->Depth >= MaxDepth) {
+      if (chain->Count == chain->Capacity) {
+        TChain *grown = NewChain(chain->Capacity * 2);
+        std::copy(chain->Hashes(), chain->Hashes() + chain->Count, grown->Hashes());
+        std::copy(chain->Items(), chain->Items() + chain->Count, grown->Items());
+        grown->Count = chain->Count;
+        FreeChain(chain);
+        chain = grown;
+        *slot = reinterpret_cast<uintptr_t>(chain);
+      }
+      chain->Hashes()[chain->Count] = Hash;
+      chain->Items()[chain->Count] = Item;
+      ++chain->Count;
       return;
     }
     // A full chain becomes a child node one byte deeper.
     auto child = std::make_unique<TTreeItem>(Node->Depth + 1);
-    for (TLinkedItem *link = chain; link; link = link->Next)
-      InsertAt(child.get(), link->Item, HashOf(link->Item));
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      InsertAt(child.get(), chain->Items()[i], chain->Hashes()[i]);
     InsertAt(child.get(), Item, Hash);
     *slot = reinterpret_cast<uintptr_t>(child.release()) | ChildTag;
     FreeChain(chain);
@@ -206,19 +290,29 @@ bool THashTrie::Remove(const void *Item) {
       path[++depth] = node;
       continue;
     }
-    TLinkedItem **prev = reinterpret_cast<TLinkedItem **>(slot);
-    TLinkedItem *link = TTreeItem::Chain(*slot);
-    while (link && link->Item != Item) {
-      prev = &link->Next;
-      link = link->Next;
+    if (TTreeItem::IsItem(*slot)) {
+      if (TTreeItem::Item(*slot) != Item)
+        return false;
+      --FItemCount;
+      *slot = 0;
+      node->Erase(SlotIndex(hash, node->Depth));
+      break;
     }
-    if (!link)
+    TChain *chain = TTreeItem::Chain(*slot);
+    void **items = chain->Items();
+    uint32_t i = 0;
+    while (i < chain->Count && items[i] != Item)
+      ++i;
+    if (i == chain->Count)
       return false;
-    *prev = link->Next;
-    FreeLink(link);
+    std::copy(items + i + 1, items + chain->Count, items + i);
+    std::copy(chain->Hashes() + i + 1, chain->Hashes() + chain->Count, chain->Hashes() + i);
+    --chain->Count;
     --FItemCount;
-    if (*slot != 0)
+    if (chain->Count != 0)
       return true;
+    FreeChain(chain);
+    *slot = 0;
     node->Erase(SlotIndex(hash, node->Depth));
     break;
   }
@@ -233,18 +327,22 @@ bool THashTrie::Remove(const void *Item) {
 }
 
 void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
-  for (int i = 0; i < Node->Filled; ++i) {
-    uintptr_t slot = Node->Slots[i];
+  Node->EachSlot([&](uintptr_t slot) {
     if (TTreeItem::IsChild(slot)) {
       FreeNode(TTreeItem::Child(slot), FreeItems);
-      continue;
+      return;
     }
-    TLinkedItem *link = TTreeItem::Chain(slot);
+    if (TTreeItem::IsItem(slot)) {
+      if (FreeItems)
+        FreeItem(TTreeItem::Item(slot));
+      return;
+    }
+    TChain *chain = TTreeItem::Chain(slot);
     if (FreeItems)
-      for (TLinkedItem *l = link; l; l = l->Next)
-        FreeItem(l->Item);
-    FreeChain(link);
-  }
+      for (uint32_t i = 0; i < chain->Count; ++i)
+        FreeItem(chain->Items()[i]);
+    FreeChain(chain);
+  });
   delete Node;
 }
 
@@ -255,22 +353,27 @@ void THashTrie::ClearTrie() {
     FItemCount = 0;
     FreeNode(root, true);
   }
-  FFreeLinks = nullptr;
-  FLinkChunks.clear();
-  FLinkChunkSize = 0;
+  FChainChunks.clear();
+  FChainChunkUsed = 0;
+  std::fill(std::begin(FFreeChains), std::end(FFreeChains), nullptr);
 }
 
 void THashTrie::VisitItems(const TTreeItem *Node, void (*Visit)(void *, void *), void *Ctx) const {
   if (!Node)
     return;
-  for (int i = 0; i < Node->Filled; ++i) {
-    uintptr_t slot = Node->Slots[i];
-    if (TTreeItem::IsChild(slot))
+  Node->EachSlot([&](uintptr_t slot) {
+    if (TTreeItem::IsChild(slot)) {
       VisitItems(TTreeItem::Child(slot), Visit, Ctx);
-    else
-      for (TLinkedItem *l = TTreeItem::Chain(slot); l; l = l->Next)
-        Visit(Ctx, l->Item);
-  }
+      return;
+    }
+    if (TTreeItem::IsItem(slot)) {
+      Visit(Ctx, TTreeItem::Item(slot));
+      return;
+    }
+    TChain *chain = TTreeItem::Chain(slot);
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      Visit(Ctx, chain->Items()[i]);
+  });
 }
 
 namespace {
@@ -294,17 +397,14 @@ void NodeStats(const THashTrie::TTreeItem *Node, size_t &nodes, size_t &longest)
   if (!Node)
     return;
   ++nodes;
-  for (int i = 0; i < Node->Filled; ++i) {
-    uintptr_t slot = Node->Slots[i];
+  Node->EachSlot([&](uintptr_t slot) {
     if (THashTrie::TTreeItem::IsChild(slot)) {
       NodeStats(THashTrie::TTreeItem::Child(slot), nodes, longest);
-      continue;
+      return;
     }
-    size_t n = 0;
-    for (auto *l = THashTrie::TTreeItem::Chain(slot); l; l = l->Next)
-      ++n;
+    const size_t n = THashTrie::TTreeItem::IsItem(slot) ? 1 : THashTrie::TTreeItem::Chain(slot)->Count;
     longest = std::max(longest, n);
-  }
+  });
 }
 } // namespace
 
@@ -501,13 +601,18 @@ namespace {
 // current record, so nothing is ever read past a record the table does not own.
 class SSTReader {
 public:
-  SSTReader(TXLSStream &stream, int length) : Remaining(length), FStream(stream) {}
+  SSTReader(TXLSStream &stream, int length) : FStream(stream) { Load(length); }
 
+  // The current record's body is read in one piece and the fields are taken from memory.
   void Exact(void *buffer, int count) {
     if (count > Remaining)
       Corrupt();
-    if (count > 0 && FStream.ReadData(buffer, count) != count)
+    if (count > FAvail)
       Corrupt(); // the file ends inside the record
+    if (count > 0)
+      std::memcpy(buffer, FBody.data() + FAt, size_t(count));
+    FAt += count;
+    FAvail -= count;
     Remaining -= count;
   }
   uint8_t U8() {
@@ -529,7 +634,7 @@ public:
     uint8_t header[4];
     if (FStream.ReadHeader(header) < 4 || Get16(header) != BIFF_CONTINUE)
       MissingContinue();
-    Remaining = Get16(header + 2);
+    Load(Get16(header + 2));
   }
   // Data that may cross into CONTINUE records without an option byte (runs, phonetic block).
   void Raw(std::vector<uint8_t> &out, size_t count) {
@@ -544,15 +649,27 @@ public:
     }
   }
   void Skip() {
-    uint8_t buffer[256];
-    while (Remaining > 0)
-      Exact(buffer, std::min(Remaining, int(sizeof buffer)));
+    if (Remaining > FAvail)
+      Corrupt(); // the file ends inside the record
+    FAt += Remaining;
+    FAvail -= Remaining;
+    Remaining = 0;
   }
 
-  int Remaining;
+  int Remaining = 0;
 
 private:
+  void Load(int length) {
+    FBody.resize(size_t(std::max(length, 0)));
+    FAvail = length > 0 ? FStream.ReadData(FBody.data(), length) : 0;
+    FAt = 0;
+    Remaining = length;
+  }
+
   TXLSStream &FStream;
+  std::vector<uint8_t> FBody;
+  int FAt = 0;
+  int FAvail = 0; // bytes of the body actually read (fewer when the file ends early)
 };
 
 // Reads one string into FKey (characters in their final width, runs, phonetic block) and

@@ -45,7 +45,7 @@ struct SSTEntry {
   char16_t CharAt(int i) const;
 };
 
-// A generic hash trie of 256-way nodes whose slots hold chains of up to 8 links or a child node
+// A generic hash trie of 256-way nodes whose slots hold chains of up to 8 items or a child node
 // one level deeper; each level uses the next byte of the 32-bit hash. Items are opaque to it:
 // the virtual operations give their hash, key and equality, and free them.
 class THashTrie {
@@ -84,24 +84,31 @@ protected:
 
 public:
   struct TTreeItem;
-  struct TLinkedItem {
-    void *Item;
-    TLinkedItem *Next;
+  // A chain: its items and their hashes side by side in one block, so a search compares hashes
+  // in one or two cache lines and touches an item only when its hash matches.
+  struct TChain {
+    uint32_t Count;
+    uint32_t Capacity; // even, so the item pointers after the hashes stay aligned
+    uint32_t *Hashes() { return reinterpret_cast<uint32_t *>(this + 1); }
+    void **Items() { return reinterpret_cast<void **>(reinterpret_cast<uint8_t *>(this + 1) + 4 * size_t(Capacity)); }
+    static size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + 12 * size_t(Capacity); }
   };
 
 private:
   void InsertAt(TTreeItem *Node, void *Item, uint32_t Hash);
   void FreeNode(TTreeItem *Node, bool FreeItems);
   void VisitItems(const TTreeItem *Node, void (*Visit)(void *Ctx, void *Item), void *Ctx) const;
-  TLinkedItem *NewLink(void *Item, TLinkedItem *Next);
-  void FreeLink(TLinkedItem *Link);
-  void FreeChain(TLinkedItem *Link);
+  TChain *NewChain(uint32_t Capacity);
+  void FreeChain(TChain *Chain);
 
   TTreeItem *FRoot = nullptr;
   size_t FItemCount = 0;
-  std::vector<std::unique_ptr<TLinkedItem[]>> FLinkChunks;
-  size_t FLinkChunkSize = 0;
-  TLinkedItem *FFreeLinks = nullptr;
+  // Chains of up to 8 items come from chunks owned by the trie, freed ones are kept per size
+  // for reuse; longer chains (only at the last depth) are blocks of their own.
+  static constexpr int ChainClasses = 3; // capacities 2, 4 and 8
+  std::vector<std::unique_ptr<uint64_t[]>> FChainChunks;
+  size_t FChainChunkUsed = 0; // bytes
+  void *FFreeChains[ChainClasses] = {};
 };
 
 // The trie specialised for SSTEntry: key = characters, runs and phonetic block; hash = the

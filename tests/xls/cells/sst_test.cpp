@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -101,6 +102,70 @@ TEST(SSTRead, StringsOfBothWidthsAndDuplicatesShareOneEntry) {
   EXPECT_THROW(sst.EntryByIndex(0), common::Exception);
   EXPECT_EQ(sst.EntryCount(), 7u); // entries outlive the index
   EXPECT_EQ(ExceptionText([&] { sst.EntryByIndex(8); }), "List index out of bounds (8)");
+}
+
+TEST(SSTRead, LargeTableOverManyRecordsReleasesAndRereadsCleanly) {
+  // Enough strings to fill several allocation chunks, in whole strings per record, every tenth
+  // repeating an earlier one and every seventh wide.
+  constexpr int Count = 12000;
+  // The position whose string position i repeats (itself for a first occurrence).
+  auto source = [](int i) {
+    if (i % 10 != 9)
+      return i;
+    int n = i / 3;
+    return n % 10 == 9 ? n - 1 : n;
+  };
+  auto text = [&](int i) {
+    int n = source(i);
+    std::u16string t = u"entry-" + common::Utf8ToUtf16(std::to_string(n));
+    if (n % 7 == 0)
+      t += u"\u0416";
+    return t;
+  };
+  BiffWriter records;
+  ByteWriter body;
+  body.U32(Count + 5).U32(Count);
+  bool first = true;
+  for (int i = 0; i < Count; ++i) {
+    body.UnicodeString16(text(i));
+    if (body.Data().size() > 8000 || i == Count - 1) {
+      records.Record(first ? SST : CONTINUE, body.Data());
+      body = ByteWriter();
+      first = false;
+    }
+  }
+  SSTStream in(records.Eof());
+  TXLSFonts fonts;
+  TSST2 sst(&fonts);
+  for (int round = 0; round < 2; ++round) {
+    sst.ReadSST(in.Stream, in.Length);
+    ASSERT_EQ(sst.IndexCount(), Count);
+    std::vector<SSTEntry *> distinct;
+    for (int i = 0; i < Count; ++i) {
+      SSTEntry *e = sst.EntryByIndex(i);
+      ASSERT_EQ(TSST2::EntryText(e), text(i)) << i;
+      if (source(i) != i)
+        EXPECT_EQ(e, sst.EntryByIndex(source(i))) << i;
+      else
+        distinct.push_back(e);
+    }
+    EXPECT_EQ(sst.EntryCount(), distinct.size());
+    EXPECT_EQ(in.Stream.PeekRecordId(), 0x000A);
+    if (round == 1)
+      break;
+    // Every reference released: the table empties down to its root.
+    for (SSTEntry *e : distinct)
+      for (int r = e->RefCount; r >= 0; --r)
+        sst.ReleaseEntry(e);
+    EXPECT_EQ(sst.EntryCount(), 0u);
+    EXPECT_EQ(sst.NodeCount(), 1u);
+    sst.ClearSST();
+    in.Stream.Seek(0, 0);
+    uint8_t h[4];
+    in.Stream.ReadHeader(h);
+    in.Stream.Seek(h[2] | h[3] << 8, 1); // past the BOF
+    in.Stream.ReadHeader(h);
+  }
 }
 
 TEST(SSTRead, LongStringSwitchesTo16BitInContinue) {
@@ -406,6 +471,60 @@ TEST(HashTrie, CollidingHashesSplitToDepthThreeThenChainsGrow) {
   EXPECT_EQ(trie.ItemCount(), 0u);
   EXPECT_EQ(trie.NodeCount(), 1u); // empty children are freed, the root stays
   EXPECT_EQ(trie.Freed, 0);
+}
+
+namespace {
+// Items are NUL-terminated keys at any byte offset of one buffer.
+class TextTrie : public THashTrie {
+public:
+  ~TextTrie() override { ClearTrie(); }
+
+protected:
+  void FreeItem(void *) override {}
+  size_t KeyLength(const void *Item) const override { return std::strlen(static_cast<const char *>(Item)); }
+  const uint8_t *KeyStart(const void *Item) const override { return static_cast<const uint8_t *>(Item); }
+};
+} // namespace
+
+TEST(HashTrie, ItemsAtAnyAlignmentAreFoundRemovedAndReinserted) {
+  // Whatever the alignment of an item pointer, it is stored, found by an equal key elsewhere
+  // in memory, and removed as that very object.
+  std::string buffer;
+  std::vector<size_t> offsets;
+  for (int i = 0; i < 5000; ++i) {
+    offsets.push_back(buffer.size());
+    buffer += "k" + std::to_string(i * 7919) + std::string(size_t(i % 3), 'x');
+    buffer += '\0';
+  }
+  auto item = [&](int i) { return buffer.data() + offsets[size_t(i)]; };
+  TextTrie trie;
+  for (int i = 0; i < 5000; ++i)
+    ASSERT_EQ(trie.Insert(item(i)), item(i)) << i;
+  EXPECT_EQ(trie.ItemCount(), 5000u);
+  EXPECT_LE(trie.LongestChain(), 8u);
+  for (int i = 0; i < 5000; ++i) {
+    std::string probe = item(i);
+    ASSERT_EQ(trie.Find(probe.data()), item(i)) << i;
+    ASSERT_EQ(trie.Insert(probe.data()), item(i)) << i; // an equal key is not stored twice
+  }
+  for (int i = 0; i < 5000; i += 2) {
+    std::string probe = item(i);
+    EXPECT_FALSE(trie.Remove(probe.data())) << i; // equal key, other object
+    EXPECT_TRUE(trie.Remove(item(i))) << i;
+  }
+  EXPECT_EQ(trie.ItemCount(), 2500u);
+  for (int i = 0; i < 5000; ++i) {
+    std::string probe = item(i);
+    EXPECT_EQ(trie.Find(probe.data()), i % 2 ? item(i) : nullptr) << i;
+  }
+  for (int i = 0; i < 5000; i += 2)
+    EXPECT_EQ(trie.Insert(item(i)), item(i));
+  size_t visited = 0;
+  trie.ForEach([&](void *) { ++visited; });
+  EXPECT_EQ(visited, 5000u);
+  for (int i = 0; i < 5000; ++i)
+    EXPECT_TRUE(trie.Remove(item(i)));
+  EXPECT_EQ(trie.NodeCount(), 1u);
 }
 
 TEST(HashTrie, StressDistinctAndRepeatedStrings) {
