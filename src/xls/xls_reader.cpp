@@ -112,7 +112,48 @@ void TXLSReader::PutDefaultIfAbove40() {
     KeepRaw = false;
 }
 
+namespace {
+// Code pages whose converter may take several bytes for one character or combine characters;
+// their text is always decoded as a whole.
+bool ContextFree(int codePage) {
+  switch (codePage) {
+  case 932:
+  case 936:
+  case 949:
+  case 950:
+  case 1255:
+  case 1258:
+  case 1361:
+  case 65001: return false;
+  default: return true;
+  }
+}
+} // namespace
+
 std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
+  if (FDecodeTablePage != FCodePage) {
+    FDecodeTablePage = FCodePage;
+    FDecodeTable.clear();
+    if (ContextFree(FCodePage)) {
+      std::u16string table;
+      for (int b = 0; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
+        if (one.size() != 1) {
+          table.clear();
+          break;
+        }
+        table += one[0];
+      }
+      FDecodeTable = std::move(table);
+    }
+  }
+  if (FDecodeTable.size() == 256) {
+    std::u16string text(static_cast<size_t>(std::max(count, 0)), u'\0');
+    for (size_t i = 0; i < text.size(); ++i)
+      text[i] = FDecodeTable[bytes[i]];
+    return text;
+  }
   return common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(bytes), count), FCodePage);
 }
 

@@ -116,6 +116,10 @@ private:
   // embedded chart, not a sheet of its own.
   bool FInSubstream = false;
   uint16_t FCodePage = 1252;
+  // The 256 characters of FDecodeTablePage when it is a single-byte code page, so 8-bit text
+  // needs no converter call per string.
+  mutable std::u16string FDecodeTable;
+  mutable int FDecodeTablePage = -1;
   int FRecordCount = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "book.h"
+#include "common/text.h"
 #include "xls/xls_reader.h"
 
 using namespace xls;
@@ -96,6 +97,33 @@ TEST(Cells, Biff5LabelsAreEightBit) {
   TSheet &s = LoadSheet(wb, r, xvExcel50);
   EXPECT_EQ(s.AsString(0, 0), u"Gr\u00FC\u00DFe");
   EXPECT_EQ(s.AsString(0, 1), u"\u0001x");
+}
+
+TEST(Cells, Biff5LabelsFollowTheCodePageInForce) {
+  // Single-byte pages are decoded byte by byte, multi-byte ones as a whole; either way the text
+  // is what the converter makes of the whole string.
+  const Bytes cyrillic = {0xC0, 0xE1, 'z', 0xFF}, greek = {0xC1, 0xAA, 0xE1}, japanese = {'a', 0x82, 0xA0, 'b'};
+  auto decoded = [](const Bytes &b, int page) {
+    return common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(b.data()), b.size()), page);
+  };
+  BiffWriter r;
+  auto label = [&](uint16_t row, const Bytes &text) {
+    r.Record(0x0204, Append(ByteWriter(Cell(row, 0)).U16(static_cast<uint16_t>(text.size())), text));
+  };
+  r.Record(0x0042, ByteWriter().U16(1251));
+  label(0, cyrillic);
+  r.Record(0x0042, ByteWriter().U16(1253));
+  label(1, greek); // 0xAA is no character in this page
+  r.Record(0x0042, ByteWriter().U16(932));
+  label(2, japanese);
+  r.Record(0x0042, ByteWriter().U16(1251));
+  label(3, cyrillic);
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r, xvExcel50);
+  EXPECT_EQ(s.AsString(0, 0), u"\u0410\u0431z\u044F");
+  EXPECT_EQ(s.AsString(0, 1), decoded(greek, 1253));
+  EXPECT_EQ(s.AsString(0, 2), u"a\u3042b");
+  EXPECT_EQ(s.AsString(0, 3), decoded(cyrillic, 1251));
 }
 
 TEST(Cells, LabelSstOutsideTheTable) {
