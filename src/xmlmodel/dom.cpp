@@ -1098,21 +1098,25 @@ void DomDocument::ForgetStartTag(const xmlNode *parent) {
     FRawTags.erase(parent->parent);
 }
 
-void DomDocument::AppendChild(xmlNode *parent, xmlNode *node) {
+void DomDocument::AppendChild(xmlNode *parent, xmlNode *node) { Append(parent, node, true); }
+
+void DomDocument::AppendChildAtEnd(xmlNode *parent, xmlNode *node) { Append(parent, node, false); }
+
+void DomDocument::Append(xmlNode *parent, xmlNode *node, bool indent) {
   CheckParent(parent, node);
   ForgetStartTag(parent);
   if (node->type == XML_DOCUMENT_FRAG_NODE) {
     while (node->children != nullptr) {
       xmlNode *child = node->children;
       xmlUnlinkNode(child);
-      AppendChild(parent, child);
+      Append(parent, child, indent);
     }
     KeepAlive(node);
     return;
   }
   xmlNode *last = nullptr; // the last non-text child
   bool onlyBlankAfter = true;
-  for (xmlNode *c = parent->last; c != nullptr; c = c->prev) {
+  for (xmlNode *c = indent ? parent->last : nullptr; c != nullptr; c = c->prev) {
     if (c->type != XML_TEXT_NODE) {
       last = c;
       break;
@@ -1123,32 +1127,16 @@ void DomDocument::AppendChild(xmlNode *parent, xmlNode *node) {
   if (parent->type == XML_ELEMENT_NODE && last != nullptr && onlyBlankAfter) {
     xmlNode *after = last;
     if (last->prev != nullptr && IsWhitespaceText(last->prev)) {
-      xmlNode *indent = xmlNewDocText(FDoc, last->prev->content);
-      if (indent == nullptr)
+      xmlNode *spacing = xmlNewDocText(FDoc, last->prev->content);
+      if (spacing == nullptr)
         throw Exception("Out of memory while adding a node");
-      LinkAfter(after, indent);
-      after = indent;
+      LinkAfter(after, spacing);
+      after = spacing;
     }
     LinkAfter(after, node);
   } else {
     LinkAtEnd(parent, node);
   }
-  ResolveNamespace(node);
-}
-
-void DomDocument::AppendChildAtEnd(xmlNode *parent, xmlNode *node) {
-  CheckParent(parent, node);
-  ForgetStartTag(parent);
-  if (node->type == XML_DOCUMENT_FRAG_NODE) {
-    while (node->children != nullptr) {
-      xmlNode *child = node->children;
-      xmlUnlinkNode(child);
-      AppendChildAtEnd(parent, child);
-    }
-    KeepAlive(node);
-    return;
-  }
-  LinkAtEnd(parent, node);
   ResolveNamespace(node);
 }
 

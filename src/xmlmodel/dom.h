@@ -135,6 +135,7 @@ private:
   void ResolveNamespace(xmlNode *node);
   void CheckParent(xmlNode *parent, xmlNode *node) const;
   void ForgetStartTag(const xmlNode *parent);
+  void Append(xmlNode *parent, xmlNode *node, bool indent);
   std::string Serialise() const;
   void WriteNode(DomWriter &out, const xmlNode *node) const;
 
