@@ -21,6 +21,7 @@ constexpr int MaxChain = 8;
 constexpr int MaxDepth = 3;
 constexpr uintptr_t ChildTag = 1;
 constexpr uintptr_t ItemTag = 2;
+static_assert(alignof(SSTEntry) >= 4, "entries are kept in a slot with a tag in their low bits");
 
 inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
 } // namespace
@@ -32,25 +33,34 @@ inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >
 // 2 KB. A node that fills up (the root and the first level of a large table) turns dense, all
 // 256 slots indexed directly.
 struct THashTrie::TTreeItem {
-  int Depth;
-  int Filled = 0; // filled slots; the length of Slots while sparse
-  int Capacity = 0;
+  uint8_t Depth;
+  bool DenseFlag = false;
+  uint16_t Filled = 0; // filled slots; the length of the slot array while sparse
+  uint16_t Capacity;
   uint64_t Map[4] = {}; // sparse nodes only
-  std::unique_ptr<uintptr_t[]> Slots;
+  // The slots follow the node in the same block, so a step down the trie is one memory access.
 
   static constexpr int DenseFrom = 64;
 
-  explicit TTreeItem(int depth) : Depth(depth) {}
+  static TTreeItem *New(int depth, int capacity) {
+    void *block = ::operator new(sizeof(TTreeItem) + sizeof(uintptr_t) * size_t(capacity));
+    auto *node = ::new (block) TTreeItem(depth, capacity);
+    std::fill(node->Slots(), node->Slots() + capacity, uintptr_t(0));
+    return node;
+  }
+  static void Delete(TTreeItem *node) { ::operator delete(static_cast<void *>(node)); }
+
+  uintptr_t *Slots() const {
+    return reinterpret_cast<uintptr_t *>(const_cast<TTreeItem *>(this) + 1);
+  }
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
   static TTreeItem *Child(uintptr_t slot) { return reinterpret_cast<TTreeItem *>(slot & ~ChildTag); }
   static bool IsItem(uintptr_t slot) { return (slot & ItemTag) != 0; }
   static void *Item(uintptr_t slot) { return reinterpret_cast<void *>(slot & ~ItemTag); }
   static TChain *Chain(uintptr_t slot) { return reinterpret_cast<TChain *>(slot); }
 
-  bool DenseFlag = false;
-
   bool Has(int index) const { return (Map[index >> 6] >> (index & 63)) & 1; }
-  // Position in Slots of a slot index: the filled slots before it.
+  // Position in the slot array of a slot index: the filled slots before it.
   int Rank(int index) const {
     int rank = 0;
     for (int w = 0; w < (index >> 6); ++w)
@@ -60,56 +70,69 @@ struct THashTrie::TTreeItem {
   }
   // The stored slot, or nullptr when empty.
   uintptr_t *Find(int index) const {
+    uintptr_t *slots = Slots();
     if (DenseFlag)
-      return Slots[index] ? &Slots[index] : nullptr;
-    return Has(index) ? &Slots[Rank(index)] : nullptr;
+      return slots[index] ? &slots[index] : nullptr;
+    return Has(index) ? &slots[Rank(index)] : nullptr;
   }
-  void Add(int index, uintptr_t value) {
-    ++Filled;
+  // Fills an empty slot. A node without room is moved to a larger block: the result is the node
+  // to use from then on (this one is freed when it differs).
+  TTreeItem *Add(int index, uintptr_t value) {
     if (DenseFlag) {
-      Slots[index] = value;
-      return;
+      ++Filled;
+      Slots()[index] = value;
+      return this;
     }
-    if (Filled > DenseFrom) {
-      auto slots = std::make_unique<uintptr_t[]>(256);
+    if (Filled + 1 > DenseFrom) {
+      TTreeItem *dense = New(Depth, 256);
+      dense->DenseFlag = true;
       for (int i = 0, r = 0; i < 256; ++i)
         if (Has(i))
-          slots[i] = Slots[r++];
-      slots[index] = value;
-      Slots = std::move(slots);
-      Capacity = 256;
-      DenseFlag = true;
-      return;
+          dense->Slots()[i] = Slots()[r++];
+      dense->Slots()[index] = value;
+      dense->Filled = static_cast<uint16_t>(Filled + 1);
+      Delete(this);
+      return dense;
     }
-    int rank = Rank(index);
-    if (Filled > Capacity) {
-      int capacity = Capacity ? Capacity * 2 : 4;
-      auto slots = std::make_unique<uintptr_t[]>(size_t(capacity));
-      std::copy(Slots.get(), Slots.get() + Filled - 1, slots.get());
-      Slots = std::move(slots);
-      Capacity = capacity;
+    TTreeItem *node = this;
+    if (Filled == Capacity) {
+      node = New(Depth, Capacity * 2);
+      std::copy(Slots(), Slots() + Filled, node->Slots());
+      std::copy(std::begin(Map), std::end(Map), node->Map);
+      node->Filled = Filled;
+      Delete(this);
     }
-    std::copy_backward(Slots.get() + rank, Slots.get() + Filled - 1, Slots.get() + Filled);
-    Slots[rank] = value;
-    Map[index >> 6] |= uint64_t(1) << (index & 63);
+    const int rank = node->Rank(index);
+    uintptr_t *slots = node->Slots();
+    std::copy_backward(slots + rank, slots + node->Filled, slots + node->Filled + 1);
+    slots[rank] = value;
+    ++node->Filled;
+    node->Map[index >> 6] |= uint64_t(1) << (index & 63);
+    return node;
   }
   void Erase(int index) {
     --Filled;
+    uintptr_t *slots = Slots();
     if (DenseFlag) {
-      Slots[index] = 0;
+      slots[index] = 0;
       return;
     }
     int rank = Rank(index);
-    std::copy(Slots.get() + rank + 1, Slots.get() + Filled + 1, Slots.get() + rank);
+    std::copy(slots + rank + 1, slots + Filled + 1, slots + rank);
+    slots[Filled] = 0;
     Map[index >> 6] &= ~(uint64_t(1) << (index & 63));
   }
   // Calls f for every filled slot in slot order.
   template <class F> void EachSlot(F &&f) const {
     const int n = DenseFlag ? 256 : Filled;
+    const uintptr_t *slots = Slots();
     for (int i = 0; i < n; ++i)
-      if (Slots[i])
-        f(Slots[i]);
+      if (slots[i])
+        f(slots[i]);
   }
+
+private:
+  TTreeItem(int depth, int capacity) : Depth(static_cast<uint8_t>(depth)), Capacity(static_cast<uint16_t>(capacity)) {}
 };
 
 namespace {
@@ -205,28 +228,38 @@ void *THashTrie::Insert(void *Item) {
 
 void THashTrie::InsertNew(void *Item, uint32_t Hash) {
   if (!FRoot)
-    FRoot = new TTreeItem(0);
-  InsertAt(FRoot, Item, Hash);
+    FRoot = TTreeItem::New(0, 4);
+  uintptr_t root = reinterpret_cast<uintptr_t>(FRoot) | ChildTag;
+  InsertAt(&root, Item, Hash);
+  FRoot = TTreeItem::Child(root);
   ++FItemCount;
 }
 
-void THashTrie::InsertAt(TTreeItem *Node, void *Item, uint32_t Hash) {
+void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
+  TTreeItem *Node = TTreeItem::Child(*NodeRef);
+  // Add may move the node; its parent's slot follows.
+  auto add = [&](int index, uintptr_t value) {
+    TTreeItem *moved = Node->Add(index, value);
+    if (moved != Node)
+      *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
+  };
   for (;;) {
     const int index = SlotIndex(Hash, Node->Depth);
     uintptr_t *slot = Node->Find(index);
     if (!slot) {
       if ((reinterpret_cast<uintptr_t>(Item) & 3) == 0) {
-        Node->Add(index, reinterpret_cast<uintptr_t>(Item) | ItemTag);
+        add(index, reinterpret_cast<uintptr_t>(Item) | ItemTag);
         return;
       }
       TChain *chain = NewChain(2);
       chain->Hashes()[0] = Hash;
       chain->Items()[0] = Item;
       chain->Count = 1;
-      Node->Add(index, reinterpret_cast<uintptr_t>(chain));
+      add(index, reinterpret_cast<uintptr_t>(chain));
       return;
     }
     if (TTreeItem::IsChild(*slot)) {
+      NodeRef = slot;
       Node = TTreeItem::Child(*slot);
       continue;
     }
@@ -263,11 +296,11 @@ void THashTrie::InsertAt(TTreeItem *Node, void *Item, uint32_t Hash) {
       return;
     }
     // A full chain becomes a child node one byte deeper.
-    auto child = std::make_unique<TTreeItem>(Node->Depth + 1);
+    uintptr_t child = reinterpret_cast<uintptr_t>(TTreeItem::New(Node->Depth + 1, 16)) | ChildTag;
     for (uint32_t i = 0; i < chain->Count; ++i)
-      InsertAt(child.get(), chain->Items()[i], chain->Hashes()[i]);
-    InsertAt(child.get(), Item, Hash);
-    *slot = reinterpret_cast<uintptr_t>(child.release()) | ChildTag;
+      InsertAt(&child, chain->Items()[i], chain->Hashes()[i]);
+    InsertAt(&child, Item, Hash);
+    *slot = child;
     FreeChain(chain);
     return;
   }
@@ -320,7 +353,7 @@ bool THashTrie::Remove(const void *Item) {
   while (depth > 0 && path[depth]->Filled == 0) {
     TTreeItem *parent = path[depth - 1];
     parent->Erase(SlotIndex(hash, parent->Depth));
-    delete path[depth];
+    TTreeItem::Delete(path[depth]);
     --depth;
   }
   return true;
@@ -343,7 +376,7 @@ void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
         FreeItem(chain->Items()[i]);
     FreeChain(chain);
   });
-  delete Node;
+  TTreeItem::Delete(Node);
 }
 
 void THashTrie::ClearTrie() {
@@ -746,15 +779,15 @@ void TSST2::ReadEntryKey(SSTReader &in, TEntryShape &shape) {
   in.Raw(FKey, size_t(shape.ExtSize));
 }
 
-void *TSST2::ArenaAllocate(size_t Bytes) {
-  Bytes = (Bytes + 7) & ~size_t(7);
-  if (FArena.empty() || FArenaSize - FArenaUsed < Bytes) {
-    FArena.push_back(std::make_unique<uint64_t[]>(ArenaChunkBytes / 8));
+void *TSST2::ArenaAllocate(size_t Bytes, size_t Align) {
+  size_t at = (FArenaUsed + Align - 1) & ~(Align - 1);
+  if (FArena.empty() || at > FArenaSize || FArenaSize - at < Bytes) {
+    FArena.push_back(std::make_unique_for_overwrite<uint64_t[]>(ArenaChunkBytes / 8));
     FArenaSize = ArenaChunkBytes;
-    FArenaUsed = 0;
+    at = 0;
   }
-  void *p = reinterpret_cast<uint8_t *>(FArena.back().get()) + FArenaUsed;
-  FArenaUsed += Bytes;
+  void *p = reinterpret_cast<uint8_t *>(FArena.back().get()) + at;
+  FArenaUsed = at + Bytes;
   return p;
 }
 
@@ -772,12 +805,15 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
       in.NextContinue();
     ReadEntryKey(in, shape);
     const size_t keyLength = FKey.size();
-    const size_t total = FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *);
+    // Only an entry with runs needs 8-byte alignment, for the font references after its key.
+    const size_t total = shape.RunCount ? FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *)
+                                        : sizeof(SSTEntry) + keyLength;
+    const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
     // Strings read from the file live in the table's arena; a rare very long one gets a block
     // of its own so a chunk is never mostly wasted.
     const bool inArena = total <= ArenaChunkBytes / 8;
     const size_t savedUsed = FArenaUsed, savedChunks = FArena.size();
-    SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total))
+    SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total, align))
                           : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
     e->SSTIndex = static_cast<int32_t>(FIndex.size());
     e->RefCount = 0;
@@ -789,10 +825,12 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     if (keyLength)
       std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
     e->Hash = KeyHash(FKey.data(), keyLength);
-    TXLSFont **runFonts = RunFonts(e);
-    for (int r = 0; r < shape.RunCount; ++r) {
-      runFonts[r] = FRunFonts[size_t(r)];
-      ++runFonts[r]->UseCount;
+    if (shape.RunCount) {
+      TXLSFont **runFonts = RunFonts(e);
+      for (int r = 0; r < shape.RunCount; ++r) {
+        runFonts[r] = FRunFonts[size_t(r)];
+        ++runFonts[r]->UseCount;
+      }
     }
     if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
       ++found->RefCount;

@@ -95,7 +95,7 @@ public:
   };
 
 private:
-  void InsertAt(TTreeItem *Node, void *Item, uint32_t Hash);
+  void InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash);
   void FreeNode(TTreeItem *Node, bool FreeItems);
   void VisitItems(const TTreeItem *Node, void (*Visit)(void *Ctx, void *Item), void *Ctx) const;
   TChain *NewChain(uint32_t Capacity);
@@ -178,7 +178,7 @@ private:
   };
   static constexpr size_t ArenaChunkBytes = 64 * 1024;
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
-  void *ArenaAllocate(size_t Bytes);
+  void *ArenaAllocate(size_t Bytes, size_t Align);
 
   std::vector<SSTEntry *> FIndex;
   // Entries read from the SST, allocated back to back; freed only by ClearSST.
