@@ -223,9 +223,22 @@ void TCellStorage::ClearCells() {
   ResetIteration();
 }
 
-void TCellStorage::ResetIteration() { FCursor[0] = FCursor[1] = FCursor[2] = FCursor[3] = 0; }
+void TCellStorage::ResetIteration() {
+  FCursor[0] = FCursor[1] = FCursor[2] = FCursor[3] = 0;
+  FCursorBlock = nullptr;
+}
 
 TCell *TCellStorage::NextCell() {
+  // The rest of the level-4 block of the previous cell first (blocks are freed only by
+  // ClearCells, which resets the iteration).
+  if (FCursorBlock) {
+    for (; FCursor[3] < 16; ++FCursor[3])
+      if (uint32_t cell = FCursorBlock->Slots[FCursor[3]]) {
+        ++FCursor[3];
+        return CellAt(cell);
+      }
+    FCursorBlock = nullptr;
+  }
   for (; FCursor[0] < 256; ++FCursor[0], FCursor[1] = 0) {
     TLevel2 *l2 = FRoot[FCursor[0]];
     if (!l2)
@@ -243,6 +256,7 @@ TCell *TCellStorage::NextCell() {
         for (; FCursor[3] < 16; ++FCursor[3])
           if (uint32_t cell = level4.Slots[FCursor[3]]) {
             ++FCursor[3];
+            FCursorBlock = &level4;
             return CellAt(cell);
           }
       }

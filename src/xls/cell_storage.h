@@ -119,6 +119,7 @@ private:
   std::array<TLevel2 *, 256> FRoot{};
   int FPath[4] = {0, 0, 0, 0};
   int FCursor[4] = {0, 0, 0, 0};
+  const TLevel4 *FCursorBlock = nullptr; // the level-4 block the cursor stands in, when known
   TCell *FLastCell = nullptr;
   size_t FCellCount = 0;
   size_t FLevel2Count = 0;

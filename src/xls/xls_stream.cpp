@@ -167,14 +167,21 @@ int TXLSStream::RawRead(uint8_t *buffer, int count) {
     FPosition += static_cast<uint32_t>(n);
     return static_cast<int>(n);
   }
+  // Almost every read lies inside the window.
+  const size_t at = static_cast<size_t>(FPosition) - FWindowStart;
+  if (FPosition >= FWindowStart && at <= FData.size() && FData.size() - at >= static_cast<size_t>(count)) {
+    std::memcpy(buffer, FData.data() + at, static_cast<size_t>(count));
+    FPosition += static_cast<uint32_t>(count);
+    return count;
+  }
   int done = 0;
   while (done < count) {
     if (FPosition < FWindowStart || FPosition - FWindowStart >= FData.size())
       if (!Fill(FPosition))
         break;
-    const size_t at = FPosition - FWindowStart;
-    const size_t n = std::min<size_t>(static_cast<size_t>(count - done), FData.size() - at);
-    std::memcpy(buffer + done, FData.data() + at, n);
+    const size_t offset = FPosition - FWindowStart;
+    const size_t n = std::min<size_t>(static_cast<size_t>(count - done), FData.size() - offset);
+    std::memcpy(buffer + done, FData.data() + offset, n);
     FPosition += static_cast<uint32_t>(n);
     done += static_cast<int>(n);
   }

@@ -204,15 +204,34 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
     bool first = true;
+    // Every cell starts with its row, column and kind; the row's part is kept while the row
+    // lasts, so most cells copy it instead of formatting it.
+    char rowText[32];
+    size_t rowLength = 0;
+    uint32_t row = UINT32_MAX;
     while (const xls::TCell *cell = cells.NextCell()) {
-      buf->Append(first ? "\n[" : ",\n[");
+      if (cell->Key() >> 8 != row) {
+        row = cell->Key() >> 8;
+        char *end = std::to_chars(rowText, rowText + 16, row).ptr;
+        *end++ = ',';
+        *end++ = ' ';
+        rowLength = static_cast<size_t>(end - rowText);
+      }
+      char *p = buf->Room(64);
+      if (!first)
+        *p++ = ',';
       first = false;
-      buf->Int(cell->Key() >> 8);
-      buf->Append(", ");
-      buf->Int(cell->Key() & 0xFF);
-      buf->Append(", ");
-      buf->Int(cell->CellKind());
-      buf->Append(", ");
+      *p++ = '\n';
+      *p++ = '[';
+      std::memcpy(p, rowText, rowLength);
+      p += rowLength;
+      p = std::to_chars(p, p + 4, cell->Key() & 0xFF).ptr;
+      *p++ = ',';
+      *p++ = ' ';
+      p = std::to_chars(p, p + 4, cell->CellKind()).ptr;
+      *p++ = ',';
+      *p++ = ' ';
+      buf->Done(p);
       const bool formulaText = cell->IsFormula() && settings.ShowFormulas && settings.FormulaText;
       double v;
       // The common kinds are formatted once for both columns; the rest go through the accessors.
