@@ -564,7 +564,15 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   ++FTotal;
   bool wide = std::any_of(Text.begin(), Text.end(), [](char16_t c) { return c > 255; });
   auto count = static_cast<uint16_t>(Text.size());
-  SSTEntry *e = NewEntry(count, wide ? 0x01 : 0x00, 0, 0);
+  // Short texts (nearly all) are kept in the arena like the strings of the SST.
+  const size_t total = sizeof(SSTEntry) + (wide ? size_t(count) * 2 : count);
+  const bool inArena = total <= ArenaChunkBytes / 8;
+  SSTEntry *e = inArena ? ArenaEntry(total) : NewEntry(count, wide ? 0x01 : 0x00, 0, 0);
+  e->ExtSize = 0;
+  e->CharCount = count;
+  e->RunCount = 0;
+  e->Options = wide ? 0x01 : 0x00;
+  e->InArena = inArena ? 1 : 0;
   auto *chars = const_cast<uint8_t *>(e->Chars());
   for (size_t i = 0; i < Text.size(); ++i) {
     if (wide) {
@@ -576,7 +584,45 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   }
   e->SSTIndex = 65535;
   e->RefCount = 1;
-  return Intern(e);
+  e->Hash = KeyHash(e->Key(), e->KeyLength());
+  if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
+    ++found->RefCount;
+    DiscardEntry(e);
+    return found;
+  }
+  InsertNew(e, e->Hash);
+  return e;
+}
+
+namespace {
+// Bytes an arena entry takes, from its own fields.
+size_t ArenaBytes(const SSTEntry *E) {
+  return E->RunCount ? FontArrayOffset(E->KeyLength()) + size_t(E->RunCount) * sizeof(TXLSFont *)
+                     : sizeof(SSTEntry) + E->KeyLength();
+}
+} // namespace
+
+SSTEntry *TSST2::ArenaEntry(size_t Bytes) {
+  // A released entry of the same size is reused, so editing does not grow the arena without end.
+  auto free = FArenaFree.find(Bytes);
+  if (free != FArenaFree.end() && free->second) {
+    void *block = free->second;
+    void *next;
+    std::memcpy(&next, block, sizeof next);
+    free->second = next;
+    return static_cast<SSTEntry *>(block);
+  }
+  return static_cast<SSTEntry *>(ArenaAllocate(Bytes, alignof(SSTEntry)));
+}
+
+void TSST2::DiscardEntry(SSTEntry *E) {
+  if (!E->InArena) {
+    FreeEntry(E);
+    return;
+  }
+  void *&head = FArenaFree[ArenaBytes(E)];
+  std::memcpy(static_cast<void *>(E), &head, sizeof head); // blocks may be only 4-byte aligned
+  head = E;
 }
 
 std::u16string TSST2::EntryText(const SSTEntry *Entry) {
@@ -601,7 +647,7 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
   Remove(Entry);
   // While the index list is alive, no position may keep pointing at the freed entry.
   std::replace(FIndex.begin(), FIndex.end(), Entry, static_cast<SSTEntry *>(nullptr));
-  FreeEntry(Entry);
+  DiscardEntry(Entry);
   --FTotal;
 }
 
@@ -615,6 +661,7 @@ void TSST2::ClearSST() {
   DropIndex();
   FArena.clear();
   FArenaUsed = FArenaSize = 0;
+  FArenaFree.clear();
   FKey.clear();
   FKey.shrink_to_fit();
   FTotal = 0;

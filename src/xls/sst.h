@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 namespace xls {
@@ -179,12 +180,16 @@ private:
   static constexpr size_t ArenaChunkBytes = 64 * 1024;
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
   void *ArenaAllocate(size_t Bytes, size_t Align);
+  SSTEntry *ArenaEntry(size_t Bytes);
+  // Frees an entry that left the table (arena blocks are kept for reuse).
+  void DiscardEntry(SSTEntry *E);
 
   std::vector<SSTEntry *> FIndex;
   // Entries read from the SST, allocated back to back; freed only by ClearSST.
   std::vector<std::unique_ptr<uint64_t[]>> FArena;
   size_t FArenaUsed = 0;
   size_t FArenaSize = 0;
+  std::unordered_map<size_t, void *> FArenaFree; // released arena blocks by size
   std::vector<uint8_t> FKey; // scratch: the key of the string being read
   std::vector<TXLSFont *> FRunFonts;
   int32_t FTotal = 0;

@@ -427,6 +427,40 @@ TEST(SSTAddText, WidthCountsAndRelease) {
   EXPECT_THROW(sst.AddText(std::u16string(70000, u'a')), common::Exception);
 }
 
+TEST(SSTAddText, ReleasedEntriesMakeRoomWithoutDisturbingLiveOnes) {
+  // Texts of one length, half released and replaced by new ones that may take their memory:
+  // every live entry keeps its own text and references.
+  TSST2 sst;
+  auto text = [](char prefix, int i) {
+    std::u16string t(1, static_cast<char16_t>(prefix));
+    for (int d = 1000; d > 0; d /= 10)
+      t.push_back(static_cast<char16_t>(u'0' + (i / d) % 10));
+    return t;
+  };
+  std::vector<SSTEntry *> kept, added;
+  for (int i = 0; i < 1000; ++i) {
+    SSTEntry *e = sst.AddText(text('t', i));
+    if (i % 2)
+      kept.push_back(e);
+    else
+      sst.ReleaseEntry(e);
+  }
+  for (int i = 0; i < 500; ++i)
+    added.push_back(sst.AddText(text('u', i)));
+  EXPECT_EQ(sst.EntryCount(), 1000u);
+  EXPECT_EQ(sst.Total(), 1000);
+  for (size_t i = 0; i < kept.size(); ++i) {
+    EXPECT_EQ(TSST2::EntryText(kept[i]), text('t', int(2 * i + 1))) << i;
+    EXPECT_EQ(kept[i]->RefCount, 1);
+  }
+  for (size_t i = 0; i < added.size(); ++i)
+    EXPECT_EQ(TSST2::EntryText(added[i]), text('u', int(i))) << i;
+  EXPECT_EQ(sst.AddText(text('t', 7)), kept[3]);
+  EXPECT_EQ(kept[3]->RefCount, 2);
+  EXPECT_NE(sst.AddText(text('t', 8)), nullptr); // released before, stored anew
+  EXPECT_EQ(sst.EntryCount(), 1001u);
+}
+
 namespace {
 // Every item hashes alike, so chains fill, split down to depth 3 and then grow there.
 class CollidingTrie : public THashTrie {
