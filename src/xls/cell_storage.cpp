@@ -7,8 +7,7 @@
 
 namespace xls {
 
-namespace {
-} // namespace
+namespace {} // namespace
 
 TCellStorage::TCellStorage() = default;
 
@@ -49,8 +48,8 @@ uint32_t TCellStorage::SlotId(const TCell *Cell) const {
   if (Cell == FNewestSlot)
     return FNewestSlotId; // the cell just built, the usual case
   const auto address = reinterpret_cast<uintptr_t>(Cell);
-  auto it = std::upper_bound(FChunkByAddress.begin(), FChunkByAddress.end(),
-                             std::make_pair(address, UINT32_MAX));
+  auto it =
+      std::upper_bound(FChunkByAddress.begin(), FChunkByAddress.end(), std::make_pair(address, UINT32_MAX));
   if (it == FChunkByAddress.begin())
     throw common::Exception("The cell belongs to another cell store");
   --it;

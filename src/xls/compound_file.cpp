@@ -184,9 +184,10 @@ void TCompoundFile::Parse() {
     Damaged("the mini sector size is not supported");
   FMiniSectorSize = 1u << miniShift;
   FMiniCutoff = Get32(h + 56);
-  FSectorCount = FSize <= FSectorSize ? 0
-                                      : static_cast<uint32_t>(std::min<uint64_t>(
-                                            (FSize - FSectorSize + FSectorSize - 1) / FSectorSize, UINT32_MAX));
+  FSectorCount = FSize <= FSectorSize
+                     ? 0
+                     : static_cast<uint32_t>(std::min<uint64_t>(
+                           (FSize - FSectorSize + FSectorSize - 1) / FSectorSize, UINT32_MAX));
   FMiniFatStart = Get32(h + 60);
   FMiniFatSectors = Get32(h + 64);
 

@@ -75,9 +75,9 @@ private:
   void LoadMiniStream() const;
   std::vector<uint8_t> ReadMini(uint32_t start, uint64_t size) const;
 
-  std::vector<uint8_t> FImage;              // a memory image, or
-  std::unique_ptr<std::ifstream> FFile;     // the file, read as needed
-  uint64_t FSize = 0;                       // bytes in the image or file
+  std::vector<uint8_t> FImage;          // a memory image, or
+  std::unique_ptr<std::ifstream> FFile; // the file, read as needed
+  uint64_t FSize = 0;                   // bytes in the image or file
   uint32_t FMiniFatStart = 0, FMiniFatSectors = 0;
   uint32_t FSectorSize = 512;
   uint32_t FMiniSectorSize = 64;

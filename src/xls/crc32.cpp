@@ -31,9 +31,10 @@ constexpr Tables Table = MakeTables();
 uint32_t Crc32Update(uint32_t crc, const void *data, size_t n) {
   const auto *p = static_cast<const uint8_t *>(data);
   for (; n >= 8; n -= 8, p += 8) {
-    const uint32_t lo = crc ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
-    crc = Table[7][lo & 0xFF] ^ Table[6][(lo >> 8) & 0xFF] ^ Table[5][(lo >> 16) & 0xFF] ^ Table[4][lo >> 24] ^
-          Table[3][p[4]] ^ Table[2][p[5]] ^ Table[1][p[6]] ^ Table[0][p[7]];
+    const uint32_t lo =
+        crc ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+    crc = Table[7][lo & 0xFF] ^ Table[6][(lo >> 8) & 0xFF] ^ Table[5][(lo >> 16) & 0xFF] ^
+          Table[4][lo >> 24] ^ Table[3][p[4]] ^ Table[2][p[5]] ^ Table[1][p[6]] ^ Table[0][p[7]];
   }
   for (; n > 0; --n, ++p)
     crc = Table[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);

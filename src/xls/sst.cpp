@@ -50,9 +50,7 @@ struct THashTrie::TTreeItem {
   }
   static void Delete(TTreeItem *node) { ::operator delete(static_cast<void *>(node)); }
 
-  uintptr_t *Slots() const {
-    return reinterpret_cast<uintptr_t *>(const_cast<TTreeItem *>(this) + 1);
-  }
+  uintptr_t *Slots() const { return reinterpret_cast<uintptr_t *>(const_cast<TTreeItem *>(this) + 1); }
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
   static TTreeItem *Child(uintptr_t slot) { return reinterpret_cast<TTreeItem *>(slot & ~ChildTag); }
   static bool IsItem(uintptr_t slot) { return (slot & ItemTag) != 0; }
@@ -132,7 +130,8 @@ struct THashTrie::TTreeItem {
   }
 
 private:
-  TTreeItem(int depth, int capacity) : Depth(static_cast<uint8_t>(depth)), Capacity(static_cast<uint16_t>(capacity)) {}
+  TTreeItem(int depth, int capacity)
+      : Depth(static_cast<uint8_t>(depth)), Capacity(static_cast<uint16_t>(capacity)) {}
 };
 
 namespace {
@@ -853,8 +852,9 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     ReadEntryKey(in, shape);
     const size_t keyLength = FKey.size();
     // Only an entry with runs needs 8-byte alignment, for the font references after its key.
-    const size_t total = shape.RunCount ? FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *)
-                                        : sizeof(SSTEntry) + keyLength;
+    const size_t total = shape.RunCount
+                             ? FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *)
+                             : sizeof(SSTEntry) + keyLength;
     const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
     // Strings read from the file live in the table's arena; a rare very long one gets a block
     // of its own so a chunk is never mostly wasted.

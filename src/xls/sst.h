@@ -91,7 +91,9 @@ public:
     uint32_t Count;
     uint32_t Capacity; // even, so the item pointers after the hashes stay aligned
     uint32_t *Hashes() { return reinterpret_cast<uint32_t *>(this + 1); }
-    void **Items() { return reinterpret_cast<void **>(reinterpret_cast<uint8_t *>(this + 1) + 4 * size_t(Capacity)); }
+    void **Items() {
+      return reinterpret_cast<void **>(reinterpret_cast<uint8_t *>(this + 1) + 4 * size_t(Capacity));
+    }
     static size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + 12 * size_t(Capacity); }
   };
 
@@ -190,7 +192,7 @@ private:
   size_t FArenaUsed = 0;
   size_t FArenaSize = 0;
   std::unordered_map<size_t, void *> FArenaFree; // released arena blocks by size
-  std::vector<uint8_t> FKey; // scratch: the key of the string being read
+  std::vector<uint8_t> FKey;                     // scratch: the key of the string being read
   std::vector<TXLSFont *> FRunFonts;
   int32_t FTotal = 0;
   int FMaxRecordSize = 8224;

@@ -63,8 +63,8 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   const int index = workbook >= 0 ? workbook : book;
   try {
     if (FSourceStream.empty() && file.StreamChain(index, FChain)) {
-      FStreamSize = static_cast<uint32_t>(std::min<uint64_t>(elements[size_t(index)].Size,
-                                                             std::numeric_limits<uint32_t>::max()));
+      FStreamSize = static_cast<uint32_t>(
+          std::min<uint64_t>(elements[size_t(index)].Size, std::numeric_limits<uint32_t>::max()));
       FFile = std::make_unique<TCompoundFile>(std::move(file));
       FWindowStart = 0;
       FPosition = 0;

@@ -102,7 +102,8 @@ TEST(Cells, Biff5LabelsAreEightBit) {
 TEST(Cells, Biff5LabelsFollowTheCodePageInForce) {
   // Single-byte pages are decoded byte by byte, multi-byte ones as a whole; either way the text
   // is what the converter makes of the whole string.
-  const Bytes cyrillic = {0xC0, 0xE1, 'z', 0xFF}, greek = {0xC1, 0xAA, 0xE1}, japanese = {'a', 0x82, 0xA0, 'b'};
+  const Bytes cyrillic = {0xC0, 0xE1, 'z', 0xFF}, greek = {0xC1, 0xAA, 0xE1},
+              japanese = {'a', 0x82, 0xA0, 'b'};
   auto decoded = [](const Bytes &b, int page) {
     return common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(b.data()), b.size()), page);
   };

@@ -215,7 +215,8 @@ TEST(CorpusDump, DamagedFilesReadAlikeFromDiskAndFromMemory) {
     for (size_t v = 0; v < variants.size(); ++v) {
       {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char *>(variants[v].data()), static_cast<std::streamsize>(variants[v].size()));
+        out.write(reinterpret_cast<const char *>(variants[v].data()),
+                  static_cast<std::streamsize>(variants[v].size()));
       }
       TXLSWorkbook fromDisk, fromMemory;
       fromDisk.Filename = common::Utf8ToUtf16(tmp);
