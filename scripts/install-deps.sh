@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libxml2-dev libxslt1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libxml2-utils
+  locales-all                  # a comma-separator locale for the number text tests
   xvfb xauth xdotool imagemagick fonts-dejavu-core
 )
 if [[ "${XE_FUZZ_DEPS:-0}" == 1 ]]; then
