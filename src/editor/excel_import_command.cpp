@@ -21,7 +21,8 @@ class ImportProgress {
 public:
   explicit ImportProgress(QWidget *parent) : FDialog("Reading workbook...", "Cancel", 0, 100, parent) {
     FDialog.setWindowTitle("Excel Import");
-    FDialog.setWindowModality(Qt::WindowModal);
+    // Application-modal: nothing else may close the window or touch its document while this runs.
+    FDialog.setWindowModality(Qt::ApplicationModal);
     FDialog.setMinimumDuration(500);
     FDialog.setAutoReset(false);
   }
