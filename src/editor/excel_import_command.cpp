@@ -31,7 +31,9 @@ public:
     if (FDialog.labelText() != label)
       FDialog.setLabelText(label);
     FDialog.setValue(percent);
-    QApplication::processEvents();
+    // Until the dialog shows (and so blocks the other windows), the user's input waits.
+    QApplication::processEvents(FDialog.isVisible() ? QEventLoop::AllEvents
+                                                    : QEventLoop::ExcludeUserInputEvents);
     return !FDialog.wasCanceled();
   }
 
