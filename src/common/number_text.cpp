@@ -65,16 +65,23 @@ std::string FloatToText(double value, char sep) {
     return std::string(buf, end);
   }
 
-  // Scientific with 14 decimals gives exactly 15 significant digits, rounded, always as
-  // "d.dddddddddddddde[+-]x" whatever the locale, so digits and exponent sit at fixed places.
+  // The shortest text that reads back as the same double is, when it has at most 15 digits, also
+  // the value rounded to 15 digits (a double is far closer to it than half a 15th digit), and it
+  // costs a fraction of formatting with a fixed precision. Scientific with 14 decimals gives the
+  // rounded 15 digits for the rest. Both read "d[.ddd]e[+-]x" whatever the locale.
   char buf[40];
-  const auto end =
-      std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, 14).ptr;
+  char *end = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific).ptr;
   *end = '\0';
-  std::string digits;
-  digits += buf[0];
-  digits.append(buf + 2, 14);
-  const int exp10 = std::atoi(std::strchr(buf, 'e') + 1); // value = d.ddd * 10^exp10
+  const char *mark = std::strchr(buf, 'e');
+  if (mark - buf > 16) { // more than 15 digits besides the point
+    end = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific, 14).ptr;
+    *end = '\0';
+    mark = std::strchr(buf, 'e');
+  }
+  std::string digits(1, buf[0]);
+  if (buf[1] == '.')
+    digits.append(buf + 2, static_cast<size_t>(mark - (buf + 2)));
+  const int exp10 = std::atoi(mark + 1); // value = d.ddd * 10^exp10
   while (digits.size() > 1 && digits.back() == '0')
     digits.pop_back();
 

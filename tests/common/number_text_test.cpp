@@ -4,7 +4,9 @@
 
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 using common::FloatToText;
 
@@ -56,4 +58,43 @@ TEST(NumberText, WholeNumbersAreTheirDigitsUpToFifteenOfThem) {
   // Not whole: rounded to 15 significant digits, so the fraction is gone but the last digit moves.
   EXPECT_EQ(FloatToText(123456789012345.5, '.'), "123456789012346");
   EXPECT_EQ(FloatToText(99999999999999.5, '.'), "99999999999999.5");
+}
+
+TEST(NumberText, AgreesWithFifteenDigitRoundingOnRandomValues) {
+  // The reference rounds to 15 significant digits with printf and lays the digits out the same way.
+  auto reference = [](double v) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%.14e", v);
+    std::string digits(1, buf[0]);
+    digits.append(buf + 2, 14);
+    const int e = std::atoi(std::strchr(buf, 'e') + 1);
+    while (digits.size() > 1 && digits.back() == '0')
+      digits.pop_back();
+    return std::make_pair(digits, e);
+  };
+  std::mt19937_64 random(12345);
+  for (int i = 0; i < 200000; ++i) {
+    double v;
+    const uint64_t bits = random();
+    std::memcpy(&v, &bits, sizeof v);
+    if (!std::isfinite(v) || v <= 0)
+      continue;
+    if (i % 2) // also plain data: values with few digits and wide-ranging magnitudes
+      v = static_cast<double>(random() % 100000000) / std::pow(10.0, static_cast<int>(random() % 12));
+    if (v == 0 || (v < 1e15 && v == std::trunc(v)))
+      continue;
+    const auto [digits, e] = reference(v);
+    const std::string text = FloatToText(v, '.');
+    // Scientific form of the result: strip it back to digits and exponent.
+    std::string got;
+    for (char c : text.substr(0, text.find('E')))
+      if (c != '.')
+        got += c;
+    got.erase(0, got.find_first_not_of('0'));
+    got.erase(got.find_last_not_of('0') + 1); // padding of a fixed-notation integer part
+    ASSERT_EQ(got, digits) << text << " for " << v;
+    if (text.find('E') != std::string::npos) {
+      ASSERT_EQ(std::atoi(text.c_str() + text.find('E') + 1), e) << text;
+    }
+  }
 }
