@@ -79,8 +79,11 @@ TEST(NumberText, AgreesWithFifteenDigitRoundingOnRandomValues) {
     std::memcpy(&v, &bits, sizeof v);
     if (!std::isfinite(v) || v <= 0)
       continue;
-    if (i % 2) // also plain data: values with few digits and wide-ranging magnitudes
+    if (i % 3 == 1) // plain data: few digits, wide-ranging magnitudes
       v = static_cast<double>(random() % 100000000) / std::pow(10.0, static_cast<int>(random() % 12));
+    else if (i % 3 == 2) // measured data: all 17 digits, magnitudes a sheet holds
+      v = std::ldexp(static_cast<double>(random() >> 11), -53) *
+          std::pow(10.0, static_cast<int>(random() % 22) - 7);
     if (v == 0 || (v < 1e15 && v == std::trunc(v)))
       continue;
     const auto [digits, e] = reference(v);
