@@ -1,5 +1,6 @@
 #include "common/number_text.h"
 
+#include <array>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -52,6 +53,14 @@ namespace {
 
 using u128 = unsigned __int128;
 
+constexpr auto kPowersOfTen = [] {
+  std::array<u128, 23> powers{};
+  powers[0] = 1;
+  for (size_t i = 1; i < powers.size(); ++i)
+    powers[i] = powers[i - 1] * 10;
+  return powers;
+}();
+
 // |value| (finite, not zero) rounded to 15 significant digits with exact integer arithmetic:
 // the double is m * 2^-s exactly, so m * 10^k / 2^s is the scaled value without any rounding
 // error. Covers the magnitudes spreadsheets hold (up to 10^15, down to about 10^-8) and leaves
@@ -68,10 +77,7 @@ bool RoundTo15Digits(double a, std::string &digits, int &exp10) {
     const int k = 14 - e;
     if (k < 0 || k > 22)
       return false;
-    u128 power = 1;
-    for (int i = 0; i < k; ++i)
-      power *= 10;
-    const u128 scaled = static_cast<u128>(m) * power; // below 2^127
+    const u128 scaled = static_cast<u128>(m) * kPowersOfTen[static_cast<size_t>(k)]; // below 2^127
     const u128 whole = scaled >> s;
     if (whole >= 1000000000000000ULL) {
       ++e;
