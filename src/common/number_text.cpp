@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <locale.h>
+#include <string_view>
 
 namespace common {
 
@@ -141,30 +142,36 @@ std::string FloatToText(double value, char sep) {
     digits.pop_back();
 
   const int e = exp10 + 1; // value = 0.ddd * 10^e
-  std::string out = value < 0 ? "-" : "";
+  const std::string_view d = digits;
+  std::string out;
+  out.reserve(d.size() + 24);
+  if (value < 0)
+    out += '-';
   if (e >= -3 && e <= 15) {
     if (e >= 1) {
-      std::string integer = digits.substr(0, std::min<size_t>(e, digits.size()));
-      integer.append(static_cast<size_t>(e) - integer.size(), '0');
-      out += integer;
-      if (digits.size() > static_cast<size_t>(e)) {
+      const size_t integerDigits = static_cast<size_t>(e);
+      out.append(d.substr(0, integerDigits));
+      if (d.size() < integerDigits)
+        out.append(integerDigits - d.size(), '0');
+      if (d.size() > integerDigits) {
         out += sep;
-        out += digits.substr(static_cast<size_t>(e));
+        out.append(d.substr(integerDigits));
       }
     } else {
       out += '0';
       out += sep;
       out.append(static_cast<size_t>(-e), '0');
-      out += digits;
+      out.append(d);
     }
   } else {
-    out += digits[0];
-    if (digits.size() > 1) {
+    out += d[0];
+    if (d.size() > 1) {
       out += sep;
-      out += digits.substr(1);
+      out.append(d.substr(1));
     }
+    char exponent[8];
     out += 'E';
-    out += std::to_string(e - 1);
+    out.append(exponent, std::to_chars(exponent, exponent + sizeof exponent, e - 1).ptr);
   }
   return out;
 }
