@@ -19,7 +19,11 @@ void ReadAll(xls::TXLSStream &s) {
   for (int records = 0; records < 100000 && s.ReadHeader(h) == 4; ++records) {
     const uint16_t id = static_cast<uint16_t>(h[0] | h[1] << 8);
     const int length = h[2] | h[3] << 8;
-    if ((id & 0xFF) == 0x09) {
+    // Oversized bodies are skipped as the record reader skips them; every read below then fits
+    // the buffer, continued reads included (at most 8224 + 8224 & 0x3FFF bytes).
+    if (length > 8224) {
+      s.Seek(length, 1);
+    } else if ((id & 0xFF) == 0x09) {
       s.ReadNoDecryptAdvance(body.data(), length);
     } else if (id == xls::BIFF_MSODRAWINGGROUP) {
       // Ask for more than the record holds so that continued reads cross records.
@@ -29,8 +33,6 @@ void ReadAll(xls::TXLSStream &s) {
     } else if (id == xls::BIFF_FILEPASS && !s.Encrypted()) {
       s.ReadData(body.data(), length);
       s.StartDecryption(body.data(), length, u"VelvetSweatshop");
-    } else if (length > 8224) {
-      s.Seek(length, 1);
     } else {
       s.ReadData(body.data(), length);
     }
