@@ -196,15 +196,16 @@ std::u16string DecodeCodePage(std::string_view bytes, int codePage) {
   return out;
 }
 
-std::string TrimControl(std::string_view text) {
-  // Compare as unsigned bytes so UTF-8 lead bytes are never taken for control characters.
+std::string_view TrimControlView(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && static_cast<unsigned char>(text[b]) <= 32)
     ++b;
   while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
     --e;
-  return std::string(text.substr(b, e - b));
+  return text.substr(b, e - b);
 }
+
+std::string TrimControl(std::string_view text) { return std::string(TrimControlView(text)); }
 
 std::u16string TrimControl(std::u16string_view text) {
   size_t b = 0, e = text.size();

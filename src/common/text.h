@@ -17,7 +17,8 @@ std::u16string Latin1ToUtf16(std::string_view bytes);
 // and 1200 (UTF-16 claimed for 8-bit strings) fall back to Windows-1252.
 std::u16string DecodeCodePage(std::string_view bytes, int codePage = 1252);
 
-// Removes leading and trailing characters with codes 0 to 32.
+// Removes leading and trailing characters with codes 0 to 32 (bytes, so UTF-8 lead bytes stay).
+std::string_view TrimControlView(std::string_view text);
 std::string TrimControl(std::string_view text);
 std::u16string TrimControl(std::u16string_view text);
 

@@ -11,16 +11,6 @@ namespace editor {
 
 namespace {
 constexpr int kLastHeaderPosition = 300;
-
-// The text without leading and trailing characters 0 to 32.
-std::string_view TrimmedView(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= 32)
-    ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
-    --e;
-  return text.substr(b, e - b);
-}
 } // namespace
 
 int LastDataRow(xls::TSheet &Sheet) {
@@ -53,7 +43,7 @@ void TExcelImport::FillFromRow(xmlmodel::TOrbXMLItem &Item, int Row) {
     const auto match = FHeaders.find(std::string_view(FName));
     if (match != FHeaders.end()) {
       const std::string value = FSheet.AsVariant(match->second, Row).ToText();
-      Item.SetText(TrimmedView(value));
+      Item.SetText(common::TrimControlView(value));
     }
   }
   // A leaf's child list is not built just to find it empty.
