@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <stdexcept>
 #include <string>
 
@@ -22,5 +23,12 @@ std::string Format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 
 // Raises the list and collection index error "List index out of bounds (%d)".
 [[noreturn]] void ListIndexError(long long index);
+
+// The item at index of a list of owning pointers, or the list index error.
+template <class Owners> auto &CheckedItem(const Owners &items, int index) {
+  if (index < 0 || static_cast<size_t>(index) >= items.size())
+    ListIndexError(index);
+  return *items[static_cast<size_t>(index)];
+}
 
 } // namespace common

@@ -6,11 +6,7 @@
 
 namespace xls {
 
-TXLSFont &TXLSFonts::Items(int index) const {
-  if (index < 0 || index >= Count())
-    common::ListIndexError(index);
-  return *FItems[static_cast<size_t>(index)];
-}
+TXLSFont &TXLSFonts::Items(int index) const { return common::CheckedItem(FItems, index); }
 
 TXLSFont &TXLSFonts::Add() {
   FItems.push_back(std::make_unique<TXLSFont>());
@@ -37,11 +33,7 @@ void TXLSFonts::ReleaseFont(TXLSFont *font) {
     FItems.erase(FItems.begin() + index);
 }
 
-TCellFormat &TCellFormats::Items(int index) const {
-  if (index < 0 || index >= Count())
-    common::ListIndexError(index);
-  return *FItems[static_cast<size_t>(index)];
-}
+TCellFormat &TCellFormats::Items(int index) const { return common::CheckedItem(FItems, index); }
 
 TCellFormat &TCellFormats::Add() {
   FItems.push_back(std::make_unique<TCellFormat>());

@@ -199,11 +199,7 @@ TChart &TCharts::Add() {
   return *FItems.back();
 }
 
-TChart &TCharts::Items(int index) const {
-  if (index < 0 || index >= Count())
-    common::ListIndexError(index);
-  return *FItems[index];
-}
+TChart &TCharts::Items(int index) const { return common::CheckedItem(FItems, index); }
 
 // ---------------------------------------------------------------------------------------------
 

@@ -65,11 +65,7 @@ void TBaseRecordStorage::AddRaw(uint16_t id, const uint8_t *body, int length) {
   FRecords.push_back(std::move(rec));
 }
 
-const TRawRecord &TBaseRecordStorage::Items(int index) const {
-  if (index < 0 || index >= Count())
-    common::ListIndexError(index);
-  return *FRecords[index];
-}
+const TRawRecord &TBaseRecordStorage::Items(int index) const { return common::CheckedItem(FRecords, index); }
 
 void TBaseRecordStorage::Clear() { FRecords.clear(); }
 
@@ -91,9 +87,7 @@ void TRecordStorageDefault::ResetToDefaults() {
 }
 
 const TRawRecord &TRecordStorageDefault::DefaultItems(int index) const {
-  if (index < 0 || index >= DefaultCount())
-    common::ListIndexError(index);
-  return *FDefaultRecords[index];
+  return common::CheckedItem(FDefaultRecords, index);
 }
 
 const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {

@@ -71,11 +71,7 @@ TXLSRow &TXLSRows::AddRow(const uint8_t *Body, int Length) {
   return *FItems.back();
 }
 
-TXLSRow &TXLSRows::Items(int Index) const {
-  if (Index < 0 || Index >= Count())
-    common::ListIndexError(Index);
-  return *FItems[static_cast<size_t>(Index)];
-}
+TXLSRow &TXLSRows::Items(int Index) const { return common::CheckedItem(FItems, Index); }
 
 int TXLSRows::FindRow(int Row) const {
   if (Row < 0 || Row > 65535 || FItems.empty())
@@ -333,11 +329,7 @@ TSheets::~TSheets() {
   FItems.clear();
 }
 
-TSheet &TSheets::Items(int Index) const {
-  if (Index < 0 || Index >= Count())
-    common::ListIndexError(Index);
-  return *FItems[static_cast<size_t>(Index)];
-}
+TSheet &TSheets::Items(int Index) const { return common::CheckedItem(FItems, Index); }
 
 TSheet &TSheets::AddSheet(uint8_t Kind) {
   FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind));
