@@ -4,6 +4,7 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,15 +67,18 @@ constexpr auto kPowersOfTen = [] {
 // the double is m * 2^-s exactly, so m * 10^k / 2^s is the scaled value without any rounding
 // error. Covers the magnitudes spreadsheets hold (up to 10^15, down to about 10^-8) and leaves
 // the rest, and exact ties, to the general formatter. Several times cheaper than it.
-bool RoundTo15Digits(double a, std::string &digits, int &exp10) {
-  int q = 0;
-  const double fraction = std::frexp(a, &q); // a = fraction * 2^q, fraction in [0.5, 1)
-  const auto m = static_cast<uint64_t>(std::ldexp(fraction, 53));
-  const int s = 53 - q; // a = m * 2^-s
+bool RoundTo15Digits(double a, uint64_t &digits, int &exp10) {
+  uint64_t bits;
+  std::memcpy(&bits, &a, sizeof bits);
+  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
+  const uint64_t m = (bits & ((uint64_t(1) << 52) - 1)) | (uint64_t(1) << 52);
+  const int s = 1075 - biased; // a = m * 2^-s; subnormals (biased 0) fall out below
   if (s <= 0 || s > 127)
     return false;
-  int e = static_cast<int>(std::floor(std::log10(a)));
-  for (int attempt = 0; attempt < 2; ++attempt) { // log10 may be one off near powers of ten
+  // a lies in [2^(q-1), 2^q), so floor((q-1) * log10(2)) is its decimal exponent or one below.
+  const int q = biased - 1022;
+  int e = ((q - 1) * 78913) >> 18;
+  for (int attempt = 0; attempt < 2; ++attempt) {
     const int k = 14 - e;
     if (k < 0 || k > 22)
       return false;
@@ -97,12 +101,16 @@ bool RoundTo15Digits(double a, std::string &digits, int &exp10) {
       n = 100000000000000ULL;
       ++e;
     }
-    char buf[24];
-    digits.assign(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+    digits = n;
     exp10 = e;
     return true;
   }
   return false;
+}
+
+char *Copy(char *out, const char *text, size_t n) {
+  std::memcpy(out, text, n);
+  return out + n;
 }
 
 } // namespace
@@ -110,23 +118,31 @@ bool RoundTo15Digits(double a, std::string &digits, int &exp10) {
 std::string FloatToText(double value) { return FloatToText(value, LocaleDecimalSeparator()); }
 
 std::string FloatToText(double value, char sep) {
+  char buf[kFloatTextMax];
+  return std::string(buf, FloatToText(value, sep, buf));
+}
+
+char *FloatToText(double value, char sep, char *out) {
   if (std::isnan(value))
-    return "NAN";
+    return Copy(out, "NAN", 3);
   if (std::isinf(value))
-    return value < 0 ? "-INF" : "INF";
-  if (value == 0)
-    return "0";
+    return value < 0 ? Copy(out, "-INF", 4) : Copy(out, "INF", 3);
+  if (value == 0) {
+    *out = '0';
+    return out + 1;
+  }
   // A whole number of at most 15 digits is its own decimal digits; the general path below gives
   // the same text at several times the cost.
-  if (std::fabs(value) < 1e15 && value == std::trunc(value)) {
-    char buf[24];
-    const auto end = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(value)).ptr;
-    return std::string(buf, end);
-  }
+  if (std::fabs(value) < 1e15 && value == std::trunc(value))
+    return std::to_chars(out, out + kFloatTextMax, static_cast<long long>(value)).ptr;
 
-  std::string digits;
+  char digits[24];
+  size_t count;
   int exp10 = 0; // value = d.ddd * 10^exp10
-  if (!RoundTo15Digits(std::fabs(value), digits, exp10)) {
+  uint64_t rounded;
+  if (RoundTo15Digits(std::fabs(value), rounded, exp10)) {
+    count = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, rounded).ptr - digits);
+  } else {
     // Scientific with 14 decimals gives the rounded 15 digits as "d.dddddddddddddde[+-]x"
     // whatever the locale.
     char buf[40];
@@ -134,46 +150,43 @@ std::string FloatToText(double value, char sep) {
         std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific, 14).ptr;
     *end = '\0';
     const char *mark = std::strchr(buf, 'e');
-    digits.assign(1, buf[0]);
-    digits.append(buf + 2, static_cast<size_t>(mark - (buf + 2)));
+    digits[0] = buf[0];
+    count = static_cast<size_t>(mark - (buf + 2));
+    std::memcpy(digits + 1, buf + 2, count);
+    ++count;
     exp10 = std::atoi(mark + 1);
   }
-  while (digits.size() > 1 && digits.back() == '0')
-    digits.pop_back();
+  while (count > 1 && digits[count - 1] == '0')
+    --count;
 
   const int e = exp10 + 1; // value = 0.ddd * 10^e
-  const std::string_view d = digits;
-  std::string out;
-  out.reserve(d.size() + 24);
   if (value < 0)
-    out += '-';
+    *out++ = '-';
   if (e >= -3 && e <= 15) {
     if (e >= 1) {
       const size_t integerDigits = static_cast<size_t>(e);
-      out.append(d.substr(0, integerDigits));
-      if (d.size() < integerDigits)
-        out.append(integerDigits - d.size(), '0');
-      if (d.size() > integerDigits) {
-        out += sep;
-        out.append(d.substr(integerDigits));
+      if (count <= integerDigits) {
+        out = Copy(out, digits, count);
+        std::memset(out, '0', integerDigits - count);
+        return out + (integerDigits - count);
       }
-    } else {
-      out += '0';
-      out += sep;
-      out.append(static_cast<size_t>(-e), '0');
-      out.append(d);
+      out = Copy(out, digits, integerDigits);
+      *out++ = sep;
+      return Copy(out, digits + integerDigits, count - integerDigits);
     }
-  } else {
-    out += d[0];
-    if (d.size() > 1) {
-      out += sep;
-      out.append(d.substr(1));
-    }
-    char exponent[8];
-    out += 'E';
-    out.append(exponent, std::to_chars(exponent, exponent + sizeof exponent, e - 1).ptr);
+    *out++ = '0';
+    *out++ = sep;
+    std::memset(out, '0', static_cast<size_t>(-e));
+    out += -e;
+    return Copy(out, digits, count);
   }
-  return out;
+  *out++ = digits[0];
+  if (count > 1) {
+    *out++ = sep;
+    out = Copy(out, digits + 1, count - 1);
+  }
+  *out++ = 'E';
+  return std::to_chars(out, out + 6, e - 1).ptr;
 }
 
 } // namespace common

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace common {
@@ -9,6 +10,12 @@ namespace common {
 // "INF" / "-INF". The separator is the user's locale decimal separator unless one is given.
 std::string FloatToText(double value);
 std::string FloatToText(double value, char decimalSeparator);
+
+// The longest text FloatToText writes ("-0.000ddddddddddddddd", "-d.ddddddddddddddE-308").
+constexpr size_t kFloatTextMax = 24;
+// The same text written at out (room for kFloatTextMax bytes, no terminator); returns its end.
+// For writers that format many numbers and want no string per number.
+char *FloatToText(double value, char decimalSeparator, char *out);
 
 // The decimal separator of the user's locale (LC_NUMERIC as set by the program, else LANG/LC_ALL).
 char LocaleDecimalSeparator();

@@ -101,3 +101,26 @@ TEST(NumberText, AgreesWithFifteenDigitRoundingOnRandomValues) {
     }
   }
 }
+
+TEST(NumberText, BufferFormWritesTheSameTextWithinItsBound) {
+  // The longest texts: a small negative fraction, a negative subnormal, a long negative E form.
+  const double values[] = {-0.000123456789012345,
+                           -4.9406564584124654e-324,
+                           -1.2345678901234567e-300,
+                           -123456789012345.6,
+                           -999999999999999.0,
+                           0.1 + 0.2,
+                           1e15,
+                           -2.5e-9};
+  for (double v : values) {
+    char buf[common::kFloatTextMax + 8];
+    std::memset(buf, '#', sizeof buf);
+    char *end = FloatToText(v, ',', buf);
+    ASSERT_LE(end - buf, static_cast<std::ptrdiff_t>(common::kFloatTextMax)) << v;
+    EXPECT_EQ(std::string(buf, end), FloatToText(v, ',')) << v;
+    EXPECT_EQ(buf[common::kFloatTextMax], '#') << v;
+  }
+  char buf[common::kFloatTextMax];
+  EXPECT_EQ(std::string(buf, FloatToText(-4.9406564584124654e-324, '.', buf)), "-4.94065645841247E-324");
+  EXPECT_EQ(std::string(buf, FloatToText(-0.000123456789012345, '.', buf)), "-0.000123456789012345");
+}

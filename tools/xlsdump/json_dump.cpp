@@ -236,19 +236,20 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       double v;
       // The common kinds are formatted once for both columns; the rest go through the accessors.
       if (!formulaText && NumberOf(cell, v)) {
-        std::string text;
-        if (v == std::trunc(v) && std::fabs(v) < 1e15) {
-          // Whole numbers of up to 15 digits are their digits under the number text rule.
-          char digits[24];
-          text.assign(digits, std::to_chars(digits, digits + sizeof digits, static_cast<long long>(v)).ptr);
+        char *p = buf->Room(2 * common::kFloatTextMax + 8);
+        *p++ = '"';
+        char *const text = p;
+        p = common::FloatToText(v, textSep, p);
+        const size_t length = static_cast<size_t>(p - text);
+        *p++ = '"', *p++ = ',', *p++ = ' ', *p++ = '"';
+        if (textSep == localeSep) {
+          std::memcpy(p, text, length);
+          p += length;
         } else {
-          text = common::FloatToText(v, textSep);
+          p = common::FloatToText(v, localeSep, p);
         }
-        buf->Put('"');
-        buf->Append(text);
-        buf->Append("\", \"");
-        buf->Append(textSep == localeSep ? text : common::FloatToText(v, localeSep));
-        buf->Put('"');
+        *p++ = '"';
+        buf->Done(p);
       } else if (!formulaText && cell->CellKind() == xls::ckString) {
         const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry();
         auto text = [&] {
