@@ -108,9 +108,36 @@ bool RoundTo15Digits(double a, uint64_t &digits, int &exp10) {
   return false;
 }
 
+constexpr auto kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (int i = 0; i < 100; ++i) {
+    pairs[static_cast<size_t>(2 * i)] = static_cast<char>('0' + i / 10);
+    pairs[static_cast<size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+void WritePair(char *out, uint32_t pair) { std::memcpy(out, &kDigitPairs[2 * pair], 2); }
+
 char *Copy(char *out, const char *text, size_t n) {
   std::memcpy(out, text, n);
   return out + n;
+}
+
+// The 15 decimal digits of n, 10^14 <= n < 10^15.
+void Write15Digits(char *out, uint64_t n) {
+  const auto high = static_cast<uint32_t>(n / 100000000); // 7 digits
+  const auto low = static_cast<uint32_t>(n % 100000000);  // 8 digits
+  out[0] = static_cast<char>('0' + high / 1000000);
+  const uint32_t h = high % 1000000;
+  WritePair(out + 1, h / 10000);
+  WritePair(out + 3, h / 100 % 100);
+  WritePair(out + 5, h % 100);
+  const uint32_t l1 = low / 10000, l2 = low % 10000;
+  WritePair(out + 7, l1 / 100);
+  WritePair(out + 9, l1 % 100);
+  WritePair(out + 11, l2 / 100);
+  WritePair(out + 13, l2 % 100);
 }
 
 } // namespace
@@ -136,12 +163,14 @@ char *FloatToText(double value, char sep, char *out) {
   if (std::fabs(value) < 1e15 && value == std::trunc(value))
     return std::to_chars(out, out + kFloatTextMax, static_cast<long long>(value)).ptr;
 
-  char digits[24];
-  size_t count;
+  // Exactly 15 digits, padded with zeros so that whole 16-byte blocks can be copied from any
+  // position; fixed-size copies compile to a few moves where variable ones call memcpy.
+  char digits[32];
+  std::memset(digits + 15, '0', sizeof digits - 15);
   int exp10 = 0; // value = d.ddd * 10^exp10
   uint64_t rounded;
   if (RoundTo15Digits(std::fabs(value), rounded, exp10)) {
-    count = static_cast<size_t>(std::to_chars(digits, digits + sizeof digits, rounded).ptr - digits);
+    Write15Digits(digits, rounded);
   } else {
     // Scientific with 14 decimals gives the rounded 15 digits as "d.dddddddddddddde[+-]x"
     // whatever the locale.
@@ -151,11 +180,10 @@ char *FloatToText(double value, char sep, char *out) {
     *end = '\0';
     const char *mark = std::strchr(buf, 'e');
     digits[0] = buf[0];
-    count = static_cast<size_t>(mark - (buf + 2));
-    std::memcpy(digits + 1, buf + 2, count);
-    ++count;
+    std::memcpy(digits + 1, buf + 2, 14);
     exp10 = std::atoi(mark + 1);
   }
+  size_t count = 15;
   while (count > 1 && digits[count - 1] == '0')
     --count;
 
@@ -165,25 +193,25 @@ char *FloatToText(double value, char sep, char *out) {
   if (e >= -3 && e <= 15) {
     if (e >= 1) {
       const size_t integerDigits = static_cast<size_t>(e);
-      if (count <= integerDigits) {
-        out = Copy(out, digits, count);
-        std::memset(out, '0', integerDigits - count);
-        return out + (integerDigits - count);
-      }
-      out = Copy(out, digits, integerDigits);
-      *out++ = sep;
-      return Copy(out, digits + integerDigits, count - integerDigits);
+      std::memcpy(out, digits, 16);
+      if (count <= integerDigits) // the digits past count are zeros
+        return out + integerDigits;
+      out[integerDigits] = sep;
+      std::memcpy(out + integerDigits + 1, digits + integerDigits, 16);
+      return out + count + 1;
     }
     *out++ = '0';
     *out++ = sep;
-    std::memset(out, '0', static_cast<size_t>(-e));
+    std::memset(out, '0', 4);
     out += -e;
-    return Copy(out, digits, count);
+    std::memcpy(out, digits, 16);
+    return out + count;
   }
   *out++ = digits[0];
   if (count > 1) {
     *out++ = sep;
-    out = Copy(out, digits + 1, count - 1);
+    std::memcpy(out, digits + 1, 16);
+    out += count - 1;
   }
   *out++ = 'E';
   return std::to_chars(out, out + 6, e - 1).ptr;

@@ -11,9 +11,10 @@ namespace common {
 std::string FloatToText(double value);
 std::string FloatToText(double value, char decimalSeparator);
 
-// The longest text FloatToText writes ("-0.000ddddddddddddddd", "-d.ddddddddddddddE-308").
-constexpr size_t kFloatTextMax = 24;
-// The same text written at out (room for kFloatTextMax bytes, no terminator); returns its end.
+// The room FloatToText needs at out: the longest text is 22 bytes ("-0.000ddddddddddddddd",
+// "-d.ddddddddddddddE-308"), but it copies digits in whole blocks that may pass the text's end.
+constexpr size_t kFloatTextMax = 32;
+// The same text written at out (kFloatTextMax bytes of room, no terminator); returns its end.
 // For writers that format many numbers and want no string per number.
 char *FloatToText(double value, char decimalSeparator, char *out);
 
