@@ -62,6 +62,19 @@ public:
     char *p = Room(24);
     Done(std::to_chars(p, p + 24, v).ptr);
   }
+  static uint64_t Word(const void *bytes) {
+    uint64_t w;
+    std::memcpy(&w, bytes, 8);
+    return w;
+  }
+  // Whether any of eight bytes must be escaped (a control character, a quote or a backslash)
+  // or, for 8-bit text, re-encoded (128 and up); most text is copied eight bytes at a time.
+  static bool NeedsEscape(uint64_t w, bool highToo) {
+    constexpr uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
+    auto hasZero = [&](uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
+    const bool below20 = ((w - ones * 0x20) & ~w & highs) != 0;
+    return below20 || hasZero(w ^ (ones * '"')) || hasZero(w ^ (ones * '\\')) || (highToo && (w & highs));
+  }
   // One character of a JSON string literal at p (room for 6 bytes); c is a byte of UTF-8 text.
   static char *Escape(char *p, unsigned char c) {
     if (c >= 0x20 && c != '"' && c != '\\') {
@@ -88,7 +101,10 @@ public:
       // Pieces small enough that the worst case (6 bytes a character) fits the buffer.
       const size_t n = std::min(text.size(), size_t(1024));
       char *p = Room(n * 6);
-      for (size_t i = 0; i < n; ++i)
+      size_t i = 0;
+      for (; i + 8 <= n && !NeedsEscape(Word(text.data() + i), false); i += 8, p += 8)
+        std::memcpy(p, text.data() + i, 8);
+      for (; i < n; ++i)
         p = Escape(p, static_cast<unsigned char>(text[i]));
       Done(p);
       text.remove_prefix(n);
@@ -101,7 +117,10 @@ public:
     while (count > 0) {
       const size_t n = std::min(count, size_t(1024));
       char *p = Room(n * 6);
-      for (size_t i = 0; i < n; ++i) {
+      size_t i = 0;
+      for (; i + 8 <= n && !NeedsEscape(Word(chars + i), true); i += 8, p += 8)
+        std::memcpy(p, chars + i, 8);
+      for (; i < n; ++i) {
         const uint8_t c = chars[i];
         if (c >= 0x80) {
           *p++ = static_cast<char>(0xC0 | (c >> 6));

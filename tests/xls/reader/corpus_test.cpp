@@ -9,7 +9,9 @@
 #include <functional>
 #include <iterator>
 #include <sstream>
+#include <vector>
 
+#include "common/exception.h"
 #include "common/text.h"
 #include "json_dump.h"
 #include "xls/workbook.h"
@@ -229,4 +231,46 @@ TEST(CorpusDump, DamagedFilesReadAlikeFromDiskAndFromMemory) {
     }
   }
   std::remove(tmp.c_str());
+}
+
+TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
+  // Plain text is copied in blocks of eight bytes; a character that needs escaping or
+  // re-encoding must be caught at every position of a block and in the tail after the blocks.
+  auto expected = [](std::u16string_view text) {
+    std::string out = "\"";
+    for (char16_t c : text) {
+      if (c == '"' || c == '\\')
+        out += '\\', out += static_cast<char>(c);
+      else if (c == '\n')
+        out += "\\n";
+      else if (c < 0x20)
+        out += common::Format("\\u%04x", static_cast<unsigned>(c));
+      else
+        out += common::Utf16ToUtf8(std::u16string(1, c));
+    }
+    return out + "\"";
+  };
+  const char16_t specials[] = {u'"', u'\\', u'\n', u'\x01', u'\x1f', u'\xe9', u'\x7f', u'\x80'};
+  for (const bool wide : {false, true}) {
+    TXLSWorkbook wb;
+    TSheet &sheet = wb.SheetByIndex(0);
+    std::vector<std::u16string> texts;
+    for (char16_t special : specials)
+      for (size_t at = 0; at < 19; ++at) {
+        std::u16string text = u"abcdefghijklmnopqrs";
+        text[at] = special;
+        if (wide)
+          text[18 - at] = u'\x416'; // a character beyond 8 bits makes the entry 16-bit
+        sheet.StoreString(0, static_cast<int>(texts.size()), text, 0);
+        texts.push_back(text);
+      }
+    std::ostringstream out;
+    xlsdump::DumpWorkbook(out, wb);
+    const std::string json = out.str();
+    for (size_t row = 0; row < texts.size(); ++row) {
+      const std::string text = expected(texts[row]);
+      const std::string line = "[" + std::to_string(row) + ", 0, 5, " + text + ", " + text + "]";
+      EXPECT_NE(json.find(line), std::string::npos) << line;
+    }
+  }
 }
