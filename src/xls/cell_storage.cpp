@@ -150,18 +150,23 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
     common::ListIndexError(Key);
   }
   const uint32_t id = SlotId(Cell);
-  SplitKey(Key);
-  TLevel2 *&l2 = FRoot[FPath[0]];
-  if (!l2) {
-    l2 = new TLevel2();
-    ++FLevel2Count;
+  // Cells arrive mostly in row order, so the block of the previous cell is usually the one.
+  if (!FPutBlock || Key >> 4 != FPutBlockKey) {
+    SplitKey(Key);
+    TLevel2 *&l2 = FRoot[FPath[0]];
+    if (!l2) {
+      l2 = new TLevel2();
+      ++FLevel2Count;
+    }
+    if (!l2->Slots[FPath[1]])
+      l2->Slots[FPath[1]] = FLevel3.Add();
+    TLevel3 &l3 = FLevel3[l2->Slots[FPath[1]]]; // pool chunks never move
+    if (!l3.Slots[FPath[2]])
+      l3.Slots[FPath[2]] = FLevel4.Add();
+    FPutBlock = &FLevel4[l3.Slots[FPath[2]]];
+    FPutBlockKey = Key >> 4;
   }
-  if (!l2->Slots[FPath[1]])
-    l2->Slots[FPath[1]] = FLevel3.Add();
-  TLevel3 &l3 = FLevel3[l2->Slots[FPath[1]]]; // pool chunks never move
-  if (!l3.Slots[FPath[2]])
-    l3.Slots[FPath[2]] = FLevel4.Add();
-  uint32_t &slot = FLevel4[l3.Slots[FPath[2]]].Slots[FPath[3]];
+  uint32_t &slot = FPutBlock->Slots[Key & 15];
   if (slot != id) {
     if (TCell *old = CellAt(slot)) {
       // A replacement keeps the format of the cell it replaces.
@@ -211,6 +216,7 @@ void TCellStorage::ClearCells() {
   // Every block and slot was in a pool, so the pools can go as a whole.
   FLevel3.Clear();
   FLevel4.Clear();
+  FPutBlock = nullptr;
   FSlots.Clear();
   std::vector<std::pair<uintptr_t, uint32_t>>().swap(FChunkByAddress);
   FFreeSlots = nullptr;

@@ -121,6 +121,9 @@ private:
   int FCursor[4] = {0, 0, 0, 0};
   const TLevel4 *FCursorBlock = nullptr; // the level-4 block the cursor stands in, when known
   TCell *FLastCell = nullptr;
+  // The level-4 block the last Put went to and its key without the column's low half.
+  TLevel4 *FPutBlock = nullptr;
+  uint32_t FPutBlockKey = 0;
   size_t FCellCount = 0;
   size_t FLevel2Count = 0;
 

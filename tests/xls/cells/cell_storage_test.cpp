@@ -95,6 +95,16 @@ TEST(CellStorage, NextCellVisitsKeysInOrderWhateverTheStoreOrder) {
   store.ResetIteration();
   EXPECT_EQ(store.NextCell(), nullptr);
   EXPECT_EQ(store.Find(CellKey(0, 0)), nullptr);
+
+  // Blocks are new after a clear: a cell beside the last one stored before it lands in them.
+  const uint32_t last = shuffled.back(), beside = last ^ 1;
+  store.Put(beside, store.NewCell<TFloatCell>(beside, 1.5, 0));
+  store.Put(last, store.NewCell<TFloatCell>(last, 2.5, 0));
+  EXPECT_EQ(store.CellCount(), 2u);
+  ASSERT_NE(store.Find(last), nullptr);
+  EXPECT_EQ(static_cast<TFloatCell *>(store.Find(last))->Value(), 2.5);
+  store.ResetIteration();
+  EXPECT_EQ(store.NextCell()->Key(), std::min(last, beside));
 }
 
 TEST(CellStorage, ClonesCopyValuesAndCountStringReferences) {
