@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "common/exception.h"
 #include "common/text.h"
@@ -425,3 +426,29 @@ TEST(XLSStreamDecryption, ContinuedReadsDecryptEachPieceOnce) {
 }
 
 } // namespace
+
+TEST(XLSStreamRead, RecordsAcrossManyWindowBoundaries) {
+  // Bodies of 1 to 37 bytes put record headers at every offset around the edges of the 64 KB
+  // read window, including headers split by an edge.
+  BiffWriter w;
+  w.Bof(xvExcel97, xls_test::BofGlobals);
+  std::vector<Bytes> bodies;
+  for (size_t total = 0, i = 0; total < 3 * 65536 + 1000; ++i) {
+    bodies.push_back(Pattern(1 + i % 37, static_cast<uint8_t>(i)));
+    w.Record(static_cast<uint16_t>(0x0100 + i % 200), bodies.back());
+    total += 4 + bodies.back().size();
+  }
+  // From disk, where the stream is read through its window.
+  const TempFile file("stream_windows.xls", xls_test::MakeCompoundFile(w.Eof()));
+  TXLSStream s;
+  ASSERT_EQ(s.OpenWorkbook(file.Name()), xvExcel97);
+  const Header bof = ReadHeader(s);
+  ReadBody(s, bof.Length);
+  for (size_t i = 0; i < bodies.size(); ++i) {
+    const Header h = ReadHeader(s);
+    ASSERT_EQ(h.Id, 0x0100 + i % 200) << i;
+    ASSERT_EQ(h.Length, bodies[i].size()) << i;
+    ASSERT_EQ(ReadBody(s, h.Length), bodies[i]) << i;
+  }
+  EXPECT_EQ(ReadHeader(s).Id, 0x000A);
+}
