@@ -140,6 +140,12 @@ public:
     size_t Flushes, Used;
   };
   TMark Mark() const { return {FFlushes, FUsed}; }
+  // The text written since mark, or nothing when it has left the buffer.
+  std::string Since(TMark mark) const {
+    if (mark.Flushes != FFlushes)
+      return {};
+    return std::string(FBuf + mark.Used, FUsed - mark.Used);
+  }
   bool Repeat(TMark mark, size_t length) {
     if (mark.Flushes != FFlushes || FUsed + length > sizeof FBuf)
       return false;
@@ -225,6 +231,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     bool first = true;
     // Every cell starts with its row, column and kind; the row's part is kept while the row
     // lasts, so most cells copy it instead of formatting it.
+    std::string known[3]; // blank, FALSE, TRUE
     char rowText[32];
     size_t rowLength = 0;
     uint32_t row = UINT32_MAX;
@@ -289,9 +296,23 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         buf->Append(", ");
         buf->String(text);
       } else {
-        buf->String(common::Utf16ToUtf8(sheet.CellText(cell)));
-        buf->Append(", ");
-        buf->String(xls::TSheet::CellVariant(cell).ToText());
+        // Blanks and booleans have one text per value for the whole dump: formatted once, then
+        // copied.
+        int slot = -1;
+        if (cell->CellKind() == xls::ckBlank)
+          slot = 0;
+        else if (cell->CellKind() == xls::ckBoolean)
+          slot = static_cast<const xls::TBooleanCell *>(cell)->Value() ? 2 : 1;
+        if (slot >= 0 && !known[slot].empty()) {
+          buf->Append(known[slot]);
+        } else {
+          const TJsonOut::TMark mark = buf->Mark();
+          buf->String(common::Utf16ToUtf8(sheet.CellText(cell)));
+          buf->Append(", ");
+          buf->String(xls::TSheet::CellVariant(cell).ToText());
+          if (slot >= 0)
+            known[slot] = buf->Since(mark);
+        }
       }
       buf->Put(']');
     }

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -273,4 +274,36 @@ TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
       EXPECT_NE(json.find(line), std::string::npos) << line;
     }
   }
+}
+
+TEST(CorpusDump, RepeatedBlanksAndBooleansKeepTheirTexts) {
+  // Enough cells that the output buffer is written out in between; custom boolean texts that
+  // need escaping.
+  TXLSWorkbook wb;
+  wb.Sheets().Settings.StrTRUE = u"Ja \"1\"";
+  wb.Sheets().Settings.StrFALSE = u"Nein";
+  TSheet &sheet = wb.SheetByIndex(0);
+  const int rows = 3000;
+  for (int row = 0; row < rows; ++row)
+    for (int col = 0; col < 6; ++col)
+      if (col % 3 == 0)
+        sheet.StoreBlank(col, row, 0);
+      else
+        sheet.StoreBoolean(col, row, (row + col) % 2, 0);
+  std::ostringstream out;
+  xlsdump::DumpWorkbook(out, wb);
+  const std::string json = out.str();
+  ASSERT_GT(json.size(), size_t(1) << 16);
+  std::set<std::string> lines;
+  std::istringstream in(json);
+  for (std::string line; std::getline(in, line);)
+    lines.insert(line.substr(0, line.find(']') + 1));
+  for (int row = 0; row < rows; ++row)
+    for (int col = 0; col < 6; ++col) {
+      const std::string head = "[" + std::to_string(row) + ", " + std::to_string(col) + ", ";
+      const std::string line = col % 3 == 0      ? head + "1, \"\", \"0\"]"
+                               : (row + col) % 2 ? head + "6, \"Ja \\\"1\\\"\", \"1\"]"
+                                                 : head + "6, \"Nein\", \"0\"]";
+      ASSERT_EQ(lines.count(line), 1u) << line;
+    }
 }
