@@ -151,7 +151,7 @@ void TCompoundFile::ReadStreamPart(const std::vector<uint32_t> &chain, uint64_t 
   }
 }
 
-bool TCompoundFile::StreamChain(int index, std::vector<uint32_t> &chain) const {
+const TCompoundFile::TDirEntry &TCompoundFile::StreamEntry(int index) const {
   if (index < 0 || static_cast<size_t>(index) >= FElements.size())
     throw common::Exception(common::Format("The compound file has no element #%d", index));
   const TDirEntry &entry = FDir[FElementEntries[index]];
@@ -159,6 +159,11 @@ bool TCompoundFile::StreamChain(int index, std::vector<uint32_t> &chain) const {
     throw common::Exception("The compound-file element is not a stream");
   if (entry.Size > FSize)
     Damaged("a stream is larger than the file");
+  return entry;
+}
+
+bool TCompoundFile::StreamChain(int index, std::vector<uint32_t> &chain) const {
+  const TDirEntry &entry = StreamEntry(index);
   if (entry.Size < FMiniCutoff)
     return false;
   chain = StreamSectors(entry.Start, entry.Size);
@@ -361,13 +366,7 @@ int TCompoundFile::Find(const std::u16string &name) const {
 }
 
 std::vector<uint8_t> TCompoundFile::ReadStream(int index) const {
-  if (index < 0 || static_cast<size_t>(index) >= FElements.size())
-    throw common::Exception(common::Format("The compound file has no element #%d", index));
-  const TDirEntry &entry = FDir[FElementEntries[index]];
-  if (entry.Type != 2)
-    throw common::Exception("The compound-file element is not a stream");
-  if (entry.Size > FSize)
-    Damaged("a stream is larger than the file");
+  const TDirEntry &entry = StreamEntry(index);
   if (entry.Size == 0)
     return {};
   if (entry.Size < FMiniCutoff)

@@ -66,6 +66,8 @@ private:
 
   TCompoundFile() = default;
   void Parse();
+  // The directory entry of a stream element, checked against the file; throws otherwise.
+  const TDirEntry &StreamEntry(int index) const;
   void ReadAt(uint64_t offset, uint8_t *out, size_t count) const;
   size_t SectorOffset(uint32_t sector) const;
   std::vector<uint8_t> ReadChainlessSector(uint32_t sector) const;
