@@ -201,7 +201,7 @@ void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
     }
     if (TTreeItem::IsItem(*slot)) {
       void *item = TTreeItem::Item(*slot);
-      return ItemsEqual(item, Item) ? item : nullptr;
+      return HashOf(item) == Hash && ItemsEqual(item, Item) ? item : nullptr;
     }
     TChain *chain = TTreeItem::Chain(*slot);
     const uint32_t *hashes = chain->Hashes();
@@ -264,10 +264,11 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
     }
     if (TTreeItem::IsItem(*slot)) {
       void *single = TTreeItem::Item(*slot);
-      if (ItemsEqual(single, Item))
+      const uint32_t singleHash = HashOf(single);
+      if (singleHash == Hash && ItemsEqual(single, Item))
         return;
       TChain *chain = NewChain(2);
-      chain->Hashes()[0] = HashOf(single);
+      chain->Hashes()[0] = singleHash;
       chain->Items()[0] = single;
       chain->Hashes()[1] = Hash;
       chain->Items()[1] = Item;
@@ -844,54 +845,88 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   FTotal = static_cast<int32_t>(in.U32());
   uint32_t unique = in.U32();
   // Each string takes at least 3 bytes, so the record size bounds what is worth reserving.
-  FIndex.reserve(FIndex.size() + std::min<size_t>(unique, size_t(Length) / 3));
-  TEntryShape shape;
-  for (uint32_t i = 0; i < unique; ++i) {
-    if (in.Remaining == 0)
-      in.NextContinue();
-    ReadEntryKey(in, shape);
-    const size_t keyLength = FKey.size();
-    // Only an entry with runs needs 8-byte alignment, for the font references after its key.
-    const size_t total = shape.RunCount
-                             ? FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *)
-                             : sizeof(SSTEntry) + keyLength;
-    const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
-    // Strings read from the file live in the table's arena; a rare very long one gets a block
-    // of its own so a chunk is never mostly wasted.
-    const bool inArena = total <= ArenaChunkBytes / 8;
-    const size_t savedUsed = FArenaUsed, savedChunks = FArena.size();
-    SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total, align))
-                          : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
-    e->SSTIndex = static_cast<int32_t>(FIndex.size());
-    e->RefCount = 0;
-    e->ExtSize = shape.ExtSize;
-    e->CharCount = shape.CharCount;
-    e->RunCount = shape.RunCount;
-    e->Options = shape.Options;
-    e->InArena = inArena ? 1 : 0;
-    if (keyLength)
-      std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
-    e->Hash = KeyHash(FKey.data(), keyLength);
-    if (shape.RunCount) {
-      TXLSFont **runFonts = RunFonts(e);
-      for (int r = 0; r < shape.RunCount; ++r) {
-        runFonts[r] = FRunFonts[size_t(r)];
-        ++runFonts[r]->UseCount;
+  const size_t worth = std::min<size_t>(unique, size_t(Length) / 3);
+  FIndex.reserve(FIndex.size() + worth);
+  // The strings are read first and interned together afterwards (InternRead), also when the
+  // read fails part way.
+  const size_t first = FIndex.size();
+  try {
+    TEntryShape shape;
+    for (uint32_t i = 0; i < unique; ++i) {
+      if (in.Remaining == 0)
+        in.NextContinue();
+      ReadEntryKey(in, shape);
+      const size_t keyLength = FKey.size();
+      // Only an entry with runs needs 8-byte alignment, for the font references after its key.
+      const size_t total = shape.RunCount
+                               ? FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *)
+                               : sizeof(SSTEntry) + keyLength;
+      const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
+      // Strings read from the file live in the table's arena; a rare very long one gets a block
+      // of its own so a chunk is never mostly wasted.
+      const bool inArena = total <= ArenaChunkBytes / 8;
+      SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total, align))
+                            : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
+      e->SSTIndex = static_cast<int32_t>(FIndex.size());
+      e->RefCount = 0;
+      e->ExtSize = shape.ExtSize;
+      e->CharCount = shape.CharCount;
+      e->RunCount = shape.RunCount;
+      e->Options = shape.Options;
+      e->InArena = inArena ? 1 : 0;
+      if (keyLength)
+        std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
+      e->Hash = KeyHash(FKey.data(), keyLength);
+      if (shape.RunCount) {
+        TXLSFont **runFonts = RunFonts(e);
+        for (int r = 0; r < shape.RunCount; ++r) {
+          runFonts[r] = FRunFonts[size_t(r)];
+          ++runFonts[r]->UseCount;
+        }
       }
-    }
-    if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
-      ++found->RefCount;
-      FreeEntry(e);
-      if (inArena && FArena.size() == savedChunks)
-        FArenaUsed = savedUsed; // the copy's bytes are taken by the next string
-      FIndex.push_back(found);
-    } else {
-      InsertNew(e, e->Hash);
       FIndex.push_back(e);
     }
+    // Bytes the counts did not cover would otherwise be taken for the next record header.
+    in.Skip();
+  } catch (...) {
+    InternRead(first);
+    throw;
   }
-  // Bytes the counts did not cover would otherwise be taken for the next record header.
-  in.Skip();
+  InternRead(first);
+}
+
+void TSST2::InternRead(size_t First) {
+  // Interning in SST order sends every string to a random place of a table far larger than the
+  // caches. Ordered by the two hash bytes of the first two trie levels instead, consecutive
+  // strings walk the same few nodes. The order is stable, so of equal strings the first in the
+  // SST is the one kept, as interning in SST order would give.
+  const size_t n = FIndex.size() - First;
+  auto bucket = [](uint32_t h) { return ((h & 0xFF) << 8) | ((h >> 8) & 0xFF); };
+  std::vector<SSTEntry *> order(n);
+  {
+    std::vector<uint32_t> start(65536 + 1, 0);
+    for (size_t i = 0; i < n; ++i)
+      ++start[bucket(FIndex[First + i]->Hash) + 1];
+    for (size_t b = 1; b < start.size(); ++b)
+      start[b] += start[b - 1];
+    for (size_t i = 0; i < n; ++i)
+      order[start[bucket(FIndex[First + i]->Hash)]++] = FIndex[First + i];
+  }
+  // Entries are fetched ahead: a string compared later against one inserted just before then
+  // finds it in the cache.
+  constexpr size_t Ahead = 16;
+  for (size_t k = 0; k < n; ++k) {
+    if (k + Ahead < n)
+      __builtin_prefetch(order[k + Ahead]);
+    SSTEntry *e = order[k];
+    if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
+      ++found->RefCount;
+      FIndex[size_t(e->SSTIndex)] = found;
+      DiscardEntry(e);
+    } else {
+      InsertNew(e, e->Hash);
+    }
+  }
 }
 
 } // namespace xls

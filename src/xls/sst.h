@@ -181,6 +181,9 @@ private:
   };
   static constexpr size_t ArenaChunkBytes = 64 * 1024;
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
+  // Interns the entries read into the index list from position First on; a duplicate's slot gets
+  // the entry it equals.
+  void InternRead(size_t First);
   void *ArenaAllocate(size_t Bytes, size_t Align);
   SSTEntry *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).

@@ -377,12 +377,16 @@ TEST(SSTRead, DamagedBytesNeverReadOutOfBounds) {
 
 TEST(SSTRead, FailedReadKeepsWhatWasReadAndClearFreesIt) {
   ByteWriter strings;
-  strings.UnicodeString16(u"kept").UnicodeString16(u"also");
+  strings.UnicodeString16(u"kept").UnicodeString16(u"also").UnicodeString16(u"kept");
   SSTStream in(BiffWriter().Record(SST, SSTBody(5, 5, strings)).Eof());
   TSST2 sst;
   EXPECT_THROW(sst.ReadSST(in.Stream, in.Length), common::Exception);
-  EXPECT_EQ(sst.IndexCount(), 2);
+  EXPECT_EQ(sst.IndexCount(), 3);
   EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(1)), u"also");
+  // What was read is interned all the same: the repeat shares the first entry.
+  EXPECT_EQ(sst.EntryCount(), 2u);
+  EXPECT_EQ(sst.EntryByIndex(2), sst.EntryByIndex(0));
+  EXPECT_EQ(sst.EntryByIndex(0)->RefCount, 1);
   sst.ClearSST();
   EXPECT_EQ(sst.EntryCount(), 0u);
   EXPECT_EQ(sst.IndexCount(), 0);
