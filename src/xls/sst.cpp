@@ -1,7 +1,6 @@
 #include "xls/sst.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -24,6 +23,14 @@ constexpr uintptr_t ItemTag = 2;
 static_assert(alignof(SSTEntry) >= 4, "entries are kept in a slot with a tag in their low bits");
 
 inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
+
+// std::popcount becomes a library call on the baseline x86-64 target; this stays inline.
+inline int BitCount(uint64_t x) {
+  x -= (x >> 1) & 0x5555555555555555u;
+  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
+  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+  return static_cast<int>((x * 0x0101010101010101u) >> 56);
+}
 } // namespace
 
 // A slot is 0 (empty), a TChain*, a TTreeItem* with bit 0 set (child) or, for a chain of one
@@ -62,9 +69,9 @@ struct THashTrie::TTreeItem {
   int Rank(int index) const {
     int rank = 0;
     for (int w = 0; w < (index >> 6); ++w)
-      rank += std::popcount(Map[w]);
+      rank += BitCount(Map[w]);
     uint64_t below = Map[index >> 6] & ((uint64_t(1) << (index & 63)) - 1);
-    return rank + std::popcount(below);
+    return rank + BitCount(below);
   }
   // The stored slot, or nullptr when empty.
   uintptr_t *Find(int index) const {
@@ -445,11 +452,19 @@ void NodeStats(const THashTrie::TTreeItem *Node, size_t &nodes, size_t &longest)
 // Entries
 
 namespace {
-constexpr size_t FontArrayOffset(size_t keyLength) { return (sizeof(SSTEntry) + keyLength + 7) & ~size_t(7); }
+size_t FontArrayOffset(uint8_t options, size_t keyLength) {
+  return (SSTEntry::HeaderBytes(options) + keyLength + 7) & ~size_t(7);
+}
+
+// Bytes of an entry with these options, key and runs.
+size_t EntryBytes(uint8_t options, size_t keyLength, uint16_t runCount) {
+  return runCount ? FontArrayOffset(options, keyLength) + size_t(runCount) * sizeof(TXLSFont *)
+                  : SSTEntry::HeaderBytes(options) + keyLength;
+}
 
 TXLSFont **RunFonts(const SSTEntry *E) {
   auto *base = reinterpret_cast<unsigned char *>(const_cast<SSTEntry *>(E));
-  return reinterpret_cast<TXLSFont **>(base + FontArrayOffset(E->KeyLength()));
+  return reinterpret_cast<TXLSFont **>(base + FontArrayOffset(E->Options, E->KeyLength()));
 }
 
 uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -484,20 +499,17 @@ char16_t SSTEntry::CharAt(int i) const {
 }
 
 SSTEntry *TSST2::NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize) {
-  size_t keyLength = ((Options & 0x01) ? size_t(CharCount) * 2 : CharCount) + size_t(RunCount) * 4 +
-                     size_t(ExtSize < 0 ? 0 : ExtSize);
-  size_t total = FontArrayOffset(keyLength) + size_t(RunCount) * sizeof(TXLSFont *);
+  ExtSize = std::max(ExtSize, 0);
+  const size_t keyLength =
+      ((Options & 0x01) ? size_t(CharCount) * 2 : CharCount) + size_t(RunCount) * 4 + size_t(ExtSize);
+  const size_t total = EntryBytes(Options, keyLength, RunCount);
   void *block = ::operator new(total);
+  std::memset(block, 0, total);
   auto *e = static_cast<SSTEntry *>(block);
-  e->SSTIndex = 0;
-  e->RefCount = 0;
-  e->Hash = 0;
-  e->ExtSize = ExtSize < 0 ? 0 : ExtSize;
   e->CharCount = CharCount;
-  e->RunCount = RunCount;
   e->Options = Options;
-  e->InArena = 0;
-  std::memset(reinterpret_cast<unsigned char *>(block) + sizeof(SSTEntry), 0, total - sizeof(SSTEntry));
+  if (SSTEntry::HasSizes(Options))
+    e->SetSizes(RunCount, ExtSize);
   return e;
 }
 
@@ -568,9 +580,7 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   const size_t total = sizeof(SSTEntry) + (wide ? size_t(count) * 2 : count);
   const bool inArena = total <= ArenaChunkBytes / 8;
   SSTEntry *e = inArena ? ArenaEntry(total) : NewEntry(count, wide ? 0x01 : 0x00, 0, 0);
-  e->ExtSize = 0;
   e->CharCount = count;
-  e->RunCount = 0;
   e->Options = wide ? 0x01 : 0x00;
   e->InArena = inArena ? 1 : 0;
   auto *chars = const_cast<uint8_t *>(e->Chars());
@@ -596,10 +606,7 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
 
 namespace {
 // Bytes an arena entry takes, from its own fields.
-size_t ArenaBytes(const SSTEntry *E) {
-  return E->RunCount ? FontArrayOffset(E->KeyLength()) + size_t(E->RunCount) * sizeof(TXLSFont *)
-                     : sizeof(SSTEntry) + E->KeyLength();
-}
+size_t ArenaBytes(const SSTEntry *E) { return EntryBytes(E->Options, E->KeyLength(), E->RunCount()); }
 } // namespace
 
 SSTEntry *TSST2::ArenaEntry(size_t Bytes) {
@@ -641,7 +648,7 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
   if (--Entry->RefCount >= 1)
     return;
   if (FFonts)
-    for (int i = 0; i < Entry->RunCount; ++i)
+    for (int i = 0; i < Entry->RunCount(); ++i)
       if (TXLSFont *font = Entry->RunFont(i))
         FFonts->ReleaseFont(font);
   Remove(Entry);
@@ -858,9 +865,8 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
       ReadEntryKey(in, shape);
       const size_t keyLength = FKey.size();
       // Only an entry with runs needs 8-byte alignment, for the font references after its key.
-      const size_t total = shape.RunCount
-                               ? FontArrayOffset(keyLength) + size_t(shape.RunCount) * sizeof(TXLSFont *)
-                               : sizeof(SSTEntry) + keyLength;
+      const size_t total = EntryBytes(shape.Options, keyLength, shape.RunCount);
+      // Only an entry with runs needs 8-byte alignment, for the font references after its key.
       const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
       // Strings read from the file live in the table's arena; a rare very long one gets a block
       // of its own so a chunk is never mostly wasted.
@@ -869,11 +875,11 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
                             : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
       e->SSTIndex = static_cast<int32_t>(FIndex.size());
       e->RefCount = 0;
-      e->ExtSize = shape.ExtSize;
       e->CharCount = shape.CharCount;
-      e->RunCount = shape.RunCount;
       e->Options = shape.Options;
       e->InArena = inArena ? 1 : 0;
+      if (SSTEntry::HasSizes(shape.Options))
+        e->SetSizes(shape.RunCount, shape.ExtSize);
       if (keyLength)
         std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
       e->Hash = KeyHash(FKey.data(), keyLength);

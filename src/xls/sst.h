@@ -19,32 +19,49 @@ class SSTReader;
 class TXLSFonts;
 struct TXLSFont;
 
-// One string in one block of memory: this header, then the key bytes (characters in the file's
-// width, runs as 4-byte pairs of first character and font index, the phonetic block), then one
-// font reference per run.
+// One string in one block of memory: this header, the sizes of its runs and phonetic block when
+// it has either (most strings have neither and go without), then the key bytes (characters in
+// the file's width, runs as 4-byte pairs of first character and font index, the phonetic block),
+// then one font reference per run.
 struct SSTEntry {
   int32_t SSTIndex; // position in the SST when read; 65535 for AddText entries
   int32_t RefCount;
-  uint32_t Hash;   // hash of the key, kept so splits and removals need not recompute it
-  int32_t ExtSize; // bytes of the phonetic block
+  uint32_t Hash; // hash of the key, kept so splits and lookups need not recompute it
   uint16_t CharCount;
-  uint16_t RunCount;
   uint8_t Options; // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
   uint8_t InArena; // memory belongs to the table's arena, not a block of its own
 
+  struct TSizes {
+    uint16_t RunCount;
+    int32_t ExtSize; // bytes of the phonetic block
+  };
+  static bool HasSizes(uint8_t Options) { return (Options & 0x0C) != 0; }
+  // Bytes before the key of an entry with these options.
+  static size_t HeaderBytes(uint8_t Options) {
+    return sizeof(SSTEntry) + (HasSizes(Options) ? sizeof(TSizes) : 0);
+  }
+  uint16_t RunCount() const { return HasSizes(Options) ? Sizes()->RunCount : 0; }
+  int32_t ExtSize() const { return HasSizes(Options) ? Sizes()->ExtSize : 0; }
+  // Sets the sizes; only for an entry whose Options has runs or a phonetic block.
+  void SetSizes(uint16_t Runs, int32_t Ext) { *const_cast<TSizes *>(Sizes()) = {Runs, Ext}; }
+
   bool Wide() const { return (Options & 0x01) != 0; }
-  const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this + 1); }
-  size_t KeyLength() const { return CharBytes() + size_t(RunCount) * 4 + size_t(ExtSize); }
+  const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this) + HeaderBytes(Options); }
+  size_t KeyLength() const { return CharBytes() + size_t(RunCount()) * 4 + size_t(ExtSize()); }
   size_t CharBytes() const { return Wide() ? size_t(CharCount) * 2 : CharCount; }
   const uint8_t *Chars() const { return Key(); }
   // Run i: index of its first character and its font index as read.
   uint16_t RunFirstChar(int i) const;
   uint16_t RunFontIndex(int i) const;
   TXLSFont *RunFont(int i) const;
-  const uint8_t *Phonetic() const { return Key() + CharBytes() + size_t(RunCount) * 4; }
+  const uint8_t *Phonetic() const { return Key() + CharBytes() + size_t(RunCount()) * 4; }
   // The character at position i as a UTF-16 code unit.
   char16_t CharAt(int i) const;
+
+private:
+  const TSizes *Sizes() const { return reinterpret_cast<const TSizes *>(this + 1); }
 };
+static_assert(sizeof(SSTEntry) == 16 && alignof(SSTEntry::TSizes) <= alignof(SSTEntry));
 
 // A generic hash trie of 256-way nodes whose slots hold chains of up to 8 items or a child node
 // one level deeper; each level uses the next byte of the 32-bit hash. Items are opaque to it:

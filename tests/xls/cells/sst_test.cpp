@@ -235,11 +235,11 @@ TEST(SSTRead, RunsAndPhoneticBlockCrossRecordsAndFormPartOfTheKey) {
   SSTEntry *plain = sst.EntryByIndex(1);
   ASSERT_NE(rich, plain);
   EXPECT_EQ(TSST2::EntryText(rich), u"rich");
-  ASSERT_EQ(rich->RunCount, 2);
+  ASSERT_EQ(rich->RunCount(), 2);
   EXPECT_EQ(rich->RunFirstChar(1), 2);
   EXPECT_EQ(rich->RunFont(0), &fonts.Items(5));
   EXPECT_EQ(rich->RunFont(1), &fonts.Items(6));
-  EXPECT_EQ(rich->ExtSize, 6);
+  EXPECT_EQ(rich->ExtSize(), 6);
   EXPECT_EQ(Bytes(rich->Phonetic(), rich->Phonetic() + 6), (Bytes{1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(fonts.Items(5).UseCount, 1);
 
