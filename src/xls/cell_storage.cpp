@@ -107,15 +107,18 @@ void TCellStorage::SplitKey(uint32_t Key) {
   FPath[3] = static_cast<int>(Key & 15);
 }
 
+uint32_t TCellStorage::Level4Id(uint32_t Level2Slot, int ColumnHigh) const {
+  if (Level2Slot & DirectLevel4)
+    return ColumnHigh == 0 ? Level2Slot & ~DirectLevel4 : 0;
+  return Level2Slot ? FLevel3[Level2Slot].Slots[ColumnHigh] : 0;
+}
+
 uint32_t *TCellStorage::Level4Slot(uint32_t Key) {
   SplitKey(Key);
   TLevel2 *l2 = FRoot[FPath[0]];
   if (!l2)
     return nullptr;
-  uint32_t l3 = l2->Slots[FPath[1]];
-  if (!l3)
-    return nullptr;
-  uint32_t l4 = FLevel3[l3].Slots[FPath[2]];
+  uint32_t l4 = Level4Id(l2->Slots[FPath[1]], FPath[2]);
   if (!l4)
     return nullptr;
   return &FLevel4[l4].Slots[FPath[3]];
@@ -158,12 +161,22 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
       l2 = new TLevel2();
       ++FLevel2Count;
     }
-    if (!l2->Slots[FPath[1]])
-      l2->Slots[FPath[1]] = FLevel3.Add();
-    TLevel3 &l3 = FLevel3[l2->Slots[FPath[1]]]; // pool chunks never move
-    if (!l3.Slots[FPath[2]])
-      l3.Slots[FPath[2]] = FLevel4.Add();
-    FPutBlock = &FLevel4[l3.Slots[FPath[2]]];
+    uint32_t &row = l2->Slots[FPath[1]];
+    if (!row && FPath[2] == 0) {
+      row = FLevel4.Add() | DirectLevel4;
+    } else if (!row || ((row & DirectLevel4) && FPath[2] != 0)) {
+      // The first cell of the row beyond column 15 gives it its level-3 block.
+      const uint32_t l3 = FLevel3.Add();
+      if (row)
+        FLevel3[l3].Slots[0] = row & ~DirectLevel4;
+      row = l3;
+    }
+    uint32_t l4 = Level4Id(row, FPath[2]);
+    if (!l4) {
+      l4 = FLevel4.Add();
+      FLevel3[row].Slots[FPath[2]] = l4; // pool chunks never move
+    }
+    FPutBlock = &FLevel4[l4];
     FPutBlockKey = Key >> 4;
   }
   uint32_t &slot = FPutBlock->Slots[Key & 15];
@@ -199,17 +212,12 @@ void TCellStorage::ClearCells() {
   for (TLevel2 *&l2 : FRoot) {
     if (!l2)
       continue;
-    for (uint32_t l3 : l2->Slots) {
-      if (!l3)
-        continue;
-      for (uint32_t l4 : FLevel3[l3].Slots) {
-        if (!l4)
-          continue;
-        for (uint32_t cell : FLevel4[l4].Slots)
-          if (cell)
-            DestroyCell(CellAt(cell));
-      }
-    }
+    for (uint32_t row : l2->Slots)
+      for (int high = 0; high < 16; ++high)
+        if (uint32_t l4 = Level4Id(row, high))
+          for (uint32_t cell : FLevel4[l4].Slots)
+            if (cell)
+              DestroyCell(CellAt(cell));
     delete l2;
     l2 = nullptr;
   }
@@ -249,12 +257,12 @@ TCell *TCellStorage::NextCell() {
     if (!l2)
       continue;
     for (; FCursor[1] < 256; ++FCursor[1], FCursor[2] = 0) {
-      uint32_t l3 = l2->Slots[FCursor[1]];
-      if (!l3)
+      const uint32_t row = l2->Slots[FCursor[1]];
+      if (!row)
         continue;
-      const TLevel3 &level3 = FLevel3[l3];
-      for (; FCursor[2] < 16; ++FCursor[2], FCursor[3] = 0) {
-        uint32_t l4 = level3.Slots[FCursor[2]];
+      const int highs = (row & DirectLevel4) ? 1 : 16;
+      for (; FCursor[2] < highs; ++FCursor[2], FCursor[3] = 0) {
+        uint32_t l4 = Level4Id(row, FCursor[2]);
         if (!l4)
           continue;
         const TLevel4 &level4 = FLevel4[l4];

@@ -77,8 +77,11 @@ private:
     std::array<uint32_t, 16> Slots{}; // level-4 block ids
   };
   struct TLevel2 {
-    std::array<uint32_t, 256> Slots{}; // level-3 block ids
+    // Level-3 block ids; a row with cells only in columns 0-15 (most rows) goes without a
+    // level-3 block: its slot holds its one level-4 block id with DirectLevel4 set.
+    std::array<uint32_t, 256> Slots{};
   };
+  static constexpr uint32_t DirectLevel4 = 0x80000000u;
 
   // Chunks grow from small (a sheet of a few cells stays small) to 2^Shift items; an id is
   // chunk << Shift | position, plus one.
@@ -113,6 +116,8 @@ private:
   static void DestroyCell(TCell *Cell);
   uint32_t SlotId(const TCell *Cell) const;
   TCell *CellAt(uint32_t Id) const { return Id ? reinterpret_cast<TCell *>(FSlots[Id].Bytes) : nullptr; }
+  // The level-4 block id of a column-high half under a level-2 slot, or 0.
+  uint32_t Level4Id(uint32_t Level2Slot, int ColumnHigh) const;
   // The slot id of a level-4 position, or nullptr when its blocks are missing.
   uint32_t *Level4Slot(uint32_t Key);
 

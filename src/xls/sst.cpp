@@ -851,9 +851,10 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     Corrupt();
   FTotal = static_cast<int32_t>(in.U32());
   uint32_t unique = in.U32();
-  // Each string takes at least 3 bytes, so the record size bounds what is worth reserving.
-  const size_t worth = std::min<size_t>(unique, size_t(Length) / 3);
-  FIndex.reserve(FIndex.size() + worth);
+  // Each string takes at least 3 bytes, so the rest of the stream bounds what is worth
+  // reserving; a count that fits is reserved exactly, sparing the slack of growing by doubling.
+  const size_t rest = Stream.StreamSize() > Stream.Position() ? Stream.StreamSize() - Stream.Position() : 0;
+  FIndex.reserve(FIndex.size() + std::min<size_t>(unique, (size_t(Length) + rest) / 3));
   // The strings are read first and interned together afterwards (InternRead), also when the
   // read fails part way.
   const size_t first = FIndex.size();

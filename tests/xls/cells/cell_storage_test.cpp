@@ -71,6 +71,11 @@ TEST(CellStorage, NextCellVisitsKeysInOrderWhateverTheStoreOrder) {
   for (int row : {0, 1, 15, 16, 255, 256, 4095, 65535})
     for (int col : {0, 1, 15, 16, 17, 200, 255})
       keys.push_back(CellKey(col, row));
+  // Rows with cells only in the first sixteen columns are stored more compactly.
+  for (int row : {2, 3, 300, 65534})
+    for (int col : {0, 7, 15})
+      keys.push_back(CellKey(col, row));
+  std::sort(keys.begin(), keys.end());
   std::vector<uint32_t> shuffled = keys;
   std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(42));
   for (uint32_t k : shuffled)
@@ -84,6 +89,9 @@ TEST(CellStorage, NextCellVisitsKeysInOrderWhateverTheStoreOrder) {
     seen.push_back(c->Key());
   EXPECT_EQ(seen, keys);
   EXPECT_EQ(store.NextCell(), nullptr); // stays exhausted
+  EXPECT_EQ(store.Find(CellKey(16, 2)), nullptr);
+  store.Remove(CellKey(16, 2)); // nothing there, nothing happens
+  EXPECT_NE(store.Find(CellKey(15, 2)), nullptr);
 
   store.ResetIteration();
   ASSERT_NE(store.NextCell(), nullptr);
