@@ -313,6 +313,69 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
   }
 }
 
+void THashTrie::InsertSorted(void *const *Items, const uint32_t *Hashes, size_t Count) {
+  if (Count == 0)
+    return;
+  if (!FRoot)
+    FRoot = TTreeItem::New(0, 4);
+  uintptr_t root = reinterpret_cast<uintptr_t>(FRoot) | ChildTag;
+  InsertRun(&root, Items, Hashes, 0, Count);
+  FRoot = TTreeItem::Child(root);
+  FItemCount += Count;
+}
+
+void THashTrie::InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t *Hashes, size_t Lo,
+                          size_t Hi) {
+  const int depth = TTreeItem::Child(*NodeRef)->Depth;
+  for (size_t lo = Lo; lo < Hi;) {
+    const int index = SlotIndex(Hashes[lo], depth);
+    size_t hi = lo + 1;
+    while (hi < Hi && SlotIndex(Hashes[hi], depth) == index)
+      ++hi;
+    TTreeItem *node = TTreeItem::Child(*NodeRef);
+    uintptr_t *slot = node->Find(index);
+    if (!slot) {
+      const uintptr_t value = BuildSlot(Items, Hashes, lo, hi, depth);
+      TTreeItem *moved = node->Add(index, value);
+      if (moved != node)
+        *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
+    } else if (TTreeItem::IsChild(*slot)) {
+      InsertRun(slot, Items, Hashes, lo, hi);
+    } else {
+      for (size_t i = lo; i < hi; ++i)
+        InsertAt(NodeRef, Items[i], Hashes[i]);
+    }
+    lo = hi;
+  }
+}
+
+uintptr_t THashTrie::BuildSlot(void *const *Items, const uint32_t *Hashes, size_t Lo, size_t Hi, int Depth) {
+  const size_t n = Hi - Lo;
+  if (n == 1 && (reinterpret_cast<uintptr_t>(Items[Lo]) & 3) == 0)
+    return reinterpret_cast<uintptr_t>(Items[Lo]) | ItemTag;
+  if (n <= size_t(MaxChain) || Depth >= MaxDepth) {
+    const uint32_t capacity = n <= 2   ? 2
+                              : n <= 4 ? 4
+                              : n <= 8 ? 8
+                                       : static_cast<uint32_t>((n + 1) & ~size_t(1));
+    TChain *chain = NewChain(capacity);
+    std::copy(Hashes + Lo, Hashes + Hi, chain->Hashes());
+    std::copy(Items + Lo, Items + Hi, chain->Items());
+    chain->Count = static_cast<uint32_t>(n);
+    return reinterpret_cast<uintptr_t>(chain);
+  }
+  // More than a chain holds: a child node one byte deeper, sized to its filled slots.
+  int groups = 1;
+  for (size_t i = Lo + 1; i < Hi; ++i)
+    groups += SlotIndex(Hashes[i], Depth + 1) != SlotIndex(Hashes[i - 1], Depth + 1);
+  const bool dense = groups > TTreeItem::DenseFrom;
+  TTreeItem *child = TTreeItem::New(Depth + 1, dense ? 256 : groups);
+  child->DenseFlag = dense;
+  uintptr_t ref = reinterpret_cast<uintptr_t>(child) | ChildTag;
+  InsertRun(&ref, Items, Hashes, Lo, Hi);
+  return ref;
+}
+
 bool THashTrie::Remove(const void *Item) {
   if (!FRoot)
     return false;
@@ -904,35 +967,67 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
 
 void TSST2::InternRead(size_t First) {
   // Interning in SST order sends every string to a random place of a table far larger than the
-  // caches. Ordered by the two hash bytes of the first two trie levels instead, consecutive
-  // strings walk the same few nodes. The order is stable, so of equal strings the first in the
-  // SST is the one kept, as interning in SST order would give.
+  // caches. Instead the strings are put in trie order and each run sharing the first two hash
+  // bytes is stored at once, so the trie is built front to back and entries are only touched
+  // when their hashes say they may be equal. The order is stable, so of equal strings the
+  // first in the SST is the one kept, as interning in SST order would give.
   const size_t n = FIndex.size() - First;
-  auto bucket = [](uint32_t h) { return ((h & 0xFF) << 8) | ((h >> 8) & 0xFF); };
-  std::vector<SSTEntry *> order(n);
-  {
-    std::vector<uint32_t> start(65536 + 1, 0);
-    for (size_t i = 0; i < n; ++i)
-      ++start[bucket(FIndex[First + i]->Hash) + 1];
-    for (size_t b = 1; b < start.size(); ++b)
-      start[b] += start[b - 1];
-    for (size_t i = 0; i < n; ++i)
-      order[start[bucket(FIndex[First + i]->Hash)]++] = FIndex[First + i];
+  if (n == 0)
+    return;
+  struct TRef {
+    SSTEntry *Entry;
+    uint32_t Hash;
+  };
+  // The hash bytes in trie order, the lowest first.
+  auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
+  std::vector<TRef> order(n);
+  std::vector<uint32_t> start(65536 + 1, 0);
+  for (size_t i = 0; i < n; ++i)
+    ++start[(trieOrder(FIndex[First + i]->Hash) >> 16) + 1];
+  for (size_t b = 1; b < start.size(); ++b)
+    start[b] += start[b - 1];
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t hash = FIndex[First + i]->Hash;
+    order[start[trieOrder(hash) >> 16]++] = {FIndex[First + i], hash};
   }
-  // Entries are fetched ahead: a string compared later against one inserted just before then
-  // finds it in the cache.
-  constexpr size_t Ahead = 16;
-  for (size_t k = 0; k < n; ++k) {
-    if (k + Ahead < n)
-      __builtin_prefetch(order[k + Ahead]);
-    SSTEntry *e = order[k];
-    if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
-      ++found->RefCount;
-      FIndex[size_t(e->SSTIndex)] = found;
-      DiscardEntry(e);
+  // start[b] now ends bucket b.
+  auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
+  const bool stored = ItemCount() != 0; // strings may equal entries from before this table
+  std::vector<void *> items;
+  std::vector<uint32_t> hashes;
+  size_t lo = 0;
+  for (size_t b = 0; b < 65536; ++b) {
+    const size_t hi = start[b];
+    if (hi == lo)
+      continue;
+    if (hi - lo <= 32) {
+      for (size_t i = lo + 1; i < hi; ++i) // stable insertion sort of a short bucket
+        for (size_t j = i; j > lo && before(order[j], order[j - 1]); --j)
+          std::swap(order[j], order[j - 1]);
     } else {
-      InsertNew(e, e->Hash);
+      std::stable_sort(order.begin() + ptrdiff_t(lo), order.begin() + ptrdiff_t(hi), before);
     }
+    items.clear();
+    hashes.clear();
+    for (size_t k = lo; k < hi; ++k) {
+      const uint32_t hash = order[k].Hash;
+      SSTEntry *e = order[k].Entry;
+      auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, hash)) : nullptr;
+      // Equal strings have equal hashes, so they sit together at the end of the run.
+      for (size_t j = items.size(); !found && j-- > 0 && hashes[j] == hash;)
+        if (ItemsEqual(items[j], e))
+          found = static_cast<SSTEntry *>(items[j]);
+      if (found) {
+        ++found->RefCount;
+        FIndex[size_t(e->SSTIndex)] = found;
+        DiscardEntry(e);
+      } else {
+        items.push_back(e);
+        hashes.push_back(hash);
+      }
+    }
+    InsertSorted(items.data(), hashes.data(), items.size());
+    lo = hi;
   }
 }
 

@@ -93,6 +93,10 @@ protected:
   // Inserts an item known not to be stored, under its hash.
   void InsertNew(void *Item, uint32_t Hash);
   void *FindWithHash(const void *Item, uint32_t Hash) const;
+  // Stores Count items, distinct from each other and from every stored item, given in trie
+  // order: ascending by hash byte 0, then byte 1, and so on. Under an empty slot the subtree is
+  // built whole, each node with just the slots it needs.
+  void InsertSorted(void *const *Items, const uint32_t *Hashes, size_t Count);
 
   virtual uint32_t HashOf(const void *Item) const;
   virtual void FreeItem(void *Item) = 0;
@@ -116,6 +120,9 @@ public:
 
 private:
   void InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash);
+  void InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t *Hashes, size_t Lo, size_t Hi);
+  // The slot value holding items [Lo, Hi), which share hash bytes 0 to Depth, in a node of Depth.
+  uintptr_t BuildSlot(void *const *Items, const uint32_t *Hashes, size_t Lo, size_t Hi, int Depth);
   void FreeNode(TTreeItem *Node, bool FreeItems);
   void VisitItems(const TTreeItem *Node, void (*Visit)(void *Ctx, void *Item), void *Ctx) const;
   TChain *NewChain(uint32_t Capacity);

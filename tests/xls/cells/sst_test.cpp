@@ -375,6 +375,55 @@ TEST(SSTRead, DamagedBytesNeverReadOutOfBounds) {
   }
 }
 
+TEST(SSTRead, StringsSharingHashBytesAndEntriesFromBeforeTheTable) {
+  // Forty strings whose hashes share their two low bytes all go under one first-level slot,
+  // deep enough for nodes below it; one string was interned before the table was read.
+  std::vector<std::u16string> texts;
+  for (int i = 0; texts.size() < 40; ++i) {
+    const std::string s = "c" + std::to_string(i);
+    if ((TSSTHashTrie::KeyHash(reinterpret_cast<const uint8_t *>(s.data()), s.size()) & 0xFFFF) == 0x1234)
+      texts.push_back(common::Utf8ToUtf16(s));
+  }
+  for (int i = 0; i < 100; ++i)
+    texts.push_back(u"plain" + common::Utf8ToUtf16(std::to_string(i)));
+  const size_t distinct = texts.size();
+  texts.push_back(texts[5]);
+  texts.push_back(texts[39]);
+  texts.push_back(texts[47]);
+
+  TSST2 sst;
+  SSTEntry *before = sst.AddText(texts[10]);
+  ByteWriter strings;
+  for (const auto &t : texts)
+    strings.UnicodeString16(t);
+  SSTStream in(BiffWriter().Record(SST, SSTBody(200, uint32_t(texts.size()), strings)).Eof());
+  sst.ReadSST(in.Stream, in.Length);
+
+  ASSERT_EQ(sst.IndexCount(), int(texts.size()));
+  for (size_t i = 0; i < texts.size(); ++i)
+    EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(int(i))), texts[i]) << i;
+  EXPECT_EQ(sst.EntryCount(), distinct);
+  EXPECT_EQ(sst.EntryByIndex(int(distinct)), sst.EntryByIndex(5));
+  EXPECT_EQ(sst.EntryByIndex(int(distinct) + 1), sst.EntryByIndex(39));
+  EXPECT_EQ(sst.EntryByIndex(int(distinct) + 2), sst.EntryByIndex(47));
+  EXPECT_EQ(sst.EntryByIndex(5)->SSTIndex, 5);
+  EXPECT_EQ(sst.EntryByIndex(10), before);
+  EXPECT_EQ(before->RefCount, 2);
+
+  // Every entry is found again, and the table empties down to its root.
+  std::vector<SSTEntry *> entries;
+  for (size_t i = 0; i < distinct; ++i) {
+    SSTEntry *e = sst.EntryByIndex(int(i));
+    EXPECT_EQ(sst.AddText(texts[i]), e) << i;
+    entries.push_back(e);
+  }
+  for (SSTEntry *e : entries)
+    for (int r = e->RefCount; r >= 0; --r)
+      sst.ReleaseEntry(e);
+  EXPECT_EQ(sst.EntryCount(), 0u);
+  EXPECT_EQ(sst.NodeCount(), 1u);
+}
+
 TEST(SSTRead, FailedReadKeepsWhatWasReadAndClearFreesIt) {
   ByteWriter strings;
   strings.UnicodeString16(u"kept").UnicodeString16(u"also").UnicodeString16(u"kept");
