@@ -378,11 +378,16 @@ TEST(SSTRead, DamagedBytesNeverReadOutOfBounds) {
 TEST(SSTRead, StringsSharingHashBytesAndEntriesFromBeforeTheTable) {
   // Forty strings whose hashes share their two low bytes all go under one first-level slot,
   // deep enough for nodes below it; one string was interned before the table was read.
-  std::vector<std::u16string> texts;
-  for (int i = 0; texts.size() < 40; ++i) {
-    const std::string s = "c" + std::to_string(i);
-    if ((TSSTHashTrie::KeyHash(reinterpret_cast<const uint8_t *>(s.data()), s.size()) & 0xFFFF) == 0x1234)
-      texts.push_back(common::Utf8ToUtf16(s));
+  // Found by searching "c<number>" for hashes ending in 0x1234.
+  std::vector<std::u16string> texts = {
+      u"c57723",   u"c286984",  u"c343828",  u"c705803",  u"c843341",  u"c931389",  u"c950620",  u"c959003",
+      u"c1005426", u"c1027608", u"c1116147", u"c1134369", u"c1256347", u"c1274169", u"c1345626", u"c1367408",
+      u"c1461623", u"c1468000", u"c1572342", u"c1632142", u"c1685026", u"c1721423", u"c1728200", u"c1796547",
+      u"c1893982", u"c2105872", u"c2315894", u"c2431891", u"c2543859", u"c2621877", u"c2696913", u"c2874654",
+      u"c2889694", u"c2967335", u"c3064374", u"c3090597", u"c3134192", u"c3177615", u"c3237415", u"c3274392"};
+  for (const auto &t : texts) {
+    const std::string s = common::Utf16ToUtf8(t);
+    ASSERT_EQ(TSSTHashTrie::KeyHash(reinterpret_cast<const uint8_t *>(s.data()), s.size()) & 0xFFFF, 0x1234u);
   }
   for (int i = 0; i < 100; ++i)
     texts.push_back(u"plain" + common::Utf8ToUtf16(std::to_string(i)));
