@@ -8,10 +8,12 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
 #include "xls/cells.h"
+#include "xls/chunks.h"
 
 namespace xls {
 
@@ -83,10 +85,21 @@ private:
   };
   static constexpr uint32_t DirectLevel4 = 0x80000000u;
 
-  // Chunks grow from small (a sheet of a few cells stays small) to 2^Shift items; an id is
-  // chunk << Shift | position, plus one.
+  // Chunks grow from small (a sheet of a few cells stays small) to 2^Shift items, which fill one
+  // 64 KiB chunk of the shared chunk memory; an id is chunk << Shift | position, plus one. Items
+  // start zero-filled.
   template <class T, int Shift> struct TPool {
-    std::vector<std::unique_ptr<T[]>> Chunks;
+    static_assert(sizeof(T) << Shift == ChunkBytes && std::is_trivially_copyable_v<T>);
+    struct TFree {
+      void operator()(T *Chunk) const noexcept {
+        if (Full)
+          FreeChunk(Chunk);
+        else
+          delete[] Chunk;
+      }
+      bool Full = false;
+    };
+    std::vector<std::unique_ptr<T[], TFree>> Chunks;
     size_t Used = 0; // items handed out of the newest chunk
     size_t Size = 0; // items in the newest chunk
     size_t Capacity = 0;
@@ -97,7 +110,9 @@ private:
     uint32_t Add() {
       if (Chunks.empty() || Used == Size) {
         Size = Chunks.empty() ? 8 : std::min(Size * 2, size_t(1) << Shift);
-        Chunks.push_back(std::make_unique<T[]>(Size));
+        const bool full = Size == size_t(1) << Shift;
+        Chunks.reserve(Chunks.size() + 1);
+        Chunks.emplace_back(full ? static_cast<T *>(NewChunk()) : new T[Size](), TFree{full});
         Used = 0;
         Capacity += Size;
       }

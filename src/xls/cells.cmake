@@ -1,5 +1,6 @@
 # Shared strings, cell storage, sheets, and the font / cell-format / number-format lists.
 add_library(xls_cells STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/chunks.cpp
   ${CMAKE_CURRENT_LIST_DIR}/formats.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sst.cpp
   ${CMAKE_CURRENT_LIST_DIR}/cells.cpp

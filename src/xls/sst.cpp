@@ -142,7 +142,6 @@ private:
 };
 
 namespace {
-constexpr size_t ChainChunkBytes = 64 * 1024;
 
 int ChainClass(uint32_t capacity) { return capacity == 2 ? 0 : capacity == 4 ? 1 : capacity == 8 ? 2 : -1; }
 } // namespace
@@ -157,8 +156,8 @@ THashTrie::TChain *THashTrie::NewChain(uint32_t Capacity) {
     FFreeChains[cls] = *static_cast<void **>(block);
   } else {
     const size_t bytes = TChain::Bytes(Capacity); // a multiple of 8
-    if (FChainChunks.empty() || ChainChunkBytes - FChainChunkUsed < bytes) {
-      FChainChunks.push_back(std::make_unique_for_overwrite<uint64_t[]>(ChainChunkBytes / 8));
+    if (FChainChunks.empty() || ChunkBytes - FChainChunkUsed < bytes) {
+      FChainChunks.push_back(MakeChunk<uint64_t>());
       FChainChunkUsed = 0;
     }
     block = reinterpret_cast<uint8_t *>(FChainChunks.back().get()) + FChainChunkUsed;
@@ -641,7 +640,7 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   auto count = static_cast<uint16_t>(Text.size());
   // Short texts (nearly all) are kept in the arena like the strings of the SST.
   const size_t total = sizeof(SSTEntry) + (wide ? size_t(count) * 2 : count);
-  const bool inArena = total <= ArenaChunkBytes / 8;
+  const bool inArena = total <= ChunkBytes / 8;
   SSTEntry *e = inArena ? ArenaEntry(total) : NewEntry(count, wide ? 0x01 : 0x00, 0, 0);
   e->CharCount = count;
   e->Options = wide ? 0x01 : 0x00;
@@ -899,8 +898,8 @@ void TSST2::ReadEntryKey(SSTReader &in, TEntryShape &shape) {
 void *TSST2::ArenaAllocate(size_t Bytes, size_t Align) {
   size_t at = (FArenaUsed + Align - 1) & ~(Align - 1);
   if (FArena.empty() || at > FArenaSize || FArenaSize - at < Bytes) {
-    FArena.push_back(std::make_unique_for_overwrite<uint64_t[]>(ArenaChunkBytes / 8));
-    FArenaSize = ArenaChunkBytes;
+    FArena.push_back(MakeChunk<uint64_t>());
+    FArenaSize = ChunkBytes;
     at = 0;
   }
   void *p = reinterpret_cast<uint8_t *>(FArena.back().get()) + at;
@@ -934,7 +933,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
       const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
       // Strings read from the file live in the table's arena; a rare very long one gets a block
       // of its own so a chunk is never mostly wasted.
-      const bool inArena = total <= ArenaChunkBytes / 8;
+      const bool inArena = total <= ChunkBytes / 8;
       SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total, align))
                             : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
       e->SSTIndex = static_cast<int32_t>(FIndex.size());

@@ -12,6 +12,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "xls/chunks.h"
+
 namespace xls {
 
 class TXLSStream;
@@ -133,7 +135,7 @@ private:
   // Chains of up to 8 items come from chunks owned by the trie, freed ones are kept per size
   // for reuse; longer chains (only at the last depth) are blocks of their own.
   static constexpr int ChainClasses = 3; // capacities 2, 4 and 8
-  std::vector<std::unique_ptr<uint64_t[]>> FChainChunks;
+  std::vector<TChunkPtr<uint64_t>> FChainChunks;
   size_t FChainChunkUsed = 0; // bytes
   void *FFreeChains[ChainClasses] = {};
 };
@@ -203,7 +205,6 @@ private:
     int32_t ExtSize = 0;
     uint8_t Options = 0;
   };
-  static constexpr size_t ArenaChunkBytes = 64 * 1024;
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
   // Interns the entries read into the index list from position First on; a duplicate's slot gets
   // the entry it equals.
@@ -215,7 +216,7 @@ private:
 
   std::vector<SSTEntry *> FIndex;
   // Entries read from the SST, allocated back to back; freed only by ClearSST.
-  std::vector<std::unique_ptr<uint64_t[]>> FArena;
+  std::vector<TChunkPtr<uint64_t>> FArena;
   size_t FArenaUsed = 0;
   size_t FArenaSize = 0;
   std::unordered_map<size_t, void *> FArenaFree; // released arena blocks by size

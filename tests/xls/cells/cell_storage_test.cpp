@@ -6,6 +6,7 @@
 
 #include "common/exception.h"
 #include "xls/cell_storage.h"
+#include "xls/chunks.h"
 #include "xls/formats.h"
 #include "xls/sst.h"
 
@@ -219,4 +220,40 @@ TEST(CellStorage, CellsBuiltAheadAndReusedSlotsLandUnderTheirKeys) {
   TCellStorage other;
   auto foreign = other.NewCell<TBlankCell>(0, 0);
   EXPECT_THROW(store.Put(0, foreign.get()), common::Exception);
+}
+
+TEST(ChunkMemory, RegionsComeAndGoAndReusedChunksAreZero) {
+  const size_t before = ChunkRegionCount();
+  std::vector<TChunkPtr<uint8_t>> chunks;
+  for (int i = 0; i < 40; ++i) { // more than one region holds
+    chunks.push_back(MakeChunk<uint8_t>());
+    ASSERT_EQ(reinterpret_cast<uintptr_t>(chunks.back().get()) % 64, 0u);
+    chunks.back()[0] = 1;
+    chunks.back()[ChunkBytes - 1] = 1;
+  }
+  EXPECT_GE(ChunkRegionCount(), before + 2);
+  chunks[3].reset();
+  auto again = MakeChunk<uint8_t>();
+  EXPECT_EQ(again[0], 0);
+  EXPECT_EQ(again[ChunkBytes - 1], 0);
+  chunks.clear();
+  again.reset();
+  EXPECT_EQ(ChunkRegionCount(), before); // every region went back to the system
+}
+
+TEST(CellStorage, LargeStoreLivesInChunksAndReturnsThem) {
+  const size_t before = ChunkRegionCount();
+  {
+    TCellStorage store;
+    for (int row = 0; row < 3000; ++row)
+      for (int col = 0; col < 40; ++col)
+        store.Put(CellKey(col, row), store.NewCell<TFloatCell>(CellKey(col, row), row + col / 100.0, 0));
+    EXPECT_GT(ChunkRegionCount(), before);
+    EXPECT_EQ(static_cast<TFloatCell *>(store.Find(CellKey(39, 2999)))->Value(), 2999.39);
+    store.ClearCells();
+    EXPECT_EQ(ChunkRegionCount(), before);
+    store.Put(CellKey(1, 1), store.NewCell<TFloatCell>(CellKey(1, 1), 5, 0));
+    EXPECT_EQ(store.CellCount(), 1u);
+  }
+  EXPECT_EQ(ChunkRegionCount(), before);
 }
