@@ -49,13 +49,13 @@ struct THashTrie::TTreeItem {
 
   static constexpr int DenseFrom = 64;
 
-  static TTreeItem *New(int depth, int capacity) {
-    void *block = ::operator new(sizeof(TTreeItem) + sizeof(uintptr_t) * size_t(capacity));
-    auto *node = ::new (block) TTreeItem(depth, capacity);
+  static size_t Bytes(int capacity) { return sizeof(TTreeItem) + sizeof(uintptr_t) * size_t(capacity); }
+  static TTreeItem *New(THashTrie &trie, int depth, int capacity) {
+    auto *node = ::new (trie.AllocateBlock(Bytes(capacity))) TTreeItem(depth, capacity);
     std::fill(node->Slots(), node->Slots() + capacity, uintptr_t(0));
     return node;
   }
-  static void Delete(TTreeItem *node) { ::operator delete(static_cast<void *>(node)); }
+  static void Delete(THashTrie &trie, TTreeItem *node) { trie.FreeBlock(node, Bytes(node->Capacity)); }
 
   uintptr_t *Slots() const { return reinterpret_cast<uintptr_t *>(const_cast<TTreeItem *>(this) + 1); }
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
@@ -82,30 +82,30 @@ struct THashTrie::TTreeItem {
   }
   // Fills an empty slot. A node without room is moved to a larger block: the result is the node
   // to use from then on (this one is freed when it differs).
-  TTreeItem *Add(int index, uintptr_t value) {
+  TTreeItem *Add(THashTrie &trie, int index, uintptr_t value) {
     if (DenseFlag) {
       ++Filled;
       Slots()[index] = value;
       return this;
     }
     if (Filled + 1 > DenseFrom) {
-      TTreeItem *dense = New(Depth, 256);
+      TTreeItem *dense = New(trie, Depth, 256);
       dense->DenseFlag = true;
       for (int i = 0, r = 0; i < 256; ++i)
         if (Has(i))
           dense->Slots()[i] = Slots()[r++];
       dense->Slots()[index] = value;
       dense->Filled = static_cast<uint16_t>(Filled + 1);
-      Delete(this);
+      Delete(trie, this);
       return dense;
     }
     TTreeItem *node = this;
     if (Filled == Capacity) {
-      node = New(Depth, Capacity * 2);
+      node = New(trie, Depth, Capacity * 2);
       std::copy(Slots(), Slots() + Filled, node->Slots());
       std::copy(std::begin(Map), std::end(Map), node->Map);
       node->Filled = Filled;
-      Delete(this);
+      Delete(trie, this);
     }
     const int rank = node->Rank(index);
     uintptr_t *slots = node->Slots();
@@ -141,43 +141,41 @@ private:
       : Depth(static_cast<uint8_t>(depth)), Capacity(static_cast<uint16_t>(capacity)) {}
 };
 
-namespace {
+void *THashTrie::AllocateBlock(size_t Bytes) {
+  if (Bytes > MaxPooledBytes)
+    return ::operator new(Bytes);
+  void *&free = FFreeBlocks[Bytes / 8];
+  if (free) {
+    void *block = free;
+    free = *static_cast<void **>(block);
+    return block;
+  }
+  if (FChunks.empty() || ChunkBytes - FChunkUsed < Bytes) {
+    FChunks.push_back(MakeChunk<uint64_t>());
+    FChunkUsed = 0;
+  }
+  void *block = reinterpret_cast<uint8_t *>(FChunks.back().get()) + FChunkUsed;
+  FChunkUsed += Bytes;
+  return block;
+}
 
-int ChainClass(uint32_t capacity) { return capacity == 2 ? 0 : capacity == 4 ? 1 : capacity == 8 ? 2 : -1; }
-} // namespace
+void THashTrie::FreeBlock(void *Block, size_t Bytes) {
+  if (Bytes > MaxPooledBytes) {
+    ::operator delete(Block);
+    return;
+  }
+  *static_cast<void **>(Block) = FFreeBlocks[Bytes / 8];
+  FFreeBlocks[Bytes / 8] = Block;
+}
 
 THashTrie::TChain *THashTrie::NewChain(uint32_t Capacity) {
-  const int cls = ChainClass(Capacity);
-  void *block;
-  if (cls < 0) {
-    block = ::operator new(TChain::Bytes(Capacity));
-  } else if (FFreeChains[cls]) {
-    block = FFreeChains[cls];
-    FFreeChains[cls] = *static_cast<void **>(block);
-  } else {
-    const size_t bytes = TChain::Bytes(Capacity); // a multiple of 8
-    if (FChainChunks.empty() || ChunkBytes - FChainChunkUsed < bytes) {
-      FChainChunks.push_back(MakeChunk<uint64_t>());
-      FChainChunkUsed = 0;
-    }
-    block = reinterpret_cast<uint8_t *>(FChainChunks.back().get()) + FChainChunkUsed;
-    FChainChunkUsed += bytes;
-  }
-  auto *chain = static_cast<TChain *>(block);
+  auto *chain = static_cast<TChain *>(AllocateBlock(TChain::Bytes(Capacity)));
   chain->Count = 0;
   chain->Capacity = Capacity;
   return chain;
 }
 
-void THashTrie::FreeChain(TChain *Chain) {
-  const int cls = ChainClass(Chain->Capacity);
-  if (cls < 0) {
-    ::operator delete(static_cast<void *>(Chain));
-    return;
-  }
-  *reinterpret_cast<void **>(Chain) = FFreeChains[cls];
-  FFreeChains[cls] = Chain;
-}
+void THashTrie::FreeChain(TChain *Chain) { FreeBlock(Chain, TChain::Bytes(Chain->Capacity)); }
 
 THashTrie::THashTrie() = default;
 
@@ -233,7 +231,7 @@ void *THashTrie::Insert(void *Item) {
 
 void THashTrie::InsertNew(void *Item, uint32_t Hash) {
   if (!FRoot)
-    FRoot = TTreeItem::New(0, 4);
+    FRoot = TTreeItem::New(*this, 0, 4);
   uintptr_t root = reinterpret_cast<uintptr_t>(FRoot) | ChildTag;
   InsertAt(&root, Item, Hash);
   FRoot = TTreeItem::Child(root);
@@ -244,7 +242,7 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
   TTreeItem *Node = TTreeItem::Child(*NodeRef);
   // Add may move the node; its parent's slot follows.
   auto add = [&](int index, uintptr_t value) {
-    TTreeItem *moved = Node->Add(index, value);
+    TTreeItem *moved = Node->Add(*this, index, value);
     if (moved != Node)
       *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
   };
@@ -302,7 +300,7 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       return;
     }
     // A full chain becomes a child node one byte deeper.
-    uintptr_t child = reinterpret_cast<uintptr_t>(TTreeItem::New(Node->Depth + 1, 16)) | ChildTag;
+    uintptr_t child = reinterpret_cast<uintptr_t>(TTreeItem::New(*this, Node->Depth + 1, 16)) | ChildTag;
     for (uint32_t i = 0; i < chain->Count; ++i)
       InsertAt(&child, chain->Items()[i], chain->Hashes()[i]);
     InsertAt(&child, Item, Hash);
@@ -316,7 +314,7 @@ void THashTrie::InsertSorted(void *const *Items, const uint32_t *Hashes, size_t 
   if (Count == 0)
     return;
   if (!FRoot)
-    FRoot = TTreeItem::New(0, 4);
+    FRoot = TTreeItem::New(*this, 0, 4);
   uintptr_t root = reinterpret_cast<uintptr_t>(FRoot) | ChildTag;
   InsertRun(&root, Items, Hashes, 0, Count);
   FRoot = TTreeItem::Child(root);
@@ -335,7 +333,7 @@ void THashTrie::InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t
     uintptr_t *slot = node->Find(index);
     if (!slot) {
       const uintptr_t value = BuildSlot(Items, Hashes, lo, hi, depth);
-      TTreeItem *moved = node->Add(index, value);
+      TTreeItem *moved = node->Add(*this, index, value);
       if (moved != node)
         *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
     } else if (TTreeItem::IsChild(*slot)) {
@@ -368,7 +366,7 @@ uintptr_t THashTrie::BuildSlot(void *const *Items, const uint32_t *Hashes, size_
   for (size_t i = Lo + 1; i < Hi; ++i)
     groups += SlotIndex(Hashes[i], Depth + 1) != SlotIndex(Hashes[i - 1], Depth + 1);
   const bool dense = groups > TTreeItem::DenseFrom;
-  TTreeItem *child = TTreeItem::New(Depth + 1, dense ? 256 : groups);
+  TTreeItem *child = TTreeItem::New(*this, Depth + 1, dense ? 256 : groups);
   child->DenseFlag = dense;
   uintptr_t ref = reinterpret_cast<uintptr_t>(child) | ChildTag;
   InsertRun(&ref, Items, Hashes, Lo, Hi);
@@ -422,7 +420,7 @@ bool THashTrie::Remove(const void *Item) {
   while (depth > 0 && path[depth]->Filled == 0) {
     TTreeItem *parent = path[depth - 1];
     parent->Erase(SlotIndex(hash, parent->Depth));
-    TTreeItem::Delete(path[depth]);
+    TTreeItem::Delete(*this, path[depth]);
     --depth;
   }
   return true;
@@ -445,7 +443,7 @@ void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
         FreeItem(chain->Items()[i]);
     FreeChain(chain);
   });
-  TTreeItem::Delete(Node);
+  TTreeItem::Delete(*this, Node);
 }
 
 void THashTrie::ClearTrie() {
@@ -455,9 +453,9 @@ void THashTrie::ClearTrie() {
     FItemCount = 0;
     FreeNode(root, true);
   }
-  FChainChunks.clear();
-  FChainChunkUsed = 0;
-  std::fill(std::begin(FFreeChains), std::end(FFreeChains), nullptr);
+  FChunks.clear();
+  FChunkUsed = 0;
+  std::fill(std::begin(FFreeBlocks), std::end(FFreeBlocks), nullptr);
 }
 
 void THashTrie::VisitItems(const TTreeItem *Node, void (*Visit)(void *, void *), void *Ctx) const {

@@ -129,15 +129,17 @@ private:
   void VisitItems(const TTreeItem *Node, void (*Visit)(void *Ctx, void *Item), void *Ctx) const;
   TChain *NewChain(uint32_t Capacity);
   void FreeChain(TChain *Chain);
+  // Nodes and chains come from chunks owned by the trie; freed blocks are kept per size for
+  // reuse. Blocks above MaxPooledBytes (long chains at the last depth) are allocated alone.
+  void *AllocateBlock(size_t Bytes);
+  void FreeBlock(void *Block, size_t Bytes);
 
   TTreeItem *FRoot = nullptr;
   size_t FItemCount = 0;
-  // Chains of up to 8 items come from chunks owned by the trie, freed ones are kept per size
-  // for reuse; longer chains (only at the last depth) are blocks of their own.
-  static constexpr int ChainClasses = 3; // capacities 2, 4 and 8
-  std::vector<TChunkPtr<uint64_t>> FChainChunks;
-  size_t FChainChunkUsed = 0; // bytes
-  void *FFreeChains[ChainClasses] = {};
+  static constexpr size_t MaxPooledBytes = 4096; // above a dense node (2,088 bytes)
+  std::vector<TChunkPtr<uint64_t>> FChunks;
+  size_t FChunkUsed = 0; // bytes
+  void *FFreeBlocks[MaxPooledBytes / 8 + 1] = {};
 };
 
 // The trie specialised for SSTEntry: key = characters, runs and phonetic block; hash = the
