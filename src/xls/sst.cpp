@@ -205,7 +205,7 @@ void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
     }
     if (TTreeItem::IsItem(*slot)) {
       void *item = TTreeItem::Item(*slot);
-      return HashOf(item) == Hash && ItemsEqual(item, Item) ? item : nullptr;
+      return ItemsEqual(item, Item) ? item : nullptr;
     }
     TChain *chain = TTreeItem::Chain(*slot);
     const uint32_t *hashes = chain->Hashes();
@@ -588,14 +588,18 @@ uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) {
   return Crc32Update(0xFFFFFFFFu, Key, Length);
 }
 
-uint32_t TSSTHashTrie::HashOf(const void *Item) const { return static_cast<const SSTEntry *>(Item)->Hash; }
+uint32_t TSSTHashTrie::HashOf(const void *Item) const {
+  auto *e = static_cast<const SSTEntry *>(Item);
+  return KeyHash(e->Key(), e->KeyLength());
+}
 
 void TSSTHashTrie::FreeItem(void *Item) { TSST2::FreeEntry(static_cast<SSTEntry *>(Item)); }
 
 bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {
   auto *a = static_cast<const SSTEntry *>(A);
   auto *b = static_cast<const SSTEntry *>(B);
-  return a->Hash == b->Hash && THashTrie::ItemsEqual(A, B);
+  const size_t n = a->KeyLength();
+  return n == b->KeyLength() && std::memcmp(a->Key(), b->Key(), n) == 0;
 }
 
 size_t TSSTHashTrie::KeyLength(const void *Item) const {
@@ -615,12 +619,12 @@ TSST2::~TSST2() { ClearSST(); }
 
 SSTEntry *TSST2::Intern(SSTEntry *E) {
   EntryPtr owned(E);
-  E->Hash = KeyHash(E->Key(), E->KeyLength());
-  if (auto *found = static_cast<SSTEntry *>(FindWithHash(E, E->Hash))) {
+  const uint32_t hash = KeyHash(E->Key(), E->KeyLength());
+  if (auto *found = static_cast<SSTEntry *>(FindWithHash(E, hash))) {
     ++found->RefCount;
     return found; // owned frees E
   }
-  InsertNew(E, E->Hash);
+  InsertNew(E, hash);
   return owned.release();
 }
 
@@ -654,13 +658,13 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   }
   e->SSTIndex = 65535;
   e->RefCount = 1;
-  e->Hash = KeyHash(e->Key(), e->KeyLength());
-  if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, e->Hash))) {
+  const uint32_t hash = KeyHash(e->Key(), e->KeyLength());
+  if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
     ++found->RefCount;
     DiscardEntry(e);
     return found;
   }
-  InsertNew(e, e->Hash);
+  InsertNew(e, hash);
   return e;
 }
 
@@ -918,6 +922,8 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   // The strings are read first and interned together afterwards (InternRead), also when the
   // read fails part way.
   const size_t first = FIndex.size();
+  std::vector<uint32_t> hashes; // of the strings read, until they are interned
+  hashes.reserve(FIndex.capacity() - first);
   try {
     TEntryShape shape;
     for (uint32_t i = 0; i < unique; ++i) {
@@ -943,7 +949,6 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         e->SetSizes(shape.RunCount, shape.ExtSize);
       if (keyLength)
         std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
-      e->Hash = KeyHash(FKey.data(), keyLength);
       if (shape.RunCount) {
         TXLSFont **runFonts = RunFonts(e);
         for (int r = 0; r < shape.RunCount; ++r) {
@@ -952,17 +957,18 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         }
       }
       FIndex.push_back(e);
+      hashes.push_back(KeyHash(FKey.data(), keyLength));
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();
   } catch (...) {
-    InternRead(first);
+    InternRead(first, hashes);
     throw;
   }
-  InternRead(first);
+  InternRead(first, hashes);
 }
 
-void TSST2::InternRead(size_t First) {
+void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
   // Interning in SST order sends every string to a random place of a table far larger than the
   // caches. Instead the strings are put in trie order and each run sharing the first two hash
   // bytes is stored at once, so the trie is built front to back and entries are only touched
@@ -980,11 +986,11 @@ void TSST2::InternRead(size_t First) {
   std::vector<TRef> order(n);
   std::vector<uint32_t> start(65536 + 1, 0);
   for (size_t i = 0; i < n; ++i)
-    ++start[(trieOrder(FIndex[First + i]->Hash) >> 16) + 1];
+    ++start[(trieOrder(Hashes[i]) >> 16) + 1];
   for (size_t b = 1; b < start.size(); ++b)
     start[b] += start[b - 1];
   for (size_t i = 0; i < n; ++i) {
-    const uint32_t hash = FIndex[First + i]->Hash;
+    const uint32_t hash = Hashes[i];
     order[start[trieOrder(hash) >> 16]++] = {FIndex[First + i], hash};
   }
   // start[b] now ends bucket b.

@@ -28,7 +28,6 @@ struct TXLSFont;
 struct SSTEntry {
   int32_t SSTIndex; // position in the SST when read; 65535 for AddText entries
   int32_t RefCount;
-  uint32_t Hash; // hash of the key, kept so splits and lookups need not recompute it
   uint16_t CharCount;
   uint8_t Options; // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
   uint8_t InArena; // memory belongs to the table's arena, not a block of its own
@@ -63,7 +62,7 @@ struct SSTEntry {
 private:
   const TSizes *Sizes() const { return reinterpret_cast<const TSizes *>(this + 1); }
 };
-static_assert(sizeof(SSTEntry) == 16 && alignof(SSTEntry::TSizes) <= alignof(SSTEntry));
+static_assert(sizeof(SSTEntry) == 12 && alignof(SSTEntry::TSizes) <= alignof(SSTEntry));
 
 // A generic hash trie of 256-way nodes whose slots hold chains of up to 8 items or a child node
 // one level deeper; each level uses the next byte of the 32-bit hash. Items are opaque to it:
@@ -208,9 +207,9 @@ private:
     uint8_t Options = 0;
   };
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
-  // Interns the entries read into the index list from position First on; a duplicate's slot gets
-  // the entry it equals.
-  void InternRead(size_t First);
+  // Interns the entries read into the index list from position First on, whose key hashes are
+  // Hashes; a duplicate's slot gets the entry it equals.
+  void InternRead(size_t First, const std::vector<uint32_t> &Hashes);
   void *ArenaAllocate(size_t Bytes, size_t Align);
   SSTEntry *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).
