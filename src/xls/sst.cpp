@@ -101,7 +101,9 @@ struct THashTrie::TTreeItem {
     }
     TTreeItem *node = this;
     if (Filled == Capacity) {
-      node = New(trie, Depth, Capacity * 2);
+      // Grown in small steps: most nodes stay at a dozen slots, and the block a node leaves
+      // is taken by the next one to reach that size.
+      node = New(trie, Depth, Capacity + std::max(4, Capacity / 4));
       std::copy(Slots(), Slots() + Filled, node->Slots());
       std::copy(std::begin(Map), std::end(Map), node->Map);
       node->Filled = Filled;
@@ -300,7 +302,8 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       return;
     }
     // A full chain becomes a child node one byte deeper.
-    uintptr_t child = reinterpret_cast<uintptr_t>(TTreeItem::New(*this, Node->Depth + 1, 16)) | ChildTag;
+    uintptr_t child =
+        reinterpret_cast<uintptr_t>(TTreeItem::New(*this, Node->Depth + 1, MaxChain + 4)) | ChildTag;
     for (uint32_t i = 0; i < chain->Count; ++i)
       InsertAt(&child, chain->Items()[i], chain->Hashes()[i]);
     InsertAt(&child, Item, Hash);
