@@ -60,18 +60,21 @@ TXLSRow &TXLSRows::AddRow(const uint8_t *Body, int Length) {
   if (!Body || Length < 16)
     throw common::Exception("Bad record in file");
   auto u16 = [Body](int at) { return static_cast<uint16_t>(Body[at] | (Body[at + 1] << 8)); };
-  auto row = std::make_unique<TXLSRow>();
-  row->Row = u16(0);
-  row->FirstCol = u16(2);
-  row->LastCol = u16(4);
-  row->Height = u16(6);
-  row->Options = u16(12);
-  row->XF = (row->Options & 0x80) ? static_cast<uint16_t>(u16(14) & 0x0FFF) : 15;
-  FItems.push_back(std::move(row));
-  return *FItems.back();
+  TXLSRow &row = FItems.emplace_back();
+  row.Row = u16(0);
+  row.FirstCol = u16(2);
+  row.LastCol = u16(4);
+  row.Height = u16(6);
+  row.Options = u16(12);
+  row.XF = (row.Options & 0x80) ? static_cast<uint16_t>(u16(14) & 0x0FFF) : 15;
+  return row;
 }
 
-TXLSRow &TXLSRows::Items(int Index) const { return common::CheckedItem(FItems, Index); }
+TXLSRow &TXLSRows::Items(int Index) const {
+  if (Index < 0 || static_cast<size_t>(Index) >= FItems.size())
+    common::ListIndexError(Index);
+  return const_cast<TXLSRow &>(FItems[static_cast<size_t>(Index)]);
+}
 
 int TXLSRows::FindRow(int Row) const {
   if (Row < 0 || Row > 65535 || FItems.empty())
@@ -79,7 +82,7 @@ int TXLSRows::FindRow(int Row) const {
   int lo = 0, hi = Count() - 1;
   while (lo <= hi) {
     int mid = lo + (hi - lo) / 2;
-    int value = FItems[static_cast<size_t>(mid)]->Row;
+    int value = FItems[static_cast<size_t>(mid)].Row;
     if (value == Row)
       return mid;
     if (value < Row)
@@ -91,7 +94,7 @@ int TXLSRows::FindRow(int Row) const {
 }
 
 void TXLSRows::SortRows() {
-  std::sort(FItems.begin(), FItems.end(), [](const auto &a, const auto &b) { return a->Row < b->Row; });
+  std::sort(FItems.begin(), FItems.end(), [](const TXLSRow &a, const TXLSRow &b) { return a.Row < b.Row; });
 }
 
 // ---------------------------------------------------------------------------------------------

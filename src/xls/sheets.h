@@ -40,6 +40,7 @@ public:
 class TXLSRows {
 public:
   // Appends a row built from a ROW record body (at least 16 bytes, else "Bad record in file").
+  // Entries are kept by value, so a reference to one lasts until the next AddRow.
   TXLSRow &AddRow(const uint8_t *Body, int Length);
   int Count() const { return static_cast<int>(FItems.size()); }
   TXLSRow &Items(int Index) const; // list-index error outside 0..Count-1
@@ -49,7 +50,7 @@ public:
   void Clear() { FItems.clear(); }
 
 private:
-  std::vector<std::unique_ptr<TXLSRow>> FItems;
+  std::vector<TXLSRow> FItems;
 };
 
 // What a sheet needs of its workbook when turning cells into text; the workbook sets these.
