@@ -515,19 +515,19 @@ void NodeStats(const THashTrie::TTreeItem *Node, size_t &nodes, size_t &longest)
 // Entries
 
 namespace {
-size_t FontArrayOffset(uint8_t options, size_t keyLength) {
-  return (SSTEntry::HeaderBytes(options) + keyLength + 7) & ~size_t(7);
+size_t FontArrayOffset(uint8_t options, uint8_t flags, size_t keyLength) {
+  return (SSTEntry::HeaderBytes(options, flags) + keyLength + 7) & ~size_t(7);
 }
 
-// Bytes of an entry with these options, key and runs.
-size_t EntryBytes(uint8_t options, size_t keyLength, uint16_t runCount) {
-  return runCount ? FontArrayOffset(options, keyLength) + size_t(runCount) * sizeof(TXLSFont *)
-                  : SSTEntry::HeaderBytes(options) + keyLength;
+// Bytes of an entry with these options, flags, key and runs.
+size_t EntryBytes(uint8_t options, uint8_t flags, size_t keyLength, uint16_t runCount) {
+  return runCount ? FontArrayOffset(options, flags, keyLength) + size_t(runCount) * sizeof(TXLSFont *)
+                  : SSTEntry::HeaderBytes(options, flags) + keyLength;
 }
 
 TXLSFont **RunFonts(const SSTEntry *E) {
   auto *base = reinterpret_cast<unsigned char *>(const_cast<SSTEntry *>(E));
-  return reinterpret_cast<TXLSFont **>(base + FontArrayOffset(E->Options, E->KeyLength()));
+  return reinterpret_cast<TXLSFont **>(base + FontArrayOffset(E->Options, E->Flags, E->KeyLength()));
 }
 
 uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
@@ -561,24 +561,35 @@ char16_t SSTEntry::CharAt(int i) const {
   return Wide() ? static_cast<char16_t>(Get16(c + size_t(i) * 2)) : static_cast<char16_t>(c[i]);
 }
 
-SSTEntry *TSST2::NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize) {
-  ExtSize = std::max(ExtSize, 0);
-  const size_t keyLength =
-      ((Options & 0x01) ? size_t(CharCount) * 2 : CharCount) + size_t(RunCount) * 4 + size_t(ExtSize);
-  const size_t total = EntryBytes(Options, keyLength, RunCount);
-  void *block = ::operator new(total);
-  std::memset(block, 0, total);
-  auto *e = static_cast<SSTEntry *>(block);
+SSTEntry *SSTEntry::Init(void *Block, uint16_t CharCount, uint8_t Options, uint8_t Flags, int32_t SSTIndex,
+                         uint16_t RunCount, int32_t ExtSize) {
+  auto *e = static_cast<SSTEntry *>(Block);
+  e->RefCount = 0;
   e->CharCount = CharCount;
   e->Options = Options;
-  if (SSTEntry::HasSizes(Options))
-    e->SetSizes(RunCount, ExtSize);
+  e->Flags = Flags;
+  if (Flags & IndexFlag)
+    *reinterpret_cast<int32_t *>(e + 1) = SSTIndex;
+  if (HasSizes(Options))
+    *const_cast<TSizes *>(e->Sizes()) = {RunCount, ExtSize};
   return e;
+}
+
+SSTEntry *TSST2::NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize,
+                          uint8_t Flags, int32_t SSTIndex) {
+  ExtSize = std::max(ExtSize, 0);
+  Flags &= ~SSTEntry::InArenaFlag;
+  const size_t keyLength =
+      ((Options & 0x01) ? size_t(CharCount) * 2 : CharCount) + size_t(RunCount) * 4 + size_t(ExtSize);
+  const size_t total = EntryBytes(Options, Flags, keyLength, RunCount);
+  void *block = ::operator new(total);
+  std::memset(block, 0, total);
+  return SSTEntry::Init(block, CharCount, Options, Flags, SSTIndex, RunCount, ExtSize);
 }
 
 void TSST2::FreeEntry(SSTEntry *E) {
   // Arena entries go with the arena (ClearSST).
-  if (E && !E->InArena)
+  if (E && !E->InArena())
     ::operator delete(static_cast<void *>(E));
 }
 
@@ -644,12 +655,11 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   bool wide = std::any_of(Text.begin(), Text.end(), [](char16_t c) { return c > 255; });
   auto count = static_cast<uint16_t>(Text.size());
   // Short texts (nearly all) are kept in the arena like the strings of the SST.
-  const size_t total = sizeof(SSTEntry) + (wide ? size_t(count) * 2 : count);
+  const uint8_t options = wide ? 0x01 : 0x00;
+  const size_t total = EntryBytes(options, 0, wide ? size_t(count) * 2 : count, 0);
   const bool inArena = total <= ChunkBytes / 8;
-  SSTEntry *e = inArena ? ArenaEntry(total) : NewEntry(count, wide ? 0x01 : 0x00, 0, 0);
-  e->CharCount = count;
-  e->Options = wide ? 0x01 : 0x00;
-  e->InArena = inArena ? 1 : 0;
+  SSTEntry *e = inArena ? SSTEntry::Init(ArenaEntry(total), count, options, SSTEntry::InArenaFlag, 0, 0, 0)
+                        : NewEntry(count, options, 0, 0);
   auto *chars = const_cast<uint8_t *>(e->Chars());
   for (size_t i = 0; i < Text.size(); ++i) {
     if (wide) {
@@ -659,7 +669,6 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
       chars[i] = static_cast<uint8_t>(Text[i]);
     }
   }
-  e->SSTIndex = 65535;
   e->RefCount = 1;
   const uint32_t hash = KeyHash(e->Key(), e->KeyLength());
   if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
@@ -673,10 +682,12 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
 
 namespace {
 // Bytes an arena entry takes, from its own fields.
-size_t ArenaBytes(const SSTEntry *E) { return EntryBytes(E->Options, E->KeyLength(), E->RunCount()); }
+size_t ArenaBytes(const SSTEntry *E) {
+  return EntryBytes(E->Options, E->Flags, E->KeyLength(), E->RunCount());
+}
 } // namespace
 
-SSTEntry *TSST2::ArenaEntry(size_t Bytes) {
+void *TSST2::ArenaEntry(size_t Bytes) {
   // A released entry of the same size is reused, so editing does not grow the arena without end.
   auto free = FArenaFree.find(Bytes);
   if (free != FArenaFree.end() && free->second) {
@@ -684,13 +695,13 @@ SSTEntry *TSST2::ArenaEntry(size_t Bytes) {
     void *next;
     std::memcpy(&next, block, sizeof next);
     free->second = next;
-    return static_cast<SSTEntry *>(block);
+    return block;
   }
-  return static_cast<SSTEntry *>(ArenaAllocate(Bytes, alignof(SSTEntry)));
+  return ArenaAllocate(Bytes, alignof(SSTEntry));
 }
 
 void TSST2::DiscardEntry(SSTEntry *E) {
-  if (!E->InArena) {
+  if (!E->InArena()) {
     FreeEntry(E);
     return;
   }
@@ -934,22 +945,18 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         in.NextContinue();
       ReadEntryKey(in, shape);
       const size_t keyLength = FKey.size();
-      // Only an entry with runs needs 8-byte alignment, for the font references after its key.
-      const size_t total = EntryBytes(shape.Options, keyLength, shape.RunCount);
+      const int32_t index = static_cast<int32_t>(FIndex.size());
+      const size_t total = EntryBytes(shape.Options, SSTEntry::IndexFlag, keyLength, shape.RunCount);
       // Only an entry with runs needs 8-byte alignment, for the font references after its key.
       const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
       // Strings read from the file live in the table's arena; a rare very long one gets a block
       // of its own so a chunk is never mostly wasted.
-      const bool inArena = total <= ChunkBytes / 8;
-      SSTEntry *e = inArena ? static_cast<SSTEntry *>(ArenaAllocate(total, align))
-                            : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize);
-      e->SSTIndex = static_cast<int32_t>(FIndex.size());
-      e->RefCount = 0;
-      e->CharCount = shape.CharCount;
-      e->Options = shape.Options;
-      e->InArena = inArena ? 1 : 0;
-      if (SSTEntry::HasSizes(shape.Options))
-        e->SetSizes(shape.RunCount, shape.ExtSize);
+      SSTEntry *e = total <= ChunkBytes / 8
+                        ? SSTEntry::Init(ArenaAllocate(total, align), shape.CharCount, shape.Options,
+                                         SSTEntry::IndexFlag | SSTEntry::InArenaFlag, index, shape.RunCount,
+                                         shape.ExtSize)
+                        : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize,
+                                   SSTEntry::IndexFlag, index);
       if (keyLength)
         std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
       if (shape.RunCount) {
@@ -1025,7 +1032,7 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
           found = static_cast<SSTEntry *>(items[j]);
       if (found) {
         ++found->RefCount;
-        FIndex[size_t(e->SSTIndex)] = found;
+        FIndex[size_t(e->SSTIndex())] = found;
         DiscardEntry(e);
       } else {
         items.push_back(e);

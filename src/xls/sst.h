@@ -21,33 +21,43 @@ class SSTReader;
 class TXLSFonts;
 struct TXLSFont;
 
-// One string in one block of memory: this header, the sizes of its runs and phonetic block when
-// it has either (most strings have neither and go without), then the key bytes (characters in
-// the file's width, runs as 4-byte pairs of first character and font index, the phonetic block),
-// then one font reference per run.
+// One string in one block of memory: this header, its SST position when it was read from the
+// SST, the sizes of its runs and phonetic block when it has either (most strings have neither
+// and go without), then the key bytes (characters in the file's width, runs as 4-byte pairs of
+// first character and font index, the phonetic block), then one font reference per run.
 struct SSTEntry {
-  int32_t SSTIndex; // position in the SST when read; 65535 for AddText entries
   int32_t RefCount;
   uint16_t CharCount;
   uint8_t Options; // 0x01 16-bit characters, 0x04 phonetic block, 0x08 runs
-  uint8_t InArena; // memory belongs to the table's arena, not a block of its own
+  uint8_t Flags;   // InArenaFlag, IndexFlag
+
+  static constexpr uint8_t InArenaFlag = 0x01; // memory belongs to the table's arena
+  static constexpr uint8_t IndexFlag = 0x02;   // an SST position follows the header
 
   struct TSizes {
     uint16_t RunCount;
     int32_t ExtSize; // bytes of the phonetic block
   };
   static bool HasSizes(uint8_t Options) { return (Options & 0x0C) != 0; }
-  // Bytes before the key of an entry with these options.
-  static size_t HeaderBytes(uint8_t Options) {
-    return sizeof(SSTEntry) + (HasSizes(Options) ? sizeof(TSizes) : 0);
+  // Bytes before the key of an entry with these options and flags.
+  static size_t HeaderBytes(uint8_t Options, uint8_t Flags) {
+    return sizeof(SSTEntry) + ((Flags & IndexFlag) ? sizeof(int32_t) : 0) +
+           (HasSizes(Options) ? sizeof(TSizes) : 0);
+  }
+  // Lays out the header in Block, which has room for the whole entry; the key goes to Key().
+  static SSTEntry *Init(void *Block, uint16_t CharCount, uint8_t Options, uint8_t Flags, int32_t SSTIndex,
+                        uint16_t RunCount, int32_t ExtSize);
+
+  bool InArena() const { return (Flags & InArenaFlag) != 0; }
+  // Position in the SST when read; 65535 for AddText entries.
+  int32_t SSTIndex() const {
+    return (Flags & IndexFlag) ? *reinterpret_cast<const int32_t *>(this + 1) : 65535;
   }
   uint16_t RunCount() const { return HasSizes(Options) ? Sizes()->RunCount : 0; }
   int32_t ExtSize() const { return HasSizes(Options) ? Sizes()->ExtSize : 0; }
-  // Sets the sizes; only for an entry whose Options has runs or a phonetic block.
-  void SetSizes(uint16_t Runs, int32_t Ext) { *const_cast<TSizes *>(Sizes()) = {Runs, Ext}; }
 
   bool Wide() const { return (Options & 0x01) != 0; }
-  const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this) + HeaderBytes(Options); }
+  const uint8_t *Key() const { return reinterpret_cast<const uint8_t *>(this) + HeaderBytes(Options, Flags); }
   size_t KeyLength() const { return CharBytes() + size_t(RunCount()) * 4 + size_t(ExtSize()); }
   size_t CharBytes() const { return Wide() ? size_t(CharCount) * 2 : CharCount; }
   const uint8_t *Chars() const { return Key(); }
@@ -60,9 +70,12 @@ struct SSTEntry {
   char16_t CharAt(int i) const;
 
 private:
-  const TSizes *Sizes() const { return reinterpret_cast<const TSizes *>(this + 1); }
+  const TSizes *Sizes() const {
+    return reinterpret_cast<const TSizes *>(reinterpret_cast<const uint8_t *>(this + 1) +
+                                            ((Flags & IndexFlag) ? sizeof(int32_t) : 0));
+  }
 };
-static_assert(sizeof(SSTEntry) == 12 && alignof(SSTEntry::TSizes) <= alignof(SSTEntry));
+static_assert(sizeof(SSTEntry) == 8 && alignof(SSTEntry::TSizes) <= alignof(SSTEntry));
 
 // A generic hash trie of 256-way nodes whose slots hold chains of up to 8 items or a child node
 // one level deeper; each level uses the next byte of the 32-bit hash. Items are opaque to it:
@@ -196,7 +209,8 @@ public:
   // Interns a fully built entry: an equal stored entry gets one more reference and E is freed.
   SSTEntry *Intern(SSTEntry *E);
   // Allocates an entry with room for its key and run fonts; the caller fills it.
-  static SSTEntry *NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize);
+  static SSTEntry *NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize,
+                            uint8_t Flags = 0, int32_t SSTIndex = 0);
   static void FreeEntry(SSTEntry *E);
 
 private:
@@ -211,7 +225,7 @@ private:
   // Hashes; a duplicate's slot gets the entry it equals.
   void InternRead(size_t First, const std::vector<uint32_t> &Hashes);
   void *ArenaAllocate(size_t Bytes, size_t Align);
-  SSTEntry *ArenaEntry(size_t Bytes);
+  void *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).
   void DiscardEntry(SSTEntry *E);
 

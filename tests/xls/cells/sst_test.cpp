@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -92,7 +93,7 @@ TEST(SSTRead, StringsOfBothWidthsAndDuplicatesShareOneEntry) {
   SSTEntry *dup = sst.EntryByIndex(3);
   EXPECT_EQ(sst.EntryByIndex(7), dup);
   EXPECT_EQ(dup->RefCount, 1);
-  EXPECT_EQ(dup->SSTIndex, 3);
+  EXPECT_EQ(dup->SSTIndex(), 3);
   EXPECT_EQ(sst.EntryByIndex(0)->RefCount, 0);
 
   // The stream stands at the next record.
@@ -155,7 +156,7 @@ TEST(SSTRead, LargeTableOverManyRecordsReleasesAndRereadsCleanly) {
       break;
     // Every reference released: the table empties down to its root.
     for (SSTEntry *e : distinct)
-      for (int r = e->RefCount; r >= 0; --r)
+      for (int r = std::max(e->RefCount, 1); r > 0; --r)
         sst.ReleaseEntry(e);
     EXPECT_EQ(sst.EntryCount(), 0u);
     EXPECT_EQ(sst.NodeCount(), 1u);
@@ -411,7 +412,7 @@ TEST(SSTRead, StringsSharingHashBytesAndEntriesFromBeforeTheTable) {
   EXPECT_EQ(sst.EntryByIndex(int(distinct)), sst.EntryByIndex(5));
   EXPECT_EQ(sst.EntryByIndex(int(distinct) + 1), sst.EntryByIndex(39));
   EXPECT_EQ(sst.EntryByIndex(int(distinct) + 2), sst.EntryByIndex(47));
-  EXPECT_EQ(sst.EntryByIndex(5)->SSTIndex, 5);
+  EXPECT_EQ(sst.EntryByIndex(5)->SSTIndex(), 5);
   EXPECT_EQ(sst.EntryByIndex(10), before);
   EXPECT_EQ(before->RefCount, 2);
 
@@ -423,7 +424,7 @@ TEST(SSTRead, StringsSharingHashBytesAndEntriesFromBeforeTheTable) {
     entries.push_back(e);
   }
   for (SSTEntry *e : entries)
-    for (int r = e->RefCount; r >= 0; --r)
+    for (int r = std::max(e->RefCount, 1); r > 0; --r)
       sst.ReleaseEntry(e);
   EXPECT_EQ(sst.EntryCount(), 0u);
   EXPECT_EQ(sst.NodeCount(), 1u);
@@ -454,7 +455,7 @@ TEST(SSTAddText, WidthCountsAndRelease) {
     latin.push_back(c);
   SSTEntry *narrow = sst.AddText(latin);
   EXPECT_FALSE(narrow->Wide());
-  EXPECT_EQ(narrow->SSTIndex, 65535);
+  EXPECT_EQ(narrow->SSTIndex(), 65535);
   EXPECT_EQ(narrow->RefCount, 1);
   EXPECT_EQ(TSST2::EntryText(narrow), latin);
 
