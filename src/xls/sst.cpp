@@ -643,9 +643,10 @@ SSTEntry *TSST2::Intern(SSTEntry *E) {
 }
 
 SSTEntry *TSST2::EntryByIndex(int Index) const {
-  if (Index < 0 || Index >= IndexCount() || !FIndex[static_cast<size_t>(Index)])
+  SSTEntry *e = Index < 0 || Index >= IndexCount() ? nullptr : EntryOf(FIndex[static_cast<size_t>(Index)]);
+  if (!e)
     common::ListIndexError(Index);
-  return FIndex[static_cast<size_t>(Index)];
+  return e;
 }
 
 SSTEntry *TSST2::AddText(std::u16string_view Text) {
@@ -710,6 +711,37 @@ void TSST2::DiscardEntry(SSTEntry *E) {
   head = E;
 }
 
+SSTEntry *TSST2::EntryOf(uint32_t Handle) const {
+  if (Handle == NoEntry)
+    return nullptr;
+  if (Handle & OwnBlock)
+    return FOwnBlocks[Handle & ~OwnBlock];
+  return reinterpret_cast<SSTEntry *>(reinterpret_cast<uint8_t *>(FArena[Handle >> 14].get()) +
+                                      (size_t(Handle & 0x3FFF) << 2));
+}
+
+uint32_t TSST2::NewestArenaHandle(const void *Block) {
+  const size_t chunk = FArena.size() - 1;
+  const auto offset = static_cast<size_t>(static_cast<const uint8_t *>(Block) -
+                                          reinterpret_cast<const uint8_t *>(FArena.back().get()));
+  if (chunk >= (size_t(1) << 17)) // beyond what a handle addresses (8 GiB of strings)
+    return OwnBlockHandle(static_cast<SSTEntry *>(const_cast<void *>(Block)));
+  return static_cast<uint32_t>(chunk << 14 | offset >> 2);
+}
+
+uint32_t TSST2::OwnBlockHandle(SSTEntry *E) {
+  FOwnBlocks.push_back(E);
+  return static_cast<uint32_t>(FOwnBlocks.size() - 1) | OwnBlock;
+}
+
+uint32_t TSST2::HandleOf(SSTEntry *E) {
+  // An entry read from this table is found through its own position; any other gets a slot.
+  if (const int32_t at = E->SSTIndex(); (E->Flags & SSTEntry::IndexFlag) && size_t(at) < FIndex.size())
+    if (EntryOf(FIndex[size_t(at)]) == E)
+      return FIndex[size_t(at)];
+  return OwnBlockHandle(E);
+}
+
 std::u16string TSST2::EntryText(const SSTEntry *Entry) {
   std::u16string text;
   if (!Entry)
@@ -731,7 +763,9 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
         FFonts->ReleaseFont(font);
   Remove(Entry);
   // While the index list is alive, no position may keep pointing at the freed entry.
-  std::replace(FIndex.begin(), FIndex.end(), Entry, static_cast<SSTEntry *>(nullptr));
+  for (uint32_t &handle : FIndex)
+    if (EntryOf(handle) == Entry)
+      handle = NoEntry;
   DiscardEntry(Entry);
   --FTotal;
 }
@@ -739,6 +773,8 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
 void TSST2::DropIndex() {
   FIndex.clear();
   FIndex.shrink_to_fit();
+  FOwnBlocks.clear();
+  FOwnBlocks.shrink_to_fit();
 }
 
 void TSST2::ClearSST() {
@@ -951,12 +987,18 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
       const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
       // Strings read from the file live in the table's arena; a rare very long one gets a block
       // of its own so a chunk is never mostly wasted.
-      SSTEntry *e = total <= ChunkBytes / 8
-                        ? SSTEntry::Init(ArenaAllocate(total, align), shape.CharCount, shape.Options,
-                                         SSTEntry::IndexFlag | SSTEntry::InArenaFlag, index, shape.RunCount,
-                                         shape.ExtSize)
-                        : NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize,
-                                   SSTEntry::IndexFlag, index);
+      SSTEntry *e;
+      uint32_t handle;
+      if (total <= ChunkBytes / 8) {
+        void *block = ArenaAllocate(total, align);
+        e = SSTEntry::Init(block, shape.CharCount, shape.Options, SSTEntry::IndexFlag | SSTEntry::InArenaFlag,
+                           index, shape.RunCount, shape.ExtSize);
+        handle = NewestArenaHandle(block);
+      } else {
+        e = NewEntry(shape.CharCount, shape.Options, shape.RunCount, shape.ExtSize, SSTEntry::IndexFlag,
+                     index);
+        handle = OwnBlockHandle(e);
+      }
       if (keyLength)
         std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
       if (shape.RunCount) {
@@ -966,7 +1008,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
           ++runFonts[r]->UseCount;
         }
       }
-      FIndex.push_back(e);
+      FIndex.push_back(handle);
       hashes.push_back(KeyHash(FKey.data(), keyLength));
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.
@@ -1001,7 +1043,7 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
     start[b] += start[b - 1];
   for (size_t i = 0; i < n; ++i) {
     const uint32_t hash = Hashes[i];
-    order[start[trieOrder(hash) >> 16]++] = {FIndex[First + i], hash};
+    order[start[trieOrder(hash) >> 16]++] = {EntryOf(FIndex[First + i]), hash};
   }
   // start[b] now ends bucket b.
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
@@ -1032,7 +1074,7 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
           found = static_cast<SSTEntry *>(items[j]);
       if (found) {
         ++found->RefCount;
-        FIndex[size_t(e->SSTIndex())] = found;
+        FIndex[size_t(e->SSTIndex())] = HandleOf(found);
         DiscardEntry(e);
       } else {
         items.push_back(e);

@@ -229,7 +229,17 @@ private:
   // Frees an entry that left the table (arena blocks are kept for reuse).
   void DiscardEntry(SSTEntry *E);
 
-  std::vector<SSTEntry *> FIndex;
+  // The index list holds 32-bit handles rather than pointers, halving it: an arena entry is its
+  // chunk number (17 bits) and offset in 4-byte units (14 bits); an entry with a block of its
+  // own is OwnBlock plus its place in FOwnBlocks; a released entry is NoEntry.
+  static constexpr uint32_t NoEntry = 0xFFFFFFFFu;
+  static constexpr uint32_t OwnBlock = 0x80000000u;
+  SSTEntry *EntryOf(uint32_t Handle) const;
+  uint32_t NewestArenaHandle(const void *Block); // of a block just taken from the arena
+  uint32_t OwnBlockHandle(SSTEntry *E);
+  uint32_t HandleOf(SSTEntry *E);
+  std::vector<uint32_t> FIndex;
+  std::vector<SSTEntry *> FOwnBlocks;
   // Entries read from the SST, allocated back to back; freed only by ClearSST.
   std::vector<TChunkPtr<uint64_t>> FArena;
   size_t FArenaUsed = 0;
