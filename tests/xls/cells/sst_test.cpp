@@ -428,6 +428,10 @@ TEST(SSTRead, StringsSharingHashBytesAndEntriesFromBeforeTheTable) {
       sst.ReleaseEntry(e);
   EXPECT_EQ(sst.EntryCount(), 0u);
   EXPECT_EQ(sst.NodeCount(), 1u);
+  // Released entries no longer resolve, whether read here or interned before.
+  EXPECT_THROW(sst.EntryByIndex(5), common::Exception);
+  EXPECT_THROW(sst.EntryByIndex(int(distinct)), common::Exception);
+  EXPECT_THROW(sst.EntryByIndex(10), common::Exception);
 }
 
 TEST(SSTRead, FailedReadKeepsWhatWasReadAndClearFreesIt) {
