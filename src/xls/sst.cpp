@@ -25,60 +25,63 @@ static_assert(alignof(SSTEntry) >= 4, "entries are kept in a slot with a tag in 
 inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
 
 // std::popcount becomes a library call on the baseline x86-64 target; this stays inline.
-inline int BitCount(uint64_t x) {
-  x -= (x >> 1) & 0x5555555555555555u;
-  x = (x & 0x3333333333333333u) + ((x >> 2) & 0x3333333333333333u);
-  x = (x + (x >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
-  return static_cast<int>((x * 0x0101010101010101u) >> 56);
-}
 } // namespace
 
 // A slot is 0 (empty), a TChain*, a TTreeItem* with bit 0 set (child) or, for a chain of one
 // aligned item, the item itself with bit 1 set (most slots of deep nodes hold just one).
-// Nodes start sparse: a 256-bit map says which slots are filled and only those are stored, in
-// slot order, so a deep node holding a handful of chains costs a few dozen bytes instead of
-// 2 KB. A node that fills up (the root and the first level of a large table) turns dense, all
-// 256 slots indexed directly.
+// Nodes start sparse: only the filled slots are stored, each with its slot index in a key byte,
+// so a deep node holding a handful of chains costs a few dozen bytes instead of 2 KB. A node
+// that fills up (the root and the first level of a large table) turns dense, all 256 slots
+// indexed directly.
 struct THashTrie::TTreeItem {
   uint8_t Depth;
-  bool DenseFlag = false;
-  uint16_t Filled = 0; // filled slots; the length of the slot array while sparse
+  bool DenseFlag;
+  uint16_t Filled = 0; // filled slots; the length of the key and slot arrays while sparse
   uint16_t Capacity;
-  uint64_t Map[4] = {}; // sparse nodes only
-  // The slots follow the node in the same block, so a step down the trie is one memory access.
+  uint16_t Spare = 0; // keeps the size a multiple of 8, so the slots that follow are aligned
+  // The key bytes (sparse nodes only, padded to 8) and the slots follow the node in the same
+  // block, so a step down the trie is one memory access.
 
   static constexpr int DenseFrom = 64;
 
-  static size_t Bytes(int capacity) { return sizeof(TTreeItem) + sizeof(uintptr_t) * size_t(capacity); }
-  static TTreeItem *New(THashTrie &trie, int depth, int capacity) {
-    auto *node = ::new (trie.AllocateBlock(Bytes(capacity))) TTreeItem(depth, capacity);
+  static size_t KeyBytes(int capacity, bool dense) { return dense ? 0 : (size_t(capacity) + 7) & ~size_t(7); }
+  static size_t Bytes(int capacity, bool dense) {
+    return sizeof(TTreeItem) + KeyBytes(capacity, dense) + sizeof(uintptr_t) * size_t(capacity);
+  }
+  static TTreeItem *New(THashTrie &trie, int depth, int capacity, bool dense = false) {
+    if (dense)
+      capacity = 256;
+    auto *node = ::new (trie.AllocateBlock(Bytes(capacity, dense))) TTreeItem(depth, capacity, dense);
     std::fill(node->Slots(), node->Slots() + capacity, uintptr_t(0));
     return node;
   }
-  static void Delete(THashTrie &trie, TTreeItem *node) { trie.FreeBlock(node, Bytes(node->Capacity)); }
+  static void Delete(THashTrie &trie, TTreeItem *node) {
+    trie.FreeBlock(node, Bytes(node->Capacity, node->DenseFlag));
+  }
 
-  uintptr_t *Slots() const { return reinterpret_cast<uintptr_t *>(const_cast<TTreeItem *>(this) + 1); }
+  uint8_t *Keys() const { return reinterpret_cast<uint8_t *>(const_cast<TTreeItem *>(this) + 1); }
+  uintptr_t *Slots() const { return reinterpret_cast<uintptr_t *>(Keys() + KeyBytes(Capacity, DenseFlag)); }
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
   static TTreeItem *Child(uintptr_t slot) { return reinterpret_cast<TTreeItem *>(slot & ~ChildTag); }
   static bool IsItem(uintptr_t slot) { return (slot & ItemTag) != 0; }
   static void *Item(uintptr_t slot) { return reinterpret_cast<void *>(slot & ~ItemTag); }
   static TChain *Chain(uintptr_t slot) { return reinterpret_cast<TChain *>(slot); }
 
-  bool Has(int index) const { return (Map[index >> 6] >> (index & 63)) & 1; }
-  // Position in the slot array of a slot index: the filled slots before it.
-  int Rank(int index) const {
-    int rank = 0;
-    for (int w = 0; w < (index >> 6); ++w)
-      rank += BitCount(Map[w]);
-    uint64_t below = Map[index >> 6] & ((uint64_t(1) << (index & 63)) - 1);
-    return rank + BitCount(below);
+  // Position of a slot index among the stored slots of a sparse node, or -1.
+  int Position(int index) const {
+    const uint8_t *keys = Keys();
+    for (int i = 0; i < Filled; ++i)
+      if (keys[i] == index)
+        return i;
+    return -1;
   }
   // The stored slot, or nullptr when empty.
   uintptr_t *Find(int index) const {
     uintptr_t *slots = Slots();
     if (DenseFlag)
       return slots[index] ? &slots[index] : nullptr;
-    return Has(index) ? &slots[Rank(index)] : nullptr;
+    const int at = Position(index);
+    return at < 0 ? nullptr : &slots[at];
   }
   // Fills an empty slot. A node without room is moved to a larger block: the result is the node
   // to use from then on (this one is freed when it differs).
@@ -89,11 +92,9 @@ struct THashTrie::TTreeItem {
       return this;
     }
     if (Filled + 1 > DenseFrom) {
-      TTreeItem *dense = New(trie, Depth, 256);
-      dense->DenseFlag = true;
-      for (int i = 0, r = 0; i < 256; ++i)
-        if (Has(i))
-          dense->Slots()[i] = Slots()[r++];
+      TTreeItem *dense = New(trie, Depth, 256, true);
+      for (int i = 0; i < Filled; ++i)
+        dense->Slots()[Keys()[i]] = Slots()[i];
       dense->Slots()[index] = value;
       dense->Filled = static_cast<uint16_t>(Filled + 1);
       Delete(trie, this);
@@ -104,32 +105,31 @@ struct THashTrie::TTreeItem {
       // Grown in small steps: most nodes stay at a dozen slots, and the block a node leaves
       // is taken by the next one to reach that size.
       node = New(trie, Depth, Capacity + std::max(4, Capacity / 4));
+      std::copy(Keys(), Keys() + Filled, node->Keys());
       std::copy(Slots(), Slots() + Filled, node->Slots());
-      std::copy(std::begin(Map), std::end(Map), node->Map);
       node->Filled = Filled;
       Delete(trie, this);
     }
-    const int rank = node->Rank(index);
-    uintptr_t *slots = node->Slots();
-    std::copy_backward(slots + rank, slots + node->Filled, slots + node->Filled + 1);
-    slots[rank] = value;
+    node->Keys()[node->Filled] = static_cast<uint8_t>(index);
+    node->Slots()[node->Filled] = value;
     ++node->Filled;
-    node->Map[index >> 6] |= uint64_t(1) << (index & 63);
     return node;
   }
   void Erase(int index) {
-    --Filled;
     uintptr_t *slots = Slots();
     if (DenseFlag) {
+      --Filled;
       slots[index] = 0;
       return;
     }
-    int rank = Rank(index);
-    std::copy(slots + rank + 1, slots + Filled + 1, slots + rank);
+    // The last stored slot takes the place of the erased one.
+    const int at = Position(index);
+    --Filled;
+    Keys()[at] = Keys()[Filled];
+    slots[at] = slots[Filled];
     slots[Filled] = 0;
-    Map[index >> 6] &= ~(uint64_t(1) << (index & 63));
   }
-  // Calls f for every filled slot in slot order.
+  // Calls f for every filled slot.
   template <class F> void EachSlot(F &&f) const {
     const int n = DenseFlag ? 256 : Filled;
     const uintptr_t *slots = Slots();
@@ -139,9 +139,10 @@ struct THashTrie::TTreeItem {
   }
 
 private:
-  TTreeItem(int depth, int capacity)
-      : Depth(static_cast<uint8_t>(depth)), Capacity(static_cast<uint16_t>(capacity)) {}
+  TTreeItem(int depth, int capacity, bool dense)
+      : Depth(static_cast<uint8_t>(depth)), DenseFlag(dense), Capacity(static_cast<uint16_t>(capacity)) {}
 };
+static_assert(sizeof(THashTrie::TTreeItem) == 8);
 
 void *THashTrie::AllocateBlock(size_t Bytes) {
   if (Bytes > MaxPooledBytes)
@@ -368,9 +369,7 @@ uintptr_t THashTrie::BuildSlot(void *const *Items, const uint32_t *Hashes, size_
   int groups = 1;
   for (size_t i = Lo + 1; i < Hi; ++i)
     groups += SlotIndex(Hashes[i], Depth + 1) != SlotIndex(Hashes[i - 1], Depth + 1);
-  const bool dense = groups > TTreeItem::DenseFrom;
-  TTreeItem *child = TTreeItem::New(*this, Depth + 1, dense ? 256 : groups);
-  child->DenseFlag = dense;
+  TTreeItem *child = TTreeItem::New(*this, Depth + 1, groups, groups > TTreeItem::DenseFrom);
   uintptr_t ref = reinterpret_cast<uintptr_t>(child) | ChildTag;
   InsertRun(&ref, Items, Hashes, Lo, Hi);
   return ref;
