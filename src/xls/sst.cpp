@@ -44,8 +44,10 @@ struct THashTrie::TTreeItem {
 
   static constexpr int DenseFrom = 64;
 
-  static size_t KeyBytes(int capacity, bool dense) { return dense ? 0 : (size_t(capacity) + 7) & ~size_t(7); }
-  static size_t Bytes(int capacity, bool dense) {
+  static constexpr size_t KeyBytes(int capacity, bool dense) {
+    return dense ? 0 : (size_t(capacity) + 7) & ~size_t(7);
+  }
+  static constexpr size_t Bytes(int capacity, bool dense) {
     return sizeof(TTreeItem) + KeyBytes(capacity, dense) + sizeof(uintptr_t) * size_t(capacity);
   }
   static TTreeItem *New(THashTrie &trie, int depth, int capacity, bool dense = false) {
@@ -302,14 +304,21 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       ++chain->Count;
       return;
     }
-    // A full chain becomes a child node one byte deeper.
+    // A full chain becomes a child node one byte deeper. The chain goes first: a node of ten
+    // slots is the chain's size and takes its very block, so a growing table leaves no pile
+    // of freed chains behind.
+    void *items[MaxChain];
+    uint32_t hashes[MaxChain];
+    std::copy(chain->Items(), chain->Items() + MaxChain, items);
+    std::copy(chain->Hashes(), chain->Hashes() + MaxChain, hashes);
+    FreeChain(chain);
+    static_assert(TTreeItem::Bytes(MaxChain + 2, false) == TChain::Bytes(MaxChain));
     uintptr_t child =
-        reinterpret_cast<uintptr_t>(TTreeItem::New(*this, Node->Depth + 1, MaxChain + 4)) | ChildTag;
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      InsertAt(&child, chain->Items()[i], chain->Hashes()[i]);
+        reinterpret_cast<uintptr_t>(TTreeItem::New(*this, Node->Depth + 1, MaxChain + 2)) | ChildTag;
+    for (int i = 0; i < MaxChain; ++i)
+      InsertAt(&child, items[i], hashes[i]);
     InsertAt(&child, Item, Hash);
     *slot = child;
-    FreeChain(chain);
     return;
   }
 }

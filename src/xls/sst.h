@@ -129,7 +129,7 @@ public:
     void **Items() {
       return reinterpret_cast<void **>(reinterpret_cast<uint8_t *>(this + 1) + 4 * size_t(Capacity));
     }
-    static size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + 12 * size_t(Capacity); }
+    static constexpr size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + 12 * size_t(Capacity); }
   };
 
 private:
