@@ -8,6 +8,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <type_traits>
+#include <vector>
 
 namespace xls {
 
@@ -23,6 +25,34 @@ struct TChunkDeleter {
 template <class T> using TChunkPtr = std::unique_ptr<T[], TChunkDeleter>;
 
 template <class T> TChunkPtr<T> MakeChunk() { return TChunkPtr<T>(static_cast<T *>(NewChunk())); }
+
+// A large array laid out over chunks, for the big temporary tables of a read: taken from and
+// given back to the chunk memory, the pages it touched serve the cells and strings read after.
+template <class T> class TChunkedArray {
+  static_assert(std::is_trivially_copyable_v<T> && ChunkBytes % sizeof(T) == 0);
+
+public:
+  static constexpr size_t PerChunk = ChunkBytes / sizeof(T);
+
+  TChunkedArray() = default;
+  explicit TChunkedArray(size_t Count) {
+    while (FChunks.size() * PerChunk < Count)
+      FChunks.push_back(MakeChunk<T>());
+    FSize = Count;
+  }
+  void PushBack(const T &Value) {
+    if (FSize == FChunks.size() * PerChunk)
+      FChunks.push_back(MakeChunk<T>());
+    (*this)[FSize++] = Value;
+  }
+  size_t Size() const { return FSize; }
+  T &operator[](size_t Index) { return FChunks[Index / PerChunk][Index % PerChunk]; }
+  const T &operator[](size_t Index) const { return FChunks[Index / PerChunk][Index % PerChunk]; }
+
+private:
+  std::vector<TChunkPtr<T>> FChunks;
+  size_t FSize = 0;
+};
 
 // Regions currently mapped, for tests.
 size_t ChunkRegionCount();

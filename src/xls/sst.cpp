@@ -980,8 +980,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   // The strings are read first and interned together afterwards (InternRead), also when the
   // read fails part way.
   const size_t first = FIndex.size();
-  std::vector<uint32_t> hashes; // of the strings read, until they are interned
-  hashes.reserve(FIndex.capacity() - first);
+  TChunkedArray<uint32_t> hashes; // of the strings read, until they are interned
   try {
     TEntryShape shape;
     for (uint32_t i = 0; i < unique; ++i) {
@@ -1017,7 +1016,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         }
       }
       FIndex.push_back(handle);
-      hashes.push_back(KeyHash(FKey.data(), keyLength));
+      hashes.PushBack(KeyHash(FKey.data(), keyLength));
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();
@@ -1028,7 +1027,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   InternRead(first, hashes);
 }
 
-void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
+void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
   // Interning in SST order sends every string to a random place of a table far larger than the
   // caches. Instead the strings are put in trie order and each run sharing the first two hash
   // bytes is stored at once, so the trie is built front to back and entries are only touched
@@ -1043,7 +1042,7 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
   };
   // The hash bytes in trie order, the lowest first.
   auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
-  std::vector<TRef> order(n);
+  TChunkedArray<TRef> order(n);
   std::vector<uint32_t> start(65536 + 1, 0);
   for (size_t i = 0; i < n; ++i)
     ++start[(trieOrder(Hashes[i]) >> 16) + 1];
@@ -1056,6 +1055,7 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
   // start[b] now ends bucket b.
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
   const bool stored = ItemCount() != 0; // strings may equal entries from before this table
+  std::vector<TRef> run;
   std::vector<void *> items;
   std::vector<uint32_t> hashes;
   size_t lo = 0;
@@ -1063,21 +1063,24 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
     const size_t hi = start[b];
     if (hi == lo)
       continue;
-    if (hi - lo <= 32) {
-      for (size_t i = lo + 1; i < hi; ++i) // stable insertion sort of a short bucket
-        for (size_t j = i; j > lo && before(order[j], order[j - 1]); --j)
-          std::swap(order[j], order[j - 1]);
+    run.clear();
+    for (size_t k = lo; k < hi; ++k)
+      run.push_back(order[k]);
+    lo = hi;
+    if (run.size() <= 32) {
+      for (size_t i = 1; i < run.size(); ++i) // stable insertion sort of a short bucket
+        for (size_t j = i; j > 0 && before(run[j], run[j - 1]); --j)
+          std::swap(run[j], run[j - 1]);
     } else {
-      std::stable_sort(order.begin() + ptrdiff_t(lo), order.begin() + ptrdiff_t(hi), before);
+      std::stable_sort(run.begin(), run.end(), before);
     }
     items.clear();
     hashes.clear();
-    for (size_t k = lo; k < hi; ++k) {
-      const uint32_t hash = order[k].Hash;
-      SSTEntry *e = order[k].Entry;
-      auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, hash)) : nullptr;
+    for (const TRef &ref : run) {
+      SSTEntry *e = ref.Entry;
+      auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, ref.Hash)) : nullptr;
       // Equal strings have equal hashes, so they sit together at the end of the run.
-      for (size_t j = items.size(); !found && j-- > 0 && hashes[j] == hash;)
+      for (size_t j = items.size(); !found && j-- > 0 && hashes[j] == ref.Hash;)
         if (ItemsEqual(items[j], e))
           found = static_cast<SSTEntry *>(items[j]);
       if (found) {
@@ -1086,11 +1089,10 @@ void TSST2::InternRead(size_t First, const std::vector<uint32_t> &Hashes) {
         DiscardEntry(e);
       } else {
         items.push_back(e);
-        hashes.push_back(hash);
+        hashes.push_back(ref.Hash);
       }
     }
     InsertSorted(items.data(), hashes.data(), items.size());
-    lo = hi;
   }
 }
 

@@ -223,7 +223,7 @@ private:
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
   // Interns the entries read into the index list from position First on, whose key hashes are
   // Hashes; a duplicate's slot gets the entry it equals.
-  void InternRead(size_t First, const std::vector<uint32_t> &Hashes);
+  void InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes);
   void *ArenaAllocate(size_t Bytes, size_t Align);
   void *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).
