@@ -15,6 +15,20 @@ namespace xls {
 
 constexpr size_t ChunkBytes = 64 * 1024;
 
+// Under AddressSanitizer the pools hand out no shared memory for strings and trie blocks: each
+// is allocated on its own, so that every one has its bounds checked.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool PoolSmallBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool PoolSmallBlocks = false;
+#else
+constexpr bool PoolSmallBlocks = true;
+#endif
+#else
+constexpr bool PoolSmallBlocks = true;
+#endif
+
 // A zero-filled block of ChunkBytes, aligned to 64 bytes; throws std::bad_alloc.
 void *NewChunk();
 void FreeChunk(void *Chunk) noexcept;

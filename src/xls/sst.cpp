@@ -147,7 +147,7 @@ private:
 static_assert(sizeof(THashTrie::TTreeItem) == 8);
 
 void *THashTrie::AllocateBlock(size_t Bytes) {
-  if (Bytes > MaxPooledBytes)
+  if (!PoolSmallBlocks || Bytes > MaxPooledBytes)
     return ::operator new(Bytes);
   void *&free = FFreeBlocks[Bytes / 8];
   if (free) {
@@ -165,7 +165,7 @@ void *THashTrie::AllocateBlock(size_t Bytes) {
 }
 
 void THashTrie::FreeBlock(void *Block, size_t Bytes) {
-  if (Bytes > MaxPooledBytes) {
+  if (!PoolSmallBlocks || Bytes > MaxPooledBytes) {
     ::operator delete(Block);
     return;
   }
@@ -666,7 +666,7 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
   // Short texts (nearly all) are kept in the arena like the strings of the SST.
   const uint8_t options = wide ? 0x01 : 0x00;
   const size_t total = EntryBytes(options, 0, wide ? size_t(count) * 2 : count, 0);
-  const bool inArena = total <= ChunkBytes / 8;
+  const bool inArena = PoolSmallBlocks && total <= ChunkBytes / 8;
   SSTEntry *e = inArena ? SSTEntry::Init(ArenaEntry(total), count, options, SSTEntry::InArenaFlag, 0, 0, 0)
                         : NewEntry(count, options, 0, 0);
   auto *chars = const_cast<uint8_t *>(e->Chars());
@@ -996,7 +996,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
       // of its own so a chunk is never mostly wasted.
       SSTEntry *e;
       uint32_t handle;
-      if (total <= ChunkBytes / 8) {
+      if (PoolSmallBlocks && total <= ChunkBytes / 8) {
         void *block = ArenaAllocate(total, align);
         e = SSTEntry::Init(block, shape.CharCount, shape.Options, SSTEntry::IndexFlag | SSTEntry::InArenaFlag,
                            index, shape.RunCount, shape.ExtSize);
