@@ -92,4 +92,11 @@ void FreeChunk(void *Chunk) noexcept {
 
 size_t ChunkRegionCount() { return Regions().size(); }
 
+size_t ChunkBytesInUse() {
+  size_t chunks = 0;
+  for (const TRegion &r : Regions())
+    chunks += size_t(__builtin_popcount(r.Used));
+  return chunks * ChunkBytes;
+}
+
 } // namespace xls

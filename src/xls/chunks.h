@@ -59,7 +59,6 @@ public:
       FChunks.push_back(MakeChunk<T>());
     (*this)[FSize++] = Value;
   }
-  size_t Size() const { return FSize; }
   T &operator[](size_t Index) { return FChunks[Index / PerChunk][Index % PerChunk]; }
   const T &operator[](size_t Index) const { return FChunks[Index / PerChunk][Index % PerChunk]; }
 
@@ -68,7 +67,8 @@ private:
   size_t FSize = 0;
 };
 
-// Regions currently mapped, for tests.
+// Regions currently mapped, and bytes of the chunks handed out, for tests and benchmarks.
 size_t ChunkRegionCount();
+size_t ChunkBytesInUse();
 
 } // namespace xls
