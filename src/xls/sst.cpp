@@ -540,11 +540,6 @@ TXLSFont **RunFonts(const SSTEntry *E) {
 
 uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
-struct EntryDeleter {
-  void operator()(SSTEntry *E) const { TSST2::FreeEntry(E); }
-};
-using EntryPtr = std::unique_ptr<SSTEntry, EntryDeleter>;
-
 bool KnownOptions(uint8_t options) {
   switch (options) {
   case 0x00:
@@ -640,14 +635,14 @@ TSST2::TSST2(TXLSFonts *Fonts) : FFonts(Fonts) {}
 TSST2::~TSST2() { ClearSST(); }
 
 SSTEntry *TSST2::Intern(SSTEntry *E) {
-  EntryPtr owned(E);
   const uint32_t hash = KeyHash(E->Key(), E->KeyLength());
   if (auto *found = static_cast<SSTEntry *>(FindWithHash(E, hash))) {
     ++found->RefCount;
-    return found; // owned frees E
+    DiscardEntry(E);
+    return found;
   }
   InsertNew(E, hash);
-  return owned.release();
+  return E;
 }
 
 SSTEntry *TSST2::EntryByIndex(int Index) const {
@@ -679,14 +674,7 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
     }
   }
   e->RefCount = 1;
-  const uint32_t hash = KeyHash(e->Key(), e->KeyLength());
-  if (auto *found = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
-    ++found->RefCount;
-    DiscardEntry(e);
-    return found;
-  }
-  InsertNew(e, hash);
-  return e;
+  return Intern(e);
 }
 
 namespace {
