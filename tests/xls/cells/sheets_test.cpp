@@ -2,7 +2,6 @@
 
 #include <clocale>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "common/exception.h"
@@ -13,6 +12,7 @@
 
 using namespace xls;
 using common::Variant;
+using xls_test::ExceptionText;
 
 namespace {
 
@@ -35,15 +35,6 @@ protected:
   TCellFormats Formats;
   TSheets Sheets;
 };
-
-std::string ExceptionText(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const common::Exception &e) {
-    return e.what();
-  }
-  return "(no exception)";
-}
 
 } // namespace
 

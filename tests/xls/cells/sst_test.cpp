@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -21,6 +20,7 @@ using namespace xls;
 using xls_test::BiffWriter;
 using xls_test::Bytes;
 using xls_test::ByteWriter;
+using xls_test::ExceptionText;
 
 namespace {
 
@@ -49,15 +49,6 @@ struct SSTStream {
 
 Bytes SSTBody(uint32_t total, uint32_t unique, const Bytes &strings) {
   return ByteWriter().U32(total).U32(unique).Raw(strings);
-}
-
-std::string ExceptionText(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const common::Exception &e) {
-    return e.what();
-  }
-  return "(no exception)";
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "xls/record_storage.h"
+#include "xls_test_writer.h"
+
+using xls_test::ExceptionText;
 
 using namespace xls;
 
@@ -11,15 +14,6 @@ std::vector<uint16_t> MainIds(const TRecordStorageDefault &s) {
   for (int i = 0; i < s.Count(); ++i)
     ids.push_back(s.Items(i).Id);
   return ids;
-}
-
-std::string Message(const std::function<void()> &f) {
-  try {
-    f();
-  } catch (const std::exception &e) {
-    return e.what();
-  }
-  return "(no exception)";
 }
 
 } // namespace
@@ -40,7 +34,7 @@ TEST(RecordStorage, PutDefaultMovesEarlierDefaultsInCanonicalOrder) {
   s.PutDefault(0x000D, manual, 2);
   EXPECT_EQ(s.CalcMode(), 0);
   EXPECT_EQ(s.Count(), 3);
-  EXPECT_EQ(Message([&] { s.PutDefault(0x000D, manual, 1); }), "Size missmatch on default record");
+  EXPECT_EQ(ExceptionText([&] { s.PutDefault(0x000D, manual, 1); }), "Size missmatch on default record");
 
   // Markers move like defaults; one already placed stays where it is.
   s.PutMarker(0x8101);
@@ -55,10 +49,10 @@ TEST(RecordStorage, RefusesIdsOutsideItsLists) {
   TRecordStorageSheet sheet;
   TRecordStorageGlobals globals;
   const uint8_t b[2] = {0, 0};
-  EXPECT_EQ(Message([&] { sheet.PutDefault(0x0000, b, 0); }), "[int] Unknown default record 0000");
-  EXPECT_EQ(Message([&] { sheet.PutDefault(0x0019, b, 2); }), "[int] Unknown default record 0019");
-  EXPECT_EQ(Message([&] { sheet.PutMarker(0x8001); }), "[int] Unknown int. default record 8001");
-  EXPECT_EQ(Message([&] { globals.PutMarker(0x8106); }), "[int] Unknown int. default record 8106");
+  EXPECT_EQ(ExceptionText([&] { sheet.PutDefault(0x0000, b, 0); }), "[int] Unknown default record 0000");
+  EXPECT_EQ(ExceptionText([&] { sheet.PutDefault(0x0019, b, 2); }), "[int] Unknown default record 0019");
+  EXPECT_EQ(ExceptionText([&] { sheet.PutMarker(0x8001); }), "[int] Unknown int. default record 8001");
+  EXPECT_EQ(ExceptionText([&] { globals.PutMarker(0x8106); }), "[int] Unknown int. default record 8106");
   // A default the canonical order has already passed by is no longer expected.
   globals.PutDefault(0x000A, nullptr, 0); // EOF moves every default
   EXPECT_EQ(globals.DefaultCount(), 0);
@@ -76,7 +70,7 @@ TEST(RecordStorage, ExpectedDefaultMissingIsReported) {
   TRecordStorageGlobals g;
   g.Clear();
   const uint8_t b[2] = {0, 0};
-  EXPECT_EQ(Message([&] { g.PutDefault(0x0012, b, 2); }), "Excpected default record 0012 not found.");
+  EXPECT_EQ(ExceptionText([&] { g.PutDefault(0x0012, b, 2); }), "Excpected default record 0012 not found.");
 }
 
 TEST(RecordStorage, DefaultsHoldTheDocumentedBodies) {

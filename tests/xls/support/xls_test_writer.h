@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -114,5 +116,15 @@ Bytes EncryptBiff8(const Bytes &stream, const std::u16string &password, const Sa
 void WriteFile(const std::string &path, const Bytes &bytes);
 // A path for a scratch file in the temporary folder, unique to this process.
 std::string TempPath(const std::string &name);
+
+// The message of the exception that f throws, or "(no exception)".
+inline std::string ExceptionText(const std::function<void()> &f) {
+  try {
+    f();
+  } catch (const std::exception &e) {
+    return e.what();
+  }
+  return "(no exception)";
+}
 
 } // namespace xls_test
