@@ -224,26 +224,60 @@ void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
   return nullptr;
 }
 
+void THashTrie::Prefetch(uint32_t Hash, int Step) const {
+  auto lines = [](const void *p, size_t bytes) {
+    const auto end = reinterpret_cast<uintptr_t>(p) + bytes;
+    for (auto line = reinterpret_cast<uintptr_t>(p) & ~uintptr_t(63); line < end; line += 64)
+      __builtin_prefetch(reinterpret_cast<const void *>(line));
+  };
+  const TTreeItem *node = FRoot;
+  for (int step = 0; node; ++step) {
+    const uintptr_t *slot = node->Find(SlotIndex(Hash, node->Depth));
+    if (!slot)
+      return;
+    if (TTreeItem::IsChild(*slot)) {
+      const TTreeItem *child = TTreeItem::Child(*slot);
+      if (step + 1 == Step) {
+        // Whether the child is dense is only known once it is read, so both places its slot
+        // may be are asked for: where it sits in a dense node, and the key bytes and slots of a
+        // sparse node of a dozen slots. Prefetching never faults.
+        lines(reinterpret_cast<const uintptr_t *>(child + 1) + SlotIndex(Hash, node->Depth + 1), 1);
+        lines(child, TTreeItem::Bytes(MaxChain + 2, false));
+        return;
+      }
+      node = child;
+      continue;
+    }
+    if (step + 1 == Step) {
+      // An item is compared by its key; a chain by its hashes, then the items they point at.
+      if (TTreeItem::IsItem(*slot))
+        lines(TTreeItem::Item(*slot), 32);
+      else
+        lines(TTreeItem::Chain(*slot), 2 * 64);
+    }
+    return;
+  }
+}
+
 void *THashTrie::Find(const void *Item) const { return FindWithHash(Item, HashOf(Item)); }
 
 void *THashTrie::Insert(void *Item) {
-  uint32_t hash = HashOf(Item);
-  if (void *found = FindWithHash(Item, hash))
-    return found;
-  InsertNew(Item, hash);
-  return Item;
+  void *found = InsertWithHash(Item, HashOf(Item));
+  return found ? found : Item;
 }
 
-void THashTrie::InsertNew(void *Item, uint32_t Hash) {
+void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
   if (!FRoot)
     FRoot = TTreeItem::New(*this, 0, 4);
   uintptr_t root = reinterpret_cast<uintptr_t>(FRoot) | ChildTag;
-  InsertAt(&root, Item, Hash);
+  void *found = InsertAt(&root, Item, Hash);
   FRoot = TTreeItem::Child(root);
-  ++FItemCount;
+  if (!found)
+    ++FItemCount;
+  return found;
 }
 
-void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
+void *THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
   TTreeItem *Node = TTreeItem::Child(*NodeRef);
   // Add may move the node; its parent's slot follows.
   auto add = [&](int index, uintptr_t value) {
@@ -257,14 +291,14 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
     if (!slot) {
       if ((reinterpret_cast<uintptr_t>(Item) & 3) == 0) {
         add(index, reinterpret_cast<uintptr_t>(Item) | ItemTag);
-        return;
+        return nullptr;
       }
       TChain *chain = NewChain(2);
       chain->Hashes()[0] = Hash;
       chain->Items()[0] = Item;
       chain->Count = 1;
       add(index, reinterpret_cast<uintptr_t>(chain));
-      return;
+      return nullptr;
     }
     if (TTreeItem::IsChild(*slot)) {
       NodeRef = slot;
@@ -275,7 +309,7 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       void *single = TTreeItem::Item(*slot);
       const uint32_t singleHash = HashOf(single);
       if (singleHash == Hash && ItemsEqual(single, Item))
-        return;
+        return single;
       TChain *chain = NewChain(2);
       chain->Hashes()[0] = singleHash;
       chain->Items()[0] = single;
@@ -283,12 +317,12 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       chain->Items()[1] = Item;
       chain->Count = 2;
       *slot = reinterpret_cast<uintptr_t>(chain);
-      return;
+      return nullptr;
     }
     TChain *chain = TTreeItem::Chain(*slot);
     for (uint32_t i = 0; i < chain->Count; ++i)
       if (chain->Hashes()[i] == Hash && ItemsEqual(chain->Items()[i], Item))
-        return;
+        return chain->Items()[i];
     if (chain->Count < uint32_t(MaxChain) || Node->Depth >= MaxDepth) {
       if (chain->Count == chain->Capacity) {
         TChain *grown = NewChain(chain->Capacity * 2);
@@ -302,7 +336,7 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       chain->Hashes()[chain->Count] = Hash;
       chain->Items()[chain->Count] = Item;
       ++chain->Count;
-      return;
+      return nullptr;
     }
     // A full chain becomes a child node one byte deeper. The chain goes first: a node of ten
     // slots is the chain's size and takes its very block, so a growing table leaves no pile
@@ -319,7 +353,7 @@ void THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       InsertAt(&child, items[i], hashes[i]);
     InsertAt(&child, Item, Hash);
     *slot = child;
-    return;
+    return nullptr;
   }
 }
 
@@ -634,14 +668,12 @@ TSST2::TSST2(TXLSFonts *Fonts) : FFonts(Fonts) {}
 
 TSST2::~TSST2() { ClearSST(); }
 
-SSTEntry *TSST2::Intern(SSTEntry *E) {
-  const uint32_t hash = KeyHash(E->Key(), E->KeyLength());
-  if (auto *found = static_cast<SSTEntry *>(FindWithHash(E, hash))) {
+SSTEntry *TSST2::Intern(SSTEntry *E, uint32_t Hash) {
+  if (auto *found = static_cast<SSTEntry *>(InsertWithHash(E, Hash))) {
     ++found->RefCount;
     DiscardEntry(E);
     return found;
   }
-  InsertNew(E, hash);
   return E;
 }
 
@@ -653,17 +685,29 @@ SSTEntry *TSST2::EntryByIndex(int Index) const {
 }
 
 SSTEntry *TSST2::AddText(std::u16string_view Text) {
-  if (Text.size() > 0xFFFF)
-    throw common::Exception(common::Format("Text too long for a cell (%zu characters)", Text.size()));
+  uint32_t hash;
+  SSTEntry *e = NewText(Text, hash);
+  return Intern(e, hash);
+}
+
+SSTEntry *TSST2::NewTextEntry(size_t Count, bool Wide) {
+  if (Count > 0xFFFF)
+    throw common::Exception(common::Format("Text too long for a cell (%zu characters)", Count));
   ++FTotal;
-  bool wide = std::any_of(Text.begin(), Text.end(), [](char16_t c) { return c > 255; });
-  auto count = static_cast<uint16_t>(Text.size());
+  const auto count = static_cast<uint16_t>(Count);
   // Short texts (nearly all) are kept in the arena like the strings of the SST.
-  const uint8_t options = wide ? 0x01 : 0x00;
-  const size_t total = EntryBytes(options, 0, wide ? size_t(count) * 2 : count, 0);
+  const uint8_t options = Wide ? 0x01 : 0x00;
+  const size_t total = EntryBytes(options, 0, Wide ? Count * 2 : Count, 0);
   const bool inArena = PoolSmallBlocks && total <= ChunkBytes / 8;
   SSTEntry *e = inArena ? SSTEntry::Init(ArenaEntry(total), count, options, SSTEntry::InArenaFlag, 0, 0, 0)
                         : NewEntry(count, options, 0, 0);
+  e->RefCount = 1;
+  return e;
+}
+
+SSTEntry *TSST2::NewText(std::u16string_view Text, uint32_t &Hash) {
+  const bool wide = std::any_of(Text.begin(), Text.end(), [](char16_t c) { return c > 255; });
+  SSTEntry *e = NewTextEntry(Text.size(), wide);
   auto *chars = const_cast<uint8_t *>(e->Chars());
   for (size_t i = 0; i < Text.size(); ++i) {
     if (wide) {
@@ -673,8 +717,16 @@ SSTEntry *TSST2::AddText(std::u16string_view Text) {
       chars[i] = static_cast<uint8_t>(Text[i]);
     }
   }
-  e->RefCount = 1;
-  return Intern(e);
+  Hash = KeyHash(e->Key(), e->KeyLength());
+  return e;
+}
+
+SSTEntry *TSST2::NewText(const uint8_t *Chars, size_t Count, uint32_t &Hash) {
+  SSTEntry *e = NewTextEntry(Count, false);
+  if (Count)
+    std::memcpy(const_cast<uint8_t *>(e->Chars()), Chars, Count);
+  Hash = KeyHash(e->Key(), e->KeyLength());
+  return e;
 }
 
 namespace {

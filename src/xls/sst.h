@@ -104,9 +104,15 @@ public:
   size_t LongestChain() const;
 
 protected:
-  // Inserts an item known not to be stored, under its hash.
-  void InsertNew(void *Item, uint32_t Hash);
+  // Stores Item, whose hash is Hash, unless an equal item is stored: returns that item, or
+  // nullptr when Item was stored. One walk down the trie does both.
+  void *InsertWithHash(void *Item, uint32_t Hash);
   void *FindWithHash(const void *Item, uint32_t Hash) const;
+  // Starts loading what a lookup of Hash reaches after Step slots: step 1 the node, chain or
+  // item the root's slot leads to, step 2 what that node's slot leads to, and so on. It reads
+  // only what the earlier steps loaded, so steps issued a while apart for lookups still to come
+  // let their cache misses overlap.
+  void Prefetch(uint32_t Hash, int Step) const;
   // Stores Count items, distinct from each other and from every stored item, given in trie
   // order: ascending by hash byte 0, then byte 1, and so on. Under an empty slot the subtree is
   // built whole, each node with just the slots it needs.
@@ -133,7 +139,7 @@ public:
   };
 
 private:
-  void InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash);
+  void *InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash);
   void InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t *Hashes, size_t Lo, size_t Hi);
   // The slot value holding items [Lo, Hi), which share hash bytes 0 to Depth, in a node of Depth.
   uintptr_t BuildSlot(void *const *Items, const uint32_t *Hashes, size_t Lo, size_t Hi, int Depth);
@@ -206,8 +212,15 @@ public:
   int IndexCount() const { return static_cast<int>(FIndex.size()); }
   size_t EntryCount() const { return ItemCount(); }
 
-  // Interns a fully built entry: an equal stored entry gets one more reference and E is freed.
-  SSTEntry *Intern(SSTEntry *E);
+  // An entry for Text holding one reference, not yet interned (Intern does that); Hash gets
+  // its key hash. Texts interned in batches use it to look several up at once.
+  SSTEntry *NewText(std::u16string_view Text, uint32_t &Hash);
+  // The same for Count characters from 0 to 255, one byte each.
+  SSTEntry *NewText(const uint8_t *Chars, size_t Count, uint32_t &Hash);
+  // Interns a fully built entry whose key hash is Hash: an equal stored entry gets one more
+  // reference and E is freed.
+  SSTEntry *Intern(SSTEntry *E, uint32_t Hash);
+  using THashTrie::Prefetch;
   // Allocates an entry with room for its key and run fonts; the caller fills it.
   static SSTEntry *NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize,
                             uint8_t Flags = 0, int32_t SSTIndex = 0);
@@ -224,6 +237,8 @@ private:
   // Interns the entries read into the index list from position First on, whose key hashes are
   // Hashes; a duplicate's slot gets the entry it equals.
   void InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes);
+  // A text entry with room for Count characters, holding one reference, counted in Total.
+  SSTEntry *NewTextEntry(size_t Count, bool Wide);
   void *ArenaAllocate(size_t Bytes, size_t Align);
   void *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).
