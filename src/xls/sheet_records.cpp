@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "common/exception.h"
-#include "common/text.h"
 #include "xls/periphery.h"
 #include "xls/sheets.h"
 #include "xls/workbook.h"
@@ -28,23 +27,22 @@ double RKValue(uint32_t Value) {
 
 namespace {
 
-std::u16string Wide(const uint8_t *p, int count) {
-  std::u16string s;
-  s.reserve(count);
+void AppendWide(std::u16string &text, const uint8_t *p, int count) {
+  const size_t at = text.size();
+  text.resize(at + size_t(count));
   for (int i = 0; i < count; ++i)
-    s.push_back(static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)));
-  return s;
+    text[at + size_t(i)] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
 }
 
-std::u16string Narrow(const uint8_t *p, int count) {
-  return common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(p), count));
-}
+// BIFF8 8-bit text: each byte is the code unit.
+void AppendNarrow(std::u16string &text, const uint8_t *p, int count) { text.append(p, p + count); }
 
 } // namespace
 
-std::u16string TXLSReader::ContinuedText(const TRecordBody &body, int offset, int cch, bool wide) {
+void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch,
+                               bool wide) {
   const bool biff8 = FWorkbook.Version() == xvExcel97;
-  std::u16string text;
+  text.clear();
   const uint8_t *p = body.Data() + std::min(offset, body.Length());
   int left = std::max(0, body.Length() - offset);
   TRawRecord more;
@@ -52,9 +50,14 @@ std::u16string TXLSReader::ContinuedText(const TRecordBody &body, int offset, in
   for (;;) {
     const int want = cch - static_cast<int>(text.size());
     const int n = std::min(want, wide ? left / 2 : left);
-    text += wide ? Wide(p, n) : biff8 ? Narrow(p, n) : Decode8(p, n);
+    if (wide)
+      AppendWide(text, p, n);
+    else if (biff8)
+      AppendNarrow(text, p, n);
+    else
+      AppendDecoded8(text, p, n);
     if (n == want)
-      return text;
+      return;
     // Writers split long texts over CONTINUE records; BIFF8 starts each piece with an option byte.
     if (!ReadFollowingRecord(*FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
         (biff8 && more.Body.empty()))
@@ -67,11 +70,13 @@ std::u16string TXLSReader::ContinuedText(const TRecordBody &body, int offset, in
   }
 }
 
-std::u16string TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
+const std::u16string &TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
   const int cch = body.U16(countOffset);
   if (FWorkbook.Version() == xvExcel97)
-    return ContinuedText(body, textOffset + 1, cch, (body.U8(textOffset) & 1) != 0);
-  return ContinuedText(body, textOffset, cch, false);
+    ContinuedText(FLabelText, body, textOffset + 1, cch, (body.U8(textOffset) & 1) != 0);
+  else
+    ContinuedText(FLabelText, body, textOffset, cch, false);
+  return FLabelText;
 }
 
 void TXLSReader::ReadBlank() {
@@ -121,7 +126,45 @@ void TXLSReader::ReadLabel() {
   KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 8);
-  CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+  // Most labels are 8-bit text wholly inside the record whose bytes are their characters (any
+  // BIFF8 8-bit text; ASCII in the code page before): those bytes become the entry as they are.
+  const int cch = b.U16(6);
+  const bool biff8 = FWorkbook.Version() == xvExcel97;
+  const int at = biff8 ? 9 : 8;
+  const uint8_t *chars = nullptr;
+  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : DecodesToItself(b.Data() + at, cch)))
+    chars = b.Data() + at;
+  const std::u16string *text = chars ? nullptr : &LabelText(b, 6, 8);
+  TSheet &sheet = CurrentSheet();
+  const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
+  TSST2 &sst = FWorkbook.Sheets().SST();
+  uint32_t hash;
+  SSTEntry *entry = chars ? sst.NewText(chars, size_t(cch), hash) : sst.NewText(*text, hash);
+  QueueLabel(sheet, place, entry, hash);
+}
+
+void TXLSReader::QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry, uint32_t Hash) {
+  if (FLabelCount == LabelQueueSize)
+    StoreOldestLabel();
+  FLabels[(FLabelHead + FLabelCount++) % LabelQueueSize] = {&Sheet, Place, Entry, Hash};
+  // The newest label takes the first step of its lookup, the one queued LabelStepRecords before
+  // it the second, whose memory that label's first step has loaded meanwhile.
+  const TSST2 &sst = FWorkbook.Sheets().SST();
+  sst.Prefetch(Hash, 1);
+  if (FLabelCount > LabelStepRecords)
+    sst.Prefetch(FLabels[(FLabelHead + FLabelCount - 1 - LabelStepRecords) % LabelQueueSize].Hash, 2);
+}
+
+void TXLSReader::StoreOldestLabel() {
+  const TQueuedLabel label = FLabels[FLabelHead];
+  FLabelHead = (FLabelHead + 1) % LabelQueueSize;
+  --FLabelCount;
+  label.Sheet->PutString(label.Place, FWorkbook.Sheets().SST().Intern(label.Entry, label.Hash));
+}
+
+void TXLSReader::StoreQueuedLabels() {
+  while (FLabelCount > 0)
+    StoreOldestLabel();
 }
 
 void TXLSReader::ReadRString() {
@@ -325,10 +368,10 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
       const int cch = s.U8(0);
       text = Decode8(s.Bytes(1, cch), cch);
     } else if (FWorkbook.Version() == xvExcel97) {
-      text = ContinuedText(s, 3, s.U16(0), (s.U8(2) & 1) != 0);
+      ContinuedText(text, s, 3, s.U16(0), (s.U8(2) & 1) != 0);
     } else {
       // Before BIFF8 the characters follow the count directly, in the workbook's code page.
-      text = ContinuedText(s, 2, s.U16(0), false);
+      ContinuedText(text, s, 2, s.U16(0), false);
     }
     sheet.StoreStringFormula(Col, Row, text, Cce, StoredLen, exprCopy.data(), XF);
     return true;

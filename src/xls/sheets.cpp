@@ -165,17 +165,24 @@ void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
 }
 
 void TSheet::StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  uint16_t xf = Resolve(XF);
-  SSTEntry *entry = FOwner.SST().AddText(Text);
+  const TStringPlace place = PlaceString(Col, Row, XF);
+  PutString(place, FOwner.SST().AddText(Text));
+}
+
+TSheet::TStringPlace TSheet::PlaceString(int Col, int Row, uint16_t XF) const {
+  const uint32_t key = CheckedKey(Col, Row);
+  return {key, Resolve(XF)};
+}
+
+void TSheet::PutString(TStringPlace Place, SSTEntry *Entry) {
   TCellStorage::TCellPtr cell;
   try {
-    cell = FCells.NewCell<TStringCell>(key, entry, xf);
+    cell = FCells.NewCell<TStringCell>(Place.Key, Entry, Place.XF);
   } catch (...) {
-    FOwner.SST().ReleaseEntry(entry);
+    FOwner.SST().ReleaseEntry(Entry);
     throw;
   }
-  FCells.Put(key, std::move(cell));
+  FCells.Put(Place.Key, std::move(cell));
 }
 
 void TSheet::StoreNumberFormula(int Col, int Row, uint32_t ResultLo, uint32_t ResultHi, uint32_t ExprLen,

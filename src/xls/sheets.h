@@ -102,6 +102,15 @@ public:
   // List-index error when the table does not hold SSTIndex.
   void StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF);
   void StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF);
+  // StoreString in two steps, for a reader that interns texts in batches: PlaceString checks the
+  // position and format at once, so their errors belong to the record that names them;
+  // PutString stores the cell there once its entry is interned, taking over its reference.
+  struct TStringPlace {
+    uint32_t Key;
+    uint16_t XF;
+  };
+  TStringPlace PlaceString(int Col, int Row, uint16_t XF) const;
+  void PutString(TStringPlace Place, SSTEntry *Entry);
   // Expr must hold StoredLen bytes; the formula cells copy them.
   void StoreNumberFormula(int Col, int Row, uint32_t ResultLo, uint32_t ResultHi, uint32_t ExprLen,
                           uint32_t StoredLen, const uint8_t *Expr, uint16_t XF);

@@ -69,6 +69,7 @@ void TXLSReader::ReadLoop() {
         const int percent = static_cast<int>(
             std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
         if (percent > lastPercent) {
+          StoreQueuedLabels();
           lastPercent = percent;
           FWorkbook.OnProgress(percent);
         }
@@ -78,15 +79,22 @@ void TXLSReader::ReadLoop() {
           FSkipUserViews = false;
         continue;
       }
+      if (RecordId != 0x0204)
+        StoreQueuedLabels();
       KeepRaw = true;
       Dispatch();
       if (KeepRaw)
         CurrentStorage->AddRaw(RecordId, RecordData.data(), RecordLength);
       ++FRecordCount;
     }
+    StoreQueuedLabels();
   } catch (const std::exception &e) {
+    StoreQueuedLabels();
     throw common::Exception(common::Format("Error on reading record # %d, %.4X Offs: %.8X\r%s", FRecordCount,
                                            RecordId, FStream->Position(), e.what()));
+  } catch (...) {
+    StoreQueuedLabels();
+    throw;
   }
 }
 
@@ -130,7 +138,7 @@ bool ContextFree(int codePage) {
 }
 } // namespace
 
-std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
+const std::u16string &TXLSReader::DecodeTable() const {
   if (FDecodeTablePage != FCodePage) {
     FDecodeTablePage = FCodePage;
     FDecodeTable.clear();
@@ -147,14 +155,44 @@ std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
       }
       FDecodeTable = std::move(table);
     }
+    FDecodeKeepsAscii = FDecodeTable.size() == 256;
+    for (char16_t c = 0; c < 0x80 && FDecodeKeepsAscii; ++c)
+      FDecodeKeepsAscii = FDecodeTable[c] == c;
   }
-  if (FDecodeTable.size() == 256) {
-    std::u16string text(static_cast<size_t>(std::max(count, 0)), u'\0');
-    for (size_t i = 0; i < text.size(); ++i)
-      text[i] = FDecodeTable[bytes[i]];
-    return text;
+  return FDecodeTable;
+}
+
+bool TXLSReader::DecodesToItself(const uint8_t *bytes, int count) const {
+  const std::u16string &table = DecodeTable();
+  if (table.size() != 256)
+    return false;
+  uint8_t any = 0;
+  for (int i = 0; i < count; ++i)
+    any |= bytes[i];
+  if (any < 0x80 && FDecodeKeepsAscii)
+    return true;
+  for (int i = 0; i < count; ++i)
+    if (table[bytes[i]] != bytes[i])
+      return false;
+  return true;
+}
+
+void TXLSReader::AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const {
+  const std::u16string &table = DecodeTable();
+  if (table.size() == 256) {
+    const size_t at = text.size();
+    text.resize(at + static_cast<size_t>(std::max(count, 0)));
+    for (size_t i = at; i < text.size(); ++i)
+      text[i] = table[bytes[i - at]];
+    return;
   }
-  return common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(bytes), count), FCodePage);
+  text += common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(bytes), count), FCodePage);
+}
+
+std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
+  std::u16string text;
+  AppendDecoded8(text, bytes, count);
+  return text;
 }
 
 std::u16string TXLSReader::SheetName(int Ordinal) const {

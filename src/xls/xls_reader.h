@@ -1,17 +1,18 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "xls/record_body.h"
+#include "xls/sheets.h"
 #include "xls/xls_stream.h"
 
 namespace xls {
 
 class TXLSWorkbook;
-class TSheet;
 class TRecordStorageDefault;
 class TSheetPeriphery;
 
@@ -50,6 +51,11 @@ private:
   void PutSlotRecord();
   void PutDefaultIfAbove40();
   std::u16string Decode8(const uint8_t *bytes, int count) const;
+  void AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const;
+  // The 256 characters of the code page in force, or empty when it is no single-byte page.
+  const std::u16string &DecodeTable() const;
+  // Whether every byte decodes to the character of the same code (ASCII in most pages).
+  bool DecodesToItself(const uint8_t *bytes, int count) const;
   std::u16string SheetName(int Ordinal) const;
   bool AtEndOfReading() const;
 
@@ -91,10 +97,32 @@ private:
   bool StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                            uint32_t StoredLen, const uint8_t *Expr);
   void ReadSharedFormula();
-  std::u16string LabelText(const TRecordBody &body, int countOffset, int textOffset);
-  // cch characters from offset, going on in the CONTINUE records that follow when the body ends
-  // first; fails as a too-short record when they are missing.
-  std::u16string ContinuedText(const TRecordBody &body, int offset, int cch, bool wide);
+  // The text of a LABEL or RSTRING record; valid until the next call.
+  const std::u16string &LabelText(const TRecordBody &body, int countOffset, int textOffset);
+  // Sets text to cch characters from offset, going on in the CONTINUE records that follow when
+  // the body ends first; fails as a too-short record when they are missing.
+  void ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch, bool wide);
+
+  // LABEL cells are stored a few records late. The two levels of the string table's trie that
+  // an interning misses the cache on are loaded ahead, LabelStepRecords records apart, so the
+  // misses of consecutive labels overlap instead of following one another (a BIFF5 file of
+  // distinct strings spent most of its read waiting on them). Any other record, the progress
+  // callback and the end of the read, failed or not, first store every queued cell, so nothing
+  // can tell the cells were not stored at once.
+  struct TQueuedLabel {
+    TSheet *Sheet;
+    TSheet::TStringPlace Place;
+    SSTEntry *Entry; // not interned yet
+    uint32_t Hash;
+  };
+  static constexpr size_t LabelQueueSize = 12;
+  static constexpr size_t LabelStepRecords = 6; // records between the two steps of a lookup
+  void QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry, uint32_t Hash);
+  void StoreOldestLabel();
+  void StoreQueuedLabels();
+  std::array<TQueuedLabel, LabelQueueSize> FLabels{};
+  size_t FLabelHead = 0;
+  size_t FLabelCount = 0;
 
   TXLSWorkbook &FWorkbook;
   std::vector<uint8_t> RecordData;
@@ -120,6 +148,8 @@ private:
   // needs no converter call per string.
   mutable std::u16string FDecodeTable;
   mutable int FDecodeTablePage = -1;
+  mutable bool FDecodeKeepsAscii = false; // the table maps the first 128 bytes to themselves
+  std::u16string FLabelText;              // reused from label to label
   int FRecordCount = 0;
 };
 

@@ -324,3 +324,50 @@ TEST(Cells, LabelSstReadErrorNamesThePosition) {
   EXPECT_EQ(m.substr(0, 14), "Read error at ");
   EXPECT_EQ(m.find_first_not_of("0123456789", 14), std::string::npos) << m;
 }
+
+TEST(Cells, ManyLabelsMixedWithOtherRecordsKeepFileOrder) {
+  // More labels than the reader takes ahead, repeating texts, overwriting and overwritten by
+  // other records at the same cell: the sheet must look as if each record were stored at once.
+  BiffWriter r;
+  auto label = [&](uint16_t row, uint16_t col, const std::string &text) {
+    r.Record(0x0204, ByteWriter(Cell(row, col)).U16(static_cast<uint16_t>(text.size())).U8(0).Text8(text));
+  };
+  for (uint16_t row = 0; row < 40; ++row)
+    label(row, 0, "t" + std::to_string(row % 25)); // rows 25 to 39 repeat rows 0 to 14
+  label(1, 1, "gone");
+  r.Record(0x0203, ByteWriter(Cell(1, 1)).F64(7)); // a number replaces the label
+  r.Record(0x0203, ByteWriter(Cell(2, 1)).F64(8));
+  label(2, 1, "kept"); // a label replaces the number
+  label(3, 1, "first");
+  label(3, 1, "t3"); // and a label a label
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  for (int row = 0; row < 40; ++row)
+    EXPECT_EQ(Text(s, 0, row), "t" + std::to_string(row % 25)) << row;
+  EXPECT_EQ(s.AsFloat(1, 1), 7);
+  EXPECT_EQ(Text(s, 1, 2), "kept");
+  auto entry = [&](int col, int row) { return static_cast<TStringCell *>(s.FindCell(col, row))->Entry(); };
+  EXPECT_EQ(entry(0, 3), entry(0, 28));
+  EXPECT_EQ(entry(0, 3), entry(1, 3));
+  EXPECT_EQ(entry(0, 3)->RefCount, 3);
+  EXPECT_EQ(entry(0, 20)->RefCount, 1);
+  EXPECT_EQ(Text(s, 1, 3), "t3");
+}
+
+TEST(Cells, LabelsBeforeAFailingRecordAreKept) {
+  BiffWriter r;
+  for (uint16_t row = 0; row < 10; ++row)
+    r.Record(0x0204, ByteWriter(Cell(row, 0)).U16(2).U8(0).Text8("x" + std::to_string(row)));
+  r.Record(0x0204, ByteWriter(Cell(10, 0)).U16(50).U8(0).Text8("short"));
+  TXLSWorkbook wb;
+  try {
+    Load(wb, OneSheet(r));
+    FAIL() << "no exception";
+  } catch (const std::exception &e) {
+    // Sixteen globals formats, BOF, BOUNDSHEET, EOF, the sheet's BOF and ten labels come first.
+    EXPECT_EQ(std::string(e.what()).rfind("Error on reading record # 30, 0204 ", 0), 0u) << e.what();
+  }
+  for (int row = 0; row < 10; ++row)
+    EXPECT_EQ(Text(wb.SheetByIndex(0), 0, row), "x" + std::to_string(row)) << row;
+  EXPECT_EQ(wb.Sheets().SST().EntryCount(), 10u);
+}
