@@ -182,8 +182,8 @@ TEST(SSTRead, LongStringSwitchesTo16BitInContinue) {
   }
   // 9801 bytes do not fit one CONTINUE: the rest goes to a second one, again with an option byte.
   Bytes c(cont.Data());
-  Bytes c1(c.begin(), c.begin() + 8001), c2{1};
-  c2.insert(c2.end(), c.begin() + 8001, c.end());
+  Bytes c1(c.begin(), c.begin() + 8001), c2(c.begin() + 8000, c.end());
+  c2[0] = 1; // the option byte in place of the byte c1 ends with
   SSTStream in(BiffWriter().Record(SST, body).Record(CONTINUE, c1).Record(CONTINUE, c2).Eof());
   TSST2 sst;
   sst.ReadSST(in.Stream, in.Length);
