@@ -135,12 +135,14 @@ void TCompoundFile::ReadStreamPart(const std::vector<uint32_t> &chain, uint64_t 
                                    size_t count) const {
   size_t i = static_cast<size_t>(offset / FSectorSize);
   size_t skip = static_cast<size_t>(offset % FSectorSize);
-  // Runs of consecutive sectors are contiguous in the file too and are read in one piece.
+  // Runs of consecutive sectors are contiguous in the file too and are read in one piece; a run
+  // is followed only as far as the read goes, not to the end of a long stream each time.
   while (count > 0) {
     if (i >= chain.size())
       Damaged("a read runs past the end of a stream");
     size_t run = 1;
-    while (i + run < chain.size() && chain[i + run] == chain[i] + run)
+    while (size_t(FSectorSize) * run - skip < count && i + run < chain.size() &&
+           chain[i + run] == chain[i] + run)
       ++run;
     size_t take = std::min<size_t>(size_t(FSectorSize) * run - skip, count);
     ReadAt(SectorOffset(chain[i]) + skip, out, take);
