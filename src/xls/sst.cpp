@@ -1,6 +1,7 @@
 #include "xls/sst.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -1082,57 +1083,64 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
   };
   // The hash bytes in trie order, the lowest first.
   auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
+  // Two stable counting passes, by the root slot over the whole table, then by the depth-1 slot
+  // within each root slot's group, so that each pass writes to only 256 places at a time.
   TChunkedArray<TRef> order(n);
-  std::vector<uint32_t> start(65536 + 1, 0);
+  std::array<size_t, 257> start{};
   for (size_t i = 0; i < n; ++i)
-    ++start[(trieOrder(Hashes[i]) >> 16) + 1];
+    ++start[SlotIndex(Hashes[i], 0) + 1];
   for (size_t b = 1; b < start.size(); ++b)
     start[b] += start[b - 1];
   for (size_t i = 0; i < n; ++i) {
     const uint32_t hash = Hashes[i];
-    order[start[trieOrder(hash) >> 16]++] = {EntryOf(FIndex[First + i]), hash};
+    order[start[SlotIndex(hash, 0)]++] = {EntryOf(FIndex[First + i]), hash};
   }
-  // start[b] now ends bucket b.
+  // start[b] now ends group b.
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
   const bool stored = ItemCount() != 0; // strings may equal entries from before this table
-  std::vector<TRef> run;
+  std::vector<TRef> group;
   std::vector<void *> items;
   std::vector<uint32_t> hashes;
-  size_t lo = 0;
-  for (size_t b = 0; b < 65536; ++b) {
-    const size_t hi = start[b];
-    if (hi == lo)
-      continue;
-    run.clear();
-    for (size_t k = lo; k < hi; ++k)
-      run.push_back(order[k]);
-    lo = hi;
-    if (run.size() <= 32) {
-      for (size_t i = 1; i < run.size(); ++i) // stable insertion sort of a short bucket
-        for (size_t j = i; j > 0 && before(run[j], run[j - 1]); --j)
-          std::swap(run[j], run[j - 1]);
-    } else {
-      std::stable_sort(run.begin(), run.end(), before);
-    }
-    items.clear();
-    hashes.clear();
-    for (const TRef &ref : run) {
-      SSTEntry *e = ref.Entry;
-      auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, ref.Hash)) : nullptr;
-      // Equal strings have equal hashes, so they sit together at the end of the run.
-      for (size_t j = items.size(); !found && j-- > 0 && hashes[j] == ref.Hash;)
-        if (ItemsEqual(items[j], e))
-          found = static_cast<SSTEntry *>(items[j]);
-      if (found) {
-        ++found->RefCount;
-        FIndex[size_t(e->SSTIndex())] = HandleOf(found);
-        DiscardEntry(e);
+  for (size_t b0 = 0, lo0 = 0; b0 < 256; lo0 = start[b0++]) {
+    std::array<size_t, 257> start1{};
+    for (size_t k = lo0; k < start[b0]; ++k)
+      ++start1[SlotIndex(order[k].Hash, 1) + 1];
+    for (size_t b = 1; b < start1.size(); ++b)
+      start1[b] += start1[b - 1];
+    group.resize(start[b0] - lo0);
+    for (size_t k = lo0; k < start[b0]; ++k)
+      group[start1[SlotIndex(order[k].Hash, 1)]++] = order[k];
+    for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
+      TRef *const run = group.data() + lo;
+      const size_t count = start1[b1] - lo;
+      if (count <= 32) {
+        for (size_t i = 1; i < count; ++i) // stable insertion sort of a short run
+          for (size_t j = i; j > 0 && before(run[j], run[j - 1]); --j)
+            std::swap(run[j], run[j - 1]);
       } else {
-        items.push_back(e);
-        hashes.push_back(ref.Hash);
+        std::stable_sort(run, run + count, before);
       }
+      items.clear();
+      hashes.clear();
+      for (size_t i = 0; i < count; ++i) {
+        SSTEntry *e = run[i].Entry;
+        const uint32_t hash = run[i].Hash;
+        auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, hash)) : nullptr;
+        // Equal strings have equal hashes, so they sit together at the end of the run.
+        for (size_t j = items.size(); !found && j-- > 0 && hashes[j] == hash;)
+          if (ItemsEqual(items[j], e))
+            found = static_cast<SSTEntry *>(items[j]);
+        if (found) {
+          ++found->RefCount;
+          FIndex[size_t(e->SSTIndex())] = HandleOf(found);
+          DiscardEntry(e);
+        } else {
+          items.push_back(e);
+          hashes.push_back(hash);
+        }
+      }
+      InsertSorted(items.data(), hashes.data(), items.size());
     }
-    InsertSorted(items.data(), hashes.data(), items.size());
   }
 }
 
