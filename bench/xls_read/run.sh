@@ -115,19 +115,16 @@ import xlrd
 work, xlsdump, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 files = ["numbers8.xls", "strings8.xls", "mixed8.xls", "numbers5.xls", "strings5.xls"]
 
-def measure(cmds):
-    # The tools take turns run by run, so a slow spell of this shared machine falls on all of
-    # them alike instead of on whichever was running then.
-    times, rss = [[] for _ in cmds], [0] * len(cmds)
-    out = os.path.join(work, "time.out")
+def measure(cmd):
+    times, rss = [], []
     for _ in range(runs):
-        for i, cmd in enumerate(cmds):
-            t0 = time.perf_counter()
-            subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, check=True,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            times[i].append(time.perf_counter() - t0)
-            rss[i] = max(rss[i], int(open(out).read().split()[-1]))
-    return [(statistics.median(t), m) for t, m in zip(times, rss)]
+        out = os.path.join(work, "time.out")
+        t0 = time.perf_counter()
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times.append(time.perf_counter() - t0)
+        rss.append(int(open(out).read().split()[-1]))
+    return statistics.median(times), max(rss)
 
 print("%-14s %9s %9s | %8s %8s %8s | %8s %8s | %9s %9s %9s %s" % (
     "file", "size KiB", "cells", "xlsdump", "xlrd", "xls2csv", "x xlrd", "x csv",
@@ -140,8 +137,9 @@ for name in files:
     except UnicodeDecodeError:
         book = xlrd.open_workbook(path, encoding_override="cp1252")
     cells = sum(sh.nrows * sh.ncols for sh in book.sheets())
-    (t_dump, m_dump), (t_xlrd, m_xlrd), (t_csv, m_csv) = measure(
-        [[xlsdump, path], ["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path], ["xls2csv", path]])
+    t_dump, m_dump = measure([xlsdump, path])
+    t_xlrd, m_xlrd = measure(["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path])
+    t_csv, m_csv = measure(["xls2csv", path])
     limit = (size + 48 * cells) // 1024
     ok = t_xlrd / t_dump >= 10 and t_csv / t_dump >= 3 and m_dump <= limit
     print("%-14s %9d %9d | %7.3fs %7.3fs %7.3fs | %7.1fx %7.1fx | %9d %9d %9d %s" % (
