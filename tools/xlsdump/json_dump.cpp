@@ -8,6 +8,10 @@
 #include <memory>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/number_text.h"
 #include "common/text.h"
 #include "xls/sst.h"
@@ -41,7 +45,7 @@ public:
     FUsed = 0;
     ++FFlushes;
   }
-  // Room for n bytes (n at most a small constant) at the end of the buffer.
+  // Room for n bytes (n at most a few KiB) at the end of the buffer.
   char *Room(size_t n) {
     if (FUsed + n > sizeof FBuf)
       Flush();
@@ -95,7 +99,54 @@ public:
     }
     return p;
   }
+  // Whether none of count bytes must be escaped or (highToo) re-encoded; nearly all text.
+  static bool Plain(const uint8_t *bytes, size_t count, bool highToo) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time; a last group of fewer overlaps the one before it.
+    auto dirty = [highToo](const uint8_t *at) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(at));
+      // Below 0x20 unsigned is v == min(v, 0x1F); signed, bytes of 128 and up are below too.
+      const __m128i control = highToo ? _mm_cmplt_epi8(v, _mm_set1_epi8(0x20))
+                                      : _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(0x1F)), v);
+      const __m128i special =
+          _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')));
+      return _mm_movemask_epi8(_mm_or_si128(control, special)) != 0;
+    };
+    if (count >= 16) {
+      for (; i + 16 <= count; i += 16)
+        if (dirty(bytes + i))
+          return false;
+      return i == count || !dirty(bytes + count - 16);
+    }
+#endif
+    if (count >= 8) {
+      for (; i + 8 <= count; i += 8)
+        if (NeedsEscape(Word(bytes + i), highToo))
+          return false;
+      return i == count || !NeedsEscape(Word(bytes + count - 8), highToo);
+    }
+    for (; i < count; ++i)
+      if (bytes[i] < 0x20 || bytes[i] == '"' || bytes[i] == '\\' || (highToo && bytes[i] >= 0x80))
+        return false;
+    return true;
+  }
+  // Plain text of at most PlainMax bytes goes out in one copy.
+  static constexpr size_t PlainMax = 4096;
+  bool PlainString(const uint8_t *bytes, size_t count, bool highToo) {
+    if (count > PlainMax || !Plain(bytes, count, highToo))
+      return false;
+    char *p = Room(count + 2);
+    *p++ = '"';
+    if (count)
+      std::memcpy(p, bytes, count);
+    p[count] = '"';
+    Done(p + count + 1);
+    return true;
+  }
   void String(std::string_view text) {
+    if (PlainString(reinterpret_cast<const uint8_t *>(text.data()), text.size(), false))
+      return;
     Put('"');
     while (!text.empty()) {
       // Pieces small enough that the worst case (6 bytes a character) fits the buffer.
@@ -113,6 +164,8 @@ public:
   }
   // The characters of an 8-bit entry (each byte one code point up to 255) as a JSON string.
   void Latin1String(const uint8_t *chars, size_t count) {
+    if (PlainString(chars, count, true))
+      return;
     Put('"');
     while (count > 0) {
       const size_t n = std::min(count, size_t(1024));

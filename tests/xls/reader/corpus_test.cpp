@@ -235,8 +235,9 @@ TEST(CorpusDump, DamagedFilesReadAlikeFromDiskAndFromMemory) {
 }
 
 TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
-  // Plain text is copied in blocks of eight bytes; a character that needs escaping or
-  // re-encoding must be caught at every position of a block and in the tail after the blocks.
+  // Plain text is checked in blocks of sixteen or eight bytes, the last one overlapping the one
+  // before; a character that needs escaping or re-encoding must be caught at every position of
+  // texts short and long enough for each kind of block and tail.
   auto expected = [](std::u16string_view text) {
     std::string out = "\"";
     for (char16_t c : text) {
@@ -256,15 +257,16 @@ TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
     TXLSWorkbook wb;
     TSheet &sheet = wb.SheetByIndex(0);
     std::vector<std::u16string> texts;
-    for (char16_t special : specials)
-      for (size_t at = 0; at < 19; ++at) {
-        std::u16string text = u"abcdefghijklmnopqrs";
-        text[at] = special;
-        if (wide)
-          text[18 - at] = u'\x416'; // a character beyond 8 bits makes the entry 16-bit
-        sheet.StoreString(0, static_cast<int>(texts.size()), text, 0);
-        texts.push_back(text);
-      }
+    for (const size_t length : {1, 7, 8, 9, 15, 16, 17, 19, 31, 32, 33})
+      for (char16_t special : specials)
+        for (size_t at = 0; at < length; ++at) {
+          std::u16string text = std::u16string(u"abcdefghijklmnopqrstuvwxyz0123456789").substr(0, length);
+          text[at] = special;
+          if (wide)
+            text[length - 1 - at] = u'\x416'; // a character beyond 8 bits makes the entry 16-bit
+          sheet.StoreString(0, static_cast<int>(texts.size()), text, 0);
+          texts.push_back(text);
+        }
     std::ostringstream out;
     xlsdump::DumpWorkbook(out, wb);
     const std::string json = out.str();
