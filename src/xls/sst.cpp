@@ -6,6 +6,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "common/exception.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
@@ -39,7 +43,7 @@ struct THashTrie::TTreeItem {
   bool DenseFlag;
   uint16_t Filled = 0; // filled slots; the length of the key and slot arrays while sparse
   uint16_t Capacity;
-  uint16_t Spare = 0; // keeps the size a multiple of 8, so the slots that follow are aligned
+  uint16_t SlotsAt; // bytes from the node to its slots, kept so a step down need not work it out
   // The key bytes (sparse nodes only, padded to 8) and the slots follow the node in the same
   // block, so a step down the trie is one memory access.
 
@@ -63,7 +67,10 @@ struct THashTrie::TTreeItem {
   }
 
   uint8_t *Keys() const { return reinterpret_cast<uint8_t *>(const_cast<TTreeItem *>(this) + 1); }
-  uintptr_t *Slots() const { return reinterpret_cast<uintptr_t *>(Keys() + KeyBytes(Capacity, DenseFlag)); }
+  uintptr_t *Slots() const {
+    return reinterpret_cast<uintptr_t *>(reinterpret_cast<uint8_t *>(const_cast<TTreeItem *>(this)) +
+                                         SlotsAt);
+  }
   static bool IsChild(uintptr_t slot) { return (slot & ChildTag) != 0; }
   static TTreeItem *Child(uintptr_t slot) { return reinterpret_cast<TTreeItem *>(slot & ~ChildTag); }
   static bool IsItem(uintptr_t slot) { return (slot & ItemTag) != 0; }
@@ -73,9 +80,23 @@ struct THashTrie::TTreeItem {
   // Position of a slot index among the stored slots of a sparse node, or -1.
   int Position(int index) const {
     const uint8_t *keys = Keys();
+#if defined(__SSE2__)
+    // Sixteen key bytes at a time. A node's block always holds the 16 bytes read from a group
+    // that starts below Filled (the slots follow the keys); bytes past Filled are masked off.
+    const __m128i wanted = _mm_set1_epi8(static_cast<char>(index));
+    for (int i = 0; i < Filled; i += 16) {
+      const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i *>(keys + i));
+      auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(group, wanted)));
+      if (Filled - i < 16)
+        hits &= (1u << (Filled - i)) - 1;
+      if (hits)
+        return i + __builtin_ctz(hits);
+    }
+#else
     for (int i = 0; i < Filled; ++i)
       if (keys[i] == index)
         return i;
+#endif
     return -1;
   }
   // The stored slot, or nullptr when empty.
@@ -143,9 +164,39 @@ struct THashTrie::TTreeItem {
 
 private:
   TTreeItem(int depth, int capacity, bool dense)
-      : Depth(static_cast<uint8_t>(depth)), DenseFlag(dense), Capacity(static_cast<uint16_t>(capacity)) {}
+      : Depth(static_cast<uint8_t>(depth)), DenseFlag(dense), Capacity(static_cast<uint16_t>(capacity)),
+        SlotsAt(static_cast<uint16_t>(sizeof(TTreeItem) + KeyBytes(capacity, dense))) {}
 };
 static_assert(sizeof(THashTrie::TTreeItem) == 8);
+
+namespace {
+// The item of Chain equal to the one sought, whose hash is Hash, or nullptr. Equal items have
+// equal hashes, so only a matching hash needs the full comparison.
+template <class Equal> void *FindInChain(THashTrie::TChain *Chain, uint32_t Hash, Equal &&equal) {
+  const uint32_t *hashes = Chain->Hashes();
+  void **items = Chain->Items();
+  const int count = static_cast<int>(Chain->Count);
+#if defined(__SSE2__)
+  // Four hashes at a time. A chain's block always holds the 16 bytes read from a group that
+  // starts below Count (the item pointers follow the hashes); hashes past Count are masked off.
+  const __m128i wanted = _mm_set1_epi32(static_cast<int>(Hash));
+  for (int i = 0; i < count; i += 4) {
+    const __m128i group = _mm_loadu_si128(reinterpret_cast<const __m128i *>(hashes + i));
+    auto hits = static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(group, wanted))));
+    if (count - i < 4)
+      hits &= (1u << (count - i)) - 1;
+    for (; hits; hits &= hits - 1)
+      if (equal(items[i + __builtin_ctz(hits)]))
+        return items[i + __builtin_ctz(hits)];
+  }
+#else
+  for (int i = 0; i < count; ++i)
+    if (hashes[i] == Hash && equal(items[i]))
+      return items[i];
+#endif
+  return nullptr;
+}
+} // namespace
 
 void *THashTrie::AllocateBlock(size_t Bytes) {
   if (!PoolSmallBlocks || Bytes > MaxPooledBytes)
@@ -213,50 +264,38 @@ void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
       void *item = TTreeItem::Item(*slot);
       return ItemsEqual(item, Item) ? item : nullptr;
     }
-    TChain *chain = TTreeItem::Chain(*slot);
-    const uint32_t *hashes = chain->Hashes();
-    void **items = chain->Items();
-    // Equal items have equal hashes, so only a matching hash needs the full comparison.
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      if (hashes[i] == Hash && ItemsEqual(items[i], Item))
-        return items[i];
-    return nullptr;
+    return FindInChain(TTreeItem::Chain(*slot), Hash,
+                       [&](const void *other) { return ItemsEqual(other, Item); });
   }
   return nullptr;
 }
 
 void THashTrie::Prefetch(uint32_t Hash, int Step) const {
-  auto lines = [](const void *p, size_t bytes) {
-    const auto end = reinterpret_cast<uintptr_t>(p) + bytes;
-    for (auto line = reinterpret_cast<uintptr_t>(p) & ~uintptr_t(63); line < end; line += 64)
-      __builtin_prefetch(reinterpret_cast<const void *>(line));
-  };
   const TTreeItem *node = FRoot;
-  for (int step = 0; node; ++step) {
+  for (int step = 1; node; ++step) {
     const uintptr_t *slot = node->Find(SlotIndex(Hash, node->Depth));
     if (!slot)
       return;
-    if (TTreeItem::IsChild(*slot)) {
-      const TTreeItem *child = TTreeItem::Child(*slot);
-      if (step + 1 == Step) {
-        // Whether the child is dense is only known once it is read, so both places its slot
-        // may be are asked for: where it sits in a dense node, and the key bytes and slots of a
-        // sparse node of a dozen slots. Prefetching never faults.
-        lines(reinterpret_cast<const uintptr_t *>(child + 1) + SlotIndex(Hash, node->Depth + 1), 1);
-        lines(child, TTreeItem::Bytes(MaxChain + 2, false));
-        return;
-      }
-      node = child;
-      continue;
-    }
-    if (step + 1 == Step) {
-      // An item is compared by its key; a chain by its hashes, then the items they point at.
+    const auto *target = reinterpret_cast<const uint8_t *>(*slot & ~(ChildTag | ItemTag));
+    if (step == Step) {
+      // An item is compared by its key. A chain is searched by its hashes and appended to; a
+      // sparse node of a dozen slots by its key bytes. Both take two or three lines. Whether a
+      // child is dense is only known once it is read, so where its slot would sit in a dense
+      // node is asked for too. Prefetching never faults.
+      __builtin_prefetch(target);
       if (TTreeItem::IsItem(*slot))
-        lines(TTreeItem::Item(*slot), 32);
-      else
-        lines(TTreeItem::Chain(*slot), 2 * 64);
+        return;
+      static_assert(TTreeItem::Bytes(MaxChain + 2, false) == TChain::Bytes(MaxChain));
+      __builtin_prefetch(target + 64);
+      __builtin_prefetch(target + TChain::Bytes(MaxChain) - 1);
+      if (TTreeItem::IsChild(*slot))
+        __builtin_prefetch(reinterpret_cast<const uintptr_t *>(target + sizeof(TTreeItem)) +
+                           SlotIndex(Hash, node->Depth + 1));
+      return;
     }
-    return;
+    if (!TTreeItem::IsChild(*slot))
+      return;
+    node = TTreeItem::Child(*slot);
   }
 }
 
@@ -321,9 +360,8 @@ void *THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
       return nullptr;
     }
     TChain *chain = TTreeItem::Chain(*slot);
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      if (chain->Hashes()[i] == Hash && ItemsEqual(chain->Items()[i], Item))
-        return chain->Items()[i];
+    if (void *found = FindInChain(chain, Hash, [&](const void *other) { return ItemsEqual(other, Item); }))
+      return found;
     if (chain->Count < uint32_t(MaxChain) || Node->Depth >= MaxDepth) {
       if (chain->Count == chain->Capacity) {
         TChain *grown = NewChain(chain->Capacity * 2);

@@ -580,6 +580,78 @@ protected:
 };
 } // namespace
 
+namespace {
+// Items carry the hash they are stored under, so a test can lay out nodes and chains at will.
+struct THashedItem {
+  uint32_t Hash;
+  std::string Key;
+};
+class HashedTrie : public THashTrie {
+public:
+  ~HashedTrie() override { ClearTrie(); }
+
+protected:
+  uint32_t HashOf(const void *Item) const override { return static_cast<const THashedItem *>(Item)->Hash; }
+  void FreeItem(void *) override {}
+  size_t KeyLength(const void *Item) const override {
+    return static_cast<const THashedItem *>(Item)->Key.size();
+  }
+  const uint8_t *KeyStart(const void *Item) const override {
+    return reinterpret_cast<const uint8_t *>(static_cast<const THashedItem *>(Item)->Key.data());
+  }
+};
+} // namespace
+
+TEST(HashTrie, SlotsAndChainsMatchOnlyWhatTheyHold) {
+  // Nodes and chains are searched several slots or hashes at a time. Whatever their fill, and
+  // after removals that leave old key bytes and hashes behind the live ones, a search finds
+  // exactly the items stored. Removed items are freed at once, so a stale match would read
+  // freed memory (caught under AddressSanitizer).
+  std::mt19937 rng(7);
+  for (const bool chain : {false, true}) {
+    // Slot keys: the second hash byte of items under one root slot, which become the sparse
+    // slots of a depth-1 node (65 turn it dense); or chains of up to 8 under one root slot.
+    const int count = chain ? 8 : 65;
+    std::vector<std::unique_ptr<THashedItem>> items(static_cast<size_t>(count));
+    auto make = [&](int k) {
+      return std::make_unique<THashedItem>(THashedItem{
+          chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05, "i" + std::to_string(k)});
+    };
+    HashedTrie trie;
+    auto check = [&](const char *when) {
+      for (int k = 0; k < count; ++k) {
+        const auto probe = make(k);
+        ASSERT_EQ(trie.Find(probe.get()), items[size_t(k)].get()) << when << " " << k;
+      }
+    };
+    std::vector<int> order(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k)
+      order[size_t(k)] = k;
+    std::shuffle(order.begin(), order.end(), rng);
+    for (int k : order) {
+      items[size_t(k)] = make(k);
+      ASSERT_EQ(trie.Insert(items[size_t(k)].get()), items[size_t(k)].get());
+      check("growing");
+    }
+    // Removed newest first (the last live slot or hash), then from the middle.
+    for (auto it = order.rbegin(); it != order.rend(); it += 2) {
+      ASSERT_TRUE(trie.Remove(items[size_t(*it)].get()));
+      items[size_t(*it)].reset();
+      check("shrinking");
+      if (order.rend() - it < 2)
+        break;
+    }
+    std::shuffle(order.begin(), order.end(), rng);
+    for (int k : order)
+      if (items[size_t(k)]) {
+        ASSERT_TRUE(trie.Remove(items[size_t(k)].get()));
+        items[size_t(k)].reset();
+        check("emptying");
+      }
+    EXPECT_EQ(trie.ItemCount(), 0u);
+  }
+}
+
 TEST(HashTrie, ItemsAtAnyAlignmentAreFoundRemovedAndReinserted) {
   // Whatever the alignment of an item pointer, it is stored, found by an equal key elsewhere
   // in memory, and removed as that very object.
