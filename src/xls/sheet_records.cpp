@@ -144,26 +144,24 @@ void TXLSReader::ReadLabel() {
 }
 
 void TXLSReader::QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry, uint32_t Hash) {
-  if (FLabelCount == LabelQueueSize)
+  if (FLabelsQueued - FLabelsStored == LabelQueueSize)
     StoreOldestLabel();
-  FLabels[(FLabelHead + FLabelCount++) % LabelQueueSize] = {&Sheet, Place, Entry, Hash};
+  FLabels[FLabelsQueued++ & LabelRingMask] = {&Sheet, Place, Entry, Hash};
   // The newest label takes the first step of its lookup, the one queued LabelStepRecords before
   // it the second, whose memory that label's first step has loaded meanwhile.
   const TSST2 &sst = FWorkbook.Sheets().SST();
   sst.Prefetch(Hash, 1);
-  if (FLabelCount > LabelStepRecords)
-    sst.Prefetch(FLabels[(FLabelHead + FLabelCount - 1 - LabelStepRecords) % LabelQueueSize].Hash, 2);
+  if (FLabelsQueued - FLabelsStored > LabelStepRecords)
+    sst.Prefetch(FLabels[(FLabelsQueued - 1 - LabelStepRecords) & LabelRingMask].Hash, 2);
 }
 
 void TXLSReader::StoreOldestLabel() {
-  const TQueuedLabel label = FLabels[FLabelHead];
-  FLabelHead = (FLabelHead + 1) % LabelQueueSize;
-  --FLabelCount;
+  const TQueuedLabel &label = FLabels[FLabelsStored++ & LabelRingMask];
   label.Sheet->PutString(label.Place, FWorkbook.Sheets().SST().Intern(label.Entry, label.Hash));
 }
 
 void TXLSReader::StoreQueuedLabels() {
-  while (FLabelCount > 0)
+  while (FLabelsStored != FLabelsQueued)
     StoreOldestLabel();
 }
 

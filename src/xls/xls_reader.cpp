@@ -1,6 +1,7 @@
 #include "xls/xls_reader.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "common/exception.h"
 #include "common/text.h"
@@ -138,39 +139,52 @@ bool ContextFree(int codePage) {
 }
 } // namespace
 
-const std::u16string &TXLSReader::DecodeTable() const {
-  if (FDecodeTablePage != FCodePage) {
-    FDecodeTablePage = FCodePage;
-    FDecodeTable.clear();
-    if (ContextFree(FCodePage)) {
-      std::u16string table;
-      for (int b = 0; b < 256; ++b) {
-        const char c = static_cast<char>(b);
-        const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
-        if (one.size() != 1) {
-          table.clear();
-          break;
-        }
-        table += one[0];
+void TXLSReader::BuildDecodeTable() const {
+  FDecodeTablePage = FCodePage;
+  FDecodeTable.clear();
+  if (ContextFree(FCodePage)) {
+    std::u16string table;
+    for (int b = 0; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
+      if (one.size() != 1) {
+        table.clear();
+        break;
       }
-      FDecodeTable = std::move(table);
+      table += one[0];
     }
-    FDecodeKeepsAscii = FDecodeTable.size() == 256;
-    for (char16_t c = 0; c < 0x80 && FDecodeKeepsAscii; ++c)
-      FDecodeKeepsAscii = FDecodeTable[c] == c;
+    FDecodeTable = std::move(table);
   }
-  return FDecodeTable;
+  FDecodeKeepsAscii = FDecodeTable.size() == 256;
+  for (char16_t c = 0; c < 0x80 && FDecodeKeepsAscii; ++c)
+    FDecodeKeepsAscii = FDecodeTable[c] == c;
 }
 
 bool TXLSReader::DecodesToItself(const uint8_t *bytes, int count) const {
   const std::u16string &table = DecodeTable();
   if (table.size() != 256)
     return false;
-  uint8_t any = 0;
-  for (int i = 0; i < count; ++i)
-    any |= bytes[i];
-  if (any < 0x80 && FDecodeKeepsAscii)
-    return true;
+  if (FDecodeKeepsAscii) {
+    // Nearly every label is ASCII: its bytes are checked eight at a time.
+    auto word = [](const uint8_t *at) {
+      uint64_t w;
+      std::memcpy(&w, at, 8);
+      return w;
+    };
+    uint64_t any = 0;
+    const uint8_t *p = bytes;
+    int left = count;
+    for (; left > 16; p += 16, left -= 16)
+      any |= word(p) | word(p + 8);
+    if (left >= 8) {
+      any |= word(p) | word(p + left - 8); // the two words may overlap
+    } else {
+      for (int i = 0; i < left; ++i)
+        any |= p[i];
+    }
+    if ((any & 0x8080808080808080ULL) == 0)
+      return true;
+  }
   for (int i = 0; i < count; ++i)
     if (table[bytes[i]] != bytes[i])
       return false;

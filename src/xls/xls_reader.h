@@ -53,7 +53,12 @@ private:
   std::u16string Decode8(const uint8_t *bytes, int count) const;
   void AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const;
   // The 256 characters of the code page in force, or empty when it is no single-byte page.
-  const std::u16string &DecodeTable() const;
+  const std::u16string &DecodeTable() const {
+    if (FDecodeTablePage != FCodePage)
+      BuildDecodeTable();
+    return FDecodeTable;
+  }
+  void BuildDecodeTable() const;
   // Whether every byte decodes to the character of the same code (ASCII in most pages).
   bool DecodesToItself(const uint8_t *bytes, int count) const;
   std::u16string SheetName(int Ordinal) const;
@@ -120,9 +125,12 @@ private:
   void QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry, uint32_t Hash);
   void StoreOldestLabel();
   void StoreQueuedLabels();
-  std::array<TQueuedLabel, LabelQueueSize> FLabels{};
-  size_t FLabelHead = 0;
-  size_t FLabelCount = 0;
+  // A ring of a power of two slots, indexed by running counts of labels queued and stored.
+  static constexpr size_t LabelRingMask = 15;
+  static_assert(LabelQueueSize <= LabelRingMask + 1);
+  std::array<TQueuedLabel, LabelRingMask + 1> FLabels{};
+  size_t FLabelsQueued = 0;
+  size_t FLabelsStored = 0;
 
   TXLSWorkbook &FWorkbook;
   std::vector<uint8_t> RecordData;
