@@ -764,7 +764,9 @@ SSTEntry *TSST2::NewText(const uint8_t *Chars, size_t Count, uint32_t &Hash) {
   SSTEntry *e = NewTextEntry(Count, false);
   if (Count)
     std::memcpy(const_cast<uint8_t *>(e->Chars()), Chars, Count);
-  Hash = KeyHash(e->Key(), e->KeyLength());
+  // The key is just these characters. Hashing them where they came from does not wait for the
+  // copy to be read back.
+  Hash = KeyHash(Chars, Count);
   return e;
 }
 
