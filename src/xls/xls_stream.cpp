@@ -196,16 +196,7 @@ int TXLSStream::ReadPiece(uint8_t *buffer, int count) {
   return n;
 }
 
-int TXLSStream::ReadHeader(uint8_t header[4]) {
-  // Every record starts here: a plain header inside the window is four bytes copied.
-  if (!FEncrypted && FFile && FPosition >= FWindowStart) {
-    const size_t at = FPosition - FWindowStart;
-    if (at <= FData.size() && FData.size() - at >= 4) {
-      std::memcpy(header, FData.data() + at, 4);
-      FPosition += 4;
-      return 4;
-    }
-  }
+int TXLSStream::ReadHeaderSlow(uint8_t header[4]) {
   const bool encrypted = FEncrypted;
   FEncrypted = false;
   const int n = RawRead(header, 4);
@@ -215,7 +206,7 @@ int TXLSStream::ReadHeader(uint8_t header[4]) {
   return n;
 }
 
-int TXLSStream::ReadData(void *buffer, int count) {
+int TXLSStream::ReadDataSlow(void *buffer, int count) {
   auto *out = static_cast<uint8_t *>(buffer);
   if (count <= 0)
     return 0;

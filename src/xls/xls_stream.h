@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,10 +47,25 @@ public:
 
   // The next record header, never decrypted; the key stream is advanced over it when encrypted.
   // Returns the bytes read (4, or fewer at the end of the stream).
-  int ReadHeader(uint8_t header[4]);
+  int ReadHeader(uint8_t header[4]) {
+    // Nearly every read is of plain bytes that lie in the window; those are copied here.
+    if (const uint8_t *at = InWindow(4); at && !FEncrypted) {
+      std::memcpy(header, at, 4);
+      FPosition += 4;
+      return 4;
+    }
+    return ReadHeaderSlow(header);
+  }
   // Body bytes; decrypted when encrypted; crosses into CONTINUE records in continued-read mode.
   // Throws "CONTINUE record is missing".
-  int ReadData(void *buffer, int count);
+  int ReadData(void *buffer, int count) {
+    if (const uint8_t *at = count > 0 ? InWindow(count) : nullptr; at && !FEncrypted && !FContinuedRead) {
+      std::memcpy(buffer, at, static_cast<size_t>(count));
+      FPosition += static_cast<uint32_t>(count);
+      return count;
+    }
+    return ReadDataSlow(buffer, count);
+  }
   int ReadNoDecrypt(void *buffer, int count);
   // ReadNoDecrypt, advancing the key stream over the bytes read when encrypted.
   int ReadNoDecryptAdvance(void *buffer, int count);
@@ -78,6 +94,16 @@ public:
 private:
   TExcelVersion OpenCompound(const std::string &path);
   TExcelVersion OpenPlain(const std::string &path);
+  // Where count bytes from the position lie in FData (the window, or the whole stream, which
+  // starts at 0), or nullptr when they do not all lie there.
+  const uint8_t *InWindow(int count) const {
+    const size_t at = static_cast<size_t>(FPosition) - FWindowStart;
+    if (FPosition < FWindowStart || at > FData.size() || FData.size() - at < static_cast<size_t>(count))
+      return nullptr;
+    return FData.data() + at;
+  }
+  int ReadHeaderSlow(uint8_t header[4]);
+  int ReadDataSlow(void *buffer, int count);
   int RawRead(uint8_t *buffer, int count);
   int ReadPiece(uint8_t *buffer, int count);
   void DecryptAt(uint8_t *data, int count, uint32_t start);
