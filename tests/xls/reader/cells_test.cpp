@@ -127,6 +127,35 @@ TEST(Cells, Biff5LabelsFollowTheCodePageInForce) {
   EXPECT_EQ(s.AsString(0, 3), decoded(cyrillic, 1251));
 }
 
+TEST(Cells, Biff5LabelsDecodeAByteAboveAsciiWhereverItFalls) {
+  // ASCII text is recognised several bytes at a time; one byte above 127 at any position of a
+  // label of any length must still send the label through the code page.
+  BiffWriter r;
+  r.Record(0x0042, ByteWriter().U16(1251));
+  std::vector<Bytes> texts;
+  for (size_t length = 1; length <= 40; ++length)
+    for (size_t at = 0; at <= length; ++at) { // at == length: all ASCII
+      Bytes text(length);
+      for (size_t i = 0; i < length; ++i)
+        text[i] = static_cast<uint8_t>('a' + i % 26);
+      if (at < length)
+        text[at] = 0xC0; // Cyrillic capital A in this page
+      r.Record(
+          0x0204,
+          Append(ByteWriter(Cell(static_cast<uint16_t>(texts.size()), 0)).U16(static_cast<uint16_t>(length)),
+                 text));
+      texts.push_back(text);
+    }
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r, xvExcel50);
+  for (size_t row = 0; row < texts.size(); ++row) {
+    std::u16string expected;
+    for (uint8_t b : texts[row])
+      expected += b == 0xC0 ? u'\u0410' : static_cast<char16_t>(b);
+    ASSERT_EQ(s.AsString(0, static_cast<int>(row)), expected) << row;
+  }
+}
+
 TEST(Cells, LabelSstOutsideTheTable) {
   BiffWriter r;
   r.Record(0x00FD, ByteWriter(Cell(0, 0)).U32(0));
