@@ -115,6 +115,16 @@ struct THashTrie::TTreeItem {
       Slots()[index] = value;
       return this;
     }
+    if (Filled < Capacity && Filled < DenseFrom) {
+      Keys()[Filled] = static_cast<uint8_t>(index);
+      Slots()[Filled] = value;
+      ++Filled;
+      return this;
+    }
+    return AddMoving(trie, index, value);
+  }
+  // Add to a sparse node that is full or turns dense.
+  [[gnu::noinline]] TTreeItem *AddMoving(THashTrie &trie, int index, uintptr_t value) {
     if (Filled + 1 > DenseFrom) {
       TTreeItem *dense = New(trie, Depth, 256, true);
       for (int i = 0; i < Filled; ++i)
