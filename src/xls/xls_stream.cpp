@@ -168,9 +168,8 @@ int TXLSStream::RawRead(uint8_t *buffer, int count) {
     return static_cast<int>(n);
   }
   // Almost every read lies inside the window.
-  const size_t at = static_cast<size_t>(FPosition) - FWindowStart;
-  if (FPosition >= FWindowStart && at <= FData.size() && FData.size() - at >= static_cast<size_t>(count)) {
-    std::memcpy(buffer, FData.data() + at, static_cast<size_t>(count));
+  if (const uint8_t *at = InWindow(count)) {
+    std::memcpy(buffer, at, static_cast<size_t>(count));
     FPosition += static_cast<uint32_t>(count);
     return count;
   }
