@@ -72,7 +72,7 @@ public:
     return w;
   }
   // Whether any of eight bytes must be escaped (a control character, a quote or a backslash)
-  // or, for 8-bit text, re-encoded (128 and up); most text is copied eight bytes at a time.
+  // or, for 8-bit text, re-encoded (128 and up).
   static bool NeedsEscape(uint64_t w, bool highToo) {
     constexpr uint64_t ones = 0x0101010101010101ULL, highs = 0x8080808080808080ULL;
     auto hasZero = [&](uint64_t v) { return ((v - ones) & ~v & highs) != 0; };
@@ -131,62 +131,44 @@ public:
         return false;
     return true;
   }
-  // Plain text of at most PlainMax bytes goes out in one copy.
-  static constexpr size_t PlainMax = 4096;
-  bool PlainString(const uint8_t *bytes, size_t count, bool highToo) {
-    if (count > PlainMax || !Plain(bytes, count, highToo))
-      return false;
-    char *p = Room(count + 2);
+  // Count bytes as a JSON string literal: pieces with nothing to escape are copied whole, the
+  // others byte by byte through escape (which writes at most 6 bytes at p and returns the end).
+  template <class F> void Literal(const uint8_t *bytes, size_t count, bool highToo, F escape) {
+    // Pieces small enough that the worst case and the quotes fit the buffer.
+    size_t n = std::min(count, size_t(1024));
+    char *p = Room(n * 6 + 2);
     *p++ = '"';
-    if (count)
-      std::memcpy(p, bytes, count);
-    p[count] = '"';
-    Done(p + count + 1);
-    return true;
+    for (;;) {
+      if (!Plain(bytes, n, highToo)) {
+        for (size_t i = 0; i < n; ++i)
+          p = escape(p, bytes[i]);
+      } else if (n) {
+        std::memcpy(p, bytes, n);
+        p += n;
+      }
+      bytes += n;
+      count -= n;
+      if (count == 0)
+        break;
+      Done(p);
+      n = std::min(count, size_t(1024));
+      p = Room(n * 6 + 2);
+    }
+    *p++ = '"';
+    Done(p);
   }
   void String(std::string_view text) {
-    if (PlainString(reinterpret_cast<const uint8_t *>(text.data()), text.size(), false))
-      return;
-    Put('"');
-    while (!text.empty()) {
-      // Pieces small enough that the worst case (6 bytes a character) fits the buffer.
-      const size_t n = std::min(text.size(), size_t(1024));
-      char *p = Room(n * 6);
-      size_t i = 0;
-      for (; i + 8 <= n && !NeedsEscape(Word(text.data() + i), false); i += 8, p += 8)
-        std::memcpy(p, text.data() + i, 8);
-      for (; i < n; ++i)
-        p = Escape(p, static_cast<unsigned char>(text[i]));
-      Done(p);
-      text.remove_prefix(n);
-    }
-    Put('"');
+    Literal(reinterpret_cast<const uint8_t *>(text.data()), text.size(), false, Escape);
   }
   // The characters of an 8-bit entry (each byte one code point up to 255) as a JSON string.
   void Latin1String(const uint8_t *chars, size_t count) {
-    if (PlainString(chars, count, true))
-      return;
-    Put('"');
-    while (count > 0) {
-      const size_t n = std::min(count, size_t(1024));
-      char *p = Room(n * 6);
-      size_t i = 0;
-      for (; i + 8 <= n && !NeedsEscape(Word(chars + i), true); i += 8, p += 8)
-        std::memcpy(p, chars + i, 8);
-      for (; i < n; ++i) {
-        const uint8_t c = chars[i];
-        if (c >= 0x80) {
-          *p++ = static_cast<char>(0xC0 | (c >> 6));
-          *p++ = static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-          p = Escape(p, c);
-        }
-      }
-      Done(p);
-      chars += n;
-      count -= n;
-    }
-    Put('"');
+    Literal(chars, count, true, [](char *p, uint8_t c) {
+      if (c < 0x80)
+        return Escape(p, c);
+      *p++ = static_cast<char>(0xC0 | (c >> 6));
+      *p++ = static_cast<char>(0x80 | (c & 0x3F));
+      return p;
+    });
   }
   // Text written since a mark can be written once more while it is still in the buffer.
   struct TMark {
