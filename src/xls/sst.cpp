@@ -123,6 +123,13 @@ struct THashTrie::TTreeItem {
     }
     return AddMoving(trie, index, value);
   }
+  // Add to the node NodeRef refers to, which may move; NodeRef follows it.
+  static void AddAt(THashTrie &trie, uintptr_t *NodeRef, int index, uintptr_t value) {
+    TTreeItem *node = Child(*NodeRef);
+    TTreeItem *moved = node->Add(trie, index, value);
+    if (moved != node)
+      *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
+  }
   // Add to a sparse node that is full or turns dense.
   [[gnu::noinline]] TTreeItem *AddMoving(THashTrie &trie, int index, uintptr_t value) {
     if (Filled + 1 > DenseFrom) {
@@ -329,25 +336,20 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
 
 void *THashTrie::InsertAt(uintptr_t *NodeRef, void *Item, uint32_t Hash) {
   TTreeItem *Node = TTreeItem::Child(*NodeRef);
-  // Add may move the node; its parent's slot follows.
-  auto add = [&](int index, uintptr_t value) {
-    TTreeItem *moved = Node->Add(*this, index, value);
-    if (moved != Node)
-      *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
-  };
   for (;;) {
     const int index = SlotIndex(Hash, Node->Depth);
     uintptr_t *slot = Node->Find(index);
     if (!slot) {
-      if ((reinterpret_cast<uintptr_t>(Item) & 3) == 0) {
-        add(index, reinterpret_cast<uintptr_t>(Item) | ItemTag);
-        return nullptr;
+      // An aligned item goes into the slot itself, any other into a chain of one.
+      uintptr_t value = reinterpret_cast<uintptr_t>(Item) | ItemTag;
+      if ((reinterpret_cast<uintptr_t>(Item) & 3) != 0) {
+        TChain *chain = NewChain(2);
+        chain->Hashes()[0] = Hash;
+        chain->Items()[0] = Item;
+        chain->Count = 1;
+        value = reinterpret_cast<uintptr_t>(chain);
       }
-      TChain *chain = NewChain(2);
-      chain->Hashes()[0] = Hash;
-      chain->Items()[0] = Item;
-      chain->Count = 1;
-      add(index, reinterpret_cast<uintptr_t>(chain));
+      TTreeItem::AddAt(*this, NodeRef, index, value);
       return nullptr;
     }
     if (TTreeItem::IsChild(*slot)) {
@@ -425,13 +427,9 @@ void THashTrie::InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t
     size_t hi = lo + 1;
     while (hi < Hi && SlotIndex(Hashes[hi], depth) == index)
       ++hi;
-    TTreeItem *node = TTreeItem::Child(*NodeRef);
-    uintptr_t *slot = node->Find(index);
+    uintptr_t *slot = TTreeItem::Child(*NodeRef)->Find(index);
     if (!slot) {
-      const uintptr_t value = BuildSlot(Items, Hashes, lo, hi, depth);
-      TTreeItem *moved = node->Add(*this, index, value);
-      if (moved != node)
-        *NodeRef = reinterpret_cast<uintptr_t>(moved) | ChildTag;
+      TTreeItem::AddAt(*this, NodeRef, index, BuildSlot(Items, Hashes, lo, hi, depth));
     } else if (TTreeItem::IsChild(*slot)) {
       InsertRun(slot, Items, Hashes, lo, hi);
     } else {
@@ -747,7 +745,7 @@ SSTEntry *TSST2::NewTextEntry(size_t Count, bool Wide) {
   // Short texts (nearly all) are kept in the arena like the strings of the SST.
   const uint8_t options = Wide ? 0x01 : 0x00;
   const size_t total = EntryBytes(options, 0, Wide ? Count * 2 : Count, 0);
-  const bool inArena = PoolSmallBlocks && total <= ChunkBytes / 8;
+  const bool inArena = PoolSmallBlocks && total <= MaxArenaEntryBytes;
   SSTEntry *e = inArena ? SSTEntry::Init(ArenaEntry(total), count, options, SSTEntry::InArenaFlag, 0, 0, 0)
                         : NewEntry(count, options, 0, 0);
   e->RefCount = 1;
@@ -1083,11 +1081,10 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
       const size_t total = EntryBytes(shape.Options, SSTEntry::IndexFlag, keyLength, shape.RunCount);
       // Only an entry with runs needs 8-byte alignment, for the font references after its key.
       const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
-      // Strings read from the file live in the table's arena; a rare very long one gets a block
-      // of its own so a chunk is never mostly wasted.
+      // Strings read from the file live in the table's arena, but for a rare very long one.
       SSTEntry *e;
       uint32_t handle;
-      if (PoolSmallBlocks && total <= ChunkBytes / 8) {
+      if (PoolSmallBlocks && total <= MaxArenaEntryBytes) {
         void *block = ArenaAllocate(total, align);
         e = SSTEntry::Init(block, shape.CharCount, shape.Options, SSTEntry::IndexFlag | SSTEntry::InArenaFlag,
                            index, shape.RunCount, shape.ExtSize);

@@ -239,6 +239,9 @@ private:
   void InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes);
   // A text entry with room for Count characters, holding one reference, counted in Total.
   SSTEntry *NewTextEntry(size_t Count, bool Wide);
+  // Entries up to this size live in the arena; a longer one gets a block of its own, so that a
+  // chunk is never mostly wasted.
+  static constexpr size_t MaxArenaEntryBytes = ChunkBytes / 8;
   void *ArenaAllocate(size_t Bytes, size_t Align);
   void *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).
