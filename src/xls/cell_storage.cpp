@@ -241,17 +241,9 @@ void TCellStorage::ResetIteration() {
   FCursorBlock = nullptr;
 }
 
-TCell *TCellStorage::NextCell() {
-  // The rest of the level-4 block of the previous cell first (blocks are freed only by
-  // ClearCells, which resets the iteration).
-  if (FCursorBlock) {
-    for (; FCursor[3] < 16; ++FCursor[3])
-      if (uint32_t cell = FCursorBlock->Slots[FCursor[3]]) {
-        ++FCursor[3];
-        return CellAt(cell);
-      }
-    FCursorBlock = nullptr;
-  }
+TCell *TCellStorage::NextCellInNextBlock() {
+  // Blocks are freed only by ClearCells, which resets the iteration.
+  FCursorBlock = nullptr;
   for (; FCursor[0] < 256; ++FCursor[0], FCursor[1] = 0) {
     TLevel2 *l2 = FRoot[FCursor[0]];
     if (!l2)

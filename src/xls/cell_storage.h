@@ -63,7 +63,14 @@ public:
 
   void ResetIteration();
   // The next cell in ascending key order, nullptr when exhausted (until ResetIteration).
-  TCell *NextCell();
+  TCell *NextCell() {
+    // Most cells follow the previous one in its level-4 block.
+    if (FCursorBlock)
+      while (FCursor[3] < 16)
+        if (uint32_t cell = FCursorBlock->Slots[FCursor[3]++])
+          return CellAt(cell);
+    return NextCellInNextBlock();
+  }
 
   size_t CellCount() const { return FCellCount; }
   // Bytes held by blocks and cell slots (not counting allocator overhead).
@@ -124,6 +131,7 @@ private:
     }
   };
 
+  TCell *NextCellInNextBlock();
   void SplitKey(uint32_t Key);
   void *AllocateSlot();
   void ReturnSlot(void *Slot);
