@@ -218,6 +218,21 @@ void AppendJsonString(std::string &out, std::string_view text) {
   out += '"';
 }
 
+// A column or cell kind (below 256): most have one or two digits, written without the general
+// conversion.
+char *SmallNumber(char *p, unsigned v) {
+  if (v < 10) {
+    *p = static_cast<char>('0' + v);
+    return p + 1;
+  }
+  if (v < 100) {
+    p[0] = static_cast<char>('0' + v / 10);
+    p[1] = static_cast<char>('0' + v % 10);
+    return p + 2;
+  }
+  return std::to_chars(p, p + 3, v).ptr;
+}
+
 // The number of a cell whose text and variant text are both the number text of one double.
 bool NumberOf(const xls::TCell *cell, double &v) {
   switch (cell->CellKind()) {
@@ -267,7 +282,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     // Every cell starts with its row, column and kind; the row's part is kept while the row
     // lasts, so most cells copy it instead of formatting it.
     std::string known[3]; // blank, FALSE, TRUE
-    char rowText[32];
+    char rowText[32] = {};
     size_t rowLength = 0;
     uint32_t row = UINT32_MAX;
     while (const xls::TCell *cell = cells.NextCell()) {
@@ -284,12 +299,12 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       first = false;
       *p++ = '\n';
       *p++ = '[';
-      std::memcpy(p, rowText, rowLength);
+      std::memcpy(p, rowText, 16); // fixed size: a few moves instead of a call
       p += rowLength;
-      p = std::to_chars(p, p + 4, cell->Key() & 0xFF).ptr;
+      p = SmallNumber(p, cell->Key() & 0xFF);
       *p++ = ',';
       *p++ = ' ';
-      p = std::to_chars(p, p + 4, cell->CellKind()).ptr;
+      p = SmallNumber(p, cell->CellKind());
       *p++ = ',';
       *p++ = ' ';
       buf->Done(p);
@@ -304,7 +319,10 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         const size_t length = static_cast<size_t>(p - text);
         *p++ = '"', *p++ = ',', *p++ = ' ', *p++ = '"';
         if (textSep == localeSep) {
-          std::memcpy(p, text, length);
+          // Fixed size, as above, through a copy because the ends overlap.
+          char copy[common::kFloatTextMax];
+          std::memcpy(copy, text, sizeof copy);
+          std::memcpy(p, copy, sizeof copy);
           p += length;
         } else {
           p = common::FloatToText(v, localeSep, p);
