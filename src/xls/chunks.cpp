@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -29,6 +30,24 @@ std::vector<TRegion> &Regions() {
   return regions;
 }
 
+// Huge pages save most page faults and TLB misses when the kernel has them at hand. On a virtual
+// machine whose host has to back a huge page first, though, its first touch was measured at 4 to
+// 5 ms, where its 512 small pages cost about 1 ms to fault in. So the first touch of a huge region
+// is timed: after a slow one the next regions get small pages, and every eighth tries a huge page
+// again.
+constexpr auto SlowHugePage = std::chrono::microseconds(1000);
+constexpr unsigned HugePageRetry = 8;
+
+struct THugePages {
+  bool Slow = false;     // the last huge page tried was slow
+  unsigned SmallRun = 0; // regions given small pages since
+};
+
+THugePages &HugePages() {
+  static THugePages state;
+  return state;
+}
+
 void *MapRegion() {
   // Twice the size, then the ends trimmed, gives a region aligned to its own size, which huge
   // pages need.
@@ -42,7 +61,16 @@ void *MapRegion() {
   if (const uintptr_t end = start + 2 * RegionBytes; end > base + RegionBytes)
     munmap(reinterpret_cast<void *>(base + RegionBytes), end - (base + RegionBytes));
 #ifdef MADV_HUGEPAGE
-  madvise(reinterpret_cast<void *>(base), RegionBytes, MADV_HUGEPAGE); // a hint; failure is harmless
+  THugePages &huge = HugePages();
+  if (!huge.Slow || ++huge.SmallRun == HugePageRetry) {
+    huge.SmallRun = 0;
+    // A hint; failure is harmless. The region's first chunk is about to be used, so touching it
+    // now costs nothing extra.
+    madvise(reinterpret_cast<void *>(base), RegionBytes, MADV_HUGEPAGE);
+    const auto start = std::chrono::steady_clock::now();
+    *reinterpret_cast<volatile char *>(base) = 0;
+    huge.Slow = std::chrono::steady_clock::now() - start > SlowHugePage;
+  }
 #endif
   return reinterpret_cast<void *>(base);
 }
