@@ -2,6 +2,7 @@
 # Speed and peak memory of reading large workbooks: xlsdump (Release build) against xlrd reading
 # every cell value and catdoc's xls2csv. Not a test; run by hand:
 #   bench/xls_read/run.sh [WORKDIR]
+# XE_BENCH_RUNS sets the runs per tool (default 5); XE_BENCH_TURNS=1 makes the tools take turns.
 # Needs Debian's /usr/bin/python3 with python3-xlwt and python3-xlrd, gnumeric (ssconvert),
 # catdoc (xls2csv) and /usr/bin/time. The workbooks are generated reproducibly (fixed seed) into
 # WORKDIR (default /tmp/xe-bench-xls) and reused when present.
@@ -115,16 +116,26 @@ import xlrd
 work, xlsdump, runs = sys.argv[1], sys.argv[2], int(sys.argv[3])
 files = ["numbers8.xls", "strings8.xls", "mixed8.xls", "numbers5.xls", "strings5.xls"]
 
-def measure(cmd):
-    times, rss = [], []
-    for _ in range(runs):
-        out = os.path.join(work, "time.out")
-        t0 = time.perf_counter()
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        times.append(time.perf_counter() - t0)
-        rss.append(int(open(out).read().split()[-1]))
-    return statistics.median(times), max(rss)
+def run(cmd):
+    out = os.path.join(work, "time.out")
+    t0 = time.perf_counter()
+    subprocess.run(["/usr/bin/time", "-f", "%M", "-o", out] + cmd, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return time.perf_counter() - t0, int(open(out).read().split()[-1])
+
+def measure(cmds):
+    # By default each tool makes all its runs in a row. With XE_BENCH_TURNS=1 the tools take
+    # turns, one run each per round: a slow spell of the machine then falls on all of them, and
+    # no tool runs right after itself, with the memory it just gave back still at hand.
+    results = [[] for _ in cmds]
+    if os.environ.get("XE_BENCH_TURNS") == "1":
+        for _ in range(runs):
+            for cmd, result in zip(cmds, results):
+                result.append(run(cmd))
+    else:
+        for cmd, result in zip(cmds, results):
+            result.extend(run(cmd) for _ in range(runs))
+    return [(statistics.median(t for t, _ in r), max(m for _, m in r)) for r in results]
 
 print("%-14s %9s %9s | %8s %8s %8s | %8s %8s | %9s %9s %9s %s" % (
     "file", "size KiB", "cells", "xlsdump", "xlrd", "xls2csv", "x xlrd", "x csv",
@@ -137,9 +148,8 @@ for name in files:
     except UnicodeDecodeError:
         book = xlrd.open_workbook(path, encoding_override="cp1252")
     cells = sum(sh.nrows * sh.ncols for sh in book.sheets())
-    t_dump, m_dump = measure([xlsdump, path])
-    t_xlrd, m_xlrd = measure(["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path])
-    t_csv, m_csv = measure(["xls2csv", path])
+    (t_dump, m_dump), (t_xlrd, m_xlrd), (t_csv, m_csv) = measure(
+        [[xlsdump, path], ["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path], ["xls2csv", path]])
     limit = (size + 48 * cells) // 1024
     ok = t_xlrd / t_dump >= 10 and t_csv / t_dump >= 3 and m_dump <= limit
     print("%-14s %9d %9d | %7.3fs %7.3fs %7.3fs | %7.1fx %7.1fx | %9d %9d %9d %s" % (
