@@ -160,8 +160,12 @@ char *FloatToText(double value, char sep, char *out) {
   }
   // A whole number of at most 15 digits is its own decimal digits; the general path below gives
   // the same text at several times the cost.
-  if (std::fabs(value) < 1e15 && value == std::trunc(value))
-    return std::to_chars(out, out + kFloatTextMax, static_cast<long long>(value)).ptr;
+  if (std::fabs(value) < 1e15) {
+    // A conversion there and back, not std::trunc, which is a library call on plain x86-64.
+    const auto whole = static_cast<long long>(value);
+    if (static_cast<double>(whole) == value)
+      return std::to_chars(out, out + kFloatTextMax, whole).ptr;
+  }
 
   // Exactly 15 digits, padded with zeros so that whole 16-byte blocks can be copied from any
   // position; fixed-size copies compile to a few moves where variable ones call memcpy.
