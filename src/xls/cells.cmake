@@ -7,4 +7,5 @@ add_library(xls_cells STATIC
   ${CMAKE_CURRENT_LIST_DIR}/cell_storage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sheets.cpp)
 target_include_directories(xls_cells PUBLIC ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(xls_cells PUBLIC xls_stream common)
+find_package(Threads REQUIRED)
+target_link_libraries(xls_cells PUBLIC xls_stream common Threads::Threads)

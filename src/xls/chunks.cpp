@@ -4,9 +4,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace xls {
@@ -22,6 +26,7 @@ struct TRegion {
   uintptr_t Base;
   uint32_t Used;  // bit i: chunk i is handed out
   uint32_t Dirty; // bit i: chunk i was handed out before, so it is no longer zero
+  bool SmallPages;
 };
 
 // Sorted by base, so a chunk finds its region by binary search.
@@ -48,7 +53,78 @@ THugePages &HugePages() {
   return state;
 }
 
-void *MapRegion() {
+// The small pages of the chunks about to be handed out are faulted in on a thread of its own,
+// so a read does not wait for them. Faulting in leaves the contents alone, so it may overlap the
+// use of the chunk. Optional: without the thread or the kernel's support the pages fault in
+// when first used.
+class TFaultAhead {
+public:
+  ~TFaultAhead() {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FStop = true;
+    }
+    FWake.notify_one();
+    if (FThread.joinable())
+      FThread.join();
+  }
+  // Replaces the range not yet taken up.
+  void Ask(uintptr_t From, size_t Bytes) noexcept {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      if (FFailed)
+        return;
+      if (!FThread.joinable()) {
+        try {
+          FThread = std::thread([this] { Run(); });
+        } catch (const std::exception &) {
+          FFailed = true;
+          return;
+        }
+      }
+      FFrom = From;
+      FBytes = Bytes;
+    }
+    FWake.notify_one();
+  }
+
+private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(FMutex);
+    for (;;) {
+      FWake.wait(lock, [this] { return FStop || FBytes; });
+      if (FStop)
+        return;
+      const uintptr_t from = FFrom;
+      const size_t bytes = std::exchange(FBytes, 0);
+      lock.unlock();
+#ifdef MADV_POPULATE_WRITE
+      // Fails harmlessly where unsupported, or when the region has been unmapped meanwhile.
+      madvise(reinterpret_cast<void *>(from), bytes, MADV_POPULATE_WRITE);
+#else
+      (void)from;
+#endif
+      lock.lock();
+    }
+  }
+
+  std::mutex FMutex;
+  std::condition_variable FWake;
+  uintptr_t FFrom = 0;
+  size_t FBytes = 0;
+  bool FStop = false, FFailed = false;
+  std::thread FThread;
+};
+
+constexpr uint32_t FaultAheadChunks = 2;
+
+void FaultAhead(uintptr_t From, size_t Bytes) noexcept {
+  static TFaultAhead ahead;
+  ahead.Ask(From, Bytes);
+}
+
+// A region of fresh memory; smallPages tells whether it got small pages.
+void *MapRegion(bool &smallPages) {
   // Twice the size, then the ends trimmed, gives a region aligned to its own size, which huge
   // pages need.
   void *raw = mmap(nullptr, 2 * RegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -60,6 +136,7 @@ void *MapRegion() {
     munmap(raw, base - start);
   if (const uintptr_t end = start + 2 * RegionBytes; end > base + RegionBytes)
     munmap(reinterpret_cast<void *>(base + RegionBytes), end - (base + RegionBytes));
+  smallPages = true;
 #ifdef MADV_HUGEPAGE
   THugePages &huge = HugePages();
   if (!huge.Slow || ++huge.SmallRun == HugePageRetry) {
@@ -67,9 +144,10 @@ void *MapRegion() {
     // A hint; failure is harmless. The region's first chunk is about to be used, so touching it
     // now costs nothing extra.
     madvise(reinterpret_cast<void *>(base), RegionBytes, MADV_HUGEPAGE);
-    const auto start = std::chrono::steady_clock::now();
+    const auto touch = std::chrono::steady_clock::now();
     *reinterpret_cast<volatile char *>(base) = 0;
-    huge.Slow = std::chrono::steady_clock::now() - start > SlowHugePage;
+    huge.Slow = std::chrono::steady_clock::now() - touch > SlowHugePage;
+    smallPages = false;
   }
 #endif
   return reinterpret_cast<void *>(base);
@@ -82,21 +160,27 @@ void *NewChunk() {
   auto region =
       std::find_if(regions.begin(), regions.end(), [](const TRegion &r) { return r.Used != AllChunks; });
   if (region == regions.end()) {
-    const auto base = reinterpret_cast<uintptr_t>(MapRegion());
+    bool smallPages = false;
+    const auto base = reinterpret_cast<uintptr_t>(MapRegion(smallPages));
     try {
       region = regions.insert(std::upper_bound(regions.begin(), regions.end(), base,
                                                [](uintptr_t b, const TRegion &r) { return b < r.Base; }),
-                              TRegion{base, 0, 0});
+                              TRegion{base, 0, 0, smallPages});
     } catch (...) {
       munmap(reinterpret_cast<void *>(base), RegionBytes);
       throw;
     }
   }
-  const int i = __builtin_ctz(~region->Used);
+  const uint32_t i = static_cast<uint32_t>(__builtin_ctz(~region->Used));
   region->Used |= uint32_t(1) << i;
   void *chunk = reinterpret_cast<void *>(region->Base + size_t(i) * ChunkBytes);
-  if (region->Dirty & (uint32_t(1) << i))
+  if (region->Dirty & (uint32_t(1) << i)) {
     std::memset(chunk, 0, ChunkBytes);
+  } else if (region->SmallPages && i + 1 < ChunksPerRegion) {
+    // Chunks of a region are handed out in order, so the next ones are about to be used.
+    const uint32_t ahead = std::min(FaultAheadChunks, ChunksPerRegion - i - 1);
+    FaultAhead(reinterpret_cast<uintptr_t>(chunk) + ChunkBytes, size_t(ahead) * ChunkBytes);
+  }
   region->Dirty |= uint32_t(1) << i;
   return chunk;
 }

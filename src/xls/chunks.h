@@ -3,8 +3,10 @@
 // Fixed 64 KiB blocks for the pools and arenas of a workbook's cells, cell blocks, strings and
 // trie chains. A large workbook needs thousands of them and touches them in no useful order;
 // carved from 2 MiB regions that the kernel is asked to back with huge pages, they cost a
-// fraction of the page faults and TLB misses of ordinary heap memory. A region goes back to the
-// system when its last block is freed. Process-wide and single-threaded, like the reader.
+// fraction of the page faults and TLB misses of ordinary heap memory (where huge pages are slow
+// to come by, regions get small pages, faulted in ahead of use on a helper thread). A region goes
+// back to the system when its last block is freed. Process-wide and single-threaded, like the
+// reader.
 
 #include <cstddef>
 #include <memory>
