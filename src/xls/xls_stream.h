@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/short_copy.h"
 #include "xls/rc4.h"
 
 namespace xls {
@@ -60,7 +61,7 @@ public:
   // Throws "CONTINUE record is missing".
   int ReadData(void *buffer, int count) {
     if (const uint8_t *at = count > 0 ? InWindow(count) : nullptr; at && !FEncrypted && !FContinuedRead) {
-      CopyBody(static_cast<uint8_t *>(buffer), at, static_cast<size_t>(count));
+      common::CopyShort(buffer, at, static_cast<size_t>(count));
       FPosition += static_cast<uint32_t>(count);
       return count;
     }
@@ -111,26 +112,6 @@ private:
   void KeyBlock(int32_t block);
 
   bool Fill(uint32_t offset);
-  // memcpy, with the bodies of cell records (8 to 32 bytes) copied inline as two overlapping
-  // pieces of a fixed size instead of through a call.
-  static void CopyBody(uint8_t *to, const uint8_t *from, size_t count) {
-    auto pair = [&](auto piece) {
-      decltype(piece) head, tail;
-      std::memcpy(&head, from, sizeof head);
-      std::memcpy(&tail, from + count - sizeof tail, sizeof tail);
-      std::memcpy(to, &head, sizeof head);
-      std::memcpy(to + count - sizeof tail, &tail, sizeof tail);
-    };
-    struct TSixteen {
-      uint64_t Half[2];
-    };
-    if (count >= 8 && count <= 16)
-      pair(uint64_t());
-    else if (count > 16 && count <= 32)
-      pair(TSixteen());
-    else
-      std::memcpy(to, from, count);
-  }
 
   std::vector<uint8_t> FSourceStream;
   std::vector<uint8_t> FData; // the whole workbook stream or plain file, or a window of it

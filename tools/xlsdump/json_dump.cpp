@@ -13,6 +13,7 @@
 #endif
 
 #include "common/number_text.h"
+#include "common/short_copy.h"
 #include "common/text.h"
 #include "xls/sst.h"
 #include "xls/workbook.h"
@@ -143,7 +144,7 @@ public:
         for (size_t i = 0; i < n; ++i)
           p = escape(p, bytes[i]);
       } else if (n) {
-        std::memcpy(p, bytes, n);
+        common::CopyShort(p, bytes, n);
         p += n;
       }
       bytes += n;
@@ -184,7 +185,7 @@ public:
   bool Repeat(TMark mark, size_t length) {
     if (mark.Flushes != FFlushes || FUsed + length > sizeof FBuf)
       return false;
-    std::memcpy(FBuf + FUsed, FBuf + mark.Used, length);
+    common::CopyShort(FBuf + FUsed, FBuf + mark.Used, length);
     FUsed += length;
     return true;
   }
