@@ -99,7 +99,8 @@ private:
       const size_t bytes = std::exchange(FBytes, 0);
       lock.unlock();
 #ifdef MADV_POPULATE_WRITE
-      // Fails harmlessly where unsupported, or when the region has been unmapped meanwhile.
+      // Harmless where unsupported (it fails) and when the region has been unmapped meanwhile
+      // (it fails, or faults in whatever was mapped there since).
       madvise(reinterpret_cast<void *>(from), bytes, MADV_POPULATE_WRITE);
 #else
       (void)from;
