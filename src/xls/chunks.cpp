@@ -43,15 +43,10 @@ std::vector<TRegion> &Regions() {
 constexpr auto SlowHugePage = std::chrono::microseconds(1000);
 constexpr unsigned HugePageRetry = 8;
 
-struct THugePages {
+struct {
   bool Slow = false;     // the last huge page tried was slow
   unsigned SmallRun = 0; // regions given small pages since
-};
-
-THugePages &HugePages() {
-  static THugePages state;
-  return state;
-}
+} HugePages;
 
 // The small pages of the chunks about to be handed out are faulted in on a thread of its own,
 // so a read does not wait for them. Faulting in leaves the contents alone, so it may overlap the
@@ -139,7 +134,7 @@ void *MapRegion(bool &smallPages) {
     munmap(reinterpret_cast<void *>(base + RegionBytes), end - (base + RegionBytes));
   smallPages = true;
 #ifdef MADV_HUGEPAGE
-  THugePages &huge = HugePages();
+  auto &huge = HugePages;
   if (!huge.Slow || ++huge.SmallRun == HugePageRetry) {
     huge.SmallRun = 0;
     // A hint; failure is harmless. The region's first chunk is about to be used, so touching it

@@ -80,7 +80,7 @@ void TXLSReader::ReadLoop() {
           FSkipUserViews = false;
         continue;
       }
-      if (RecordId != 0x0204)
+      if (RecordId != 0x0204) // any record but a LABEL
         StoreQueuedLabels();
       KeepRaw = true;
       Dispatch();

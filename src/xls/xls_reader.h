@@ -124,7 +124,11 @@ private:
   static constexpr size_t LabelStepRecords = 6; // records between the two steps of a lookup
   void QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry, uint32_t Hash);
   void StoreOldestLabel();
-  void StoreQueuedLabels();
+  // Inline: the loop asks this before every record, and nearly always nothing is queued.
+  void StoreQueuedLabels() {
+    while (FLabelsStored != FLabelsQueued)
+      StoreOldestLabel();
+  }
   // A ring of a power of two slots, indexed by running counts of labels queued and stored.
   static constexpr size_t LabelRingMask = 15;
   static_assert(LabelQueueSize <= LabelRingMask + 1);
