@@ -1130,8 +1130,10 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
   };
   // The hash bytes in trie order, the lowest first.
   auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
-  // Two stable counting passes, by the root slot over the whole table, then by the depth-1 slot
-  // within each root slot's group, so that each pass writes to only 256 places at a time.
+  // Stable counting passes, by the root slot over the whole table, then within each root slot's
+  // group by the depth-2 slot and the depth-1 slot (least significant first), so that each pass
+  // writes to only 256 places at a time and a group's passes stay in the cache. What is left
+  // to order is the last hash byte among equal first three, which rarely differs.
   TChunkedArray<TRef> order(n);
   std::array<size_t, 257> start{};
   for (size_t i = 0; i < n; ++i)
@@ -1145,18 +1147,25 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
   // start[b] now ends group b.
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
   const bool stored = ItemCount() != 0; // strings may equal entries from before this table
-  std::vector<TRef> group;
+  std::vector<TRef> group, spare;
   std::vector<void *> items;
   std::vector<uint32_t> hashes;
   for (size_t b0 = 0, lo0 = 0; b0 < 256; lo0 = start[b0++]) {
-    std::array<size_t, 257> start1{};
-    for (size_t k = lo0; k < start[b0]; ++k)
+    std::array<size_t, 257> start1{}, start2{};
+    for (size_t k = lo0; k < start[b0]; ++k) {
       ++start1[SlotIndex(order[k].Hash, 1) + 1];
-    for (size_t b = 1; b < start1.size(); ++b)
+      ++start2[SlotIndex(order[k].Hash, 2) + 1];
+    }
+    for (size_t b = 1; b < start1.size(); ++b) {
       start1[b] += start1[b - 1];
+      start2[b] += start2[b - 1];
+    }
     group.resize(start[b0] - lo0);
+    spare.resize(group.size());
     for (size_t k = lo0; k < start[b0]; ++k)
-      group[start1[SlotIndex(order[k].Hash, 1)]++] = order[k];
+      spare[start2[SlotIndex(order[k].Hash, 2)]++] = order[k];
+    for (const TRef &ref : spare)
+      group[start1[SlotIndex(ref.Hash, 1)]++] = ref;
     for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
       TRef *const run = group.data() + lo;
       const size_t count = start1[b1] - lo;
