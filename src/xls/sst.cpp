@@ -724,13 +724,6 @@ SSTEntry *TSST2::Intern(SSTEntry *E, uint32_t Hash) {
   return E;
 }
 
-SSTEntry *TSST2::EntryByIndex(int Index) const {
-  SSTEntry *e = Index < 0 || Index >= IndexCount() ? nullptr : EntryOf(FIndex[static_cast<size_t>(Index)]);
-  if (!e)
-    common::ListIndexError(Index);
-  return e;
-}
-
 SSTEntry *TSST2::AddText(std::u16string_view Text) {
   uint32_t hash;
   SSTEntry *e = NewText(Text, hash);
@@ -806,15 +799,6 @@ void TSST2::DiscardEntry(SSTEntry *E) {
   void *&head = FArenaFree[ArenaBytes(E)];
   std::memcpy(static_cast<void *>(E), &head, sizeof head); // blocks may be only 4-byte aligned
   head = E;
-}
-
-SSTEntry *TSST2::EntryOf(uint32_t Handle) const {
-  if (Handle == NoEntry)
-    return nullptr;
-  if (Handle & OwnBlock)
-    return FOwnBlocks[Handle & ~OwnBlock];
-  return reinterpret_cast<SSTEntry *>(reinterpret_cast<uint8_t *>(FArena[Handle >> 14].get()) +
-                                      (size_t(Handle & 0x3FFF) << 2));
 }
 
 uint32_t TSST2::NewestArenaHandle(const void *Block) {
@@ -1124,8 +1108,8 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
   const size_t n = FIndex.size() - First;
   if (n == 0)
     return;
-  struct TRef {
-    SSTEntry *Entry;
+  struct TRef { // 8 bytes, so the passes below move half as much
+    uint32_t Handle;
     uint32_t Hash;
   };
   // The hash bytes in trie order, the lowest first.
@@ -1142,7 +1126,7 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
     start[b] += start[b - 1];
   for (size_t i = 0; i < n; ++i) {
     const uint32_t hash = Hashes[i];
-    order[start[SlotIndex(hash, 0)]++] = {EntryOf(FIndex[First + i]), hash};
+    order[start[SlotIndex(hash, 0)]++] = {FIndex[First + i], hash};
   }
   // start[b] now ends group b.
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
@@ -1179,7 +1163,7 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
       items.clear();
       hashes.clear();
       for (size_t i = 0; i < count; ++i) {
-        SSTEntry *e = run[i].Entry;
+        SSTEntry *e = EntryOf(run[i].Handle);
         const uint32_t hash = run[i].Hash;
         auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, hash)) : nullptr;
         // Equal strings have equal hashes, so they sit together at the end of the run.

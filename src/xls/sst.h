@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "common/exception.h"
 #include "xls/chunks.h"
 
 namespace xls {
@@ -191,8 +192,14 @@ public:
   // record end, or a negative phonetic size) or the list-index error (font index of a run).
   void ReadSST(TXLSStream &Stream, int Length);
 
-  // The entry at an SST position; the list-index error outside the index list.
-  SSTEntry *EntryByIndex(int Index) const;
+  // The entry at an SST position; the list-index error outside the index list. Inline: every
+  // LABELSST cell asks it.
+  SSTEntry *EntryByIndex(int Index) const {
+    SSTEntry *e = Index < 0 || Index >= IndexCount() ? nullptr : EntryOf(FIndex[static_cast<size_t>(Index)]);
+    if (!e)
+      common::ListIndexError(Index);
+    return e;
+  }
   // The interned entry for Text, counting one new reference.
   SSTEntry *AddText(std::u16string_view Text);
   static std::u16string EntryText(const SSTEntry *Entry);
@@ -252,7 +259,14 @@ private:
   // own is OwnBlock plus its place in FOwnBlocks; a released entry is NoEntry.
   static constexpr uint32_t NoEntry = 0xFFFFFFFFu;
   static constexpr uint32_t OwnBlock = 0x80000000u;
-  SSTEntry *EntryOf(uint32_t Handle) const;
+  SSTEntry *EntryOf(uint32_t Handle) const {
+    if (Handle == NoEntry)
+      return nullptr;
+    if (Handle & OwnBlock)
+      return FOwnBlocks[Handle & ~OwnBlock];
+    return reinterpret_cast<SSTEntry *>(reinterpret_cast<uint8_t *>(FArena[Handle >> 14].get()) +
+                                        (size_t(Handle & 0x3FFF) << 2));
+  }
   uint32_t NewestArenaHandle(const void *Block); // of a block just taken from the arena
   uint32_t OwnBlockHandle(SSTEntry *E);
   uint32_t HandleOf(SSTEntry *E);
