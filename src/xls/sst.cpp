@@ -918,6 +918,27 @@ public:
       MissingContinue();
     Load(Get16(header + 2));
   }
+  // Most strings have neither runs nor a phonetic block and lie wholly in the part of the record
+  // read. For such a string, this moves past it and gives its characters as they stand, which
+  // stay valid until the next CONTINUE is loaded; for any other, it reads nothing and gives
+  // nullptr.
+  const uint8_t *PlainString(uint16_t &charCount, uint8_t &options, size_t &bytes) {
+    if (Remaining < 3 || FAvail < 3)
+      return nullptr;
+    const uint8_t *head = FBody.data() + FAt;
+    if ((head[2] & ~0x01) != 0)
+      return nullptr;
+    charCount = Get16(head);
+    options = head[2];
+    bytes = size_t(charCount) << (options & 0x01);
+    const int total = 3 + static_cast<int>(bytes);
+    if (total > Remaining || total > FAvail)
+      return nullptr;
+    FAt += total;
+    FAvail -= total;
+    Remaining -= total;
+    return head + 3;
+  }
   // Data that may cross into CONTINUE records without an option byte (runs, phonetic block).
   void Raw(std::vector<uint8_t> &out, size_t count) {
     while (count > 0) {
@@ -1059,8 +1080,16 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     for (uint32_t i = 0; i < unique; ++i) {
       if (in.Remaining == 0)
         in.NextContinue();
-      ReadEntryKey(in, shape);
-      const size_t keyLength = FKey.size();
+      size_t keyLength;
+      const uint8_t *key = in.PlainString(shape.CharCount, shape.Options, keyLength);
+      if (key) {
+        shape.RunCount = 0;
+        shape.ExtSize = 0;
+      } else {
+        ReadEntryKey(in, shape);
+        key = FKey.data();
+        keyLength = FKey.size();
+      }
       const int32_t index = static_cast<int32_t>(FIndex.size());
       const size_t total = EntryBytes(shape.Options, SSTEntry::IndexFlag, keyLength, shape.RunCount);
       // Only an entry with runs needs 8-byte alignment, for the font references after its key.
@@ -1079,7 +1108,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         handle = OwnBlockHandle(e);
       }
       if (keyLength)
-        std::memcpy(const_cast<uint8_t *>(e->Key()), FKey.data(), keyLength);
+        std::memcpy(const_cast<uint8_t *>(e->Key()), key, keyLength);
       if (shape.RunCount) {
         TXLSFont **runFonts = RunFonts(e);
         for (int r = 0; r < shape.RunCount; ++r) {
@@ -1088,7 +1117,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         }
       }
       FIndex.push_back(handle);
-      hashes.PushBack(KeyHash(FKey.data(), keyLength));
+      hashes.PushBack(KeyHash(key, keyLength));
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();

@@ -209,6 +209,32 @@ TEST(SSTRead, PiecesNarrowAfterWideAndStringHeaderAtRecordStart) {
   EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(1)), u"next");
 }
 
+TEST(SSTRead, StringCutByTheRecordEndAtEveryCharacter) {
+  // "hello" in either width, its first Cut characters in the SST record and the rest after the
+  // CONTINUE's option byte (none are left for it at Cut 5), then "next" in the CONTINUE.
+  for (int wide = 0; wide < 2; ++wide) {
+    for (int cut = 0; cut <= 5; ++cut) {
+      SCOPED_TRACE(testing::Message() << "wide " << wide << " cut " << cut);
+      const std::u16string hello = u"hello";
+      ByteWriter body, cont;
+      body.U32(2).U32(2).U16(5).U8(uint8_t(wide));
+      for (int i = 0; i < 5; ++i) {
+        ByteWriter &w = i < cut ? body : cont;
+        if (i == cut)
+          w.U8(uint8_t(wide));
+        wide ? w.U16(hello[size_t(i)]) : w.U8(uint8_t(hello[size_t(i)]));
+      }
+      cont.UnicodeString16(u"next");
+      SSTStream in(BiffWriter().Record(SST, body.Data()).Record(CONTINUE, cont.Data()).Eof());
+      TSST2 sst;
+      sst.ReadSST(in.Stream, in.Length);
+      EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(0)), hello);
+      EXPECT_EQ(sst.EntryByIndex(0)->Wide(), wide == 1);
+      EXPECT_EQ(TSST2::EntryText(sst.EntryByIndex(1)), u"next");
+    }
+  }
+}
+
 TEST(SSTRead, RunsAndPhoneticBlockCrossRecordsAndFormPartOfTheKey) {
   TXLSFonts fonts;
   for (int i = 0; i < 7; ++i)
