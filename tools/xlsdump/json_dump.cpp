@@ -171,7 +171,7 @@ public:
       return p;
     });
   }
-  // Text written since a mark can be written once more while it is still in the buffer.
+  // Text written since a mark, while it is still in the buffer, can be kept for writing again.
   struct TMark {
     size_t Flushes, Used;
   };
@@ -181,13 +181,6 @@ public:
     if (mark.Flushes != FFlushes)
       return {};
     return std::string(FBuf + mark.Used, FUsed - mark.Used);
-  }
-  bool Repeat(TMark mark, size_t length) {
-    if (mark.Flushes != FFlushes || FUsed + length > sizeof FBuf)
-      return false;
-    common::CopyShort(FBuf + FUsed, FBuf + mark.Used, length);
-    FUsed += length;
-    return true;
   }
 
 private:
@@ -332,18 +325,31 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         buf->Done(p);
       } else if (!formulaText && cell->CellKind() == xls::ckString) {
         const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry();
-        auto text = [&] {
-          if (entry && !entry->Wide())
-            buf->Latin1String(entry->Chars(), entry->CharCount);
-          else
-            buf->String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
-        };
-        const TJsonOut::TMark mark = buf->Mark();
-        text();
-        const TJsonOut::TMark end = buf->Mark();
-        buf->Append(", ");
-        if (end.Flushes != mark.Flushes || !buf->Repeat(mark, end.Used - mark.Used))
+        // Most text is short, 8-bit and has nothing to escape: both columns go out in one piece.
+        if (entry && !entry->Wide() && entry->CharCount <= 32 &&
+            TJsonOut::Plain(entry->Chars(), entry->CharCount, true)) {
+          const size_t n = entry->CharCount;
+          char *p = buf->Room(2 * n + 6);
+          *p++ = '"';
+          common::CopyShort(p, entry->Chars(), n);
+          p += n;
+          std::memcpy(p, "\", \"", 4);
+          p += 4;
+          common::CopyShort(p, entry->Chars(), n);
+          p += n;
+          *p++ = '"';
+          buf->Done(p);
+        } else {
+          auto text = [&] {
+            if (entry && !entry->Wide())
+              buf->Latin1String(entry->Chars(), entry->CharCount);
+            else
+              buf->String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
+          };
           text();
+          buf->Append(", ");
+          text();
+        }
       } else if (!formulaText && cell->CellKind() == xls::ckStringFormula) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
         buf->String(text);
