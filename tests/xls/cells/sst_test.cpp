@@ -508,8 +508,8 @@ TEST(SSTAddText, WidthCountsAndRelease) {
 }
 
 TEST(SSTAddText, ReleasedEntriesMakeRoomWithoutDisturbingLiveOnes) {
-  // Texts of one length, half released and replaced by new ones that may take their memory:
-  // every live entry keeps its own text and references.
+  // Texts of one length, half released and then replaced by new ones that may take their
+  // memory: every live entry keeps its own text and references.
   TSST2 sst;
   auto text = [](char prefix, int i) {
     std::u16string t(1, static_cast<char16_t>(prefix));
@@ -517,13 +517,14 @@ TEST(SSTAddText, ReleasedEntriesMakeRoomWithoutDisturbingLiveOnes) {
       t.push_back(static_cast<char16_t>(u'0' + (i / d) % 10));
     return t;
   };
-  std::vector<SSTEntry *> kept, added;
+  std::vector<SSTEntry *> all, kept, added;
+  for (int i = 0; i < 1000; ++i)
+    all.push_back(sst.AddText(text('t', i)));
   for (int i = 0; i < 1000; ++i) {
-    SSTEntry *e = sst.AddText(text('t', i));
     if (i % 2)
-      kept.push_back(e);
+      kept.push_back(all[size_t(i)]);
     else
-      sst.ReleaseEntry(e);
+      sst.ReleaseEntry(all[size_t(i)]);
   }
   for (int i = 0; i < 500; ++i)
     added.push_back(sst.AddText(text('u', i)));
