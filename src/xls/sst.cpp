@@ -780,13 +780,16 @@ size_t ArenaBytes(const SSTEntry *E) {
 
 void *TSST2::ArenaEntry(size_t Bytes) {
   // A released entry of the same size is reused, so editing does not grow the arena without end.
-  auto free = FArenaFree.find(Bytes);
-  if (free != FArenaFree.end() && free->second) {
-    void *block = free->second;
-    void *next;
-    std::memcpy(&next, block, sizeof next);
-    free->second = next;
-    return block;
+  if (FArenaFreeCount != 0) {
+    auto free = FArenaFree.find(Bytes);
+    if (free != FArenaFree.end() && free->second) {
+      void *block = free->second;
+      void *next;
+      std::memcpy(&next, block, sizeof next);
+      free->second = next;
+      --FArenaFreeCount;
+      return block;
+    }
   }
   return ArenaAllocate(Bytes, alignof(SSTEntry));
 }
@@ -799,6 +802,7 @@ void TSST2::DiscardEntry(SSTEntry *E) {
   void *&head = FArenaFree[ArenaBytes(E)];
   std::memcpy(static_cast<void *>(E), &head, sizeof head); // blocks may be only 4-byte aligned
   head = E;
+  ++FArenaFreeCount;
 }
 
 uint32_t TSST2::NewestArenaHandle(const void *Block) {
@@ -864,6 +868,7 @@ void TSST2::ClearSST() {
   FArena.clear();
   FArenaUsed = FArenaSize = 0;
   FArenaFree.clear();
+  FArenaFreeCount = 0;
   FKey.clear();
   FKey.shrink_to_fit();
   FTotal = 0;
@@ -1049,16 +1054,11 @@ void TSST2::ReadEntryKey(SSTReader &in, TEntryShape &shape) {
   in.Raw(FKey, size_t(shape.ExtSize));
 }
 
-void *TSST2::ArenaAllocate(size_t Bytes, size_t Align) {
-  size_t at = (FArenaUsed + Align - 1) & ~(Align - 1);
-  if (FArena.empty() || at > FArenaSize || FArenaSize - at < Bytes) {
-    FArena.push_back(MakeChunk<uint64_t>());
-    FArenaSize = ChunkBytes;
-    at = 0;
-  }
-  void *p = reinterpret_cast<uint8_t *>(FArena.back().get()) + at;
-  FArenaUsed = at + Bytes;
-  return p;
+void *TSST2::ArenaAllocateInNewChunk(size_t Bytes) {
+  FArena.push_back(MakeChunk<uint64_t>());
+  FArenaSize = ChunkBytes;
+  FArenaUsed = Bytes;
+  return FArena.back().get();
 }
 
 void TSST2::ReadSST(TXLSStream &Stream, int Length) {

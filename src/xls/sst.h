@@ -249,7 +249,14 @@ private:
   // Entries up to this size live in the arena; a longer one gets a block of its own, so that a
   // chunk is never mostly wasted.
   static constexpr size_t MaxArenaEntryBytes = ChunkBytes / 8;
-  void *ArenaAllocate(size_t Bytes, size_t Align);
+  void *ArenaAllocate(size_t Bytes, size_t Align) {
+    const size_t at = (FArenaUsed + Align - 1) & ~(Align - 1);
+    if (at > FArenaSize || FArenaSize - at < Bytes) // also when there is no chunk yet
+      return ArenaAllocateInNewChunk(Bytes);
+    FArenaUsed = at + Bytes;
+    return reinterpret_cast<uint8_t *>(FArena.back().get()) + at;
+  }
+  void *ArenaAllocateInNewChunk(size_t Bytes);
   void *ArenaEntry(size_t Bytes);
   // Frees an entry that left the table (arena blocks are kept for reuse).
   void DiscardEntry(SSTEntry *E);
@@ -277,6 +284,7 @@ private:
   size_t FArenaUsed = 0;
   size_t FArenaSize = 0;
   std::unordered_map<size_t, void *> FArenaFree; // released arena blocks by size
+  size_t FArenaFreeCount = 0;                    // blocks on those lists
   std::vector<uint8_t> FKey;                     // scratch: the key of the string being read
   std::vector<TXLSFont *> FRunFonts;
   int32_t FTotal = 0;
