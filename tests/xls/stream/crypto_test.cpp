@@ -97,6 +97,23 @@ TEST(Crc32, StandardCheckValueAndChaining) {
   crc = xls::Crc32Update(crc, "56789", 5);
   EXPECT_EQ(~crc, 0xCBF43926u);
   EXPECT_EQ(xls::Crc32Update(0, "", 0), 0u);
+
+  // Eight bytes and single bytes are folded in differently: every length up to 70, from three
+  // start registers, matches the register shifted bit by bit.
+  auto bitwise = [](uint32_t c, const uint8_t *p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      c ^= p[i];
+      for (int k = 0; k < 8; ++k)
+        c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+    }
+    return c;
+  };
+  uint8_t bytes[70];
+  for (size_t i = 0; i < sizeof bytes; ++i)
+    bytes[i] = static_cast<uint8_t>(i * 151 + 7);
+  for (const uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u})
+    for (size_t n = 0; n <= sizeof bytes; ++n)
+      EXPECT_EQ(xls::Crc32Update(start, bytes, n), bitwise(start, bytes, n)) << n;
 }
 
 } // namespace
