@@ -110,6 +110,7 @@ public:
   static constexpr uint8_t Kind = ckString;
   TStringCell(uint32_t Key, SSTEntry *Entry, uint16_t XF) : TCell(Key, Kind, XF) { FEntry = Entry; }
   SSTEntry *Entry() const { return FEntry; }
+  void SetEntry(SSTEntry *Entry) { FEntry = Entry; } // the reference moves with it
 };
 
 class TBooleanCell : public TCell {

@@ -8,6 +8,7 @@
 // back to the system when its last block is freed. Process-wide and single-threaded, like the
 // reader.
 
+#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <type_traits>
@@ -61,12 +62,20 @@ public:
       FChunks.push_back(MakeChunk<T>());
     (*this)[FSize++] = Value;
   }
+  size_t Size() const { return FSize; }
+  // Gives back the chunks wholly below Index, which must not be used again.
+  void ReleaseBefore(size_t Index) {
+    for (size_t c = FReleased; c < Index / PerChunk; ++c)
+      FChunks[c].reset();
+    FReleased = std::max(FReleased, Index / PerChunk);
+  }
   T &operator[](size_t Index) { return FChunks[Index / PerChunk][Index % PerChunk]; }
   const T &operator[](size_t Index) const { return FChunks[Index / PerChunk][Index % PerChunk]; }
 
 private:
   std::vector<TChunkPtr<T>> FChunks;
   size_t FSize = 0;
+  size_t FReleased = 0; // chunks given back, from the first
 };
 
 // Regions currently mapped, and bytes of the chunks handed out, for tests and benchmarks.

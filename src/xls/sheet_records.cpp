@@ -122,20 +122,6 @@ void TXLSReader::ReadMulRK() {
     sheet.StoreFloat(first + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
 }
 
-// Inline into ReadLabel, its one caller, which runs for every label.
-inline void TXLSReader::QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry,
-                                   uint32_t Hash) {
-  if (FLabelsQueued - FLabelsStored == LabelQueueSize)
-    StoreOldestLabel();
-  FLabels[FLabelsQueued++ & LabelRingMask] = {&Sheet, Place, Entry, Hash};
-  // The newest label takes the first step of its lookup, the one queued LabelStepRecords before
-  // it the second, whose memory that label's first step has loaded meanwhile.
-  const TSST2 &sst = FWorkbook.Sheets().SST();
-  sst.Prefetch(Hash, 1);
-  if (FLabelsQueued - FLabelsStored > LabelStepRecords)
-    sst.Prefetch(FLabels[(FLabelsQueued - 1 - LabelStepRecords) & LabelRingMask].Hash, 2);
-}
-
 void TXLSReader::ReadLabel() {
   KeepRaw = false;
   const TRecordBody b = Body();
@@ -154,12 +140,14 @@ void TXLSReader::ReadLabel() {
   TSST2 &sst = FWorkbook.Sheets().SST();
   uint32_t hash;
   SSTEntry *entry = chars ? sst.NewText(chars, size_t(cch), hash) : sst.NewText(*text, hash);
-  QueueLabel(sheet, place, entry, hash);
+  // Interned with the others at the end of the read (InternDeferredLabels).
+  sst.Defer(entry, hash);
+  sheet.PutString(place, entry);
 }
 
-void TXLSReader::StoreOldestLabel() {
-  const TQueuedLabel &label = FLabels[FLabelsStored++ & LabelRingMask];
-  label.Sheet->PutString(label.Place, FWorkbook.Sheets().SST().Intern(label.Entry, label.Hash));
+void TXLSReader::InternDeferredLabels() {
+  if (FWorkbook.Sheets().SST().HasDeferred())
+    FWorkbook.Sheets().InternDeferredTexts();
 }
 
 void TXLSReader::ReadRString() {

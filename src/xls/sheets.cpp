@@ -333,6 +333,19 @@ void TSheet::AfterRead() {
 
 TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFonts(Fonts), FFormats(Formats), FSST(&Fonts) {}
 
+void TSheets::InternDeferredTexts() {
+  if (!FSST.InternDeferred())
+    return;
+  for (const auto &sheet : FItems) {
+    TCellStorage &cells = sheet->Cells();
+    cells.ResetIteration();
+    while (TCell *cell = cells.NextCell())
+      if (auto *text = CellAs<TStringCell>(cell); text && text->Entry())
+        text->SetEntry(FSST.MoveToInterned(text->Entry()));
+    cells.ResetIteration();
+  }
+}
+
 TSheets::~TSheets() {
   // Cells never touch their entries when freed, so the order does not matter; sheets go first
   // so nothing can point into a freed table while they are destroyed.

@@ -104,7 +104,8 @@ public:
   void StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF);
   // StoreString in two steps, for a reader that interns texts in batches: PlaceString checks the
   // position and format at once, so their errors belong to the record that names them;
-  // PutString stores the cell there once its entry is interned, taking over its reference.
+  // PutString stores the cell there, taking over the entry's reference (the entry may still
+  // wait to be interned: TSheets::InternDeferredTexts).
   struct TStringPlace {
     uint32_t Key;
     uint16_t XF;
@@ -174,6 +175,9 @@ public:
 
   TSST2 &SST() { return FSST; }
   void ReadSST(TXLSStream &Stream, int Length) { FSST.ReadSST(Stream, Length); }
+  // Interns the texts the table has deferred and moves the cells of those found equal to an
+  // interned entry over to it.
+  void InternDeferredTexts();
   TCellFormats &Formats() const { return FFormats; }
   TXLSFonts &Fonts() const { return FFonts; }
 

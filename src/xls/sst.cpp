@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -285,35 +286,6 @@ void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
                        [&](const void *other) { return ItemsEqual(other, Item); });
   }
   return nullptr;
-}
-
-void THashTrie::Prefetch(uint32_t Hash, int Step) const {
-  const TTreeItem *node = FRoot;
-  for (int step = 1; node; ++step) {
-    const uintptr_t *slot = node->Find(SlotIndex(Hash, node->Depth));
-    if (!slot)
-      return;
-    const auto *target = reinterpret_cast<const uint8_t *>(*slot & ~(ChildTag | ItemTag));
-    if (step == Step) {
-      // An item is compared by its key. A chain is searched by its hashes and appended to; a
-      // sparse node of a dozen slots by its key bytes. Both take two or three lines. Whether a
-      // child is dense is only known once it is read, so where its slot would sit in a dense
-      // node is asked for too. Prefetching never faults.
-      __builtin_prefetch(target);
-      if (TTreeItem::IsItem(*slot))
-        return;
-      static_assert(TTreeItem::Bytes(MaxChain + 2, false) == TChain::Bytes(MaxChain));
-      __builtin_prefetch(target + 64);
-      __builtin_prefetch(target + TChain::Bytes(MaxChain) - 1);
-      if (TTreeItem::IsChild(*slot))
-        __builtin_prefetch(reinterpret_cast<const uintptr_t *>(target + sizeof(TTreeItem)) +
-                           SlotIndex(Hash, node->Depth + 1));
-      return;
-    }
-    if (!TTreeItem::IsChild(*slot))
-      return;
-    node = TTreeItem::Child(*slot);
-  }
 }
 
 void *THashTrie::Find(const void *Item) const { return FindWithHash(Item, HashOf(Item)); }
@@ -846,7 +818,10 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
     for (int i = 0; i < Entry->RunCount(); ++i)
       if (TXLSFont *font = Entry->RunFont(i))
         FFonts->ReleaseFont(font);
-  Remove(Entry);
+  if (!Remove(Entry) && HasDeferred()) {
+    ++FDeadDeferred; // not interned yet: dropped by InternDeferred
+    return;
+  }
   // While the index list is alive, no position may keep pointing at the freed entry.
   for (uint32_t &handle : FIndex)
     if (EntryOf(handle) == Entry)
@@ -863,6 +838,10 @@ void TSST2::DropIndex() {
 }
 
 void TSST2::ClearSST() {
+  for (size_t i = 0; i < FDeferred.Size(); ++i)
+    FreeEntry(EntryOf(FDeferred[i].Handle));
+  FDeferred = {};
+  FDeadDeferred = 0;
   ClearTrie();
   DropIndex();
   FArena.clear();
@@ -1129,54 +1108,125 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
 }
 
 void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
-  // Interning in SST order sends every string to a random place of a table far larger than the
-  // caches. Instead the strings are put in trie order and each run sharing the first two hash
-  // bytes is stored at once, so the trie is built front to back and entries are only touched
-  // when their hashes say they may be equal. The order is stable, so of equal strings the
-  // first in the SST is the one kept, as interning in SST order would give.
+  // A stable counting pass by the root slot, so that of equal strings the first in the SST is
+  // the one kept, as interning in SST order would give.
   const size_t n = FIndex.size() - First;
-  if (n == 0)
-    return;
-  struct TRef { // 8 bytes, so the passes below move half as much
-    uint32_t Handle;
-    uint32_t Hash;
-  };
-  // The hash bytes in trie order, the lowest first.
-  auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
-  // Stable counting passes, by the root slot over the whole table, then within each root slot's
-  // group by the depth-2 slot and the depth-1 slot (least significant first), so that each pass
-  // writes to only 256 places at a time and a group's passes stay in the cache. What is left
-  // to order is the last hash byte among equal first three, which rarely differs.
-  TChunkedArray<TRef> order(n);
   std::array<size_t, 257> start{};
   for (size_t i = 0; i < n; ++i)
     ++start[SlotIndex(Hashes[i], 0) + 1];
   for (size_t b = 1; b < start.size(); ++b)
     start[b] += start[b - 1];
+  TChunkedArray<TRef> order(n);
   for (size_t i = 0; i < n; ++i) {
     const uint32_t hash = Hashes[i];
     order[start[SlotIndex(hash, 0)]++] = {FIndex[First + i], hash};
   }
   // start[b] now ends group b.
+  InternOrdered(order, start, [&](SSTEntry *e, uint32_t found) {
+    FIndex[size_t(e->SSTIndex())] = found;
+    DiscardEntry(e);
+  });
+}
+
+void TSST2::Defer(SSTEntry *E, uint32_t Hash) {
+  // The entry was just taken from the arena, so its handle costs nothing, but for a reused or
+  // long one, which has a place in the own-block list.
+  const auto *at = reinterpret_cast<const uint8_t *>(E);
+  const auto *newest = FArena.empty() ? nullptr : reinterpret_cast<const uint8_t *>(FArena.back().get());
+  try {
+    const uint32_t handle = E->InArena() && newest && at >= newest && at < newest + FArenaUsed
+                                ? NewestArenaHandle(E)
+                                : OwnBlockHandle(E);
+    FDeferred.PushBack({handle, Hash});
+  } catch (...) {
+    --FTotal;
+    DiscardEntry(E);
+    throw;
+  }
+}
+
+bool TSST2::InternDeferred() {
+  const size_t n = FDeferred.Size();
+  if (n == 0)
+    return false;
+  TChunkedArray<TRef> deferred = std::move(FDeferred);
+  FDeferred = {};
+  // Entries released meanwhile are dropped now; only then is their memory free for reuse.
+  if (std::exchange(FDeadDeferred, 0) != 0)
+    for (size_t i = 0; i < n; ++i)
+      if (SSTEntry *e = EntryOf(deferred[i].Handle); e->RefCount == 0) {
+        --FTotal;
+        DiscardEntry(e);
+        deferred[i].Handle = NoEntry;
+      }
+  // Ordered by the root slot in place, which needs no second table; released entries go to
+  // the end. Which of equal texts is kept does not matter, so the order need not be stable.
+  std::array<size_t, 257> start{};
+  for (size_t i = 0; i < n; ++i)
+    ++start[deferred[i].Handle == NoEntry ? 256 : SlotIndex(deferred[i].Hash, 0)];
+  std::array<size_t, 257> next{};
+  for (size_t b = 0, at = 0; b < start.size(); ++b)
+    next[b] = at, at += start[b], start[b] = at; // start[b] now ends group b
+  auto groupOf = [](const TRef &ref) { return ref.Handle == NoEntry ? 256 : SlotIndex(ref.Hash, 0); };
+  for (size_t b = 0; b < start.size(); ++b)
+    while (next[b] < start[b]) {
+      TRef ref = deferred[next[b]];
+      for (size_t to = size_t(groupOf(ref)); to != b; to = size_t(groupOf(ref)))
+        std::swap(ref, deferred[next[to]++]);
+      deferred[next[b]++] = ref;
+    }
+  size_t forwarded = 0;
+  InternOrdered(deferred, start, [&](SSTEntry *e, uint32_t found) {
+    // The cell still holds e; MoveToInterned moves it over and frees e.
+    e->Flags |= SSTEntry::ForwardFlag;
+    e->RefCount = static_cast<int32_t>(found);
+    ++forwarded;
+  });
+  return forwarded != 0;
+}
+
+SSTEntry *TSST2::MoveToInterned(SSTEntry *E) {
+  if (!(E->Flags & SSTEntry::ForwardFlag))
+    return E;
+  SSTEntry *found = EntryOf(static_cast<uint32_t>(E->RefCount));
+  E->RefCount = 0;
+  DiscardEntry(E);
+  return found;
+}
+
+template <class Duplicate>
+void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 257> &End,
+                          Duplicate duplicate) {
+  // Interning one by one sends every string to a random place of a table far larger than the
+  // caches. Instead the strings are put in trie order and each run sharing the first two hash
+  // bytes is stored at once, so the trie is built front to back and entries are only touched
+  // when their hashes say they may be equal. Within each root slot's group, stable counting
+  // passes by the depth-2 slot and the depth-1 slot (least significant first) write to only 256
+  // places at a time and stay in the cache; what is left to order is the last hash byte among
+  // equal first three, which rarely differs.
+  // The hash bytes in trie order, the lowest first.
+  auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
   const bool stored = ItemCount() != 0; // strings may equal entries from before this table
   std::vector<TRef> group, spare;
   std::vector<void *> items;
-  std::vector<uint32_t> hashes;
-  for (size_t b0 = 0, lo0 = 0; b0 < 256; lo0 = start[b0++]) {
+  std::vector<uint32_t> hashes, handles;
+  for (size_t b0 = 0, lo0 = 0; b0 < 256; lo0 = End[b0++]) {
+    // The groups before are stored: their memory can serve the trie.
+    Order.ReleaseBefore(lo0);
     std::array<size_t, 257> start1{}, start2{};
-    for (size_t k = lo0; k < start[b0]; ++k) {
-      ++start1[SlotIndex(order[k].Hash, 1) + 1];
-      ++start2[SlotIndex(order[k].Hash, 2) + 1];
+    for (size_t k = lo0; k < End[b0]; ++k) {
+      ++start1[SlotIndex(Order[k].Hash, 1) + 1];
+      ++start2[SlotIndex(Order[k].Hash, 2) + 1];
     }
     for (size_t b = 1; b < start1.size(); ++b) {
       start1[b] += start1[b - 1];
       start2[b] += start2[b - 1];
     }
-    group.resize(start[b0] - lo0);
+    group.resize(End[b0] - lo0);
     spare.resize(group.size());
-    for (size_t k = lo0; k < start[b0]; ++k)
-      spare[start2[SlotIndex(order[k].Hash, 2)]++] = order[k];
+    for (size_t k = lo0; k < End[b0]; ++k)
+      spare[start2[SlotIndex(Order[k].Hash, 2)]++] = Order[k];
     for (const TRef &ref : spare)
       group[start1[SlotIndex(ref.Hash, 1)]++] = ref;
     for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
@@ -1191,21 +1241,28 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
       }
       items.clear();
       hashes.clear();
+      handles.clear();
       for (size_t i = 0; i < count; ++i) {
         SSTEntry *e = EntryOf(run[i].Handle);
         const uint32_t hash = run[i].Hash;
-        auto *found = stored ? static_cast<SSTEntry *>(FindWithHash(e, hash)) : nullptr;
+        uint32_t found = NoEntry;
+        if (stored)
+          if (auto *f = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
+            ++f->RefCount;
+            found = HandleOf(f);
+          }
         // Equal strings have equal hashes, so they sit together at the end of the run.
-        for (size_t j = items.size(); !found && j-- > 0 && hashes[j] == hash;)
-          if (ItemsEqual(items[j], e))
-            found = static_cast<SSTEntry *>(items[j]);
-        if (found) {
-          ++found->RefCount;
-          FIndex[size_t(e->SSTIndex())] = HandleOf(found);
-          DiscardEntry(e);
+        for (size_t j = items.size(); found == NoEntry && j-- > 0 && hashes[j] == hash;)
+          if (ItemsEqual(items[j], e)) {
+            ++static_cast<SSTEntry *>(items[j])->RefCount;
+            found = handles[j];
+          }
+        if (found != NoEntry) {
+          duplicate(e, found);
         } else {
           items.push_back(e);
           hashes.push_back(hash);
+          handles.push_back(run[i].Handle);
         }
       }
       InsertSorted(items.data(), hashes.data(), items.size());

@@ -3,6 +3,7 @@
 // The shared string table: every distinct string of a workbook stored once, interned in a hash
 // trie and reference-counted; string cells point at their entry directly.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -34,6 +35,9 @@ struct SSTEntry {
 
   static constexpr uint8_t InArenaFlag = 0x01; // memory belongs to the table's arena
   static constexpr uint8_t IndexFlag = 0x02;   // an SST position follows the header
+  // A deferred text found equal to an interned entry, whose handle RefCount then holds, until
+  // its cell is moved there (TSST2::MoveToInterned).
+  static constexpr uint8_t ForwardFlag = 0x04;
 
   struct TSizes {
     uint16_t RunCount;
@@ -109,11 +113,6 @@ protected:
   // nullptr when Item was stored. One walk down the trie does both.
   void *InsertWithHash(void *Item, uint32_t Hash);
   void *FindWithHash(const void *Item, uint32_t Hash) const;
-  // Starts loading what a lookup of Hash reaches after Step slots: step 1 the node, chain or
-  // item the root's slot leads to, step 2 what that node's slot leads to, and so on. It reads
-  // only what the earlier steps loaded, so steps issued a while apart for lookups still to come
-  // let their cache misses overlap.
-  void Prefetch(uint32_t Hash, int Step) const;
   // Stores Count items, distinct from each other and from every stored item, given in trie
   // order: ascending by hash byte 0, then byte 1, and so on. Under an empty slot the subtree is
   // built whole, each node with just the slots it needs.
@@ -219,21 +218,32 @@ public:
   int IndexCount() const { return static_cast<int>(FIndex.size()); }
   size_t EntryCount() const { return ItemCount(); }
 
-  // An entry for Text holding one reference, not yet interned (Intern does that); Hash gets
-  // its key hash. Texts interned in batches use it to look several up at once.
+  // An entry for Text holding one reference, not yet interned (for Defer); Hash gets its key
+  // hash.
   SSTEntry *NewText(std::u16string_view Text, uint32_t &Hash);
   // The same for Count characters from 0 to 255, one byte each.
   SSTEntry *NewText(const uint8_t *Chars, size_t Count, uint32_t &Hash);
-  // Interns a fully built entry whose key hash is Hash: an equal stored entry gets one more
-  // reference and E is freed.
-  SSTEntry *Intern(SSTEntry *E, uint32_t Hash);
-  using THashTrie::Prefetch;
+  // Texts of LABEL records are interned together, as the strings of the SST are, rather than
+  // one by one: each lookup of a large table one by one waits on memory. Defer keeps an entry
+  // from NewText, which a cell may already hold, uninterned until InternDeferred; when Defer
+  // fails, E is freed. Released meanwhile, it is dropped then.
+  void Defer(SSTEntry *E, uint32_t Hash);
+  bool HasDeferred() const { return FDeferred.Size() != 0; }
+  // Interns the deferred entries. One equal to an interned entry is left forwarding to it:
+  // true when there is any, and then every string cell must be moved on with MoveToInterned.
+  bool InternDeferred();
+  // The entry a cell holding E must hold: E, or for a forwarded E the interned entry, which
+  // has counted the cell's reference; E is then freed.
+  SSTEntry *MoveToInterned(SSTEntry *E);
   // Allocates an entry with room for its key and run fonts; the caller fills it.
   static SSTEntry *NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize,
                             uint8_t Flags = 0, int32_t SSTIndex = 0);
   static void FreeEntry(SSTEntry *E);
 
 private:
+  // Interns a fully built entry whose key hash is Hash: an equal stored entry gets one more
+  // reference and E is freed.
+  SSTEntry *Intern(SSTEntry *E, uint32_t Hash);
   struct TEntryShape {
     uint16_t CharCount = 0;
     uint16_t RunCount = 0;
@@ -241,6 +251,16 @@ private:
     uint8_t Options = 0;
   };
   void ReadEntryKey(SSTReader &In, TEntryShape &Shape);
+  struct TRef { // 8 bytes, so that sorting many moves little
+    uint32_t Handle;
+    uint32_t Hash;
+  };
+  // Interns the entries of Order, whose refs are grouped by root slot, group b ending at End[b]
+  // (End[256] ends released ones, passed over); Order is used up. For an entry equal to one
+  // already interned or earlier in its group, that entry counts one more reference and
+  // duplicate(entry, its handle) is called.
+  template <class Duplicate>
+  void InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 257> &End, Duplicate duplicate);
   // Interns the entries read into the index list from position First on, whose key hashes are
   // Hashes; a duplicate's slot gets the entry it equals.
   void InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes);
@@ -279,6 +299,8 @@ private:
   uint32_t HandleOf(SSTEntry *E);
   std::vector<uint32_t> FIndex;
   std::vector<SSTEntry *> FOwnBlocks;
+  TChunkedArray<TRef> FDeferred;
+  size_t FDeadDeferred = 0; // deferred entries released since
   // Entries read from the SST, allocated back to back; freed only by ClearSST.
   std::vector<TChunkPtr<uint64_t>> FArena;
   size_t FArenaUsed = 0;

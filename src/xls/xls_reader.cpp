@@ -70,7 +70,7 @@ void TXLSReader::ReadLoop() {
         const int percent = static_cast<int>(
             std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
         if (percent > lastPercent) {
-          StoreQueuedLabels();
+          InternDeferredLabels();
           lastPercent = percent;
           FWorkbook.OnProgress(percent);
         }
@@ -80,21 +80,19 @@ void TXLSReader::ReadLoop() {
           FSkipUserViews = false;
         continue;
       }
-      if (RecordId != 0x0204) // any record but a LABEL
-        StoreQueuedLabels();
       KeepRaw = true;
       Dispatch();
       if (KeepRaw)
         CurrentStorage->AddRaw(RecordId, RecordData.data(), RecordLength);
       ++FRecordCount;
     }
-    StoreQueuedLabels();
+    InternDeferredLabels();
   } catch (const std::exception &e) {
-    StoreQueuedLabels();
+    InternDeferredLabels();
     throw common::Exception(common::Format("Error on reading record # %d, %.4X Offs: %.8X\r%s", FRecordCount,
                                            RecordId, FStream->Position(), e.what()));
   } catch (...) {
-    StoreQueuedLabels();
+    InternDeferredLabels();
     throw;
   }
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -108,33 +107,10 @@ private:
   // the body ends first; fails as a too-short record when they are missing.
   void ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch, bool wide);
 
-  // LABEL cells are stored a few records late. The two levels of the string table's trie that
-  // an interning misses the cache on are loaded ahead, LabelStepRecords records apart, so the
-  // misses of consecutive labels overlap instead of following one another (a BIFF5 file of
-  // distinct strings spent most of its read waiting on them). Any other record, the progress
-  // callback and the end of the read, failed or not, first store every queued cell, so nothing
-  // can tell the cells were not stored at once.
-  struct TQueuedLabel {
-    TSheet *Sheet;
-    TSheet::TStringPlace Place;
-    SSTEntry *Entry; // not interned yet
-    uint32_t Hash;
-  };
-  static constexpr size_t LabelQueueSize = 12;
-  static constexpr size_t LabelStepRecords = 6; // records between the two steps of a lookup
-  void QueueLabel(TSheet &Sheet, TSheet::TStringPlace Place, SSTEntry *Entry, uint32_t Hash);
-  void StoreOldestLabel();
-  // Inline: the loop asks this before every record, and nearly always nothing is queued.
-  void StoreQueuedLabels() {
-    while (FLabelsStored != FLabelsQueued)
-      StoreOldestLabel();
-  }
-  // A ring of a power of two slots, indexed by running counts of labels queued and stored.
-  static constexpr size_t LabelRingMask = 15;
-  static_assert(LabelQueueSize <= LabelRingMask + 1);
-  std::array<TQueuedLabel, LabelRingMask + 1> FLabels{};
-  size_t FLabelsQueued = 0;
-  size_t FLabelsStored = 0;
+  // LABEL cells are stored at once, but their texts are interned together at the end of the
+  // read, failed or not, and before the progress callback, so nothing can tell they were not
+  // interned one by one.
+  void InternDeferredLabels();
 
   TXLSWorkbook &FWorkbook;
   std::vector<uint8_t> RecordData;

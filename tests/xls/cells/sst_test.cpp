@@ -547,7 +547,6 @@ namespace {
 class CollidingTrie : public THashTrie {
 public:
   ~CollidingTrie() override { ClearTrie(); }
-  using THashTrie::Prefetch;
   int Freed = 0;
 
 protected:
@@ -574,11 +573,6 @@ TEST(HashTrie, CollidingHashesSplitToDepthThreeThenChainsGrow) {
   EXPECT_EQ(trie.ItemCount(), 40u);
   EXPECT_EQ(trie.NodeCount(), 4u); // root and children at depths 1, 2, 3
   EXPECT_EQ(trie.LongestChain(), 40u);
-  // Loading a lookup's path ahead reads only the trie, at any step and for any hash.
-  for (int step = 0; step <= 5; ++step) {
-    trie.Prefetch(0x12345678, step);
-    trie.Prefetch(0x02345678, step);
-  }
   std::string probe = "item17";
   EXPECT_EQ(trie.Find(&probe), items[17]);
   std::string missing = "item40";
@@ -742,11 +736,6 @@ TEST(HashTrie, StressDistinctAndRepeatedStrings) {
       else
         ASSERT_EQ(e, entries[static_cast<size_t>(i)]) << i;
       ASSERT_EQ(TSST2::EntryText(e), text(i));
-      // Loading the path of a lookup ahead reads only the trie, at any step, and changes
-      // nothing: the next round still finds every entry.
-      if (r == 0)
-        for (int step = 0; step <= 4; ++step)
-          sst.Prefetch(TSSTHashTrie::KeyHash(e->Key(), e->KeyLength()), step);
     }
   EXPECT_EQ(sst.EntryCount(), size_t(Distinct));
   size_t refs = 0;

@@ -381,6 +381,57 @@ TEST(Cells, ManyLabelsMixedWithOtherRecordsKeepFileOrder) {
   EXPECT_EQ(entry(0, 3)->RefCount, 3);
   EXPECT_EQ(entry(0, 20)->RefCount, 1);
   EXPECT_EQ(Text(s, 1, 3), "t3");
+  // t0 to t24, "kept", and "gone" and "first", whose replaced cells left their counts as they
+  // were; every label counts in the total.
+  EXPECT_EQ(wb.Sheets().SST().EntryCount(), 28u);
+  EXPECT_EQ(wb.Sheets().SST().Total(), 44);
+}
+
+TEST(Cells, LabelsJoinEqualStringsOfTheTableAndAreInternedWhenProgressIsReported) {
+  // The SST holds "a" and "b"; LABELs repeat them, repeat each other and bring new texts.
+  BiffWriter w;
+  w.Bof(xvExcel97, xls_test::BofGlobals);
+  AddFormats(w);
+  w.Record(0x00FC, ByteWriter().U32(2).U32(2).UnicodeString16(u"a").UnicodeString16(u"b"));
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, xls_test::BofWorksheet);
+  w.Record(0x00FD, ByteWriter(Cell(0, 0)).U32(0));
+  for (uint16_t row = 1; row < 300; ++row) {
+    const std::string text = row % 3 ? "n" + std::to_string(row % 100) : std::string(row % 2 ? "a" : "b");
+    w.Record(0x0204, ByteWriter(Cell(row, 0)).U16(static_cast<uint16_t>(text.size())).U8(0).Text8(text));
+  }
+  w.Eof();
+  TXLSWorkbook wb;
+  int reports = 0;
+  wb.OnProgress = [&](int) {
+    // Whatever the callback looks at is interned already.
+    ++reports;
+    TSST2 &sst = wb.Sheets().SST();
+    for (int i = 0; i < wb.Sheets().Count(); ++i) {
+      TCellStorage &cells = wb.Sheets().Items(i).Cells();
+      cells.ResetIteration();
+      while (const TCell *cell = cells.NextCell()) {
+        if (const auto *text = CellAs<TStringCell>(cell)) {
+          EXPECT_EQ(sst.Find(text->Entry()), text->Entry())
+              << common::Utf16ToUtf8(TSST2::EntryText(text->Entry()));
+        }
+      }
+      cells.ResetIteration();
+    }
+  };
+  Load(wb, w);
+  EXPECT_GT(reports, 10);
+  TSheet &s = wb.SheetByIndex(0);
+  auto entry = [&](int row) { return static_cast<TStringCell *>(s.FindCell(0, row))->Entry(); };
+  EXPECT_EQ(entry(3), entry(0));   // "a", from the LABELSST and a LABEL
+  EXPECT_EQ(entry(6), entry(12));  // "b"
+  EXPECT_EQ(entry(1), entry(101)); // "n1"
+  EXPECT_EQ(Text(s, 0, 101), "n1");
+  // Rows 3, 9, 15, ... give "a" (50 labels and the LABELSST) and 6, 12, ... give "b" (49).
+  EXPECT_EQ(entry(3)->RefCount, 51);
+  EXPECT_EQ(entry(6)->RefCount, 49);
+  EXPECT_EQ(entry(1)->RefCount, 2);
+  EXPECT_EQ(wb.Sheets().SST().EntryCount(), 102u); // "a", "b" and n0 to n99
 }
 
 TEST(Cells, LabelsBeforeAFailingRecordAreKept) {
