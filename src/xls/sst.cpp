@@ -1101,13 +1101,13 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();
   } catch (...) {
-    InternRead(first, hashes);
+    InternRead(first, std::move(hashes));
     throw;
   }
-  InternRead(first, hashes);
+  InternRead(first, std::move(hashes));
 }
 
-void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
+void TSST2::InternRead(size_t First, TChunkedArray<uint32_t> Hashes) {
   // A stable counting pass by the root slot, so that of equal strings the first in the SST is
   // the one kept, as interning in SST order would give.
   const size_t n = FIndex.size() - First;
@@ -1121,6 +1121,7 @@ void TSST2::InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes) {
     const uint32_t hash = Hashes[i];
     order[start[SlotIndex(hash, 0)]++] = {FIndex[First + i], hash};
   }
+  Hashes = {}; // its memory can serve the trie
   // start[b] now ends group b.
   InternOrdered(order, start, [&](SSTEntry *e, uint32_t found) {
     FIndex[size_t(e->SSTIndex())] = found;

@@ -263,7 +263,7 @@ private:
   void InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 257> &End, Duplicate duplicate);
   // Interns the entries read into the index list from position First on, whose key hashes are
   // Hashes; a duplicate's slot gets the entry it equals.
-  void InternRead(size_t First, const TChunkedArray<uint32_t> &Hashes);
+  void InternRead(size_t First, TChunkedArray<uint32_t> Hashes);
   // A text entry with room for Count characters, holding one reference, counted in Total.
   SSTEntry *NewTextEntry(size_t Count, bool Wide);
   // Entries up to this size live in the arena; a longer one gets a block of its own, so that a
