@@ -225,7 +225,7 @@ public:
   SSTEntry *NewText(const uint8_t *Chars, size_t Count, uint32_t &Hash);
   // Texts of LABEL records are interned together, as the strings of the SST are, rather than
   // one by one: each lookup of a large table one by one waits on memory. Defer keeps an entry
-  // from NewText, which a cell may already hold, uninterned until InternDeferred; when Defer
+  // from NewText, which one cell at most may hold, uninterned until InternDeferred; when Defer
   // fails, E is freed. Released meanwhile, it is dropped then.
   void Defer(SSTEntry *E, uint32_t Hash);
   bool HasDeferred() const { return FDeferred.Size() != 0; }

@@ -469,6 +469,41 @@ TEST(SSTRead, FailedReadKeepsWhatWasReadAndClearFreesIt) {
   EXPECT_EQ(sst.Total(), 0);
 }
 
+TEST(SSTDefer, ReleasedTextsAreDroppedAndEqualOnesMoveToTheKeptEntry) {
+  TSST2 sst;
+  SSTEntry *old = sst.AddText(u"old");
+  auto defer = [&](const std::string &text) {
+    uint32_t hash;
+    SSTEntry *e = sst.NewText(reinterpret_cast<const uint8_t *>(text.data()), text.size(), hash);
+    sst.Defer(e, hash);
+    return e;
+  };
+  SSTEntry *x1 = defer("x");
+  SSTEntry *x2 = defer("x");
+  SSTEntry *again = defer("old");
+  SSTEntry *gone = defer("gone");
+  sst.ReleaseEntry(gone); // before it was ever interned
+  EXPECT_EQ(sst.EntryCount(), 1u);
+  EXPECT_TRUE(sst.HasDeferred());
+
+  EXPECT_TRUE(sst.InternDeferred()); // two were equal to others
+  EXPECT_FALSE(sst.HasDeferred());
+  EXPECT_EQ(sst.MoveToInterned(x1), x1); // the first of equal texts is kept
+  EXPECT_EQ(sst.MoveToInterned(x2), x1);
+  EXPECT_EQ(sst.MoveToInterned(again), old);
+  EXPECT_EQ(x1->RefCount, 2);
+  EXPECT_EQ(old->RefCount, 2);
+  EXPECT_EQ(sst.EntryCount(), 2u);
+  EXPECT_EQ(sst.Total(), 4); // "old" and the four deferred, less the released one
+  uint32_t hash;
+  EXPECT_EQ(sst.Find(x1), x1);
+  SSTEntry *probe = sst.NewText(reinterpret_cast<const uint8_t *>("gone"), 4, hash);
+  EXPECT_EQ(sst.Find(probe), nullptr);
+  sst.Defer(probe, hash);
+  EXPECT_FALSE(sst.InternDeferred()); // nothing equal this time
+  EXPECT_EQ(sst.Find(probe), probe);
+}
+
 TEST(SSTAddText, WidthCountsAndRelease) {
   TSST2 sst;
   std::u16string latin;
