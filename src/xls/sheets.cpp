@@ -344,6 +344,7 @@ void TSheets::InternDeferredTexts() {
         text->SetEntry(FSST.MoveToInterned(text->Entry()));
     cells.ResetIteration();
   }
+  FSST.FreeForwarded();
 }
 
 TSheets::~TSheets() {

@@ -842,6 +842,7 @@ void TSST2::ClearSST() {
     FreeEntry(EntryOf(FDeferred[i].Handle));
   FDeferred = {};
   FDeadDeferred = 0;
+  FreeForwarded();
   ClearTrie();
   DropIndex();
   FArena.clear();
@@ -1176,23 +1177,19 @@ bool TSST2::InternDeferred() {
         std::swap(ref, deferred[next[to]++]);
       deferred[next[b]++] = ref;
     }
-  size_t forwarded = 0;
   InternOrdered(deferred, start, [&](SSTEntry *e, uint32_t found) {
-    // The cell still holds e; MoveToInterned moves it over and frees e.
+    // Its cell still holds e until MoveToInterned moves it over.
+    FForwarded.push_back(e);
     e->Flags |= SSTEntry::ForwardFlag;
     e->RefCount = static_cast<int32_t>(found);
-    ++forwarded;
   });
-  return forwarded != 0;
+  return !FForwarded.empty();
 }
 
-SSTEntry *TSST2::MoveToInterned(SSTEntry *E) {
-  if (!(E->Flags & SSTEntry::ForwardFlag))
-    return E;
-  SSTEntry *found = EntryOf(static_cast<uint32_t>(E->RefCount));
-  E->RefCount = 0;
-  DiscardEntry(E);
-  return found;
+void TSST2::FreeForwarded() {
+  for (SSTEntry *e : FForwarded)
+    DiscardEntry(e);
+  FForwarded.clear();
 }
 
 template <class Duplicate>

@@ -229,12 +229,17 @@ public:
   // fails, E is freed. Released meanwhile, it is dropped then.
   void Defer(SSTEntry *E, uint32_t Hash);
   bool HasDeferred() const { return FDeferred.Size() != 0; }
-  // Interns the deferred entries. One equal to an interned entry is left forwarding to it:
-  // true when there is any, and then every string cell must be moved on with MoveToInterned.
+  // Interns the deferred entries. One equal to an interned entry is left forwarding to it,
+  // which has counted its reference, until FreeForwarded: true when there is any, and then
+  // every string cell must be moved on with MoveToInterned before.
   bool InternDeferred();
-  // The entry a cell holding E must hold: E, or for a forwarded E the interned entry, which
-  // has counted the cell's reference; E is then freed.
-  SSTEntry *MoveToInterned(SSTEntry *E);
+  // The entry a cell holding E must hold: E, or for a forwarded E the entry it forwards to.
+  SSTEntry *MoveToInterned(SSTEntry *E) const {
+    return (E->Flags & SSTEntry::ForwardFlag) ? EntryOf(static_cast<uint32_t>(E->RefCount)) : E;
+  }
+  // Frees the forwarded entries, whether a cell still held them or not (one replaced during the
+  // read holds none).
+  void FreeForwarded();
   // Allocates an entry with room for its key and run fonts; the caller fills it.
   static SSTEntry *NewEntry(uint16_t CharCount, uint8_t Options, uint16_t RunCount, int32_t ExtSize,
                             uint8_t Flags = 0, int32_t SSTIndex = 0);
@@ -301,6 +306,7 @@ private:
   std::vector<SSTEntry *> FOwnBlocks;
   TChunkedArray<TRef> FDeferred;
   size_t FDeadDeferred = 0; // deferred entries released since
+  std::vector<SSTEntry *> FForwarded;
   // Entries read from the SST, allocated back to back; freed only by ClearSST.
   std::vector<TChunkPtr<uint64_t>> FArena;
   size_t FArenaUsed = 0;

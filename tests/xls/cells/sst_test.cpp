@@ -491,6 +491,7 @@ TEST(SSTDefer, ReleasedTextsAreDroppedAndEqualOnesMoveToTheKeptEntry) {
   EXPECT_EQ(sst.MoveToInterned(x1), x1); // the first of equal texts is kept
   EXPECT_EQ(sst.MoveToInterned(x2), x1);
   EXPECT_EQ(sst.MoveToInterned(again), old);
+  sst.FreeForwarded();
   EXPECT_EQ(x1->RefCount, 2);
   EXPECT_EQ(old->RefCount, 2);
   EXPECT_EQ(sst.EntryCount(), 2u);

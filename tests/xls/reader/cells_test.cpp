@@ -368,7 +368,11 @@ TEST(Cells, ManyLabelsMixedWithOtherRecordsKeepFileOrder) {
   r.Record(0x0203, ByteWriter(Cell(2, 1)).F64(8));
   label(2, 1, "kept"); // a label replaces the number
   label(3, 1, "first");
-  label(3, 1, "t3"); // and a label a label
+  label(3, 1, "t3");                        // and a label a label
+  for (uint16_t col = 1; col <= 2; ++col) { // cells of a repeated text replaced
+    label(4, col, "t4");
+    r.Record(0x0203, ByteWriter(Cell(4, col)).F64(9));
+  }
   TXLSWorkbook wb;
   TSheet &s = LoadSheet(wb, r);
   for (int row = 0; row < 40; ++row)
@@ -380,11 +384,12 @@ TEST(Cells, ManyLabelsMixedWithOtherRecordsKeepFileOrder) {
   EXPECT_EQ(entry(0, 3), entry(1, 3));
   EXPECT_EQ(entry(0, 3)->RefCount, 3);
   EXPECT_EQ(entry(0, 20)->RefCount, 1);
+  EXPECT_EQ(entry(0, 4)->RefCount, 4); // the replaced cells left their counts
   EXPECT_EQ(Text(s, 1, 3), "t3");
   // t0 to t24, "kept", and "gone" and "first", whose replaced cells left their counts as they
   // were; every label counts in the total.
   EXPECT_EQ(wb.Sheets().SST().EntryCount(), 28u);
-  EXPECT_EQ(wb.Sheets().SST().Total(), 44);
+  EXPECT_EQ(wb.Sheets().SST().Total(), 46);
 }
 
 TEST(Cells, LabelsJoinEqualStringsOfTheTableAndAreInternedWhenProgressIsReported) {
