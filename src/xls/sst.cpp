@@ -777,15 +777,6 @@ void TSST2::DiscardEntry(SSTEntry *E) {
   ++FArenaFreeCount;
 }
 
-uint32_t TSST2::NewestArenaHandle(const void *Block) {
-  const size_t chunk = FArena.size() - 1;
-  const auto offset = static_cast<size_t>(static_cast<const uint8_t *>(Block) -
-                                          reinterpret_cast<const uint8_t *>(FArena.back().get()));
-  if (chunk >= (size_t(1) << 17)) // beyond what a handle addresses (8 GiB of strings)
-    return OwnBlockHandle(static_cast<SSTEntry *>(const_cast<void *>(Block)));
-  return static_cast<uint32_t>(chunk << 14 | offset >> 2);
-}
-
 uint32_t TSST2::OwnBlockHandle(SSTEntry *E) {
   FOwnBlocks.push_back(E);
   return static_cast<uint32_t>(FOwnBlocks.size() - 1) | OwnBlock;
@@ -1237,9 +1228,12 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
       } else {
         std::stable_sort(run, run + count, before);
       }
-      items.clear();
-      hashes.clear();
-      handles.clear();
+      if (items.size() < count) {
+        items.resize(count);
+        hashes.resize(count);
+        handles.resize(count);
+      }
+      size_t kept = 0;
       for (size_t i = 0; i < count; ++i) {
         SSTEntry *e = EntryOf(run[i].Handle);
         const uint32_t hash = run[i].Hash;
@@ -1250,7 +1244,7 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
             found = HandleOf(f);
           }
         // Equal strings have equal hashes, so they sit together at the end of the run.
-        for (size_t j = items.size(); found == NoEntry && j-- > 0 && hashes[j] == hash;)
+        for (size_t j = kept; found == NoEntry && j-- > 0 && hashes[j] == hash;)
           if (ItemsEqual(items[j], e)) {
             ++static_cast<SSTEntry *>(items[j])->RefCount;
             found = handles[j];
@@ -1258,12 +1252,12 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
         if (found != NoEntry) {
           duplicate(e, found);
         } else {
-          items.push_back(e);
-          hashes.push_back(hash);
-          handles.push_back(run[i].Handle);
+          items[kept] = e;
+          hashes[kept] = hash;
+          handles[kept++] = run[i].Handle;
         }
       }
-      InsertSorted(items.data(), hashes.data(), items.size());
+      InsertSorted(items.data(), hashes.data(), kept);
     }
   }
 }

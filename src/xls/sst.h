@@ -299,7 +299,15 @@ private:
     return reinterpret_cast<SSTEntry *>(reinterpret_cast<uint8_t *>(FArena[Handle >> 14].get()) +
                                         (size_t(Handle & 0x3FFF) << 2));
   }
-  uint32_t NewestArenaHandle(const void *Block); // of a block just taken from the arena
+  // The handle of a block in the newest arena chunk.
+  uint32_t NewestArenaHandle(const void *Block) {
+    const size_t chunk = FArena.size() - 1;
+    const auto offset = static_cast<size_t>(static_cast<const uint8_t *>(Block) -
+                                            reinterpret_cast<const uint8_t *>(FArena.back().get()));
+    if (chunk >= (size_t(1) << 17)) // beyond what a handle addresses (8 GiB of strings)
+      return OwnBlockHandle(static_cast<SSTEntry *>(const_cast<void *>(Block)));
+    return static_cast<uint32_t>(chunk << 14 | offset >> 2);
+  }
   uint32_t OwnBlockHandle(SSTEntry *E);
   uint32_t HandleOf(SSTEntry *E);
   std::vector<uint32_t> FIndex;
