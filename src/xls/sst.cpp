@@ -1189,7 +1189,7 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
   // Interning one by one sends every string to a random place of a table far larger than the
   // caches. Instead the strings are put in trie order and each run sharing the first two hash
   // bytes is stored at once, so the trie is built front to back and entries are only touched
-  // when their hashes say they may be equal. Within each root slot's group, stable counting
+  // when their hashes say they may be equal. Within a large root slot's group, stable counting
   // passes by the depth-2 slot and the depth-1 slot (least significant first) write to only 256
   // places at a time and stay in the cache; what is left to order is the last hash byte among
   // equal first three, which rarely differs.
@@ -1200,9 +1200,61 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
   std::vector<TRef> group, spare;
   std::vector<void *> items;
   std::vector<uint32_t> hashes, handles;
+  // Stores a run of refs in full order that share their first two hash bytes.
+  auto storeRun = [&](const TRef *run, size_t count) {
+    if (items.size() < count) {
+      items.resize(count);
+      hashes.resize(count);
+      handles.resize(count);
+    }
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+      SSTEntry *e = EntryOf(run[i].Handle);
+      const uint32_t hash = run[i].Hash;
+      uint32_t found = NoEntry;
+      if (stored)
+        if (auto *f = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
+          ++f->RefCount;
+          found = HandleOf(f);
+        }
+      // Equal strings have equal hashes, so they sit together at the end of the run.
+      for (size_t j = kept; found == NoEntry && j-- > 0 && hashes[j] == hash;)
+        if (ItemsEqual(items[j], e)) {
+          ++static_cast<SSTEntry *>(items[j])->RefCount;
+          found = handles[j];
+        }
+      if (found != NoEntry) {
+        duplicate(e, found);
+      } else {
+        items[kept] = e;
+        hashes[kept] = hash;
+        handles[kept++] = run[i].Handle;
+      }
+    }
+    InsertSorted(items.data(), hashes.data(), kept);
+  };
   for (size_t b0 = 0, lo0 = 0; b0 < 256; lo0 = End[b0++]) {
+    const size_t n = End[b0] - lo0;
+    if (n == 0)
+      continue; // a small table leaves most groups empty
     // The groups before are stored: their memory can serve the trie.
     Order.ReleaseBefore(lo0);
+    group.resize(n);
+    if (n <= 32) {
+      // A small group is put in full order at once and stored run by run.
+      for (size_t k = 0; k < n; ++k)
+        group[k] = Order[lo0 + k];
+      for (size_t i = 1; i < n; ++i) // stable insertion sort
+        for (size_t j = i; j > 0 && before(group[j], group[j - 1]); --j)
+          std::swap(group[j], group[j - 1]);
+      for (size_t lo = 0, hi; lo < n; lo = hi) {
+        const int slot1 = SlotIndex(group[lo].Hash, 1);
+        for (hi = lo + 1; hi < n && SlotIndex(group[hi].Hash, 1) == slot1;)
+          ++hi;
+        storeRun(group.data() + lo, hi - lo);
+      }
+      continue;
+    }
     std::array<size_t, 257> start1{}, start2{};
     for (size_t k = lo0; k < End[b0]; ++k) {
       ++start1[SlotIndex(Order[k].Hash, 1) + 1];
@@ -1212,8 +1264,7 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
       start1[b] += start1[b - 1];
       start2[b] += start2[b - 1];
     }
-    group.resize(End[b0] - lo0);
-    spare.resize(group.size());
+    spare.resize(n);
     for (size_t k = lo0; k < End[b0]; ++k)
       spare[start2[SlotIndex(Order[k].Hash, 2)]++] = Order[k];
     for (const TRef &ref : spare)
@@ -1221,6 +1272,8 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
     for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
       TRef *const run = group.data() + lo;
       const size_t count = start1[b1] - lo;
+      if (count == 0)
+        continue;
       if (count <= 32) {
         for (size_t i = 1; i < count; ++i) // stable insertion sort of a short run
           for (size_t j = i; j > 0 && before(run[j], run[j - 1]); --j)
@@ -1228,36 +1281,7 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
       } else {
         std::stable_sort(run, run + count, before);
       }
-      if (items.size() < count) {
-        items.resize(count);
-        hashes.resize(count);
-        handles.resize(count);
-      }
-      size_t kept = 0;
-      for (size_t i = 0; i < count; ++i) {
-        SSTEntry *e = EntryOf(run[i].Handle);
-        const uint32_t hash = run[i].Hash;
-        uint32_t found = NoEntry;
-        if (stored)
-          if (auto *f = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
-            ++f->RefCount;
-            found = HandleOf(f);
-          }
-        // Equal strings have equal hashes, so they sit together at the end of the run.
-        for (size_t j = kept; found == NoEntry && j-- > 0 && hashes[j] == hash;)
-          if (ItemsEqual(items[j], e)) {
-            ++static_cast<SSTEntry *>(items[j])->RefCount;
-            found = handles[j];
-          }
-        if (found != NoEntry) {
-          duplicate(e, found);
-        } else {
-          items[kept] = e;
-          hashes[kept] = hash;
-          handles[kept++] = run[i].Handle;
-        }
-      }
-      InsertSorted(items.data(), hashes.data(), kept);
+      storeRun(run, count);
     }
   }
 }

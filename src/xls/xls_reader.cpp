@@ -70,7 +70,6 @@ void TXLSReader::ReadLoop() {
         const int percent = static_cast<int>(
             std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
         if (percent > lastPercent) {
-          InternDeferredLabels();
           lastPercent = percent;
           FWorkbook.OnProgress(percent);
         }

@@ -107,9 +107,8 @@ private:
   // the body ends first; fails as a too-short record when they are missing.
   void ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch, bool wide);
 
-  // LABEL cells are stored at once, but their texts are interned together at the end of the
-  // read, failed or not, and before the progress callback, so nothing can tell they were not
-  // interned one by one.
+  // LABEL cells are stored at once, holding their texts, but the texts are interned together
+  // at the end of the read, failed or not.
   void InternDeferredLabels();
 
   TXLSWorkbook &FWorkbook;
