@@ -138,10 +138,15 @@ void TXLSReader::ReadLabel() {
   TSheet &sheet = CurrentSheet();
   const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
   TSST2 &sst = FWorkbook.Sheets().SST();
-  uint32_t hash;
-  SSTEntry *entry = chars ? sst.NewText(chars, size_t(cch), hash) : sst.NewText(*text, hash);
   // Interned with the others at the end of the read (InternDeferredLabels).
-  sst.Defer(entry, hash);
+  SSTEntry *entry;
+  if (chars) {
+    entry = sst.DeferText(chars, size_t(cch));
+  } else {
+    uint32_t hash;
+    entry = sst.NewText(*text, hash);
+    sst.Defer(entry, hash);
+  }
   sheet.PutString(place, entry);
 }
 

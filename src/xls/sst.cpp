@@ -12,6 +12,7 @@
 #endif
 
 #include "common/exception.h"
+#include "common/short_copy.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
 #include "xls/xls_stream.h"
@@ -1136,6 +1137,32 @@ void TSST2::Defer(SSTEntry *E, uint32_t Hash) {
     DiscardEntry(E);
     throw;
   }
+}
+
+SSTEntry *TSST2::DeferText(const uint8_t *Chars, size_t Count) {
+  const size_t total = sizeof(SSTEntry) + Count;
+  if (!PoolSmallBlocks || FArenaFreeCount != 0 || total > MaxArenaEntryBytes) {
+    uint32_t hash;
+    SSTEntry *e = NewText(Chars, Count, hash);
+    Defer(e, hash);
+    return e;
+  }
+  // Most texts are short and get fresh arena memory, whose handle is its place there.
+  auto *e = static_cast<SSTEntry *>(ArenaAllocate(total, alignof(SSTEntry)));
+  e->RefCount = 1;
+  e->CharCount = static_cast<uint16_t>(Count);
+  e->Options = 0;
+  e->Flags = SSTEntry::InArenaFlag;
+  common::CopyShort(e + 1, Chars, Count);
+  ++FTotal;
+  try {
+    FDeferred.PushBack({NewestArenaHandle(e), KeyHash(Chars, Count)});
+  } catch (...) {
+    --FTotal;
+    DiscardEntry(e);
+    throw;
+  }
+  return e;
 }
 
 bool TSST2::InternDeferred() {

@@ -228,6 +228,8 @@ public:
   // from NewText, which one cell at most may hold, uninterned until InternDeferred; when Defer
   // fails, E is freed. Released meanwhile, it is dropped then.
   void Defer(SSTEntry *E, uint32_t Hash);
+  // NewText of 8-bit characters and Defer in one step, as a reader of many labels wants.
+  SSTEntry *DeferText(const uint8_t *Chars, size_t Count);
   bool HasDeferred() const { return FDeferred.Size() != 0; }
   // Interns the deferred entries. One equal to an interned entry is left forwarding to it,
   // which has counted its reference, until FreeForwarded: true when there is any, and then

@@ -479,7 +479,7 @@ TEST(SSTDefer, ReleasedTextsAreDroppedAndEqualOnesMoveToTheKeptEntry) {
     return e;
   };
   SSTEntry *x1 = defer("x");
-  SSTEntry *x2 = defer("x");
+  SSTEntry *x2 = sst.DeferText(reinterpret_cast<const uint8_t *>("x"), 1); // the same in one step
   SSTEntry *again = defer("old");
   SSTEntry *gone = defer("gone");
   sst.ReleaseEntry(gone); // before it was ever interned
