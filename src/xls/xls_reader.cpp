@@ -19,6 +19,7 @@ TXLSReader::~TXLSReader() = default;
 
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
   SheetIndex = -1;
+  FSheet = nullptr;
   SheetNames.clear();
   SheetOrdinal = -1;
   FStream->SetSourceStream(std::move(Source));
@@ -96,7 +97,10 @@ void TXLSReader::ReadLoop() {
   }
 }
 
-TSheet &TXLSReader::CurrentSheet() const { return FWorkbook.Sheets().Items(SheetIndex); }
+TSheet &TXLSReader::NoCurrentSheet() const {
+  FWorkbook.Sheets().Items(SheetIndex); // the list-index error for SheetIndex
+  common::ListIndexError(SheetIndex);
+}
 
 TSheetPeriphery &TXLSReader::Periphery() const { return FWorkbook.SheetExtras(SheetIndex).Periphery; }
 
@@ -412,6 +416,7 @@ void TXLSReader::ReadBof() {
     ++SheetOrdinal;
     ++SheetIndex;
     TSheet &sheet = FWorkbook.AddSheet(type == 0x0010 ? 0 : type == 0x0006 ? 1 : 2);
+    FSheet = &sheet;
     if (version > xvExcel40) {
       sheet.SetName(SheetName(SheetOrdinal));
       sheet.Hidden = static_cast<uint8_t>(SheetNames[SheetOrdinal].Hidden);

@@ -44,7 +44,9 @@ private:
   void ReadLoop();
   void Dispatch();
   TRecordBody Body() const { return TRecordBody(RecordId, RecordData.data(), RecordLength); }
-  TSheet &CurrentSheet() const;
+  // The sheet of the substream being read; the list-index error before any.
+  TSheet &CurrentSheet() const { return FSheet ? *FSheet : NoCurrentSheet(); }
+  [[noreturn]] TSheet &NoCurrentSheet() const;
   TSheetPeriphery &Periphery() const;
   void PutDefault() const;
   void PutSlotRecord();
@@ -114,6 +116,7 @@ private:
   TXLSWorkbook &FWorkbook;
   std::vector<uint8_t> RecordData;
   int SheetIndex = -1;
+  TSheet *FSheet = nullptr; // the sheet at SheetIndex, once there is one
   std::unique_ptr<TXLSStream> FStream;
   std::vector<TSheetName> SheetNames;
   int SheetOrdinal = -1;
