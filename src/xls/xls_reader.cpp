@@ -161,31 +161,12 @@ void TXLSReader::BuildDecodeTable() const {
     FDecodeKeepsAscii = FDecodeTable[c] == c;
 }
 
-bool TXLSReader::DecodesToItself(const uint8_t *bytes, int count) const {
+bool TXLSReader::DecodesToItselfSlow(const uint8_t *bytes, int count) const {
   const std::u16string &table = DecodeTable();
   if (table.size() != 256)
     return false;
-  if (FDecodeKeepsAscii) {
-    // Nearly every label is ASCII: its bytes are checked eight at a time.
-    auto word = [](const uint8_t *at) {
-      uint64_t w;
-      std::memcpy(&w, at, 8);
-      return w;
-    };
-    uint64_t any = 0;
-    const uint8_t *p = bytes;
-    int left = count;
-    for (; left > 16; p += 16, left -= 16)
-      any |= word(p) | word(p + 8);
-    if (left >= 8) {
-      any |= word(p) | word(p + left - 8); // the two words may overlap
-    } else {
-      for (int i = 0; i < left; ++i)
-        any |= p[i];
-    }
-    if ((any & 0x8080808080808080ULL) == 0)
-      return true;
-  }
+  if (FDecodeKeepsAscii && IsAscii(bytes, count))
+    return true;
   for (int i = 0; i < count; ++i)
     if (table[bytes[i]] != bytes[i])
       return false;

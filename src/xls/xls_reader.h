@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,7 +62,33 @@ private:
   }
   void BuildDecodeTable() const;
   // Whether every byte decodes to the character of the same code (ASCII in most pages).
-  bool DecodesToItself(const uint8_t *bytes, int count) const;
+  // Inline for the common case, ASCII text in a page that keeps it, asked for every label.
+  bool DecodesToItself(const uint8_t *bytes, int count) const {
+    if (FDecodeTablePage == FCodePage && FDecodeKeepsAscii && IsAscii(bytes, count))
+      return true;
+    return DecodesToItselfSlow(bytes, count);
+  }
+  bool DecodesToItselfSlow(const uint8_t *bytes, int count) const;
+  // Whether no byte is 128 or above; eight at a time.
+  static bool IsAscii(const uint8_t *bytes, int count) {
+    auto word = [](const uint8_t *at) {
+      uint64_t w;
+      std::memcpy(&w, at, 8);
+      return w;
+    };
+    uint64_t any = 0;
+    const uint8_t *p = bytes;
+    int left = count;
+    for (; left > 16; p += 16, left -= 16)
+      any |= word(p) | word(p + 8);
+    if (left >= 8) {
+      any |= word(p) | word(p + left - 8); // the two words may overlap
+    } else {
+      for (int i = 0; i < left; ++i)
+        any |= p[i];
+    }
+    return (any & 0x8080808080808080ULL) == 0;
+  }
   std::u16string SheetName(int Ordinal) const;
   bool AtEndOfReading() const;
 
