@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace xls {
@@ -52,15 +53,31 @@ public:
   static constexpr size_t PerChunk = ChunkBytes / sizeof(T);
 
   TChunkedArray() = default;
+  // Moving leaves the source empty.
+  TChunkedArray(TChunkedArray &&Other) noexcept { *this = std::move(Other); }
+  TChunkedArray &operator=(TChunkedArray &&Other) noexcept {
+    FChunks = std::move(Other.FChunks);
+    Other.FChunks.clear();
+    FNext = std::exchange(Other.FNext, nullptr);
+    FEnd = std::exchange(Other.FEnd, nullptr);
+    FSize = std::exchange(Other.FSize, 0);
+    FReleased = std::exchange(Other.FReleased, 0);
+    return *this;
+  }
   explicit TChunkedArray(size_t Count) {
     while (FChunks.size() * PerChunk < Count)
       FChunks.push_back(MakeChunk<T>());
     FSize = Count;
+    if (Count % PerChunk != 0) {
+      FNext = FChunks.back().get() + Count % PerChunk;
+      FEnd = FChunks.back().get() + PerChunk;
+    }
   }
   void PushBack(const T &Value) {
-    if (FSize == FChunks.size() * PerChunk)
-      FChunks.push_back(MakeChunk<T>());
-    (*this)[FSize++] = Value;
+    if (FNext == FEnd)
+      AddChunk();
+    *FNext++ = Value;
+    ++FSize;
   }
   size_t Size() const { return FSize; }
   // Gives back the chunks wholly below Index, which must not be used again.
@@ -73,7 +90,14 @@ public:
   const T &operator[](size_t Index) const { return FChunks[Index / PerChunk][Index % PerChunk]; }
 
 private:
+  void AddChunk() {
+    FChunks.push_back(MakeChunk<T>());
+    FNext = FChunks.back().get();
+    FEnd = FNext + PerChunk;
+  }
+
   std::vector<TChunkPtr<T>> FChunks;
+  T *FNext = nullptr, *FEnd = nullptr; // the room left in the last chunk, for PushBack
   size_t FSize = 0;
   size_t FReleased = 0; // chunks given back, from the first
 };

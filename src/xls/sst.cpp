@@ -1170,7 +1170,6 @@ bool TSST2::InternDeferred() {
   if (n == 0)
     return false;
   TChunkedArray<TRef> deferred = std::move(FDeferred);
-  FDeferred = {};
   // Entries released meanwhile are dropped now; only then is their memory free for reuse.
   if (std::exchange(FDeadDeferred, 0) != 0)
     for (size_t i = 0; i < n; ++i)
