@@ -317,7 +317,8 @@ private:
   TChunkedArray<TRef> FDeferred;
   size_t FDeadDeferred = 0; // deferred entries released since
   std::vector<SSTEntry *> FForwarded;
-  // Entries read from the SST, allocated back to back; freed only by ClearSST.
+  // Short entries, read from the SST or made for a text, allocated back to back; freed only by
+  // ClearSST.
   std::vector<TChunkPtr<uint64_t>> FArena;
   size_t FArenaUsed = 0;
   size_t FArenaSize = 0;
