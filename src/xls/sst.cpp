@@ -428,14 +428,19 @@ uintptr_t THashTrie::BuildSlot(void *const *Items, const uint32_t *Hashes, size_
     chain->Count = static_cast<uint32_t>(n);
     return reinterpret_cast<uintptr_t>(chain);
   }
-  // More than a chain holds: a child node one byte deeper, sized to its filled slots.
+  // More than a chain holds: a child node one byte deeper, sized to its filled slots, each of
+  // them new, so they are simply added in order.
   int groups = 1;
   for (size_t i = Lo + 1; i < Hi; ++i)
     groups += SlotIndex(Hashes[i], Depth + 1) != SlotIndex(Hashes[i - 1], Depth + 1);
   TTreeItem *child = TTreeItem::New(*this, Depth + 1, groups, groups > TTreeItem::DenseFrom);
-  uintptr_t ref = reinterpret_cast<uintptr_t>(child) | ChildTag;
-  InsertRun(&ref, Items, Hashes, Lo, Hi);
-  return ref;
+  for (size_t lo = Lo, hi; lo < Hi; lo = hi) {
+    const int index = SlotIndex(Hashes[lo], Depth + 1);
+    for (hi = lo + 1; hi < Hi && SlotIndex(Hashes[hi], Depth + 1) == index;)
+      ++hi;
+    child->Add(*this, index, BuildSlot(Items, Hashes, lo, hi, Depth + 1)); // never moves: room for all
+  }
+  return reinterpret_cast<uintptr_t>(child) | ChildTag;
 }
 
 bool THashTrie::Remove(const void *Item) {
