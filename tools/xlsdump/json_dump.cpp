@@ -287,7 +287,8 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         *end++ = ' ';
         rowLength = static_cast<size_t>(end - rowText);
       }
-      char *p = buf->Room(64);
+      // Room for the row, column and kind, and then for a number or a short text twice.
+      char *p = buf->Room(64 + 2 * common::kFloatTextMax + 8);
       if (!first)
         *p++ = ',';
       first = false;
@@ -301,12 +302,13 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       p = SmallNumber(p, cell->CellKind());
       *p++ = ',';
       *p++ = ' ';
-      buf->Done(p);
       const bool formulaText = cell->IsFormula() && settings.ShowFormulas && settings.FormulaText;
+      const xls::SSTEntry *entry = !formulaText && cell->CellKind() == xls::ckString
+                                       ? static_cast<const xls::TStringCell *>(cell)->Entry()
+                                       : nullptr;
       double v;
       // The common kinds are formatted once for both columns; the rest go through the accessors.
       if (!formulaText && NumberOf(cell, v)) {
-        char *p = buf->Room(2 * common::kFloatTextMax + 8);
         *p++ = '"';
         char *const text = p;
         p = common::FloatToText(v, textSep, p);
@@ -322,34 +324,37 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
           p = common::FloatToText(v, localeSep, p);
         }
         *p++ = '"';
+        *p++ = ']';
         buf->Done(p);
-      } else if (!formulaText && cell->CellKind() == xls::ckString) {
-        const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry();
-        // Most text is short, 8-bit and has nothing to escape: both columns go out in one piece.
-        if (entry && !entry->Wide() && entry->CharCount <= 32 &&
-            TJsonOut::Plain(entry->Chars(), entry->CharCount, true)) {
-          const size_t n = entry->CharCount;
-          char *p = buf->Room(2 * n + 6);
-          *p++ = '"';
-          common::CopyShort(p, entry->Chars(), n);
-          p += n;
-          std::memcpy(p, "\", \"", 4);
-          p += 4;
-          common::CopyShort(p, entry->Chars(), n);
-          p += n;
-          *p++ = '"';
-          buf->Done(p);
-        } else {
-          auto text = [&] {
-            if (entry && !entry->Wide())
-              buf->Latin1String(entry->Chars(), entry->CharCount);
-            else
-              buf->String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
-          };
-          text();
-          buf->Append(", ");
-          text();
-        }
+        continue;
+      }
+      // Most text is short, 8-bit and has nothing to escape: both columns go out in one piece.
+      if (entry && !entry->Wide() && entry->CharCount <= 32 &&
+          TJsonOut::Plain(entry->Chars(), entry->CharCount, true)) {
+        const size_t n = entry->CharCount;
+        *p++ = '"';
+        common::CopyShort(p, entry->Chars(), n);
+        p += n;
+        std::memcpy(p, "\", \"", 4);
+        p += 4;
+        common::CopyShort(p, entry->Chars(), n);
+        p += n;
+        *p++ = '"';
+        *p++ = ']';
+        buf->Done(p);
+        continue;
+      }
+      buf->Done(p);
+      if (!formulaText && cell->CellKind() == xls::ckString) {
+        auto text = [&] {
+          if (entry && !entry->Wide())
+            buf->Latin1String(entry->Chars(), entry->CharCount);
+          else
+            buf->String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
+        };
+        text();
+        buf->Append(", ");
+        text();
       } else if (!formulaText && cell->CellKind() == xls::ckStringFormula) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
         buf->String(text);
