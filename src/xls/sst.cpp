@@ -31,6 +31,16 @@ static_assert(alignof(SSTEntry) >= 4, "entries are kept in a slot with a tag in 
 
 inline int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
 
+// Where the run of hashes from Lo on that share Lo's slot index at Depth ends (before Hi); the
+// hashes are in trie order.
+template <class HashAt> size_t RunEnd(HashAt hashAt, size_t Lo, size_t Hi, int Depth) {
+  const int index = SlotIndex(hashAt(Lo), Depth);
+  size_t hi = Lo + 1;
+  while (hi < Hi && SlotIndex(hashAt(hi), Depth) == index)
+    ++hi;
+  return hi;
+}
+
 // std::popcount becomes a library call on the baseline x86-64 target; this stays inline.
 } // namespace
 
@@ -397,9 +407,7 @@ void THashTrie::InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t
   const int depth = TTreeItem::Child(*NodeRef)->Depth;
   for (size_t lo = Lo; lo < Hi;) {
     const int index = SlotIndex(Hashes[lo], depth);
-    size_t hi = lo + 1;
-    while (hi < Hi && SlotIndex(Hashes[hi], depth) == index)
-      ++hi;
+    const size_t hi = RunEnd([&](size_t i) { return Hashes[i]; }, lo, Hi, depth);
     uintptr_t *slot = TTreeItem::Child(*NodeRef)->Find(index);
     if (!slot) {
       TTreeItem::AddAt(*this, NodeRef, index, BuildSlot(Items, Hashes, lo, hi, depth));
@@ -436,8 +444,7 @@ uintptr_t THashTrie::BuildSlot(void *const *Items, const uint32_t *Hashes, size_
   TTreeItem *child = TTreeItem::New(*this, Depth + 1, groups, groups > TTreeItem::DenseFrom);
   for (size_t lo = Lo, hi; lo < Hi; lo = hi) {
     const int index = SlotIndex(Hashes[lo], Depth + 1);
-    for (hi = lo + 1; hi < Hi && SlotIndex(Hashes[hi], Depth + 1) == index;)
-      ++hi;
+    hi = RunEnd([&](size_t i) { return Hashes[i]; }, lo, Hi, Depth + 1);
     child->Add(*this, index, BuildSlot(Items, Hashes, lo, hi, Depth + 1)); // never moves: room for all
   }
   return reinterpret_cast<uintptr_t>(child) | ChildTag;
@@ -1153,11 +1160,9 @@ SSTEntry *TSST2::DeferText(const uint8_t *Chars, size_t Count) {
     return e;
   }
   // Most texts are short and get fresh arena memory, whose handle is its place there.
-  auto *e = static_cast<SSTEntry *>(ArenaAllocate(total, alignof(SSTEntry)));
+  SSTEntry *e = SSTEntry::Init(ArenaAllocate(total, alignof(SSTEntry)), static_cast<uint16_t>(Count), 0,
+                               SSTEntry::InArenaFlag, 0, 0, 0);
   e->RefCount = 1;
-  e->CharCount = static_cast<uint16_t>(Count);
-  e->Options = 0;
-  e->Flags = SSTEntry::InArenaFlag;
   common::CopyShort(e + 1, Chars, Count);
   ++FTotal;
   try {
@@ -1279,9 +1284,7 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
         for (size_t j = i; j > 0 && before(group[j], group[j - 1]); --j)
           std::swap(group[j], group[j - 1]);
       for (size_t lo = 0, hi; lo < n; lo = hi) {
-        const int slot1 = SlotIndex(group[lo].Hash, 1);
-        for (hi = lo + 1; hi < n && SlotIndex(group[hi].Hash, 1) == slot1;)
-          ++hi;
+        hi = RunEnd([&](size_t i) { return group[i].Hash; }, lo, n, 1);
         storeRun(group.data() + lo, hi - lo);
       }
       continue;

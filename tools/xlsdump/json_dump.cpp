@@ -303,9 +303,9 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       *p++ = ',';
       *p++ = ' ';
       const bool formulaText = cell->IsFormula() && settings.ShowFormulas && settings.FormulaText;
-      const xls::SSTEntry *entry = !formulaText && cell->CellKind() == xls::ckString
-                                       ? static_cast<const xls::TStringCell *>(cell)->Entry()
-                                       : nullptr;
+      const bool stringCell = !formulaText && cell->CellKind() == xls::ckString;
+      const xls::SSTEntry *entry =
+          stringCell ? static_cast<const xls::TStringCell *>(cell)->Entry() : nullptr;
       double v;
       // The common kinds are formatted once for both columns; the rest go through the accessors.
       if (!formulaText && NumberOf(cell, v)) {
@@ -345,7 +345,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         continue;
       }
       buf->Done(p);
-      if (!formulaText && cell->CellKind() == xls::ckString) {
+      if (stringCell) {
         auto text = [&] {
           if (entry && !entry->Wide())
             buf->Latin1String(entry->Chars(), entry->CharCount);
