@@ -61,7 +61,6 @@ public:
     FNext = std::exchange(Other.FNext, nullptr);
     FEnd = std::exchange(Other.FEnd, nullptr);
     FSize = std::exchange(Other.FSize, 0);
-    FReleased = std::exchange(Other.FReleased, 0);
     return *this;
   }
   explicit TChunkedArray(size_t Count) {
@@ -80,12 +79,6 @@ public:
     ++FSize;
   }
   size_t Size() const { return FSize; }
-  // Gives back the chunks wholly below Index, which must not be used again.
-  void ReleaseBefore(size_t Index) {
-    for (size_t c = FReleased; c < Index / PerChunk; ++c)
-      FChunks[c].reset();
-    FReleased = std::max(FReleased, Index / PerChunk);
-  }
   T &operator[](size_t Index) { return FChunks[Index / PerChunk][Index % PerChunk]; }
   const T &operator[](size_t Index) const { return FChunks[Index / PerChunk][Index % PerChunk]; }
 
@@ -99,7 +92,6 @@ private:
   std::vector<TChunkPtr<T>> FChunks;
   T *FNext = nullptr, *FEnd = nullptr; // the room left in the last chunk, for PushBack
   size_t FSize = 0;
-  size_t FReleased = 0; // chunks given back, from the first
 };
 
 // Regions currently mapped, and bytes of the chunks handed out, for tests and benchmarks.

@@ -842,8 +842,7 @@ void TSST2::DropIndex() {
 }
 
 void TSST2::ClearSST() {
-  for (size_t i = 0; i < FDeferred.Size(); ++i)
-    FreeEntry(EntryOf(FDeferred[i].Handle));
+  FDeferred.ForEach([&](const TRef &ref) { FreeEntry(EntryOf(ref.Handle)); });
   FDeferred = {};
   FDeadDeferred = 0;
   FreeForwarded();
@@ -1057,8 +1056,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   FIndex.reserve(FIndex.size() + std::min<size_t>(unique, (size_t(Length) + rest) / 3));
   // The strings are read first and interned together afterwards (InternRead), also when the
   // read fails part way.
-  const size_t first = FIndex.size();
-  TChunkedArray<uint32_t> hashes; // of the strings read, until they are interned
+  auto pending = std::make_unique<TPending>(); // the strings read, until they are interned
   try {
     TEntryShape shape;
     for (uint32_t i = 0; i < unique; ++i) {
@@ -1101,34 +1099,19 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         }
       }
       FIndex.push_back(handle);
-      hashes.PushBack(KeyHash(key, keyLength));
+      pending->Add({handle, KeyHash(key, keyLength)});
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();
   } catch (...) {
-    InternRead(first, std::move(hashes));
+    InternRead(*pending);
     throw;
   }
-  InternRead(first, std::move(hashes));
+  InternRead(*pending);
 }
 
-void TSST2::InternRead(size_t First, TChunkedArray<uint32_t> Hashes) {
-  // A stable counting pass by the root slot, so that of equal strings the first in the SST is
-  // the one kept, as interning in SST order would give.
-  const size_t n = FIndex.size() - First;
-  std::array<size_t, 257> start{};
-  for (size_t i = 0; i < n; ++i)
-    ++start[SlotIndex(Hashes[i], 0) + 1];
-  for (size_t b = 1; b < start.size(); ++b)
-    start[b] += start[b - 1];
-  TChunkedArray<TRef> order(n);
-  for (size_t i = 0; i < n; ++i) {
-    const uint32_t hash = Hashes[i];
-    order[start[SlotIndex(hash, 0)]++] = {FIndex[First + i], hash};
-  }
-  Hashes = {}; // its memory can serve the trie
-  // start[b] now ends group b.
-  InternOrdered(order, start, [&](SSTEntry *e, uint32_t found) {
+void TSST2::InternRead(TPending &Pending) {
+  InternPending(Pending, false, [&](SSTEntry *e, uint32_t found) {
     FIndex[size_t(e->SSTIndex())] = found;
     DiscardEntry(e);
   });
@@ -1143,7 +1126,7 @@ void TSST2::Defer(SSTEntry *E, uint32_t Hash) {
     const uint32_t handle = E->InArena() && newest && at >= newest && at < newest + FArenaUsed
                                 ? NewestArenaHandle(E)
                                 : OwnBlockHandle(E);
-    FDeferred.PushBack({handle, Hash});
+    FDeferred.Add({handle, Hash});
   } catch (...) {
     --FTotal;
     DiscardEntry(E);
@@ -1166,7 +1149,7 @@ SSTEntry *TSST2::DeferText(const uint8_t *Chars, size_t Count) {
   common::CopyShort(e + 1, Chars, Count);
   ++FTotal;
   try {
-    FDeferred.PushBack({NewestArenaHandle(e), KeyHash(Chars, Count)});
+    FDeferred.Add({NewestArenaHandle(e), KeyHash(Chars, Count)});
   } catch (...) {
     --FTotal;
     DiscardEntry(e);
@@ -1176,35 +1159,12 @@ SSTEntry *TSST2::DeferText(const uint8_t *Chars, size_t Count) {
 }
 
 bool TSST2::InternDeferred() {
-  const size_t n = FDeferred.Size();
-  if (n == 0)
+  if (!HasDeferred())
     return false;
-  TChunkedArray<TRef> deferred = std::move(FDeferred);
-  // Entries released meanwhile are dropped now; only then is their memory free for reuse.
-  if (std::exchange(FDeadDeferred, 0) != 0)
-    for (size_t i = 0; i < n; ++i)
-      if (SSTEntry *e = EntryOf(deferred[i].Handle); e->RefCount == 0) {
-        --FTotal;
-        DiscardEntry(e);
-        deferred[i].Handle = NoEntry;
-      }
-  // Ordered by the root slot in place, which needs no second table; released entries go to
-  // the end. Which of equal texts is kept does not matter, so the order need not be stable.
-  std::array<size_t, 257> start{};
-  for (size_t i = 0; i < n; ++i)
-    ++start[deferred[i].Handle == NoEntry ? 256 : SlotIndex(deferred[i].Hash, 0)];
-  std::array<size_t, 257> next{};
-  for (size_t b = 0, at = 0; b < start.size(); ++b)
-    next[b] = at, at += start[b], start[b] = at; // start[b] now ends group b
-  auto groupOf = [](const TRef &ref) { return ref.Handle == NoEntry ? 256 : SlotIndex(ref.Hash, 0); };
-  for (size_t b = 0; b < start.size(); ++b)
-    while (next[b] < start[b]) {
-      TRef ref = deferred[next[b]];
-      for (size_t to = size_t(groupOf(ref)); to != b; to = size_t(groupOf(ref)))
-        std::swap(ref, deferred[next[to]++]);
-      deferred[next[b]++] = ref;
-    }
-  InternOrdered(deferred, start, [&](SSTEntry *e, uint32_t found) {
+  TPending deferred = std::move(FDeferred);
+  FDeferred.Staged = 0;
+  const bool dropReleased = std::exchange(FDeadDeferred, 0) != 0;
+  InternPending(deferred, dropReleased, [&](SSTEntry *e, uint32_t found) {
     // Its cell still holds e until MoveToInterned moves it over.
     FForwarded.push_back(e);
     e->Flags |= SSTEntry::ForwardFlag;
@@ -1219,23 +1179,78 @@ void TSST2::FreeForwarded() {
   FForwarded.clear();
 }
 
+void TSST2::TPending::Flush() {
+  size_t i = 0;
+  try {
+    for (; i < Staged; ++i)
+      Parts[size_t(SlotIndex(Stage[i].Hash, 0)) >> 4].PushBack(Stage[i]);
+  } catch (...) {
+    std::copy(Stage.begin() + i, Stage.begin() + Staged, Stage.begin());
+    Staged -= i;
+    throw;
+  }
+  Staged = 0;
+}
+
+size_t TSST2::TPending::Size() const {
+  size_t n = Staged;
+  for (const auto &part : Parts)
+    n += part.Size();
+  return n;
+}
+
 template <class Duplicate>
-void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 257> &End,
-                          Duplicate duplicate) {
+void TSST2::InternPending(TPending &Pending, bool DropReleased, Duplicate duplicate) {
   // Interning one by one sends every string to a random place of a table far larger than the
   // caches. Instead the strings are put in trie order and each run sharing the first two hash
   // bytes is stored at once, so the trie is built front to back and entries are only touched
-  // when their hashes say they may be equal. Within a large root slot's group, stable counting
-  // passes by the depth-2 slot and the depth-1 slot (least significant first) write to only 256
-  // places at a time and stay in the cache; what is left to order is the last hash byte among
-  // equal first three, which rarely differs.
+  // when their hashes say they may be equal. Each part is ordered by the root slot, and each
+  // root slot's group by the rest, with stable passes that write to few places at a time.
+  Pending.Flush();
+  TInternScratch scratch;
+  scratch.Stored = ItemCount() != 0;
+  std::vector<TRef> part;
+  for (TChunkedArray<TRef> &refs : Pending.Parts) {
+    std::array<size_t, 17> start{};
+    for (size_t i = 0; i < refs.Size(); ++i) {
+      TRef &ref = refs[i];
+      if (DropReleased)
+        if (SSTEntry *e = EntryOf(ref.Handle); e->RefCount == 0) {
+          --FTotal;
+          DiscardEntry(e);
+          ref.Handle = NoEntry;
+          continue;
+        }
+      ++start[(SlotIndex(ref.Hash, 0) & 0x0F) + 1];
+    }
+    for (size_t b = 1; b < start.size(); ++b)
+      start[b] += start[b - 1];
+    part.resize(start[16]);
+    for (size_t i = 0; i < refs.Size(); ++i)
+      if (const TRef &ref = refs[i]; ref.Handle != NoEntry)
+        part[start[SlotIndex(ref.Hash, 0) & 0x0F]++] = ref;
+    refs = {};                                          // its memory can serve the trie
+    for (size_t b = 0, lo = 0; b < 16; lo = start[b++]) // start[b] now ends group b
+      if (start[b] > lo)
+        InternGroup(part.data() + lo, start[b] - lo, scratch, duplicate);
+  }
+}
+
+template <class Duplicate>
+void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Duplicate duplicate) {
+  // A large group is put in order by stable counting passes by the depth-2 slot and the depth-1
+  // slot (least significant first), which write to only 256 places at a time and stay in the
+  // cache; what is left to order is the last hash byte among equal first three, which rarely
+  // differs. A small group is sorted whole.
   // The hash bytes in trie order, the lowest first.
   auto trieOrder = [](uint32_t h) { return __builtin_bswap32(h); };
   auto before = [&](const TRef &a, const TRef &b) { return trieOrder(a.Hash) < trieOrder(b.Hash); };
-  const bool stored = ItemCount() != 0; // strings may equal entries from before this table
-  std::vector<TRef> group, spare;
-  std::vector<void *> items;
-  std::vector<uint32_t> hashes, handles;
+  auto insertionSort = [&](TRef *refs, size_t count) { // stable
+    for (size_t i = 1; i < count; ++i)
+      for (size_t j = i; j > 0 && before(refs[j], refs[j - 1]); --j)
+        std::swap(refs[j], refs[j - 1]);
+  };
+  auto &[stored, spare, items, hashes, handles] = Scratch;
   // Stores a run of refs in full order that share their first two hash bytes.
   auto storeRun = [&](const TRef *run, size_t count) {
     if (items.size() < count) {
@@ -1269,54 +1284,38 @@ void TSST2::InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 2
     }
     InsertSorted(items.data(), hashes.data(), kept);
   };
-  for (size_t b0 = 0, lo0 = 0; b0 < 256; lo0 = End[b0++]) {
-    const size_t n = End[b0] - lo0;
-    if (n == 0)
-      continue; // a small table leaves most groups empty
-    // The groups before are stored: their memory can serve the trie.
-    Order.ReleaseBefore(lo0);
-    group.resize(n);
-    if (n <= 32) {
-      // A small group is put in full order at once and stored run by run.
-      for (size_t k = 0; k < n; ++k)
-        group[k] = Order[lo0 + k];
-      for (size_t i = 1; i < n; ++i) // stable insertion sort
-        for (size_t j = i; j > 0 && before(group[j], group[j - 1]); --j)
-          std::swap(group[j], group[j - 1]);
-      for (size_t lo = 0, hi; lo < n; lo = hi) {
-        hi = RunEnd([&](size_t i) { return group[i].Hash; }, lo, n, 1);
-        storeRun(group.data() + lo, hi - lo);
-      }
+  if (Count <= 32) {
+    insertionSort(Refs, Count);
+    for (size_t lo = 0, hi; lo < Count; lo = hi) {
+      hi = RunEnd([&](size_t i) { return Refs[i].Hash; }, lo, Count, 1);
+      storeRun(Refs + lo, hi - lo);
+    }
+    return;
+  }
+  std::array<size_t, 257> start1{}, start2{};
+  for (size_t k = 0; k < Count; ++k) {
+    ++start1[SlotIndex(Refs[k].Hash, 1) + 1];
+    ++start2[SlotIndex(Refs[k].Hash, 2) + 1];
+  }
+  for (size_t b = 1; b < start1.size(); ++b) {
+    start1[b] += start1[b - 1];
+    start2[b] += start2[b - 1];
+  }
+  spare.resize(Count);
+  for (size_t k = 0; k < Count; ++k)
+    spare[start2[SlotIndex(Refs[k].Hash, 2)]++] = Refs[k];
+  for (size_t k = 0; k < Count; ++k)
+    Refs[start1[SlotIndex(spare[k].Hash, 1)]++] = spare[k];
+  for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
+    TRef *const run = Refs + lo;
+    const size_t count = start1[b1] - lo;
+    if (count == 0)
       continue;
-    }
-    std::array<size_t, 257> start1{}, start2{};
-    for (size_t k = lo0; k < End[b0]; ++k) {
-      ++start1[SlotIndex(Order[k].Hash, 1) + 1];
-      ++start2[SlotIndex(Order[k].Hash, 2) + 1];
-    }
-    for (size_t b = 1; b < start1.size(); ++b) {
-      start1[b] += start1[b - 1];
-      start2[b] += start2[b - 1];
-    }
-    spare.resize(n);
-    for (size_t k = lo0; k < End[b0]; ++k)
-      spare[start2[SlotIndex(Order[k].Hash, 2)]++] = Order[k];
-    for (const TRef &ref : spare)
-      group[start1[SlotIndex(ref.Hash, 1)]++] = ref;
-    for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
-      TRef *const run = group.data() + lo;
-      const size_t count = start1[b1] - lo;
-      if (count == 0)
-        continue;
-      if (count <= 32) {
-        for (size_t i = 1; i < count; ++i) // stable insertion sort of a short run
-          for (size_t j = i; j > 0 && before(run[j], run[j - 1]); --j)
-            std::swap(run[j], run[j - 1]);
-      } else {
-        std::stable_sort(run, run + count, before);
-      }
-      storeRun(run, count);
-    }
+    if (count <= 32)
+      insertionSort(run, count);
+    else
+      std::stable_sort(run, run + count, before);
+    storeRun(run, count);
   }
 }
 

@@ -262,15 +262,49 @@ private:
     uint32_t Handle;
     uint32_t Hash;
   };
-  // Interns the entries of Order, whose refs are grouped by root slot, group b ending at End[b]
-  // (End[256] ends released ones, passed over); Order is used up. For an entry equal to one
-  // already interned or earlier in its group, that entry counts one more reference and
-  // duplicate(entry, its handle) is called.
+  // Entries waiting to be interned, split by the upper half of their root slot index into parts
+  // kept in the order added, so that putting a part in trie order later works within memory the
+  // cache holds. They arrive through a small buffer and are split a buffer at a time, away from
+  // the work of reading each one.
+  struct TPending {
+    std::array<TChunkedArray<TRef>, 16> Parts;
+    std::array<TRef, 1024> Stage;
+    size_t Staged = 0;
+    // Throws std::bad_alloc with Ref not added.
+    void Add(const TRef &Ref) {
+      if (Staged == Stage.size())
+        Flush();
+      Stage[Staged++] = Ref;
+    }
+    // Moves the buffer into the parts; on failure, what was not moved stays.
+    void Flush();
+    size_t Size() const;
+    template <class F> void ForEach(F f) const {
+      for (const auto &part : Parts)
+        for (size_t i = 0; i < part.Size(); ++i)
+          f(part[i]);
+      for (size_t i = 0; i < Staged; ++i)
+        f(Stage[i]);
+    }
+  };
+  // Working room of InternGroup, kept from one group to the next.
+  struct TInternScratch {
+    bool Stored = false; // the table held entries before: strings may equal them
+    std::vector<TRef> Spare;
+    std::vector<void *> Items;
+    std::vector<uint32_t> Hashes, Handles;
+  };
+  // Interns the entries of Pending and uses it up. Of equal strings the first in Pending is kept;
+  // for an entry equal to one already interned or kept, that entry counts one more reference and
+  // duplicate(entry, its handle) is called. With DropReleased, entries released meanwhile (no
+  // references left) are freed instead.
+  template <class Duplicate> void InternPending(TPending &Pending, bool DropReleased, Duplicate duplicate);
+  // Interns one root slot's refs, in the order added; Refs is used as working room.
   template <class Duplicate>
-  void InternOrdered(TChunkedArray<TRef> &Order, const std::array<size_t, 257> &End, Duplicate duplicate);
-  // Interns the entries read into the index list from position First on, whose key hashes are
-  // Hashes; a duplicate's slot gets the entry it equals.
-  void InternRead(size_t First, TChunkedArray<uint32_t> Hashes);
+  void InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Duplicate duplicate);
+  // Interns the entries just read into the index list, as Pending holds them; a duplicate's slot
+  // gets the entry it equals.
+  void InternRead(TPending &Pending);
   // A text entry with room for Count characters, holding one reference, counted in Total.
   SSTEntry *NewTextEntry(size_t Count, bool Wide);
   // Entries up to this size live in the arena; a longer one gets a block of its own, so that a
@@ -314,7 +348,7 @@ private:
   uint32_t HandleOf(SSTEntry *E);
   std::vector<uint32_t> FIndex;
   std::vector<SSTEntry *> FOwnBlocks;
-  TChunkedArray<TRef> FDeferred;
+  TPending FDeferred;
   size_t FDeadDeferred = 0; // deferred entries released since
   std::vector<SSTEntry *> FForwarded;
   // Short entries, read from the SST or made for a text, allocated back to back; freed only by

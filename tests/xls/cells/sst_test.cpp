@@ -505,6 +505,46 @@ TEST(SSTDefer, ReleasedTextsAreDroppedAndEqualOnesMoveToTheKeptEntry) {
   EXPECT_EQ(sst.Find(probe), probe);
 }
 
+TEST(SSTDefer, ManyTextsKeepTheFirstOfEqualOnesAndClearFreesTheWaitingOnes) {
+  // Enough texts to pass through the intake buffer several times, with every text twice and
+  // some copies released before interning.
+  TSST2 sst;
+  constexpr int n = 3000;
+  std::vector<SSTEntry *> first, copy;
+  auto defer = [&](int i) {
+    const std::string text = "t" + std::to_string(i);
+    return sst.DeferText(reinterpret_cast<const uint8_t *>(text.data()), text.size());
+  };
+  for (int i = 0; i < n; ++i)
+    first.push_back(defer(i));
+  for (int i = 0; i < n; ++i)
+    copy.push_back(defer(i));
+  int released = 0;
+  for (int i = 0; i < n; i += 7, ++released)
+    sst.ReleaseEntry(copy[size_t(i)]);
+  EXPECT_TRUE(sst.InternDeferred());
+  for (int i = 0; i < n; ++i) {
+    const bool kept = i % 7 != 0;
+    EXPECT_EQ(first[size_t(i)]->RefCount, kept ? 2 : 1) << i;
+    if (kept) {
+      EXPECT_EQ(sst.MoveToInterned(copy[size_t(i)]), first[size_t(i)]) << i;
+    }
+    EXPECT_EQ(sst.Find(first[size_t(i)]), first[size_t(i)]) << i;
+  }
+  sst.FreeForwarded();
+  EXPECT_EQ(sst.EntryCount(), size_t(n));
+  EXPECT_EQ(sst.Total(), 2 * n - released);
+
+  // Texts still waiting are freed by a clear (the leak checker watches this).
+  for (int i = 0; i < 20; ++i)
+    defer(n + i);
+  EXPECT_TRUE(sst.HasDeferred());
+  sst.ClearSST();
+  EXPECT_FALSE(sst.HasDeferred());
+  EXPECT_EQ(sst.EntryCount(), 0u);
+  EXPECT_EQ(sst.Total(), 0);
+}
+
 TEST(SSTAddText, WidthCountsAndRelease) {
   TSST2 sst;
   std::u16string latin;
