@@ -37,15 +37,15 @@ std::vector<TRegion> &Regions() {
 
 // Huge pages save most page faults and TLB misses when the kernel has them at hand. On a virtual
 // machine whose host has to back a huge page first, though, its first touch was measured at 4 to
-// 5 ms, where its 512 small pages cost about 1 ms to fault in. So the first touch of a huge region
-// is timed: after a slow one the next regions get small pages, and every eighth tries a huge page
-// again.
+// 8 ms, where its 512 small pages cost about 1 ms to fault in. Slow touches come both alone,
+// between fast ones, and in long spells. So the first touch of a huge region is timed, and after
+// slow ones in a row the next regions get small pages, more of them the longer the row: none
+// after one, then 1, 3 and at most 7.
 constexpr auto SlowHugePage = std::chrono::microseconds(1000);
-constexpr unsigned HugePageRetry = 8;
 
 struct {
-  bool Slow = false;     // the last huge page tried was slow
-  unsigned SmallRun = 0; // regions given small pages since
+  unsigned SlowRow = 0;   // huge pages tried in a row that were slow, up to 4
+  unsigned SmallLeft = 0; // regions still to get small pages
 } HugePages;
 
 // The small pages of the chunks about to be handed out are faulted in on a thread of its own,
@@ -135,15 +135,21 @@ void *MapRegion(bool &smallPages) {
   smallPages = true;
 #ifdef MADV_HUGEPAGE
   auto &huge = HugePages;
-  if (!huge.Slow || ++huge.SmallRun == HugePageRetry) {
-    huge.SmallRun = 0;
+  if (huge.SmallLeft == 0) {
     // A hint; failure is harmless. The region's first chunk is about to be used, so touching it
     // now costs nothing extra.
     madvise(reinterpret_cast<void *>(base), RegionBytes, MADV_HUGEPAGE);
     const auto touch = std::chrono::steady_clock::now();
     *reinterpret_cast<volatile char *>(base) = 0;
-    huge.Slow = std::chrono::steady_clock::now() - touch > SlowHugePage;
+    if (std::chrono::steady_clock::now() - touch > SlowHugePage) {
+      huge.SlowRow = std::min(huge.SlowRow + 1, 4u);
+      huge.SmallLeft = (1u << (huge.SlowRow - 1)) - 1;
+    } else {
+      huge.SlowRow = 0;
+    }
     smallPages = false;
+  } else {
+    --huge.SmallLeft;
   }
 #endif
   return reinterpret_cast<void *>(base);
