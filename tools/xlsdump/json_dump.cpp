@@ -3,10 +3,17 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <streambuf>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -241,6 +248,203 @@ bool NumberOf(const xls::TCell *cell, double &v) {
   }
 }
 
+// Writes cells as elements of a sheet's "cells" array. The common kinds, numbers and strings,
+// take their texts from the cell's value or string entry alone and read nothing else of the
+// workbook, so a writer of its own on another thread may write them.
+class TCellWriter {
+public:
+  TCellWriter(TJsonOut &out, bool formulaText, char textSep, char localeSep)
+      : FOut(out), FFormulaText(formulaText), FTextSep(textSep), FLocaleSep(localeSep) {}
+
+  bool Standalone(const xls::TCell *cell) const {
+    switch (cell->CellKind()) {
+    case xls::ckFloat:
+    case xls::ckString: return true;
+    case xls::ckNumberFormula:
+    case xls::ckArrayFormula: return !FFormulaText;
+    default: return false;
+    }
+  }
+
+  // Writes the start of a cell, "[row, col, kind, " after a comma unless first; returns where
+  // its texts go, with room for a number or a short text twice.
+  char *Head(const xls::TCell *cell, bool first) {
+    // The row's part is kept while the row lasts, so most cells copy it instead of formatting it.
+    if (cell->Key() >> 8 != FRow) {
+      FRow = cell->Key() >> 8;
+      char *end = std::to_chars(FRowText, FRowText + 16, FRow).ptr;
+      *end++ = ',';
+      *end++ = ' ';
+      FRowLength = static_cast<size_t>(end - FRowText);
+    }
+    char *p = FOut.Room(64 + 2 * common::kFloatTextMax + 8);
+    if (!first)
+      *p++ = ',';
+    *p++ = '\n';
+    *p++ = '[';
+    std::memcpy(p, FRowText, 16); // fixed size: a few moves instead of a call
+    p += FRowLength;
+    p = SmallNumber(p, cell->Key() & 0xFF);
+    *p++ = ',';
+    *p++ = ' ';
+    p = SmallNumber(p, cell->CellKind());
+    *p++ = ',';
+    *p++ = ' ';
+    return p;
+  }
+
+  // Writes a cell for which Standalone holds.
+  void WriteStandalone(const xls::TCell *cell, bool first) {
+    char *p = Head(cell, first);
+    double v;
+    if (NumberOf(cell, v)) {
+      // Formatted once for both columns.
+      *p++ = '"';
+      char *const text = p;
+      p = common::FloatToText(v, FTextSep, p);
+      const size_t length = static_cast<size_t>(p - text);
+      *p++ = '"', *p++ = ',', *p++ = ' ', *p++ = '"';
+      if (FTextSep == FLocaleSep) {
+        // Fixed size, as above, through a copy because the ends overlap.
+        char copy[common::kFloatTextMax];
+        std::memcpy(copy, text, sizeof copy);
+        std::memcpy(p, copy, sizeof copy);
+        p += length;
+      } else {
+        p = common::FloatToText(v, FLocaleSep, p);
+      }
+      *p++ = '"';
+      *p++ = ']';
+      FOut.Done(p);
+      return;
+    }
+    const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry();
+    // Most text is short, 8-bit and has nothing to escape: both columns go out in one piece.
+    if (entry && !entry->Wide() && entry->CharCount <= 32 &&
+        TJsonOut::Plain(entry->Chars(), entry->CharCount, true)) {
+      const size_t n = entry->CharCount;
+      *p++ = '"';
+      common::CopyShort(p, entry->Chars(), n);
+      p += n;
+      std::memcpy(p, "\", \"", 4);
+      p += 4;
+      common::CopyShort(p, entry->Chars(), n);
+      p += n;
+      *p++ = '"';
+      *p++ = ']';
+      FOut.Done(p);
+      return;
+    }
+    FOut.Done(p);
+    auto text = [&] {
+      if (entry && !entry->Wide())
+        FOut.Latin1String(entry->Chars(), entry->CharCount);
+      else
+        FOut.String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
+    };
+    text();
+    FOut.Append(", ");
+    text();
+    FOut.Put(']');
+  }
+
+private:
+  TJsonOut &FOut;
+  const bool FFormulaText; // formulas show their formula text
+  const char FTextSep, FLocaleSep;
+  uint32_t FRow = UINT32_MAX;
+  char FRowText[32] = {};
+  size_t FRowLength = 0;
+};
+
+// A stream that appends what is written to memory.
+class TMemoryBuf : public std::streambuf {
+public:
+  std::vector<char> Text;
+
+protected:
+  std::streamsize xsputn(const char *s, std::streamsize n) override {
+    Text.insert(Text.end(), s, s + n);
+    return n;
+  }
+  int_type overflow(int_type c) override {
+    if (!traits_type::eq_int_type(c, traits_type::eof()))
+      Text.push_back(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
+  }
+};
+
+// Writes blocks of standalone cells on a thread of its own, one block at a time, into memory,
+// while the caller writes the block before.
+class TBlockWriter {
+public:
+  TBlockWriter(bool formulaText, char textSep, char localeSep)
+      : FStream(&FText), FOut(std::make_unique<TJsonOut>(FStream)),
+        FWriter(*FOut, formulaText, textSep, localeSep) {
+    FThread = std::thread([this] { Run(); }); // throws when no thread can be had
+  }
+  ~TBlockWriter() {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FStop = true;
+    }
+    FWork.notify_one();
+    FThread.join();
+  }
+  TBlockWriter(const TBlockWriter &) = delete;
+  TBlockWriter &operator=(const TBlockWriter &) = delete;
+
+  // Starts writing cells, none first in its sheet; they stay untouched until Finish.
+  void Start(const std::vector<const xls::TCell *> &cells) {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      FCells = &cells;
+    }
+    FWork.notify_one();
+  }
+  // Waits for the block and writes its text to out; rethrows its failure.
+  void Finish(std::ostream &out) {
+    std::unique_lock<std::mutex> lock(FMutex);
+    FDone.wait(lock, [this] { return FCells == nullptr; });
+    if (FError)
+      std::rethrow_exception(std::exchange(FError, nullptr));
+    out.write(FText.Text.data(), static_cast<std::streamsize>(FText.Text.size()));
+    FText.Text.clear();
+  }
+
+private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(FMutex);
+    for (;;) {
+      FWork.wait(lock, [this] { return FStop || FCells; });
+      if (FStop)
+        return;
+      lock.unlock();
+      try {
+        for (const xls::TCell *cell : *FCells)
+          FWriter.WriteStandalone(cell, false);
+        FOut->Flush();
+      } catch (...) {
+        FError = std::current_exception();
+      }
+      lock.lock();
+      FCells = nullptr;
+      FDone.notify_one();
+    }
+  }
+
+  TMemoryBuf FText;
+  std::ostream FStream;
+  std::unique_ptr<TJsonOut> FOut;
+  TCellWriter FWriter;
+  std::mutex FMutex;
+  std::condition_variable FWork, FDone;                    // a block to write, a block written
+  const std::vector<const xls::TCell *> *FCells = nullptr; // the block being written
+  bool FStop = false;
+  std::exception_ptr FError;
+  std::thread FThread;
+};
+
 } // namespace
 
 void WriteJsonString(std::ostream &out, std::string_view text) {
@@ -249,7 +453,7 @@ void WriteJsonString(std::ostream &out, std::string_view text) {
   out << s;
 }
 
-void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
+void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel) {
   auto buf = std::make_unique<TJsonOut>(out);
   buf->Append("{\"version\": \"");
   buf->Append(VersionName(workbook.Version()));
@@ -258,6 +462,13 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
   const xls::TCellTextSettings &settings = sheets.Settings;
   const char localeSep = common::LocaleDecimalSeparator();
   const char textSep = settings.DecimalSeparator ? settings.DecimalSeparator : localeSep;
+  const bool formulaText = settings.ShowFormulas && settings.FormulaText;
+  TCellWriter writer(*buf, formulaText, textSep, localeSep);
+  // Formatting numbers is most of the work for large sheets: the cells go in blocks, and every
+  // other block of standalone cells is written on a second thread.
+  constexpr size_t BlockCells = 8192;
+  std::vector<const xls::TCell *> blocks[2];
+  std::unique_ptr<TBlockWriter> helper; // ends before the blocks it may be reading
   for (int i = 0; i < sheets.Count(); ++i) {
     xls::TSheet &sheet = sheets.Items(i);
     buf->Append(i ? ",\n" : "\n");
@@ -272,90 +483,14 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     buf->Append(", \"cells\": [");
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
-    bool first = true;
-    // Every cell starts with its row, column and kind; the row's part is kept while the row
-    // lasts, so most cells copy it instead of formatting it.
     std::string known[3]; // blank, FALSE, TRUE
-    char rowText[32] = {};
-    size_t rowLength = 0;
-    uint32_t row = UINT32_MAX;
-    while (const xls::TCell *cell = cells.NextCell()) {
-      if (cell->Key() >> 8 != row) {
-        row = cell->Key() >> 8;
-        char *end = std::to_chars(rowText, rowText + 16, row).ptr;
-        *end++ = ',';
-        *end++ = ' ';
-        rowLength = static_cast<size_t>(end - rowText);
+    auto write = [&](const xls::TCell *cell, bool first) {
+      if (writer.Standalone(cell)) {
+        writer.WriteStandalone(cell, first);
+        return;
       }
-      // Room for the row, column and kind, and then for a number or a short text twice.
-      char *p = buf->Room(64 + 2 * common::kFloatTextMax + 8);
-      if (!first)
-        *p++ = ',';
-      first = false;
-      *p++ = '\n';
-      *p++ = '[';
-      std::memcpy(p, rowText, 16); // fixed size: a few moves instead of a call
-      p += rowLength;
-      p = SmallNumber(p, cell->Key() & 0xFF);
-      *p++ = ',';
-      *p++ = ' ';
-      p = SmallNumber(p, cell->CellKind());
-      *p++ = ',';
-      *p++ = ' ';
-      const bool formulaText = cell->IsFormula() && settings.ShowFormulas && settings.FormulaText;
-      const bool stringCell = !formulaText && cell->CellKind() == xls::ckString;
-      const xls::SSTEntry *entry =
-          stringCell ? static_cast<const xls::TStringCell *>(cell)->Entry() : nullptr;
-      double v;
-      // The common kinds are formatted once for both columns; the rest go through the accessors.
-      if (!formulaText && NumberOf(cell, v)) {
-        *p++ = '"';
-        char *const text = p;
-        p = common::FloatToText(v, textSep, p);
-        const size_t length = static_cast<size_t>(p - text);
-        *p++ = '"', *p++ = ',', *p++ = ' ', *p++ = '"';
-        if (textSep == localeSep) {
-          // Fixed size, as above, through a copy because the ends overlap.
-          char copy[common::kFloatTextMax];
-          std::memcpy(copy, text, sizeof copy);
-          std::memcpy(p, copy, sizeof copy);
-          p += length;
-        } else {
-          p = common::FloatToText(v, localeSep, p);
-        }
-        *p++ = '"';
-        *p++ = ']';
-        buf->Done(p);
-        continue;
-      }
-      // Most text is short, 8-bit and has nothing to escape: both columns go out in one piece.
-      if (entry && !entry->Wide() && entry->CharCount <= 32 &&
-          TJsonOut::Plain(entry->Chars(), entry->CharCount, true)) {
-        const size_t n = entry->CharCount;
-        *p++ = '"';
-        common::CopyShort(p, entry->Chars(), n);
-        p += n;
-        std::memcpy(p, "\", \"", 4);
-        p += 4;
-        common::CopyShort(p, entry->Chars(), n);
-        p += n;
-        *p++ = '"';
-        *p++ = ']';
-        buf->Done(p);
-        continue;
-      }
-      buf->Done(p);
-      if (stringCell) {
-        auto text = [&] {
-          if (entry && !entry->Wide())
-            buf->Latin1String(entry->Chars(), entry->CharCount);
-          else
-            buf->String(common::Utf16ToUtf8(xls::TSST2::EntryText(entry)));
-        };
-        text();
-        buf->Append(", ");
-        text();
-      } else if (!formulaText && cell->CellKind() == xls::ckStringFormula) {
+      buf->Done(writer.Head(cell, first));
+      if (cell->CellKind() == xls::ckStringFormula && !formulaText) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
         buf->String(text);
         buf->Append(", ");
@@ -380,6 +515,42 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         }
       }
       buf->Put(']');
+    };
+    auto gather = [&](std::vector<const xls::TCell *> &block) {
+      block.clear();
+      while (block.size() < BlockCells)
+        if (const xls::TCell *cell = cells.NextCell())
+          block.push_back(cell);
+        else
+          break;
+    };
+    for (bool first = true;; first = false) {
+      gather(blocks[0]);
+      if (blocks[0].empty())
+        break;
+      gather(blocks[1]);
+      bool handedOff = false;
+      if (parallel && blocks[1].size() == BlockCells &&
+          std::all_of(blocks[1].begin(), blocks[1].end(),
+                      [&](const xls::TCell *c) { return writer.Standalone(c); })) {
+        try {
+          if (!helper)
+            helper = std::make_unique<TBlockWriter>(formulaText, textSep, localeSep);
+          helper->Start(blocks[1]);
+          handedOff = true;
+        } catch (const std::system_error &) {
+          parallel = false; // no second thread: all on this one
+        }
+      }
+      for (size_t k = 0; k < blocks[0].size(); ++k)
+        write(blocks[0][k], first && k == 0);
+      if (handedOff) {
+        buf->Flush();
+        helper->Finish(out);
+      } else {
+        for (const xls::TCell *cell : blocks[1])
+          write(cell, false);
+      }
     }
     buf->Append("]}");
   }
