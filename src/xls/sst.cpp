@@ -1250,7 +1250,9 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Dupli
       for (size_t j = i; j > 0 && before(refs[j], refs[j - 1]); --j)
         std::swap(refs[j], refs[j - 1]);
   };
-  auto &[stored, spare, items, hashes, handles] = Scratch;
+  const bool stored = Scratch.Stored;
+  std::vector<void *> &items = Scratch.Items;
+  std::vector<uint32_t> &hashes = Scratch.Hashes, &handles = Scratch.Handles;
   // Stores a run of refs in full order that share their first two hash bytes.
   auto storeRun = [&](const TRef *run, size_t count) {
     if (items.size() < count) {
@@ -1301,6 +1303,7 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Dupli
     start1[b] += start1[b - 1];
     start2[b] += start2[b - 1];
   }
+  std::vector<TRef> &spare = Scratch.Spare;
   spare.resize(Count);
   for (size_t k = 0; k < Count; ++k)
     spare[start2[SlotIndex(Refs[k].Hash, 2)]++] = Refs[k];
