@@ -9,7 +9,6 @@
 #include <exception>
 #include <memory>
 #include <mutex>
-#include <streambuf>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -39,27 +38,31 @@ const char *VersionName(xls::TExcelVersion v) {
 
 namespace {
 
-// Output goes through one fixed buffer written in large pieces; every append checks room for
-// the few bytes it writes at a time, so no temporary strings are built per cell.
+// Output goes through a buffer written in large pieces; every append checks room for the few
+// bytes it writes at a time, so no temporary strings are built per cell. Without a stream, the
+// buffer grows to keep all that is written.
 class TJsonOut {
 public:
-  explicit TJsonOut(std::ostream &out) : FOut(out) {}
+  explicit TJsonOut(std::ostream *out) : FOut(out), FBuf(new char[FSize]) {}
   TJsonOut(const TJsonOut &) = delete;
   TJsonOut &operator=(const TJsonOut &) = delete;
 
   void Flush() {
     if (FUsed)
-      FOut.write(FBuf, static_cast<std::streamsize>(FUsed));
+      FOut->write(FBuf.get(), static_cast<std::streamsize>(FUsed));
     FUsed = 0;
     ++FFlushes;
   }
   // Room for n bytes (n at most a few KiB) at the end of the buffer.
   char *Room(size_t n) {
-    if (FUsed + n > sizeof FBuf)
-      Flush();
-    return FBuf + FUsed;
+    if (FUsed + n > FSize)
+      MakeRoom(n);
+    return FBuf.get() + FUsed;
   }
-  void Done(char *end) { FUsed = static_cast<size_t>(end - FBuf); }
+  // What was written, without a stream.
+  std::string_view Text() const { return {FBuf.get(), FUsed}; }
+  void Clear() { FUsed = 0; }
+  void Done(char *end) { FUsed = static_cast<size_t>(end - FBuf.get()); }
   void Put(char c) { *Room(1) = c, ++FUsed; }
   void Append(std::string_view text) {
     while (!text.empty()) {
@@ -187,14 +190,26 @@ public:
   std::string Since(TMark mark) const {
     if (mark.Flushes != FFlushes)
       return {};
-    return std::string(FBuf + mark.Used, FUsed - mark.Used);
+    return std::string(FBuf.get() + mark.Used, FUsed - mark.Used);
   }
 
 private:
-  std::ostream &FOut;
+  void MakeRoom(size_t n) {
+    if (FOut) {
+      Flush();
+      return;
+    }
+    FSize = std::max(FSize * 2, FUsed + n);
+    std::unique_ptr<char[]> larger(new char[FSize]);
+    std::memcpy(larger.get(), FBuf.get(), FUsed);
+    FBuf = std::move(larger);
+  }
+
+  std::ostream *FOut;
+  size_t FSize = size_t(1) << 16;
+  std::unique_ptr<char[]> FBuf;
   size_t FUsed = 0;
   size_t FFlushes = 0;
-  char FBuf[1 << 16];
 };
 
 void AppendJsonString(std::string &out, std::string_view text) {
@@ -268,7 +283,7 @@ public:
 
   // Writes the start of a cell, "[row, col, kind, " after a comma unless first; returns where
   // its texts go, with room for a number or a short text twice.
-  char *Head(const xls::TCell *cell, bool first) {
+  [[gnu::always_inline]] char *Head(const xls::TCell *cell, bool first) {
     // The row's part is kept while the row lasts, so most cells copy it instead of formatting it.
     if (cell->Key() >> 8 != FRow) {
       FRow = cell->Key() >> 8;
@@ -294,7 +309,7 @@ public:
   }
 
   // Writes a cell for which Standalone holds.
-  void WriteStandalone(const xls::TCell *cell, bool first) {
+  [[gnu::always_inline]] void WriteStandalone(const xls::TCell *cell, bool first) {
     char *p = Head(cell, first);
     double v;
     if (NumberOf(cell, v)) {
@@ -357,30 +372,12 @@ private:
   size_t FRowLength = 0;
 };
 
-// A stream that appends what is written to memory.
-class TMemoryBuf : public std::streambuf {
-public:
-  std::vector<char> Text;
-
-protected:
-  std::streamsize xsputn(const char *s, std::streamsize n) override {
-    Text.insert(Text.end(), s, s + n);
-    return n;
-  }
-  int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof()))
-      Text.push_back(traits_type::to_char_type(c));
-    return traits_type::not_eof(c);
-  }
-};
-
 // Writes blocks of standalone cells on a thread of its own, one block at a time, into memory,
 // while the caller writes the block before.
 class TBlockWriter {
 public:
   TBlockWriter(bool formulaText, char textSep, char localeSep)
-      : FStream(&FText), FOut(std::make_unique<TJsonOut>(FStream)),
-        FWriter(*FOut, formulaText, textSep, localeSep) {
+      : FOut(nullptr), FWriter(FOut, formulaText, textSep, localeSep) {
     FThread = std::thread([this] { Run(); }); // throws when no thread can be had
   }
   ~TBlockWriter() {
@@ -408,8 +405,8 @@ public:
     FDone.wait(lock, [this] { return FCells == nullptr; });
     if (FError)
       std::rethrow_exception(std::exchange(FError, nullptr));
-    out.write(FText.Text.data(), static_cast<std::streamsize>(FText.Text.size()));
-    FText.Text.clear();
+    out.write(FOut.Text().data(), static_cast<std::streamsize>(FOut.Text().size()));
+    FOut.Clear();
   }
 
 private:
@@ -423,7 +420,6 @@ private:
       try {
         for (const xls::TCell *cell : *FCells)
           FWriter.WriteStandalone(cell, false);
-        FOut->Flush();
       } catch (...) {
         FError = std::current_exception();
       }
@@ -433,9 +429,7 @@ private:
     }
   }
 
-  TMemoryBuf FText;
-  std::ostream FStream;
-  std::unique_ptr<TJsonOut> FOut;
+  TJsonOut FOut; // keeps the block's text
   TCellWriter FWriter;
   std::mutex FMutex;
   std::condition_variable FWork, FDone;                    // a block to write, a block written
@@ -454,7 +448,7 @@ void WriteJsonString(std::ostream &out, std::string_view text) {
 }
 
 void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel) {
-  auto buf = std::make_unique<TJsonOut>(out);
+  auto buf = std::make_unique<TJsonOut>(&out);
   buf->Append("{\"version\": \"");
   buf->Append(VersionName(workbook.Version()));
   buf->Append("\", \"sheets\": [");
@@ -484,11 +478,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
     std::string known[3]; // blank, FALSE, TRUE
-    auto write = [&](const xls::TCell *cell, bool first) {
-      if (writer.Standalone(cell)) {
-        writer.WriteStandalone(cell, first);
-        return;
-      }
+    auto writeOther = [&](const xls::TCell *cell, bool first) {
       buf->Done(writer.Head(cell, first));
       if (cell->CellKind() == xls::ckStringFormula && !formulaText) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
@@ -516,6 +506,14 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
       }
       buf->Put(']');
     };
+    auto writeBlock = [&](const std::vector<const xls::TCell *> &block, bool first) {
+      for (size_t k = 0; k < block.size(); ++k) {
+        if (writer.Standalone(block[k]))
+          writer.WriteStandalone(block[k], first && k == 0);
+        else
+          writeOther(block[k], first && k == 0);
+      }
+    };
     auto gather = [&](std::vector<const xls::TCell *> &block) {
       block.clear();
       while (block.size() < BlockCells)
@@ -542,14 +540,12 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
           parallel = false; // no second thread: all on this one
         }
       }
-      for (size_t k = 0; k < blocks[0].size(); ++k)
-        write(blocks[0][k], first && k == 0);
+      writeBlock(blocks[0], first);
       if (handedOff) {
         buf->Flush();
         helper->Finish(out);
       } else {
-        for (const xls::TCell *cell : blocks[1])
-          write(cell, false);
+        writeBlock(blocks[1], false);
       }
     }
     buf->Append("]}");
