@@ -459,7 +459,8 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
   const bool formulaText = settings.ShowFormulas && settings.FormulaText;
   TCellWriter writer(*buf, formulaText, textSep, localeSep);
   // Formatting numbers is most of the work for large sheets: the cells go in blocks, and every
-  // other block of standalone cells is written on a second thread.
+  // other block of standalone cells, at least half of them numbers, is written on a second
+  // thread.
   constexpr size_t BlockCells = 8192;
   std::vector<const xls::TCell *> blocks[2];
   std::unique_ptr<TBlockWriter> helper; // ends before the blocks it may be reading
@@ -514,6 +515,16 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
           writeOther(block[k], first && k == 0);
       }
     };
+    // Short texts are copied faster than a block of them is handed over and written back.
+    auto worthHandingOff = [&](const std::vector<const xls::TCell *> &block) {
+      size_t numbers = 0;
+      for (const xls::TCell *cell : block) {
+        if (!writer.Standalone(cell))
+          return false;
+        numbers += cell->CellKind() != xls::ckString;
+      }
+      return numbers * 2 >= block.size();
+    };
     auto gather = [&](std::vector<const xls::TCell *> &block) {
       block.clear();
       while (block.size() < BlockCells)
@@ -528,9 +539,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         break;
       gather(blocks[1]);
       bool handedOff = false;
-      if (parallel && blocks[1].size() == BlockCells &&
-          std::all_of(blocks[1].begin(), blocks[1].end(),
-                      [&](const xls::TCell *c) { return writer.Standalone(c); })) {
+      if (parallel && blocks[1].size() == BlockCells && worthHandingOff(blocks[1])) {
         try {
           if (!helper)
             helper = std::make_unique<TBlockWriter>(formulaText, textSep, localeSep);
