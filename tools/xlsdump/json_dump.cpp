@@ -448,16 +448,16 @@ void WriteJsonString(std::ostream &out, std::string_view text) {
 }
 
 void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel) {
-  auto buf = std::make_unique<TJsonOut>(&out);
-  buf->Append("{\"version\": \"");
-  buf->Append(VersionName(workbook.Version()));
-  buf->Append("\", \"sheets\": [");
+  TJsonOut json(&out);
+  json.Append("{\"version\": \"");
+  json.Append(VersionName(workbook.Version()));
+  json.Append("\", \"sheets\": [");
   xls::TSheets &sheets = workbook.Sheets();
   const xls::TCellTextSettings &settings = sheets.Settings;
   const char localeSep = common::LocaleDecimalSeparator();
   const char textSep = settings.DecimalSeparator ? settings.DecimalSeparator : localeSep;
   const bool formulaText = settings.ShowFormulas && settings.FormulaText;
-  TCellWriter writer(*buf, formulaText, textSep, localeSep);
+  TCellWriter writer(json, formulaText, textSep, localeSep);
   // Formatting numbers is most of the work for large sheets: the cells go in blocks, and every
   // other block of standalone cells, at least half of them numbers, is written on a second
   // thread.
@@ -466,26 +466,26 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
   std::unique_ptr<TBlockWriter> helper; // ends before the blocks it may be reading
   for (int i = 0; i < sheets.Count(); ++i) {
     xls::TSheet &sheet = sheets.Items(i);
-    buf->Append(i ? ",\n" : "\n");
-    buf->Append("{\"name\": ");
-    buf->String(common::Utf16ToUtf8(sheet.Name()));
-    buf->Append(", \"hidden\": ");
-    buf->Int(sheet.Hidden);
-    buf->Append(", \"kind\": ");
-    buf->Int(sheet.Kind());
-    buf->Append(", \"rows\": ");
-    buf->Int(sheet.Rows.Count());
-    buf->Append(", \"cells\": [");
+    json.Append(i ? ",\n" : "\n");
+    json.Append("{\"name\": ");
+    json.String(common::Utf16ToUtf8(sheet.Name()));
+    json.Append(", \"hidden\": ");
+    json.Int(sheet.Hidden);
+    json.Append(", \"kind\": ");
+    json.Int(sheet.Kind());
+    json.Append(", \"rows\": ");
+    json.Int(sheet.Rows.Count());
+    json.Append(", \"cells\": [");
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
     std::string known[3]; // blank, FALSE, TRUE
     auto writeOther = [&](const xls::TCell *cell, bool first) {
-      buf->Done(writer.Head(cell, first));
+      json.Done(writer.Head(cell, first));
       if (cell->CellKind() == xls::ckStringFormula && !formulaText) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
-        buf->String(text);
-        buf->Append(", ");
-        buf->String(text);
+        json.String(text);
+        json.Append(", ");
+        json.String(text);
       } else {
         // Blanks and booleans have one text per value for the whole dump: formatted once, then
         // copied.
@@ -495,17 +495,17 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         else if (cell->CellKind() == xls::ckBoolean)
           slot = static_cast<const xls::TBooleanCell *>(cell)->Value() ? 2 : 1;
         if (slot >= 0 && !known[slot].empty()) {
-          buf->Append(known[slot]);
+          json.Append(known[slot]);
         } else {
-          const TJsonOut::TMark mark = buf->Mark();
-          buf->String(common::Utf16ToUtf8(sheet.CellText(cell)));
-          buf->Append(", ");
-          buf->String(xls::TSheet::CellVariant(cell).ToText());
+          const TJsonOut::TMark mark = json.Mark();
+          json.String(common::Utf16ToUtf8(sheet.CellText(cell)));
+          json.Append(", ");
+          json.String(xls::TSheet::CellVariant(cell).ToText());
           if (slot >= 0)
-            known[slot] = buf->Since(mark);
+            known[slot] = json.Since(mark);
         }
       }
-      buf->Put(']');
+      json.Put(']');
     };
     auto writeBlock = [&](const std::vector<const xls::TCell *> &block, bool first) {
       for (size_t k = 0; k < block.size(); ++k) {
@@ -515,15 +515,19 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
           writeOther(block[k], first && k == 0);
       }
     };
-    // Short texts are copied faster than a block of them is handed over and written back.
+    // Short texts are copied faster than a block of them is handed over and written back; the
+    // second thread keeps its block's text whole, so long texts stay here.
     auto worthHandingOff = [&](const std::vector<const xls::TCell *> &block) {
-      size_t numbers = 0;
+      size_t numbers = 0, chars = 0;
       for (const xls::TCell *cell : block) {
         if (!writer.Standalone(cell))
           return false;
-        numbers += cell->CellKind() != xls::ckString;
+        if (cell->CellKind() != xls::ckString)
+          ++numbers;
+        else if (const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry())
+          chars += entry->CharCount;
       }
-      return numbers * 2 >= block.size();
+      return numbers * 2 >= block.size() && chars <= 16 * block.size();
     };
     auto gather = [&](std::vector<const xls::TCell *> &block) {
       block.clear();
@@ -551,16 +555,16 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
       }
       writeBlock(blocks[0], first);
       if (handedOff) {
-        buf->Flush();
+        json.Flush();
         helper->Finish(out);
       } else {
         writeBlock(blocks[1], false);
       }
     }
-    buf->Append("]}");
+    json.Append("]}");
   }
-  buf->Append("]}\n");
-  buf->Flush();
+  json.Append("]}\n");
+  json.Flush();
 }
 
 } // namespace xlsdump
