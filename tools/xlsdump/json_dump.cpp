@@ -236,7 +236,7 @@ void AppendJsonString(std::string &out, std::string_view text) {
 
 // A column or cell kind (below 256): most have one or two digits, written without the general
 // conversion.
-char *SmallNumber(char *p, unsigned v) {
+[[gnu::always_inline]] inline char *SmallNumber(char *p, unsigned v) {
   if (v < 10) {
     *p = static_cast<char>('0' + v);
     return p + 1;
@@ -507,27 +507,29 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
       }
       json.Put(']');
     };
+    auto write = [&](const xls::TCell *cell, bool first) __attribute__((always_inline)) {
+      if (writer.Standalone(cell))
+        writer.WriteStandalone(cell, first);
+      else
+        writeOther(cell, first);
+    };
     auto writeBlock = [&](const std::vector<const xls::TCell *> &block, bool first) {
-      for (size_t k = 0; k < block.size(); ++k) {
-        if (writer.Standalone(block[k]))
-          writer.WriteStandalone(block[k], first && k == 0);
-        else
-          writeOther(block[k], first && k == 0);
-      }
+      for (size_t k = 0; k < block.size(); ++k)
+        write(block[k], first && k == 0);
     };
     // Short texts are copied faster than a block of them is handed over and written back; the
     // second thread keeps its block's text whole, so long texts stay here.
     auto worthHandingOff = [&](const std::vector<const xls::TCell *> &block) {
-      size_t numbers = 0, chars = 0;
-      for (const xls::TCell *cell : block) {
-        if (!writer.Standalone(cell))
+      size_t texts = 0;
+      for (const xls::TCell *cell : block)
+        if (!writer.Standalone(cell) || (cell->CellKind() == xls::ckString && ++texts * 2 > block.size()))
           return false;
-        if (cell->CellKind() != xls::ckString)
-          ++numbers;
-        else if (const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry())
-          chars += entry->CharCount;
-      }
-      return numbers * 2 >= block.size() && chars <= 16 * block.size();
+      size_t chars = 0;
+      for (const xls::TCell *cell : block)
+        if (cell->CellKind() == xls::ckString)
+          if (const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry())
+            chars += entry->CharCount;
+      return chars <= 16 * block.size();
     };
     auto gather = [&](std::vector<const xls::TCell *> &block) {
       block.clear();
@@ -537,30 +539,36 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         else
           break;
     };
-    for (bool first = true;; first = false) {
+    // Cells go in pairs of blocks while the second block of each pair is worth handing off, and
+    // from the first pair whose second block is not (the first of a sheet of texts) cell by cell.
+    bool first = true;
+    for (bool inBlocks = parallel; inBlocks;) {
       gather(blocks[0]);
       if (blocks[0].empty())
         break;
       gather(blocks[1]);
-      bool handedOff = false;
-      if (parallel && blocks[1].size() == BlockCells && worthHandingOff(blocks[1])) {
+      inBlocks = false;
+      if (blocks[1].size() == BlockCells && worthHandingOff(blocks[1])) {
         try {
           if (!helper)
             helper = std::make_unique<TBlockWriter>(formulaText, textSep, localeSep);
           helper->Start(blocks[1]);
-          handedOff = true;
+          inBlocks = true;
         } catch (const std::system_error &) {
           parallel = false; // no second thread: all on this one
         }
       }
       writeBlock(blocks[0], first);
-      if (handedOff) {
+      first = false;
+      if (inBlocks) {
         json.Flush();
         helper->Finish(out);
       } else {
         writeBlock(blocks[1], false);
       }
     }
+    for (; const xls::TCell *cell = cells.NextCell(); first = false)
+      write(cell, first);
     json.Append("]}");
   }
   json.Append("]}\n");
