@@ -480,20 +480,28 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
     cells.ResetIteration();
     std::string known[3]; // blank, FALSE, TRUE
     auto writeOther = [&](const xls::TCell *cell, bool first) {
-      json.Done(writer.Head(cell, first));
+      char *p = writer.Head(cell, first);
+      // Blanks and booleans have one text per value for the whole dump: formatted once, then
+      // copied.
+      int slot = -1;
+      if (cell->CellKind() == xls::ckBlank)
+        slot = 0;
+      else if (cell->CellKind() == xls::ckBoolean)
+        slot = static_cast<const xls::TBooleanCell *>(cell)->Value() ? 2 : 1;
+      if (slot >= 0 && !known[slot].empty() && known[slot].size() <= 64) { // in the room Head left
+        common::CopyShort(p, known[slot].data(), known[slot].size());
+        p += known[slot].size();
+        *p++ = ']';
+        json.Done(p);
+        return;
+      }
+      json.Done(p);
       if (cell->CellKind() == xls::ckStringFormula && !formulaText) {
         const std::string text = common::Utf16ToUtf8(sheet.CellText(cell));
         json.String(text);
         json.Append(", ");
         json.String(text);
       } else {
-        // Blanks and booleans have one text per value for the whole dump: formatted once, then
-        // copied.
-        int slot = -1;
-        if (cell->CellKind() == xls::ckBlank)
-          slot = 0;
-        else if (cell->CellKind() == xls::ckBoolean)
-          slot = static_cast<const xls::TBooleanCell *>(cell)->Value() ? 2 : 1;
         if (slot >= 0 && !known[slot].empty()) {
           json.Append(known[slot]);
         } else {

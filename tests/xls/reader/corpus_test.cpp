@@ -288,11 +288,12 @@ TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
 }
 
 TEST(CorpusDump, RepeatedBlanksAndBooleansKeepTheirTexts) {
-  // Enough cells that the output buffer is written out in between; custom boolean texts that
-  // need escaping.
+  // Enough cells that the output buffer is written out in between; custom boolean texts, one
+  // that needs escaping and one too long to be copied in one piece with its cell's start.
   TXLSWorkbook wb;
   wb.Sheets().Settings.StrTRUE = u"Ja \"1\"";
-  wb.Sheets().Settings.StrFALSE = u"Nein";
+  const std::string no = "Nein" + std::string(70, '!');
+  wb.Sheets().Settings.StrFALSE = common::Utf8ToUtf16(no);
   TSheet &sheet = wb.SheetByIndex(0);
   const int rows = 3000;
   for (int row = 0; row < rows; ++row)
@@ -314,7 +315,7 @@ TEST(CorpusDump, RepeatedBlanksAndBooleansKeepTheirTexts) {
       const std::string head = "[" + std::to_string(row) + ", " + std::to_string(col) + ", ";
       const std::string line = col % 3 == 0      ? head + "1, \"\", \"0\"]"
                                : (row + col) % 2 ? head + "6, \"Ja \\\"1\\\"\", \"1\"]"
-                                                 : head + "6, \"Nein\", \"0\"]";
+                                                 : head + "6, \"" + no + "\", \"0\"]";
       ASSERT_EQ(lines.count(line), 1u) << line;
     }
 }
