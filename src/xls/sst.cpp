@@ -1161,8 +1161,7 @@ SSTEntry *TSST2::DeferText(const uint8_t *Chars, size_t Count) {
 bool TSST2::InternDeferred() {
   if (!HasDeferred())
     return false;
-  TPending deferred = std::move(FDeferred);
-  FDeferred.Staged = 0;
+  TPending deferred = std::exchange(FDeferred, {});
   const bool dropReleased = std::exchange(FDeadDeferred, 0) != 0;
   InternPending(deferred, dropReleased, [&](SSTEntry *e, uint32_t found) {
     // Its cell still holds e until MoveToInterned moves it over.

@@ -481,18 +481,25 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
     std::string known[3]; // blank, FALSE, TRUE
     auto writeOther = [&](const xls::TCell *cell, bool first) {
       char *p = writer.Head(cell, first);
-      // Blanks and booleans have one text per value for the whole dump: formatted once, then
+      // Blanks and booleans have one text per value in a sheet: formatted once, then
       // copied.
       int slot = -1;
       if (cell->CellKind() == xls::ckBlank)
         slot = 0;
       else if (cell->CellKind() == xls::ckBoolean)
         slot = static_cast<const xls::TBooleanCell *>(cell)->Value() ? 2 : 1;
-      if (slot >= 0 && !known[slot].empty() && known[slot].size() <= 64) { // in the room Head left
-        common::CopyShort(p, known[slot].data(), known[slot].size());
-        p += known[slot].size();
-        *p++ = ']';
+      if (slot >= 0 && !known[slot].empty()) {
+        const std::string &text = known[slot];
+        if (text.size() <= 64) { // in the room Head left, in one piece with the cell's start
+          common::CopyShort(p, text.data(), text.size());
+          p += text.size();
+          *p++ = ']';
+          json.Done(p);
+          return;
+        }
         json.Done(p);
+        json.Append(text);
+        json.Put(']');
         return;
       }
       json.Done(p);
@@ -502,16 +509,12 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         json.Append(", ");
         json.String(text);
       } else {
-        if (slot >= 0 && !known[slot].empty()) {
-          json.Append(known[slot]);
-        } else {
-          const TJsonOut::TMark mark = json.Mark();
-          json.String(common::Utf16ToUtf8(sheet.CellText(cell)));
-          json.Append(", ");
-          json.String(xls::TSheet::CellVariant(cell).ToText());
-          if (slot >= 0)
-            known[slot] = json.Since(mark);
-        }
+        const TJsonOut::TMark mark = json.Mark();
+        json.String(common::Utf16ToUtf8(sheet.CellText(cell)));
+        json.Append(", ");
+        json.String(xls::TSheet::CellVariant(cell).ToText());
+        if (slot >= 0)
+          known[slot] = json.Since(mark);
       }
       json.Put(']');
     };
