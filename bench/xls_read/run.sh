@@ -17,79 +17,94 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DXE_GUI=OFF -D
 cmake --build "$BUILD" --target xlsdump -j2 >/dev/null
 XLSDUMP=$BUILD/tools/xlsdump/xlsdump
 
+# Bumped whenever the workbooks generated below change, so that stale ones are made again.
+GENERATION=2
+if [ "$(cat "$WORK/generation" 2>/dev/null)" != "$GENERATION" ]; then
+  rm -f "$WORK"/*.xls
+  echo "$GENERATION" >"$WORK/generation"
+fi
+
 /usr/bin/python3 - "$WORK" <<'PY'
 import os, random, subprocess, sys
 import xlwt
 
 work = sys.argv[1]
-rng = random.Random(20261208)
-
-def word(i):
-    return "s%07d-%s" % (i, "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(8)))
 
 def save(wb, name):
     wb.save(os.path.join(work, name))
 
-def numbers(sheets, rows, cols, name):
-    if os.path.exists(os.path.join(work, name)):
-        return
-    wb = xlwt.Workbook()
-    for s in range(sheets):
-        ws = wb.add_sheet("N%d" % s)
+def make(name, build):
+    # Each workbook has a generator of its own, so each comes out the same whichever are made.
+    if not os.path.exists(os.path.join(work, name)):
+        save(build(random.Random("20261208-" + name)), name)
+
+def text(rng, i, letters):
+    return "s%07d-%s" % (i, "".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(letters)))
+
+def numbers(sheets, rows, cols):
+    def build(rng):
+        wb = xlwt.Workbook()
+        for s in range(sheets):
+            ws = wb.add_sheet("N%d" % s)
+            for r in range(rows):
+                row = ws.row(r)
+                for c in range(cols):
+                    row.write(c, rng.randint(0, 10**6) if c % 2 else rng.random() * 10**rng.randint(-3, 9))
+                if r % 1000 == 0:
+                    ws.flush_row_data()
+        return wb
+    return build
+
+def strings(sheets, rows, cols):
+    # Texts of 39 characters, so that the BIFF8 workbook comes to about the 35 MiB of the strings
+    # file the targets were set against; mostly distinct, one in twenty repeats an earlier text.
+    def build(rng):
+        wb = xlwt.Workbook()
+        texts = []
+        for s in range(sheets):
+            ws = wb.add_sheet("S%d" % s)
+            for r in range(rows):
+                row = ws.row(r)
+                for c in range(cols):
+                    if texts and rng.random() < 0.05:
+                        row.write(c, texts[rng.randrange(len(texts))])
+                    else:
+                        texts.append(text(rng, len(texts), 30))
+                        row.write(c, texts[-1])
+                if r % 1000 == 0:
+                    ws.flush_row_data()
+        return wb
+    return build
+
+def mixed(rows, cols):
+    def build(rng):
+        wb = xlwt.Workbook()
+        ws = wb.add_sheet("Mixed")
+        style = xlwt.easyxf("font: bold on")
+        i = 0
         for r in range(rows):
             row = ws.row(r)
             for c in range(cols):
-                row.write(c, rng.randint(0, 10**6) if c % 2 else rng.random() * 10**rng.randint(-3, 9))
+                k = (r + c) % 4
+                if k == 0:
+                    row.write(c, rng.random() * 1000)
+                elif k == 1:
+                    row.write(c, text(rng, i, 8)); i += 1
+                elif k == 2:
+                    row.write(c, rng.random() < 0.5)
+                else:
+                    row.write(c, None, style)  # blank
             if r % 1000 == 0:
                 ws.flush_row_data()
-    save(wb, name)
+        return wb
+    return build
 
-def strings(sheets, rows, cols, name):
-    if os.path.exists(os.path.join(work, name)):
-        return
-    wb = xlwt.Workbook()
-    i = 0
-    for s in range(sheets):
-        ws = wb.add_sheet("S%d" % s)
-        for r in range(rows):
-            row = ws.row(r)
-            for c in range(cols):
-                # Mostly distinct; one in twenty repeats an earlier string.
-                row.write(c, word(rng.randint(0, i) if i and rng.random() < 0.05 else i))
-                i += 1
-            if r % 1000 == 0:
-                ws.flush_row_data()
-    save(wb, name)
-
-def mixed(rows, cols, name):
-    if os.path.exists(os.path.join(work, name)):
-        return
-    wb = xlwt.Workbook()
-    ws = wb.add_sheet("Mixed")
-    style = xlwt.easyxf("font: bold on")
-    i = 0
-    for r in range(rows):
-        row = ws.row(r)
-        for c in range(cols):
-            k = (r + c) % 4
-            if k == 0:
-                row.write(c, rng.random() * 1000)
-            elif k == 1:
-                row.write(c, word(i)); i += 1
-            elif k == 2:
-                row.write(c, rng.random() < 0.5)
-            else:
-                row.write(c, None, style)  # blank
-        if r % 1000 == 0:
-            ws.flush_row_data()
-    save(wb, name)
-
-numbers(1, 65000, 20, "numbers8.xls")
-strings(1, 65000, 10, "strings8.xls")
-mixed(65000, 10, "mixed8.xls")
+make("numbers8.xls", numbers(1, 65000, 20))
+make("strings8.xls", strings(1, 65000, 10))
+make("mixed8.xls", mixed(65000, 10))
 # BIFF5 versions: gnumeric's BIFF5 sheets hold 16,384 rows, so four sheets of 16,250.
-numbers(4, 16250, 20, "numbers4x.xls")
-strings(4, 16250, 10, "strings4x.xls")
+make("numbers4x.xls", numbers(4, 16250, 20))
+make("strings4x.xls", strings(4, 16250, 10))
 for src, dst in (("numbers4x.xls", "numbers5.xls"), ("strings4x.xls", "strings5.xls")):
     if not os.path.exists(os.path.join(work, dst)):
         subprocess.run(["ssconvert", "-T", "Gnumeric_Excel:excel_biff7", os.path.join(work, src),
@@ -137,17 +152,21 @@ def measure(cmds):
             result.extend(run(cmd) for _ in range(runs))
     return [(statistics.median(t for t, _ in r), max(m for _, m in r)) for r in results]
 
+def cell_count(path):
+    # The book is let go before the timing, so that its memory is not held meanwhile.
+    try:
+        book = xlrd.open_workbook(path)
+    except UnicodeDecodeError:
+        book = xlrd.open_workbook(path, encoding_override="cp1252")
+    return sum(sh.nrows * sh.ncols for sh in book.sheets())
+
 print("%-14s %9s %9s | %8s %8s %8s | %8s %8s | %9s %9s %9s %s" % (
     "file", "size KiB", "cells", "xlsdump", "xlrd", "xls2csv", "x xlrd", "x csv",
     "RSS KiB", "limit KiB", "xlrd KiB", "targets"))
 for name in files:
     path = os.path.join(work, name)
     size = os.path.getsize(path)
-    try:
-        book = xlrd.open_workbook(path)
-    except UnicodeDecodeError:
-        book = xlrd.open_workbook(path, encoding_override="cp1252")
-    cells = sum(sh.nrows * sh.ncols for sh in book.sheets())
+    cells = cell_count(path)
     (t_dump, m_dump), (t_xlrd, m_xlrd), (t_csv, m_csv) = measure(
         [[xlsdump, path], ["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path], ["xls2csv", path]])
     limit = (size + 48 * cells) // 1024
