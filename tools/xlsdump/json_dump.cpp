@@ -281,6 +281,9 @@ public:
     }
   }
 
+  // Texts up to this many characters go out in one piece with their cell.
+  static constexpr size_t ShortText = 64;
+
   // Writes the start of a cell, "[row, col, kind, " after a comma unless first; returns where
   // its texts go, with room for a number or a short text twice.
   [[gnu::always_inline]] char *Head(const xls::TCell *cell, bool first) {
@@ -292,7 +295,7 @@ public:
       *end++ = ' ';
       FRowLength = static_cast<size_t>(end - FRowText);
     }
-    char *p = FOut.Room(64 + 2 * common::kFloatTextMax + 8);
+    char *p = FOut.Room(64 + 2 * std::max(common::kFloatTextMax, ShortText) + 8);
     if (!first)
       *p++ = ',';
     *p++ = '\n';
@@ -335,7 +338,7 @@ public:
     }
     const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry();
     // Most text is short, 8-bit and has nothing to escape: both columns go out in one piece.
-    if (entry && !entry->Wide() && entry->CharCount <= 32 &&
+    if (entry && !entry->Wide() && entry->CharCount <= ShortText &&
         TJsonOut::Plain(entry->Chars(), entry->CharCount, true)) {
       const size_t n = entry->CharCount;
       *p++ = '"';

@@ -239,8 +239,9 @@ TEST(CorpusDump, DamagedFilesReadAlikeFromDiskAndFromMemory) {
 TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
   // Plain text is checked in blocks of sixteen or eight bytes, the last one overlapping the one
   // before; a character that needs escaping or re-encoding must be caught at every position of
-  // texts short and long enough for each kind of block and tail. Texts with nothing to escape,
-  // of every such length, are written as they stand.
+  // texts short and long enough for each kind of block and tail, and on either side of the
+  // longest text written in one piece with its cell. Texts with nothing to escape, of every such
+  // length, are written as they stand.
   auto expected = [](std::u16string_view text) {
     std::string out = "\"";
     for (char16_t c : text) {
@@ -264,8 +265,11 @@ TEST(CorpusDump, StringsEscapedWhereverTheSpecialCharacterFalls) {
       sheet.StoreString(0, static_cast<int>(texts.size()), text, 0);
       texts.push_back(text);
     };
-    for (const size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 19, 31, 32, 33}) {
-      const std::u16string plain = std::u16string(u"abcdefghijklmnopqrstuvwxyz0123456789").substr(0, length);
+    for (const size_t length : {0, 1, 7, 8, 9, 15, 16, 17, 19, 31, 32, 33, 47, 63, 64, 65}) {
+      std::u16string plain;
+      while (plain.size() < length)
+        plain += u"abcdefghijklmnopqrstuvwxyz0123456789";
+      plain.resize(length);
       store(plain); // and nothing to escape
       for (char16_t special : specials)
         for (size_t at = 0; at < length; ++at) {
