@@ -98,8 +98,9 @@ TEST(Crc32, StandardCheckValueAndChaining) {
   EXPECT_EQ(~crc, 0xCBF43926u);
   EXPECT_EQ(xls::Crc32Update(0, "", 0), 0u);
 
-  // Eight bytes and single bytes are folded in differently: every length up to 70, from three
-  // start registers, matches the register shifted bit by bit.
+  // Blocks of 16 bytes, eight bytes and single bytes are folded in differently, and a last piece
+  // of a long text through shifts: every length up to 200, at four offsets and from three start
+  // registers, matches the register shifted bit by bit.
   auto bitwise = [](uint32_t c, const uint8_t *p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
       c ^= p[i];
@@ -108,12 +109,14 @@ TEST(Crc32, StandardCheckValueAndChaining) {
     }
     return c;
   };
-  uint8_t bytes[70];
+  uint8_t bytes[203];
   for (size_t i = 0; i < sizeof bytes; ++i)
-    bytes[i] = static_cast<uint8_t>(i * 151 + 7);
+    bytes[i] = static_cast<uint8_t>(i * i * 151 + i * 13 + 7);
   for (const uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u})
-    for (size_t n = 0; n <= sizeof bytes; ++n)
-      EXPECT_EQ(xls::Crc32Update(start, bytes, n), bitwise(start, bytes, n)) << n;
+    for (size_t offset = 0; offset < 4; ++offset)
+      for (size_t n = 0; offset + n <= sizeof bytes; ++n)
+        ASSERT_EQ(xls::Crc32Update(start, bytes + offset, n), bitwise(start, bytes + offset, n))
+            << "length " << n << " offset " << offset;
 }
 
 } // namespace
