@@ -12,6 +12,7 @@
 #endif
 
 #include "common/exception.h"
+#include "common/prefetch.h"
 #include "common/short_copy.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
@@ -1173,8 +1174,13 @@ bool TSST2::InternDeferred() {
 }
 
 void TSST2::FreeForwarded() {
-  for (SSTEntry *e : FForwarded)
-    DiscardEntry(e);
+  // The entries lie anywhere; each is fetched a few freeings ahead.
+  constexpr size_t Ahead = 8;
+  for (size_t i = 0; i < FForwarded.size(); ++i) {
+    if (i + Ahead < FForwarded.size())
+      common::Prefetch(FForwarded[i + Ahead]);
+    DiscardEntry(FForwarded[i]);
+  }
   FForwarded.clear();
 }
 
@@ -1308,6 +1314,13 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Dupli
     spare[start2[SlotIndex(Refs[k].Hash, 2)]++] = Refs[k];
   for (size_t k = 0; k < Count; ++k)
     Refs[start1[SlotIndex(spare[k].Hash, 1)]++] = spare[k];
+  // Equal strings have equal hashes, now mostly side by side, and storeRun compares them: their
+  // entries, far apart in memory, are fetched all at once first instead of one after the other.
+  for (size_t k = 1; k < Count; ++k)
+    if (Refs[k].Hash == Refs[k - 1].Hash) {
+      common::Prefetch(EntryOf(Refs[k - 1].Handle));
+      common::Prefetch(EntryOf(Refs[k].Handle));
+    }
   for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
     TRef *const run = Refs + lo;
     const size_t count = start1[b1] - lo;
