@@ -19,6 +19,7 @@
 #endif
 
 #include "common/number_text.h"
+#include "common/prefetch.h"
 #include "common/short_copy.h"
 #include "common/text.h"
 #include "xls/sst.h"
@@ -527,9 +528,19 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
       else
         writeOther(cell, first);
     };
+    // A text cell's entry lies apart from the cells, so it is fetched a few cells ahead.
+    constexpr size_t Ahead = 8;
+    auto prefetchEntry = [](const xls::TCell *cell) {
+      if (cell->CellKind() == xls::ckString)
+        if (const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry())
+          common::Prefetch(entry);
+    };
     auto writeBlock = [&](const std::vector<const xls::TCell *> &block, bool first) {
-      for (size_t k = 0; k < block.size(); ++k)
+      for (size_t k = 0; k < block.size(); ++k) {
+        if (k + Ahead < block.size())
+          prefetchEntry(block[k + Ahead]);
         write(block[k], first && k == 0);
+      }
     };
     // Short texts are copied faster than a block of them is handed over and written back; the
     // second thread keeps its block's text whole, so long texts stay here.
@@ -581,8 +592,21 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         writeBlock(blocks[1], false);
       }
     }
-    for (; const xls::TCell *cell = cells.NextCell(); first = false)
-      write(cell, first);
+    const xls::TCell *ring[Ahead];
+    size_t fetched = 0, written = 0;
+    for (bool more = true;; first = false) {
+      for (; more && fetched - written < Ahead; ++fetched)
+        if (const xls::TCell *cell = cells.NextCell()) {
+          prefetchEntry(cell);
+          ring[fetched % Ahead] = cell;
+        } else {
+          more = false;
+          break;
+        }
+      if (written == fetched)
+        break;
+      write(ring[written++ % Ahead], first);
+    }
     json.Append("]}");
   }
   json.Append("]}\n");
