@@ -10,12 +10,6 @@ static_assert(sizeof(TCell) == 16, "cells are kept compact");
 static_assert(sizeof(TArrayFormulaCell) == sizeof(TCell) && sizeof(TStringCell) == sizeof(TCell),
               "cell classes add no data members");
 
-uint32_t CellKey(long long Col, long long Row) {
-  if (Row < 0 || Row > 65535)
-    return 0xFFFFFFFFu;
-  return static_cast<uint32_t>(Row) * 256u + static_cast<uint32_t>(Col & 255);
-}
-
 const char *const ErrorTexts[8] = {
     "[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
 

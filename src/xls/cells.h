@@ -37,8 +37,13 @@ enum TCellKind : uint8_t {
 
 // Keys at or above this find no cell.
 constexpr uint32_t CellKeyLimit = 1u << 24;
-// Row * 256 + (Col AND 255); a row outside 0..65535 gives a key that finds nothing.
-uint32_t CellKey(long long Col, long long Row);
+// Row * 256 + (Col AND 255); a row outside 0..65535 gives a key that finds nothing. Inline:
+// every cell read asks it.
+inline uint32_t CellKey(long long Col, long long Row) {
+  if (Row < 0 || Row > 65535)
+    return 0xFFFFFFFFu;
+  return static_cast<uint32_t>(Row) * 256u + static_cast<uint32_t>(Col & 255);
+}
 
 // Texts of error values by ErrorIndex, and the mapping from BIFF error codes.
 extern const char *const ErrorTexts[8];

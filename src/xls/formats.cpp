@@ -50,12 +50,6 @@ void TCellFormats::Clear() {
   FFixedCount = 0;
 }
 
-uint16_t TCellFormats::ResolveXF(uint16_t XF) const {
-  // Files from other writers (BIFF2 to BIFF4 ones above all) may carry fewer than 16 cell
-  // formats; their cells still read, and only asking such a cell for its format fails.
-  return XF < Count() ? XF : 15;
-}
-
 namespace {
 
 const char16_t *const BuiltInFormats[50] = {

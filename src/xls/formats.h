@@ -73,8 +73,10 @@ public:
   void Clear();
 
   // The format index a new cell or row gets for XF: XF itself when the list holds it, else 15.
-  // With fewer than 16 formats the cell keeps 15 anyway; only its Format() lookup then fails.
-  uint16_t ResolveXF(uint16_t XF) const;
+  // Files from other writers (BIFF2 to BIFF4 ones above all) may carry fewer than 16 formats;
+  // their cells still read and keep 15, and only their Format() lookup fails. Inline: every
+  // cell read asks it.
+  uint16_t ResolveXF(uint16_t XF) const { return XF < Count() ? XF : 15; }
 
   int FixedCount() const { return FFixedCount; }
   void SetFixedCount(int count) { FFixedCount = count; }
