@@ -1091,7 +1091,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         handle = OwnBlockHandle(e);
       }
       if (keyLength)
-        std::memcpy(const_cast<uint8_t *>(e->Key()), key, keyLength);
+        common::CopyShort(const_cast<uint8_t *>(e->Key()), key, keyLength);
       if (shape.RunCount) {
         TXLSFont **runFonts = RunFonts(e);
         for (int r = 0; r < shape.RunCount; ++r) {
