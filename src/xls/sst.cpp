@@ -881,7 +881,7 @@ public:
     if (count > FAvail)
       Corrupt(); // the file ends inside the record
     if (count > 0)
-      std::memcpy(buffer, FBody.data() + FAt, size_t(count));
+      std::memcpy(buffer, FData + FAt, size_t(count));
     FAt += count;
     FAvail -= count;
     Remaining -= count;
@@ -914,7 +914,7 @@ public:
   const uint8_t *PlainString(uint16_t &charCount, uint8_t &options, size_t &bytes) {
     if (Remaining < 3 || FAvail < 3)
       return nullptr;
-    const uint8_t *head = FBody.data() + FAt;
+    const uint8_t *head = FData + FAt;
     if ((head[2] & ~0x01) != 0)
       return nullptr;
     charCount = Get16(head);
@@ -952,13 +952,20 @@ public:
 
 private:
   void Load(int length) {
-    FBody.resize(size_t(std::max(length, 0)));
-    FAvail = length > 0 ? FStream.ReadData(FBody.data(), length) : 0;
     FAt = 0;
     Remaining = length;
+    // Most bodies are read where the stream holds them; the rest are copied.
+    if ((FData = FStream.ReadInPlace(length))) {
+      FAvail = length;
+      return;
+    }
+    FBody.resize(size_t(std::max(length, 0)));
+    FAvail = length > 0 ? FStream.ReadData(FBody.data(), length) : 0;
+    FData = FBody.data();
   }
 
   TXLSStream &FStream;
+  const uint8_t *FData = nullptr; // the current body: in the stream's buffer or in FBody
   std::vector<uint8_t> FBody;
   int FAt = 0;
   int FAvail = 0; // bytes of the body actually read (fewer when the file ends early)

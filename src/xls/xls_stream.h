@@ -67,6 +67,16 @@ public:
     }
     return ReadDataSlow(buffer, count);
   }
+  // Body bytes as ReadData reads them, but left where they are when they lie in the stream's
+  // buffer as they stand (plain, not encrypted, not continued): then a pointer to them, valid
+  // until the next read, else nullptr and nothing read.
+  const uint8_t *ReadInPlace(int count) {
+    const uint8_t *at = count > 0 ? InWindow(count) : nullptr;
+    if (!at || FEncrypted || FContinuedRead)
+      return nullptr;
+    FPosition += static_cast<uint32_t>(count);
+    return at;
+  }
   int ReadNoDecrypt(void *buffer, int count);
   // ReadNoDecrypt, advancing the key stream over the bytes read when encrypted.
   int ReadNoDecryptAdvance(void *buffer, int count);

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/exception.h"
@@ -28,22 +30,34 @@ constexpr uint16_t SST = 0x00FC;
 constexpr uint16_t CONTINUE = 0x003C;
 
 // A stream holding a BOF and the given records, positioned at the body of the first of them;
-// returns that record's body length.
+// returns that record's body length. In memory, or from a file at Path (removed at the end),
+// which is read through a window.
 struct SSTStream {
   TXLSStream Stream;
   int Length = 0;
+  std::string Path;
 
-  explicit SSTStream(const BiffWriter &records) {
+  explicit SSTStream(const BiffWriter &records, std::string path = {}) : Path(std::move(path)) {
     BiffWriter w;
     w.Bof(xvExcel97, xls_test::BofGlobals).Raw(records.Data());
-    Stream.SetSourceStream(xls_test::MakeCompoundFile(w.Data()));
-    Stream.OpenWorkbook(u"");
+    if (Path.empty()) {
+      Stream.SetSourceStream(xls_test::MakeCompoundFile(w.Data()));
+      Stream.OpenWorkbook(u"");
+    } else {
+      xls_test::WriteFile(Path, xls_test::MakeCompoundFile(w.Data()));
+      Stream.OpenWorkbook(common::Utf8ToUtf16(Path));
+    }
     uint8_t h[4];
     Stream.ReadHeader(h);
     std::vector<uint8_t> bof(size_t(h[2] | h[3] << 8));
     Stream.ReadData(bof.data(), static_cast<int>(bof.size()));
     Stream.ReadHeader(h);
     Length = h[2] | h[3] << 8;
+  }
+  ~SSTStream() {
+    Stream.Close();
+    if (!Path.empty())
+      std::remove(Path.c_str());
   }
 };
 
@@ -98,7 +112,8 @@ TEST(SSTRead, StringsOfBothWidthsAndDuplicatesShareOneEntry) {
 
 TEST(SSTRead, LargeTableOverManyRecordsReleasesAndRereadsCleanly) {
   // Enough strings to fill several allocation chunks, in whole strings per record, every tenth
-  // repeating an earlier one and every seventh wide.
+  // repeating an earlier one and every seventh wide. From memory, and from disk, where records
+  // also straddle the edges of the stream's read window.
   constexpr int Count = 12000;
   // The position whose string position i repeats (itself for a first occurrence).
   auto source = [](int i) {
@@ -126,37 +141,40 @@ TEST(SSTRead, LargeTableOverManyRecordsReleasesAndRereadsCleanly) {
       first = false;
     }
   }
-  SSTStream in(records.Eof());
-  TXLSFonts fonts;
-  TSST2 sst(&fonts);
-  for (int round = 0; round < 2; ++round) {
-    sst.ReadSST(in.Stream, in.Length);
-    ASSERT_EQ(sst.IndexCount(), Count);
-    std::vector<SSTEntry *> distinct;
-    for (int i = 0; i < Count; ++i) {
-      SSTEntry *e = sst.EntryByIndex(i);
-      ASSERT_EQ(TSST2::EntryText(e), text(i)) << i;
-      if (source(i) != i)
-        EXPECT_EQ(e, sst.EntryByIndex(source(i))) << i;
-      else
-        distinct.push_back(e);
+  records.Eof();
+  for (const bool fromDisk : {false, true}) {
+    SSTStream in(records, fromDisk ? xls_test::TempPath("sst_large.xls") : std::string());
+    TXLSFonts fonts;
+    TSST2 sst(&fonts);
+    for (int round = 0; round < 2; ++round) {
+      sst.ReadSST(in.Stream, in.Length);
+      ASSERT_EQ(sst.IndexCount(), Count);
+      std::vector<SSTEntry *> distinct;
+      for (int i = 0; i < Count; ++i) {
+        SSTEntry *e = sst.EntryByIndex(i);
+        ASSERT_EQ(TSST2::EntryText(e), text(i)) << i;
+        if (source(i) != i)
+          EXPECT_EQ(e, sst.EntryByIndex(source(i))) << i;
+        else
+          distinct.push_back(e);
+      }
+      EXPECT_EQ(sst.EntryCount(), distinct.size());
+      EXPECT_EQ(in.Stream.PeekRecordId(), 0x000A);
+      if (round == 1)
+        break;
+      // Every reference released: the table empties down to its root.
+      for (SSTEntry *e : distinct)
+        for (int r = std::max(e->RefCount, 1); r > 0; --r)
+          sst.ReleaseEntry(e);
+      EXPECT_EQ(sst.EntryCount(), 0u);
+      EXPECT_EQ(sst.NodeCount(), 1u);
+      sst.ClearSST();
+      in.Stream.Seek(0, 0);
+      uint8_t h[4];
+      in.Stream.ReadHeader(h);
+      in.Stream.Seek(h[2] | h[3] << 8, 1); // past the BOF
+      in.Stream.ReadHeader(h);
     }
-    EXPECT_EQ(sst.EntryCount(), distinct.size());
-    EXPECT_EQ(in.Stream.PeekRecordId(), 0x000A);
-    if (round == 1)
-      break;
-    // Every reference released: the table empties down to its root.
-    for (SSTEntry *e : distinct)
-      for (int r = std::max(e->RefCount, 1); r > 0; --r)
-        sst.ReleaseEntry(e);
-    EXPECT_EQ(sst.EntryCount(), 0u);
-    EXPECT_EQ(sst.NodeCount(), 1u);
-    sst.ClearSST();
-    in.Stream.Seek(0, 0);
-    uint8_t h[4];
-    in.Stream.ReadHeader(h);
-    in.Stream.Seek(h[2] | h[3] << 8, 1); // past the BOF
-    in.Stream.ReadHeader(h);
   }
 }
 
