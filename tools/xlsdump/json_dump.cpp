@@ -592,20 +592,22 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         writeBlock(blocks[1], false);
       }
     }
+    // The rest cell by cell, each taken from the store Ahead cells before it is written.
     const xls::TCell *ring[Ahead];
     size_t fetched = 0, written = 0;
-    for (bool more = true;; first = false) {
-      for (; more && fetched - written < Ahead; ++fetched)
-        if (const xls::TCell *cell = cells.NextCell()) {
-          prefetchEntry(cell);
-          ring[fetched % Ahead] = cell;
-        } else {
-          more = false;
-          break;
-        }
-      if (written == fetched)
-        break;
+    auto fetch = [&] {
+      const xls::TCell *cell = cells.NextCell(); // stays nullptr once the cells are exhausted
+      if (cell) {
+        prefetchEntry(cell);
+        ring[fetched++ % Ahead] = cell;
+      }
+      return cell != nullptr;
+    };
+    while (fetched < Ahead && fetch()) {
+    }
+    for (; written < fetched; first = false) {
       write(ring[written++ % Ahead], first);
+      fetch(); // into the place just written
     }
     json.Append("]}");
   }
