@@ -17,11 +17,11 @@ cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DXE_GUI=OFF -D
 cmake --build "$BUILD" --target xlsdump -j2 >/dev/null
 XLSDUMP=$BUILD/tools/xlsdump/xlsdump
 
-# Bumped whenever the workbooks generated below change, so that stale ones are made again.
+# Bumped whenever the workbooks generated below change, so that stale ones are made again. The
+# stamp is written once they are all made, so a run cut short has them all made again.
 GENERATION=2
 if [ "$(cat "$WORK/generation" 2>/dev/null)" != "$GENERATION" ]; then
-  rm -f "$WORK"/*.xls
-  echo "$GENERATION" >"$WORK/generation"
+  rm -f "$WORK"/*.xls "$WORK/generation"
 fi
 
 /usr/bin/python3 - "$WORK" <<'PY'
@@ -111,6 +111,7 @@ for src, dst in (("numbers4x.xls", "numbers5.xls"), ("strings4x.xls", "strings5.
                         os.path.join(work, dst)], check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
 PY
+echo "$GENERATION" >"$WORK/generation"
 
 cat > "$WORK/xlrd_all.py" <<'PY'
 import sys, xlrd
