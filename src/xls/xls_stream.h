@@ -57,25 +57,25 @@ public:
     }
     return ReadHeaderSlow(header);
   }
-  // Body bytes; decrypted when encrypted; crosses into CONTINUE records in continued-read mode.
-  // Throws "CONTINUE record is missing".
-  int ReadData(void *buffer, int count) {
-    if (const uint8_t *at = count > 0 ? InWindow(count) : nullptr; at && !FEncrypted && !FContinuedRead) {
-      common::CopyShort(buffer, at, static_cast<size_t>(count));
-      FPosition += static_cast<uint32_t>(count);
-      return count;
-    }
-    return ReadDataSlow(buffer, count);
-  }
-  // Body bytes as ReadData reads them, but left where they are when they lie in the stream's
-  // buffer as they stand (plain, not encrypted, not continued): then a pointer to them, valid
-  // until the next read, else nullptr and nothing read.
+  // Body bytes when they lie in the stream's buffer as they stand (plain, not encrypted, not
+  // continued): a pointer to them, valid until the next read, with the position moved past them.
+  // Otherwise nullptr and nothing read.
   const uint8_t *ReadInPlace(int count) {
     const uint8_t *at = count > 0 ? InWindow(count) : nullptr;
     if (!at || FEncrypted || FContinuedRead)
       return nullptr;
     FPosition += static_cast<uint32_t>(count);
     return at;
+  }
+  // Body bytes; decrypted when encrypted; crosses into CONTINUE records in continued-read mode.
+  // Throws "CONTINUE record is missing".
+  int ReadData(void *buffer, int count) {
+    // Nearly every read is of plain bytes that lie in the window; those are copied here.
+    if (const uint8_t *at = ReadInPlace(count)) {
+      common::CopyShort(buffer, at, static_cast<size_t>(count));
+      return count;
+    }
+    return ReadDataSlow(buffer, count);
   }
   int ReadNoDecrypt(void *buffer, int count);
   // ReadNoDecrypt, advancing the key stream over the bytes read when encrypted.

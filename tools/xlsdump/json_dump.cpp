@@ -545,15 +545,17 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
     // Short texts are copied faster than a block of them is handed over and written back; the
     // second thread keeps its block's text whole, so long texts stay here.
     auto worthHandingOff = [&](const std::vector<const xls::TCell *> &block) {
-      size_t texts = 0;
-      for (const xls::TCell *cell : block)
-        if (!writer.Standalone(cell) || (cell->CellKind() == xls::ckString && ++texts * 2 > block.size()))
+      size_t texts = 0, chars = 0;
+      for (const xls::TCell *cell : block) {
+        if (!writer.Standalone(cell))
           return false;
-      size_t chars = 0;
-      for (const xls::TCell *cell : block)
-        if (cell->CellKind() == xls::ckString)
-          if (const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry())
-            chars += entry->CharCount;
+        if (cell->CellKind() != xls::ckString)
+          continue;
+        if (++texts * 2 > block.size())
+          return false;
+        if (const xls::SSTEntry *entry = static_cast<const xls::TStringCell *>(cell)->Entry())
+          chars += entry->CharCount;
+      }
       return chars <= 16 * block.size();
     };
     auto gather = [&](std::vector<const xls::TCell *> &block) {
