@@ -40,56 +40,154 @@ std::vector<TRegion> &Regions() {
 // 8 ms, where its 512 small pages cost about 1 ms to fault in. Slow touches come both alone,
 // between fast ones, and in long spells. So the first touch of a huge region is timed, and after
 // slow ones in a row the next regions get small pages, more of them the longer the row: none
-// after one, then 1, 3 and at most 7.
+// after one, then 1, 3 and at most 7. Regions are mapped both by the reader and by the helper
+// thread below, so this state is shared under a lock.
 constexpr auto SlowHugePage = std::chrono::microseconds(1000);
 
 struct {
+  std::mutex Mutex;
   unsigned SlowRow = 0;   // huge pages tried in a row that were slow, up to 4
   unsigned SmallLeft = 0; // regions still to get small pages
 } HugePages;
 
-// The small pages of the chunks about to be handed out are faulted in on a thread of its own,
-// so a read does not wait for them. Faulting in leaves the contents alone, so it may overlap the
-// use of the chunk. Optional: without the thread or the kernel's support the pages fault in
-// when first used.
-class TFaultAhead {
+struct TMappedRegion {
+  uintptr_t Base = 0; // 0: none
+  bool SmallPages = true;
+};
+
+// A region of fresh memory, its first page faulted in when it got a huge one.
+TMappedRegion MapRegion() {
+  // Twice the size, then the ends trimmed, gives a region aligned to its own size, which huge
+  // pages need.
+  void *raw = mmap(nullptr, 2 * RegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED)
+    throw std::bad_alloc();
+  const auto start = reinterpret_cast<uintptr_t>(raw);
+  const uintptr_t base = (start + RegionBytes - 1) & ~uintptr_t(RegionBytes - 1);
+  if (base > start)
+    munmap(raw, base - start);
+  if (const uintptr_t end = start + 2 * RegionBytes; end > base + RegionBytes)
+    munmap(reinterpret_cast<void *>(base + RegionBytes), end - (base + RegionBytes));
+  TMappedRegion region{base, true};
+#ifdef MADV_HUGEPAGE
+  auto &huge = HugePages;
+  {
+    std::lock_guard<std::mutex> lock(huge.Mutex);
+    if (huge.SmallLeft != 0) {
+      --huge.SmallLeft;
+      return region;
+    }
+  }
+  // A hint; failure is harmless. The region's first chunk is about to be used, so touching it
+  // now costs nothing extra.
+  madvise(reinterpret_cast<void *>(base), RegionBytes, MADV_HUGEPAGE);
+  const auto touch = std::chrono::steady_clock::now();
+  *reinterpret_cast<volatile char *>(base) = 0;
+  const bool slow = std::chrono::steady_clock::now() - touch > SlowHugePage;
+  std::lock_guard<std::mutex> lock(huge.Mutex);
+  if (slow) {
+    huge.SlowRow = std::min(huge.SlowRow + 1, 4u);
+    huge.SmallLeft = (1u << (huge.SlowRow - 1)) - 1;
+  } else {
+    huge.SlowRow = 0;
+  }
+  region.SmallPages = false;
+#endif
+  return region;
+}
+
+// Page work done on a thread of its own, so that a read does not wait for it: the small pages of
+// the chunks about to be handed out are faulted in, and the next region is mapped (its huge page
+// zeroed and faulted in) while the last one still has a few chunks free. Faulting in leaves the
+// contents alone, so it may overlap the use of the chunk. Optional: without the thread or the
+// kernel's support the reader maps its regions itself and pages fault in when first used.
+class THelper {
 public:
-  ~TFaultAhead() {
+  ~THelper() {
     {
       std::lock_guard<std::mutex> lock(FMutex);
       FStop = true;
     }
-    FWake.notify_one();
+    FWake.notify_all();
     if (FThread.joinable())
       FThread.join();
+    if (FSpare.Base)
+      munmap(reinterpret_cast<void *>(FSpare.Base), RegionBytes);
   }
   // Replaces the range not yet taken up.
-  void Ask(uintptr_t From, size_t Bytes) noexcept {
+  void FaultIn(uintptr_t From, size_t Bytes) noexcept {
     {
       std::lock_guard<std::mutex> lock(FMutex);
-      if (FFailed)
+      if (!Started())
         return;
-      if (!FThread.joinable()) {
-        try {
-          FThread = std::thread([this] { Run(); });
-        } catch (const std::exception &) {
-          FFailed = true;
-          return;
-        }
-      }
       FFrom = From;
       FBytes = Bytes;
     }
-    FWake.notify_one();
+    FWake.notify_all();
+  }
+  // Maps a spare region unless one is mapped or on its way.
+  void MapSpare() noexcept {
+    {
+      std::lock_guard<std::mutex> lock(FMutex);
+      if (FSpareAsked || FSpare.Base || !Started())
+        return;
+      FSpareAsked = true;
+    }
+    FWake.notify_all();
+  }
+  // The spare region, waited for when it is on its way (mapping another would be no quicker),
+  // or none.
+  TMappedRegion TakeSpare() noexcept {
+    std::unique_lock<std::mutex> lock(FMutex);
+    FWake.wait(lock, [this] { return !FSpareAsked; });
+    return std::exchange(FSpare, TMappedRegion{});
+  }
+  // Gives the spare region back, for when no chunk is left in use.
+  void DropSpare() noexcept {
+    if (const TMappedRegion spare = TakeSpare(); spare.Base)
+      munmap(reinterpret_cast<void *>(spare.Base), RegionBytes);
+  }
+  // Whether a spare region is mapped or on its way.
+  bool HasSpare() noexcept {
+    std::lock_guard<std::mutex> lock(FMutex);
+    return FSpareAsked || FSpare.Base;
   }
 
 private:
+  // Under FMutex: whether the thread runs, started on first use.
+  bool Started() noexcept {
+    if (FFailed)
+      return false;
+    if (!FThread.joinable()) {
+      try {
+        FThread = std::thread([this] { Run(); });
+      } catch (const std::exception &) {
+        FFailed = true;
+        return false;
+      }
+    }
+    return true;
+  }
   void Run() {
     std::unique_lock<std::mutex> lock(FMutex);
     for (;;) {
-      FWake.wait(lock, [this] { return FStop || FBytes; });
+      FWake.wait(lock, [this] { return FStop || FBytes || FSpareAsked; });
       if (FStop)
         return;
+      if (FSpareAsked) {
+        lock.unlock();
+        TMappedRegion spare;
+        try {
+          spare = MapRegion();
+        } catch (const std::bad_alloc &) {
+          // The reader maps its next region itself, and fails there if it must.
+        }
+        lock.lock();
+        FSpare = spare;
+        FSpareAsked = false;
+        FWake.notify_all(); // the reader may wait for it
+        continue;
+      }
       const uintptr_t from = FFrom;
       const size_t bytes = std::exchange(FBytes, 0);
       lock.unlock();
@@ -108,66 +206,40 @@ private:
   std::condition_variable FWake;
   uintptr_t FFrom = 0;
   size_t FBytes = 0;
+  bool FSpareAsked = false;
+  TMappedRegion FSpare;
   bool FStop = false, FFailed = false;
   std::thread FThread;
 };
 
+THelper &Helper() {
+  static THelper helper;
+  return helper;
+}
+
 constexpr uint32_t FaultAheadChunks = 2;
-
-void FaultAhead(uintptr_t From, size_t Bytes) noexcept {
-  static TFaultAhead ahead;
-  ahead.Ask(From, Bytes);
-}
-
-// A region of fresh memory; smallPages tells whether it got small pages.
-void *MapRegion(bool &smallPages) {
-  // Twice the size, then the ends trimmed, gives a region aligned to its own size, which huge
-  // pages need.
-  void *raw = mmap(nullptr, 2 * RegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED)
-    throw std::bad_alloc();
-  const auto start = reinterpret_cast<uintptr_t>(raw);
-  const uintptr_t base = (start + RegionBytes - 1) & ~uintptr_t(RegionBytes - 1);
-  if (base > start)
-    munmap(raw, base - start);
-  if (const uintptr_t end = start + 2 * RegionBytes; end > base + RegionBytes)
-    munmap(reinterpret_cast<void *>(base + RegionBytes), end - (base + RegionBytes));
-  smallPages = true;
-#ifdef MADV_HUGEPAGE
-  auto &huge = HugePages;
-  if (huge.SmallLeft == 0) {
-    // A hint; failure is harmless. The region's first chunk is about to be used, so touching it
-    // now costs nothing extra.
-    madvise(reinterpret_cast<void *>(base), RegionBytes, MADV_HUGEPAGE);
-    const auto touch = std::chrono::steady_clock::now();
-    *reinterpret_cast<volatile char *>(base) = 0;
-    if (std::chrono::steady_clock::now() - touch > SlowHugePage) {
-      huge.SlowRow = std::min(huge.SlowRow + 1, 4u);
-      huge.SmallLeft = (1u << (huge.SlowRow - 1)) - 1;
-    } else {
-      huge.SlowRow = 0;
-    }
-    smallPages = false;
-  } else {
-    --huge.SmallLeft;
-  }
-#endif
-  return reinterpret_cast<void *>(base);
-}
+// The spare region is asked for when the last region has this few chunks left: it takes the
+// reader about as long to use them as the helper to zero a huge page. A spare that no read comes
+// to use costs one region of memory.
+constexpr uint32_t SpareAheadChunks = 8;
 
 } // namespace
 
 void *NewChunk() {
+  // The helper is made first, so that it outlives the region list (statics end in reverse).
+  THelper &helper = Helper();
   auto &regions = Regions();
   auto region =
       std::find_if(regions.begin(), regions.end(), [](const TRegion &r) { return r.Used != AllChunks; });
   if (region == regions.end()) {
-    bool smallPages = false;
-    const auto base = reinterpret_cast<uintptr_t>(MapRegion(smallPages));
+    TMappedRegion mapped = helper.TakeSpare();
+    if (!mapped.Base)
+      mapped = MapRegion();
+    const uintptr_t base = mapped.Base;
     try {
       region = regions.insert(std::upper_bound(regions.begin(), regions.end(), base,
                                                [](uintptr_t b, const TRegion &r) { return b < r.Base; }),
-                              TRegion{base, 0, 0, smallPages});
+                              TRegion{base, 0, 0, mapped.SmallPages});
     } catch (...) {
       munmap(reinterpret_cast<void *>(base), RegionBytes);
       throw;
@@ -181,9 +253,14 @@ void *NewChunk() {
   } else if (region->SmallPages && i + 1 < ChunksPerRegion) {
     // Chunks of a region are handed out in order, so the next ones are about to be used.
     const uint32_t ahead = std::min(FaultAheadChunks, ChunksPerRegion - i - 1);
-    FaultAhead(reinterpret_cast<uintptr_t>(chunk) + ChunkBytes, size_t(ahead) * ChunkBytes);
+    helper.FaultIn(reinterpret_cast<uintptr_t>(chunk) + ChunkBytes, size_t(ahead) * ChunkBytes);
   }
   region->Dirty |= uint32_t(1) << i;
+  // Regions before this one are full; when none after it has room either, the next region will
+  // soon be needed.
+  if (ChunksPerRegion - uint32_t(__builtin_popcount(region->Used)) <= SpareAheadChunks &&
+      std::all_of(region + 1, regions.end(), [](const TRegion &r) { return r.Used == AllChunks; }))
+    helper.MapSpare();
   return chunk;
 }
 
@@ -201,10 +278,12 @@ void FreeChunk(void *Chunk) noexcept {
   if (region->Used == 0) {
     munmap(reinterpret_cast<void *>(base), RegionBytes);
     regions.erase(region);
+    if (regions.empty())
+      Helper().DropSpare();
   }
 }
 
-size_t ChunkRegionCount() { return Regions().size(); }
+size_t ChunkRegionCount() { return Regions().size() + (Helper().HasSpare() ? 1 : 0); }
 
 size_t ChunkBytesInUse() {
   size_t chunks = 0;

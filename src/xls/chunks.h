@@ -4,9 +4,9 @@
 // trie chains. A large workbook needs thousands of them and touches them in no useful order;
 // carved from 2 MiB regions that the kernel is asked to back with huge pages, they cost a
 // fraction of the page faults and TLB misses of ordinary heap memory (where huge pages are slow
-// to come by, regions get small pages, faulted in ahead of use on a helper thread). A region goes
-// back to the system when its last block is freed. Process-wide and single-threaded, like the
-// reader.
+// to come by, regions get small pages). A helper thread maps the next region and faults pages in
+// ahead of use. A region goes back to the system when its last block is freed. Process-wide; the
+// blocks are handed out and taken back on one thread at a time, like the reader's.
 
 #include <algorithm>
 #include <cstddef>
@@ -94,7 +94,8 @@ private:
   size_t FSize = 0;
 };
 
-// Regions currently mapped, and bytes of the chunks handed out, for tests and benchmarks.
+// Regions currently mapped (a spare one mapped ahead of use included), and bytes of the chunks
+// handed out, for tests and benchmarks.
 size_t ChunkRegionCount();
 size_t ChunkBytesInUse();
 
