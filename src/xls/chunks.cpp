@@ -29,11 +29,13 @@ struct TRegion {
   bool SmallPages;
 };
 
-// Sorted by base, so a chunk finds its region by binary search.
+// Sorted by base, so a chunk finds its region by binary search. The string table's interning
+// may take and give back chunks on a thread of its own while the reader does, hence the lock.
 std::vector<TRegion> &Regions() {
   static std::vector<TRegion> regions;
   return regions;
 }
+std::mutex RegionsMutex;
 
 // Huge pages save most page faults and TLB misses when the kernel has them at hand. On a virtual
 // machine whose host has to back a huge page first, though, its first touch was measured at 4 to
@@ -229,6 +231,7 @@ void *NewChunk() {
   // The helper is made first, so that it outlives the region list (statics end in reverse).
   THelper &helper = Helper();
   auto &regions = Regions();
+  std::lock_guard<std::mutex> lock(RegionsMutex);
   auto region =
       std::find_if(regions.begin(), regions.end(), [](const TRegion &r) { return r.Used != AllChunks; });
   if (region == regions.end()) {
@@ -268,6 +271,7 @@ void FreeChunk(void *Chunk) noexcept {
   if (!Chunk)
     return;
   auto &regions = Regions();
+  std::lock_guard<std::mutex> lock(RegionsMutex);
   const auto address = reinterpret_cast<uintptr_t>(Chunk);
   const uintptr_t base = address & ~uintptr_t(RegionBytes - 1);
   auto region = std::lower_bound(regions.begin(), regions.end(), base,
@@ -283,9 +287,13 @@ void FreeChunk(void *Chunk) noexcept {
   }
 }
 
-size_t ChunkRegionCount() { return Regions().size() + (Helper().HasSpare() ? 1 : 0); }
+size_t ChunkRegionCount() {
+  std::lock_guard<std::mutex> lock(RegionsMutex);
+  return Regions().size() + (Helper().HasSpare() ? 1 : 0);
+}
 
 size_t ChunkBytesInUse() {
+  std::lock_guard<std::mutex> lock(RegionsMutex);
   size_t chunks = 0;
   for (const TRegion &r : Regions())
     chunks += size_t(__builtin_popcount(r.Used));

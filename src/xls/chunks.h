@@ -5,8 +5,8 @@
 // carved from 2 MiB regions that the kernel is asked to back with huge pages, they cost a
 // fraction of the page faults and TLB misses of ordinary heap memory (where huge pages are slow
 // to come by, regions get small pages). A helper thread maps the next region and faults pages in
-// ahead of use. A region goes back to the system when its last block is freed. Process-wide; the
-// blocks are handed out and taken back on one thread at a time, like the reader's.
+// ahead of use. A region goes back to the system when its last block is freed. Process-wide and
+// safe to use from several threads.
 
 #include <algorithm>
 #include <cstddef>

@@ -151,8 +151,8 @@ void TXLSReader::ReadLabel() {
 }
 
 void TXLSReader::InternDeferredLabels() {
-  if (FWorkbook.Sheets().SST().HasDeferred())
-    FWorkbook.Sheets().InternDeferredTexts();
+  FWorkbook.Sheets().SST().SetInternAhead(false);
+  FWorkbook.Sheets().InternDeferredTexts();
 }
 
 void TXLSReader::ReadRString() {

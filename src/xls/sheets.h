@@ -175,8 +175,8 @@ public:
 
   TSST2 &SST() { return FSST; }
   void ReadSST(TXLSStream &Stream, int Length) { FSST.ReadSST(Stream, Length); }
-  // Interns the texts the table has deferred and moves the cells of those found equal to an
-  // interned entry over to it.
+  // Interns the texts the table has deferred, after its interning ahead, and moves the cells of
+  // the entries found equal to an interned one over to it.
   void InternDeferredTexts();
   TCellFormats &Formats() const { return FFormats; }
   TXLSFonts &Fonts() const { return FFonts; }

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -702,6 +704,7 @@ TSST2::TSST2(TXLSFonts *Fonts) : FFonts(Fonts) {}
 TSST2::~TSST2() { ClearSST(); }
 
 SSTEntry *TSST2::Intern(SSTEntry *E, uint32_t Hash) {
+  FinishBackground();
   if (auto *found = static_cast<SSTEntry *>(InsertWithHash(E, Hash))) {
     ++found->RefCount;
     DiscardEntry(E);
@@ -817,6 +820,8 @@ std::u16string TSST2::EntryText(const SSTEntry *Entry) {
 void TSST2::ReleaseEntry(SSTEntry *Entry) {
   if (!Entry)
     return;
+  FinishBackground();
+  Entry = MoveToInterned(Entry); // a cell may hold an entry found equal to another since
   if (--Entry->RefCount >= 1)
     return;
   if (FFonts)
@@ -836,6 +841,7 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
 }
 
 void TSST2::DropIndex() {
+  FinishBackground();
   FIndex.clear();
   FIndex.shrink_to_fit();
   FOwnBlocks.clear();
@@ -843,6 +849,12 @@ void TSST2::DropIndex() {
 }
 
 void TSST2::ClearSST() {
+  try {
+    FinishBackground();
+  } catch (...) {
+    // Out of memory settling the duplicates: they stay in the arena, freed with it below.
+  }
+  FBackgroundFailure = nullptr;
   FDeferred.ForEach([&](const TRef &ref) { FreeEntry(EntryOf(ref.Handle)); });
   FDeferred = {};
   FDeadDeferred = 0;
@@ -1053,6 +1065,7 @@ void *TSST2::ArenaAllocateInNewChunk(size_t Bytes) {
 }
 
 void TSST2::ReadSST(TXLSStream &Stream, int Length) {
+  FinishBackground();
   SSTReader in(Stream, Length);
   if (Length < 8)
     Corrupt();
@@ -1112,17 +1125,113 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();
   } catch (...) {
-    InternRead(*pending);
+    InternRead(std::move(pending));
     throw;
   }
-  InternRead(*pending);
+  InternRead(std::move(pending));
 }
 
-void TSST2::InternRead(TPending &Pending) {
-  InternPending(Pending, false, [&](SSTEntry *e, uint32_t found) {
-    FIndex[size_t(e->SSTIndex())] = found;
-    DiscardEntry(e);
-  });
+namespace {
+// A smaller SST is interned at once: a thread would cost more than it saves.
+constexpr size_t InternAheadStrings = 16384;
+} // namespace
+
+void TSST2::InternRead(std::unique_ptr<TPending> Pending) {
+  if (FInternAhead && Pending->Size() >= InternAheadStrings)
+    InternReadAhead(std::move(Pending));
+  else
+    InternNow(*Pending, false, true);
+}
+
+void TSST2::InternNow(TPending &Pending, bool DropReleased, bool FromSST) {
+  struct {
+    TSST2 &Table;
+    bool FromSST;
+    void Duplicate(const TDuplicate &D) { Table.SettleDuplicate(D, FromSST); }
+    void Dropped(SSTEntry *E) { Table.DropReleased(E); }
+  } settle{*this, FromSST};
+  InternPending(
+      Pending, DropReleased, [this](uint32_t h) { return EntryOf(h); }, settle);
+}
+
+// The SST's strings being interned on a thread of their own. The thread reads the entries
+// through the arena chunks and own blocks as they stood when it started: the reader may add to
+// both meanwhile.
+struct TSST2::TBackground {
+  std::unique_ptr<TPending> Batch;
+  std::vector<uint64_t *> Arena;
+  std::vector<SSTEntry *> OwnBlocks;
+  // What interning found, for the reader to settle (strings of the SST are never released before
+  // they are interned).
+  struct {
+    std::vector<TDuplicate> Duplicates;
+    void Duplicate(const TDuplicate &D) { Duplicates.push_back(D); }
+    void Dropped(SSTEntry *) {}
+  } Found;
+  std::exception_ptr Failure;
+  std::thread Thread;
+};
+
+void TSST2::InternReadAhead(std::unique_ptr<TPending> Pending) {
+  auto bg = std::make_unique<TBackground>();
+  bg->Arena.reserve(FArena.size());
+  for (const auto &chunk : FArena)
+    bg->Arena.push_back(chunk.get());
+  bg->OwnBlocks = FOwnBlocks;
+  TBackground *b = bg.get();
+  b->Batch = std::move(Pending);
+  try {
+    b->Thread = std::thread([this, b] {
+      try {
+        InternPending(
+            *b->Batch, false, [b](uint32_t h) { return EntryIn(h, b->Arena.data(), b->OwnBlocks.data()); },
+            b->Found);
+      } catch (...) {
+        b->Failure = std::current_exception();
+      }
+      b->Batch.reset(); // its chunks go back on this thread
+    });
+  } catch (const std::system_error &) { // no thread to be had
+    InternNow(*b->Batch, false, true);
+    return;
+  }
+  FBackground = std::move(bg);
+}
+
+void TSST2::JoinBackground() {
+  const std::unique_ptr<TBackground> bg = std::move(FBackground);
+  bg->Thread.join();
+  if (bg->Failure && !FBackgroundFailure)
+    FBackgroundFailure = bg->Failure;
+  // Room first, so that settling does not fail part way.
+  const size_t count = bg->Found.Duplicates.size();
+  FForwarded.reserve(FForwarded.size() + count);
+  FOwnBlocks.reserve(FOwnBlocks.size() + count);
+  for (const TDuplicate &d : bg->Found.Duplicates)
+    SettleDuplicate(d, true);
+}
+
+void TSST2::SettleDuplicate(const TDuplicate &D, bool FromSST) {
+  SSTEntry *e = D.Entry;
+  const uint32_t kept = D.KeptHandle != NoEntry ? D.KeptHandle : HandleOf(D.Kept);
+  if (FromSST) {
+    FIndex[size_t(e->SSTIndex())] = kept;
+    ++D.Kept->RefCount; // a later SST string interning to it
+    if (e->RefCount == 0) {
+      DiscardEntry(e);
+      return;
+    }
+  }
+  // Its cells' references move over with them (MoveToInterned).
+  FForwarded.push_back(e);
+  D.Kept->RefCount += e->RefCount;
+  e->Flags |= SSTEntry::ForwardFlag;
+  e->RefCount = static_cast<int32_t>(kept);
+}
+
+void TSST2::DropReleased(SSTEntry *E) {
+  --FTotal;
+  DiscardEntry(E);
 }
 
 void TSST2::Defer(SSTEntry *E, uint32_t Hash) {
@@ -1167,20 +1276,19 @@ SSTEntry *TSST2::DeferText(const uint8_t *Chars, size_t Count) {
 }
 
 bool TSST2::InternDeferred() {
-  if (!HasDeferred())
-    return false;
-  TPending deferred = std::exchange(FDeferred, {});
-  const bool dropReleased = std::exchange(FDeadDeferred, 0) != 0;
-  InternPending(deferred, dropReleased, [&](SSTEntry *e, uint32_t found) {
-    // Its cell still holds e until MoveToInterned moves it over.
-    FForwarded.push_back(e);
-    e->Flags |= SSTEntry::ForwardFlag;
-    e->RefCount = static_cast<int32_t>(found);
-  });
+  FinishBackground();
+  if (FBackgroundFailure)
+    std::rethrow_exception(std::exchange(FBackgroundFailure, nullptr));
+  if (HasDeferred()) {
+    TPending deferred = std::exchange(FDeferred, {});
+    const bool dropReleased = std::exchange(FDeadDeferred, 0) != 0;
+    InternNow(deferred, dropReleased, false);
+  }
   return !FForwarded.empty();
 }
 
 void TSST2::FreeForwarded() {
+  FinishBackground();
   // The entries lie anywhere; each is fetched a few freeings ahead.
   constexpr size_t Ahead = 8;
   for (size_t i = 0; i < FForwarded.size(); ++i) {
@@ -1211,8 +1319,8 @@ size_t TSST2::TPending::Size() const {
   return n;
 }
 
-template <class Duplicate>
-void TSST2::InternPending(TPending &Pending, bool DropReleased, Duplicate duplicate) {
+template <class Resolve, class Found>
+void TSST2::InternPending(TPending &Pending, bool DropReleased, const Resolve &resolve, Found &found) {
   // Interning one by one sends every string to a random place of a table far larger than the
   // caches. Instead the strings are put in trie order and each run sharing the first two hash
   // bytes is stored at once, so the trie is built front to back and entries are only touched
@@ -1227,9 +1335,8 @@ void TSST2::InternPending(TPending &Pending, bool DropReleased, Duplicate duplic
     for (size_t i = 0; i < refs.Size(); ++i) {
       TRef &ref = refs[i];
       if (DropReleased)
-        if (SSTEntry *e = EntryOf(ref.Handle); e->RefCount == 0) {
-          --FTotal;
-          DiscardEntry(e);
+        if (SSTEntry *e = resolve(ref.Handle); e->RefCount == 0) {
+          found.Dropped(e);
           ref.Handle = NoEntry;
           continue;
         }
@@ -1244,12 +1351,13 @@ void TSST2::InternPending(TPending &Pending, bool DropReleased, Duplicate duplic
     refs = {};                                          // its memory can serve the trie
     for (size_t b = 0, lo = 0; b < 16; lo = start[b++]) // start[b] now ends group b
       if (start[b] > lo)
-        InternGroup(part.data() + lo, start[b] - lo, scratch, duplicate);
+        InternGroup(part.data() + lo, start[b] - lo, scratch, resolve, found);
   }
 }
 
-template <class Duplicate>
-void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Duplicate duplicate) {
+template <class Resolve, class Found>
+void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const Resolve &resolve,
+                        Found &found) {
   // A large group is put in order by stable counting passes by the depth-2 slot and the depth-1
   // slot (least significant first), which write to only 256 places at a time and stay in the
   // cache; what is left to order is the last hash byte among equal first three, which rarely
@@ -1274,22 +1382,19 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Dupli
     }
     size_t kept = 0;
     for (size_t i = 0; i < count; ++i) {
-      SSTEntry *e = EntryOf(run[i].Handle);
+      SSTEntry *e = resolve(run[i].Handle);
       const uint32_t hash = run[i].Hash;
-      uint32_t found = NoEntry;
+      TDuplicate duplicate{e, nullptr, NoEntry};
       if (stored)
-        if (auto *f = static_cast<SSTEntry *>(FindWithHash(e, hash))) {
-          ++f->RefCount;
-          found = HandleOf(f);
-        }
+        duplicate.Kept = static_cast<SSTEntry *>(FindWithHash(e, hash));
       // Equal strings have equal hashes, so they sit together at the end of the run.
-      for (size_t j = kept; found == NoEntry && j-- > 0 && hashes[j] == hash;)
+      for (size_t j = kept; !duplicate.Kept && j-- > 0 && hashes[j] == hash;)
         if (ItemsEqual(items[j], e)) {
-          ++static_cast<SSTEntry *>(items[j])->RefCount;
-          found = handles[j];
+          duplicate.Kept = static_cast<SSTEntry *>(items[j]);
+          duplicate.KeptHandle = handles[j];
         }
-      if (found != NoEntry) {
-        duplicate(e, found);
+      if (duplicate.Kept) {
+        found.Duplicate(duplicate);
       } else {
         items[kept] = e;
         hashes[kept] = hash;
@@ -1325,8 +1430,8 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Dupli
   // entries, far apart in memory, are fetched all at once first instead of one after the other.
   for (size_t k = 1; k < Count; ++k)
     if (Refs[k].Hash == Refs[k - 1].Hash) {
-      common::Prefetch(EntryOf(Refs[k - 1].Handle));
-      common::Prefetch(EntryOf(Refs[k].Handle));
+      common::Prefetch(resolve(Refs[k - 1].Handle));
+      common::Prefetch(resolve(Refs[k].Handle));
     }
   for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
     TRef *const run = Refs + lo;

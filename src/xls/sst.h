@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -231,10 +232,15 @@ public:
   // NewText of 8-bit characters and Defer in one step, as a reader of many labels wants.
   SSTEntry *DeferText(const uint8_t *Chars, size_t Count);
   bool HasDeferred() const { return FDeferred.Size() != 0; }
-  // Interns the deferred entries. One equal to an interned entry is left forwarding to it,
-  // which has counted its reference, until FreeForwarded: true when there is any, and then
-  // every string cell must be moved on with MoveToInterned before.
+  // Interns the deferred entries, after the interning ahead (below) has finished. One equal to
+  // an interned entry is left forwarding to it, which has counted its reference, until
+  // FreeForwarded: true when there is any, and then every string cell must be moved on with
+  // MoveToInterned before. Throws what interning ahead failed with.
   bool InternDeferred();
+  // While on, the strings of a large SST are interned on a thread of their own while reading
+  // goes on. A string cell may then take an entry that proves equal to an earlier one:
+  // InternDeferred forwards it. Anything else that needs the trie waits for that thread first.
+  void SetInternAhead(bool On) { FInternAhead = On; }
   // The entry a cell holding E must hold: E, or for a forwarded E the entry it forwards to.
   SSTEntry *MoveToInterned(SSTEntry *E) const {
     return (E->Flags & SSTEntry::ForwardFlag) ? EntryOf(static_cast<uint32_t>(E->RefCount)) : E;
@@ -248,6 +254,7 @@ public:
   static void FreeEntry(SSTEntry *E);
 
 private:
+  struct TBackground;
   // Interns a fully built entry whose key hash is Hash: an equal stored entry gets one more
   // reference and E is freed.
   SSTEntry *Intern(SSTEntry *E, uint32_t Hash);
@@ -294,17 +301,42 @@ private:
     std::vector<void *> Items;
     std::vector<uint32_t> Hashes, Handles;
   };
-  // Interns the entries of Pending and uses it up. Of equal strings the first in Pending is kept;
-  // for an entry equal to one already interned or kept, that entry counts one more reference and
-  // duplicate(entry, its handle) is called. With DropReleased, entries released meanwhile (no
-  // references left) are freed instead.
-  template <class Duplicate> void InternPending(TPending &Pending, bool DropReleased, Duplicate duplicate);
+  // What interning finds besides the entries it stores: an entry equal to one stored or kept
+  // before it (the handle of that one, when known, else NoEntry), and with DropReleased an entry
+  // released meanwhile (no references left).
+  struct TDuplicate {
+    SSTEntry *Entry;
+    SSTEntry *Kept;
+    uint32_t KeptHandle;
+  };
+  // Interns the entries of Pending (their handles turned into entries by resolve) and uses it
+  // up. Of equal strings the first in Pending is kept. Changes nothing but the trie itself and
+  // tells found.Duplicate and found.Dropped the rest, so that it may run on another thread while
+  // reading goes on.
+  template <class Resolve, class Found>
+  void InternPending(TPending &Pending, bool DropReleased, const Resolve &resolve, Found &found);
   // Interns one root slot's refs, in the order added; Refs is used as working room.
-  template <class Duplicate>
-  void InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, Duplicate duplicate);
-  // Interns the entries just read into the index list, as Pending holds them; a duplicate's slot
-  // gets the entry it equals.
-  void InternRead(TPending &Pending);
+  template <class Resolve, class Found>
+  void InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const Resolve &resolve, Found &found);
+  // Interns Pending on this thread, settling what it finds at once.
+  void InternNow(TPending &Pending, bool DropReleased, bool FromSST);
+  // A duplicate's references go to the entry it equals: for one read from the SST, its position
+  // and the reference interning counts; one that cells hold is left forwarding.
+  void SettleDuplicate(const TDuplicate &D, bool FromSST);
+  void DropReleased(SSTEntry *E);
+  // Interns the entries just read into the index list, as Pending holds them, now or (interning
+  // ahead) on a thread of their own.
+  void InternRead(std::unique_ptr<TPending> Pending);
+  // Hands Pending to a thread of its own, or interns it now when no thread can be had.
+  void InternReadAhead(std::unique_ptr<TPending> Pending);
+  // Waits for the strings being interned ahead, if any, and settles what was found; a failure
+  // is kept for InternDeferred to throw.
+  void FinishBackground() {
+    if (FBackground)
+      JoinBackground();
+  }
+  void JoinBackground();
+
   // A text entry with room for Count characters, holding one reference, counted in Total.
   SSTEntry *NewTextEntry(size_t Count, bool Wide);
   // Entries up to this size live in the arena; a longer one gets a block of its own, so that a
@@ -327,12 +359,15 @@ private:
   // own is OwnBlock plus its place in FOwnBlocks; a released entry is NoEntry.
   static constexpr uint32_t NoEntry = 0xFFFFFFFFu;
   static constexpr uint32_t OwnBlock = 0x80000000u;
-  SSTEntry *EntryOf(uint32_t Handle) const {
+  SSTEntry *EntryOf(uint32_t Handle) const { return EntryIn(Handle, FArena.data(), FOwnBlocks.data()); }
+  // The same over given arena chunks and own blocks (Chunk: anything indexing to a chunk's words).
+  template <class Chunk>
+  static SSTEntry *EntryIn(uint32_t Handle, const Chunk *Arena, SSTEntry *const *OwnBlocks) {
     if (Handle == NoEntry)
       return nullptr;
     if (Handle & OwnBlock)
-      return FOwnBlocks[Handle & ~OwnBlock];
-    return reinterpret_cast<SSTEntry *>(reinterpret_cast<uint8_t *>(FArena[Handle >> 14].get()) +
+      return OwnBlocks[Handle & ~OwnBlock];
+    return reinterpret_cast<SSTEntry *>(reinterpret_cast<uint8_t *>(&Arena[Handle >> 14][0]) +
                                         (size_t(Handle & 0x3FFF) << 2));
   }
   // The handle of a block in the newest arena chunk.
@@ -351,6 +386,9 @@ private:
   TPending FDeferred;
   size_t FDeadDeferred = 0; // deferred entries released since
   std::vector<SSTEntry *> FForwarded;
+  bool FInternAhead = false;
+  std::unique_ptr<TBackground> FBackground; // the batch being interned ahead
+  std::exception_ptr FBackgroundFailure;
   // Short entries, read from the SST or made for a text, allocated back to back; freed only by
   // ClearSST.
   std::vector<TChunkPtr<uint64_t>> FArena;

@@ -49,6 +49,7 @@ void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
 
 void TXLSReader::ReadLoop() {
   int lastPercent = 0;
+  FWorkbook.Sheets().SST().SetInternAhead(true);
   try {
     uint8_t header[4];
     while (!FStop) {

@@ -458,3 +458,57 @@ TEST(Cells, LabelsBeforeAFailingRecordAreKept) {
     EXPECT_EQ(Text(wb.SheetByIndex(0), 0, row), "x" + std::to_string(row)) << row;
   EXPECT_EQ(wb.Sheets().SST().EntryCount(), 10u);
 }
+
+TEST(Cells, LargeTableIsInternedWhileItsCellsAreRead) {
+  // An SST large enough to be interned on a second thread while the sheet's cells are read.
+  // Every 500th position from 1000 on repeats the string at position 7, found only by that
+  // interning. Cells take such positions before a text waits for the interning (the RSTRING)
+  // and after it; one of them is then replaced; a LABEL repeats a string of the table.
+  constexpr uint32_t Count = 20000;
+  auto source = [](uint32_t i) { return i >= 1000 && i % 500 == 0 ? 7u : i; };
+  auto text = [&](uint32_t i) { return "t" + std::to_string(source(i)); };
+  BiffWriter w;
+  w.Bof(xvExcel97, xls_test::BofGlobals);
+  AddFormats(w);
+  ByteWriter body;
+  body.U32(Count + 3).U32(Count);
+  for (uint32_t i = 0, records = 0; i < Count; ++i) {
+    body.UnicodeString16(common::Utf8ToUtf16(text(i)));
+    if (body.Data().size() > 8000 || i == Count - 1) {
+      w.Record(records++ ? 0x003C : 0x00FC, body.Data());
+      body = ByteWriter();
+    }
+  }
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, xls_test::BofWorksheet);
+  for (uint32_t row = 0; row < Count; ++row)
+    w.Record(0x00FD, ByteWriter(Cell(static_cast<uint16_t>(row), 0)).U32(row));
+  w.Record(0x00FD, ByteWriter(Cell(0, 1)).U32(1000));
+  w.Record(0x00D6, ByteWriter(Cell(1, 1)).U16(2).U8(0).Text8("t7").U16(0));
+  w.Record(0x00FD, ByteWriter(Cell(2, 1)).U32(1500));
+  w.Record(0x00FD, ByteWriter(Cell(0, 1)).U32(8));
+  w.Record(0x0204, ByteWriter(Cell(3, 1)).U16(2).U8(0).Text8("t9")).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w);
+  TSheet &s = wb.SheetByIndex(0);
+  auto entry = [&](int col, int row) { return static_cast<TStringCell *>(s.FindCell(col, row))->Entry(); };
+  int repeats = 0;
+  for (uint32_t row = 0; row < Count; ++row) {
+    ASSERT_EQ(Text(s, 0, int(row)), text(row)) << row;
+    if (source(row) != row) {
+      ++repeats;
+      ASSERT_EQ(entry(0, int(row)), entry(0, 7)) << row;
+    }
+  }
+  EXPECT_EQ(entry(1, 1), entry(0, 7));
+  EXPECT_EQ(entry(1, 2), entry(0, 7));
+  EXPECT_EQ(entry(1, 0), entry(0, 8));
+  EXPECT_EQ(entry(1, 3), entry(0, 9));
+  // Its own cell, each repeat's interning and cell, the replaced cell (a replaced cell keeps its
+  // count), the RSTRING and the cell after it.
+  EXPECT_EQ(entry(0, 7)->RefCount, 1 + 2 * repeats + 3);
+  EXPECT_EQ(entry(0, 8)->RefCount, 2);
+  EXPECT_EQ(entry(0, 9)->RefCount, 2);
+  EXPECT_EQ(wb.Sheets().SST().EntryCount(), Count - uint32_t(repeats));
+  EXPECT_EQ(wb.Sheets().SST().Total(), int32_t(Count) + 5); // the RSTRING and LABEL texts count
+}
