@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <system_error>
@@ -403,6 +405,43 @@ void THashTrie::InsertSorted(void *const *Items, const uint32_t *Hashes, size_t 
   InsertRun(&root, Items, Hashes, 0, Count);
   FRoot = TTreeItem::Child(root);
   FItemCount += Count;
+}
+
+void THashTrie::AdoptRootSlots(THashTrie &Other) {
+  if (!Other.FChunks.empty()) {
+    // New blocks keep coming from the current last chunk.
+    FChunks.reserve(FChunks.size() + Other.FChunks.size());
+    auto at = FChunks.empty() ? FChunks.end() : FChunks.end() - 1;
+    FChunks.insert(at, std::make_move_iterator(Other.FChunks.begin()),
+                   std::make_move_iterator(Other.FChunks.end()));
+    if (FChunks.size() == Other.FChunks.size())
+      FChunkUsed = Other.FChunkUsed;
+    Other.FChunks.clear();
+  }
+  for (size_t i = 0; i < std::size(FFreeBlocks); ++i)
+    if (void *list = std::exchange(Other.FFreeBlocks[i], nullptr)) {
+      void *tail = list;
+      while (void *next = *static_cast<void **>(tail))
+        tail = next;
+      *static_cast<void **>(tail) = FFreeBlocks[i];
+      FFreeBlocks[i] = list;
+    }
+  TTreeItem *root = std::exchange(Other.FRoot, nullptr);
+  if (!root)
+    return;
+  if (!FRoot)
+    FRoot = TTreeItem::New(*this, 0, 4);
+  uintptr_t ref = reinterpret_cast<uintptr_t>(FRoot) | ChildTag;
+  const uintptr_t *slots = root->Slots();
+  for (int i = 0; i < (root->DenseFlag ? 256 : root->Filled); ++i)
+    if (slots[i]) {
+      const int index = root->DenseFlag ? i : root->Keys()[i];
+      assert(!TTreeItem::Child(ref)->Find(index));
+      TTreeItem::AddAt(*this, &ref, index, slots[i]);
+    }
+  FRoot = TTreeItem::Child(ref);
+  FItemCount += std::exchange(Other.FItemCount, 0);
+  TTreeItem::Delete(*this, root); // its block came over with the chunks
 }
 
 void THashTrie::InsertRun(uintptr_t *NodeRef, void *const *Items, const uint32_t *Hashes, size_t Lo,
@@ -1143,15 +1182,94 @@ void TSST2::InternRead(std::unique_ptr<TPending> Pending) {
     InternNow(*Pending, false, true);
 }
 
+// Settles what interning finds as it goes.
+struct TSST2::TSettle {
+  TSST2 &Owner;
+  bool FromSST;
+  void Duplicate(const TDuplicate &D) { Owner.SettleDuplicate(D, FromSST); }
+  void Dropped(SSTEntry *E) { Owner.FreeReleased(E); }
+};
+
+namespace {
+// A trie built apart from the table, for it to adopt whole.
+class TPartTrie : public TSSTHashTrie {
+public:
+  using THashTrie::InsertSorted;
+};
+
+// Fewer entries into an empty table are interned on one thread: a second would cost more than it
+// saves.
+constexpr size_t InternInTwoEntries = 32768;
+} // namespace
+
 void TSST2::InternNow(TPending &Pending, bool DropReleased, bool FromSST) {
-  struct {
-    TSST2 &Table;
-    bool FromSST;
-    void Duplicate(const TDuplicate &D) { Table.SettleDuplicate(D, FromSST); }
-    void Dropped(SSTEntry *E) { Table.DropReleased(E); }
-  } settle{*this, FromSST};
+  if (ItemCount() == 0 && Pending.Size() >= InternInTwoEntries) {
+    InternInTwo(Pending, DropReleased, FromSST);
+    return;
+  }
+  TSettle settle{*this, FromSST};
   InternPending(
       Pending, DropReleased, [this](uint32_t h) { return EntryOf(h); }, settle);
+}
+
+void TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
+  // Into an empty table, the parts of the lower root slots make a trie apart on a second thread
+  // while this one interns the rest; the table then adopts it. Equal strings have equal hashes,
+  // so they fall in the same part.
+  Pending.Flush();
+  constexpr size_t Half = std::tuple_size_v<decltype(Pending.Parts)> / 2;
+  auto resolve = [this](uint32_t h) { return EntryOf(h); }; // neither thread adds entries
+  TPartTrie lower;
+  struct {
+    std::vector<TDuplicate> Duplicates;
+    std::vector<SSTEntry *> Released;
+    void Duplicate(const TDuplicate &D) { Duplicates.push_back(D); }
+    void Dropped(SSTEntry *E) { Released.push_back(E); }
+  } lowerFound;
+  // Room for as many duplicates as there can be, so that the vector never grows by copying:
+  // only the part used is ever touched.
+  lowerFound.Duplicates.reserve(Pending.Size());
+  std::exception_ptr lowerFailure;
+  std::thread second;
+  try {
+    second = std::thread([&] {
+      try {
+        InternParts(Pending, 0, Half, false, DropReleased, resolve, lowerFound,
+                    [&lower](void *const *items, const uint32_t *hashes, size_t count) {
+                      lower.InsertSorted(items, hashes, count);
+                    });
+      } catch (...) {
+        lowerFailure = std::current_exception();
+      }
+    });
+  } catch (const std::system_error &) { // no thread to be had
+    TSettle settle{*this, FromSST};
+    InternPending(Pending, DropReleased, resolve, settle);
+    return;
+  }
+  // What the second thread found is settled, and its trie adopted, also when this one fails.
+  auto join = [&] {
+    second.join();
+    AdoptRootSlots(lower);
+    FForwarded.reserve(FForwarded.size() + lowerFound.Duplicates.size());
+    for (const TDuplicate &d : lowerFound.Duplicates)
+      SettleDuplicate(d, FromSST);
+    for (SSTEntry *e : lowerFound.Released)
+      FreeReleased(e);
+  };
+  try {
+    TSettle settle{*this, FromSST};
+    InternParts(Pending, Half, Pending.Parts.size(), false, DropReleased, resolve, settle,
+                [this](void *const *items, const uint32_t *hashes, size_t count) {
+                  InsertSorted(items, hashes, count);
+                });
+  } catch (...) {
+    join();
+    throw;
+  }
+  join();
+  if (lowerFailure)
+    std::rethrow_exception(lowerFailure);
 }
 
 // The SST's strings being interned on a thread of their own. The thread reads the entries
@@ -1229,7 +1347,7 @@ void TSST2::SettleDuplicate(const TDuplicate &D, bool FromSST) {
   e->RefCount = static_cast<int32_t>(kept);
 }
 
-void TSST2::DropReleased(SSTEntry *E) {
+void TSST2::FreeReleased(SSTEntry *E) {
   --FTotal;
   DiscardEntry(E);
 }
@@ -1321,16 +1439,26 @@ size_t TSST2::TPending::Size() const {
 
 template <class Resolve, class Found>
 void TSST2::InternPending(TPending &Pending, bool DropReleased, const Resolve &resolve, Found &found) {
+  Pending.Flush();
+  InternParts(Pending, 0, Pending.Parts.size(), ItemCount() != 0, DropReleased, resolve, found,
+              [this](void *const *items, const uint32_t *hashes, size_t count) {
+                InsertSorted(items, hashes, count);
+              });
+}
+
+template <class Resolve, class Found, class Store>
+void TSST2::InternParts(TPending &Pending, size_t First, size_t Last, bool Stored, bool DropReleased,
+                        const Resolve &resolve, Found &found, const Store &store) {
   // Interning one by one sends every string to a random place of a table far larger than the
   // caches. Instead the strings are put in trie order and each run sharing the first two hash
   // bytes is stored at once, so the trie is built front to back and entries are only touched
   // when their hashes say they may be equal. Each part is ordered by the root slot, and each
   // root slot's group by the rest, with stable passes that write to few places at a time.
-  Pending.Flush();
   TInternScratch scratch;
-  scratch.Stored = ItemCount() != 0;
+  scratch.Stored = Stored;
   std::vector<TRef> part;
-  for (TChunkedArray<TRef> &refs : Pending.Parts) {
+  for (size_t p = First; p < Last; ++p) {
+    TChunkedArray<TRef> &refs = Pending.Parts[p];
     std::array<size_t, 17> start{};
     for (size_t i = 0; i < refs.Size(); ++i) {
       TRef &ref = refs[i];
@@ -1351,13 +1479,13 @@ void TSST2::InternPending(TPending &Pending, bool DropReleased, const Resolve &r
     refs = {};                                          // its memory can serve the trie
     for (size_t b = 0, lo = 0; b < 16; lo = start[b++]) // start[b] now ends group b
       if (start[b] > lo)
-        InternGroup(part.data() + lo, start[b] - lo, scratch, resolve, found);
+        InternGroup(part.data() + lo, start[b] - lo, scratch, resolve, found, store);
   }
 }
 
-template <class Resolve, class Found>
+template <class Resolve, class Found, class Store>
 void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const Resolve &resolve,
-                        Found &found) {
+                        Found &found, const Store &store) {
   // A large group is put in order by stable counting passes by the depth-2 slot and the depth-1
   // slot (least significant first), which write to only 256 places at a time and stay in the
   // cache; what is left to order is the last hash byte among equal first three, which rarely
@@ -1401,7 +1529,7 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const
         handles[kept++] = run[i].Handle;
       }
     }
-    InsertSorted(items.data(), hashes.data(), kept);
+    store(items.data(), hashes.data(), kept);
   };
   if (Count <= 32) {
     insertionSort(Refs, Count);

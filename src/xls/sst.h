@@ -118,6 +118,9 @@ protected:
   // order: ascending by hash byte 0, then byte 1, and so on. Under an empty slot the subtree is
   // built whole, each node with just the slots it needs.
   void InsertSorted(void *const *Items, const uint32_t *Hashes, size_t Count);
+  // Takes over Other's items, which sit under root slots empty here, and the memory of its nodes
+  // and chains; Other is left empty.
+  void AdoptRootSlots(THashTrie &Other);
 
   virtual uint32_t HashOf(const void *Item) const;
   virtual void FreeItem(void *Item) = 0;
@@ -315,15 +318,24 @@ private:
   // reading goes on.
   template <class Resolve, class Found>
   void InternPending(TPending &Pending, bool DropReleased, const Resolve &resolve, Found &found);
+  // The same for parts [First, Last) of a flushed Pending, each kept run stored by store(items,
+  // hashes, count), compared with the stored items only when Stored.
+  template <class Resolve, class Found, class Store>
+  void InternParts(TPending &Pending, size_t First, size_t Last, bool Stored, bool DropReleased,
+                   const Resolve &resolve, Found &found, const Store &store);
   // Interns one root slot's refs, in the order added; Refs is used as working room.
-  template <class Resolve, class Found>
-  void InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const Resolve &resolve, Found &found);
-  // Interns Pending on this thread, settling what it finds at once.
+  template <class Resolve, class Found, class Store>
+  void InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const Resolve &resolve, Found &found,
+                   const Store &store);
+  // Interns Pending on this thread, settling what it finds at once; a large Pending into an
+  // empty table is shared with a second thread.
   void InternNow(TPending &Pending, bool DropReleased, bool FromSST);
+  void InternInTwo(TPending &Pending, bool DropReleased, bool FromSST);
   // A duplicate's references go to the entry it equals: for one read from the SST, its position
   // and the reference interning counts; one that cells hold is left forwarding.
   void SettleDuplicate(const TDuplicate &D, bool FromSST);
-  void DropReleased(SSTEntry *E);
+  void FreeReleased(SSTEntry *E);
+  struct TSettle;
   // Interns the entries just read into the index list, as Pending holds them, now or (interning
   // ahead) on a thread of their own.
   void InternRead(std::unique_ptr<TPending> Pending);

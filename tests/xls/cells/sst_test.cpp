@@ -524,10 +524,10 @@ TEST(SSTDefer, ReleasedTextsAreDroppedAndEqualOnesMoveToTheKeptEntry) {
 }
 
 TEST(SSTDefer, ManyTextsKeepTheFirstOfEqualOnesAndClearFreesTheWaitingOnes) {
-  // Enough texts to pass through the intake buffer several times, with every text twice and
-  // some copies released before interning.
+  // Enough texts to pass through the intake buffer many times, and for two threads to share the
+  // interning, with every text twice and some copies released before interning.
   TSST2 sst;
-  constexpr int n = 3000;
+  constexpr int n = 20000;
   std::vector<SSTEntry *> first, copy;
   auto defer = [&](int i) {
     const std::string text = "t" + std::to_string(i);
@@ -552,6 +552,30 @@ TEST(SSTDefer, ManyTextsKeepTheFirstOfEqualOnesAndClearFreesTheWaitingOnes) {
   sst.FreeForwarded();
   EXPECT_EQ(sst.EntryCount(), size_t(n));
   EXPECT_EQ(sst.Total(), 2 * n - released);
+  // The halves built apart form one trie: it takes new entries in memory of its own beside theirs,
+  // every entry leaves it, and it empties to its root.
+  std::vector<SSTEntry *> more;
+  for (int i = 0; i < 3000; ++i)
+    more.push_back(sst.AddText(common::Utf8ToUtf16("more" + std::to_string(i))));
+  for (int i = 0; i < n; ++i)
+    ASSERT_EQ(sst.Find(first[size_t(i)]), first[size_t(i)]) << i;
+  for (SSTEntry *e : more) {
+    ASSERT_EQ(sst.Find(e), e);
+    sst.ReleaseEntry(e);
+  }
+  for (int i = 0; i < n; i += 3)
+    for (int r = first[size_t(i)]->RefCount; r > 0; --r)
+      sst.ReleaseEntry(first[size_t(i)]);
+  EXPECT_EQ(sst.EntryCount(), size_t(n - (n + 2) / 3));
+  for (int i = 1; i < n; ++i) {
+    if (i % 3 == 0)
+      continue;
+    ASSERT_EQ(sst.Find(first[size_t(i)]), first[size_t(i)]) << i;
+    for (int r = first[size_t(i)]->RefCount; r > 0; --r)
+      sst.ReleaseEntry(first[size_t(i)]);
+  }
+  EXPECT_EQ(sst.EntryCount(), 0u);
+  EXPECT_EQ(sst.NodeCount(), 1u);
 
   // Texts still waiting are freed by a clear, those in the intake buffer and those past it (the
   // leak checker watches this).
