@@ -75,10 +75,13 @@ void TCompoundFile::ReadAt(uint64_t offset, uint8_t *out, size_t count) const {
   size_t present = offset < FSize ? static_cast<size_t>(std::min<uint64_t>(count, FSize - offset)) : 0;
   if (present) {
     if (FFile) {
+      const bool seek = offset != FFileAt;
+      FFileAt = UINT64_MAX; // unknown until the read succeeds
       FFile->clear();
-      if (!FFile->seekg(static_cast<std::streamoff>(offset)) ||
+      if ((seek && !FFile->seekg(static_cast<std::streamoff>(offset))) ||
           !FFile->read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(present)))
         Damaged("the file cannot be read");
+      FFileAt = offset + present;
     } else {
       std::memcpy(out, FImage.data() + offset, present);
     }

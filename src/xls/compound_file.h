@@ -79,7 +79,11 @@ private:
 
   std::vector<uint8_t> FImage;          // a memory image, or
   std::unique_ptr<std::ifstream> FFile; // the file, read as needed
-  uint64_t FSize = 0;                   // bytes in the image or file
+  // Where the next read of FFile goes on from, so that reads in file order (the sectors of the
+  // allocation table, a stream's runs) need no seek: a seek costs a system call and empties the
+  // file's read buffer.
+  mutable uint64_t FFileAt = UINT64_MAX;
+  uint64_t FSize = 0; // bytes in the image or file
   uint32_t FMiniFatStart = 0, FMiniFatSectors = 0;
   uint32_t FSectorSize = 512;
   uint32_t FMiniSectorSize = 64;
