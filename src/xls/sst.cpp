@@ -840,7 +840,7 @@ uint32_t TSST2::OwnBlockHandle(SSTEntry *E) {
 
 uint32_t TSST2::HandleOf(SSTEntry *E) {
   // An entry read from this table is found through its own position; any other gets a slot.
-  if (const int32_t at = E->SSTIndex(); (E->Flags & SSTEntry::IndexFlag) && size_t(at) < FIndex.size())
+  if (const int32_t at = E->SSTIndex(); (E->Flags & SSTEntry::IndexFlag) && size_t(at) < FIndex.Size())
     if (EntryOf(FIndex[size_t(at)]) == E)
       return FIndex[size_t(at)];
   return OwnBlockHandle(E);
@@ -872,17 +872,16 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
     return;
   }
   // While the index list is alive, no position may keep pointing at the freed entry.
-  for (uint32_t &handle : FIndex)
-    if (EntryOf(handle) == Entry)
-      handle = NoEntry;
+  for (size_t i = 0; i < FIndex.Size(); ++i)
+    if (EntryOf(FIndex[i]) == Entry)
+      FIndex[i] = NoEntry;
   DiscardEntry(Entry);
   --FTotal;
 }
 
 void TSST2::DropIndex() {
   FinishBackground();
-  FIndex.clear();
-  FIndex.shrink_to_fit();
+  FIndex = {};
   FOwnBlocks.clear();
   FOwnBlocks.shrink_to_fit();
 }
@@ -1110,10 +1109,6 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     Corrupt();
   FTotal = static_cast<int32_t>(in.U32());
   uint32_t unique = in.U32();
-  // Each string takes at least 3 bytes, so the rest of the stream bounds what is worth
-  // reserving; a count that fits is reserved exactly, sparing the slack of growing by doubling.
-  const size_t rest = Stream.StreamSize() > Stream.Position() ? Stream.StreamSize() - Stream.Position() : 0;
-  FIndex.reserve(FIndex.size() + std::min<size_t>(unique, (size_t(Length) + rest) / 3));
   // The strings are read first and interned together afterwards (InternRead), also when the
   // read fails part way.
   auto pending = std::make_unique<TPending>(); // the strings read, until they are interned
@@ -1132,7 +1127,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         key = FKey.data();
         keyLength = FKey.size();
       }
-      const int32_t index = static_cast<int32_t>(FIndex.size());
+      const int32_t index = static_cast<int32_t>(FIndex.Size());
       const size_t total = EntryBytes(shape.Options, SSTEntry::IndexFlag, keyLength, shape.RunCount);
       // Only an entry with runs needs 8-byte alignment, for the font references after its key.
       const size_t align = shape.RunCount ? 8 : alignof(SSTEntry);
@@ -1158,7 +1153,7 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
           ++runFonts[r]->UseCount;
         }
       }
-      FIndex.push_back(handle);
+      FIndex.PushBack(handle);
       pending->Add({handle, KeyHash(key, keyLength)});
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.

@@ -219,7 +219,7 @@ public:
   int MaxRecordSize() const { return FMaxRecordSize; }
 
   int32_t Total() const { return FTotal; }
-  int IndexCount() const { return static_cast<int>(FIndex.size()); }
+  int IndexCount() const { return static_cast<int>(FIndex.Size()); }
   size_t EntryCount() const { return ItemCount(); }
 
   // An entry for Text holding one reference, not yet interned (for Defer); Hash gets its key
@@ -393,7 +393,9 @@ private:
   }
   uint32_t OwnBlockHandle(SSTEntry *E);
   uint32_t HandleOf(SSTEntry *E);
-  std::vector<uint32_t> FIndex;
+  // In chunk memory, which huge pages back and the helper thread maps ahead, not in a heap
+  // block of hundreds of small pages each faulted in on first use.
+  TChunkedArray<uint32_t> FIndex;
   std::vector<SSTEntry *> FOwnBlocks;
   TPending FDeferred;
   size_t FDeadDeferred = 0; // deferred entries released since
