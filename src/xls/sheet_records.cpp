@@ -381,6 +381,14 @@ void TXLSReader::ReadDimensions() {
   const TExcelVersion version = FWorkbook.Version();
   if (RecordId == 0x0000 && version == xvExcel50)
     return;
+  // The rows it spans size the sheet's row list once (at most a sheet's worth of rows).
+  if (const size_t need = version == xvExcel97 ? 8 : 4; FSheet && size_t(RecordLength) >= need) {
+    const TRecordBody b = Body();
+    const uint32_t first = version == xvExcel97 ? b.U32(0) : b.U16(0);
+    const uint32_t last = version == xvExcel97 ? b.U32(4) : b.U16(2);
+    if (last > first)
+      FSheet->Rows.Reserve(std::min<uint32_t>(last - first, 65536));
+  }
   if (version == xvExcel97) {
     PutDefault();
   } else if (version == xvExcel50) {

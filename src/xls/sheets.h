@@ -48,6 +48,8 @@ public:
   int FindRow(int Row) const;
   void SortRows();
   void Clear() { FItems.clear(); }
+  // Room for Count more rows, so that a large sheet's list is not grown by copying.
+  void Reserve(size_t Count) { FItems.reserve(FItems.size() + Count); }
 
 private:
   std::vector<TXLSRow> FItems;

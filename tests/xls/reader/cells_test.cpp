@@ -275,6 +275,19 @@ TEST(Cells, RowsAndSheetRecords) {
   EXPECT_EQ(st.FindSlot(0x0200)->Body[4], 4);
 }
 
+TEST(Cells, DimensionsOfAnyRowSpanAreOnlyAHintForTheRowList) {
+  for (const uint32_t last : {0u, 2u, 0xFFFFFFFFu}) {
+    BiffWriter r;
+    r.Record(0x0200, ByteWriter().U32(1).U32(last).U16(0).U16(2).U16(0));
+    r.Record(0x0208, ByteWriter().U16(1).U16(0).U16(2).U16(255).Fill(0, 8));
+    r.Record(0x0208, ByteWriter().U16(7).U16(0).U16(2).U16(255).Fill(0, 8));
+    TXLSWorkbook wb;
+    TSheet &s = LoadSheet(wb, r);
+    ASSERT_EQ(s.Rows.Count(), 2) << last;
+    EXPECT_EQ(s.Rows.Items(1).Row, 7) << last;
+  }
+}
+
 TEST(Cells, Biff5SheetRecordsAreWidened) {
   BiffWriter r;
   r.Record(0x0200, ByteWriter().U16(1).U16(9).U16(0).U16(3).U16(0));
