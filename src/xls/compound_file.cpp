@@ -100,6 +100,9 @@ std::vector<uint32_t> TCompoundFile::Chain(uint32_t start, const std::vector<uin
   // `limit` is the number of sectors wanted (Unbounded: up to the end of the chain). Every id is
   // checked against the table and the sectors present, and a visited set stops loops.
   std::vector<uint32_t> chain;
+  // A chain visits each sector once, so neither bound can be passed; sized once, the list of a
+  // large stream is not grown by copying.
+  chain.reserve(static_cast<size_t>(std::min<uint64_t>(limit, fat.size())));
   std::vector<bool> seen(fat.size(), false);
   uint32_t sector = start;
   while (chain.size() < limit && sector != EndOfChain) {
