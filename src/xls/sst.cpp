@@ -409,14 +409,15 @@ void THashTrie::InsertSorted(void *const *Items, const uint32_t *Hashes, size_t 
 
 void THashTrie::AdoptRootSlots(THashTrie &Other) {
   if (!Other.FChunks.empty()) {
-    // New blocks keep coming from the current last chunk.
+    // New blocks keep coming from the current last chunk, or from Other's when this has none.
+    const bool none = FChunks.empty();
     FChunks.reserve(FChunks.size() + Other.FChunks.size());
-    auto at = FChunks.empty() ? FChunks.end() : FChunks.end() - 1;
-    FChunks.insert(at, std::make_move_iterator(Other.FChunks.begin()),
+    FChunks.insert(none ? FChunks.end() : FChunks.end() - 1, std::make_move_iterator(Other.FChunks.begin()),
                    std::make_move_iterator(Other.FChunks.end()));
-    if (FChunks.size() == Other.FChunks.size())
+    if (none)
       FChunkUsed = Other.FChunkUsed;
     Other.FChunks.clear();
+    Other.FChunkUsed = 0;
   }
   for (size_t i = 0; i < std::size(FFreeBlocks); ++i)
     if (void *list = std::exchange(Other.FFreeBlocks[i], nullptr)) {
@@ -1185,6 +1186,25 @@ struct TSST2::TSettle {
   void Dropped(SSTEntry *E) { Owner.FreeReleased(E); }
 };
 
+// Keeps what interning on another thread finds, for this one to settle afterwards (SettleFound).
+struct TSST2::TFound {
+  std::vector<TDuplicate> Duplicates;
+  std::vector<SSTEntry *> Released;
+  void Duplicate(const TDuplicate &D) { Duplicates.push_back(D); }
+  void Dropped(SSTEntry *E) { Released.push_back(E); }
+};
+
+void TSST2::SettleFound(TFound &Found, bool FromSST) {
+  // Room first, so that settling does not fail part way.
+  FForwarded.reserve(FForwarded.size() + Found.Duplicates.size());
+  FOwnBlocks.reserve(FOwnBlocks.size() + Found.Duplicates.size());
+  for (const TDuplicate &d : Found.Duplicates)
+    SettleDuplicate(d, FromSST);
+  for (SSTEntry *e : Found.Released)
+    FreeReleased(e);
+  Found = {};
+}
+
 namespace {
 // A trie built apart from the table, for it to adopt whole.
 class TPartTrie : public TSSTHashTrie {
@@ -1210,20 +1230,17 @@ void TSST2::InternNow(TPending &Pending, bool DropReleased, bool FromSST) {
 void TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
   // Into an empty table, the parts of the lower root slots make a trie apart on a second thread
   // while this one interns the rest; the table then adopts it. Equal strings have equal hashes,
-  // so they fall in the same part.
+  // so they fall in the same part. What either thread finds is settled after both are done, so
+  // that neither changes anything but its own trie meanwhile.
   Pending.Flush();
   constexpr size_t Half = std::tuple_size_v<decltype(Pending.Parts)> / 2;
-  auto resolve = [this](uint32_t h) { return EntryOf(h); }; // neither thread adds entries
+  auto resolve = [this](uint32_t h) { return EntryOf(h); };
   TPartTrie lower;
-  struct {
-    std::vector<TDuplicate> Duplicates;
-    std::vector<SSTEntry *> Released;
-    void Duplicate(const TDuplicate &D) { Duplicates.push_back(D); }
-    void Dropped(SSTEntry *E) { Released.push_back(E); }
-  } lowerFound;
-  // Room for as many duplicates as there can be, so that the vector never grows by copying:
-  // only the part used is ever touched.
+  TFound lowerFound, upperFound;
+  // Room for as many duplicates as there can be, so that the lists never grow by copying: only
+  // the part used is ever touched.
   lowerFound.Duplicates.reserve(Pending.Size());
+  upperFound.Duplicates.reserve(Pending.Size());
   std::exception_ptr lowerFailure;
   std::thread second;
   try {
@@ -1242,19 +1259,15 @@ void TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
     InternPending(Pending, DropReleased, resolve, settle);
     return;
   }
-  // What the second thread found is settled, and its trie adopted, also when this one fails.
+  // The second thread's trie is adopted, and what both found settled, also when this one fails.
   auto join = [&] {
     second.join();
     AdoptRootSlots(lower);
-    FForwarded.reserve(FForwarded.size() + lowerFound.Duplicates.size());
-    for (const TDuplicate &d : lowerFound.Duplicates)
-      SettleDuplicate(d, FromSST);
-    for (SSTEntry *e : lowerFound.Released)
-      FreeReleased(e);
+    SettleFound(lowerFound, FromSST);
+    SettleFound(upperFound, FromSST);
   };
   try {
-    TSettle settle{*this, FromSST};
-    InternParts(Pending, Half, Pending.Parts.size(), false, DropReleased, resolve, settle,
+    InternParts(Pending, Half, Pending.Parts.size(), false, DropReleased, resolve, upperFound,
                 [this](void *const *items, const uint32_t *hashes, size_t count) {
                   InsertSorted(items, hashes, count);
                 });
@@ -1274,13 +1287,7 @@ struct TSST2::TBackground {
   std::unique_ptr<TPending> Batch;
   std::vector<uint64_t *> Arena;
   std::vector<SSTEntry *> OwnBlocks;
-  // What interning found, for the reader to settle (strings of the SST are never released before
-  // they are interned).
-  struct {
-    std::vector<TDuplicate> Duplicates;
-    void Duplicate(const TDuplicate &D) { Duplicates.push_back(D); }
-    void Dropped(SSTEntry *) {}
-  } Found;
+  TFound Found;
   std::exception_ptr Failure;
   std::thread Thread;
 };
@@ -1316,12 +1323,7 @@ void TSST2::JoinBackground() {
   bg->Thread.join();
   if (bg->Failure && !FBackgroundFailure)
     FBackgroundFailure = bg->Failure;
-  // Room first, so that settling does not fail part way.
-  const size_t count = bg->Found.Duplicates.size();
-  FForwarded.reserve(FForwarded.size() + count);
-  FOwnBlocks.reserve(FOwnBlocks.size() + count);
-  for (const TDuplicate &d : bg->Found.Duplicates)
-    SettleDuplicate(d, true);
+  SettleFound(bg->Found, true);
 }
 
 void TSST2::SettleDuplicate(const TDuplicate &D, bool FromSST) {

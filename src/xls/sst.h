@@ -335,7 +335,11 @@ private:
   // and the reference interning counts; one that cells hold is left forwarding.
   void SettleDuplicate(const TDuplicate &D, bool FromSST);
   void FreeReleased(SSTEntry *E);
+  // Finders of what interning finds: TSettle settles it at once, TFound keeps it for
+  // SettleFound, as interning on another thread must.
   struct TSettle;
+  struct TFound;
+  void SettleFound(TFound &Found, bool FromSST);
   // Interns the entries just read into the index list, as Pending holds them, now or (interning
   // ahead) on a thread of their own.
   void InternRead(std::unique_ptr<TPending> Pending);
