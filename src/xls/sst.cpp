@@ -1218,16 +1218,14 @@ constexpr size_t InternInTwoEntries = 32768;
 } // namespace
 
 void TSST2::InternNow(TPending &Pending, bool DropReleased, bool FromSST) {
-  if (ItemCount() == 0 && Pending.Size() >= InternInTwoEntries) {
-    InternInTwo(Pending, DropReleased, FromSST);
+  if (ItemCount() == 0 && Pending.Size() >= InternInTwoEntries && InternInTwo(Pending, DropReleased, FromSST))
     return;
-  }
   TSettle settle{*this, FromSST};
   InternPending(
       Pending, DropReleased, [this](uint32_t h) { return EntryOf(h); }, settle);
 }
 
-void TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
+bool TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
   // Into an empty table, the parts of the lower root slots make a trie apart on a second thread
   // while this one interns the rest; the table then adopts it. Equal strings have equal hashes,
   // so they fall in the same part. What either thread finds is settled after both are done, so
@@ -1254,10 +1252,8 @@ void TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
         lowerFailure = std::current_exception();
       }
     });
-  } catch (const std::system_error &) { // no thread to be had
-    TSettle settle{*this, FromSST};
-    InternPending(Pending, DropReleased, resolve, settle);
-    return;
+  } catch (const std::system_error &) { // no thread to be had: nothing done yet
+    return false;
   }
   // The second thread's trie is adopted, and what both found settled, also when this one fails.
   auto join = [&] {
@@ -1278,6 +1274,7 @@ void TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
   join();
   if (lowerFailure)
     std::rethrow_exception(lowerFailure);
+  return true;
 }
 
 // The SST's strings being interned on a thread of their own. The thread reads the entries

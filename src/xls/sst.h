@@ -330,7 +330,8 @@ private:
   // Interns Pending on this thread, settling what it finds at once; a large Pending into an
   // empty table is shared with a second thread.
   void InternNow(TPending &Pending, bool DropReleased, bool FromSST);
-  void InternInTwo(TPending &Pending, bool DropReleased, bool FromSST);
+  // False, with nothing interned, when no second thread can be had.
+  bool InternInTwo(TPending &Pending, bool DropReleased, bool FromSST);
   // A duplicate's references go to the entry it equals: for one read from the SST, its position
   // and the reference interning counts; one that cells hold is left forwarding.
   void SettleDuplicate(const TDuplicate &D, bool FromSST);

@@ -494,7 +494,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook, bool parallel)
         slot = static_cast<const xls::TBooleanCell *>(cell)->Value() ? 2 : 1;
       if (slot >= 0 && !known[slot].empty()) {
         const std::string &text = known[slot];
-        if (text.size() <= 64) { // in the room Head left, in one piece with the cell's start
+        if (text.size() <= TCellWriter::ShortText) { // in the room Head left, with the cell's start
           common::CopyShort(p, text.data(), text.size());
           p += text.size();
           *p++ = ']';
