@@ -57,8 +57,9 @@ struct TMappedRegion {
   bool SmallPages = true;
 };
 
-// A region of fresh memory, its first page faulted in when it got a huge one.
-TMappedRegion MapRegion() {
+// A region of fresh memory, its first page faulted in when it got a huge one. SmallPages asks for
+// small pages whatever the policy, with none faulted in.
+TMappedRegion MapRegion(bool SmallPages = false) {
   // Twice the size, then the ends trimmed, gives a region aligned to its own size, which huge
   // pages need.
   void *raw = mmap(nullptr, 2 * RegionBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -72,6 +73,8 @@ TMappedRegion MapRegion() {
     munmap(reinterpret_cast<void *>(base + RegionBytes), end - (base + RegionBytes));
   TMappedRegion region{base, true};
 #ifdef MADV_HUGEPAGE
+  if (SmallPages)
+    return region;
   auto &huge = HugePages;
   {
     std::lock_guard<std::mutex> lock(huge.Mutex);
@@ -137,16 +140,19 @@ public:
     }
     FWake.notify_all();
   }
-  // The spare region, waited for when it is on its way (mapping another would be no quicker),
-  // or none.
-  TMappedRegion TakeSpare() noexcept {
+  // The spare region, waited for a while when it is on its way, or none; Coming tells whether
+  // one is still on its way.
+  TMappedRegion TakeSpare(bool &Coming) noexcept {
     std::unique_lock<std::mutex> lock(FMutex);
-    FWake.wait(lock, [this] { return !FSpareAsked; });
+    FWake.wait_for(lock, SlowHugePage, [this] { return !FSpareAsked; });
+    Coming = FSpareAsked;
     return std::exchange(FSpare, TMappedRegion{});
   }
-  // Gives the spare region back, for when no chunk is left in use.
+  // Gives the spare region back, once it is mapped, for when no chunk is left in use.
   void DropSpare() noexcept {
-    if (const TMappedRegion spare = TakeSpare(); spare.Base)
+    std::unique_lock<std::mutex> lock(FMutex);
+    FWake.wait(lock, [this] { return !FSpareAsked; });
+    if (const TMappedRegion spare = std::exchange(FSpare, TMappedRegion{}); spare.Base)
       munmap(reinterpret_cast<void *>(spare.Base), RegionBytes);
   }
   // Whether a spare region is mapped or on its way.
@@ -235,9 +241,14 @@ void *NewChunk() {
   auto region =
       std::find_if(regions.begin(), regions.end(), [](const TRegion &r) { return r.Used != AllChunks; });
   if (region == regions.end()) {
-    TMappedRegion mapped = helper.TakeSpare();
+    // A spare still on its way is not waited for. The helper is late when a huge page is slow to
+    // back (then zeroing it takes longer than the reader takes to fill one) or when no processor
+    // is free for it; faulting in small pages of a region of its own meanwhile keeps the reader
+    // going, and the spare serves the region after.
+    bool coming;
+    TMappedRegion mapped = helper.TakeSpare(coming);
     if (!mapped.Base)
-      mapped = MapRegion();
+      mapped = MapRegion(coming);
     const uintptr_t base = mapped.Base;
     try {
       region = regions.insert(std::upper_bound(regions.begin(), regions.end(), base,
