@@ -1495,14 +1495,16 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const
   const bool stored = Scratch.Stored;
   std::vector<void *> &items = Scratch.Items;
   std::vector<uint32_t> &hashes = Scratch.Hashes, &handles = Scratch.Handles;
-  // Stores a run of refs in full order that share their first two hash bytes.
-  auto storeRun = [&](const TRef *run, size_t count) {
-    if (items.size() < count) {
-      items.resize(count);
-      hashes.resize(count);
-      handles.resize(count);
-    }
-    size_t kept = 0;
+  // The group's distinct entries are gathered in trie order and stored at once, so that its
+  // node one level down is built whole, at the size it needs, in one walk from the root.
+  if (items.size() < Count) {
+    items.resize(Count);
+    hashes.resize(Count);
+    handles.resize(Count);
+  }
+  size_t kept = 0;
+  // Gathers a run of refs in full order that share their first two hash bytes.
+  auto gatherRun = [&](const TRef *run, size_t count) {
     for (size_t i = 0; i < count; ++i) {
       SSTEntry *e = resolve(run[i].Handle);
       const uint32_t hash = run[i].Hash;
@@ -1523,14 +1525,14 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const
         handles[kept++] = run[i].Handle;
       }
     }
-    store(items.data(), hashes.data(), kept);
   };
   if (Count <= 32) {
     insertionSort(Refs, Count);
     for (size_t lo = 0, hi; lo < Count; lo = hi) {
       hi = RunEnd([&](size_t i) { return Refs[i].Hash; }, lo, Count, 1);
-      storeRun(Refs + lo, hi - lo);
+      gatherRun(Refs + lo, hi - lo);
     }
+    store(items.data(), hashes.data(), kept);
     return;
   }
   std::array<size_t, 257> start1{}, start2{};
@@ -1548,7 +1550,7 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const
     spare[start2[SlotIndex(Refs[k].Hash, 2)]++] = Refs[k];
   for (size_t k = 0; k < Count; ++k)
     Refs[start1[SlotIndex(spare[k].Hash, 1)]++] = spare[k];
-  // Equal strings have equal hashes, now mostly side by side, and storeRun compares them: their
+  // Equal strings have equal hashes, now mostly side by side, and gatherRun compares them: their
   // entries, far apart in memory, are fetched all at once first instead of one after the other.
   for (size_t k = 1; k < Count; ++k)
     if (Refs[k].Hash == Refs[k - 1].Hash) {
@@ -1564,8 +1566,9 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const
       insertionSort(run, count);
     else
       std::stable_sort(run, run + count, before);
-    storeRun(run, count);
+    gatherRun(run, count);
   }
+  store(items.data(), hashes.data(), kept);
 }
 
 } // namespace xls
