@@ -1198,8 +1198,16 @@ void TSST2::SettleFound(TFound &Found, bool FromSST) {
   // Room first, so that settling does not fail part way.
   FForwarded.reserve(FForwarded.size() + Found.Duplicates.size());
   FOwnBlocks.reserve(FOwnBlocks.size() + Found.Duplicates.size());
-  for (const TDuplicate &d : Found.Duplicates)
-    SettleDuplicate(d, FromSST);
+  // The entries lie anywhere; each pair is fetched a few settlings ahead.
+  constexpr size_t Ahead = 8;
+  const std::vector<TDuplicate> &duplicates = Found.Duplicates;
+  for (size_t i = 0; i < duplicates.size(); ++i) {
+    if (i + Ahead < duplicates.size()) {
+      common::Prefetch(duplicates[i + Ahead].Entry);
+      common::Prefetch(duplicates[i + Ahead].Kept);
+    }
+    SettleDuplicate(duplicates[i], FromSST);
+  }
   for (SSTEntry *e : Found.Released)
     FreeReleased(e);
   Found = {};
