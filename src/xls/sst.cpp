@@ -1103,6 +1103,11 @@ void *TSST2::ArenaAllocateInNewChunk(size_t Bytes) {
   return FArena.back().get();
 }
 
+namespace {
+// A smaller SST is interned at once: a thread would cost more than it saves.
+constexpr size_t InternAheadStrings = 16384;
+} // namespace
+
 void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   FinishBackground();
   SSTReader in(Stream, Length);
@@ -1113,6 +1118,10 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   // The strings are read first and interned together afterwards (InternRead), also when the
   // read fails part way.
   auto pending = std::make_unique<TPending>(); // the strings read, until they are interned
+  // A large table interned ahead is hashed there too, so that reading it here only copies; the
+  // count it claims decides, and a wrong one only moves the work.
+  const size_t first = FIndex.Size();
+  const bool hashAhead = FInternAhead && unique >= InternAheadStrings;
   try {
     TEntryShape shape;
     for (uint32_t i = 0; i < unique; ++i) {
@@ -1155,27 +1164,32 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
         }
       }
       FIndex.PushBack(handle);
-      pending->Add({handle, KeyHash(key, keyLength)});
+      if (!hashAhead)
+        pending->Add({handle, KeyHash(key, keyLength)});
     }
     // Bytes the counts did not cover would otherwise be taken for the next record header.
     in.Skip();
   } catch (...) {
-    InternRead(std::move(pending));
+    InternRead(std::move(pending), hashAhead ? first : FIndex.Size());
     throw;
   }
-  InternRead(std::move(pending));
+  InternRead(std::move(pending), hashAhead ? first : FIndex.Size());
 }
 
-namespace {
-// A smaller SST is interned at once: a thread would cost more than it saves.
-constexpr size_t InternAheadStrings = 16384;
-} // namespace
+void TSST2::InternRead(std::unique_ptr<TPending> Pending, size_t Unhashed) {
+  if (FInternAhead && Pending->Size() + (FIndex.Size() - Unhashed) >= InternAheadStrings &&
+      InternReadAhead(Pending, Unhashed))
+    return;
+  HashPositions(*Pending, Unhashed, FIndex.Size(), [this](uint32_t h) { return EntryOf(h); });
+  InternNow(*Pending, false, true);
+}
 
-void TSST2::InternRead(std::unique_ptr<TPending> Pending) {
-  if (FInternAhead && Pending->Size() >= InternAheadStrings)
-    InternReadAhead(std::move(Pending));
-  else
-    InternNow(*Pending, false, true);
+template <class Resolve>
+void TSST2::HashPositions(TPending &Pending, size_t From, size_t To, const Resolve &resolve) const {
+  for (size_t i = From; i < To; ++i) {
+    const SSTEntry *e = resolve(FIndex[i]);
+    Pending.Add({FIndex[i], KeyHash(e->Key(), e->KeyLength())});
+  }
 }
 
 // Settles what interning finds as it goes.
@@ -1287,9 +1301,11 @@ bool TSST2::InternInTwo(TPending &Pending, bool DropReleased, bool FromSST) {
 
 // The SST's strings being interned on a thread of their own. The thread reads the entries
 // through the arena chunks and own blocks as they stood when it started: the reader may add to
-// both meanwhile.
+// both meanwhile. It reads the handles of the positions it hashes from the index list, which
+// nothing changes until the thread is joined.
 struct TSST2::TBackground {
   std::unique_ptr<TPending> Batch;
+  size_t HashFrom = 0, HashTo = 0; // positions to hash into Batch first
   std::vector<uint64_t *> Arena;
   std::vector<SSTEntry *> OwnBlocks;
   TFound Found;
@@ -1297,30 +1313,33 @@ struct TSST2::TBackground {
   std::thread Thread;
 };
 
-void TSST2::InternReadAhead(std::unique_ptr<TPending> Pending) {
+bool TSST2::InternReadAhead(std::unique_ptr<TPending> &Pending, size_t Unhashed) {
   auto bg = std::make_unique<TBackground>();
   bg->Arena.reserve(FArena.size());
   for (const auto &chunk : FArena)
     bg->Arena.push_back(chunk.get());
   bg->OwnBlocks = FOwnBlocks;
+  bg->HashFrom = Unhashed;
+  bg->HashTo = FIndex.Size();
   TBackground *b = bg.get();
   b->Batch = std::move(Pending);
   try {
     b->Thread = std::thread([this, b] {
       try {
-        InternPending(
-            *b->Batch, false, [b](uint32_t h) { return EntryIn(h, b->Arena.data(), b->OwnBlocks.data()); },
-            b->Found);
+        auto resolve = [b](uint32_t h) { return EntryIn(h, b->Arena.data(), b->OwnBlocks.data()); };
+        HashPositions(*b->Batch, b->HashFrom, b->HashTo, resolve);
+        InternPending(*b->Batch, false, resolve, b->Found);
       } catch (...) {
         b->Failure = std::current_exception();
       }
       b->Batch.reset(); // its chunks go back on this thread
     });
   } catch (const std::system_error &) { // no thread to be had
-    InternNow(*b->Batch, false, true);
-    return;
+    Pending = std::move(b->Batch);
+    return false;
   }
   FBackground = std::move(bg);
+  return true;
 }
 
 void TSST2::JoinBackground() {

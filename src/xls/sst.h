@@ -341,11 +341,14 @@ private:
   struct TSettle;
   struct TFound;
   void SettleFound(TFound &Found, bool FromSST);
-  // Interns the entries just read into the index list, as Pending holds them, now or (interning
-  // ahead) on a thread of their own.
-  void InternRead(std::unique_ptr<TPending> Pending);
-  // Hands Pending to a thread of its own, or interns it now when no thread can be had.
-  void InternReadAhead(std::unique_ptr<TPending> Pending);
+  // Interns the entries just read into the index list, now or (interning ahead) on a thread of
+  // their own: those Pending holds and, hashed into it first, those at positions Unhashed on.
+  void InternRead(std::unique_ptr<TPending> Pending, size_t Unhashed);
+  // Hands them to a thread of their own; false, with nothing done, when no thread can be had.
+  bool InternReadAhead(std::unique_ptr<TPending> &Pending, size_t Unhashed);
+  // Adds the entries at positions [From, To) of the index list to Pending with their hashes.
+  template <class Resolve>
+  void HashPositions(TPending &Pending, size_t From, size_t To, const Resolve &resolve) const;
   // Waits for the strings being interned ahead, if any, and settles what was found; a failure
   // is kept for InternDeferred to throw.
   void FinishBackground() {
