@@ -150,9 +150,13 @@ public:
   }
   // Gives the spare region back, once it is mapped, for when no chunk is left in use.
   void DropSpare() noexcept {
-    std::unique_lock<std::mutex> lock(FMutex);
-    FWake.wait(lock, [this] { return !FSpareAsked; });
-    if (const TMappedRegion spare = std::exchange(FSpare, TMappedRegion{}); spare.Base)
+    TMappedRegion spare;
+    {
+      std::unique_lock<std::mutex> lock(FMutex);
+      FWake.wait(lock, [this] { return !FSpareAsked; });
+      spare = std::exchange(FSpare, TMappedRegion{});
+    }
+    if (spare.Base)
       munmap(reinterpret_cast<void *>(spare.Base), RegionBytes);
   }
   // Whether a spare region is mapped or on its way.
@@ -241,10 +245,10 @@ void *NewChunk() {
   auto region =
       std::find_if(regions.begin(), regions.end(), [](const TRegion &r) { return r.Used != AllChunks; });
   if (region == regions.end()) {
-    // A spare still on its way is not waited for. The helper is late when a huge page is slow to
-    // back (then zeroing it takes longer than the reader takes to fill one) or when no processor
-    // is free for it; faulting in small pages of a region of its own meanwhile keeps the reader
-    // going, and the spare serves the region after.
+    // A spare still on its way is waited for no longer than a huge page takes when it is fast.
+    // The helper is late when a huge page is slow to back (then zeroing it takes longer than the
+    // reader takes to fill one) or when no processor is free for it; faulting in small pages of
+    // a region of its own meanwhile keeps the reader going, and the spare serves the region after.
     bool coming;
     TMappedRegion mapped = helper.TakeSpare(coming);
     if (!mapped.Base)
