@@ -153,6 +153,10 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
     common::ListIndexError(Key);
   }
   const uint32_t id = SlotId(Cell);
+  // A block just added is all empty and is written without being read first: a page of fresh
+  // memory that is read first is mapped to the shared zero page, and the write after it then
+  // costs a second fault and a flush of the other processors' address caches.
+  bool fresh = false;
   // Cells arrive mostly in row order, so the block of the previous cell is usually the one.
   if (!FPutBlock || Key >> 4 != FPutBlockKey) {
     SplitKey(Key);
@@ -164,6 +168,7 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
     uint32_t &row = l2->Slots[FPath[1]];
     if (!row && FPath[2] == 0) {
       row = FLevel4.Add() | DirectLevel4;
+      fresh = true;
     } else if (!row || ((row & DirectLevel4) && FPath[2] != 0)) {
       // The first cell of the row beyond column 15 gives it its level-3 block.
       const uint32_t l3 = FLevel3.Add();
@@ -175,12 +180,16 @@ TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
     if (!l4) {
       l4 = FLevel4.Add();
       FLevel3[row].Slots[FPath[2]] = l4; // pool chunks never move
+      fresh = true;
     }
     FPutBlock = &FLevel4[l4];
     FPutBlockKey = Key >> 4;
   }
   uint32_t &slot = FPutBlock->Slots[Key & 15];
-  if (slot != id) {
+  if (fresh) {
+    ++FCellCount;
+    slot = id;
+  } else if (slot != id) {
     if (TCell *old = CellAt(slot)) {
       // A replacement keeps the format of the cell it replaces.
       Cell->SetXF(old->XF());
