@@ -1192,6 +1192,20 @@ void TSST2::HashPositions(TPending &Pending, size_t From, size_t To, const Resol
   }
 }
 
+namespace {
+// Calls f for each item, the entries it points at being fetched a few items ahead by fetch: they
+// lie anywhere in memory.
+template <class T, class Fetch, class F>
+void ForEachFetchingAhead(const std::vector<T> &Items, Fetch fetch, F f) {
+  constexpr size_t Ahead = 8;
+  for (size_t i = 0; i < Items.size(); ++i) {
+    if (i + Ahead < Items.size())
+      fetch(Items[i + Ahead]);
+    f(Items[i]);
+  }
+}
+} // namespace
+
 // Settles what interning finds as it goes.
 struct TSST2::TSettle {
   TSST2 &Owner;
@@ -1212,16 +1226,13 @@ void TSST2::SettleFound(TFound &Found, bool FromSST) {
   // Room first, so that settling does not fail part way.
   FForwarded.reserve(FForwarded.size() + Found.Duplicates.size());
   FOwnBlocks.reserve(FOwnBlocks.size() + Found.Duplicates.size());
-  // The entries lie anywhere; each pair is fetched a few settlings ahead.
-  constexpr size_t Ahead = 8;
-  const std::vector<TDuplicate> &duplicates = Found.Duplicates;
-  for (size_t i = 0; i < duplicates.size(); ++i) {
-    if (i + Ahead < duplicates.size()) {
-      common::Prefetch(duplicates[i + Ahead].Entry);
-      common::Prefetch(duplicates[i + Ahead].Kept);
-    }
-    SettleDuplicate(duplicates[i], FromSST);
-  }
+  ForEachFetchingAhead(
+      Found.Duplicates,
+      [](const TDuplicate &d) {
+        common::Prefetch(d.Entry);
+        common::Prefetch(d.Kept);
+      },
+      [&](const TDuplicate &d) { SettleDuplicate(d, FromSST); });
   for (SSTEntry *e : Found.Released)
     FreeReleased(e);
   Found = {};
@@ -1428,13 +1439,8 @@ bool TSST2::InternDeferred() {
 
 void TSST2::FreeForwarded() {
   FinishBackground();
-  // The entries lie anywhere; each is fetched a few freeings ahead.
-  constexpr size_t Ahead = 8;
-  for (size_t i = 0; i < FForwarded.size(); ++i) {
-    if (i + Ahead < FForwarded.size())
-      common::Prefetch(FForwarded[i + Ahead]);
-    DiscardEntry(FForwarded[i]);
-  }
+  ForEachFetchingAhead(
+      FForwarded, [](SSTEntry *e) { common::Prefetch(e); }, [this](SSTEntry *e) { DiscardEntry(e); });
   FForwarded.clear();
 }
 
@@ -1471,8 +1477,8 @@ template <class Resolve, class Found, class Store>
 void TSST2::InternParts(TPending &Pending, size_t First, size_t Last, bool Stored, bool DropReleased,
                         const Resolve &resolve, Found &found, const Store &store) {
   // Interning one by one sends every string to a random place of a table far larger than the
-  // caches. Instead the strings are put in trie order and each run sharing the first two hash
-  // bytes is stored at once, so the trie is built front to back and entries are only touched
+  // caches. Instead the strings are put in trie order and each group sharing the first hash
+  // byte is stored at once, so the trie is built front to back and entries are only touched
   // when their hashes say they may be equal. Each part is ordered by the root slot, and each
   // root slot's group by the rest, with stable passes that write to few places at a time.
   TInternScratch scratch;
@@ -1519,81 +1525,69 @@ void TSST2::InternGroup(TRef *Refs, size_t Count, TInternScratch &Scratch, const
       for (size_t j = i; j > 0 && before(refs[j], refs[j - 1]); --j)
         std::swap(refs[j], refs[j - 1]);
   };
+  if (Count <= 32) {
+    insertionSort(Refs, Count);
+  } else {
+    std::array<size_t, 257> start1{}, start2{};
+    for (size_t k = 0; k < Count; ++k) {
+      ++start1[SlotIndex(Refs[k].Hash, 1) + 1];
+      ++start2[SlotIndex(Refs[k].Hash, 2) + 1];
+    }
+    for (size_t b = 1; b < start1.size(); ++b) {
+      start1[b] += start1[b - 1];
+      start2[b] += start2[b - 1];
+    }
+    std::vector<TRef> &spare = Scratch.Spare;
+    spare.resize(Count);
+    for (size_t k = 0; k < Count; ++k)
+      spare[start2[SlotIndex(Refs[k].Hash, 2)]++] = Refs[k];
+    for (size_t k = 0; k < Count; ++k)
+      Refs[start1[SlotIndex(spare[k].Hash, 1)]++] = spare[k];
+    // Equal strings have equal hashes, now mostly side by side, and are compared below: their
+    // entries, far apart in memory, are fetched all at once first instead of one after the other.
+    for (size_t k = 1; k < Count; ++k)
+      if (Refs[k].Hash == Refs[k - 1].Hash) {
+        common::Prefetch(resolve(Refs[k - 1].Handle));
+        common::Prefetch(resolve(Refs[k].Handle));
+      }
+    for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
+      const size_t count = start1[b1] - lo;
+      if (count <= 32)
+        insertionSort(Refs + lo, count);
+      else
+        std::stable_sort(Refs + lo, Refs + start1[b1], before);
+    }
+  }
+  // The group's distinct entries, in trie order, are stored at once, so that its node one level
+  // down is built whole, at the size it needs, in one walk from the root.
   const bool stored = Scratch.Stored;
   std::vector<void *> &items = Scratch.Items;
   std::vector<uint32_t> &hashes = Scratch.Hashes, &handles = Scratch.Handles;
-  // The group's distinct entries are gathered in trie order and stored at once, so that its
-  // node one level down is built whole, at the size it needs, in one walk from the root.
   if (items.size() < Count) {
     items.resize(Count);
     hashes.resize(Count);
     handles.resize(Count);
   }
   size_t kept = 0;
-  // Gathers a run of refs in full order that share their first two hash bytes.
-  auto gatherRun = [&](const TRef *run, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-      SSTEntry *e = resolve(run[i].Handle);
-      const uint32_t hash = run[i].Hash;
-      TDuplicate duplicate{e, nullptr, NoEntry};
-      if (stored)
-        duplicate.Kept = static_cast<SSTEntry *>(FindWithHash(e, hash));
-      // Equal strings have equal hashes, so they sit together at the end of the run.
-      for (size_t j = kept; !duplicate.Kept && j-- > 0 && hashes[j] == hash;)
-        if (ItemsEqual(items[j], e)) {
-          duplicate.Kept = static_cast<SSTEntry *>(items[j]);
-          duplicate.KeptHandle = handles[j];
-        }
-      if (duplicate.Kept) {
-        found.Duplicate(duplicate);
-      } else {
-        items[kept] = e;
-        hashes[kept] = hash;
-        handles[kept++] = run[i].Handle;
+  for (size_t i = 0; i < Count; ++i) {
+    SSTEntry *e = resolve(Refs[i].Handle);
+    const uint32_t hash = Refs[i].Hash;
+    TDuplicate duplicate{e, nullptr, NoEntry};
+    if (stored)
+      duplicate.Kept = static_cast<SSTEntry *>(FindWithHash(e, hash));
+    // Equal strings have equal hashes, so they sit together at the end of those kept so far.
+    for (size_t j = kept; !duplicate.Kept && j-- > 0 && hashes[j] == hash;)
+      if (ItemsEqual(items[j], e)) {
+        duplicate.Kept = static_cast<SSTEntry *>(items[j]);
+        duplicate.KeptHandle = handles[j];
       }
+    if (duplicate.Kept) {
+      found.Duplicate(duplicate);
+    } else {
+      items[kept] = e;
+      hashes[kept] = hash;
+      handles[kept++] = Refs[i].Handle;
     }
-  };
-  if (Count <= 32) {
-    insertionSort(Refs, Count);
-    for (size_t lo = 0, hi; lo < Count; lo = hi) {
-      hi = RunEnd([&](size_t i) { return Refs[i].Hash; }, lo, Count, 1);
-      gatherRun(Refs + lo, hi - lo);
-    }
-    store(items.data(), hashes.data(), kept);
-    return;
-  }
-  std::array<size_t, 257> start1{}, start2{};
-  for (size_t k = 0; k < Count; ++k) {
-    ++start1[SlotIndex(Refs[k].Hash, 1) + 1];
-    ++start2[SlotIndex(Refs[k].Hash, 2) + 1];
-  }
-  for (size_t b = 1; b < start1.size(); ++b) {
-    start1[b] += start1[b - 1];
-    start2[b] += start2[b - 1];
-  }
-  std::vector<TRef> &spare = Scratch.Spare;
-  spare.resize(Count);
-  for (size_t k = 0; k < Count; ++k)
-    spare[start2[SlotIndex(Refs[k].Hash, 2)]++] = Refs[k];
-  for (size_t k = 0; k < Count; ++k)
-    Refs[start1[SlotIndex(spare[k].Hash, 1)]++] = spare[k];
-  // Equal strings have equal hashes, now mostly side by side, and gatherRun compares them: their
-  // entries, far apart in memory, are fetched all at once first instead of one after the other.
-  for (size_t k = 1; k < Count; ++k)
-    if (Refs[k].Hash == Refs[k - 1].Hash) {
-      common::Prefetch(resolve(Refs[k - 1].Handle));
-      common::Prefetch(resolve(Refs[k].Handle));
-    }
-  for (size_t b1 = 0, lo = 0; b1 < 256; lo = start1[b1++]) {
-    TRef *const run = Refs + lo;
-    const size_t count = start1[b1] - lo;
-    if (count == 0)
-      continue;
-    if (count <= 32)
-      insertionSort(run, count);
-    else
-      std::stable_sort(run, run + count, before);
-    gatherRun(run, count);
   }
   store(items.data(), hashes.data(), kept);
 }

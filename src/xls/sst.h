@@ -318,8 +318,8 @@ private:
   // reading goes on.
   template <class Resolve, class Found>
   void InternPending(TPending &Pending, bool DropReleased, const Resolve &resolve, Found &found);
-  // The same for parts [First, Last) of a flushed Pending, each kept run stored by store(items,
-  // hashes, count), compared with the stored items only when Stored.
+  // The same for parts [First, Last) of a flushed Pending, each root slot's kept entries stored by
+  // store(items, hashes, count), compared with the stored items only when Stored.
   template <class Resolve, class Found, class Store>
   void InternParts(TPending &Pending, size_t First, size_t Last, bool Stored, bool DropReleased,
                    const Resolve &resolve, Found &found, const Store &store);

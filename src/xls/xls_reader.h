@@ -136,9 +136,9 @@ private:
   // the body ends first; fails as a too-short record when they are missing.
   void ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch, bool wide);
 
-  // LABEL cells are stored at once, holding their texts, but the texts are interned in large
-  // batches, and the last at the end of the read, failed or not; so is the SST, on a thread of
-  // its own while the reading goes on. The end of the read waits for that and settles it.
+  // LABEL cells are stored at once, holding their texts, but the texts are interned together at
+  // the end of the read, failed or not. A large SST is interned on a thread of its own while the
+  // reading goes on; the end of the read waits for that and settles it.
   void InternDeferredLabels();
 
   TXLSWorkbook &FWorkbook;
