@@ -16,12 +16,14 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/uri.h>
+#include <libxml/valid.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "xmlmodel/node_path.h"
 
 namespace xmlmodel {
 
@@ -32,6 +34,8 @@ namespace {
 constexpr const char *kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
 // A report line in a message box; a whole minified file on one line would not fit.
 constexpr std::size_t kMaxSourceText = 1024;
+// A list of every error stops here: a document broken throughout would fill the memory with them.
+constexpr std::size_t kMaxErrors = 100000;
 
 const xmlChar *X(const char *s) { return reinterpret_cast<const xmlChar *>(s); }
 std::string S(const xmlChar *s) { return s == nullptr ? std::string() : reinterpret_cast<const char *>(s); }
@@ -42,20 +46,38 @@ std::string StripLineEnd(std::string s) {
   return s;
 }
 
-// The first error met while loading and validating: where it lies and what it says.
+// One error as libxml2 gave it: what it says, the file and line it lies on, the node it concerns.
+struct RawError {
+  std::string Message;
+  std::string File; // empty or the file the error lies in
+  int Line = 0;
+  const xmlNode *Node = nullptr;
+};
+
+// The first error met while loading and validating, and, when asked for, every error.
 struct FirstError {
   bool Set = false;
   int Code = 0;
   std::string Message;
   std::string File; // empty or the file the error lies in
   int Line = 0;
+  bool KeepAll = false;
+  std::vector<RawError> All; // every error when KeepAll, at most kMaxErrors of them
+  std::size_t Dropped = 0;
 
-  void Add(int code, std::string message, std::string file, int line) {
+  void Add(int code, std::string message, std::string file, int line, const xmlNode *node = nullptr) {
+    message = StripLineEnd(std::move(message));
+    if (KeepAll) {
+      if (All.size() < kMaxErrors)
+        All.push_back({message, file, line, node});
+      else
+        ++Dropped;
+    }
     if (Set)
       return;
     Set = true;
     Code = code == 0 ? 1 : code;
-    Message = StripLineEnd(std::move(message));
+    Message = std::move(message);
     File = std::move(file);
     Line = line;
   }
@@ -76,8 +98,13 @@ void CollectError(void *self, xmlErrorPtr error) {
   // Validating a file without a DOCTYPE is not a failure: it may name schemas instead.
   if (error->code == XML_DTD_NO_DTD)
     return;
+  // Lines above 65535 are kept apart from the node's own field.
+  const auto *node = static_cast<const xmlNode *>(error->node);
+  int line = error->line;
+  if (node != nullptr && (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) && line >= 65535)
+    line = static_cast<int>(xmlGetLineNo(node->type == XML_ATTRIBUTE_NODE ? node->parent : node));
   static_cast<FirstError *>(self)->Add(error->code, error->message ? error->message : "Unknown error",
-                                       S(reinterpret_cast<const xmlChar *>(error->file)), error->line);
+                                       S(reinterpret_cast<const xmlChar *>(error->file)), line, node);
 }
 
 // Sends every libxml2 error to a FirstError while alive; the previous handler comes back after.
@@ -367,8 +394,24 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
   const int result = xmlSchemaValidateDoc(validator.get(), doc);
   if (result == 0)
     return true;
+  if (result > 0 && first.Set) // the errors said why
+    return false;
   first.Add(XML_SCHEMAV_INTERNAL, "The schema validator stopped with an internal error", {}, 0);
   return false;
+}
+
+// Where an error is shown in the document: an error inside a DTD or schema says in its reason
+// where it lies, and takes the line of the document that names that file.
+void PlaceError(const std::string &file, int line, const std::string &documentUrl, int namingLine,
+                std::string &reason, int &placedLine) {
+  const std::string where = Unescaped(file);
+  if (line >= 0 && (where.empty() || where == documentUrl)) {
+    placedLine = line;
+    return;
+  }
+  if (!where.empty() && where != documentUrl)
+    reason = where + (line > 0 ? common::Format(" line %d", line) : std::string()) + ": " + reason;
+  placedLine = namingLine;
 }
 
 DomParseError MakeError(const FirstError &first, const std::string &documentUrl, std::string_view bytes,
@@ -376,18 +419,7 @@ DomParseError MakeError(const FirstError &first, const std::string &documentUrl,
   DomParseError error;
   error.ErrorCode = first.Code;
   error.Reason = first.Message;
-  const std::string file = Unescaped(first.File);
-  const bool inDocument = first.Line >= 0 && (file.empty() || file == documentUrl);
-  if (inDocument) {
-    error.Line = first.Line;
-  } else {
-    // The error lies in a DTD or schema: the reason says where, the line is the one of the
-    // document that names that file.
-    if (!file.empty() && file != documentUrl)
-      error.Reason = file + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) + ": " +
-                     error.Reason;
-    error.Line = namingLine;
-  }
+  PlaceError(first.File, first.Line, documentUrl, namingLine, error.Reason, error.Line);
   // A UTF-16 file is read as text for its source line.
   if (bytes.size() >= 2 &&
       ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
@@ -406,6 +438,104 @@ DomParseError MakeError(const FirstError &first, const std::string &documentUrl,
   return error;
 }
 
+// Validates against every schema the root names; the first error ends it unless every error is
+// wanted.
+void ValidateAgainstSchemas(xmlDocPtr doc, xmlNode *root, FirstError &first) {
+  for (const std::string &location : SchemaLocations(root))
+    if (!ValidateAgainstSchema(doc, location, first) && !first.KeepAll)
+      break;
+}
+
+// The DTD of an in-memory document's DOCTYPE, read as the validating load reads it, checks the
+// document; the document is left as it was.
+void ValidateAgainstDtd(xmlDocPtr doc, FirstError &first) {
+  xmlDtd *internal = doc->intSubset;
+  if (internal == nullptr && doc->extSubset == nullptr)
+    return;
+  std::unique_ptr<xmlDtd, decltype(&xmlFreeDtd)> loaded(nullptr, &xmlFreeDtd);
+  if (doc->extSubset == nullptr && internal->SystemID != nullptr) {
+    const std::string location = S(internal->SystemID);
+    if (HasRemoteScheme(location)) {
+      first.Add(XML_IO_LOAD_ERROR, "DTD location " + location + " is not a local file; remote DTDs are not loaded",
+                {}, -1);
+      return;
+    }
+    const fs::path path = LocalPath(location);
+    xmlChar *uri = xmlPathToURI(X(path.c_str()));
+    tlMode = LoadMode::Dtd;
+    loaded.reset(xmlParseDTD(internal->ExternalID, uri));
+    tlMode = LoadMode::Local;
+    xmlFree(uri);
+    if (!loaded) {
+      first.Add(XML_IO_LOAD_ERROR, "Cannot load the DTD \"" + location + "\"", {}, -1);
+      return;
+    }
+    doc->extSubset = loaded.get();
+  }
+  std::unique_ptr<xmlValidCtxt, decltype(&xmlFreeValidCtxt)> context(xmlNewValidCtxt(), &xmlFreeValidCtxt);
+  if (context)
+    xmlValidateDocument(context.get(), doc);
+  if (loaded)
+    doc->extSubset = nullptr;
+  if (!context)
+    first.Add(XML_ERR_NO_MEMORY, "Out of memory while validating", {}, -1);
+}
+
+// Every error kept, placed in the document, with the paths of their nodes while the document
+// is there to give them.
+ValidationErrors ListErrors(const FirstError &first, const std::string &documentUrl, int namingLine,
+                            bool haveDocument, const ProgressFn &progress) {
+  ValidationErrors list;
+  list.NotListed = first.Dropped;
+  list.Errors.reserve(first.All.size());
+  NodePathBuilder paths;
+  std::size_t done = 0;
+  for (const RawError &raw : first.All) {
+    ValidationError error;
+    error.Message = raw.Message;
+    int line = raw.Line;
+    // A node made in memory has no line: the nearest one above it that has one stands for it.
+    for (const xmlNode *n = raw.Node; haveDocument && line <= 0 && n != nullptr && n->type != XML_DOCUMENT_NODE;
+         n = n->parent)
+      line = n->type == XML_ATTRIBUTE_NODE ? 0 : static_cast<int>(xmlGetLineNo(n));
+    PlaceError(raw.File, line, documentUrl, namingLine, error.Message, error.Line);
+    if (haveDocument && raw.Node != nullptr) {
+      error.Node = const_cast<xmlNode *>(raw.Node);
+      error.Path = paths.Path(raw.Node);
+    }
+    list.Errors.push_back(std::move(error));
+    if (progress && ++done % 4096 == 0 &&
+        !progress(0.8 + 0.2 * static_cast<double>(done) / static_cast<double>(first.All.size()))) {
+      list.Cancelled = true;
+      break;
+    }
+  }
+  return list;
+}
+
+// The file's bytes handed to the parser in pieces, so that progress can be told and the load
+// cancelled.
+struct MemoryInput {
+  const std::string &Bytes;
+  std::size_t Offset;
+  const ProgressFn *Progress;
+  bool Cancelled;
+
+  static int Read(void *context, char *buffer, int length) {
+    auto *self = static_cast<MemoryInput *>(context);
+    if (*self->Progress && !(*self->Progress)(self->Bytes.empty() ? 1.0
+                                                                 : static_cast<double>(self->Offset) /
+                                                                       static_cast<double>(self->Bytes.size()))) {
+      self->Cancelled = true;
+      return -1;
+    }
+    const std::size_t n = std::min(static_cast<std::size_t>(length), self->Bytes.size() - self->Offset);
+    std::memcpy(buffer, self->Bytes.data() + self->Offset, n);
+    self->Offset += n;
+    return static_cast<int>(n);
+  }
+};
+
 } // namespace
 
 XsdValidation::~XsdValidation() {
@@ -413,7 +543,8 @@ XsdValidation::~XsdValidation() {
     xmlFreeDoc(Doc);
 }
 
-XsdValidation::XsdValidation(XsdValidation &&other) noexcept : Doc(other.Doc), Error(std::move(other.Error)) {
+XsdValidation::XsdValidation(XsdValidation &&other) noexcept
+    : Doc(other.Doc), Error(std::move(other.Error)), All(std::move(other.All)) {
   other.Doc = nullptr;
 }
 
@@ -423,7 +554,7 @@ xmlDocPtr XsdValidation::Release() {
   return doc;
 }
 
-XsdValidation ValidateXmlFile(const std::string &fileName) {
+XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors, const ProgressFn &progress) {
   InitXmlLibrary();
   XsdValidation outcome;
 
@@ -454,8 +585,10 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
   tlDocumentFolder = absolute.parent_path().string();
 
   FirstError first;
+  first.KeepAll = allErrors;
   LoaderScope loader;
   DocPtr doc;
+  MemoryInput input{bytes, 0, &progress, false};
   {
     ErrorScope scope(first);
     std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
@@ -463,32 +596,82 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
       throw common::Exception("Out of memory while loading " + fileName);
     ctxt->sax->externalSubset = &ExternalSubset;
     tlMode = LoadMode::DocumentBody;
-    doc.reset(
-        xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
-                          XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
+    doc.reset(xmlCtxtReadIO(ctxt.get(), &MemoryInput::Read, nullptr, &input, url.c_str(), nullptr,
+                            XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
     tlMode = LoadMode::Local;
+    if (input.Cancelled) {
+      doc.reset();
+      outcome.Error = {XML_IO_EIO, "Cancelled", "", 0};
+      outcome.All.Cancelled = true;
+      return outcome;
+    }
     if (!doc && !first.Set)
       first.Add(XML_ERR_DOCUMENT_EMPTY, "The file is not well-formed", {}, 0);
   }
 
   int namingLine = DoctypeLine(bytes);
-  if (!first.Set && doc) {
+  // Every error wanted: the schemas are checked even when the DTD is not met.
+  if ((!first.Set || allErrors) && doc) {
     xmlNode *root = xmlDocGetRootElement(doc.get());
     if (root != nullptr) {
-      namingLine = static_cast<int>(xmlGetLineNo(root));
+      if (!first.Set)
+        namingLine = static_cast<int>(xmlGetLineNo(root));
       ErrorScope scope(first);
-      for (const std::string &location : SchemaLocations(root))
-        if (!ValidateAgainstSchema(doc.get(), location, first))
-          break;
+      ValidateAgainstSchemas(doc.get(), root, first);
     }
   }
 
   if (first.Set) {
     outcome.Error = MakeError(first, url, bytes, namingLine);
+    // The nodes of a document that did not parse are gone.
+    outcome.All = ListErrors(first, url, namingLine, doc != nullptr, {});
+    for (ValidationError &error : outcome.All.Errors)
+      error.Node = nullptr;
     return outcome;
   }
   outcome.Doc = doc.release();
   return outcome;
+}
+
+ValidationErrors ValidateDocument(const DomDocument &document, const std::string &fileName,
+                                  const ProgressFn &progress) {
+  InitXmlLibrary();
+  xmlDocPtr doc = document.Doc();
+  xmlNode *root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
+  ValidationErrors none;
+  if (root == nullptr) {
+    none.Errors.push_back({0, "The document has no root element", nullptr, {}});
+    return none;
+  }
+  std::error_code ec;
+  const fs::path absolute =
+      fileName.empty() ? fs::current_path(ec) / "unnamed.xml" : fs::absolute(fs::path(fileName), ec).lexically_normal();
+  tlDocumentFolder = absolute.parent_path().string();
+  const std::string url = doc->URL != nullptr ? Unescaped(S(doc->URL)) : absolute.string();
+
+  FirstError first;
+  first.KeepAll = true;
+  LoaderScope loader;
+  const auto report = [&](double done) { return !progress || progress(done); };
+  {
+    ErrorScope scope(first);
+    ValidateAgainstDtd(doc, first);
+    if (!report(0.2)) {
+      none.Cancelled = true;
+      return none;
+    }
+    ValidateAgainstSchemas(doc, root, first);
+  }
+  if (!report(0.8)) {
+    none.Cancelled = true;
+    return none;
+  }
+  const int namingLine = static_cast<int>(xmlGetLineNo(root));
+  return ListErrors(first, url, namingLine, true, progress);
+}
+
+ValidationErrors ValidateDocument(const TOrbMainXML &document, const ProgressFn &progress) {
+  return ValidateDocument(document.XMLDoc(), document.FileName, progress);
 }
 
 std::string ValidationReportText(const std::string &fileName, const DomParseError &error) {
