@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -513,28 +512,44 @@ ValidationErrors ListErrors(const FirstError &first, const std::string &document
   return list;
 }
 
-// The file's bytes handed to the parser in pieces, so that progress can be told and the load
+// The file handed to the parser as it reads, so that progress can be told and the load
 // cancelled.
-struct MemoryInput {
-  const std::string &Bytes;
-  std::size_t Offset;
+struct FileInput {
+  std::FILE *File;
+  std::uintmax_t Size;
+  std::uintmax_t Offset;
   const ProgressFn *Progress;
   bool Cancelled;
+  bool Failed = false;
 
   static int Read(void *context, char *buffer, int length) {
-    auto *self = static_cast<MemoryInput *>(context);
-    if (*self->Progress && !(*self->Progress)(self->Bytes.empty() ? 1.0
-                                                                 : static_cast<double>(self->Offset) /
-                                                                       static_cast<double>(self->Bytes.size()))) {
+    auto *self = static_cast<FileInput *>(context);
+    if (*self->Progress &&
+        !(*self->Progress)(self->Size == 0 ? 1.0 : static_cast<double>(self->Offset) / static_cast<double>(self->Size))) {
       self->Cancelled = true;
       return -1;
     }
-    const std::size_t n = std::min(static_cast<std::size_t>(length), self->Bytes.size() - self->Offset);
-    std::memcpy(buffer, self->Bytes.data() + self->Offset, n);
+    const std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(length), self->File);
+    if (n == 0 && std::ferror(self->File)) {
+      self->Failed = true;
+      return -1;
+    }
     self->Offset += n;
     return static_cast<int>(n);
   }
 };
+
+std::string ReadWholeFile(const fs::path &path) {
+  std::string bytes;
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file)
+    return bytes;
+  char buffer[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+    bytes.append(buffer, n);
+  return bytes;
+}
 
 } // namespace
 
@@ -567,18 +582,14 @@ XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors, const
                                                         : "The file \"" + fileName + "\" does not exist";
     return outcome;
   }
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
+  // The file is read once, as the parser goes; only a failure reads it again for its line.
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
     outcome.Error.ErrorCode = XML_IO_EACCES;
     outcome.Error.Reason = "The file \"" + fileName + "\" cannot be read";
     return outcome;
   }
-  if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
-    outcome.Error.ErrorCode = XML_ERR_NO_MEMORY;
-    outcome.Error.Reason = "The file \"" + fileName + "\" is too large";
-    return outcome;
-  }
+  const std::uintmax_t size = fs::file_size(path, ec);
 
   const fs::path absolute = fs::absolute(path, ec).lexically_normal();
   const std::string url = absolute.string();
@@ -588,7 +599,7 @@ XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors, const
   first.KeepAll = allErrors;
   LoaderScope loader;
   DocPtr doc;
-  MemoryInput input{bytes, 0, &progress, false};
+  FileInput input{file.get(), ec ? 0 : size, 0, &progress, false};
   {
     ErrorScope scope(first);
     std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
@@ -596,25 +607,28 @@ XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors, const
       throw common::Exception("Out of memory while loading " + fileName);
     ctxt->sax->externalSubset = &ExternalSubset;
     tlMode = LoadMode::DocumentBody;
-    doc.reset(xmlCtxtReadIO(ctxt.get(), &MemoryInput::Read, nullptr, &input, url.c_str(), nullptr,
+    doc.reset(xmlCtxtReadIO(ctxt.get(), &FileInput::Read, nullptr, &input, url.c_str(), nullptr,
                             XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
     tlMode = LoadMode::Local;
-    if (input.Cancelled) {
+    if (input.Cancelled || input.Failed) {
       doc.reset();
-      outcome.Error = {XML_IO_EIO, "Cancelled", "", 0};
-      outcome.All.Cancelled = true;
+      outcome.Error = input.Failed ? DomParseError{XML_IO_EACCES, "The file \"" + fileName + "\" cannot be read", "", 0}
+                                   : DomParseError{XML_IO_EIO, "Cancelled", "", 0};
+      outcome.All.Cancelled = input.Cancelled;
       return outcome;
     }
     if (!doc && !first.Set)
       first.Add(XML_ERR_DOCUMENT_EMPTY, "The file is not well-formed", {}, 0);
   }
 
-  int namingLine = DoctypeLine(bytes);
+  // An error of the parse that lies in the DTD takes the DOCTYPE's line, a schema's the root's.
+  const bool parseFailed = first.Set;
+  int namingLine = 0;
   // Every error wanted: the schemas are checked even when the DTD is not met.
-  if ((!first.Set || allErrors) && doc) {
+  if ((!parseFailed || allErrors) && doc) {
     xmlNode *root = xmlDocGetRootElement(doc.get());
     if (root != nullptr) {
-      if (!first.Set)
+      if (!parseFailed)
         namingLine = static_cast<int>(xmlGetLineNo(root));
       ErrorScope scope(first);
       ValidateAgainstSchemas(doc.get(), root, first);
@@ -622,6 +636,9 @@ XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors, const
   }
 
   if (first.Set) {
+    const std::string bytes = ReadWholeFile(path);
+    if (parseFailed)
+      namingLine = DoctypeLine(bytes);
     outcome.Error = MakeError(first, url, bytes, namingLine);
     // The nodes of a document that did not parse are gone.
     outcome.All = ListErrors(first, url, namingLine, doc != nullptr, {});
