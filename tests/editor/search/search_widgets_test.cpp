@@ -13,23 +13,13 @@
 #include <memory>
 
 #include "editor/errors_panel.h"
-#include "fake_prompts.h"
 #include "editor/find_bar.h"
+#include "fake_prompts.h"
+#include "search_support.h"
 #include "xmlmodel/node_path.h"
 #include "xmlmodel/xsd_validate.h"
 
-namespace {
-
-const std::string kDir = XE_TEST_DATA "/xmlmodel/search/";
-
-std::unique_ptr<xmlmodel::TOrbMainXML> Load(const std::string &name) {
-  auto doc = std::make_unique<xmlmodel::TOrbMainXML>();
-  doc->FileName = kDir + name;
-  doc->Load();
-  return doc;
-}
-
-} // namespace
+using search_support::Load;
 
 static ::testing::Environment *const qtEnvironment =
     ::testing::AddGlobalTestEnvironment(new testing_support::QtEnvironment);

@@ -10,24 +10,16 @@
 #include <vector>
 
 #include "common/exception.h"
+#include "search_support.h"
 
 using xmlmodel::FindField;
 using xmlmodel::FindHit;
 using xmlmodel::FindOptions;
 using xmlmodel::NodePath;
 using xmlmodel::TFinder;
+using search_support::Load;
 
 namespace {
-
-const std::string kDir = XE_TEST_DATA "/xmlmodel/search/";
-
-std::unique_ptr<xmlmodel::TOrbMainXML> Load(const std::string &name) {
-  auto doc = std::make_unique<xmlmodel::TOrbMainXML>();
-  doc->FileName = kDir + name;
-  doc->Load();
-  EXPECT_TRUE(doc->RootItem()->HasNode()) << name;
-  return doc;
-}
 
 xmlDocPtr Doc(const xmlmodel::TOrbMainXML &doc) { return doc.XMLDoc().Doc(); }
 

@@ -1,40 +1,18 @@
 #include "xmlmodel/xsd_validate.h"
 
-#include <gtest/gtest.h>
-#include <sys/wait.h>
+#include "search_support.h"
 
-#include <array>
-#include <cstdio>
-#include <memory>
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <string>
 #include <vector>
 
 using xmlmodel::ValidateDocument;
 using xmlmodel::ValidationErrors;
+using namespace search_support;
 
 namespace {
-
-const std::string kDir = XE_TEST_DATA "/xmlmodel/search/";
-
-struct RunResult {
-  int Status = -1;
-  std::string Out;
-};
-
-RunResult Execute(const std::string &command) {
-  RunResult run;
-  FILE *pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr)
-    return run;
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    run.Out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
 
 // The line numbers of the "FILE:LINE: ..." lines of a validator's output for file.
 std::vector<int> ErrorLines(const std::string &output, const std::string &file) {
@@ -45,14 +23,6 @@ std::vector<int> ErrorLines(const std::string &output, const std::string &file) 
     if (line.rfind(file + ":", 0) == 0)
       lines.push_back(std::stoi(line.substr(file.size() + 1)));
   return lines;
-}
-
-std::unique_ptr<xmlmodel::TOrbMainXML> Load(const std::string &name) {
-  auto doc = std::make_unique<xmlmodel::TOrbMainXML>();
-  doc->FileName = kDir + name;
-  doc->Load();
-  EXPECT_TRUE(doc->RootItem()->HasNode()) << name;
-  return doc;
 }
 
 std::vector<int> Lines(const ValidationErrors &result) {
