@@ -102,6 +102,18 @@ void AppendAttribute(std::string &path, const xmlNode *attribute) {
 
 } // namespace
 
+int NodeLine(const xmlNode *node) {
+  for (; node != nullptr && node->type != XML_DOCUMENT_NODE && node->type != XML_HTML_DOCUMENT_NODE;
+       node = node->parent) {
+    if (node->type == XML_ATTRIBUTE_NODE)
+      continue;
+    const long line = xmlGetLineNo(node);
+    if (line > 0)
+      return static_cast<int>(line);
+  }
+  return 0;
+}
+
 std::string NodePath(const xmlNode *node) {
   NodePathBuilder builder;
   return builder.Path(node);

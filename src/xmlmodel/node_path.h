@@ -15,6 +15,10 @@ namespace xmlmodel {
 // there are several. A node outside any document (detached) gets the path of its own subtree.
 std::string NodePath(const xmlNode *node);
 
+// The line of the file the node starts on; for a node made in memory, or an attribute, that of
+// the nearest node above it that has one. 0 when none has.
+int NodeLine(const xmlNode *node);
+
 // The same paths for many nodes of one document, fast when they come in document order (the
 // errors of a validation, the hits of a search): each level goes on counting from where the
 // previous path of that level stopped instead of from the first sibling. Valid while the

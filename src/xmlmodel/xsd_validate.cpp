@@ -492,11 +492,8 @@ ValidationErrors ListErrors(const FirstError &first, const std::string &document
   for (const RawError &raw : first.All) {
     ValidationError error;
     error.Message = raw.Message;
-    int line = raw.Line;
     // A node made in memory has no line: the nearest one above it that has one stands for it.
-    for (const xmlNode *n = raw.Node; haveDocument && line <= 0 && n != nullptr && n->type != XML_DOCUMENT_NODE;
-         n = n->parent)
-      line = n->type == XML_ATTRIBUTE_NODE ? 0 : static_cast<int>(xmlGetLineNo(n));
+    const int line = raw.Line <= 0 && haveDocument ? NodeLine(raw.Node) : raw.Line;
     PlaceError(raw.File, line, documentUrl, namingLine, error.Message, error.Line);
     if (haveDocument && raw.Node != nullptr) {
       error.Node = const_cast<xmlNode *>(raw.Node);

@@ -99,6 +99,8 @@ TEST(NodePath, EveryNodesPathSelectsExactlyThatNode) {
   EXPECT_EQ(backwards.Path(xmlFirstElementChild(book2)->next->next), "/c:catalog/c:book[2]/p:price");
   EXPECT_EQ(backwards.Path(xmlFirstElementChild(root)), "/c:catalog/c:book[1]");
   EXPECT_EQ(backwards.Path(xmlLastElementChild(root)), "/c:catalog/c:magazine");
+  // An attribute is on its element's line.
+  EXPECT_EQ(xmlmodel::NodeLine(reinterpret_cast<xmlNode *>(book2->properties)), 9);
 }
 
 TEST(Find, TextInEachKindOfPlaceInDocumentOrder) {
