@@ -13,6 +13,7 @@
 
 #include "common/exception.h"
 #include "xmlmodel/dom.h"
+#include "xmlmodel/libxml_handles.h"
 
 namespace xmlmodel {
 
@@ -422,16 +423,14 @@ struct TFinder::Impl {
     InitXmlLibrary();
     if (Options.Text.empty())
       throw common::Exception("Nothing to find: the XPath expression is empty");
-    std::unique_ptr<xmlXPathContext, decltype(&xmlXPathFreeContext)> context(xmlXPathNewContext(Doc),
-                                                                              &xmlXPathFreeContext);
+    XmlXPathContextHandle context(xmlXPathNewContext(Doc));
     if (!context)
       throw common::Exception("Out of memory while evaluating an XPath expression");
     RegisterPrefixes(Doc, context.get());
     FirstMessage message;
     const xmlChar *expression = reinterpret_cast<const xmlChar *>(Options.Text.c_str());
-    std::unique_ptr<xmlXPathCompExpr, decltype(&xmlXPathFreeCompExpr)> compiled(
-        xmlXPathCtxtCompile(context.get(), expression), &xmlXPathFreeCompExpr);
-    std::unique_ptr<xmlXPathObject, decltype(&xmlXPathFreeObject)> result(nullptr, &xmlXPathFreeObject);
+    LibxmlHandle<xmlXPathFreeCompExpr> compiled(xmlXPathCtxtCompile(context.get(), expression));
+    XmlXPathObjectHandle result;
     if (compiled)
       result.reset(xmlXPathCompiledEval(compiled.get(), context.get()));
     if (!compiled || !result) {
@@ -442,9 +441,9 @@ struct TFinder::Impl {
       throw common::Exception("The XPath expression \"" + Options.Text + "\" is not valid: " + why);
     }
     if (result->type != XPATH_NODESET) {
-      std::unique_ptr<xmlChar, decltype(xmlFree)> text(xmlXPathCastToString(result.get()), xmlFree);
-      throw common::Exception("The XPath expression \"" + Options.Text + "\" gives the value \"" +
-                              C(text.get()) + "\", not nodes to find");
+      const XmlCharHandle text(xmlXPathCastToString(result.get()));
+      throw common::Exception("The XPath expression \"" + Options.Text + "\" gives the value \"" + ToString(text) +
+                              "\", not nodes to find");
     }
     if (xmlNodeSet *set = result->nodesetval) {
       Selected.reserve(static_cast<std::size_t>(set->nodeNr));
