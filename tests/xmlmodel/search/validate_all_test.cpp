@@ -122,6 +122,12 @@ TEST(ValidateAll, UnsavedEditsAreValidated) {
   int calls = 0;
   result = ValidateDocument(*doc, [&](double) { return ++calls < 1; });
   EXPECT_TRUE(result.Cancelled);
+
+  // A load cancelled while the file is read says so and keeps no document.
+  xmlmodel::XsdValidation load = xmlmodel::ValidateXmlFile(kDir + "orders_errors.xml", true, [](double) { return false; });
+  EXPECT_TRUE(load.All.Cancelled);
+  EXPECT_EQ(load.Error.Reason, "Cancelled");
+  EXPECT_EQ(load.Doc, nullptr);
 }
 
 TEST(ValidateAll, SchemaThatCannotBeRead) {
