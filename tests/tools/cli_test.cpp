@@ -3,8 +3,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,27 +17,21 @@ struct RunResult {
   std::string Out, Err;
 };
 
+std::string TakeFile(const std::string &path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  std::remove(path.c_str());
+  return text.str();
+}
+
 // Runs PROGRAM ARGS (already quoted) with no display, so a program that started its window
 // toolkit before answering would fail.
 RunResult RunProgram(const std::string &program, const std::string &args) {
-  const std::string errFile = testing::TempDir() + "cli_test_stderr." + std::to_string(::getpid());
+  const std::string out = testing::TempDir() + "cli_test." + std::to_string(::getpid());
   const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" + program + "' " +
-                              args + " 2>'" + errFile + "' </dev/null";
-  RunResult run;
-  FILE *pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr)
-    return run;
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    run.Out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ostringstream err;
-  err << std::ifstream(errFile).rdbuf();
-  run.Err = err.str();
-  std::remove(errFile.c_str());
-  return run;
+                              args + " >'" + out + ".out' 2>'" + out + ".err' </dev/null";
+  const int status = std::system(command.c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, TakeFile(out + ".out"), TakeFile(out + ".err")};
 }
 
 struct Program {
