@@ -4,26 +4,32 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/cli.h"
 #include "common/text.h"
 #include "json_dump.h"
 #include "xls/workbook.h"
 
+namespace {
+const common::TCliTool kTool{"xlsdump",
+                             "[--password PW] FILE",
+                             "Prints the workbook FILE as JSON on standard output.",
+                             {{"--password", "PW", "the password of an encrypted workbook"}}};
+} // namespace
+
 int main(int argc, char **argv) {
+  if (auto status = common::CheckCommandLine(argc, argv, kTool))
+    return *status;
   std::string file, password;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--password") == 0 && i + 1 < argc)
       password = argv[++i];
     else if (file.empty())
       file = argv[i];
-    else {
-      std::cerr << "usage: xlsdump [--password PW] FILE\n";
-      return 2;
-    }
+    else
+      return common::BadUsage(kTool, "expected one FILE");
   }
-  if (file.empty()) {
-    std::cerr << "usage: xlsdump [--password PW] FILE\n";
-    return 2;
-  }
+  if (file.empty())
+    return common::BadUsage(kTool, "expected one FILE");
   try {
     xls::TXLSWorkbook workbook;
     workbook.Filename = common::Utf8ToUtf16(file);

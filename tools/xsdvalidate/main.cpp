@@ -5,16 +5,33 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
+#include "common/cli.h"
 #include "xmlmodel/xsd_validate.h"
 
+namespace {
+const common::TCliTool kTool{
+    "xsdvalidate",
+    "[--all] XML-FILE",
+    "Loads the file, validating it against the DTD and the schemas it names, and prints the report.",
+    {{"--all", "", "print every error, one a line, as FILE:LINE: MESSAGE"}}};
+} // namespace
+
 int main(int argc, char **argv) {
-  const bool all = argc == 3 && std::strcmp(argv[1], "--all") == 0;
-  if (argc != 2 && !all) {
-    std::fprintf(stderr, "usage: xsdvalidate [--all] XML-FILE\n");
-    return 2;
+  if (auto status = common::CheckCommandLine(argc, argv, kTool))
+    return *status;
+  bool all = false;
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--all") == 0)
+      all = true;
+    else
+      files.emplace_back(argv[i]);
   }
-  const std::string fileName = argv[argc - 1];
+  if (files.size() != 1)
+    return common::BadUsage(kTool, "expected one XML-FILE");
+  const std::string &fileName = files.front();
   try {
     // The report is the one of the validating load, without making a document object of the
     // file: it is read once and nothing is kept.
