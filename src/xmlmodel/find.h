@@ -5,9 +5,7 @@
 // XPath 1.0 expression.
 
 #include <libxml/tree.h>
-#include <libxml/xpath.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
