@@ -1,11 +1,11 @@
 #include "editor/find_bar.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -79,10 +79,16 @@ TFindBar::TFindBar(QWidget *parent) : QWidget(parent) {
     FCurrent = FLast.Shown;
     emit GoToNode(FLast.Shown);
   });
-  auto *next = new QShortcut(QKeySequence(Qt::Key_F3), this, [this] { FindNext(true); });
-  auto *previous = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this, [this] { FindNext(false); });
-  next->setContext(Qt::WidgetWithChildrenShortcut);
-  previous->setContext(Qt::WidgetWithChildrenShortcut);
+  const auto action = [this](const char *caption, QKeySequence key, bool forward) {
+    auto *a = new QAction(caption, this);
+    a->setShortcut(key);
+    a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(a, &QAction::triggered, this, [this, forward] { FindNext(forward); });
+    addAction(a);
+    return a;
+  };
+  actFindNext = action("Find Next", Qt::Key_F3, true);
+  actFindPrevious = action("Find Previous", Qt::SHIFT | Qt::Key_F3, false);
 }
 
 void TFindBar::SetDocument(xmlDocPtr doc) {

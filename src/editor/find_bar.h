@@ -8,6 +8,7 @@
 
 #include "xmlmodel/find.h"
 
+class QAction;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -41,6 +42,8 @@ public:
   QCheckBox *chkNames = nullptr, *chkAttrNames = nullptr, *chkAttrValues = nullptr, *chkText = nullptr,
             *chkComments = nullptr;
   QPushButton *btnNext = nullptr, *btnPrevious = nullptr, *btnAll = nullptr;
+  // F3 and Shift+F3 while the bar has the focus; a window may widen them to itself.
+  QAction *actFindNext = nullptr, *actFindPrevious = nullptr;
   QLabel *lStatus = nullptr;
   QTreeWidget *eResults = nullptr;
 
