@@ -3,6 +3,7 @@
 #include "xmlmodel/dom.h"
 
 #include "common/exception.h"
+#include "xmlmodel/dom_internal.h"
 
 #include <string>
 
@@ -12,14 +13,7 @@ using common::Exception;
 
 namespace {
 
-bool IsLayoutText(const xmlNode *node) {
-  if (node == nullptr || node->type != XML_TEXT_NODE || node->content == nullptr || node->content[0] == 0)
-    return false;
-  for (const xmlChar *p = node->content; *p; ++p)
-    if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n')
-      return false;
-  return true;
-}
+bool IsLayoutText(const xmlNode *node) { return node != nullptr && dom_detail::IsWhitespaceText(node); }
 
 // Links node before next (under parent), or at the end of parent's children when next is
 // nullptr, without libxml2's merging of adjacent text nodes.
