@@ -68,10 +68,9 @@ int TExcelImport::ImportRows(xmlmodel::TOrbXMLItem &Target, xmlmodel::TOrbXMLIte
   for (int row = 1; row <= lastRow; ++row) {
     if (Progress && !Progress(row, lastRow)) {
       if (Edit)
-        Edit->Revert();
-      else
-        while (list->Count() > firstNew)
-          list->DeleteItem(list->Items(list->Count() - 1));
+        return -1; // its owner takes the copies back
+      while (list->Count() > firstNew)
+        list->DeleteItem(list->Items(list->Count() - 1));
       if (document)
         document->Modified = wasModified;
       return -1;

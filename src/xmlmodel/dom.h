@@ -161,8 +161,10 @@ public:
   // line of its own with before's indentation when before stands on one. With reindent, the
   // node's layout whitespace is moved to its new depth.
   void InsertChild(xmlNode *parent, xmlNode *node, xmlNode *before, bool reindent);
-  // Moves the layout whitespace inside a node just linked to the indentation of its place.
+  // Moves the layout whitespace inside a node just linked to the indentation of its place;
+  // ReindentTo moves it to the given indentation.
   void Reindent(xmlNode *node);
+  void ReindentTo(xmlNode *node, const std::string &indent);
   // The element's start tag as the source wrote it, when it is still kept; and putting such a
   // state back (for undoing a change that dropped it).
   bool RawStartTag(const xmlNode *element, std::string &tag) const;

@@ -148,13 +148,15 @@ void DomDocument::InsertChild(xmlNode *parent, xmlNode *node, xmlNode *before, b
 }
 
 void DomDocument::Reindent(xmlNode *node) {
-  if (node == nullptr || node->type != XML_ELEMENT_NODE || !HasLineBreak(node->prev))
-    return;
+  if (node != nullptr && HasLineBreak(node->prev))
+    ReindentTo(node, IndentAfterBreak(node->prev));
+}
+
+void DomDocument::ReindentTo(xmlNode *node, const std::string &to) {
   // The copy's own base indentation shows in the whitespace before its end tag.
-  if (!HasLineBreak(node->last))
+  if (node == nullptr || node->type != XML_ELEMENT_NODE || !HasLineBreak(node->last))
     return;
   const std::string from = IndentAfterBreak(node->last);
-  const std::string to = IndentAfterBreak(node->prev);
   if (from == to)
     return;
   std::string line;

@@ -64,15 +64,15 @@ void TEdit::Apply() {
   }
 }
 
-bool TEdit::Merge(TEdit &later) {
+bool TEdit::Merge(const TEdit &later) {
   if (FSteps.size() != 1 || later.FSteps.size() != 1)
     return false;
   TStep &mine = FSteps.front();
-  TStep &theirs = later.FSteps.front();
+  const TStep &theirs = later.FSteps.front();
   if (mine.Kind != TStep::Text || theirs.Kind != TStep::Text || mine.Item != theirs.Item)
     return false;
   // Undo goes back past both: to what this edit replaced.
-  mine.NewText = std::move(theirs.NewText);
+  mine.NewText = theirs.NewText;
   return true;
 }
 

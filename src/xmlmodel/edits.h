@@ -39,7 +39,7 @@ public:
 
   // A later edit that only sets the text of the same item again becomes part of this one, so
   // that the keystrokes of one cell edit are one step.
-  bool Merge(TEdit &later);
+  bool Merge(const TEdit &later);
 
   // The item a view shows as current after Apply, and after Revert.
   TOrbXMLItem *CurrentAfter = nullptr;
