@@ -2,13 +2,12 @@
 // child list built (what counting the children below the root does), and libxml2's own parse
 // of the same file for comparison. Also reports the item tree's memory per item.
 #include "xmlmodel/xml_obj.h"
+#include "records_file.h"
 
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <malloc.h>
 #include <string>
 #include <vector>
@@ -16,32 +15,10 @@
 namespace {
 
 const char *const kFile = "/tmp/xe_bench_records.xml";
-constexpr std::uintmax_t kTargetSize = 100u * 1024 * 1024;
 
 const std::string &BenchFile() {
   static const std::string path = [] {
-    std::error_code ec;
-    const std::uintmax_t size = std::filesystem::file_size(kFile, ec);
-    if (ec || size < kTargetSize) {
-      std::ofstream out(kFile, std::ios::binary);
-      out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<records>\n";
-      std::uintmax_t written = 0;
-      char buffer[512];
-      for (long i = 0; written < kTargetSize; ++i) {
-        int n = std::snprintf(buffer, sizeof buffer,
-                              "  <record id=\"%ld\" type=\"customer\">\n"
-                              "    <name>Customer %ld</name>\n"
-                              "    <email>customer%ld@example.com</email>\n"
-                              "    <city>City %ld</city>\n"
-                              "    <amount>%ld.%02ld</amount>\n"
-                              "    <note>Ordered &amp; paid; see ticket #%ld</note>\n"
-                              "  </record>\n",
-                              i, i, i, i % 977, i % 10007, i % 100, i * 7);
-        out.write(buffer, n);
-        written += static_cast<std::uintmax_t>(n);
-      }
-      out << "</records>\n";
-    }
+    xebench::MakeRecordsFile(kFile);
     return std::string(kFile);
   }();
   return path;

@@ -1,4 +1,5 @@
 #include "editor/editor_window.h"
+#include "editor/editor_search.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -210,6 +211,7 @@ TfrmXMLMain::TfrmXMLMain(QWidget *parent) : QWidget(parent) {
   connect(FUndoStack, &QUndoStack::cleanChanged, this, [this] { FollowCleanState(); });
   CreateComponents();
   CreateActions();
+  FSearch = new TEditorSearch(*this);
   ShowItem(nullptr);
 }
 
@@ -422,6 +424,7 @@ void TfrmXMLMain::SetDocument(std::unique_ptr<TOrbMainXML> document) {
   BuildTree();
   FCurrentItem.reset();
   ShowItem(nullptr);
+  FSearch->DocumentSet();
 }
 
 std::shared_ptr<TOrbXMLTreeItem> TfrmXMLMain::TreeItemOf(QTreeWidgetItem *node) {

@@ -29,6 +29,7 @@ class TOrbXMLList;
 
 namespace editor {
 
+class TEditorSearch;
 class TfrmXMLMain;
 
 // The node tree: a QTreeWidget that hands drags and drops to its editor window.
@@ -210,6 +211,7 @@ private:
   bool FHeaderShown = false;
   unsigned FGridGeneration = 0; // bumped whenever the grid is refilled; stale editors are ignored
   bool FInSelectionChange = false;
+  TEditorSearch *FSearch = nullptr; // validation, find and the current node's path; a child
 };
 
 } // namespace editor

@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -16,6 +15,7 @@
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/uri.h>
+#include <libxml/valid.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
@@ -23,6 +23,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "xmlmodel/libxml_handles.h"
+#include "xmlmodel/node_path.h"
 
 namespace xmlmodel {
 
@@ -33,6 +34,8 @@ namespace {
 constexpr const char *kXsiNamespace = "http://www.w3.org/2001/XMLSchema-instance";
 // A report line in a message box; a whole minified file on one line would not fit.
 constexpr std::size_t kMaxSourceText = 1024;
+// A list of every error stops here: a document broken throughout would fill the memory with them.
+constexpr std::size_t kMaxErrors = 100000;
 
 const xmlChar *X(const char *s) { return reinterpret_cast<const xmlChar *>(s); }
 std::string S(const xmlChar *s) { return s == nullptr ? std::string() : reinterpret_cast<const char *>(s); }
@@ -43,20 +46,38 @@ std::string StripLineEnd(std::string s) {
   return s;
 }
 
-// The first error met while loading and validating: where it lies and what it says.
+// One error as libxml2 gave it: what it says, the file and line it lies on, the node it concerns.
+struct RawError {
+  std::string Message;
+  std::string File; // empty or the file the error lies in
+  int Line = 0;
+  const xmlNode *Node = nullptr;
+};
+
+// The first error met while loading and validating, and, when asked for, every error.
 struct FirstError {
   bool Set = false;
   int Code = 0;
   std::string Message;
   std::string File; // empty or the file the error lies in
   int Line = 0;
+  bool KeepAll = false;
+  std::vector<RawError> All; // every error when KeepAll, at most kMaxErrors of them
+  std::size_t Dropped = 0;
 
-  void Add(int code, std::string message, std::string file, int line) {
+  void Add(int code, std::string message, std::string file, int line, const xmlNode *node = nullptr) {
+    message = StripLineEnd(std::move(message));
+    if (KeepAll) {
+      if (All.size() < kMaxErrors)
+        All.push_back({message, file, line, node});
+      else
+        ++Dropped;
+    }
     if (Set)
       return;
     Set = true;
     Code = code == 0 ? 1 : code;
-    Message = StripLineEnd(std::move(message));
+    Message = std::move(message);
     File = std::move(file);
     Line = line;
   }
@@ -77,8 +98,13 @@ void CollectError(void *self, xmlErrorPtr error) {
   // Validating a file without a DOCTYPE is not a failure: it may name schemas instead.
   if (error->code == XML_DTD_NO_DTD)
     return;
+  // Lines above 65535 are kept apart from the node's own field.
+  const auto *node = static_cast<const xmlNode *>(error->node);
+  int line = error->line;
+  if (node != nullptr && (node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE) && line >= 65535)
+    line = static_cast<int>(xmlGetLineNo(node->type == XML_ATTRIBUTE_NODE ? node->parent : node));
   static_cast<FirstError *>(self)->Add(error->code, error->message ? error->message : "Unknown error",
-                                       S(reinterpret_cast<const xmlChar *>(error->file)), error->line);
+                                       S(reinterpret_cast<const xmlChar *>(error->file)), line, node);
 }
 
 // Sends every libxml2 error to a FirstError while alive; the previous handler comes back after.
@@ -344,8 +370,24 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
   const int result = xmlSchemaValidateDoc(validator.get(), doc);
   if (result == 0)
     return true;
+  if (result > 0 && first.Set) // the errors said why
+    return false;
   first.Add(XML_SCHEMAV_INTERNAL, "The schema validator stopped with an internal error", {}, 0);
   return false;
+}
+
+// Where an error is shown in the document: an error inside a DTD or schema says in its reason
+// where it lies, and takes the line of the document that names that file.
+void PlaceError(const std::string &file, int line, const std::string &documentUrl, int namingLine,
+                std::string &reason, int &placedLine) {
+  const std::string where = Unescaped(file);
+  if (line >= 0 && (where.empty() || where == documentUrl)) {
+    placedLine = line;
+    return;
+  }
+  if (!where.empty() && where != documentUrl)
+    reason = where + (line > 0 ? common::Format(" line %d", line) : std::string()) + ": " + reason;
+  placedLine = namingLine;
 }
 
 DomParseError MakeError(const FirstError &first, const std::string &documentUrl, std::string_view bytes,
@@ -353,18 +395,7 @@ DomParseError MakeError(const FirstError &first, const std::string &documentUrl,
   DomParseError error;
   error.ErrorCode = first.Code;
   error.Reason = first.Message;
-  const std::string file = Unescaped(first.File);
-  const bool inDocument = first.Line >= 0 && (file.empty() || file == documentUrl);
-  if (inDocument) {
-    error.Line = first.Line;
-  } else {
-    // The error lies in a DTD or schema: the reason says where, the line is the one of the
-    // document that names that file.
-    if (!file.empty() && file != documentUrl)
-      error.Reason = file + (first.Line > 0 ? common::Format(" line %d", first.Line) : std::string()) + ": " +
-                     error.Reason;
-    error.Line = namingLine;
-  }
+  PlaceError(first.File, first.Line, documentUrl, namingLine, error.Reason, error.Line);
   // A UTF-16 file is read as text for its source line.
   if (bytes.size() >= 2 &&
       ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'))) {
@@ -383,6 +414,116 @@ DomParseError MakeError(const FirstError &first, const std::string &documentUrl,
   return error;
 }
 
+// Validates against every schema the root names; the first error ends it unless every error is
+// wanted.
+void ValidateAgainstSchemas(xmlDocPtr doc, xmlNode *root, FirstError &first) {
+  for (const std::string &location : SchemaLocations(root))
+    if (!ValidateAgainstSchema(doc, location, first) && !first.KeepAll)
+      break;
+}
+
+// The DTD of an in-memory document's DOCTYPE, read as the validating load reads it, checks the
+// document; the document is left as it was.
+void ValidateAgainstDtd(xmlDocPtr doc, FirstError &first) {
+  xmlDtd *internal = doc->intSubset;
+  if (internal == nullptr && doc->extSubset == nullptr)
+    return;
+  LibxmlHandle<xmlFreeDtd> loaded;
+  if (doc->extSubset == nullptr && internal->SystemID != nullptr) {
+    const std::string location = S(internal->SystemID);
+    if (HasRemoteScheme(location)) {
+      first.Add(XML_IO_LOAD_ERROR, "DTD location " + location + " is not a local file; remote DTDs are not loaded",
+                {}, -1);
+      return;
+    }
+    const fs::path path = LocalPath(location);
+    XmlCharHandle uri(xmlPathToURI(X(path.c_str())));
+    tlMode = LoadMode::Dtd;
+    loaded.reset(xmlParseDTD(internal->ExternalID, uri.get()));
+    tlMode = LoadMode::Local;
+    if (!loaded) {
+      first.Add(XML_IO_LOAD_ERROR, "Cannot load the DTD \"" + location + "\"", {}, -1);
+      return;
+    }
+    doc->extSubset = loaded.get();
+  }
+  LibxmlHandle<xmlFreeValidCtxt> context(xmlNewValidCtxt());
+  if (context)
+    xmlValidateDocument(context.get(), doc);
+  if (loaded)
+    doc->extSubset = nullptr;
+  if (!context)
+    first.Add(XML_ERR_NO_MEMORY, "Out of memory while validating", {}, -1);
+}
+
+// Every error kept, placed in the document, with the paths of their nodes while the document
+// is there to give them.
+ValidationErrors ListErrors(const FirstError &first, const std::string &documentUrl, int namingLine,
+                            bool haveDocument, const ProgressFn &progress) {
+  ValidationErrors list;
+  list.NotListed = first.Dropped;
+  list.Errors.reserve(first.All.size());
+  NodePathBuilder paths;
+  std::size_t done = 0;
+  for (const RawError &raw : first.All) {
+    ValidationError error;
+    error.Message = raw.Message;
+    // A node made in memory has no line: the nearest one above it that has one stands for it.
+    const int line = raw.Line <= 0 && haveDocument ? NodeLine(raw.Node) : raw.Line;
+    PlaceError(raw.File, line, documentUrl, namingLine, error.Message, error.Line);
+    if (haveDocument && raw.Node != nullptr) {
+      error.Node = const_cast<xmlNode *>(raw.Node);
+      error.Path = paths.Path(raw.Node);
+    }
+    list.Errors.push_back(std::move(error));
+    if (progress && ++done % 4096 == 0 &&
+        !progress(0.8 + 0.2 * static_cast<double>(done) / static_cast<double>(first.All.size()))) {
+      list.Cancelled = true;
+      break;
+    }
+  }
+  return list;
+}
+
+// The file handed to the parser as it reads, so that progress can be told and the load
+// cancelled.
+struct FileInput {
+  std::FILE *File;
+  std::uintmax_t Size;
+  std::uintmax_t Offset;
+  const ProgressFn *Progress;
+  bool Cancelled;
+  bool Failed = false;
+
+  static int Read(void *context, char *buffer, int length) {
+    auto *self = static_cast<FileInput *>(context);
+    if (*self->Progress &&
+        !(*self->Progress)(self->Size == 0 ? 1.0 : static_cast<double>(self->Offset) / static_cast<double>(self->Size))) {
+      self->Cancelled = true;
+      return -1;
+    }
+    const std::size_t n = std::fread(buffer, 1, static_cast<std::size_t>(length), self->File);
+    if (n == 0 && std::ferror(self->File)) {
+      self->Failed = true;
+      return -1;
+    }
+    self->Offset += n;
+    return static_cast<int>(n);
+  }
+};
+
+std::string ReadWholeFile(const fs::path &path) {
+  std::string bytes;
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file)
+    return bytes;
+  char buffer[1 << 16];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
+    bytes.append(buffer, n);
+  return bytes;
+}
+
 } // namespace
 
 XsdValidation::~XsdValidation() {
@@ -390,7 +531,8 @@ XsdValidation::~XsdValidation() {
     xmlFreeDoc(Doc);
 }
 
-XsdValidation::XsdValidation(XsdValidation &&other) noexcept : Doc(other.Doc), Error(std::move(other.Error)) {
+XsdValidation::XsdValidation(XsdValidation &&other) noexcept
+    : Doc(other.Doc), Error(std::move(other.Error)), All(std::move(other.All)) {
   other.Doc = nullptr;
 }
 
@@ -400,7 +542,7 @@ xmlDocPtr XsdValidation::Release() {
   return doc;
 }
 
-XsdValidation ValidateXmlFile(const std::string &fileName) {
+XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors, const ProgressFn &progress) {
   InitXmlLibrary();
   XsdValidation outcome;
 
@@ -413,26 +555,24 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
                                                         : "The file \"" + fileName + "\" does not exist";
     return outcome;
   }
-  std::ifstream in(path, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!in.good() && !in.eof()) {
+  // The file is read once, as the parser goes; only a failure reads it again for its line.
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+  if (!file) {
     outcome.Error.ErrorCode = XML_IO_EACCES;
     outcome.Error.Reason = "The file \"" + fileName + "\" cannot be read";
     return outcome;
   }
-  if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) {
-    outcome.Error.ErrorCode = XML_ERR_NO_MEMORY;
-    outcome.Error.Reason = "The file \"" + fileName + "\" is too large";
-    return outcome;
-  }
+  const std::uintmax_t size = fs::file_size(path, ec);
 
   const fs::path absolute = fs::absolute(path, ec).lexically_normal();
   const std::string url = absolute.string();
   tlDocumentFolder = absolute.parent_path().string();
 
   FirstError first;
+  first.KeepAll = allErrors;
   LoaderScope loader;
   XmlDocHandle doc;
+  FileInput input{file.get(), ec ? 0 : size, 0, &progress, false};
   {
     ErrorScope scope(first);
     XmlParserCtxtHandle ctxt(xmlNewParserCtxt());
@@ -440,32 +580,88 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
       throw common::Exception("Out of memory while loading " + fileName);
     ctxt->sax->externalSubset = &ExternalSubset;
     tlMode = LoadMode::DocumentBody;
-    doc.reset(
-        xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
-                          XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
+    doc.reset(xmlCtxtReadIO(ctxt.get(), &FileInput::Read, nullptr, &input, url.c_str(), nullptr,
+                            XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_DTDLOAD | XML_PARSE_DTDVALID));
     tlMode = LoadMode::Local;
+    if (input.Cancelled || input.Failed) {
+      doc.reset();
+      outcome.Error = input.Failed ? DomParseError{XML_IO_EACCES, "The file \"" + fileName + "\" cannot be read", "", 0}
+                                   : DomParseError{XML_IO_EIO, "Cancelled", "", 0};
+      outcome.All.Cancelled = input.Cancelled;
+      return outcome;
+    }
     if (!doc && !first.Set)
       first.Add(XML_ERR_DOCUMENT_EMPTY, "The file is not well-formed", {}, 0);
   }
 
-  int namingLine = DoctypeLine(bytes);
-  if (!first.Set && doc) {
+  // An error of the parse that lies in the DTD takes the DOCTYPE's line, a schema's the root's.
+  const bool parseFailed = first.Set;
+  int namingLine = 0;
+  // Every error wanted: the schemas are checked even when the DTD is not met.
+  if ((!parseFailed || allErrors) && doc) {
     xmlNode *root = xmlDocGetRootElement(doc.get());
     if (root != nullptr) {
-      namingLine = static_cast<int>(xmlGetLineNo(root));
+      if (!parseFailed)
+        namingLine = static_cast<int>(xmlGetLineNo(root));
       ErrorScope scope(first);
-      for (const std::string &location : SchemaLocations(root))
-        if (!ValidateAgainstSchema(doc.get(), location, first))
-          break;
+      ValidateAgainstSchemas(doc.get(), root, first);
     }
   }
 
   if (first.Set) {
+    const std::string bytes = ReadWholeFile(path);
+    if (parseFailed)
+      namingLine = DoctypeLine(bytes);
     outcome.Error = MakeError(first, url, bytes, namingLine);
+    // The nodes of a document that did not parse are gone.
+    outcome.All = ListErrors(first, url, namingLine, doc != nullptr, {});
+    for (ValidationError &error : outcome.All.Errors)
+      error.Node = nullptr;
     return outcome;
   }
   outcome.Doc = doc.release();
   return outcome;
+}
+
+ValidationErrors ValidateDocument(const DomDocument &document, const std::string &fileName,
+                                  const ProgressFn &progress) {
+  InitXmlLibrary();
+  xmlDocPtr doc = document.Doc();
+  xmlNode *root = doc != nullptr ? xmlDocGetRootElement(doc) : nullptr;
+  ValidationErrors none;
+  if (root == nullptr) {
+    none.Errors.push_back({0, "The document has no root element", nullptr, {}});
+    return none;
+  }
+  std::error_code ec;
+  const fs::path absolute =
+      fileName.empty() ? fs::current_path(ec) / "unnamed.xml" : fs::absolute(fs::path(fileName), ec).lexically_normal();
+  tlDocumentFolder = absolute.parent_path().string();
+  const std::string url = doc->URL != nullptr ? Unescaped(S(doc->URL)) : absolute.string();
+
+  FirstError first;
+  first.KeepAll = true;
+  LoaderScope loader;
+  const auto report = [&](double done) { return !progress || progress(done); };
+  {
+    ErrorScope scope(first);
+    ValidateAgainstDtd(doc, first);
+    if (!report(0.2)) {
+      none.Cancelled = true;
+      return none;
+    }
+    ValidateAgainstSchemas(doc, root, first);
+  }
+  if (!report(0.8)) {
+    none.Cancelled = true;
+    return none;
+  }
+  const int namingLine = static_cast<int>(xmlGetLineNo(root));
+  return ListErrors(first, url, namingLine, true, progress);
+}
+
+ValidationErrors ValidateDocument(const TOrbMainXML &document, const ProgressFn &progress) {
+  return ValidateDocument(document.XMLDoc(), document.FileName, progress);
 }
 
 std::string ValidationReportText(const std::string &fileName, const DomParseError &error) {

@@ -1,11 +1,31 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "xmlmodel/dom.h"
+#include "xmlmodel/progress.h"
 #include "xmlmodel/xml_obj.h"
 
 namespace xmlmodel {
+
+// One error of a validation, as a list of every error shows it.
+struct ValidationError {
+  // The line in the document; for an error inside a DTD or schema (the reason says where), the
+  // line of the document that names it. 0 when the error lies nowhere in particular.
+  int Line = 0;
+  std::string Message;
+  // The node the error concerns, when libxml2 names one (an element or an attribute), and its
+  // path. Node is set only for a document that stays in memory.
+  xmlNode *Node = nullptr;
+  std::string Path;
+};
+
+struct ValidationErrors {
+  std::vector<ValidationError> Errors; // in the order libxml2 reports them
+  std::size_t NotListed = 0;           // errors past the longest list kept
+  bool Cancelled = false;              // the progress callback stopped the work: the list is partial
+};
 
 // The validating load of one file, without a document object: the file is parsed and validated
 // against the DTD of its DOCTYPE and the XML Schemas it names itself (xsi:schemaLocation,
@@ -17,6 +37,8 @@ struct XsdValidation {
   // ErrorCode 0 when valid; otherwise the first error: its reason, the number of the line of
   // the file it lies on (0 when it lies outside the file) and that line's text.
   DomParseError Error;
+  // Every error, when asked for; Node is never set (the document is not kept when invalid).
+  ValidationErrors All;
 
   XsdValidation() = default;
   ~XsdValidation();
@@ -29,7 +51,18 @@ struct XsdValidation {
   xmlDocPtr Release();
 };
 
-XsdValidation ValidateXmlFile(const std::string &fileName);
+// allErrors lists every error in All besides the first in Error; progress is told how much of
+// the file has been read and may cancel the load, which is then reported as an error.
+XsdValidation ValidateXmlFile(const std::string &fileName, bool allErrors = false, const ProgressFn &progress = {});
+
+// Validates a document as it stands in memory, unsaved edits included, with the rules of the
+// validating load: the DTD of its DOCTYPE and the schemas its root element names, resolved
+// against the folder of fileName (the current folder when empty), local files only. The
+// document is not changed. Progress is told after each DTD and schema and while the errors'
+// paths are made; a cancel takes effect there.
+ValidationErrors ValidateDocument(const DomDocument &document, const std::string &fileName,
+                                  const ProgressFn &progress = {});
+ValidationErrors ValidateDocument(const TOrbMainXML &document, const ProgressFn &progress = {});
 
 // The five-line report of a failed validation; empty when error.ErrorCode is 0. fileName is
 // given as the caller typed it.

@@ -430,7 +430,7 @@ TEST_F(EditorWindow, PopupMenusAndShortcuts) {
     items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   EXPECT_EQ(items, (std::vector<std::string>{"Create New", "Create New Into", "-", "Insert XML Here",
                                              "Save This Element To XML", "Excel Import", "-", "Delete", "-",
-                                             "Expand", "Collapse"}));
+                                             "Expand", "Collapse", "-", "Copy XPath"}));
   EXPECT_EQ(w->actDelete->shortcutContext(), Qt::WidgetShortcut);
   EXPECT_EQ(w->actAddInto->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Insert));
   EXPECT_EQ(w->actSaveAs->shortcut(), QKeySequence(Qt::Key_F12));
@@ -444,7 +444,8 @@ TEST_F(EditorWindow, PopupMenusAndShortcuts) {
   for (QAction *action : w->MainMenu1->actions())
     menu.push_back(action->text().toStdString());
   EXPECT_EQ(w->MainMenu1->title().toStdString(), "XML");
-  EXPECT_EQ(menu, (std::vector<std::string>{"Save", "Save As..."}));
+  EXPECT_EQ(menu, (std::vector<std::string>{"Save", "Save As...", "", "Validate", "Next Error", "Previous Error",
+                                            "Find...", "Find Next", "Find Previous"}));
 }
 
 TEST(ErrorDisplay, AppendsFullStopOnlyWhenMissing) {
