@@ -215,6 +215,7 @@ TfrmXMLMain::TfrmXMLMain(QWidget *parent) : QWidget(parent) {
 
 TfrmXMLMain::~TfrmXMLMain() {
   // Steps and tree nodes point at items of the document: drop them before the document goes.
+  FUndoStack->disconnect(this);
   delete FUndoStack;
   FUndoStack = nullptr;
   if (FDocument)
