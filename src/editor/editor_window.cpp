@@ -704,6 +704,8 @@ void TfrmXMLMain::ItemInserted(TOrbXMLList &list, int index) {
     child->setChildIndicatorPolicy(item->HasChildItems() ? QTreeWidgetItem::ShowIndicator
                                                          : QTreeWidgetItem::DontShowIndicator);
     const QSignalBlocker block(eTree);
+    // A node that had no children shows it can have them before the row arrives.
+    node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     node->insertChild(index, child);
   }
   UpdateCaptions(list.OwnerItem());
