@@ -636,13 +636,6 @@ void TfrmXMLMain::UpdateCaption() {
   setWindowTitle(FDocument->Modified ? QStringLiteral("*") + name : name);
 }
 
-void TfrmXMLMain::RefreshParent() {
-  if (FCurrentItem && !FCurrentItem->IsNew)
-    MakeCurrent(FCurrentItem->Item);
-  else
-    ShowItem(FCurrentItem);
-}
-
 void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
   if (!item || !FDocument)
     return;
