@@ -85,9 +85,14 @@ void TForm4::MergeChildMenu() {
     return;
   if (FMergedMenu)
     menuBar()->removeAction(FMergedMenu);
+  if (FMergedEditMenu)
+    menuBar()->removeAction(FMergedEditMenu);
   FMergedMenu = wanted;
-  if (wanted)
+  FMergedEditMenu = editor ? editor->MainMenu2->menuAction() : nullptr;
+  if (wanted) {
     menuBar()->addAction(wanted);
+    menuBar()->addAction(FMergedEditMenu); // "Edit" after "XML"
+  }
 }
 
 TfrmXMLMain *TForm4::OpenEditor(std::unique_ptr<xmlmodel::TOrbMainXML> document) {

@@ -62,6 +62,7 @@ private:
   QStringList FArguments;
   QMdiArea *FMdiArea = nullptr;
   QPointer<QAction> FMergedMenu; // the active editor's "XML" menu while it sits in the menu bar
+  QPointer<QAction> FMergedEditMenu; // and its "Edit" menu
   bool FShown = false;
 };
 

@@ -217,6 +217,7 @@ TfrmXMLMain::TfrmXMLMain(QWidget *parent) : QWidget(parent) {
 
 TfrmXMLMain::~TfrmXMLMain() {
   // Steps and tree nodes point at items of the document: drop them before the document goes.
+  FUndoStack->disconnect(this);
   delete FUndoStack;
   FUndoStack = nullptr;
   if (FDocument)
@@ -638,13 +639,6 @@ void TfrmXMLMain::UpdateCaption() {
   setWindowTitle(FDocument->Modified ? QStringLiteral("*") + name : name);
 }
 
-void TfrmXMLMain::RefreshParent() {
-  if (FCurrentItem && !FCurrentItem->IsNew)
-    MakeCurrent(FCurrentItem->Item);
-  else
-    ShowItem(FCurrentItem);
-}
-
 void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
   if (!item || !FDocument)
     return;
@@ -706,6 +700,8 @@ void TfrmXMLMain::ItemInserted(TOrbXMLList &list, int index) {
     child->setChildIndicatorPolicy(item->HasChildItems() ? QTreeWidgetItem::ShowIndicator
                                                          : QTreeWidgetItem::DontShowIndicator);
     const QSignalBlocker block(eTree);
+    // A node that had no children shows it can have them before the row arrives.
+    node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     node->insertChild(index, child);
   }
   UpdateCaptions(list.OwnerItem());

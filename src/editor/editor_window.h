@@ -77,9 +77,6 @@ public:
   void BuildTree();
   void FillChildren(QTreeWidgetItem *node);
   void ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem);
-  // The tree follows every change of the item tree row by row; this shows the current node
-  // again after a command (its tree node and panel).
-  void RefreshParent();
   // Runs the close prompt; true when the window may close.
   bool TryClose();
   // Tree item carried by a tree node (nullptr for none).

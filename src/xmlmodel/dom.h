@@ -152,9 +152,10 @@ public:
 
   // Reversible changes: doing one and then its inverse gives the bytes SaveToString gave
   // before, and doing it again the bytes it gave after.
-  // Unlinks a child (with the whitespace that indented it on a line of its own) or an attribute
-  // and keeps it alive.
-  DomPlace Detach(xmlNode *node);
+  // Unlinks a child (with the whitespace that indented it on a line of its own, unless
+  // withSpacing is false: undoing an insertion that added none) or an attribute, and keeps it
+  // alive.
+  DomPlace Detach(xmlNode *node, bool withSpacing = true);
   // Puts a detached node back where Detach found it; the document must be as Detach left it.
   void Restore(const DomPlace &place);
   // Links a detached node just before the child before (nullptr: as AppendChild does), on a

@@ -79,7 +79,7 @@ bool HasLineBreak(const xmlNode *text) {
 
 } // namespace
 
-DomPlace DomDocument::Detach(xmlNode *node) {
+DomPlace DomDocument::Detach(xmlNode *node, bool withSpacing) {
   if (node == nullptr || node->parent == nullptr)
     throw Exception("The node is not part of the document");
   DomPlace place;
@@ -95,7 +95,7 @@ DomPlace DomDocument::Detach(xmlNode *node) {
   } else {
     ForgetStartTag(place.Parent);
     xmlNode *indent = node->prev;
-    if (IsLayoutText(indent) && (node->next == nullptr || IsLayoutText(node->next))) {
+    if (withSpacing && IsLayoutText(indent) && (node->next == nullptr || IsLayoutText(node->next))) {
       place.Spacing = indent;
       xmlUnlinkNode(indent);
       KeepAlive(indent);

@@ -6,7 +6,20 @@ namespace xmlmodel {
 
 TEdit::~TEdit() = default;
 
-void TEdit::TakeOut(TStep &step) { step.Held = step.Item->OwnerList()->Take(step.Item, step.Place); }
+void TEdit::TakeOut(TStep &step, bool withSpacing) {
+  step.Held = step.Item->OwnerList()->Take(step.Item, step.Place, withSpacing);
+}
+
+namespace {
+
+int ChildNodeCount(const xmlNode *node) {
+  int count = 0;
+  for (const xmlNode *child = node->children; child != nullptr; child = child->next)
+    ++count;
+  return count;
+}
+
+} // namespace
 
 void TEdit::PutBack(TStep &step) { TOrbXMLList::Restore(std::move(step.Held), step.Place); }
 
@@ -16,7 +29,12 @@ TOrbXMLItem *TEdit::Create(TOrbXMLList &list, const std::string &name, int nodeT
   step.Kind = TStep::Insert;
   if (list.IsAttributeList() && list.OwnerItem() && list.OwnerItem()->HasNode())
     step.HadRawTag = list.Document()->XMLDoc().RawStartTag(list.OwnerItem()->Node(), step.RawTag);
+  xmlNode *owner = !list.IsAttributeList() && list.OwnerItem() && list.OwnerItem()->HasNode()
+                      ? list.OwnerItem()->Node()
+                      : nullptr;
+  const int childrenBefore = owner ? ChildNodeCount(owner) : 0;
   TOrbXMLItem *item = list.CreateNodeBefore(name, nodeType, source, before, reindent);
+  step.AddedSpacing = owner && ChildNodeCount(owner) > childrenBefore + 1;
   step.Item = item;
   FSteps.push_back(std::move(step));
   return item;
@@ -43,7 +61,7 @@ void TEdit::Revert() {
   for (auto step = FSteps.rbegin(); step != FSteps.rend(); ++step) {
     switch (step->Kind) {
     case TStep::Insert:
-      TakeOut(*step);
+      TakeOut(*step, step->AddedSpacing);
       if (step->Place.List->IsAttributeList())
         step->Place.List->Document()->XMLDoc().SetRawStartTag(step->Place.List->OwnerItem()->Node(),
                                                                step->HadRawTag, step->RawTag);

@@ -53,11 +53,13 @@ private:
     TOrbXMLList::TPlace Place;
     DomTextChange Change;
     std::string NewText;
+    // A node added: whether its insertion added indentation, which undo then takes out with it.
+    bool AddedSpacing = true;
     // An attribute added: its element's start tag as written before, which undo puts back.
     bool HadRawTag = false;
     std::string RawTag;
   };
-  static void TakeOut(TStep &step);
+  static void TakeOut(TStep &step, bool withSpacing = true);
   static void PutBack(TStep &step);
 
   std::string FName;

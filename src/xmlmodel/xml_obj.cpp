@@ -239,13 +239,13 @@ int TOrbXMLList::DescendantCount() {
   return FDescendants;
 }
 
-std::unique_ptr<TOrbXMLItem> TOrbXMLList::Take(TOrbXMLItem *item, TPlace &place) {
+std::unique_ptr<TOrbXMLItem> TOrbXMLList::Take(TOrbXMLItem *item, TPlace &place, bool withSpacing) {
   const int index = IndexOf(item);
   if (index < 0)
     throw Exception("The item is not in this list");
   place.List = this;
   place.Index = index;
-  place.Dom = Document()->XMLDoc().Detach(item->CheckedNode());
+  place.Dom = Document()->XMLDoc().Detach(item->CheckedNode(), withSpacing);
   return TakeAt(static_cast<std::uint32_t>(index));
 }
 

@@ -126,7 +126,7 @@ public:
     int Index = -1;
     DomPlace Dom;
   };
-  std::unique_ptr<TOrbXMLItem> Take(TOrbXMLItem *item, TPlace &place);
+  std::unique_ptr<TOrbXMLItem> Take(TOrbXMLItem *item, TPlace &place, bool withSpacing = true);
   static TOrbXMLItem *Restore(std::unique_ptr<TOrbXMLItem> item, const TPlace &place);
 
   // Items in this list and every list below it, kept up to date on every change.

@@ -68,7 +68,7 @@ TEST_F(Frame, StartWithFileOpensItMaximisedAndMergesTheXmlMenu) {
   EXPECT_TRUE(frame->MdiArea()->subWindowList().front()->isMaximized());
   EXPECT_EQ(w->Document()->FileName, path);
   EXPECT_EQ(Caption(Root(w)), "orders (3/9)");
-  EXPECT_EQ(MenuTitles(*frame), (std::vector<std::string>{"System", "XSL", "XML"}));
+  EXPECT_EQ(MenuTitles(*frame), (std::vector<std::string>{"System", "XSL", "XML", "Edit"}));
 
   frame->MdiArea()->subWindowList().front()->close();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -108,8 +108,9 @@ TEST_F(Frame, OpenAndNew) {
   QMdiSubWindow *first = frame->MdiArea()->subWindowList().front();
   frame->MdiArea()->setActiveSubWindow(first);
   QList<QAction *> bar = frame->menuBar()->actions();
-  ASSERT_EQ(bar.size(), 3);
-  EXPECT_EQ(bar.back(), frame->EditorWindows().front()->MainMenu1->menuAction());
+  ASSERT_EQ(bar.size(), 4);
+  EXPECT_EQ(bar[2], frame->EditorWindows().front()->MainMenu1->menuAction());
+  EXPECT_EQ(bar[3], frame->EditorWindows().front()->MainMenu2->menuAction());
 
   prompts.Inputs = {std::string("not valid")};
   frame->actNew->trigger();

@@ -1,12 +1,17 @@
 // Runs thousands of random editor commands on a real window and checks after every step that
-// the tree view, the item tree and the DOM agree. XE_RANDOM_SEED and XE_RANDOM_STEPS override
+// the tree view, the item tree and the DOM agree, and that the document's bytes are those
+// recorded at that point of the undo history. XE_RANDOM_SEED and XE_RANDOM_STEPS override
 // the defaults; the seed is printed so a failure can be replayed.
 
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTreeWidgetItemIterator>
+#include <QUndoStack>
 
 #include <gtest/gtest.h>
 
@@ -89,13 +94,17 @@ private:
         return "attribute list of " + item->NodeName() + " differs from the DOM";
     if (index != attributes.Count())
       return "attribute list of " + item->NodeName() + " holds extra items";
+    int descendants = children.Count();
     for (int i = 0; i < children.Count(); ++i) {
       if (children.Items(i)->OwnerList() != &children)
         return "item with a wrong owner list";
       std::string problem = CheckItem(children.Items(i));
       if (!problem.empty())
         return problem;
+      descendants += children.Items(i)->Children()->DescendantCount();
     }
+    if (children.DescendantCount() != descendants)
+      return "stale descendant count under " + item->NodeName();
     return {};
   }
 
@@ -118,6 +127,25 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
   const std::string broken = scratch.Copy("broken.xml");
   auto w = OpenWindow(path);
   Checker checker(*w);
+  // Checks every signal of the tree's model as the commands change it.
+  QAbstractItemModelTester tester(w->eTree->model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  QUndoStack &stack = *w->UndoStack();
+  // The document's bytes at each index of the undo stack.
+  std::vector<std::string> history = {w->Document()->XMLDoc().SaveToString()};
+  // A new step records its bytes; undo and redo must give those recorded for where they land.
+  bool undoing = false;
+  std::string historyProblem;
+  const QMetaObject::Connection recording = QObject::connect(&stack, &QUndoStack::indexChanged, [&](int index) {
+    const std::string bytes = w->Document()->XMLDoc().SaveToString();
+    if (undoing) {
+      if (historyProblem.empty() && bytes != history.at(index))
+        historyProblem = "bytes after undo or redo differ from those at index " + std::to_string(index) + "\nGOT\n" + bytes + "\nWANT\n" + history.at(index);
+      return;
+    }
+    history.resize(stack.count() + 1);
+    history[index] = bytes;
+  });
+  const char *const clipboardTexts[] = {"<pasted a=\"1\">\n  <x/>\n</pasted>", "not xml", "<a>", "<!--c--><b/>"};
 
   const std::vector<std::string> names = {"order",    "item", "note", "p:q", "New Name...", "bad name",
                                           "#comment", "x1",   "",     "ünï", "a-b"};
@@ -137,8 +165,8 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
   };
 
   for (unsigned long step = 0; step < steps; ++step) {
-    int command = pick(21);
-    if (command >= 17)
+    int command = pick(26);
+    if (command >= 22)
       command = 0; // selecting often moves off placeholders, on which most commands fail
 
     if (trace)
@@ -211,9 +239,35 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
       break;
     case 15: w->actSave->trigger(); break;
     case 16: editPanel(); break;
+    case 17:
+    case 18:
+      undoing = true;
+      (command == 17 ? w->actUndo : w->actRedo)->trigger();
+      undoing = false;
+      break;
+    case 19:
+      if (pick(2) == 0)
+        w->actCopy->trigger();
+      else
+        QApplication::clipboard()->setText(clipboardTexts[pick(4)]);
+      break;
+    case 20: w->actPaste->trigger(); break;
+    case 21: {
+      Select(*w, anyNode());
+      w->eTreeStartDrag();
+      w->eTreeEndDrag(anyNode(), true);
+      break;
+    }
     }
     const std::string problem = checker.Check();
     ASSERT_EQ(problem, "") << "seed " << seed << ", step " << step << ", command " << command;
+    ASSERT_EQ(historyProblem, "") << "seed " << seed << ", step " << step;
+    // What made no step changed nothing; a cell edit merged into the step before changes it.
+    const std::string bytes = w->Document()->XMLDoc().SaveToString();
+    if (command == 11)
+      history[stack.index()] = bytes;
+    ASSERT_EQ(bytes, history.at(stack.index())) << "seed " << seed << ", step " << step;
+    ASSERT_EQ(w->Document()->Modified, !stack.isClean()) << "seed " << seed << ", step " << step;
 
     // Whatever was saved must read back.
     if (command == 15 && w->Document()->RootItem()->HasNode()) {
@@ -225,6 +279,7 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
           << ", step " << step << ")";
     }
   }
+  QObject::disconnect(recording);
   std::map<std::string, int> kinds;
   for (const std::string &error : prompts.Errors)
     ++kinds[error.substr(0, 40)];

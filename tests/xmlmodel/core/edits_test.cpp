@@ -315,3 +315,15 @@ TEST(Edits, AFailedStepRecordsNothingAndRevertTakesBackTheRest) {
   EXPECT_EQ(doc->XMLDoc().SaveToString(), original);
   EXPECT_EQ(Disagreement(doc->RootItem()), "");
 }
+
+TEST(Edits, UndoingAnAppendTakesOutOnlyTheLayoutItAdded) {
+  TempDir dir;
+  // The last child is text, so an appended node gets no indentation of its own.
+  auto doc = LoadText(dir, "<r>\n  <a/>\n  text\n</r>\n");
+  const std::string original = doc->XMLDoc().SaveToString();
+  TEdit edit("Paste");
+  edit.Create(*doc->RootChildren(), "#comment", ntComment);
+  edit.Create(*doc->RootChildren(), "b", ntElement);
+  edit.Revert();
+  EXPECT_EQ(doc->XMLDoc().SaveToString(), original);
+}
