@@ -61,9 +61,13 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       first = false;
       json += std::to_string(cell->Key() >> 8) + ", " + std::to_string(cell->Key() & 0xFF) + ", " +
               std::to_string(cell->CellKind()) + ", ";
+      const size_t text = json.size();
       AppendJsonString(json, common::Utf16ToUtf8(sheet.CellText(cell)));
       json += ", ";
-      AppendJsonString(json, xls::TSheet::CellVariant(cell).ToText());
+      if (cell->CellKind() == xls::ckString) // its variant is its text
+        json.append(json, text, json.size() - 2 - text);
+      else
+        AppendJsonString(json, xls::TSheet::CellVariant(cell).ToText());
       json += ']';
       if (json.size() >= 1 << 16) { // written in pieces, so a large sheet is not held twice
         out << json;
