@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/exception.h"
+#include "xls/bytes.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
 #include "xls/xls_stream.h"
@@ -18,8 +19,6 @@ constexpr size_t ArenaBlockBytes = 64 * 1024;
 constexpr int MaxDepth = 3;
 
 int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
-
-uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 } // namespace
 
