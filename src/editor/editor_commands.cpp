@@ -10,6 +10,7 @@
 #include "common/exception.h"
 #include "editor/editor_window.h"
 #include "editor/guard.h"
+#include "editor/open_failure.h"
 #include "editor/prompts.h"
 #include "xmlmodel/xml_obj.h"
 
@@ -32,7 +33,9 @@ void SetTextOrUndo(TOrbXMLList &list, TOrbXMLItem *created, const std::string &t
   }
 }
 
-std::string ChooseXmlFile() { return PromptFileName("*.xml"); }
+std::string ChooseXmlFile(const char *title) { return PromptFileName("*.xml", title); }
+
+const char kSaveDocumentTitle[] = "Save the document as";
 
 } // namespace
 
@@ -247,7 +250,7 @@ bool TfrmXMLMain::eTreeEndDrag(QTreeWidgetItem *target) {
 void TfrmXMLMain::actInsertXMLExecute() {
   if (!FCurrentItem)
     return;
-  const std::string fileName = ChooseXmlFile();
+  const std::string fileName = ChooseXmlFile("Choose the XML file to insert");
   if (fileName.empty())
     return;
   TOrbXMLList *children = FCurrentItem->Item->Children();
@@ -257,8 +260,7 @@ void TfrmXMLMain::actInsertXMLExecute() {
     source->Load();
     TOrbXMLItem *root = source->RootItem();
     if (!root->HasNode())
-      throw common::Exception(common::Format("Cannot read %s: %s", fileName.c_str(),
-                                             source->XMLDoc().LastParseError().Reason.c_str()));
+      throw common::Exception(CannotOpenText(*source));
     children->CreateNode(root->NodeName(), xmlmodel::ntElement, root);
   }
   RefreshParent();
@@ -267,7 +269,7 @@ void TfrmXMLMain::actInsertXMLExecute() {
 void TfrmXMLMain::actSaveHereExecute() {
   if (!FCurrentItem)
     return;
-  const std::string fileName = ChooseXmlFile();
+  const std::string fileName = ChooseXmlFile("Save this element to the XML file");
   if (fileName.empty())
     return;
   TOrbXMLItem *item = FCurrentItem->Item;
@@ -287,7 +289,7 @@ void TfrmXMLMain::SaveDocument() {
     return;
   if (FDocument->FileName.empty()) {
     // A new document has no file yet: ask for one rather than fail.
-    const std::string fileName = ChooseXmlFile();
+    const std::string fileName = ChooseXmlFile(kSaveDocumentTitle);
     if (fileName.empty())
       throw common::EAbort();
     FDocument->FileName = fileName;
@@ -301,7 +303,7 @@ void TfrmXMLMain::actSaveExecute() { SaveDocument(); }
 void TfrmXMLMain::actSaveAsExecute() {
   if (!FDocument)
     return;
-  const std::string fileName = ChooseXmlFile();
+  const std::string fileName = ChooseXmlFile(kSaveDocumentTitle);
   if (fileName.empty())
     return;
   FDocument->FileName = fileName;

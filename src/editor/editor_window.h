@@ -15,6 +15,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 class QTabWidget;
 
@@ -72,6 +73,11 @@ public:
   void RefreshParent();
   // Runs the close prompt; true when the window may close.
   bool TryClose();
+  // Says in the node panel that the document did not load, and why.
+  void ShowNotLoaded(const std::string &reason);
+  // Positions of both splitters, so windows opened later get the layout the user chose.
+  QByteArray SplitterState() const;
+  void SetSplitterState(const QByteArray &state);
   // Tree item carried by a tree node (nullptr for none).
   static std::shared_ptr<TOrbXMLTreeItem> TreeItemOf(QTreeWidgetItem *node);
   // The tree node showing the item, when the tree shows it.
@@ -124,6 +130,8 @@ public:
   QMenu *pmTree = nullptr;
   QMenu *pmAttr = nullptr;
   QMenu *MainMenu1 = nullptr; // the "XML" menu merged into the frame's menu bar
+  QSplitter *Splitter1 = nullptr; // tree and grid above, node panel below
+  QSplitter *Splitter2 = nullptr; // tree left, grid right
 
   QAction *actSave = nullptr;
   QAction *actSaveAs = nullptr;
@@ -137,6 +145,12 @@ public:
   QAction *ActExcelImport = nullptr;
   QAction *actAttrAdd = nullptr;
   QAction *actAttrDel = nullptr;
+
+signals:
+  // A line for the frame's status bar.
+  void StatusMessage(const QString &text);
+  // The user dragged a splitter.
+  void SplitterMoved();
 
 protected:
   void closeEvent(QCloseEvent *event) override;
