@@ -282,6 +282,7 @@ void TForm4::OpenFile(const std::string &fileName) {
   if (document->RootItem()->HasNode()) {
     AddRecentFile(fileName);
     OpenEditor(std::move(document));
+    statusBar()->showMessage(QStringLiteral("Opened ") + Q(fileName));
     return;
   }
   // The user learns why before the empty window appears, and the window says so too.

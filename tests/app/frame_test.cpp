@@ -313,6 +313,7 @@ TEST_F(Frame, TheSameFileOpenedTwiceGivesOneWindow) {
   ASSERT_EQ(frame->EditorWindows().size(), 2);
   EXPECT_EQ(frame->ActiveEditor()->Document()->FileName, orders);
   EXPECT_EQ(frame->windowTitle().toStdString(), "XML - " + orders);
+  EXPECT_EQ(frame->statusBar()->currentMessage().toStdString(), "Opened " + part);
 }
 
 TEST_F(Frame, DroppedFilesOpen) {
