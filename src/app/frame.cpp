@@ -84,8 +84,10 @@ TForm4::TForm4(QStringList arguments, QWidget *parent)
     : QMainWindow(parent), FArguments(std::move(arguments)) {
   setWindowTitle(QStringLiteral("XML"));
   // From the second start on the frame comes back where the user left it.
-  if (!restoreGeometry(Settings()->value(kGeometryKey).toByteArray()))
+  const std::unique_ptr<QSettings> settings = Settings();
+  if (!restoreGeometry(settings->value(kGeometryKey).toByteArray()))
     setGeometry(367, 292, 621, 539);
+  FSplitterState = settings->value(kSplittersKey).toByteArray();
   FMdiArea = new QMdiArea(this);
   setCentralWidget(FMdiArea);
   FSubWindowStyle = new TSubWindowStyle;
@@ -241,9 +243,9 @@ TfrmXMLMain *TForm4::OpenEditor(std::unique_ptr<xmlmodel::TOrbMainXML> document)
   });
   connect(editor, &QWidget::windowTitleChanged, this, [this] { UpdateTitle(); });
   connect(editor, &TfrmXMLMain::StatusMessage, this, [this](const QString &text) { statusBar()->showMessage(text); });
-  editor->SetSplitterState(Settings()->value(kSplittersKey).toByteArray());
-  connect(editor, &TfrmXMLMain::SplitterMoved, this,
-          [editor] { Settings()->setValue(kSplittersKey, editor->SplitterState()); });
+  // The splitters the user set last go to every window opened after, and to the next run.
+  editor->SetSplitterState(FSplitterState);
+  connect(editor, &TfrmXMLMain::SplitterMoved, this, [this, editor] { FSplitterState = editor->SplitterState(); });
   editor->SetDocument(std::move(document));
   AddWindow(editor);
   return editor;
@@ -403,7 +405,9 @@ void TForm4::closeEvent(QCloseEvent *event) {
       return;
     }
   }
-  Settings()->setValue(kGeometryKey, saveGeometry());
+  const std::unique_ptr<QSettings> settings = Settings();
+  settings->setValue(kGeometryKey, saveGeometry());
+  settings->setValue(kSplittersKey, FSplitterState);
   event->accept();
 }
 

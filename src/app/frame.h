@@ -96,6 +96,7 @@ private:
   QMdiArea *FMdiArea = nullptr;
   QStyle *FSubWindowStyle = nullptr; // child windows' style, keeping their title bars
   QPointer<QAction> FMergedMenu; // the active editor's "XML" menu while it sits in the menu bar
+  QByteArray FSplitterState; // as the user last set the splitters of an editor window
   bool FShown = false;
 };
 
