@@ -16,6 +16,8 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QUndoGroup>
+#include <QUndoStack>
 #include <QUrl>
 
 #include "app/xsl_result_window.h"
@@ -125,6 +127,13 @@ void TForm4::CreateActions() {
   actOpen->setIcon(Icon("document-open", "document-open"));
   actNew->setIcon(Icon("document-new", "document-new"));
   actSave->setIcon(Icon("document-save", "document-save"));
+  // Undo and Redo of the toolbar act on the active editor's stack; the editor's own Ctrl+Z
+  // and Ctrl+Y stay with its tree.
+  FUndoGroup = new QUndoGroup(this);
+  actUndo = FUndoGroup->createUndoAction(this, QStringLiteral("Undo"));
+  actRedo = FUndoGroup->createRedoAction(this, QStringLiteral("Redo"));
+  actUndo->setIcon(Icon("edit-undo", "edit-undo"));
+  actRedo->setIcon(Icon("edit-redo", "edit-redo"));
   actValidateXSD->setIcon(Icon("dialog-ok-apply", "xml-validate"));
   actXSLTransform->setIcon(Icon("system-run", "xml-transform"));
 
@@ -162,6 +171,9 @@ void TForm4::CreateMenus() {
   MainToolBar->addAction(actNew);
   MainToolBar->addAction(actSave);
   MainToolBar->addSeparator();
+  MainToolBar->addAction(actUndo);
+  MainToolBar->addAction(actRedo);
+  MainToolBar->addSeparator();
   MainToolBar->addAction(actValidateXSD);
   MainToolBar->addAction(actXSLTransform);
 }
@@ -187,21 +199,25 @@ TfrmXMLMain *TForm4::ActiveEditor() const {
 
 void TForm4::ActiveWindowChanged() {
   MergeChildMenu();
-  actSave->setEnabled(ActiveEditor() != nullptr);
+  TfrmXMLMain *editor = ActiveEditor();
+  actSave->setEnabled(editor != nullptr);
+  FUndoGroup->setActiveStack(editor ? editor->UndoStack() : nullptr);
   UpdateTitle();
 }
 
-// The active editor's "XML" menu sits after the frame's own menus while it is active.
+// The active editor's "XML" and "Edit" menus sit after the frame's own menus while it is active.
 void TForm4::MergeChildMenu() {
   TfrmXMLMain *editor = ActiveEditor();
   QAction *wanted = editor ? editor->MainMenu1->menuAction() : nullptr;
   if (wanted == FMergedMenu)
     return;
-  if (FMergedMenu)
-    menuBar()->removeAction(FMergedMenu);
+  for (QAction *merged : {FMergedMenu.data(), FMergedEditMenu.data()})
+    if (merged)
+      menuBar()->removeAction(merged);
   FMergedMenu = wanted;
+  FMergedEditMenu = editor ? editor->MainMenu2->menuAction() : nullptr;
   if (wanted)
-    menuBar()->addAction(wanted);
+    menuBar()->addActions({FMergedMenu, FMergedEditMenu});
 }
 
 void TForm4::UpdateTitle() {
@@ -239,6 +255,7 @@ TfrmXMLMain *TForm4::OpenEditor(std::unique_ptr<xmlmodel::TOrbMainXML> document)
   // The merged menu must leave the menu bar with its window.
   connect(editor, &QObject::destroyed, this, [this] {
     FMergedMenu = nullptr;
+    FMergedEditMenu = nullptr;
     ActiveWindowChanged();
   });
   connect(editor, &QWidget::windowTitleChanged, this, [this] { UpdateTitle(); });
@@ -247,6 +264,7 @@ TfrmXMLMain *TForm4::OpenEditor(std::unique_ptr<xmlmodel::TOrbMainXML> document)
   editor->SetSplitterState(FSplitterState);
   connect(editor, &TfrmXMLMain::SplitterMoved, this, [this, editor] { FSplitterState = editor->SplitterState(); });
   editor->SetDocument(std::move(document));
+  FUndoGroup->addStack(editor->UndoStack());
   AddWindow(editor);
   return editor;
 }

@@ -14,6 +14,7 @@ class QMenu;
 class QSettings;
 class QStyle;
 class QToolBar;
+class QUndoGroup;
 
 namespace xmlmodel {
 class TOrbMainXML;
@@ -57,6 +58,8 @@ public:
   QAction *actOpen = nullptr;
   QAction *actNew = nullptr;
   QAction *actSave = nullptr;
+  QAction *actUndo = nullptr;
+  QAction *actRedo = nullptr;
   QAction *actValidateXSD = nullptr;
   QAction *actClose = nullptr;
   QAction *actXSLTransform = nullptr;
@@ -96,6 +99,8 @@ private:
   QMdiArea *FMdiArea = nullptr;
   QStyle *FSubWindowStyle = nullptr; // child windows' style, keeping their title bars
   QPointer<QAction> FMergedMenu; // the active editor's "XML" menu while it sits in the menu bar
+  QPointer<QAction> FMergedEditMenu; // and its "Edit" menu
+  QUndoGroup *FUndoGroup = nullptr;  // the editors' undo stacks, the active one current
   QByteArray FSplitterState; // as the user last set the splitters of an editor window
   bool FShown = false;
 };

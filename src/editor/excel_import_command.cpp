@@ -7,6 +7,7 @@
 #include "editor/prompts.h"
 #include "editor/tree_item.h"
 #include "xls/workbook.h"
+#include "xmlmodel/edits.h"
 #include "xmlmodel/xml_obj.h"
 
 #include <QApplication>
@@ -103,6 +104,8 @@ void RunExcelImport(TfrmXMLMain &window) {
   const std::shared_ptr<TOrbXMLTreeItem> current = window.CurrentItem();
   if (!current)
     return;
+  if (current->IsNew)
+    throw common::Exception("Apply the new node first");
   // However the import ends, the keyboard goes back to the tree once its dialogs are gone.
   struct FocusTree {
     TfrmXMLMain &Window;
@@ -126,13 +129,22 @@ void RunExcelImport(TfrmXMLMain &window) {
   ImportProgress progress(&window);
   const std::unique_ptr<xls::TXLSWorkbook> workbook = ReadWorkbook(bookPath, progress);
 
-  const int imported = TExcelImport(workbook->SheetByIndex(0))
-                           .ImportRows(*current->Item, *templateDoc.RootItem(), [&](int row, int lastRow) {
-                             return row % 256 != 0 || progress.Step(row * 100 / lastRow, "Importing rows...");
-                           });
-  if (imported < 0)
-    return;
-  window.RefreshParent();
+  // The whole import is one step; a cancel takes back every copy.
+  TExcelImport import(workbook->SheetByIndex(0));
+  xmlmodel::TOrbXMLItem *target = current->Item;
+  int imported = 0;
+  window.RunEdit("Excel Import", [&](xmlmodel::TEdit &edit) {
+    imported = import.ImportRows(
+        *target, *templateDoc.RootItem(),
+        [&](int row, int lastRow) {
+          return row % 256 != 0 || progress.Step(row * 100 / lastRow, "Importing rows...");
+        },
+        &edit);
+    if (imported < 0)
+      throw common::EAbort();
+    edit.CurrentAfter = target;
+  });
+  window.MakeCurrent(target);
   emit window.StatusMessage(QStringLiteral("Imported %1 rows from %2").arg(imported).arg(QString::fromStdString(bookPath)));
 }
 

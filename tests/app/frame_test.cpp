@@ -84,10 +84,11 @@ TEST_F(Frame, LayoutMenusAndStartWithoutArgument) {
   EXPECT_EQ(ActionTexts(frame->SystemMenu->actions()),
             (std::vector<std::string>{"Open", "Open Recent", "New", "Validate XSD", "-", "Exit"}));
   EXPECT_EQ(ActionTexts(frame->MainToolBar->actions()),
-            (std::vector<std::string>{"Open", "New", "Save", "-", "Validate XSD", "XSL Transform"}));
+            (std::vector<std::string>{"Open", "New", "Save", "-", "Undo", "Redo", "-", "Validate XSD", "XSL Transform"}));
   for (QAction *action : frame->MainToolBar->actions())
     EXPECT_TRUE(action->isSeparator() || !action->icon().isNull()) << action->text().toStdString();
   EXPECT_FALSE(frame->actSave->isEnabled()); // no document to save
+  EXPECT_FALSE(frame->actUndo->isEnabled());
   EXPECT_FALSE(frame->RecentMenu->isEnabled());
   EXPECT_NE(frame->statusBar(), nullptr);
   EXPECT_EQ(frame->actOpen->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -105,7 +106,7 @@ TEST_F(Frame, StartWithFileOpensItMaximisedAndMergesTheXmlMenu) {
   EXPECT_TRUE(frame->MdiArea()->subWindowList().front()->isMaximized());
   EXPECT_EQ(w->Document()->FileName, path);
   EXPECT_EQ(Caption(Root(w)), "orders (3/9)");
-  EXPECT_EQ(MenuTitles(*frame), (std::vector<std::string>{"System", "XSL", "Window", "XML"}));
+  EXPECT_EQ(MenuTitles(*frame), (std::vector<std::string>{"System", "XSL", "Window", "XML", "Edit"}));
   EXPECT_EQ(frame->windowTitle().toStdString(), "XML - " + path);
 
   frame->MdiArea()->subWindowList().front()->close();
@@ -148,8 +149,9 @@ TEST_F(Frame, OpenAndNew) {
   QMdiSubWindow *first = frame->MdiArea()->subWindowList().front();
   frame->MdiArea()->setActiveSubWindow(first);
   QList<QAction *> bar = frame->menuBar()->actions();
-  ASSERT_EQ(bar.size(), 4);
-  EXPECT_EQ(bar.back(), frame->EditorWindows().front()->MainMenu1->menuAction());
+  ASSERT_EQ(bar.size(), 5);
+  EXPECT_EQ(bar.at(3), frame->EditorWindows().front()->MainMenu1->menuAction());
+  EXPECT_EQ(bar.at(4), frame->EditorWindows().front()->MainMenu2->menuAction());
 
   prompts.Inputs = {std::string("not valid")};
   frame->actNew->trigger();
@@ -423,14 +425,35 @@ TEST_F(Frame, WindowMenuListsTheDocumentsAndMovesBetweenThem) {
   EXPECT_EQ(frame->windowTitle().toStdString(), "XML - *" + orders);
 }
 
-TEST_F(Frame, ToolbarSaveSavesTheActiveDocument) {
+TEST_F(Frame, ToolbarSaveUndoAndRedoActOnTheActiveDocument) {
   const std::string orders = scratch.Copy("orders.xml");
+  const std::string part = scratch.Copy("part.xml");
+  const std::string partBefore = ReadFile(part);
   auto frame = Start({QStringLiteral("xmleditor"), QString::fromStdString(orders)});
   EXPECT_TRUE(frame->actSave->isEnabled());
-  Modify(frame->ActiveEditor());
+  editor::TfrmXMLMain *first = frame->ActiveEditor();
+  Modify(first);
+  prompts.FileNames = {part};
+  frame->actOpen->trigger();
+  editor::TfrmXMLMain *second = frame->ActiveEditor();
+  Modify(second);
+
+  // Undo takes back the active document's change only; Redo brings it back.
+  EXPECT_TRUE(frame->actUndo->isEnabled());
+  frame->actUndo->trigger();
+  EXPECT_FALSE(second->Document()->Modified);
+  EXPECT_TRUE(first->Document()->Modified);
+  EXPECT_FALSE(frame->actUndo->isEnabled());
+  frame->actRedo->trigger();
+  EXPECT_TRUE(second->Document()->Modified);
+  frame->actUndo->trigger();
+
+  frame->MdiArea()->setActiveSubWindow(frame->MdiArea()->subWindowList().front());
+  EXPECT_TRUE(frame->actUndo->isEnabled());
   frame->actSave->trigger();
-  EXPECT_FALSE(frame->ActiveEditor()->Document()->Modified);
+  EXPECT_FALSE(first->Document()->Modified);
   EXPECT_NE(ReadFile(orders).find("<added/>"), std::string::npos);
+  EXPECT_EQ(ReadFile(part), partBefore);
 }
 
 TEST_F(Frame, WindowLayoutIsKeptFromTheSecondStartOn) {
