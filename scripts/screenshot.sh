@@ -40,7 +40,7 @@ shoot() {
 # Types a path into the file dialog with this title and accepts it.
 answer_file_dialog() {
   local dialog
-  dialog=$(xdotool search --sync --onlyvisible --name "$1" | head -1)
+  dialog=$(timeout 20 xdotool search --sync --onlyvisible --name "$1" | head -1)
   xdotool windowfocus --sync "$dialog" type --delay 5 "$2"
   xdotool windowfocus --sync "$dialog" key Return
   sleep 1
@@ -48,7 +48,7 @@ answer_file_dialog() {
 
 ASAN_OPTIONS=detect_leaks=0 "$build/src/app/xmleditor" "$PWD/examples/orders.xml" &
 app=$!
-wid=$(xdotool search --sync --onlyvisible --classname xmleditor | head -1)
+wid=$(timeout 20 xdotool search --sync --onlyvisible --classname xmleditor | head -1)
 xdotool windowmove "$wid" 0 0 windowsize --sync "$wid" $width $height
 sleep 1
 # Click the tree's root row, go down to the first order (past the comment), expand it fully.
@@ -65,15 +65,15 @@ xdotool key Down Down Return
 sleep 1
 # Validate XSD on the open orders.xml (toolbar): its window comes forward, the box says it is
 # valid, and so does the status bar once the box is closed.
-xdotool mousemove 126 38 click 1
+xdotool mousemove 198 38 click 1
 answer_file_dialog "Choose the XML file to validate" "$PWD/examples/orders.xml"
-box=$(xdotool search --sync --onlyvisible --name '^xmleditor$' | head -1)
+box=$(timeout 20 xdotool search --sync --onlyvisible --name '^xmleditor$' | head -1)
 xdotool windowfocus --sync "$box" key Return
 sleep 0.5
 shoot "$out"
 
 # XSL Transform: the frame's toolbar button, then its two prompts.
-xdotool mousemove 158 38 click 1
+xdotool mousemove 230 38 click 1
 answer_file_dialog "Choose the XML file to transform" "$PWD/examples/orders.xml"
 answer_file_dialog "Choose the stylesheet" "$PWD/examples/orders.xsl"
 shoot "$outXsl"
