@@ -14,6 +14,7 @@
 #include "common/exception.h"
 #include "editor/editor_window.h"
 #include "editor/guard.h"
+#include "editor/open_failure.h"
 #include "editor/prompts.h"
 #include "xmlmodel/edits.h"
 #include "xmlmodel/fragment.h"
@@ -28,7 +29,9 @@ using xmlmodel::TOrbXMLList;
 
 namespace {
 
-std::string ChooseXmlFile() { return PromptFileName("*.xml"); }
+std::string ChooseXmlFile(const char *title) { return PromptFileName("*.xml", title); }
+
+const char kSaveDocumentTitle[] = "Save the document as";
 
 } // namespace
 
@@ -330,7 +333,7 @@ void TfrmXMLMain::actInsertXMLExecute() {
   if (!FCurrentItem)
     return;
   RequireNode();
-  const std::string fileName = ChooseXmlFile();
+  const std::string fileName = ChooseXmlFile("Choose the XML file to insert");
   if (fileName.empty())
     return;
   TOrbXMLItem *target = FCurrentItem->Item;
@@ -339,8 +342,7 @@ void TfrmXMLMain::actInsertXMLExecute() {
   source->Load();
   TOrbXMLItem *root = source->RootItem();
   if (!root->HasNode())
-    throw common::Exception(common::Format("Cannot read %s: %s", fileName.c_str(),
-                                           source->XMLDoc().LastParseError().Reason.c_str()));
+    throw common::Exception(CannotOpenText(*source));
   RunEdit("Insert " + root->NodeName(), [&](TEdit &edit) {
     edit.Create(*target->Children(), root->NodeName(), xmlmodel::ntElement, root, nullptr, true);
     edit.CurrentAfter = target;
@@ -352,7 +354,7 @@ void TfrmXMLMain::actSaveHereExecute() {
   if (!FCurrentItem)
     return;
   RequireNode();
-  const std::string fileName = ChooseXmlFile();
+  const std::string fileName = ChooseXmlFile("Save this element to the XML file");
   if (fileName.empty())
     return;
   TOrbXMLItem *item = FCurrentItem->Item;
@@ -372,7 +374,7 @@ void TfrmXMLMain::SaveDocument() {
     return;
   if (FDocument->FileName.empty()) {
     // A new document has no file yet: ask for one rather than fail.
-    const std::string fileName = ChooseXmlFile();
+    const std::string fileName = ChooseXmlFile(kSaveDocumentTitle);
     if (fileName.empty())
       throw common::EAbort();
     FDocument->FileName = fileName;
@@ -387,7 +389,7 @@ void TfrmXMLMain::actSaveExecute() { SaveDocument(); }
 void TfrmXMLMain::actSaveAsExecute() {
   if (!FDocument)
     return;
-  const std::string fileName = ChooseXmlFile();
+  const std::string fileName = ChooseXmlFile(kSaveDocumentTitle);
   if (fileName.empty())
     return;
   FDocument->FileName = fileName;

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDataStream>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -232,12 +233,12 @@ void TfrmXMLMain::CreateComponents() {
   auto *outer = new QVBoxLayout(this);
   outer->setContentsMargins(0, 0, 0, 0);
 
-  auto *Splitter1 = new QSplitter(Qt::Vertical, this);
+  Splitter1 = new QSplitter(Qt::Vertical, this);
   Splitter1->setHandleWidth(4);
   Splitter1->setChildrenCollapsible(false);
   outer->addWidget(Splitter1);
 
-  auto *Splitter2 = new QSplitter(Qt::Horizontal, Splitter1);
+  Splitter2 = new QSplitter(Qt::Horizontal, Splitter1);
   Splitter2->setHandleWidth(4);
   Splitter2->setChildrenCollapsible(false);
 
@@ -313,6 +314,8 @@ void TfrmXMLMain::CreateComponents() {
   Splitter1->setStretchFactor(1, 0);
   Splitter1->setSizes({452 - 129 - 4, 129});
 
+  connect(Splitter1, &QSplitter::splitterMoved, this, &TfrmXMLMain::SplitterMoved);
+  connect(Splitter2, &QSplitter::splitterMoved, this, &TfrmXMLMain::SplitterMoved);
   connect(eTree, &QTreeWidget::itemExpanded, this,
           [this](QTreeWidgetItem *node) { Guarded([&] { eTreeExpanding(node); }); });
   connect(eTree, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem *node) { eTreeCollapsed(node); });
@@ -426,6 +429,27 @@ void TfrmXMLMain::SetDocument(std::unique_ptr<TOrbMainXML> document) {
   FCurrentItem.reset();
   ShowItem(nullptr);
   FSearch->DocumentSet();
+}
+
+void TfrmXMLMain::ShowNotLoaded(const std::string &reason) {
+  eNodeValueTxt->setPlaceholderText(QStringLiteral("The document did not load.\n") + Q(reason));
+}
+
+QByteArray TfrmXMLMain::SplitterState() const {
+  QByteArray state;
+  QDataStream out(&state, QIODevice::WriteOnly);
+  out << Splitter1->saveState() << Splitter2->saveState();
+  return state;
+}
+
+void TfrmXMLMain::SetSplitterState(const QByteArray &state) {
+  QDataStream in(state);
+  QByteArray outer, inner;
+  in >> outer >> inner;
+  if (in.status() != QDataStream::Ok)
+    return; // nothing kept yet, or from another layout: keep the design sizes
+  Splitter1->restoreState(outer);
+  Splitter2->restoreState(inner);
 }
 
 std::shared_ptr<TOrbXMLTreeItem> TfrmXMLMain::TreeItemOf(QTreeWidgetItem *node) {

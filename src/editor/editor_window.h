@@ -16,6 +16,7 @@ class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
 class QPushButton;
+class QSplitter;
 class QTableWidget;
 class QTabWidget;
 class QUndoStack;
@@ -79,6 +80,11 @@ public:
   void ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem);
   // Runs the close prompt; true when the window may close.
   bool TryClose();
+  // Says in the node panel that the document did not load, and why.
+  void ShowNotLoaded(const std::string &reason);
+  // Positions of both splitters, so windows opened later get the layout the user chose.
+  QByteArray SplitterState() const;
+  void SetSplitterState(const QByteArray &state);
   // Tree item carried by a tree node (nullptr for none).
   static std::shared_ptr<TOrbXMLTreeItem> TreeItemOf(QTreeWidgetItem *node);
   // The tree node showing the item, when the tree shows it.
@@ -140,6 +146,8 @@ public:
   QMenu *pmAttr = nullptr;
   QMenu *MainMenu1 = nullptr; // the "XML" menu merged into the frame's menu bar
   QMenu *MainMenu2 = nullptr; // the "Edit" menu, merged after it
+  QSplitter *Splitter1 = nullptr; // tree and grid above, node panel below
+  QSplitter *Splitter2 = nullptr; // tree left, grid right
 
   QAction *actSave = nullptr;
   QAction *actSaveAs = nullptr;
@@ -158,6 +166,12 @@ public:
   QAction *actCut = nullptr;
   QAction *actCopy = nullptr;
   QAction *actPaste = nullptr;
+
+signals:
+  // A line for the frame's status bar.
+  void StatusMessage(const QString &text);
+  // The user dragged a splitter.
+  void SplitterMoved();
 
 protected:
   void closeEvent(QCloseEvent *event) override;

@@ -24,9 +24,9 @@ QString DisplayText(const std::string &s) {
 
 class QtPrompts final : public Prompts {
 public:
-  std::string PromptFileName(const std::string &mask) override {
+  std::string PromptFileName(const std::string &mask, const std::string &title) override {
     const FileMask m = ParseFileMask(mask);
-    QFileDialog dialog(QApplication::activeWindow());
+    QFileDialog dialog(QApplication::activeWindow(), Q(title));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
     if (!m.Directory.empty())
@@ -87,7 +87,9 @@ Prompts &CurrentPrompts() { return installed ? *installed : qtPrompts; }
 
 void SetPrompts(Prompts *prompts) { installed = prompts; }
 
-std::string PromptFileName(const std::string &mask) { return CurrentPrompts().PromptFileName(mask); }
+std::string PromptFileName(const std::string &mask, const std::string &title) {
+  return CurrentPrompts().PromptFileName(mask, title);
+}
 
 FileMask ParseFileMask(const std::string &mask) {
   FileMask m;

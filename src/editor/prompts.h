@@ -12,9 +12,9 @@ public:
 
   virtual ~Prompts() = default;
 
-  // Open-style file dialog for a mask such as "*.xml"; the file need not exist. Empty when
-  // cancelled.
-  virtual std::string PromptFileName(const std::string &mask) = 0;
+  // Open-style file dialog for a mask such as "*.xml", titled with what it asks for; the file
+  // need not exist. Empty when cancelled.
+  virtual std::string PromptFileName(const std::string &mask, const std::string &title) = 0;
   // One-line input with OK and Cancel; value holds the initial text and receives the answer.
   // Returns false on Cancel. Masked input hides what is typed (passwords).
   virtual bool InputQuery(const std::string &caption, const std::string &prompt, std::string &value,
@@ -33,7 +33,7 @@ Prompts &CurrentPrompts();
 void SetPrompts(Prompts *prompts);
 
 // The shared file prompt of the frame and the editor windows.
-std::string PromptFileName(const std::string &mask);
+std::string PromptFileName(const std::string &mask, const std::string &title);
 
 // Filter text and default extension of the file dialog for a mask like "*.xml" or "dir/*.xml".
 struct FileMask {

@@ -1,12 +1,14 @@
 // Excel Import through the real editor window: the prompts in their order, the password of an
-// encrypted workbook, and the same result as the xlsimport tool.
+// encrypted workbook (through the real dialogs too), and the same result as the xlsimport tool.
 
+#include <QSignalSpy>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
+#include "dialog_driver.h"
 #include "import_book.h"
 #include "window_support.h"
 
@@ -18,6 +20,16 @@ namespace {
 
 const char kTemplate[] = "<order status=\"new\">\n  <Customer/>\n  <Total/>\n</order>\n";
 
+Sheet OrdersSheet() {
+  return Sheet()
+      .Label(0, 0, u"Customer")
+      .Label(0, 1, u"Total")
+      .Label(1, 0, u"Ann")
+      .Number(1, 1, 12.5)
+      .Label(2, 0, u"Bob")
+      .Number(2, 1, 7);
+}
+
 class ExcelImportWindow : public ::testing::Test {
 protected:
   FakePrompts prompts;
@@ -27,15 +39,6 @@ protected:
 
   void SetUp() override { WriteFile(tmpl, kTemplate); }
 
-  static Sheet Orders() {
-    return Sheet()
-        .Label(0, 0, u"Customer")
-        .Label(0, 1, u"Total")
-        .Label(1, 0, u"Ann")
-        .Number(1, 1, 12.5)
-        .Label(2, 0, u"Bob")
-        .Number(2, 1, 7);
-  }
   // A window on a fresh copy of doc.xml with its root node selected.
   std::unique_ptr<editor::TfrmXMLMain> OpenWithRootSelected(const std::string &path) {
     WriteFile(path, "<orders>\n  <order status=\"old\"/>\n</orders>\n");
@@ -50,7 +53,7 @@ protected:
 };
 
 TEST_F(ExcelImportWindow, ImportsUnderTheCurrentNodeLikeTheTool) {
-  import_test::WriteFile(book, import_test::MakeCompoundFile(Orders().Stream()));
+  import_test::WriteFile(book, import_test::MakeCompoundFile(OrdersSheet().Stream()));
   const std::string path = scratch.Path("doc.xml");
   auto w = OpenWithRootSelected(path);
   Import(*w);
@@ -72,7 +75,7 @@ TEST_F(ExcelImportWindow, ImportsUnderTheCurrentNodeLikeTheTool) {
 }
 
 TEST_F(ExcelImportWindow, CancelledTemplatePromptChangesNothing) {
-  import_test::WriteFile(book, import_test::MakeCompoundFile(Orders().Stream()));
+  import_test::WriteFile(book, import_test::MakeCompoundFile(OrdersSheet().Stream()));
   auto w = OpenWithRootSelected(scratch.Path("doc.xml"));
   prompts.FileNames = {"", book};
   w->ActExcelImport->trigger();
@@ -83,7 +86,7 @@ TEST_F(ExcelImportWindow, CancelledTemplatePromptChangesNothing) {
 
 TEST_F(ExcelImportWindow, AnEncryptedWorkbookAsksForItsPassword) {
   import_test::WriteFile(book,
-                         import_test::MakeCompoundFile(import_test::EncryptBiff8(Orders().Stream(), u"pw")));
+                         import_test::MakeCompoundFile(import_test::EncryptBiff8(OrdersSheet().Stream(), u"pw")));
   auto w = OpenWithRootSelected(scratch.Path("doc.xml"));
 
   // Cancel at the password: nothing is shown and nothing changes.
@@ -94,18 +97,82 @@ TEST_F(ExcelImportWindow, AnEncryptedWorkbookAsksForItsPassword) {
   EXPECT_TRUE(prompts.Errors.empty());
   EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
 
-  // A wrong password is reported and changes nothing.
-  prompts.Inputs = {std::string("nope")};
+  // A wrong password (or none) says so and asks again; Cancel then ends the import unchanged.
+  prompts.Inputs = {std::string("nope"), std::string(""), std::nullopt};
   Import(*w);
-  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(prompts.Errors, (std::vector<std::string>{"The password is not correct.", "The password is not correct."}));
+  EXPECT_EQ(prompts.InputCaptions.size(), 4u);
   EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
   EXPECT_FALSE(w->Document()->Modified);
 
-  // The right one imports both rows.
-  prompts.Inputs = {std::string("pw")};
+  // A wrong one, then the right one, imports both rows.
+  QSignalSpy status(w.get(), &editor::TfrmXMLMain::StatusMessage);
+  prompts.Inputs = {std::string("nope"), std::string("pw")};
   Import(*w);
-  EXPECT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_EQ(prompts.Errors.size(), 3u);
   EXPECT_EQ(w->Document()->RootChildren()->Count(), 3);
+  ASSERT_EQ(status.size(), 1);
+  EXPECT_EQ(status.at(0).at(0).toString().toStdString(), "Imported 2 rows from " + book);
+}
+
+TEST_F(ExcelImportWindow, AnUnencryptedErrorIsNotTakenForAWrongPassword) {
+  book = scratch.Path("missing.xls");
+  auto w = OpenWithRootSelected(scratch.Path("doc.xml"));
+  Import(*w);
+  ASSERT_EQ(prompts.Errors.size(), 1u);
+  EXPECT_TRUE(prompts.InputCaptions.empty());
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
+}
+
+// The same flow through the real file dialogs, password prompt and message box. A slow answer at
+// the password must not bring the progress box up over the prompt.
+TEST(ExcelImportRealDialogs, PasswordRetryCancelAndFocus) {
+  Scratch scratch;
+  const std::string tmpl = scratch.Path("template.xml");
+  const std::string book = scratch.Path("book.xls");
+  WriteFile(tmpl, kTemplate);
+  import_test::WriteFile(book, import_test::MakeCompoundFile(import_test::EncryptBiff8(
+                                   OrdersSheet().Stream(), u"pw")));
+  const std::string path = scratch.Path("doc.xml");
+  WriteFile(path, "<orders>\n  <order status=\"old\"/>\n</orders>\n");
+  auto w = OpenWindow(path);
+  w->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
+  Select(*w, w->eTree->topLevelItem(0));
+  QSignalSpy status(w.get(), &editor::TfrmXMLMain::StatusMessage);
+
+  {
+    DialogDriver dialogs;
+    dialogs.FileDialog("Choose the template", tmpl);
+    dialogs.FileDialog("Choose the workbook", book);
+    dialogs.Input("nope", 800); // longer than the progress box waits before it shows
+    dialogs.Message("The password is not correct.");
+    dialogs.Input(nullptr);
+    dialogs.Start();
+    w->ActExcelImport->trigger();
+    EXPECT_TRUE(dialogs.Overlaps().empty()) << dialogs.Overlaps().front();
+  }
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 1);
+  EXPECT_FALSE(w->Document()->Modified);
+  EXPECT_EQ(status.size(), 0);
+
+  {
+    DialogDriver dialogs;
+    dialogs.FileDialog("Choose the template", tmpl);
+    dialogs.FileDialog("Choose the workbook", book);
+    dialogs.Input("nope");
+    dialogs.Message("The password is not correct.");
+    dialogs.Input("pw", 800);
+    dialogs.Start();
+    w->ActExcelImport->trigger();
+    EXPECT_TRUE(dialogs.Overlaps().empty()) << dialogs.Overlaps().front();
+  }
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 3);
+  ASSERT_EQ(status.size(), 1);
+  EXPECT_EQ(status.at(0).at(0).toString().toStdString(), "Imported 2 rows from " + book);
+  // The keyboard is back in the tree: its shortcuts work without a click.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == w->eTree; }, 2000))
+      << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,14 +28,15 @@ public:
   std::deque<Answer> Confirms;
 
   // What was asked and shown, in order.
-  std::vector<std::string> Masks;
+  std::vector<std::string> Masks, FileTitles;
   std::vector<std::string> InputCaptions, InputPrompts, InputInitial;
   std::vector<bool> InputMasked;
   std::vector<std::string> ConfirmTitles, ConfirmTexts;
   std::vector<std::string> Messages, Errors;
 
-  std::string PromptFileName(const std::string &mask) override {
+  std::string PromptFileName(const std::string &mask, const std::string &title) override {
     Masks.push_back(mask);
+    FileTitles.push_back(title);
     if (FileNames.empty()) {
       ADD_FAILURE() << "unexpected file prompt " << mask;
       return {};
@@ -72,7 +74,12 @@ public:
     return answer;
   }
   void ShowMessage(const std::string &text) override { Messages.push_back(text); }
-  void ShowError(const std::string &text) override { Errors.push_back(text); }
+  void ShowError(const std::string &text) override {
+    Errors.push_back(text);
+    if (OnError)
+      OnError();
+  }
+  std::function<void()> OnError; // runs while the error is "on screen"
 };
 
 // One QApplication for the whole test program, made before the first test and destroyed after
