@@ -37,6 +37,9 @@ void AppendWide(std::u16string &text, const uint8_t *p, int count) {
 // BIFF8 8-bit text: each byte is the code unit.
 void AppendNarrow(std::u16string &text, const uint8_t *p, int count) { text.append(p, p + count); }
 
+// A FORMULA whose cached result is text, a boolean or an error rather than a number.
+bool SpecialResult(const TRecordBody &b) { return b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF; }
+
 } // namespace
 
 void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch,
@@ -72,8 +75,9 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
 
 const std::u16string &TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
   const int cch = body.U16(countOffset);
+  // An empty text needs no option byte; some writers leave it out.
   if (FWorkbook.Version() == xvExcel97)
-    ContinuedText(FLabelText, body, textOffset + 1, cch, (body.U8(textOffset) & 1) != 0);
+    ContinuedText(FLabelText, body, textOffset + 1, cch, cch > 0 && (body.U8(textOffset) & 1) != 0);
   else
     ContinuedText(FLabelText, body, textOffset, cch, false);
   return FLabelText;
@@ -271,6 +275,11 @@ void TXLSReader::ReadFormula() {
         if (length > 0 && FStream->ReadData(CurrentArray.data(), length) != length)
           throw common::Exception("Unexpected end of file");
         HasCurrentArray = true;
+        // Text, boolean and error results are kept as for any formula; only numbers go with the array.
+        if (SpecialResult(b)) {
+          StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
+          return;
+        }
         sheet.StoreArrayFormula(col, row, 0, length, CurrentArray.data(), b.U32(6), b.U32(10), cce, stored,
                                 expr, xf);
         return;
@@ -281,6 +290,10 @@ void TXLSReader::ReadFormula() {
     } else if (HasCurrentArray && CurrentArray.size() >= 6) {
       const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
       if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
+        if (SpecialResult(b)) {
+          StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
+          return;
+        }
         sheet.StoreArrayFormula(col, row, 1, static_cast<uint32_t>(CurrentArray.size()), CurrentArray.data(),
                                 b.U32(6), b.U32(10), cce, stored, expr, xf);
         return;
@@ -292,7 +305,7 @@ void TXLSReader::ReadFormula() {
       CurrentArray.clear();
     }
   }
-  if (b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF) {
+  if (SpecialResult(b)) {
     StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
     return;
   }

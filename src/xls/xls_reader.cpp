@@ -1,5 +1,6 @@
 #include "xls/xls_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -114,6 +115,16 @@ void TXLSReader::PutSlotRecord() {
     return;
   KeepRaw = false;
   PutDefault();
+}
+
+void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
+  // The cells do not depend on these records: one shorter than its fields is kept as it stands
+  // rather than costing the whole workbook.
+  try {
+    (this->*Handler)();
+  } catch (const ERecordTooShort &) {
+    KeepRaw = true;
+  }
 }
 
 void TXLSReader::PutDefaultIfAbove40() {
@@ -240,7 +251,7 @@ void TXLSReader::Dispatch() {
   case 0x00E0:
   case 0x0243:
   case 0x0443: ReadXF(); break;
-  case 0x041E: ReadFormat(); break;
+  case 0x041E: KeepIfShort(&TXLSReader::ReadFormat); break;
   case 0x0018:
   case 0x0218:
   case 0x0017:
@@ -321,8 +332,8 @@ void TXLSReader::Dispatch() {
       PutDefault();
     }
     break;
+  case 0x00EC: ReadSheetPeriphery(); break; // reads its own body
   case 0x001C:
-  case 0x00EC:
   case 0x00E5:
   case 0x007D:
   case 0x0014:
@@ -340,7 +351,7 @@ void TXLSReader::Dispatch() {
   case 0x01B8:
   case 0x009B:
   case 0x0867:
-  case 0x00ED: ReadSheetPeriphery(); break;
+  case 0x00ED: KeepIfShort(&TXLSReader::ReadSheetPeriphery); break;
   case 0x0201: ReadBlank(); break;
   case 0x00BE: ReadMulBlank(); break;
   case 0x0203: ReadNumber(); break;
@@ -571,16 +582,17 @@ void TXLSReader::ReadFormat() {
   const uint16_t index = body.U16(0);
   std::u16string text;
   if (FWorkbook.Version() == xvExcel97) {
-    const int cch = body.U16(2);
-    if (body.U8(4) & 1) {
-      body.Need(5, 2 * cch);
+    // A text cut short by the record's end is kept as far as it goes.
+    const bool wide = body.U8(4) & 1;
+    const int cch = std::min<int>(body.U16(2), (RecordLength - 5) / (wide ? 2 : 1));
+    if (wide) {
       for (int i = 0; i < cch; ++i)
         text.push_back(static_cast<char16_t>(body.U16(5 + 2 * i)));
     } else {
       text = common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(5, cch)), cch));
     }
   } else {
-    const int cch = body.U8(2);
+    const int cch = std::min<int>(body.U8(2), RecordLength - 3);
     text = Decode8(body.Bytes(3, cch), cch);
   }
   FWorkbook.NumberFormats().Add(index, std::move(text));

@@ -71,7 +71,7 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
       FOpen = true;
       FPlain = false;
       FHasVbaProject = vbaProject;
-      return workbook >= 0 ? xvExcel97 : xvExcel50;
+      return workbook >= 0 ? xvExcel97 : BookVersion();
     }
     FData = file.ReadStream(index);
   } catch (const common::Exception &e) {
@@ -85,7 +85,15 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   FOpen = true;
   FPlain = false;
   FHasVbaProject = vbaProject;
-  return workbook >= 0 ? xvExcel97 : xvExcel50;
+  return workbook >= 0 ? xvExcel97 : BookVersion();
+}
+
+TExcelVersion TXLSStream::BookVersion() {
+  // Some writers put a BIFF8 stream under the name "Book"; its first BOF says which it is.
+  uint8_t bof[6];
+  const int n = RawRead(bof, sizeof bof);
+  FPosition = 0;
+  return n == 6 && Get16(bof) == 0x0809 && Get16(bof + 4) == 0x0600 ? xvExcel97 : xvExcel50;
 }
 
 TExcelVersion TXLSStream::OpenPlain(const std::string &path) {

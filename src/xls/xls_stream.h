@@ -105,6 +105,7 @@ public:
 private:
   TExcelVersion OpenCompound(const std::string &path);
   TExcelVersion OpenPlain(const std::string &path);
+  TExcelVersion BookVersion();
   // Where count bytes from the position lie in FData (the window, or the whole stream, which
   // starts at 0), or nullptr when they do not all lie there.
   const uint8_t *InWindow(int count) const {

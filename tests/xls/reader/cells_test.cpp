@@ -257,6 +257,28 @@ TEST(Cells, ArrayFormulas) {
   EXPECT_EQ(s.CellType(0, 5), ckNumberFormula);
 }
 
+TEST(Cells, ArrayFormulasKeepTextBooleanAndErrorResults) {
+  const Bytes exp = {0x01, 0x02, 0x00, 0x00, 0x00};
+  BiffWriter r;
+  // The anchor's text comes in the STRING after its ARRAY; the members' in the STRING after them.
+  r.Record(0x0006, Formula(2, 0, Special(0, 0), 0, exp));
+  r.Record(0x0221, ByteWriter().U16(2).U16(5).U8(0).U8(0).U16(0).U32(0).U16(3).Raw(Expr));
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"1A"));
+  r.Record(0x0006, Formula(3, 0, Special(0, 0), 0, exp));
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"\u00E9t\u00E9", true));
+  r.Record(0x0006, Formula(4, 0, Special(1, 1), 0, exp));
+  r.Record(0x0006, Formula(5, 0, Special(2, 0x0F), 0, exp));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(s.CellType(0, 2), ckStringFormula);
+  EXPECT_EQ(Text(s, 0, 2), "1A");
+  EXPECT_EQ(Text(s, 0, 3), "\u00E9t\u00E9");
+  EXPECT_EQ(s.CellType(0, 4), ckBooleanFormula);
+  EXPECT_EQ(Text(s, 0, 4), "TRUE");
+  EXPECT_EQ(s.CellType(0, 5), ckErrorFormula);
+  EXPECT_EQ(Text(s, 0, 5), "#VALUE!");
+}
+
 TEST(Cells, RowsAndSheetRecords) {
   BiffWriter r;
   r.Record(0x0208, ByteWriter().U16(3).U16(0).U16(2).U16(300).Fill(0, 4).U16(0x0080).U16(0x1017));

@@ -282,6 +282,43 @@ TEST(Reader, PeripheryConsumesItsOwnRecords) {
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(9, 9), 9);
 }
 
+TEST(Reader, ShortRecordsTheCellsDoNotNeedAreKeptAndTheReadGoesOn) {
+  BiffWriter w;
+  w.Bof(xvExcel97, BofGlobals);
+  AddFormats(w);
+  // Says 5 characters and holds 4.
+  w.Record(0x041E, ByteWriter().U16(164).U16(5).U8(0).Text8("0.00"));
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, BofWorksheet);
+  w.Record(0x0867, Bytes(19, 0x67)); // no room for the protection flags
+  w.Record(0x0014, ByteWriter().U16(0)); // an empty header without its option byte
+  w.Record(0x0204, ByteWriter(Cell(0, 1)).U16(0)); // an empty label without its option byte
+  w.Raw(Number(1, 0, 7).Data()).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w);
+  ASSERT_NE(wb.NumberFormats().Find(164), nullptr);
+  EXPECT_EQ(*wb.NumberFormats().Find(164), u"0.00");
+  const TSheetPeriphery &p = wb.SheetExtras(0).Periphery;
+  EXPECT_EQ(p.Protection, 0);
+  EXPECT_EQ(p.Print.Header, u"");
+  const TRecordStorageSheet &raw = wb.SheetExtras(0).Records;
+  EXPECT_EQ(raw.Items(1).Id, 0x0867);
+  EXPECT_EQ(raw.Items(1).Body, Bytes(19, 0x67));
+  TSheet &sheet = wb.SheetByIndex(0);
+  EXPECT_EQ(sheet.CellType(1, 0), ckString);
+  EXPECT_EQ(sheet.AsString(1, 0), u"");
+  EXPECT_EQ(sheet.AsFloat(0, 1), 7);
+
+  // A cell record cut short still ends the read.
+  BiffWriter cut;
+  cut.Record(0x0203, ByteWriter(Cell(0, 0)).U32(0));
+  TXLSWorkbook failed;
+  EXPECT_EQ(Inner(ReadError(failed, OneSheet(cut))), "Record 0203 is too short: 10 bytes, 14 needed");
+  BiffWriter label;
+  label.Record(0x0204, ByteWriter(Cell(0, 0)).U16(2).U8(0).Text8("a"));
+  EXPECT_EQ(Inner(ReadError(failed, OneSheet(label))), "Record 0204 is too short: 10 bytes, 11 needed");
+}
+
 TEST(Reader, ProgressIsReportedInGrowingWholePercentages) {
   BiffWriter s;
   for (int i = 0; i < 200; ++i)

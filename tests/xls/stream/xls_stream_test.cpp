@@ -77,6 +77,18 @@ TEST(XLSStreamOpen, ChoosesTheWorkbookStreamByName) {
   EXPECT_EQ(ReadHeader(s).Length, 8);
   EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"WORKBOOK", workbook).Build()), xvExcel97);
 
+  // A BIFF8 stream under the BIFF5 name is read as what its first BOF says, from its start.
+  EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"BOOK", workbook).Build()), xvExcel97);
+  EXPECT_EQ(s.Position(), 0u);
+  EXPECT_EQ(ReadHeader(s).Length, 16);
+  const TempFile onDisk("biff8_book.xls", xls_test::MakeCompoundFile(workbook, u"Book"));
+  TXLSStream disk;
+  EXPECT_EQ(disk.OpenWorkbook(onDisk.Name()), xvExcel97);
+  EXPECT_EQ(ReadHeader(disk).Length, 16);
+  // A BIFF5 BOF, or a BOF too short to say, leaves it BIFF5.
+  EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"Book", BiffWriter().Record(0x0809, {0x00})).Build()),
+            xvExcel50);
+
   // Neither.
   try {
     OpenImage(s, CompoundFileBuilder().AddStream(u"Workbook1", workbook).Build());
