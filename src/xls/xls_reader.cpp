@@ -479,14 +479,25 @@ void TXLSReader::ReadBoundSheet() {
   SheetNames.push_back(std::move(entry));
 }
 
+namespace {
+// RC4 (version 1.1) or RC4 CryptoAPI (2.2, 3.2 or 4.2).
+bool KnownRc4Version(const TRecordBody &body) {
+  if (!body.Has(2, 4))
+    return false;
+  const uint16_t major = body.U16(2), minor = body.U16(4);
+  return (major == 1 && minor == 1) || (major >= 2 && major <= 4 && minor == 2);
+}
+} // namespace
+
 void TXLSReader::ReadFilePass() {
   KeepRaw = false;
-  const TRecordBody body = Body();
-  const uint16_t type = body.U16(0);
-  if (type == 0)
-    throw common::Exception("File encrypted with non-standard key. French?");
-  if (type != 1)
-    throw common::Exception("Can not read file, unknown type of encryption.");
+  // BIFF8 names the scheme: 0 XOR obfuscation, 1 RC4 or RC4 CryptoAPI by the version after it.
+  // Before BIFF8 the body is the XOR key and verifier alone.
+  if (FWorkbook.Version() == xvExcel97) {
+    const uint16_t type = Body().U16(0);
+    if (type > 1 || (type == 1 && !KnownRc4Version(Body())))
+      throw common::Exception("Can not read file, unknown type of encryption.");
+  }
   // Workbooks that are only write-protected are encrypted with the format's default password;
   // they open without asking.
   if (FWorkbook.Password.empty() &&

@@ -8,6 +8,7 @@
 
 #include "common/short_copy.h"
 #include "xls/rc4.h"
+#include "xls/stream_cipher.h"
 
 namespace xls {
 
@@ -93,9 +94,9 @@ public:
   void BeginContinuedRead();
   void EndContinuedRead();
 
-  // Checks the password against a FILEPASS body (RC4 type); on success switches decryption on
-  // from the current position and returns true. A wrong password or an unknown encryption type
-  // changes nothing and returns false.
+  // Checks the password against a FILEPASS body (RC4, RC4 CryptoAPI or XOR obfuscation); on
+  // success switches decryption on from the current position and returns true. A wrong password
+  // or an unknown encryption type changes nothing and returns false.
   bool StartDecryption(const uint8_t *filePass, int filePassLength, const std::u16string &Password);
   bool Encrypted() const { return FEncrypted; }
 
@@ -139,7 +140,9 @@ private:
   bool FContinuedRead = false;
   bool FEncrypted = false;
   bool FHasVbaProject = false;
-  uint8_t FPasswordDigest[5] = {};
+  TExcelVersion FVersion = xvNone;
+  TStreamCipher FCipher;
+  uint16_t FRecordLength = 0; // of the last header read; XOR obfuscation depends on it
   TRC4 FRC4;
   int32_t FCurrentBlock = -1;
   uint32_t FKeyPosition = 0; // stream offset the RC4 key stream stands at

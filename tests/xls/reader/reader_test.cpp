@@ -386,13 +386,41 @@ TEST(Encryption, DefaultPasswordOpensWithoutAsking) {
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(1, 2), 12.5);
 }
 
+TEST(Encryption, CryptoApiAndXorObfuscatedWorkbooks) {
+  using xls_test::CipherScheme;
+  for (const CipherScheme scheme : {CipherScheme::CryptoApi, CipherScheme::CryptoApi40, CipherScheme::Xor}) {
+    for (const TExcelVersion version : {xvExcel97, xvExcel50}) {
+      if (version == xvExcel50 && scheme != CipherScheme::Xor)
+        continue;
+      SCOPED_TRACE(static_cast<int>(scheme) * 10 + version);
+      BiffWriter w = Globals({u"Secret"}, version);
+      w.Bof(version, BofWorksheet).Raw(Number(2, 1, 12.5).Data()).Eof();
+      const Bytes book = xls_test::EncryptStream(w.Data(), u"open sesame", scheme, version == xvExcel97);
+      TXLSWorkbook wb;
+      wb.Password = u"open sesame";
+      Load(wb, book, version);
+      EXPECT_EQ(wb.SheetByIndex(0).Name(), u"Secret");
+      EXPECT_EQ(wb.SheetByIndex(0).AsFloat(1, 2), 12.5);
+      TXLSWorkbook wrong;
+      wrong.Password = u"open sesamE";
+      EXPECT_EQ(Inner(ReadError(wrong, book, version)), "Invalid password");
+      TXLSWorkbook none;
+      EXPECT_EQ(Inner(ReadError(none, book, version)), "File is encrypted. Password required.");
+      // Only write-protected: the default password opens it without asking.
+      TXLSWorkbook protectedOnly;
+      Load(protectedOnly, xls_test::EncryptStream(w.Data(), u"VelvetSweatshop", scheme, version == xvExcel97),
+           version);
+      EXPECT_EQ(protectedOnly.SheetByIndex(0).AsFloat(1, 2), 12.5);
+    }
+  }
+}
+
 TEST(Encryption, UnsupportedTypes) {
-  for (uint16_t type : {0, 2}) {
+  for (const Bytes &filePass : {Bytes{2, 0, 0, 0}, Bytes{1, 0, 2, 0, 1, 0}, Bytes{1, 0}}) {
     BiffWriter w;
-    w.Bof(xvExcel97, BofGlobals).Record(0x002F, ByteWriter().U16(type).U16(0)).Eof();
+    w.Bof(xvExcel97, BofGlobals).Record(0x002F, filePass).Eof();
     TXLSWorkbook wb;
-    EXPECT_EQ(Inner(ReadError(wb, w)), type == 0 ? "File encrypted with non-standard key. French?"
-                                                 : "Can not read file, unknown type of encryption.");
+    EXPECT_EQ(Inner(ReadError(wb, w)), "Can not read file, unknown type of encryption.");
   }
 }
 
