@@ -1,5 +1,6 @@
 // The cell records of a sheet substream: values, formulas and the records that follow them.
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/exception.h"
@@ -355,9 +356,17 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
   TSheet &sheet = CurrentSheet();
   switch (Type) {
   case 0: {
-    const uint16_t next = FStream->PeekRecordId();
+    uint16_t next = FStream->PeekRecordId();
     if (next == 0x00BC || next == 0x04BC)
       throw common::Exception("Unxepected SHRFMLA");
+    // A data-table formula has its TABLE record before the STRING; the TABLE is kept as it is.
+    if (next == 0x0236) {
+      TRawRecord table;
+      if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
+        return false;
+      CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
+      next = FStream->PeekRecordId();
+    }
     if (next != 0x0207 && next != 0x0007)
       return false;
     TRawRecord rec;
@@ -392,7 +401,8 @@ void TXLSReader::ReadRow() {
 void TXLSReader::ReadDimensions() {
   KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
-  if (RecordId == 0x0000 && version == xvExcel50)
+  // Some writers leave empty records of id 0 in BIFF8 streams too; they are no DIMENSIONS.
+  if (RecordId == 0x0000 && version >= xvExcel50)
     return;
   // The rows it spans size the sheet's row list once (at most a sheet's worth of rows).
   if (const size_t need = version == xvExcel97 ? 8 : 4; FSheet && size_t(RecordLength) >= need) {
@@ -403,6 +413,11 @@ void TXLSReader::ReadDimensions() {
       FSheet->Rows.Reserve(std::min<uint32_t>(last - first, 65536));
   }
   if (version == xvExcel97) {
+    // Its slot holds the 14 bytes of the BIFF8 layout; a writer's longer or shorter body fits it.
+    if (RecordLength != 14) {
+      std::fill(RecordData.begin() + std::min<int>(RecordLength, 14), RecordData.begin() + 14, 0);
+      RecordLength = 14;
+    }
     PutDefault();
   } else if (version == xvExcel50) {
     // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.

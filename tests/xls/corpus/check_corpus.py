@@ -87,7 +87,7 @@ def check_file(args, root, entry):
     result = {"name": name, "status": status, "message": message, "time": elapsed, "wrong_password": None}
     if password:
         # Another password must be refused as such.
-        s, m, _ = run_dump(args.xlsdump, path, password + "x", args.timeout)
+        s, m, _ = run_dump(args.xlsdump, path, "not-" + password, args.timeout)
         result["wrong_password"] = s == "error" and "Invalid password" in m
         if not result["wrong_password"]:
             result["wrong_password_message"] = f"{s}: {m}"
