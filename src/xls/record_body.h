@@ -28,7 +28,7 @@ public:
   void Need(int offset, int count) const {
     if (offset < 0 || count < 0 || offset > FLength - count)
       throw ERecordTooShort(common::Format("Record %.4X is too short: %d bytes, %d needed", FId, FLength,
-                                             offset < 0 || count < 0 ? 0 : offset + count));
+                                           offset < 0 || count < 0 ? 0 : offset + count));
   }
   bool Has(int offset, int count) const { return offset >= 0 && count >= 0 && offset <= FLength - count; }
 

@@ -37,7 +37,8 @@ void TXLSStream::SetSourceStream(std::vector<uint8_t> image) { FSourceStream = s
 TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
   Close();
   const std::string path = common::Utf16ToUtf8(FileName);
-  FVersion = !FSourceStream.empty() || TCompoundFile::IsCompoundFile(path) ? OpenCompound(path) : OpenPlain(path);
+  FVersion =
+      !FSourceStream.empty() || TCompoundFile::IsCompoundFile(path) ? OpenCompound(path) : OpenPlain(path);
   return FVersion;
 }
 

@@ -361,7 +361,8 @@ TEST(Cells, WritersOddDimensionsDoNotEndABiff8Read) {
   shortDim.Record(0x0200, ByteWriter().U32(0).U32(9));
   TXLSWorkbook other;
   LoadSheet(other, shortDim);
-  EXPECT_EQ(other.SheetExtras(0).Records.FindSlot(0x0200)->Body, ByteWriter().U32(0).U32(9).Fill(0, 6).Data());
+  EXPECT_EQ(other.SheetExtras(0).Records.FindSlot(0x0200)->Body,
+            ByteWriter().U32(0).U32(9).Fill(0, 6).Data());
 }
 
 TEST(Cells, CellBeforeAnySheetFails) {

@@ -290,8 +290,8 @@ TEST(Reader, ShortRecordsTheCellsDoNotNeedAreKeptAndTheReadGoesOn) {
   w.Record(0x041E, ByteWriter().U16(164).U16(5).U8(0).Text8("0.00"));
   w.Record(0x0085, BoundSheet(u"S")).Eof();
   w.Bof(xvExcel97, BofWorksheet);
-  w.Record(0x0867, Bytes(19, 0x67)); // no room for the protection flags
-  w.Record(0x0014, ByteWriter().U16(0)); // an empty header without its option byte
+  w.Record(0x0867, Bytes(19, 0x67));               // no room for the protection flags
+  w.Record(0x0014, ByteWriter().U16(0));           // an empty header without its option byte
   w.Record(0x0204, ByteWriter(Cell(0, 1)).U16(0)); // an empty label without its option byte
   w.Raw(Number(1, 0, 7).Data()).Eof();
   TXLSWorkbook wb;

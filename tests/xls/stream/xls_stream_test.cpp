@@ -86,8 +86,9 @@ TEST(XLSStreamOpen, ChoosesTheWorkbookStreamByName) {
   EXPECT_EQ(disk.OpenWorkbook(onDisk.Name()), xvExcel97);
   EXPECT_EQ(ReadHeader(disk).Length, 16);
   // A BIFF5 BOF, or a BOF too short to say, leaves it BIFF5.
-  EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"Book", BiffWriter().Record(0x0809, {0x00})).Build()),
-            xvExcel50);
+  EXPECT_EQ(
+      OpenImage(s, CompoundFileBuilder().AddStream(u"Book", BiffWriter().Record(0x0809, {0x00})).Build()),
+      xvExcel50);
 
   // Neither.
   try {
