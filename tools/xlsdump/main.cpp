@@ -1,6 +1,5 @@
 // xlsdump [--password PW] FILE: the workbook as JSON on stdout.
 
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -33,8 +32,7 @@ int main(int argc, char **argv) {
     std::ios::sync_with_stdio(false);
     xlsdump::DumpWorkbook(std::cout, workbook);
     std::cout.flush();
-    // Nothing is left to do: ending here spares freeing a large workbook entry by entry.
-    std::_Exit(std::cout ? 0 : 1);
+    return std::cout ? 0 : 1;
   } catch (const std::exception &e) {
     std::cerr << e.what() << "\n";
     return 1;
