@@ -134,7 +134,7 @@ void TXLSReader::ReadLabel() {
   TSheet &sheet = CurrentSheet();
   const int cch = b.U16(6);
   // A BIFF8 8-bit text wholly inside the record is its own entry's bytes.
-  if (FWorkbook.Version() == xvExcel97 && (b.U8(8) & 1) == 0 && 9 + cch <= RecordLength) {
+  if (FWorkbook.Version() == xvExcel97 && 9 + cch <= RecordLength && (b.U8(8) & 1) == 0) {
     const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
     sheet.PutString(place, FWorkbook.Sheets().SST().AddText(b.Data() + 9, size_t(cch)));
     return;
