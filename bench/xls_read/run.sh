@@ -3,6 +3,8 @@
 # every cell value and catdoc's xls2csv. Not a test; run by hand:
 #   bench/xls_read/run.sh [WORKDIR]
 # XE_BENCH_RUNS sets the runs per tool (default 5); XE_BENCH_TURNS=1 makes the tools take turns.
+# Targets: at least 5x faster than xlrd and 1.5x faster than xls2csv, peak RSS at most the file size
+# plus 64 bytes per cell.
 # Needs Debian's /usr/bin/python3 with python3-xlwt and python3-xlrd, gnumeric (ssconvert),
 # catdoc (xls2csv) and /usr/bin/time. The workbooks are generated reproducibly (fixed seed) into
 # WORKDIR (default /tmp/xe-bench-xls) and reused when present.
@@ -13,9 +15,13 @@ BUILD=${XE_BENCH_BUILD:-$ROOT/build-bench-xls-read}
 RUNS=${XE_BENCH_RUNS:-5}
 mkdir -p "$WORK"
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DXE_GUI=OFF -DXE_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target xlsdump -j2 >/dev/null
-XLSDUMP=$BUILD/tools/xlsdump/xlsdump
+# XE_BENCH_XLSDUMP times a given xlsdump binary (another checkout's, say) instead of building one.
+XLSDUMP=${XE_BENCH_XLSDUMP:-}
+if [ -z "$XLSDUMP" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DXE_GUI=OFF -DXE_TESTS=OFF >/dev/null
+  cmake --build "$BUILD" --target xlsdump -j2 >/dev/null
+  XLSDUMP=$BUILD/tools/xlsdump/xlsdump
+fi
 
 # Bumped whenever the workbooks generated below change, so that stale ones are made again. The
 # stamp is written once they are all made, so a run cut short has them all made again.
@@ -168,8 +174,8 @@ for name in files:
     cells = cell_count(path)
     (t_dump, m_dump), (t_xlrd, m_xlrd), (t_csv, m_csv) = measure(
         [[xlsdump, path], ["/usr/bin/python3", os.path.join(work, "xlrd_all.py"), path], ["xls2csv", path]])
-    limit = (size + 48 * cells) // 1024
-    ok = t_xlrd / t_dump >= 10 and t_csv / t_dump >= 3 and m_dump <= limit
+    limit = (size + 64 * cells) // 1024
+    ok = t_xlrd / t_dump >= 5 and t_csv / t_dump >= 1.5 and m_dump <= limit
     print("%-14s %9d %9d | %7.3fs %7.3fs %7.3fs | %7.1fx %7.1fx | %9d %9d %9d %s" % (
         name, size // 1024, cells, t_dump, t_xlrd, t_csv, t_xlrd / t_dump, t_csv / t_dump,
         m_dump, limit, m_xlrd, "met" if ok else "MISSED"))

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <map>
 #include <memory>
-#include <mutex>
 
 namespace common {
 namespace {
@@ -89,9 +88,7 @@ struct IconvCloser {
 
 // One converter per code page, opened on first use; iconv_open is far dearer than a conversion.
 iconv_t Converter(int codePage) {
-  static std::mutex mutex;
   static std::map<int, std::unique_ptr<void, IconvCloser>> cache;
-  std::lock_guard<std::mutex> lock(mutex);
   auto found = cache.find(codePage);
   if (found != cache.end())
     return static_cast<iconv_t>(found->second.get());

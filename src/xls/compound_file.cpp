@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/exception.h"
+#include "xls/bytes.h"
 
 namespace xls {
 
@@ -26,10 +27,6 @@ constexpr size_t Unbounded = SIZE_MAX;
   throw common::Exception(common::Format("The compound file is damaged: %s", reason));
 }
 
-uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 uint64_t Get64(const uint8_t *p) { return uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32; }
 
 char16_t AsciiLower(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }

@@ -1,12 +1,10 @@
 # xls_reader: record reader, record storages, periphery containers, sheet records and the
 # workbook component.
-if(TARGET xls_cells AND TARGET xls_stream)
-  add_library(xls_reader STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/periphery.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/record_storage.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/sheet_records.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/workbook.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/xls_reader.cpp)
-  target_link_libraries(xls_reader PUBLIC xls_cells xls_stream common)
-  target_include_directories(xls_reader PUBLIC ${CMAKE_SOURCE_DIR}/src)
-endif()
+add_library(xls_reader STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/periphery.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/record_storage.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/sheet_records.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/workbook.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/xls_reader.cpp)
+target_link_libraries(xls_reader PUBLIC xls_cells xls_stream common)
+target_include_directories(xls_reader PUBLIC ${CMAKE_SOURCE_DIR}/src)

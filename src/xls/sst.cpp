@@ -5,6 +5,7 @@
 #include <new>
 
 #include "common/exception.h"
+#include "xls/bytes.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
 #include "xls/xls_stream.h"
@@ -14,41 +15,75 @@ namespace xls {
 namespace {
 
 constexpr size_t MaxChain = 8;
+constexpr size_t ArenaBlockBytes = 64 * 1024;
 constexpr int MaxDepth = 3;
 
 int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
-
-uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Trie
 
-// A node of 256 slots, of which it stores only the filled ones, in slot order: a node made from
-// one full chain holds a handful, and 2 KB for each of them would be most of a large table's
-// memory. A slot value is a chain (TLinkedItem *) or a child node (TTreeItem * with bit 0 set).
+// A node of 256 slots. A node made from one full chain holds a handful, and 2 KB for each of
+// them would be most of a large table's memory: it keeps its filled slots only, in slot order,
+// until it holds many, and then all 256 slots, each found directly. A slot holds a child node, a
+// chain or, for a chain of one (most slots of the deeper nodes), the item itself with its hash.
 struct THashTrie::TTreeItem {
+  enum TKind : uint8_t { Empty, Item, Chain, Child };
   struct TSlot {
+    uint32_t Hash; // of the item, for a slot of kind Item
     uint8_t Index;
-    uintptr_t Value;
+    TKind Kind;
+    void *Value;
   };
+  static constexpr size_t DenseFrom = 48; // filled slots
   int Depth;
-  std::vector<TSlot> Slots; // its size is the filled count
+  int Filled = 0;
+  bool IsDense = false;
+  std::vector<TSlot> Slots; // the filled ones in slot order, or all 256 once dense
 
   explicit TTreeItem(int Depth) : Depth(Depth) {}
-  static bool IsChild(uintptr_t Value) { return (Value & 1) != 0; }
-  static TTreeItem *Child(uintptr_t Value) { return reinterpret_cast<TTreeItem *>(Value & ~uintptr_t(1)); }
-  static uintptr_t OfChild(TTreeItem *Node) { return reinterpret_cast<uintptr_t>(Node) | 1; }
-  static TLinkedItem *Chain(uintptr_t Value) { return reinterpret_cast<TLinkedItem *>(Value); }
+  bool Dense() const { return IsDense; }
+  TTreeItem *ChildAt(const TSlot &Slot) const { return static_cast<TTreeItem *>(Slot.Value); }
+  static TChain *ChainAt(const TSlot &Slot) { return static_cast<TChain *>(Slot.Value); }
 
   std::vector<TSlot>::iterator Lower(int Index) {
     return std::lower_bound(Slots.begin(), Slots.end(), Index,
                             [](const TSlot &s, int i) { return s.Index < i; });
   }
-  uintptr_t *Find(int Index) {
+  TSlot *Find(int Index) {
+    if (Dense())
+      return Slots[size_t(Index)].Kind != Empty ? &Slots[size_t(Index)] : nullptr;
     auto it = Lower(Index);
-    return it != Slots.end() && it->Index == Index ? &it->Value : nullptr;
+    return it != Slots.end() && it->Index == Index ? &*it : nullptr;
+  }
+  void Add(int Index, void *Item, uint32_t Hash) {
+    const TSlot slot{Hash, static_cast<uint8_t>(Index), TKind::Item, Item};
+    if (!Dense() && Slots.size() + 1 == DenseFrom) {
+      std::vector<TSlot> all(256);
+      for (size_t i = 0; i < 256; ++i)
+        all[i].Index = static_cast<uint8_t>(i);
+      for (const TSlot &s : Slots)
+        all[s.Index] = s;
+      Slots = std::move(all);
+      IsDense = true;
+    }
+    if (Dense()) {
+      Slots[size_t(Index)] = slot;
+    } else {
+      if (Slots.size() == Slots.capacity()) // most nodes stay small: grown a few slots at a time
+        Slots.reserve(Slots.size() + 2);
+      Slots.insert(Lower(Index), slot);
+    }
+    ++Filled;
+  }
+  void Erase(int Index) {
+    if (Dense())
+      Slots[size_t(Index)].Kind = Empty;
+    else
+      Slots.erase(Lower(Index));
+    --Filled;
   }
 };
 
@@ -69,42 +104,45 @@ bool THashTrie::ItemsEqual(const void *A, const void *B) const {
   return n == KeyLength(B) && (n == 0 || std::memcmp(KeyStart(A), KeyStart(B), n) == 0);
 }
 
-THashTrie::TLinkedItem *THashTrie::NewLink(void *Item, TLinkedItem *Next) {
-  constexpr size_t BlockLinks = 4096;
-  TLinkedItem *link = FFreeLinks;
-  if (link) {
-    FFreeLinks = link->Next;
-  } else {
-    if (FLinkBlocks.empty() || FLinksUsed == BlockLinks) {
-      FLinkBlocks.reserve(FLinkBlocks.size() + 1);
-      FLinkBlocks.push_back(std::make_unique<TLinkedItem[]>(BlockLinks));
-      FLinksUsed = 0;
-    }
-    link = &FLinkBlocks.back()[FLinksUsed++];
-  }
-  *link = {Item, Next};
-  return link;
+THashTrie::TChain *THashTrie::NewChain(const TChain::TLink &One, const TChain::TLink &Two) {
+  auto *chain = static_cast<TChain *>(::operator new(TChain::Bytes(2)));
+  *chain = {2, 2};
+  chain->Links()[0] = One;
+  chain->Links()[1] = Two;
+  return chain;
 }
 
-void THashTrie::FreeLink(TLinkedItem *Link) {
-  Link->Next = FFreeLinks;
-  FFreeLinks = Link;
+THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, const TChain::TLink &Link) {
+  if (Chain->Count == Chain->Capacity) {
+    const uint32_t capacity = Chain->Capacity * 2;
+    auto *larger = static_cast<TChain *>(::operator new(TChain::Bytes(capacity)));
+    std::memcpy(static_cast<void *>(larger), Chain, TChain::Bytes(Chain->Count));
+    larger->Capacity = capacity;
+    ::operator delete(Chain);
+    Chain = larger;
+  }
+  Chain->Links()[Chain->Count++] = Link;
+  return Chain;
 }
 
 void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
   TTreeItem *node = FRoot;
   while (node) {
-    const uintptr_t *slot = node->Find(SlotIndex(Hash, node->Depth));
+    const TTreeItem::TSlot *slot = node->Find(SlotIndex(Hash, node->Depth));
     if (!slot)
       return nullptr;
-    if (TTreeItem::IsChild(*slot)) {
-      node = TTreeItem::Child(*slot);
-      continue;
+    switch (slot->Kind) {
+    case TTreeItem::Child: node = node->ChildAt(*slot); continue;
+    case TTreeItem::Empty: return nullptr;
+    case TTreeItem::Item: return slot->Hash == Hash && ItemsEqual(slot->Value, Item) ? slot->Value : nullptr;
+    case TTreeItem::Chain: {
+      TChain *chain = TTreeItem::ChainAt(*slot);
+      for (uint32_t i = 0; i < chain->Count; ++i)
+        if (chain->Links()[i].Hash == Hash && ItemsEqual(chain->Links()[i].Item, Item))
+          return chain->Links()[i].Item;
+      return nullptr;
     }
-    for (const TLinkedItem *link = TTreeItem::Chain(*slot); link; link = link->Next)
-      if (ItemsEqual(link->Item, Item))
-        return link->Item;
-    return nullptr;
+    }
   }
   return nullptr;
 }
@@ -122,52 +160,53 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
   TTreeItem *node = FRoot;
   for (;;) {
     const int index = SlotIndex(Hash, node->Depth);
-    auto it = node->Lower(index);
-    if (it == node->Slots.end() || it->Index != index) {
-      TLinkedItem *link = NewLink(Item, nullptr);
-      try {
-        node->Slots.insert(it, {static_cast<uint8_t>(index), reinterpret_cast<uintptr_t>(link)});
-      } catch (...) {
-        FreeLink(link);
-        throw;
-      }
+    TTreeItem::TSlot *slot = node->Find(index);
+    if (!slot) {
+      node->Add(index, Item, Hash);
       ++FItemCount;
       return nullptr;
     }
-    uintptr_t &slot = it->Value;
-    if (TTreeItem::IsChild(slot)) {
-      node = TTreeItem::Child(slot);
+    if (slot->Kind == TTreeItem::Child) {
+      node = node->ChildAt(*slot);
       continue;
     }
-    TLinkedItem *chain = TTreeItem::Chain(slot);
-    size_t length = 0;
-    for (TLinkedItem *link = chain; link; link = link->Next, ++length)
-      if (ItemsEqual(link->Item, Item))
-        return link->Item;
-    if (length < MaxChain || node->Depth == MaxDepth) {
-      slot = reinterpret_cast<uintptr_t>(NewLink(Item, chain));
+    if (slot->Kind == TTreeItem::Item) {
+      if (slot->Hash == Hash && ItemsEqual(slot->Value, Item))
+        return slot->Value;
+      slot->Value = NewChain({slot->Value, slot->Hash}, {Item, Hash});
+      slot->Kind = TTreeItem::Chain;
       ++FItemCount;
       return nullptr;
     }
-    // A full chain moves one level down, each link to the slot of its item's next hash byte;
-    // Item then goes on into the new node. Eight links never fill a slot there.
+    TChain *chain = TTreeItem::ChainAt(*slot);
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      if (chain->Links()[i].Hash == Hash && ItemsEqual(chain->Links()[i].Item, Item))
+        return chain->Links()[i].Item;
+    if (chain->Count < MaxChain || node->Depth == MaxDepth) {
+      slot->Value = AddToChain(chain, {Item, Hash});
+      ++FItemCount;
+      return nullptr;
+    }
+    // A full chain moves one level down, each item to the slot of its next hash byte; Item then
+    // goes on into the new node. Eight items never fill a slot there.
     auto child = std::make_unique<TTreeItem>(node->Depth + 1);
-    child->Slots.reserve(MaxChain);
-    for (TLinkedItem *link = chain; link; link = link->Next) {
-      const int at = SlotIndex(HashOf(link->Item), child->Depth);
-      if (uintptr_t *other = child->Find(at))
-        *other = reinterpret_cast<uintptr_t>(NewLink(link->Item, TTreeItem::Chain(*other)));
-      else
-        child->Slots.insert(child->Lower(at),
-                            {static_cast<uint8_t>(at), reinterpret_cast<uintptr_t>(NewLink(link->Item, nullptr))});
+    for (uint32_t i = 0; i < chain->Count; ++i) {
+      const TChain::TLink &link = chain->Links()[i];
+      const int at = SlotIndex(link.Hash, child->Depth);
+      TTreeItem::TSlot *other = child->Find(at);
+      if (!other) {
+        child->Add(at, link.Item, link.Hash);
+      } else if (other->Kind == TTreeItem::Item) {
+        other->Value = NewChain({other->Value, other->Hash}, link);
+        other->Kind = TTreeItem::Chain;
+      } else {
+        other->Value = AddToChain(TTreeItem::ChainAt(*other), link);
+      }
     }
-    for (TLinkedItem *link = chain; link;) {
-      TLinkedItem *next = link->Next;
-      FreeLink(link);
-      link = next;
-    }
+    ::operator delete(chain);
+    slot->Kind = TTreeItem::Child;
+    slot->Value = child.get();
     node = child.release();
-    slot = TTreeItem::OfChild(node);
   }
 }
 
@@ -179,29 +218,38 @@ bool THashTrie::Remove(const void *Item) {
   TTreeItem *node = FRoot;
   for (;;) {
     path[node->Depth] = node;
-    uintptr_t *slot = node->Find(SlotIndex(hash, node->Depth));
+    TTreeItem::TSlot *slot = node->Find(SlotIndex(hash, node->Depth));
     if (!slot)
       return false;
-    if (TTreeItem::IsChild(*slot)) {
-      node = TTreeItem::Child(*slot);
+    if (slot->Kind == TTreeItem::Child) {
+      node = node->ChildAt(*slot);
       continue;
     }
-    TLinkedItem **at = reinterpret_cast<TLinkedItem **>(slot);
-    while (*at && (*at)->Item != Item)
-      at = &(*at)->Next;
-    if (!*at)
-      return false;
-    TLinkedItem *link = *at;
-    *at = link->Next;
-    FreeLink(link);
+    if (slot->Kind == TTreeItem::Item) {
+      if (slot->Value != Item)
+        return false;
+    } else {
+      TChain *chain = TTreeItem::ChainAt(*slot);
+      uint32_t i = 0;
+      while (i < chain->Count && chain->Links()[i].Item != Item)
+        ++i;
+      if (i == chain->Count)
+        return false;
+      chain->Links()[i] = chain->Links()[--chain->Count];
+      if (chain->Count == 1) {
+        // A chain of one goes back into its slot.
+        *slot = {chain->Links()[0].Hash, slot->Index, TTreeItem::Item, chain->Links()[0].Item};
+        ::operator delete(chain);
+      }
+    }
     --FItemCount;
-    if (*slot)
+    if (slot->Kind == TTreeItem::Chain || slot->Value != Item)
       return true;
-    // The chain is gone; so is every node it leaves empty, but the root.
+    // The slot is empty now; so is every node it leaves without slots, but the root.
     for (int depth = node->Depth;; --depth) {
       TTreeItem *n = path[depth];
-      n->Slots.erase(n->Lower(SlotIndex(hash, depth)));
-      if (depth == 0 || !n->Slots.empty())
+      n->Erase(SlotIndex(hash, depth));
+      if (depth == 0 || n->Filled > 0)
         return true;
       delete n;
     }
@@ -210,13 +258,16 @@ bool THashTrie::Remove(const void *Item) {
 
 void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
   for (const TTreeItem::TSlot &slot : Node->Slots) {
-    if (TTreeItem::IsChild(slot.Value)) {
-      FreeNode(TTreeItem::Child(slot.Value), FreeItems);
-      continue;
+    if (slot.Kind == TTreeItem::Child)
+      FreeNode(Node->ChildAt(slot), FreeItems);
+    else if (slot.Kind == TTreeItem::Item && FreeItems)
+      FreeItem(slot.Value);
+    else if (slot.Kind == TTreeItem::Chain) {
+      TChain *chain = TTreeItem::ChainAt(slot);
+      for (uint32_t i = 0; FreeItems && i < chain->Count; ++i)
+        FreeItem(chain->Links()[i].Item);
+      ::operator delete(chain);
     }
-    for (TLinkedItem *link = TTreeItem::Chain(slot.Value); link; link = link->Next)
-      if (FreeItems)
-        FreeItem(link->Item);
   }
   delete Node;
 }
@@ -226,61 +277,53 @@ void THashTrie::ClearTrie() {
     FreeNode(FRoot, true);
   FRoot = nullptr;
   FItemCount = 0;
-  FLinkBlocks.clear();
-  FLinksUsed = 0;
-  FFreeLinks = nullptr;
 }
 
 namespace {
-void VisitNode(const THashTrie::TTreeItem &Node, const std::function<void(void *)> &f);
-} // namespace
-
-void THashTrie::ForEach(const std::function<void(void *)> &f) const {
-  if (FRoot)
-    VisitNode(*FRoot, f);
-}
-
-namespace {
-void VisitNode(const THashTrie::TTreeItem &Node, const std::function<void(void *)> &f) {
-  using Tree = THashTrie::TTreeItem;
-  for (const Tree::TSlot &slot : Node.Slots) {
-    if (Tree::IsChild(slot.Value))
-      VisitNode(*Tree::Child(slot.Value), f);
-    else
-      for (auto *link = Tree::Chain(slot.Value); link; link = link->Next)
-        f(link->Item);
-  }
-}
-} // namespace
-
-namespace {
-void NodeStats(const THashTrie::TTreeItem &Node, size_t &nodes, size_t &longest) {
+// Calls f for every item under Node and counts nodes and the longest chain.
+void Walk(const THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size_t &nodes, size_t &longest) {
   using Tree = THashTrie::TTreeItem;
   ++nodes;
   for (const Tree::TSlot &slot : Node.Slots) {
-    if (Tree::IsChild(slot.Value)) {
-      NodeStats(*Tree::Child(slot.Value), nodes, longest);
+    if (slot.Kind == Tree::Empty)
+      continue;
+    if (slot.Kind == Tree::Child) {
+      Walk(*Node.ChildAt(slot), f, nodes, longest);
       continue;
     }
     size_t n = 0;
-    for (auto *link = Tree::Chain(slot.Value); link; link = link->Next)
-      ++n;
+    if (slot.Kind == Tree::Item) {
+      n = 1;
+      if (f)
+        f(slot.Value);
+    } else {
+      THashTrie::TChain *chain = Tree::ChainAt(slot);
+      n = chain->Count;
+      for (uint32_t i = 0; f && i < n; ++i)
+        f(chain->Links()[i].Item);
+    }
     longest = std::max(longest, n);
   }
 }
 } // namespace
 
+void THashTrie::ForEach(const std::function<void(void *)> &f) const {
+  size_t nodes = 0, longest = 0;
+  if (FRoot)
+    Walk(*FRoot, f, nodes, longest);
+}
+
 size_t THashTrie::NodeCount() const {
   size_t nodes = 0, longest = 0;
   if (FRoot)
-    NodeStats(*FRoot, nodes, longest);
+    Walk(*FRoot, nullptr, nodes, longest);
   return nodes;
 }
 
 size_t THashTrie::LongestChain() const {
   size_t nodes = 0, longest = 0;
   if (FRoot)
-    NodeStats(*FRoot, nodes, longest);
+    Walk(*FRoot, nullptr, nodes, longest);
   return longest;
 }
 
@@ -357,16 +400,15 @@ TSST2::TSST2(TXLSFonts *Fonts) : FFonts(Fonts) {}
 TSST2::~TSST2() { ClearSST(); }
 
 void *TSST2::Allocate(size_t Bytes, size_t Align) {
-  constexpr size_t BlockBytes = 64 * 1024;
   FBlocks.reserve(FBlocks.size() + 1);
-  if (Bytes > BlockBytes / 4) {
+  if (Bytes > ArenaBlockBytes / 4) {
     // A long string gets a block of its own, so that the current block is not left mostly unused.
     FBlocks.emplace_back(new uint64_t[(Bytes + 7) / 8]);
     return FBlocks.back().get();
   }
   FBlockUsed = (FBlockUsed + Align - 1) & ~(Align - 1);
-  if (!FBlock || FBlockUsed + Bytes > BlockBytes) {
-    FBlocks.emplace_back(new uint64_t[BlockBytes / 8]);
+  if (!FBlock || FBlockUsed + Bytes > ArenaBlockBytes) {
+    FBlocks.emplace_back(new uint64_t[ArenaBlockBytes / 8]);
     FBlock = reinterpret_cast<uint8_t *>(FBlocks.back().get());
     FBlockUsed = 0;
   }
@@ -376,22 +418,35 @@ void *TSST2::Allocate(size_t Bytes, size_t Align) {
 }
 
 SSTEntry *TSST2::Intern(const TShape &Shape, int32_t Index, int32_t RefCount) {
-  // FKey holds the key after room for the header, where it is looked up as an entry.
+  // FKey holds the key after room for the header: the entry is made from it at the end of the
+  // arena and given back at once when an equal one is stored.
   auto *probe = new (FKey.data()) SSTEntry{Index, RefCount, Shape.CharCount, Shape.Options, 0};
   if (SSTEntry::HasSizes(Shape.Options))
     new (probe + 1) SSTEntry::TSizes{Shape.RunCount, Shape.ExtSize};
   const size_t keyLength = probe->KeyLength();
   const uint32_t hash = KeyHash(probe->Key(), keyLength);
-  if (auto *found = static_cast<SSTEntry *>(FindWithHash(probe, hash))) {
-    ++found->RefCount;
-    return found;
-  }
   auto *e = static_cast<SSTEntry *>(
       Allocate(SSTEntry::Bytes(Shape.Options, keyLength, Shape.RunCount), Shape.RunCount ? 8 : alignof(SSTEntry)));
   std::memcpy(static_cast<void *>(e), FKey.data(), FKey.size());
   for (int i = 0; i < Shape.RunCount; ++i)
     e->RunFonts()[i] = FRunFonts[size_t(i)];
-  InsertWithHash(e, hash);
+  void *found = nullptr;
+  try {
+    found = InsertWithHash(e, hash);
+  } catch (...) {
+    found = e;
+  }
+  if (found) {
+    const auto *at = reinterpret_cast<const uint8_t *>(e);
+    if (at >= FBlock && at < FBlock + ArenaBlockBytes)
+      FBlockUsed = size_t(at - FBlock);
+    else
+      FBlocks.pop_back(); // the block of its own just added
+    if (found == e)
+      throw std::bad_alloc();
+    ++static_cast<SSTEntry *>(found)->RefCount;
+    return static_cast<SSTEntry *>(found);
+  }
   return e;
 }
 
@@ -619,8 +674,9 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
     Corrupt();
   FTotal = static_cast<int32_t>(in.U32());
   const uint32_t unique = in.U32();
+  // Each string takes at least three bytes of the stream, which bounds a false count.
+  FIndex.reserve(FIndex.size() + std::min<size_t>(unique, Stream.StreamSize() / 3));
   TShape shape;
-  // Each string takes at least three bytes of the file, so a false count ends with the records.
   for (uint32_t i = 0; i < unique; ++i) {
     if (in.Remaining == 0)
       in.NextContinue();

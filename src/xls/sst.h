@@ -66,7 +66,7 @@ private:
 };
 static_assert(sizeof(SSTEntry) == 12);
 
-// A hash trie of 256-slot nodes: a slot is empty, a chain of up to 8 links, or a child node one
+// A hash trie of 256-slot nodes: a slot is empty, a chain of up to 8 items, or a child node one
 // level deeper; depth d uses hash byte d. A full chain becomes a child node, except at depth 3,
 // where the hash is used up and chains grow. Items are opaque to it: the virtual operations
 // give their hash, key and equality, and free them.
@@ -92,9 +92,17 @@ public:
   size_t NodeCount() const;
   size_t LongestChain() const;
 
-  struct TLinkedItem {
-    void *Item;
-    TLinkedItem *Next;
+  // A chain: its items with their hashes side by side, so that a search reads one block and
+  // touches only the item whose hash matches.
+  struct TChain {
+    struct TLink {
+      void *Item;
+      uint32_t Hash;
+    };
+    uint32_t Count;
+    uint32_t Capacity;
+    TLink *Links() { return reinterpret_cast<TLink *>(this + 1); } // Capacity of them
+    static size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + Capacity * sizeof(TLink); }
   };
   struct TTreeItem;
 
@@ -111,17 +119,13 @@ protected:
   virtual const uint8_t *KeyStart(const void *Item) const = 0;
 
 private:
-  TLinkedItem *NewLink(void *Item, TLinkedItem *Next);
-  void FreeLink(TLinkedItem *Link);
+  // A chain holding One and Two; Chain with Item added (it may move, and is then freed).
+  static TChain *NewChain(const TChain::TLink &One, const TChain::TLink &Two);
+  static TChain *AddToChain(TChain *Chain, const TChain::TLink &Link);
   void FreeNode(TTreeItem *Node, bool FreeItems);
 
   TTreeItem *FRoot = nullptr;
   size_t FItemCount = 0;
-  // Links are many and small: they come from blocks of the trie's own, and freed ones are kept
-  // for reuse.
-  std::vector<std::unique_ptr<TLinkedItem[]>> FLinkBlocks;
-  size_t FLinksUsed = 0; // in the newest block
-  TLinkedItem *FFreeLinks = nullptr;
 };
 
 // The trie specialised for SSTEntry: key = characters, runs and phonetic block; hash = the

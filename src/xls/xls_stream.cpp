@@ -8,6 +8,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "xls/bytes.h"
 #include "xls/compound_file.h"
 
 namespace xls {
@@ -16,8 +17,6 @@ namespace {
 
 constexpr uint32_t BlockSize = 1024;
 constexpr size_t WindowSize = 64 * 1024;
-
-uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 std::u16string AsciiLower(std::u16string s) {
   for (char16_t &c : s)

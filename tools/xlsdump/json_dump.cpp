@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/number_text.h"
 #include "common/text.h"
 #include "xls/workbook.h"
 
@@ -13,6 +14,16 @@ const char *VersionName(xls::TExcelVersion v) {
   static const char *const names[] = {"xvNone",    "xvExcelUnknown", "xvExcel21", "xvExcel30",
                                       "xvExcel40", "xvExcel50",      "xvExcel97"};
   return v >= 0 && v <= xls::xvExcel97 ? names[v] : "xvNone";
+}
+
+// The value of a cell whose text and variant are both the number text of one double.
+bool NumberOf(const xls::TCell *cell, double &v) {
+  switch (cell->CellKind()) {
+  case xls::ckFloat: v = static_cast<const xls::TFloatCell *>(cell)->Value(); return true;
+  case xls::ckNumberFormula: v = static_cast<const xls::TNumberFormulaCell *>(cell)->FormulaValue(); return true;
+  case xls::ckArrayFormula: v = static_cast<const xls::TArrayFormulaCell *>(cell)->FormulaValue(); return true;
+  default: return false;
+  }
 }
 
 } // namespace
@@ -44,6 +55,12 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
   json += VersionName(workbook.Version());
   json += "\", \"sheets\": [";
   xls::TSheets &sheets = workbook.Sheets();
+  // Numbers show as the text of their value in both columns unless the workbook asks for other
+  // separators or for formula texts; then they are formatted once.
+  const xls::TCellTextSettings &settings = sheets.Settings;
+  const char separator = common::LocaleDecimalSeparator();
+  const bool plainNumbers = !(settings.ShowFormulas && settings.FormulaText) &&
+                            (settings.DecimalSeparator == 0 || settings.DecimalSeparator == separator);
   for (int i = 0; i < sheets.Count(); ++i) {
     xls::TSheet &sheet = sheets.Items(i);
     json += i ? ",\n" : "\n";
@@ -57,18 +74,28 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     cells.ResetIteration();
     bool first = true;
     while (const xls::TCell *cell = cells.NextCell()) {
-      json += first ? "\n[" : ",\n[";
-      first = false;
-      json += std::to_string(cell->Key() >> 8) + ", " + std::to_string(cell->Key() & 0xFF) + ", " +
-              std::to_string(cell->CellKind()) + ", ";
-      AppendJsonString(json, common::Utf16ToUtf8(sheet.CellText(cell)));
-      json += ", ";
-      AppendJsonString(json, xls::TSheet::CellVariant(cell).ToText());
-      json += ']';
       if (json.size() >= 1 << 16) { // written in pieces, so a large sheet is not held twice
         out << json;
         json.clear();
       }
+      json += first ? "\n[" : ",\n[";
+      first = false;
+      json += std::to_string(cell->Key() >> 8) + ", " + std::to_string(cell->Key() & 0xFF) + ", " +
+              std::to_string(cell->CellKind()) + ", ";
+      double number;
+      if (plainNumbers && NumberOf(cell, number)) {
+        const std::string text = common::FloatToText(number, separator);
+        json += '"' + text + "\", \"" + text + "\"]";
+        continue;
+      }
+      const size_t text = json.size();
+      AppendJsonString(json, common::Utf16ToUtf8(sheet.CellText(cell)));
+      json += ", ";
+      if (cell->CellKind() == xls::ckString) // its variant is its text
+        json.append(json, text, json.size() - 2 - text);
+      else
+        AppendJsonString(json, xls::TSheet::CellVariant(cell).ToText());
+      json += ']';
     }
     json += "]}";
   }

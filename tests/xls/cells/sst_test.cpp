@@ -654,7 +654,7 @@ TEST(HashTrie, SlotsAndChainsMatchOnlyWhatTheyHold) {
     std::vector<std::unique_ptr<THashedItem>> items(static_cast<size_t>(count));
     auto make = [&](int k) {
       return std::make_unique<THashedItem>(THashedItem{
-          chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05, "i" + std::to_string(k)});
+          chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05, std::string("i").append(std::to_string(k))});
     };
     HashedTrie trie;
     auto check = [&](const char *when) {
@@ -698,7 +698,9 @@ TEST(HashTrie, ItemsAtAnyAlignmentAreFoundRemovedAndReinserted) {
   std::vector<size_t> offsets;
   for (int i = 0; i < 5000; ++i) {
     offsets.push_back(buffer.size());
-    buffer += "k" + std::to_string(i * 7919) + std::string(size_t(i % 3), 'x');
+    buffer += 'k';
+    buffer += std::to_string(i * 7919);
+    buffer.append(size_t(i % 3), 'x');
     buffer += '\0';
   }
   auto item = [&](int i) { return buffer.data() + offsets[size_t(i)]; };
@@ -739,7 +741,8 @@ TEST(HashTrie, StressDistinctAndRepeatedStrings) {
   TSST2 sst;
   std::vector<SSTEntry *> entries(Distinct);
   auto text = [](int i) {
-    std::u16string t = u"s" + std::u16string(1, static_cast<char16_t>(u'a' + i % 26));
+    std::u16string t = u"s";
+    t.push_back(static_cast<char16_t>(u'a' + i % 26));
     for (int v = i; v; v /= 10)
       t.push_back(static_cast<char16_t>(u'0' + v % 10));
     if (i % 7 == 0)
