@@ -7,6 +7,12 @@
 
 namespace xls {
 
+// A record body shorter than the fields read from it.
+class ERecordTooShort : public common::Exception {
+public:
+  using common::Exception::Exception;
+};
+
 // Bounds-checked view of one record body: every field read is checked against the record's
 // length, so a short or corrupt record ends the read with a clear message instead of reading
 // past its body.
@@ -21,8 +27,8 @@ public:
   // Throws unless `count` bytes starting at `offset` lie inside the body.
   void Need(int offset, int count) const {
     if (offset < 0 || count < 0 || offset > FLength - count)
-      throw common::Exception(common::Format("Record %.4X is too short: %d bytes, %d needed", FId, FLength,
-                                             offset < 0 || count < 0 ? 0 : offset + count));
+      throw ERecordTooShort(common::Format("Record %.4X is too short: %d bytes, %d needed", FId, FLength,
+                                           offset < 0 || count < 0 ? 0 : offset + count));
   }
   bool Has(int offset, int count) const { return offset >= 0 && count >= 0 && offset <= FLength - count; }
 

@@ -1,5 +1,6 @@
 // The cell records of a sheet substream: values, formulas and the records that follow them.
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/exception.h"
@@ -37,6 +38,9 @@ void AppendWide(std::u16string &text, const uint8_t *p, int count) {
 // BIFF8 8-bit text: each byte is the code unit.
 void AppendNarrow(std::u16string &text, const uint8_t *p, int count) { text.append(p, p + count); }
 
+// A FORMULA whose cached result is text, a boolean or an error rather than a number.
+bool SpecialResult(const TRecordBody &b) { return b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF; }
+
 } // namespace
 
 void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch,
@@ -72,8 +76,9 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
 
 const std::u16string &TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
   const int cch = body.U16(countOffset);
+  // An empty text needs no option byte; some writers leave it out.
   if (FWorkbook.Version() == xvExcel97)
-    ContinuedText(FLabelText, body, textOffset + 1, cch, (body.U8(textOffset) & 1) != 0);
+    ContinuedText(FLabelText, body, textOffset + 1, cch, cch > 0 && (body.U8(textOffset) & 1) != 0);
   else
     ContinuedText(FLabelText, body, textOffset, cch, false);
   return FLabelText;
@@ -129,7 +134,7 @@ void TXLSReader::ReadLabel() {
   TSheet &sheet = CurrentSheet();
   const int cch = b.U16(6);
   // A BIFF8 8-bit text wholly inside the record is its own entry's bytes.
-  if (FWorkbook.Version() == xvExcel97 && (b.U8(8) & 1) == 0 && 9 + cch <= RecordLength) {
+  if (FWorkbook.Version() == xvExcel97 && 9 + cch <= RecordLength && (b.U8(8) & 1) == 0) {
     const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
     sheet.PutString(place, FWorkbook.Sheets().SST().AddText(b.Data() + 9, size_t(cch)));
     return;
@@ -249,6 +254,11 @@ void TXLSReader::ReadFormula() {
         if (length > 0 && FStream->ReadData(CurrentArray.data(), length) != length)
           throw common::Exception("Unexpected end of file");
         HasCurrentArray = true;
+        // Text, boolean and error results are kept as for any formula; only numbers go with the array.
+        if (SpecialResult(b)) {
+          StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
+          return;
+        }
         sheet.StoreArrayFormula(col, row, 0, length, CurrentArray.data(), b.U32(6), b.U32(10), cce, stored,
                                 expr, xf);
         return;
@@ -259,6 +269,10 @@ void TXLSReader::ReadFormula() {
     } else if (HasCurrentArray && CurrentArray.size() >= 6) {
       const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
       if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
+        if (SpecialResult(b)) {
+          StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
+          return;
+        }
         sheet.StoreArrayFormula(col, row, 1, static_cast<uint32_t>(CurrentArray.size()), CurrentArray.data(),
                                 b.U32(6), b.U32(10), cce, stored, expr, xf);
         return;
@@ -270,7 +284,7 @@ void TXLSReader::ReadFormula() {
       CurrentArray.clear();
     }
   }
-  if (b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF) {
+  if (SpecialResult(b)) {
     StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
     return;
   }
@@ -320,9 +334,17 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
   TSheet &sheet = CurrentSheet();
   switch (Type) {
   case 0: {
-    const uint16_t next = FStream->PeekRecordId();
+    uint16_t next = FStream->PeekRecordId();
     if (next == 0x00BC || next == 0x04BC)
       throw common::Exception("Unxepected SHRFMLA");
+    // A data-table formula has its TABLE record before the STRING; the TABLE is kept as it is.
+    if (next == 0x0236) {
+      TRawRecord table;
+      if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
+        return false;
+      CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
+      next = FStream->PeekRecordId();
+    }
     if (next != 0x0207 && next != 0x0007)
       return false;
     TRawRecord rec;
@@ -357,9 +379,15 @@ void TXLSReader::ReadRow() {
 void TXLSReader::ReadDimensions() {
   KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
-  if (RecordId == 0x0000 && version == xvExcel50)
+  // Some writers leave empty records of id 0 in BIFF8 streams too; they are no DIMENSIONS.
+  if (RecordId == 0x0000 && version >= xvExcel50)
     return;
   if (version == xvExcel97) {
+    // Its slot holds the 14 bytes of the BIFF8 layout; a writer's longer or shorter body fits it.
+    if (RecordLength != 14) {
+      std::fill(RecordData.begin() + std::min<int>(RecordLength, 14), RecordData.begin() + 14, 0);
+      RecordLength = 14;
+    }
     PutDefault();
   } else if (version == xvExcel50) {
     // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.

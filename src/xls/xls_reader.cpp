@@ -1,5 +1,6 @@
 #include "xls/xls_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -108,6 +109,16 @@ void TXLSReader::PutSlotRecord() {
     return;
   KeepRaw = false;
   PutDefault();
+}
+
+void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
+  // The cells do not depend on these records: one shorter than its fields is kept as it stands
+  // rather than costing the whole workbook.
+  try {
+    (this->*Handler)();
+  } catch (const ERecordTooShort &) {
+    KeepRaw = true;
+  }
 }
 
 void TXLSReader::PutDefaultIfAbove40() {
@@ -219,7 +230,7 @@ void TXLSReader::Dispatch() {
   case 0x00E0:
   case 0x0243:
   case 0x0443: ReadXF(); break;
-  case 0x041E: ReadFormat(); break;
+  case 0x041E: KeepIfShort(&TXLSReader::ReadFormat); break;
   case 0x0018:
   case 0x0218:
   case 0x0017:
@@ -300,8 +311,8 @@ void TXLSReader::Dispatch() {
       PutDefault();
     }
     break;
+  case 0x00EC: ReadSheetPeriphery(); break; // reads its own body
   case 0x001C:
-  case 0x00EC:
   case 0x00E5:
   case 0x007D:
   case 0x0014:
@@ -319,7 +330,7 @@ void TXLSReader::Dispatch() {
   case 0x01B8:
   case 0x009B:
   case 0x0867:
-  case 0x00ED: ReadSheetPeriphery(); break;
+  case 0x00ED: KeepIfShort(&TXLSReader::ReadSheetPeriphery); break;
   case 0x0201: ReadBlank(); break;
   case 0x00BE: ReadMulBlank(); break;
   case 0x0203: ReadNumber(); break;
@@ -447,14 +458,25 @@ void TXLSReader::ReadBoundSheet() {
   SheetNames.push_back(std::move(entry));
 }
 
+namespace {
+// RC4 (version 1.1) or RC4 CryptoAPI (2.2, 3.2 or 4.2).
+bool KnownRc4Version(const TRecordBody &body) {
+  if (!body.Has(2, 4))
+    return false;
+  const uint16_t major = body.U16(2), minor = body.U16(4);
+  return (major == 1 && minor == 1) || (major >= 2 && major <= 4 && minor == 2);
+}
+} // namespace
+
 void TXLSReader::ReadFilePass() {
   KeepRaw = false;
-  const TRecordBody body = Body();
-  const uint16_t type = body.U16(0);
-  if (type == 0)
-    throw common::Exception("File encrypted with non-standard key. French?");
-  if (type != 1)
-    throw common::Exception("Can not read file, unknown type of encryption.");
+  // BIFF8 names the scheme: 0 XOR obfuscation, 1 RC4 or RC4 CryptoAPI by the version after it.
+  // Before BIFF8 the body is the XOR key and verifier alone.
+  if (FWorkbook.Version() == xvExcel97) {
+    const uint16_t type = Body().U16(0);
+    if (type > 1 || (type == 1 && !KnownRc4Version(Body())))
+      throw common::Exception("Can not read file, unknown type of encryption.");
+  }
   // Workbooks that are only write-protected are encrypted with the format's default password;
   // they open without asking.
   if (FWorkbook.Password.empty() &&
@@ -550,16 +572,17 @@ void TXLSReader::ReadFormat() {
   const uint16_t index = body.U16(0);
   std::u16string text;
   if (FWorkbook.Version() == xvExcel97) {
-    const int cch = body.U16(2);
-    if (body.U8(4) & 1) {
-      body.Need(5, 2 * cch);
+    // A text cut short by the record's end is kept as far as it goes.
+    const bool wide = body.U8(4) & 1;
+    const int cch = std::min<int>(body.U16(2), (RecordLength - 5) / (wide ? 2 : 1));
+    if (wide) {
       for (int i = 0; i < cch; ++i)
         text.push_back(static_cast<char16_t>(body.U16(5 + 2 * i)));
     } else {
       text = common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(5, cch)), cch));
     }
   } else {
-    const int cch = body.U8(2);
+    const int cch = std::min<int>(body.U8(2), RecordLength - 3);
     text = Decode8(body.Bytes(3, cch), cch);
   }
   FWorkbook.NumberFormats().Add(index, std::move(text));

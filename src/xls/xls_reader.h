@@ -49,6 +49,7 @@ private:
   void PutDefault() const;
   void PutSlotRecord();
   void PutDefaultIfAbove40();
+  void KeepIfShort(void (TXLSReader::*Handler)());
   std::u16string Decode8(const uint8_t *bytes, int count) const;
   void AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const;
   // The 256 characters of the code page in force, or empty when it is no single-byte page.

@@ -10,7 +10,6 @@
 #include "common/text.h"
 #include "xls/bytes.h"
 #include "xls/compound_file.h"
-#include "xls/md5.h"
 
 namespace xls {
 
@@ -37,9 +36,9 @@ void TXLSStream::SetSourceStream(std::vector<uint8_t> image) { FSourceStream = s
 TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
   Close();
   const std::string path = common::Utf16ToUtf8(FileName);
-  if (!FSourceStream.empty() || TCompoundFile::IsCompoundFile(path))
-    return OpenCompound(path);
-  return OpenPlain(path);
+  FVersion =
+      !FSourceStream.empty() || TCompoundFile::IsCompoundFile(path) ? OpenCompound(path) : OpenPlain(path);
+  return FVersion;
 }
 
 TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
@@ -70,7 +69,7 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
       FOpen = true;
       FPlain = false;
       FHasVbaProject = vbaProject;
-      return workbook >= 0 ? xvExcel97 : xvExcel50;
+      return workbook >= 0 ? xvExcel97 : BookVersion();
     }
     FData = file.ReadStream(index);
   } catch (const common::Exception &e) {
@@ -84,7 +83,15 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   FOpen = true;
   FPlain = false;
   FHasVbaProject = vbaProject;
-  return workbook >= 0 ? xvExcel97 : xvExcel50;
+  return workbook >= 0 ? xvExcel97 : BookVersion();
+}
+
+TExcelVersion TXLSStream::BookVersion() {
+  // Some writers put a BIFF8 stream under the name "Book"; its first BOF says which it is.
+  uint8_t bof[6];
+  const int n = RawRead(bof, sizeof bof);
+  FPosition = 0;
+  return n == 6 && Get16(bof) == 0x0809 && Get16(bof + 4) == 0x0600 ? xvExcel97 : xvExcel50;
 }
 
 TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
@@ -140,6 +147,9 @@ void TXLSStream::Close() {
   FContinuedRead = false;
   FEncrypted = false;
   FHasVbaProject = false;
+  FVersion = xvNone;
+  FCipher.Clear();
+  FRecordLength = 0;
   FCurrentBlock = -1;
   FKeyPosition = 0;
 }
@@ -199,6 +209,7 @@ int TXLSStream::ReadHeaderSlow(uint8_t header[4]) {
   FEncrypted = false;
   const int n = RawRead(header, 4);
   FEncrypted = encrypted;
+  FRecordLength = n == 4 ? Get16(header + 2) : 0;
   if (FEncrypted && n > 0)
     SyncKeyStream(FPosition);
   return n;
@@ -298,17 +309,14 @@ void TXLSStream::EndContinuedRead() {
 }
 
 void TXLSStream::KeyBlock(int32_t block) {
-  uint8_t seed[9];
-  std::memcpy(seed, FPasswordDigest, 5);
-  for (int i = 0; i < 4; ++i)
-    seed[5 + i] = static_cast<uint8_t>(static_cast<uint32_t>(block) >> (8 * i));
-  const TMD5Digest key = Md5(seed, sizeof seed);
-  FRC4.SetKey(key.data(), key.size());
+  FCipher.KeyBlock(FRC4, static_cast<uint32_t>(block));
   FCurrentBlock = block;
   FKeyPosition = static_cast<uint32_t>(block) * BlockSize;
 }
 
 void TXLSStream::SyncKeyStream(uint32_t offset) {
+  if (FCipher.Kind() == TCipherKind::Xor)
+    return; // no key stream: each byte depends on its offset alone
   // The key stream is a function of the stream position, so it follows seeks and skipped bytes.
   const auto block = static_cast<int32_t>(offset / BlockSize);
   if (block != FCurrentBlock || offset < FKeyPosition)
@@ -318,6 +326,10 @@ void TXLSStream::SyncKeyStream(uint32_t offset) {
 }
 
 void TXLSStream::DecryptAt(uint8_t *data, int count, uint32_t start) {
+  if (FCipher.Kind() == TCipherKind::Xor) {
+    FCipher.Unxor(data, static_cast<size_t>(count), start, FRecordLength);
+    return;
+  }
   SyncKeyStream(start);
   size_t left = static_cast<size_t>(count);
   while (left > 0) {
@@ -334,37 +346,8 @@ void TXLSStream::DecryptAt(uint8_t *data, int count, uint32_t start) {
 
 bool TXLSStream::StartDecryption(const uint8_t *filePass, int filePassLength,
                                  const std::u16string &Password) {
-  // Only the RC4 scheme (type 1, version 1.1 layout: salt, verifier, verifier hash) is known.
-  if (!filePass || filePassLength < 54 || Get16(filePass) != 1)
+  if (!FCipher.Start(filePass, filePassLength, FVersion == xvExcel97, Password))
     return false;
-  const uint8_t *salt = filePass + 6;
-  const std::u16string password = Password.substr(0, 31);
-  std::vector<uint8_t> utf16;
-  for (char16_t c : password) {
-    utf16.push_back(static_cast<uint8_t>(c & 0xFF));
-    utf16.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  const TMD5Digest h0 = Md5(utf16.data(), utf16.size());
-  uint8_t buffer[336];
-  for (int i = 0; i < 16; ++i) {
-    std::memcpy(buffer + i * 21, h0.data(), 5);
-    std::memcpy(buffer + i * 21 + 5, salt, 16);
-  }
-  const TMD5Digest h1 = Md5(buffer, sizeof buffer);
-
-  uint8_t seed[9];
-  std::memcpy(seed, h1.data(), 5);
-  std::memset(seed + 5, 0, 4);
-  const TMD5Digest key = Md5(seed, sizeof seed);
-  TRC4 rc4(key.data(), key.size());
-  uint8_t verifier[32];
-  std::memcpy(verifier, filePass + 22, 32);
-  rc4.Process(verifier, sizeof verifier);
-  const TMD5Digest check = Md5(verifier, 16);
-  if (std::memcmp(check.data(), verifier + 16, 16) != 0)
-    return false;
-
-  std::memcpy(FPasswordDigest, h1.data(), 5);
   FEncrypted = true;
   FCurrentBlock = -1;
   SyncKeyStream(FPosition);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "xls/rc4.h"
+#include "xls/stream_cipher.h"
 
 namespace xls {
 
@@ -92,9 +93,9 @@ public:
   void BeginContinuedRead();
   void EndContinuedRead();
 
-  // Checks the password against a FILEPASS body (RC4 type); on success switches decryption on
-  // from the current position and returns true. A wrong password or an unknown encryption type
-  // changes nothing and returns false.
+  // Checks the password against a FILEPASS body (RC4, RC4 CryptoAPI or XOR obfuscation); on
+  // success switches decryption on from the current position and returns true. A wrong password
+  // or an unknown encryption type changes nothing and returns false.
   bool StartDecryption(const uint8_t *filePass, int filePassLength, const std::u16string &Password);
   bool Encrypted() const { return FEncrypted; }
 
@@ -104,6 +105,7 @@ public:
 private:
   TExcelVersion OpenCompound(const std::string &path);
   TExcelVersion OpenPlain(const std::string &path);
+  TExcelVersion BookVersion();
   // Where count bytes from the position lie in FData (the window, or the whole stream, which
   // starts at 0), or nullptr when they do not all lie there.
   const uint8_t *InWindow(int count) const {
@@ -137,7 +139,9 @@ private:
   bool FContinuedRead = false;
   bool FEncrypted = false;
   bool FHasVbaProject = false;
-  uint8_t FPasswordDigest[5] = {};
+  TExcelVersion FVersion = xvNone;
+  TStreamCipher FCipher;
+  uint16_t FRecordLength = 0; // of the last header read; XOR obfuscation depends on it
   TRC4 FRC4;
   int32_t FCurrentBlock = -1;
   uint32_t FKeyPosition = 0; // stream offset the RC4 key stream stands at

@@ -200,3 +200,22 @@ TEST(ExcelImportTool, WritesTheImportedDocumentAndFailsWithoutWriting) {
       0);
   EXPECT_NE(ReadFile(out).find("<Name>s</Name>"), std::string::npos);
 }
+
+TEST(ExcelImportTool, CryptoApiAndXorWorkbooksImportWithTheirPassword) {
+  const std::string book = TempPath("tool-cipher.xls"), tmpl = TempPath("tool-cipher-template.xml"),
+                    out = TempPath("tool-cipher-out.xml");
+  std::ofstream(tmpl) << kTemplate;
+  const std::string exe = XLSIMPORT_EXE;
+  const std::string command = exe + " --template " + tmpl + " --workbook " + book + " -o " + out;
+  for (const auto scheme : {xls_test::CipherScheme::CryptoApi, xls_test::CipherScheme::CryptoApi40,
+                            xls_test::CipherScheme::Xor}) {
+    SCOPED_TRACE(static_cast<int>(scheme));
+    WriteFile(book, MakeCompoundFile(xls_test::EncryptStream(
+                        Sheet().Label(0, 0, u"Name").Label(1, 0, u"s").Stream(), u"pw", scheme)));
+    std::remove(out.c_str());
+    EXPECT_NE(std::system((command + " --password x 2>/dev/null").c_str()), 0);
+    EXPECT_FALSE(std::ifstream(out).good());
+    ASSERT_EQ(std::system((command + " --password pw").c_str()), 0);
+    EXPECT_NE(ReadFile(out).find("<Name>s</Name>"), std::string::npos);
+  }
+}

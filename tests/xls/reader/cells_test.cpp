@@ -257,6 +257,43 @@ TEST(Cells, ArrayFormulas) {
   EXPECT_EQ(s.CellType(0, 5), ckNumberFormula);
 }
 
+TEST(Cells, DataTableFormulaTakesTheStringAfterItsTable) {
+  BiffWriter r;
+  r.Record(0x0006, Formula(0, 2, Special(0, 0), 0, {0x02, 0x00, 0x00, 0x02, 0x00}));
+  r.Record(0x0236, ByteWriter().U16(0).U16(1).U8(2).U8(4).U16(4).U16(0x19).U16(1).U16(0xFFFF).U16(0));
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"103a"));
+  r.Record(0x0203, ByteWriter(Cell(1, 0)).F64(4));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(s.CellType(2, 0), ckStringFormula);
+  EXPECT_EQ(Text(s, 2, 0), "103a");
+  EXPECT_EQ(s.AsFloat(0, 1), 4);
+  const TRecordStorageSheet &raw = wb.SheetExtras(0).Records;
+  EXPECT_EQ(raw.Items(1).Id, 0x0236); // kept as it is
+}
+
+TEST(Cells, ArrayFormulasKeepTextBooleanAndErrorResults) {
+  const Bytes exp = {0x01, 0x02, 0x00, 0x00, 0x00};
+  BiffWriter r;
+  // The anchor's text comes in the STRING after its ARRAY; the members' in the STRING after them.
+  r.Record(0x0006, Formula(2, 0, Special(0, 0), 0, exp));
+  r.Record(0x0221, ByteWriter().U16(2).U16(5).U8(0).U8(0).U16(0).U32(0).U16(3).Raw(Expr));
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"1A"));
+  r.Record(0x0006, Formula(3, 0, Special(0, 0), 0, exp));
+  r.Record(0x0207, ByteWriter().UnicodeString16(u"\u00E9t\u00E9", true));
+  r.Record(0x0006, Formula(4, 0, Special(1, 1), 0, exp));
+  r.Record(0x0006, Formula(5, 0, Special(2, 0x0F), 0, exp));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(s.CellType(0, 2), ckStringFormula);
+  EXPECT_EQ(Text(s, 0, 2), "1A");
+  EXPECT_EQ(Text(s, 0, 3), "\u00E9t\u00E9");
+  EXPECT_EQ(s.CellType(0, 4), ckBooleanFormula);
+  EXPECT_EQ(Text(s, 0, 4), "TRUE");
+  EXPECT_EQ(s.CellType(0, 5), ckErrorFormula);
+  EXPECT_EQ(Text(s, 0, 5), "#VALUE!");
+}
+
 TEST(Cells, RowsAndSheetRecords) {
   BiffWriter r;
   r.Record(0x0208, ByteWriter().U16(3).U16(0).U16(2).U16(300).Fill(0, 4).U16(0x0080).U16(0x1017));
@@ -306,10 +343,26 @@ TEST(Cells, Biff5SheetRecordsAreWidened) {
   EXPECT_EQ(w2[10], 0);
 }
 
-TEST(Cells, DimensionsWithBiff2IdFailsInBiff8) {
+TEST(Cells, WritersOddDimensionsDoNotEndABiff8Read) {
   BiffWriter r;
+  r.Record(0x0000, {}); // empty records of id 0, as some writers leave
   r.Record(0x0000, Bytes(10, 0));
-  EXPECT_EQ(ReadError(r), "[int] Unknown default record 0000");
+  r.Record(0x0200, ByteWriter().U32(0).U32(0x24).U16(0).U16(0x0F).U16(0).U16(0)); // 16 bytes
+  r.Record(0x0203, ByteWriter(Cell(0, 0)).F64(1));
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r);
+  EXPECT_EQ(s.AsFloat(0, 0), 1);
+  const auto &dim = wb.SheetExtras(0).Records.FindSlot(0x0200)->Body;
+  ASSERT_EQ(dim.size(), 14u);
+  EXPECT_EQ(dim[4], 0x24);
+  EXPECT_EQ(dim[10], 0x0F);
+  // A short one is completed with zeros.
+  BiffWriter shortDim;
+  shortDim.Record(0x0200, ByteWriter().U32(0).U32(9));
+  TXLSWorkbook other;
+  LoadSheet(other, shortDim);
+  EXPECT_EQ(other.SheetExtras(0).Records.FindSlot(0x0200)->Body,
+            ByteWriter().U32(0).U32(9).Fill(0, 6).Data());
 }
 
 TEST(Cells, CellBeforeAnySheetFails) {

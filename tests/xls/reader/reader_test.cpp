@@ -282,6 +282,43 @@ TEST(Reader, PeripheryConsumesItsOwnRecords) {
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(9, 9), 9);
 }
 
+TEST(Reader, ShortRecordsTheCellsDoNotNeedAreKeptAndTheReadGoesOn) {
+  BiffWriter w;
+  w.Bof(xvExcel97, BofGlobals);
+  AddFormats(w);
+  // Says 5 characters and holds 4.
+  w.Record(0x041E, ByteWriter().U16(164).U16(5).U8(0).Text8("0.00"));
+  w.Record(0x0085, BoundSheet(u"S")).Eof();
+  w.Bof(xvExcel97, BofWorksheet);
+  w.Record(0x0867, Bytes(19, 0x67));               // no room for the protection flags
+  w.Record(0x0014, ByteWriter().U16(0));           // an empty header without its option byte
+  w.Record(0x0204, ByteWriter(Cell(0, 1)).U16(0)); // an empty label without its option byte
+  w.Raw(Number(1, 0, 7).Data()).Eof();
+  TXLSWorkbook wb;
+  Load(wb, w);
+  ASSERT_NE(wb.NumberFormats().Find(164), nullptr);
+  EXPECT_EQ(*wb.NumberFormats().Find(164), u"0.00");
+  const TSheetPeriphery &p = wb.SheetExtras(0).Periphery;
+  EXPECT_EQ(p.Protection, 0);
+  EXPECT_EQ(p.Print.Header, u"");
+  const TRecordStorageSheet &raw = wb.SheetExtras(0).Records;
+  EXPECT_EQ(raw.Items(1).Id, 0x0867);
+  EXPECT_EQ(raw.Items(1).Body, Bytes(19, 0x67));
+  TSheet &sheet = wb.SheetByIndex(0);
+  EXPECT_EQ(sheet.CellType(1, 0), ckString);
+  EXPECT_EQ(sheet.AsString(1, 0), u"");
+  EXPECT_EQ(sheet.AsFloat(0, 1), 7);
+
+  // A cell record cut short still ends the read.
+  BiffWriter cut;
+  cut.Record(0x0203, ByteWriter(Cell(0, 0)).U32(0));
+  TXLSWorkbook failed;
+  EXPECT_EQ(Inner(ReadError(failed, OneSheet(cut))), "Record 0203 is too short: 10 bytes, 14 needed");
+  BiffWriter label;
+  label.Record(0x0204, ByteWriter(Cell(0, 0)).U16(2).U8(0).Text8("a"));
+  EXPECT_EQ(Inner(ReadError(failed, OneSheet(label))), "Record 0204 is too short: 10 bytes, 11 needed");
+}
+
 TEST(Reader, ProgressIsReportedInGrowingWholePercentages) {
   BiffWriter s;
   for (int i = 0; i < 200; ++i)
@@ -349,13 +386,41 @@ TEST(Encryption, DefaultPasswordOpensWithoutAsking) {
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(1, 2), 12.5);
 }
 
+TEST(Encryption, CryptoApiAndXorObfuscatedWorkbooks) {
+  using xls_test::CipherScheme;
+  for (const CipherScheme scheme : {CipherScheme::CryptoApi, CipherScheme::CryptoApi40, CipherScheme::Xor}) {
+    for (const TExcelVersion version : {xvExcel97, xvExcel50}) {
+      if (version == xvExcel50 && scheme != CipherScheme::Xor)
+        continue;
+      SCOPED_TRACE(static_cast<int>(scheme) * 10 + version);
+      BiffWriter w = Globals({u"Secret"}, version);
+      w.Bof(version, BofWorksheet).Raw(Number(2, 1, 12.5).Data()).Eof();
+      const Bytes book = xls_test::EncryptStream(w.Data(), u"open sesame", scheme, version == xvExcel97);
+      TXLSWorkbook wb;
+      wb.Password = u"open sesame";
+      Load(wb, book, version);
+      EXPECT_EQ(wb.SheetByIndex(0).Name(), u"Secret");
+      EXPECT_EQ(wb.SheetByIndex(0).AsFloat(1, 2), 12.5);
+      TXLSWorkbook wrong;
+      wrong.Password = u"open sesamE";
+      EXPECT_EQ(Inner(ReadError(wrong, book, version)), "Invalid password");
+      TXLSWorkbook none;
+      EXPECT_EQ(Inner(ReadError(none, book, version)), "File is encrypted. Password required.");
+      // Only write-protected: the default password opens it without asking.
+      TXLSWorkbook protectedOnly;
+      Load(protectedOnly, xls_test::EncryptStream(w.Data(), u"VelvetSweatshop", scheme, version == xvExcel97),
+           version);
+      EXPECT_EQ(protectedOnly.SheetByIndex(0).AsFloat(1, 2), 12.5);
+    }
+  }
+}
+
 TEST(Encryption, UnsupportedTypes) {
-  for (uint16_t type : {0, 2}) {
+  for (const Bytes &filePass : {Bytes{2, 0, 0, 0}, Bytes{1, 0, 2, 0, 1, 0}, Bytes{1, 0}}) {
     BiffWriter w;
-    w.Bof(xvExcel97, BofGlobals).Record(0x002F, ByteWriter().U16(type).U16(0)).Eof();
+    w.Bof(xvExcel97, BofGlobals).Record(0x002F, filePass).Eof();
     TXLSWorkbook wb;
-    EXPECT_EQ(Inner(ReadError(wb, w)), type == 0 ? "File encrypted with non-standard key. French?"
-                                                 : "Can not read file, unknown type of encryption.");
+    EXPECT_EQ(Inner(ReadError(wb, w)), "Can not read file, unknown type of encryption.");
   }
 }
 

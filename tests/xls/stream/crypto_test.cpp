@@ -7,6 +7,7 @@
 #include "xls/crc32.h"
 #include "xls/md5.h"
 #include "xls/rc4.h"
+#include "xls/sha1.h"
 
 namespace {
 
@@ -51,6 +52,30 @@ TEST(Md5, PiecewiseUpdatesMatchOneShotAcrossBlockBoundaries) {
     md5.Update("abc", 3);
     EXPECT_EQ(Hex(md5.Final().data(), 16), "900150983cd24fb0d6963f7d28e17f72");
   }
+}
+
+std::string Sha1Hex(const std::string &text) {
+  const xls::TSHA1Digest d = xls::Sha1(text.data(), text.size());
+  return Hex(d.data(), d.size());
+}
+
+TEST(Sha1, Fips180Vectors) {
+  EXPECT_EQ(Sha1Hex("abc"), "a9993e364706816aba3e25717850c26c9cd0d89d");
+  EXPECT_EQ(Sha1Hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+  EXPECT_EQ(Sha1Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
+            "84983e441c3bd26ebaae4aa1f95129e5e54670f1");
+  // A million 'a's fed in uneven pieces, so padding and block boundaries fall everywhere.
+  const std::string piece(997, 'a');
+  xls::TSHA1 sha;
+  size_t left = 1000000;
+  while (left > 0) {
+    const size_t n = std::min(left, piece.size());
+    sha.Update(piece.data(), n);
+    left -= n;
+  }
+  EXPECT_EQ(Hex(sha.Final().data(), 20), "34aa973cd4c4daa4f61eeb2bdbad27316534016f");
+  sha.Update("abc", 3); // Final starts the object over
+  EXPECT_EQ(Hex(sha.Final().data(), 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
 }
 
 std::string Rc4Hex(const std::string &key, const std::string &plain) {

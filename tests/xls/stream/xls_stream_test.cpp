@@ -77,6 +77,19 @@ TEST(XLSStreamOpen, ChoosesTheWorkbookStreamByName) {
   EXPECT_EQ(ReadHeader(s).Length, 8);
   EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"WORKBOOK", workbook).Build()), xvExcel97);
 
+  // A BIFF8 stream under the BIFF5 name is read as what its first BOF says, from its start.
+  EXPECT_EQ(OpenImage(s, CompoundFileBuilder().AddStream(u"BOOK", workbook).Build()), xvExcel97);
+  EXPECT_EQ(s.Position(), 0u);
+  EXPECT_EQ(ReadHeader(s).Length, 16);
+  const TempFile onDisk("biff8_book.xls", xls_test::MakeCompoundFile(workbook, u"Book"));
+  TXLSStream disk;
+  EXPECT_EQ(disk.OpenWorkbook(onDisk.Name()), xvExcel97);
+  EXPECT_EQ(ReadHeader(disk).Length, 16);
+  // A BIFF5 BOF, or a BOF too short to say, leaves it BIFF5.
+  EXPECT_EQ(
+      OpenImage(s, CompoundFileBuilder().AddStream(u"Book", BiffWriter().Record(0x0809, {0x00})).Build()),
+      xvExcel50);
+
   // Neither.
   try {
     OpenImage(s, CompoundFileBuilder().AddStream(u"Workbook1", workbook).Build());
@@ -352,6 +365,61 @@ TEST(XLSStreamDecryption, RightPasswordDecryptsEveryBodyByPosition) {
   }
 }
 
+TEST(XLSStreamDecryption, CryptoApiAndXorObfuscationDecryptByPosition) {
+  using xls_test::CipherScheme;
+  struct Case {
+    CipherScheme Scheme;
+    TExcelVersion Version;
+  };
+  for (const Case c : {Case{CipherScheme::CryptoApi, xvExcel97}, Case{CipherScheme::CryptoApi40, xvExcel97},
+                       Case{CipherScheme::Xor, xvExcel97}, Case{CipherScheme::Xor, xvExcel50}}) {
+    SCOPED_TRACE(static_cast<int>(c.Scheme) * 10 + c.Version);
+    BiffWriter w;
+    w.Bof(c.Version, xls_test::BofGlobals);
+    for (const PlainRecord &r : PlainRecords())
+      w.Record(r.Id, r.Body);
+    const Bytes image = xls_test::MakeCompoundFile(
+        xls_test::EncryptStream(w.Data(), u"p\u00e4ss", c.Scheme, c.Version == xvExcel97),
+        c.Version == xvExcel97 ? u"Workbook" : u"Book");
+    TXLSStream s;
+    ASSERT_EQ(OpenImage(s, image), c.Version);
+    const Header bof = ReadHeader(s);
+    Bytes body(bof.Length);
+    s.ReadNoDecryptAdvance(body.data(), bof.Length);
+    const Bytes filePass = ReadBody(s, ReadHeader(s).Length);
+    EXPECT_FALSE(s.StartDecryption(filePass.data(), static_cast<int>(filePass.size()), u"pass"));
+    EXPECT_FALSE(s.Encrypted());
+    ASSERT_TRUE(s.StartDecryption(filePass.data(), static_cast<int>(filePass.size()), u"p\u00e4ss"));
+    // Each body is read in two pieces: a piece decrypts by its own position in the record.
+    for (const PlainRecord &r : PlainRecords()) {
+      const Header h = ReadHeader(s);
+      ASSERT_EQ(h.Id, r.Id);
+      Bytes got(h.Length);
+      if ((r.Id & 0xFF) == 0x09) {
+        s.ReadNoDecryptAdvance(got.data(), h.Length);
+      } else {
+        const int half = h.Length / 2;
+        s.ReadData(got.data(), half);
+        s.ReadData(got.data() + half, h.Length - half);
+      }
+      EXPECT_EQ(got, r.Body) << std::hex << r.Id;
+    }
+  }
+}
+
+TEST(XLSStreamDecryption, XorKeysAndVerifiersOfRealWorkbooks) {
+  // Key and verifier words from the FILEPASS records of workbooks written by spreadsheet programs.
+  EXPECT_EQ(XorKeyOf("abc"), 0x514A);
+  EXPECT_EQ(XorVerifierOf("abc"), 0xCC1A);
+  EXPECT_EQ(XorKeyOf("password"), 0x147A);
+  EXPECT_EQ(XorVerifierOf("password"), 0x83AF);
+  EXPECT_EQ(XorKeyOf("VelvetSweatshop"), 0xB359);
+  EXPECT_EQ(XorVerifierOf("VelvetSweatshop"), 0x9A0A);
+  // At most 15 characters count; a character's high byte stands in for a zero low byte.
+  EXPECT_EQ(XorPasswordBytes(u"VelvetSweatshop and more"), "VelvetSweatshop");
+  EXPECT_EQ(XorPasswordBytes(u"a\u0100\u00e9"), "a\x01\xe9");
+}
+
 TEST(XLSStreamDecryption, WrongPasswordChangesNothing) {
   TXLSStream s;
   const Bytes filePass = OpenEncrypted(s, u"secret");
@@ -365,10 +433,13 @@ TEST(XLSStreamDecryption, WrongPasswordChangesNothing) {
   const Bytes longPass = OpenEncrypted(t, longPassword);
   EXPECT_TRUE(t.StartDecryption(longPass.data(), static_cast<int>(longPass.size()),
                                 longPassword.substr(0, 31) + u"-other tail"));
-  // Unknown encryption types and short bodies are refused.
-  Bytes xorType = filePass;
-  xorType[0] = 0;
-  EXPECT_FALSE(s.StartDecryption(xorType.data(), static_cast<int>(xorType.size()), u"secret"));
+  // Unknown encryption types and versions and short bodies are refused.
+  Bytes otherType = filePass;
+  otherType[0] = 2;
+  EXPECT_FALSE(s.StartDecryption(otherType.data(), static_cast<int>(otherType.size()), u"secret"));
+  Bytes otherVersion = filePass;
+  otherVersion[2] = 5;
+  EXPECT_FALSE(s.StartDecryption(otherVersion.data(), static_cast<int>(otherVersion.size()), u"secret"));
   EXPECT_FALSE(s.StartDecryption(filePass.data(), 53, u"secret"));
   EXPECT_FALSE(s.StartDecryption(nullptr, 0, u"secret"));
   EXPECT_FALSE(s.Encrypted());

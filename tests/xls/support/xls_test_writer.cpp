@@ -11,6 +11,8 @@
 #include "xls/compound_file.h"
 #include "xls/md5.h"
 #include "xls/rc4.h"
+#include "xls/sha1.h"
+#include "xls/stream_cipher.h"
 
 namespace xls_test {
 
@@ -372,8 +374,101 @@ Bytes MakeFilePass(const std::u16string &password, const Salt &salt) {
   return w.Data();
 }
 
+namespace {
+
+// The bytes of one cipher's key stream, by stream position, for the test writer.
+struct Encryptor {
+  CipherScheme Scheme;
+  std::array<uint8_t, 5> Rc4Seed{};
+  xls::TSHA1Digest H0{};
+  size_t KeyBytes = 16;
+  std::array<uint8_t, 16> XorArray{};
+
+  xls::TRC4 Block(uint32_t block) const {
+    if (Scheme == CipherScheme::Rc4)
+      return BlockCipher(Rc4Seed, block);
+    uint8_t seed[24];
+    std::copy(H0.begin(), H0.end(), seed);
+    for (int i = 0; i < 4; ++i)
+      seed[20 + i] = static_cast<uint8_t>(block >> (8 * i));
+    const xls::TSHA1Digest hash = xls::Sha1(seed, sizeof seed);
+    uint8_t key[16] = {};
+    std::copy(hash.begin(), hash.begin() + long(KeyBytes), key);
+    return xls::TRC4(key, KeyBytes == 5 ? 16 : KeyBytes);
+  }
+  void Encrypt(uint8_t *data, size_t body, size_t length) const {
+    if (Scheme == CipherScheme::Xor) {
+      for (size_t p = body; p < body + length; ++p) {
+        const auto v = static_cast<uint8_t>(data[p] << 5 | data[p] >> 3);
+        data[p] = static_cast<uint8_t>(v ^ XorArray[(p + length) % 16]);
+      }
+      return;
+    }
+    for (size_t p = body; p < body + length;) {
+      const uint32_t block = static_cast<uint32_t>(p / 1024);
+      const size_t end = std::min<size_t>(body + length, size_t(block + 1) * 1024);
+      xls::TRC4 rc4 = Block(block);
+      rc4.Skip(p % 1024);
+      rc4.Process(data + p, end - p);
+      p = end;
+    }
+  }
+};
+
+// The FILEPASS body of a scheme and the encryptor that goes with it.
+Bytes MakeScheme(const std::u16string &password, const Salt &salt, CipherScheme scheme, bool biff8,
+                 Encryptor &enc) {
+  enc.Scheme = scheme;
+  if (scheme == CipherScheme::Rc4) {
+    enc.Rc4Seed = PasswordSeed(password, salt);
+    return MakeFilePass(password, salt);
+  }
+  if (scheme == CipherScheme::Xor) {
+    const std::string bytes = xls::XorPasswordBytes(password);
+    enc.XorArray = xls::XorArrayOf(bytes);
+    ByteWriter w;
+    if (biff8)
+      w.U16(0);
+    w.U16(xls::XorKeyOf(bytes)).U16(xls::XorVerifierOf(bytes));
+    return w.Data();
+  }
+  // RC4 CryptoAPI, version 4.2: H0 = SHA-1 of the salt and the UTF-16 password.
+  Bytes salted(salt.begin(), salt.end());
+  for (char16_t c : password) {
+    salted.push_back(static_cast<uint8_t>(c));
+    salted.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  enc.H0 = xls::Sha1(salted.data(), salted.size());
+  enc.KeyBytes = scheme == CipherScheme::CryptoApi40 ? 5 : 16;
+  uint8_t verifier[36];
+  for (int i = 0; i < 16; ++i)
+    verifier[i] = static_cast<uint8_t>(i * 29 + 3);
+  const xls::TSHA1Digest hash = xls::Sha1(verifier, 16);
+  std::copy(hash.begin(), hash.end(), verifier + 16);
+  xls::TRC4 rc4 = enc.Block(0);
+  rc4.Process(verifier, sizeof verifier);
+  const std::u16string csp = u"Test Provider";
+  ByteWriter header;
+  header.U32(0x04).U32(0).U32(0x6801).U32(0x8004).U32(uint32_t(enc.KeyBytes * 8)).U32(1).U32(0).U32(0);
+  for (char16_t c : csp)
+    header.U16(c);
+  header.U16(0);
+  ByteWriter w;
+  w.U16(1).U16(4).U16(2).U32(0x04).U32(static_cast<uint32_t>(header.Size())).Raw(header.Data());
+  w.U32(16).Raw(salt.data(), salt.size()).Raw(verifier, 16).U32(20).Raw(verifier + 16, 20);
+  return w.Data();
+}
+
+} // namespace
+
 Bytes EncryptBiff8(const Bytes &stream, const std::u16string &password, const Salt &salt) {
-  const Bytes filePass = MakeFilePass(password, salt);
+  return EncryptStream(stream, password, CipherScheme::Rc4, true, salt);
+}
+
+Bytes EncryptStream(const Bytes &stream, const std::u16string &password, CipherScheme scheme, bool biff8,
+                    const Salt &salt) {
+  Encryptor enc;
+  const Bytes filePass = MakeScheme(password, salt, scheme, biff8, enc);
   // First pass: put the FILEPASS in place (replacing one that is there) so that positions are final.
   BiffWriter out;
   bool placed = false;
@@ -403,27 +498,18 @@ Bytes EncryptBiff8(const Bytes &stream, const std::u16string &password, const Sa
     }
   }
   if (!placed)
-    throw std::invalid_argument("EncryptBiff8: the stream has no BOF");
+    throw std::invalid_argument("EncryptStream: the stream has no BOF");
 
   // Second pass: encrypt bodies after the FILEPASS by their stream position.
   Bytes data = out.Data();
-  const std::array<uint8_t, 5> seed = PasswordSeed(password, salt);
   bool encrypting = false;
   for (size_t at = 0; at + 4 <= data.size();) {
     const uint16_t id = Get16(data, at);
     const size_t length = Get16(data, at + 2);
     const size_t body = at + 4;
     at = body + length;
-    if (encrypting && (id & 0xFF) != 0x09) {
-      for (size_t p = body; p < body + length;) {
-        const uint32_t block = static_cast<uint32_t>(p / 1024);
-        const size_t end = std::min<size_t>(body + length, size_t(block + 1) * 1024);
-        xls::TRC4 rc4 = BlockCipher(seed, block);
-        rc4.Skip(p % 1024);
-        rc4.Process(data.data() + p, end - p);
-        p = end;
-      }
-    }
+    if (encrypting && (id & 0xFF) != 0x09)
+      enc.Encrypt(data.data(), body, length);
     if (id == xls::BIFF_FILEPASS)
       encrypting = true;
   }

@@ -112,6 +112,12 @@ Bytes MakeFilePass(const std::u16string &password, const Salt &salt = DefaultSal
 // position except BOF bodies; headers never are.
 Bytes EncryptBiff8(const Bytes &stream, const std::u16string &password, const Salt &salt = DefaultSalt);
 
+// The same with any scheme: RC4, RC4 CryptoAPI (version 4.2, 128-bit or 40-bit key) or XOR
+// obfuscation (biff8 false: the BIFF5 FILEPASS of key and verifier alone).
+enum class CipherScheme { Rc4, CryptoApi, CryptoApi40, Xor };
+Bytes EncryptStream(const Bytes &stream, const std::u16string &password, CipherScheme scheme,
+                    bool biff8 = true, const Salt &salt = DefaultSalt);
+
 // Writes bytes to a file (plain BIFF2-4 files are just the record stream); throws on failure.
 void WriteFile(const std::string &path, const Bytes &bytes);
 // A path for a scratch file in the temporary folder, unique to this process.
