@@ -6,6 +6,7 @@
 #include "editor/excel_import.h"
 #include "editor/prompts.h"
 #include "editor/tree_item.h"
+#include "workbooks/open_workbook.h"
 #include "xls/workbook.h"
 #include "xmlmodel/xml_obj.h"
 
@@ -41,6 +42,22 @@ private:
   QProgressDialog FDialog;
 };
 
+// Delimited text whose first records split as well by another delimiter: the user chooses.
+char AskDelimiter(const std::string &bookPath) {
+  if (bookPath.empty() || workbooks::DetectFormat(bookPath) != workbooks::TBookFormat::Text)
+    return 0;
+  const csv::TDelimiterGuess guess = workbooks::GuessFileDelimiter(bookPath);
+  if (guess.Sure)
+    return guess.Delimiter;
+  std::string answer = guess.Delimiter == '\t' ? "tab" : guess.Delimiter == ';' ? "semicolon" : "comma";
+  if (!CurrentPrompts().InputQuery("Excel Import", "Delimiter of " + bookPath + " (comma, semicolon or tab)", answer))
+    throw common::EAbort();
+  const char delimiter = workbooks::DelimiterFromName(answer);
+  if (!delimiter)
+    throw common::Exception("Unknown delimiter \"" + answer + "\": use comma, semicolon or tab");
+  return delimiter;
+}
+
 } // namespace
 
 void RunExcelImport(TfrmXMLMain &window) {
@@ -48,7 +65,7 @@ void RunExcelImport(TfrmXMLMain &window) {
   if (!current)
     return;
   const std::string templatePath = PromptFileName("*.xml");
-  const std::string bookPath = PromptFileName("*.xls");
+  const std::string bookPath = PromptFileName(workbooks::SpreadsheetFilter);
   if (templatePath.empty())
     return;
 
@@ -59,6 +76,7 @@ void RunExcelImport(TfrmXMLMain &window) {
     throw common::Exception("Cannot load the template " + templatePath + ": " +
                             templateDoc.XMLDoc().LastParseError().Reason);
 
+  const char delimiter = AskDelimiter(bookPath);
   ImportProgress progress(&window);
   bool cancelled = false;
   xls::TXLSWorkbook workbook;
@@ -77,7 +95,7 @@ void RunExcelImport(TfrmXMLMain &window) {
     }
   };
   try {
-    workbook.Read();
+    workbooks::ReadWorkbook(workbook, delimiter);
   } catch (const common::Exception &) {
     if (cancelled)
       throw common::EAbort(); // Cancel at the password or the progress: nothing to report

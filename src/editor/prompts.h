@@ -12,8 +12,8 @@ public:
 
   virtual ~Prompts() = default;
 
-  // Open-style file dialog for a mask such as "*.xml"; the file need not exist. Empty when
-  // cancelled.
+  // Open-style file dialog for a mask such as "*.xml" or a filter such as
+  // "Spreadsheets (*.xls *.csv)"; the file need not exist. Empty when cancelled.
   virtual std::string PromptFileName(const std::string &mask) = 0;
   // One-line input with OK and Cancel; value holds the initial text and receives the answer.
   // Returns false on Cancel. Masked input hides what is typed (passwords).
@@ -35,7 +35,8 @@ void SetPrompts(Prompts *prompts);
 // The shared file prompt of the frame and the editor windows.
 std::string PromptFileName(const std::string &mask);
 
-// Filter text and default extension of the file dialog for a mask like "*.xml" or "dir/*.xml".
+// Filter text and default extension of the file dialog for a mask like "*.xml" or "dir/*.xml",
+// or for a filter string like "Spreadsheets (*.xls *.csv)", which is taken as it stands.
 struct FileMask {
   std::string Directory;     // folder part of the mask, empty for a bare mask
   std::string Filter;        // "*.xml (*.xml)"
