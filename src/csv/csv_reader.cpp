@@ -1,5 +1,6 @@
 #include "csv/csv_reader.h"
 
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -66,7 +67,8 @@ std::string Utf16Bytes(std::string_view b, bool bigEndian) {
 // Returns false at a quoted field left open, with Line set to where it began.
 template <class F> bool Split(std::string_view Text, char Delimiter, size_t &Line, F &&OnRecord) {
   std::vector<std::string_view> fields;
-  std::vector<std::string> unquoted; // the fields whose doubled quotes were folded
+  std::deque<std::string> unquoted; // the fields whose doubled quotes were folded; a deque keeps
+                                    // the views of earlier ones valid as it grows
   size_t i = 0, line = 1;
   const size_t n = Text.size();
   while (i < n) {
