@@ -153,6 +153,11 @@ TEST_F(Book, CsvQuotingFollowsTheUsualRules) {
   EXPECT_EQ(Kind(0, 1, 1), 0); // an empty field stores nothing
   EXPECT_EQ(Text(0, 2, 1), "x\"y");
   EXPECT_EQ(Text(0, 1, 2), "last");
+  // Many fields with doubled quotes in one record: each keeps its own text.
+  WriteFile(path, "\"a\"\"1\",\"b\"\"2\",\"c\"\"3\",\"d\"\"4\",\"e\"\"5\",\"f\"\"6\",\"g\"\"7\"\n");
+  Read(path);
+  for (int c = 0; c < 7; ++c)
+    EXPECT_EQ(Text(0, c, 0), std::string(1, char('a' + c)) + "\"" + std::to_string(c + 1)) << c;
   // Every field is text, numbers too.
   WriteFile(path, "1,2.5,TRUE\n");
   Read(path);
