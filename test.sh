@@ -29,3 +29,6 @@ cmake --build "$threads" --target xls_cells_tests xls_reader_test
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1}
 "$threads/tests/xls/cells/xls_cells_tests"
 "$threads/tests/xls/reader/xls_reader_test" --gtest_filter='CorpusDump.*:Cells.LargeTable*'
+# The Debian package: built from a Release build of its own, installed into a scratch root and
+# checked as a user gets it.
+scripts/check-package.sh

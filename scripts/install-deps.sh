@@ -11,6 +11,7 @@ packages=(
   libxml2-utils
   locales-all                  # a comma-separator locale for the number text tests
   xvfb xauth xdotool imagemagick fonts-dejavu-core
+  dpkg-dev file desktop-file-utils man-db   # the package and its check (dpkg-shlibdeps, file, ...)
 )
 if [[ "${XE_FUZZ_DEPS:-0}" == 1 ]]; then
   packages+=(clang-14 libclang-rt-14-dev)

@@ -1,8 +1,7 @@
 // Memory and speed of the cell store and the shared string table.
 //   xls_cells_bench --benchmark_counters_tabular=true
-// Memory is the growth of malloc's in-use bytes (mallinfo2) and of the chunk memory handed out
-// while the cells are stored, so it includes the table's blocks, the cell slots and the
-// allocator's own overhead.
+// Memory is the growth of malloc's in-use bytes (mallinfo2) while the cells are stored, so it
+// includes the table's blocks, the cell slots and the allocator's own overhead.
 
 #include <benchmark/benchmark.h>
 
@@ -11,14 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "xls/chunks.h"
 #include "xls/formats.h"
 #include "xls/sheets.h"
 #include "xls/sst.h"
 
 namespace {
 
-size_t InUse() { return mallinfo2().uordblks + xls::ChunkBytesInUse(); }
+size_t InUse() { return mallinfo2().uordblks; }
 
 std::u16string Text(int i) {
   std::u16string t = u"text-";

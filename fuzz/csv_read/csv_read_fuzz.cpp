@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (book.Sheets().Count() == 0)
       book.AddSheet(0);
     std::ostringstream out;
-    xlsdump::DumpWorkbook(out, book, false);
+    xlsdump::DumpWorkbook(out, book);
   }
   return 0;
 }

@@ -115,6 +115,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   } catch (const std::exception &) {
   }
   std::ostringstream out;
-  xlsdump::DumpWorkbook(out, book, false);
+  xlsdump::DumpWorkbook(out, book);
   return 0;
 }

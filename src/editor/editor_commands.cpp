@@ -1,36 +1,32 @@
 // The editing commands of the editor window: Apply, the attribute grid, and the commands that
 // change the shape of the document or write it out.
 
+#include <QClipboard>
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QMimeData>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QSignalBlocker>
 #include <QTableWidget>
+#include <QUndoStack>
 
 #include "common/exception.h"
 #include "editor/editor_window.h"
 #include "editor/guard.h"
 #include "editor/prompts.h"
+#include "xmlmodel/edits.h"
+#include "xmlmodel/fragment.h"
 #include "xmlmodel/xml_obj.h"
 
 namespace editor {
 
+using xmlmodel::TEdit;
 using xmlmodel::TOrbMainXML;
 using xmlmodel::TOrbXMLItem;
 using xmlmodel::TOrbXMLList;
 
 namespace {
-
-// Writes the text of a node Apply has just created; when the DOM refuses it, the new node goes
-// again so a failed Apply leaves no half-made copy behind.
-void SetTextOrUndo(TOrbXMLList &list, TOrbXMLItem *created, const std::string &text) {
-  try {
-    created->SetText(text);
-  } catch (...) {
-    list.DeleteItem(created);
-    throw;
-  }
-}
 
 std::string ChooseXmlFile() { return PromptFileName("*.xml"); }
 
@@ -39,13 +35,9 @@ std::string ChooseXmlFile() { return PromptFileName("*.xml"); }
 // ---------------------------------------------------------------------------------------------
 // Panel
 
-// The item tree flags only node creation as a change; attribute edits and deletions change the
-// file just as much, and closing must not drop them without asking.
-void TfrmXMLMain::MarkModified() {
-  if (FDocument && !FDocument->Modified) {
-    FDocument->Modified = true;
-    UpdateCaption();
-  }
+void TfrmXMLMain::RequireNode() const {
+  if (FCurrentItem && FCurrentItem->IsNew)
+    throw common::Exception("Apply the new node first");
 }
 
 void TfrmXMLMain::eNodeNameChange() { FPanelModified = true; }
@@ -63,23 +55,29 @@ void TfrmXMLMain::Apply() {
     TOrbXMLList *list = current->Item->OwnerList();
     if (!list)
       throw common::EAbort("Cannot make new node here");
+    TOrbXMLItem *created = nullptr;
     if (!current->IsNew) {
       TOrbXMLItem *old = current->Item;
       // The memo of a node with child items is read-only: writing it would drop the children.
-      const bool keepChildren = old->Children()->Count() > 0;
-      TOrbXMLItem *created = list->CreateNode(name, nodeType, old);
-      if (!keepChildren)
-        SetTextOrUndo(*list, created, value);
-      list->DeleteItem(old);
-      RefreshParentSelecting({created});
+      const bool keepChildren = old->ChildItemCount() > 0;
+      // The new node takes the old one's place: order is data in XML.
+      RunEdit("Apply " + name, [&](TEdit &edit) {
+        created = edit.Create(*list, name, nodeType, old, old);
+        if (!keepChildren)
+          edit.SetText(created, value);
+        edit.Delete(old);
+        edit.CurrentAfter = created;
+      });
     } else {
-      TOrbXMLItem *created = list->CreateNode(name, nodeType, nullptr);
-      SetTextOrUndo(*list, created, value);
-      const std::shared_ptr<TOrbXMLTreeItem> &parent = current->ParentTreeItem;
-      ShowItem(parent ? parent->ParentTreeItem : nullptr);
-      RefreshParentSelecting({});
-      SelectSilently(FindTreeNode(created));
+      RunEdit("Create " + name, [&](TEdit &edit) {
+        created = edit.Create(*list, name, nodeType, nullptr);
+        edit.SetText(created, value);
+        edit.CurrentBefore = list->OwnerItem();
+        edit.CurrentAfter = created;
+      });
     }
+    // What the tree shows as current is what the panel shows: the node just made.
+    MakeCurrent(created);
   }
   eTree->setFocus();
   FPanelModified = false;
@@ -102,13 +100,21 @@ QString TfrmXMLMain::AttributeText(int row) const {
 
 bool TfrmXMLMain::eAttrSetEditText(int, int row, const std::string &text) {
   try {
-    if (!FCurrentItem || row < 1)
+    // A placeholder's grid shows no attribute of its own.
+    if (!FCurrentItem || FCurrentItem->IsNew || row < 1)
       return true;
     TOrbXMLList &attributes = *FCurrentItem->Item->Attributes();
     if (row > attributes.Count())
       return true; // the "..." row stands for no attribute
-    attributes.Items(row - 1)->SetText(text);
-    MarkModified();
+    TOrbXMLItem *attribute = attributes.Items(row - 1);
+    TOrbXMLItem *element = FCurrentItem->Item;
+    RunEdit(
+        "Edit attribute " + attribute->NodeName(),
+        [&](TEdit &edit) {
+          edit.SetText(attribute, text);
+          edit.CurrentAfter = element;
+        },
+        FCellEdit);
     return true;
   } catch (const std::exception &) {
     // A refused value leaves the attribute as it was; the cell shows that value again.
@@ -123,22 +129,32 @@ bool TfrmXMLMain::eAttrSetEditText(int, int row, const std::string &text) {
 void TfrmXMLMain::actAttrAddExecute() {
   if (!FCurrentItem)
     return;
+  RequireNode();
   std::string name;
   if (!CurrentPrompts().InputQuery("Create New Attribute", "Attribut Name", name))
     return;
-  FCurrentItem->Item->Attributes()->CreateNode(name, xmlmodel::ntAttribute, nullptr);
+  TOrbXMLItem *element = FCurrentItem->Item;
+  RunEdit("Add attribute " + name, [&](TEdit &edit) {
+    edit.Create(*element->Attributes(), name, xmlmodel::ntAttribute, nullptr);
+    edit.CurrentAfter = element;
+  });
   ShowItem(FCurrentItem);
 }
 
 void TfrmXMLMain::actAttrDelExecute() {
   if (!FCurrentItem)
     return;
-  TOrbXMLList &attributes = *FCurrentItem->Item->Attributes();
+  RequireNode();
+  TOrbXMLItem *element = FCurrentItem->Item;
+  TOrbXMLList &attributes = *element->Attributes();
   const int row = eAttr->currentRow() + 1;
   if (row < 1 || row > attributes.Count())
     return;
-  attributes.DeleteItem(attributes.Items(row - 1));
-  MarkModified();
+  TOrbXMLItem *attribute = attributes.Items(row - 1);
+  RunEdit("Delete attribute " + attribute->NodeName(), [&](TEdit &edit) {
+    edit.Delete(attribute);
+    edit.CurrentAfter = element;
+  });
   ShowItem(FCurrentItem);
 }
 
@@ -148,6 +164,7 @@ void TfrmXMLMain::actAttrDelExecute() {
 void TfrmXMLMain::AddPlaceholder(bool into) {
   if (!FCurrentItem)
     return;
+  RequireNode();
   TOrbXMLList *target = into ? FCurrentItem->Item->Children() : FCurrentItem->Item->OwnerList();
   auto placeholder =
       std::make_shared<TOrbXMLTreeItem>(into ? FCurrentItem : FCurrentItem->ParentTreeItem, nullptr);
@@ -160,27 +177,91 @@ void TfrmXMLMain::AddPlaceholder(bool into) {
   eNodeName->setFocus();
   eNodeValueTxt->setReadOnly(false);
   eNodeValueTxt->clear();
+  // The new node has no attributes yet: the grid must not offer the old node's for editing.
+  ++FGridGeneration;
+  const QSignalBlocker block(eAttr);
+  eAttr->setRowCount(1);
+  for (int column = 0; column < 2; ++column) {
+    auto *cell = new QTableWidgetItem(QStringLiteral("..."));
+    if (column == 0)
+      cell->setFlags(Qt::ItemIsEnabled);
+    eAttr->setItem(0, column, cell);
+  }
 }
 
 void TfrmXMLMain::actAddExecute() { AddPlaceholder(false); }
 
 void TfrmXMLMain::actAddIntoExecute() { AddPlaceholder(true); }
 
-void TfrmXMLMain::actDeleteExecute() {
+void TfrmXMLMain::actDeleteExecute() { DeleteCurrent("Delete "); }
+
+void TfrmXMLMain::DeleteCurrent(const std::string &stepName) {
   if (!FCurrentItem)
     return;
-  const std::shared_ptr<TOrbXMLTreeItem> current = FCurrentItem;
-  const std::shared_ptr<TOrbXMLTreeItem> &parent = current->ParentTreeItem;
-  if (TOrbXMLList *list = current->Item->OwnerList(); list && list->IndexOf(current->Item) >= 0) {
-    list->DeleteItem(current->Item);
-    MarkModified();
-  }
-  if (current->IsNew) {
-    RefreshParentSelecting({});
+  if (FCurrentItem->IsNew) {
+    // Nothing was made yet: the placeholder goes and the selected node is current again.
+    FCurrentItem = TreeItemOf(eTree->currentItem());
+    ShowItem(FCurrentItem);
     return;
   }
-  // The deleted item is gone: select its parent (the root stays, nothing was removed there).
-  RefreshParentSelecting({parent ? parent->Item : current->Item});
+  TOrbXMLItem *item = FCurrentItem->Item;
+  TOrbXMLList *list = item->OwnerList();
+  if (!list || list->IndexOf(item) < 0)
+    return; // the root element stays
+  TOrbXMLItem *parent = list->OwnerItem();
+  RunEdit(stepName + item->NodeName(), [&](TEdit &edit) {
+    edit.Delete(item);
+    edit.CurrentAfter = parent;
+  });
+  MakeCurrent(parent);
+}
+
+// The node goes on the clipboard as text and as XML, for this and other windows and programs.
+void TfrmXMLMain::CopyToClipboard() {
+  const std::string text = xmlmodel::NodeToXml(FCurrentItem->Item->Node());
+  auto *mime = new QMimeData;
+  mime->setText(QString::fromStdString(text));
+  mime->setData(QStringLiteral("application/xml"), QByteArray::fromStdString(text));
+  QGuiApplication::clipboard()->setMimeData(mime);
+}
+
+void TfrmXMLMain::actCopyExecute() {
+  if (!FCurrentItem)
+    return;
+  RequireNode();
+  CopyToClipboard();
+}
+
+void TfrmXMLMain::actCutExecute() {
+  if (!FCurrentItem)
+    return;
+  RequireNode();
+  if (!FCurrentItem->Item->OwnerList())
+    throw common::Exception("The root element cannot be cut");
+  CopyToClipboard();
+  DeleteCurrent("Cut ");
+}
+
+void TfrmXMLMain::actPasteExecute() {
+  if (!FCurrentItem)
+    return;
+  RequireNode();
+  const QMimeData *mime = QGuiApplication::clipboard()->mimeData();
+  const QByteArray xml = mime ? mime->data(QStringLiteral("application/xml")) : QByteArray();
+  const std::string text = !xml.isEmpty() ? xml.toStdString() : mime ? mime->text().toStdString() : std::string();
+  TOrbXMLItem *target = FCurrentItem->Item;
+  if (target->NodeType() != xmlmodel::ntElement)
+    throw common::Exception("Only an element can hold the pasted nodes");
+  const auto fragment = xmlmodel::TOrbXMLFragment::Parse(text);
+  TOrbXMLList &nodes = *fragment->Nodes();
+  RunEdit("Paste " + nodes.Items(0)->NodeName(), [&](TEdit &edit) {
+    for (int i = 0; i < nodes.Count(); ++i) {
+      TOrbXMLItem *node = nodes.Items(i);
+      edit.Create(*target->Children(), node->NodeName(), node->NodeType(), node, nullptr, true);
+    }
+    edit.CurrentAfter = target;
+  });
+  MakeCurrent(target);
 }
 
 void TfrmXMLMain::ExpandSubtree(QTreeWidgetItem *node) {
@@ -219,7 +300,7 @@ void TfrmXMLMain::eTreeStartDrag() {
 
 void TfrmXMLMain::CancelDrag() { FDragItem.reset(); }
 
-bool TfrmXMLMain::eTreeEndDrag(QTreeWidgetItem *target) {
+bool TfrmXMLMain::eTreeEndDrag(QTreeWidgetItem *target, bool copy) {
   const std::shared_ptr<TOrbXMLTreeItem> drag = std::move(FDragItem);
   FDragItem.reset();
   if (!target || !drag || !drag->TreeNode || drag->IsNew || target->treeWidget() != eTree)
@@ -227,46 +308,50 @@ bool TfrmXMLMain::eTreeEndDrag(QTreeWidgetItem *target) {
   // A drop on the node itself or inside its own subtree would copy it into what is removed.
   if (IsInSubtree(target, drag->TreeNode))
     return false;
-  TOrbXMLList *from = drag->Item->OwnerList();
-  if (!from)
+  TOrbXMLItem *dragged = drag->Item;
+  if (!copy && !dragged->OwnerList())
     return false;
-  const std::shared_ptr<TOrbXMLTreeItem> targetItem = TreeItemOf(target);
-  bool moved = false;
+  TOrbXMLItem *targetItem = TreeItemOf(target)->Item;
+  TOrbXMLItem *created = nullptr;
   Guarded([&] {
-    TOrbXMLItem *created =
-        targetItem->Item->Children()->CreateNode(drag->Item->NodeName(), drag->Item->NodeType(), drag->Item);
-    moved = true;
-    from->DeleteItem(drag->Item);
-    FCurrentItem = drag;
-    RefreshParentSelecting(
-        {created, targetItem->Item, drag->ParentTreeItem ? drag->ParentTreeItem->Item : nullptr});
+    RunEdit((copy ? "Copy " : "Move ") + dragged->NodeName(), [&](TEdit &edit) {
+      created = edit.Create(*targetItem->Children(), dragged->NodeName(), dragged->NodeType(), dragged, nullptr,
+                            true);
+      if (!copy)
+        edit.Delete(dragged);
+      edit.CurrentAfter = created;
+    });
+    MakeCurrent(created);
   });
-  return moved;
+  return created != nullptr;
 }
 
 void TfrmXMLMain::actInsertXMLExecute() {
   if (!FCurrentItem)
     return;
+  RequireNode();
   const std::string fileName = ChooseXmlFile();
   if (fileName.empty())
     return;
-  TOrbXMLList *children = FCurrentItem->Item->Children();
-  {
-    auto source = std::make_unique<TOrbMainXML>();
-    source->FileName = fileName;
-    source->Load();
-    TOrbXMLItem *root = source->RootItem();
-    if (!root->HasNode())
-      throw common::Exception(common::Format("Cannot read %s: %s", fileName.c_str(),
-                                             source->XMLDoc().LastParseError().Reason.c_str()));
-    children->CreateNode(root->NodeName(), xmlmodel::ntElement, root);
-  }
-  RefreshParent();
+  TOrbXMLItem *target = FCurrentItem->Item;
+  auto source = std::make_unique<TOrbMainXML>();
+  source->FileName = fileName;
+  source->Load();
+  TOrbXMLItem *root = source->RootItem();
+  if (!root->HasNode())
+    throw common::Exception(common::Format("Cannot read %s: %s", fileName.c_str(),
+                                           source->XMLDoc().LastParseError().Reason.c_str()));
+  RunEdit("Insert " + root->NodeName(), [&](TEdit &edit) {
+    edit.Create(*target->Children(), root->NodeName(), xmlmodel::ntElement, root, nullptr, true);
+    edit.CurrentAfter = target;
+  });
+  MakeCurrent(target);
 }
 
 void TfrmXMLMain::actSaveHereExecute() {
   if (!FCurrentItem)
     return;
+  RequireNode();
   const std::string fileName = ChooseXmlFile();
   if (fileName.empty())
     return;
@@ -293,7 +378,8 @@ void TfrmXMLMain::SaveDocument() {
     FDocument->FileName = fileName;
   }
   FDocument->Save();
-  UpdateCaption();
+  FUndoStack->setClean();
+  FollowCleanState();
 }
 
 void TfrmXMLMain::actSaveExecute() { SaveDocument(); }
@@ -306,7 +392,8 @@ void TfrmXMLMain::actSaveAsExecute() {
     return;
   FDocument->FileName = fileName;
   FDocument->Save();
-  UpdateCaption();
+  FUndoStack->setClean();
+  FollowCleanState();
 }
 
 } // namespace editor

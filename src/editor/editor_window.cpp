@@ -19,12 +19,14 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QTreeWidgetItemIterator>
+#include <QUndoStack>
 #include <QVBoxLayout>
 
 #include "common/exception.h"
 #include "editor/excel_import_command.h"
 #include "editor/guard.h"
 #include "editor/prompts.h"
+#include "xmlmodel/edits.h"
 #include "xmlmodel/xml_obj.h"
 
 namespace editor {
@@ -44,19 +46,54 @@ const char *const kNodeTypeNames[] = {
     "ntReserved",        "ntElement", "ntAttribute", "ntText",    "ntCData",       "ntEntityRef", "ntEntity",
     "ntProcessingInstr", "ntComment", "ntDocument",  "ntDocType", "ntDocFragment", "ntNotation"};
 
-// A tree-view node and the tree item it carries. The tree item learns when its node goes, so it
-// never reaches a deleted node.
+} // namespace
+
+// A tree-view node and the tree item it carries. The tree item and the window learn when its
+// node goes, so neither reaches a deleted node.
 class TTreeNode : public QTreeWidgetItem {
 public:
-  explicit TTreeNode(std::shared_ptr<TOrbXMLTreeItem> data) : Data(std::move(data)) {}
-  ~TTreeNode() override {
-    if (Data && Data->TreeNode == this)
-      Data->TreeNode = nullptr;
+  TTreeNode(TfrmXMLMain *owner, std::shared_ptr<TOrbXMLTreeItem> data) : Owner(owner), Data(std::move(data)) {
+    Owner->FNodes[Data->Item] = this;
   }
+  ~TTreeNode() override {
+    if (Data->TreeNode == this)
+      Data->TreeNode = nullptr;
+    if (auto it = Owner->FNodes.find(Data->Item); it != Owner->FNodes.end() && it->second == this)
+      Owner->FNodes.erase(it);
+  }
+  TfrmXMLMain *Owner;
   std::shared_ptr<TOrbXMLTreeItem> Data;
 };
 
-} // namespace
+// One step on the undo stack: a thin wrapper over the edit, which its command has already made.
+class TEditCommand : public QUndoCommand {
+public:
+  TEditCommand(TfrmXMLMain *window, std::unique_ptr<xmlmodel::TEdit> edit, int mergeKey)
+      : QUndoCommand(QString::fromStdString(edit->Name())), FWindow(window), FEdit(std::move(edit)),
+        FMergeKey(mergeKey) {}
+  void undo() override {
+    FEdit->Revert();
+    FWindow->StepDone(FEdit->CurrentBefore);
+  }
+  void redo() override {
+    if (FMade) {
+      FMade = false; // pushed after its command made it
+      return;
+    }
+    FEdit->Apply();
+    FWindow->StepDone(FEdit->CurrentAfter);
+  }
+  int id() const override { return FMergeKey; }
+  bool mergeWith(const QUndoCommand *other) override {
+    return FEdit->Merge(*static_cast<const TEditCommand *>(other)->FEdit);
+  }
+
+private:
+  TfrmXMLMain *FWindow;
+  std::unique_ptr<xmlmodel::TEdit> FEdit;
+  int FMergeKey;
+  bool FMade = true;
+};
 
 // Cell editor of the attribute grid: every change of the edited text reaches the document.
 class TAttrDelegate : public QStyledItemDelegate {
@@ -70,6 +107,7 @@ public:
     const int column = index.column();
     const int row = index.row() + 1; // grid rows count the header row
     const unsigned generation = FOwner->FGridGeneration;
+    ++FOwner->FCellEdit; // the keystrokes of this editor are one step
     QObject::connect(edit, &QLineEdit::textChanged, edit,
                      [this, edit, column, row, generation](const QString &text) {
                        if (generation != FOwner->FGridGeneration)
@@ -89,19 +127,14 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Captions
 
-int CountDescendants(TOrbXMLList &list) {
-  int count = list.Count();
-  for (int i = 0; i < list.Count(); ++i)
-    count += CountDescendants(*list.Items(i)->Children());
-  return count;
-}
-
+// The counts come from the lists where they are built and from the DOM elsewhere: a caption
+// builds no items.
 std::string GetCaption(const TOrbXMLTreeItem &treeItem) {
-  TOrbXMLList &children = *treeItem.Item->Children();
-  if (children.Count() < 1)
+  const int count = treeItem.Item->ChildItemCount();
+  if (count < 1)
     return common::Format("%s", treeItem.Item->NodeName().c_str());
-  return common::Format("%s (%d/%d)", treeItem.Item->NodeName().c_str(), children.Count(),
-                        CountDescendants(children));
+  return common::Format("%s (%d/%d)", treeItem.Item->NodeName().c_str(), count,
+                        treeItem.Item->DescendantItemCount());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -159,7 +192,7 @@ void TXMLTree::dropEvent(QDropEvent *event) {
   stopAutoScroll();
   setState(NoState);
   viewport()->update();
-  FOwner->eTreeEndDrag(target);
+  FOwner->eTreeEndDrag(target, event->modifiers() & Qt::ControlModifier);
   event->setDropAction(Qt::CopyAction);
   event->accept();
 }
@@ -172,13 +205,20 @@ Qt::DropActions TXMLTree::supportedDropActions() const { return Qt::CopyAction; 
 TfrmXMLMain::TfrmXMLMain(QWidget *parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("XML"));
   resize(604, 452);
+  FUndoStack = new QUndoStack(this);
+  connect(FUndoStack, &QUndoStack::indexChanged, this, [this] { FollowCleanState(); });
+  connect(FUndoStack, &QUndoStack::cleanChanged, this, [this] { FollowCleanState(); });
   CreateComponents();
   CreateActions();
   ShowItem(nullptr);
 }
 
 TfrmXMLMain::~TfrmXMLMain() {
-  // Tree nodes point at items of the document: drop them before the document goes.
+  // Steps and tree nodes point at items of the document: drop them before the document goes.
+  delete FUndoStack;
+  FUndoStack = nullptr;
+  if (FDocument)
+    FDocument->SetObserver(nullptr);
   const QSignalBlocker block(eTree);
   eTree->clear();
   FCurrentItem.reset();
@@ -310,9 +350,21 @@ void TfrmXMLMain::CreateActions() {
   actAttrAdd = make("Create New", {}, window, &TfrmXMLMain::actAttrAddExecute);
   actAttrDel = make("Delete", {}, window, &TfrmXMLMain::actAttrDelExecute);
 
-  // Window-wide shortcuts live on the window, tree-only ones on the tree.
+  actCut = make("Cut", QKeySequence(Qt::CTRL | Qt::Key_X), tree, &TfrmXMLMain::actCutExecute);
+  actCopy = make("Copy", QKeySequence(Qt::CTRL | Qt::Key_C), tree, &TfrmXMLMain::actCopyExecute);
+  actPaste = make("Paste", QKeySequence(Qt::CTRL | Qt::Key_V), tree, &TfrmXMLMain::actPasteExecute);
+  // Their texts name the step: "Undo Delete order".
+  actUndo = FUndoStack->createUndoAction(this, QStringLiteral("Undo"));
+  actUndo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+  actUndo->setShortcutContext(tree);
+  actRedo = FUndoStack->createRedoAction(this, QStringLiteral("Redo"));
+  actRedo->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
+  actRedo->setShortcutContext(tree);
+
+  // Window-wide shortcuts live on the window, tree-only ones on the tree: in the name field, the
+  // memo and the grid the editing keys keep their text meaning.
   addActions({actSave, actSaveAs, actExpand, actCollapse});
-  eTree->addActions({actDelete, actAdd, actAddInto});
+  eTree->addActions({actDelete, actAdd, actAddInto, actUndo, actRedo, actCut, actCopy, actPaste});
 
   pmTree = new QMenu(this);
   pmTree->addAction(actAdd);
@@ -337,6 +389,13 @@ void TfrmXMLMain::CreateActions() {
   MainMenu1 = new QMenu(QStringLiteral("XML"), this);
   MainMenu1->addAction(actSave);
   MainMenu1->addAction(actSaveAs);
+  MainMenu2 = new QMenu(QStringLiteral("Edit"), this);
+  MainMenu2->addAction(actUndo);
+  MainMenu2->addAction(actRedo);
+  MainMenu2->addSeparator();
+  MainMenu2->addAction(actCut);
+  MainMenu2->addAction(actCopy);
+  MainMenu2->addAction(actPaste);
 }
 
 bool TfrmXMLMain::eventFilter(QObject *watched, QEvent *event) {
@@ -354,7 +413,12 @@ bool TfrmXMLMain::eventFilter(QObject *watched, QEvent *event) {
 // Document and tree
 
 void TfrmXMLMain::SetDocument(std::unique_ptr<TOrbMainXML> document) {
+  FUndoStack->clear();
   FDocument = std::move(document);
+  FDocument->SetObserver(this);
+  // A document handed over with changes can never be back at its saved state by undoing.
+  if (FDocument->Modified)
+    FUndoStack->resetClean();
   BuildTree();
   FCurrentItem.reset();
   ShowItem(nullptr);
@@ -365,12 +429,8 @@ std::shared_ptr<TOrbXMLTreeItem> TfrmXMLMain::TreeItemOf(QTreeWidgetItem *node) 
 }
 
 QTreeWidgetItem *TfrmXMLMain::FindTreeNode(const TOrbXMLItem *item) const {
-  if (!item)
-    return nullptr;
-  for (QTreeWidgetItemIterator it(eTree); *it; ++it)
-    if (TreeItemOf(*it)->Item == item)
-      return *it;
-  return nullptr;
+  const auto it = FNodes.find(item);
+  return it != FNodes.end() ? it->second : nullptr;
 }
 
 bool TfrmXMLMain::IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const {
@@ -381,7 +441,7 @@ bool TfrmXMLMain::IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) cons
 }
 
 QTreeWidgetItem *TfrmXMLMain::MakeTreeNode(std::shared_ptr<TOrbXMLTreeItem> treeItem) {
-  auto *node = new TTreeNode(treeItem);
+  auto *node = new TTreeNode(this, treeItem);
   node->setText(0, Q(GetCaption(*treeItem)));
   treeItem->TreeNode = node;
   return node;
@@ -426,8 +486,8 @@ void TfrmXMLMain::FillChildren(QTreeWidgetItem *node) {
   for (int i = 0; i < children.Count(); ++i) {
     TOrbXMLItem *item = children.Items(i);
     QTreeWidgetItem *child = MakeTreeNode(std::make_shared<TOrbXMLTreeItem>(parent, item));
-    child->setChildIndicatorPolicy(item->Children()->Count() > 0 ? QTreeWidgetItem::ShowIndicator
-                                                                 : QTreeWidgetItem::DontShowIndicator);
+    child->setChildIndicatorPolicy(item->HasChildItems() ? QTreeWidgetItem::ShowIndicator
+                                                         : QTreeWidgetItem::DontShowIndicator);
     nodes.append(child);
   }
   node->addChildren(nodes);
@@ -435,7 +495,7 @@ void TfrmXMLMain::FillChildren(QTreeWidgetItem *node) {
 
 void TfrmXMLMain::eTreeExpanding(QTreeWidgetItem *node) {
   const std::shared_ptr<TOrbXMLTreeItem> treeItem = TreeItemOf(node);
-  if (treeItem->Item->Children()->Count() <= 0)
+  if (treeItem->Item->ChildItemCount() <= 0)
     node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
   else if (node->childCount() == 0)
     FillChildren(node);
@@ -524,7 +584,7 @@ void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
     eNodeType->setCurrentIndex(type >= 0 && type < eNodeType->count() ? type : -1);
     eNodeName->setText(Q(item->NodeName()));
     // A node with child items keeps them on Apply, so its text is not editable here.
-    const bool hasChildren = item->Children()->Count() > 0;
+    const bool hasChildren = item->ChildItemCount() > 0;
     std::string text = item->Text();
     if (hasChildren && text.size() > kReadOnlyTextLimit) {
       // That text joins every descendant's: near the root of a large file it is the whole
@@ -575,44 +635,131 @@ void TfrmXMLMain::UpdateCaption() {
   setWindowTitle(FDocument->Modified ? QStringLiteral("*") + name : name);
 }
 
-void TfrmXMLMain::RebuildNode(QTreeWidgetItem *node) {
-  const QSignalBlocker block(eTree);
-  ClearChildNodes(node);
-  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-  node->setExpanded(true);
-  eTreeExpanding(node);
-}
-
 void TfrmXMLMain::RefreshParent() {
-  RefreshParentSelecting({FCurrentItem && !FCurrentItem->IsNew ? FCurrentItem->Item : nullptr});
+  if (FCurrentItem && !FCurrentItem->IsNew)
+    MakeCurrent(FCurrentItem->Item);
+  else
+    ShowItem(FCurrentItem);
 }
 
-void TfrmXMLMain::RefreshParentSelecting(std::initializer_list<const TOrbXMLItem *> preferred) {
-  if (FCurrentItem && FCurrentItem->ParentTreeItem) {
-    const std::shared_ptr<TOrbXMLTreeItem> &parent = FCurrentItem->ParentTreeItem;
-    QTreeWidgetItem *node = parent->TreeNode ? parent->TreeNode : FindTreeNode(parent->Item);
-    if (node)
-      RebuildNode(node);
-  } else {
-    BuildTree();
-  }
-  SyncCurrent(preferred);
-}
-
-void TfrmXMLMain::SyncCurrent(std::initializer_list<const TOrbXMLItem *> preferred) {
-  if (FCurrentItem && FCurrentItem->IsNew) {
-    // A placeholder stays current until the selection moves.
+void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
+  if (!item || !FDocument)
     return;
-  }
-  QTreeWidgetItem *node = nullptr;
-  for (const TOrbXMLItem *item : preferred)
+  std::vector<TOrbXMLItem *> chain;
+  for (TOrbXMLItem *up = item; up; up = up->OwnerList() ? up->OwnerList()->OwnerItem() : nullptr)
+    chain.push_back(up);
+  if (chain.back() != FDocument->RootItem())
+    return;
+  if (!FindTreeNode(chain.back()))
+    BuildTree();
+  // Down from the root, each ancestor shows its children (an item taken out of the tree by an
+  // undone step has no node there and ends the walk).
+  for (size_t i = chain.size() - 1; i > 0; --i) {
+    QTreeWidgetItem *node = FindTreeNode(chain[i]);
     if (!node)
-      node = FindTreeNode(item);
+      return;
+    if (!node->isExpanded()) {
+      const QSignalBlocker block(eTree);
+      node->setExpanded(true);
+      eTreeExpanding(node);
+    }
+  }
+  QTreeWidgetItem *node = FindTreeNode(item);
   if (!node)
-    node = eTree->currentItem();
+    return;
   SelectSilently(node);
+  eTree->scrollToItem(node);
   FCurrentItem = TreeItemOf(node);
   ShowItem(FCurrentItem);
+}
+
+void TfrmXMLMain::ShowNode(xmlNode *node) {
+  if (!node || !FDocument || !FDocument->RootItem()->HasNode())
+    return;
+  if (node->type == XML_ATTRIBUTE_NODE || node->type == XML_TEXT_NODE)
+    node = node->parent;
+  std::vector<xmlNode *> chain;
+  for (xmlNode *up = node; up && up != FDocument->RootItem()->Node(); up = up->parent)
+    chain.push_back(up);
+  TOrbXMLItem *item = FDocument->RootItem();
+  for (auto it = chain.rbegin(); it != chain.rend() && item; ++it) {
+    TOrbXMLList &children = *item->Children();
+    TOrbXMLItem *found = nullptr;
+    for (int i = 0; i < children.Count() && !found; ++i)
+      if (children.Items(i)->Node() == *it)
+        found = children.Items(i);
+    item = found;
+  }
+  MakeCurrent(item);
+}
+
+void TfrmXMLMain::ItemInserted(TOrbXMLList &list, int index) {
+  if (list.IsAttributeList())
+    return;
+  if (QTreeWidgetItem *node = FindTreeNode(list.OwnerItem());
+      node && (node->isExpanded() || node->childCount() > 0)) {
+    TOrbXMLItem *item = list.Items(index);
+    QTreeWidgetItem *child = MakeTreeNode(std::make_shared<TOrbXMLTreeItem>(TreeItemOf(node), item));
+    child->setChildIndicatorPolicy(item->HasChildItems() ? QTreeWidgetItem::ShowIndicator
+                                                         : QTreeWidgetItem::DontShowIndicator);
+    const QSignalBlocker block(eTree);
+    node->insertChild(index, child);
+  }
+  UpdateCaptions(list.OwnerItem());
+}
+
+void TfrmXMLMain::ItemRemoved(TOrbXMLList &list, int index) {
+  if (list.IsAttributeList())
+    return;
+  if (QTreeWidgetItem *node = FindTreeNode(list.OwnerItem()); node && index < node->childCount()) {
+    const QSignalBlocker block(eTree);
+    delete node->takeChild(index);
+  }
+  UpdateCaptions(list.OwnerItem());
+}
+
+// The item's node and those of its ancestors count what is below them.
+void TfrmXMLMain::UpdateCaptions(TOrbXMLItem *item) {
+  if (QTreeWidgetItem *node = FindTreeNode(item))
+    node->setChildIndicatorPolicy(item->ChildItemCount() > 0 || (!node->isExpanded() && !item->OwnerList())
+                                      ? QTreeWidgetItem::ShowIndicator
+                                      : QTreeWidgetItem::DontShowIndicator);
+  for (TOrbXMLItem *up = item; up; up = up->OwnerList() ? up->OwnerList()->OwnerItem() : nullptr)
+    if (QTreeWidgetItem *node = FindTreeNode(up))
+      node->setText(0, Q(GetCaption(*TreeItemOf(node))));
+}
+
+void TfrmXMLMain::RunEdit(const std::string &name, const std::function<void(xmlmodel::TEdit &)> &body,
+                          int mergeKey) {
+  auto edit = std::make_unique<xmlmodel::TEdit>(name);
+  edit->CurrentBefore = FCurrentItem && !FCurrentItem->IsNew ? FCurrentItem->Item : nullptr;
+  try {
+    body(*edit);
+  } catch (...) {
+    // A command that fails leaves the document as it found it.
+    edit->Revert();
+    FollowCleanState();
+    throw;
+  }
+  if (edit->Empty())
+    return;
+  FUndoStack->push(new TEditCommand(this, std::move(edit), mergeKey));
+  FollowCleanState();
+}
+
+void TfrmXMLMain::StepDone(TOrbXMLItem *current) {
+  if (current)
+    MakeCurrent(current);
+  else
+    ShowItem(FCurrentItem);
+  FollowCleanState();
+}
+
+void TfrmXMLMain::FollowCleanState() {
+  if (!FDocument || !FUndoStack)
+    return;
+  FDocument->Modified = !FUndoStack->isClean();
+  UpdateCaption();
 }
 
 // ---------------------------------------------------------------------------------------------

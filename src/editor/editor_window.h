@@ -3,9 +3,10 @@
 #include <QTreeWidget>
 #include <QWidget>
 
-#include <initializer_list>
+#include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "editor/tree_item.h"
 
@@ -17,8 +18,10 @@ class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
 class QTabWidget;
+class QUndoStack;
 
 namespace xmlmodel {
+class TEdit;
 class TOrbMainXML;
 class TOrbXMLItem;
 class TOrbXMLList;
@@ -45,13 +48,11 @@ private:
   TfrmXMLMain *FOwner;
 };
 
-// Counts the items of a list and of every list below it.
-int CountDescendants(xmlmodel::TOrbXMLList &list);
 // Caption of a tree node: the name, with "(children/descendants)" when it has child items.
 std::string GetCaption(const TOrbXMLTreeItem &treeItem);
 
 // One editor window per document: the node tree, the attribute grid and the node panel.
-class TfrmXMLMain : public QWidget {
+class TfrmXMLMain : public QWidget, private xmlmodel::TOrbXMLObserver {
   Q_OBJECT
 public:
   explicit TfrmXMLMain(QWidget *parent = nullptr);
@@ -63,12 +64,20 @@ public:
   const std::shared_ptr<TOrbXMLTreeItem> &CurrentItem() const { return FCurrentItem; }
   bool PanelModified() const { return FPanelModified; }
   const std::shared_ptr<TOrbXMLTreeItem> &DragItem() const { return FDragItem; }
+  // Every change of the document is one step here; its clean state is the saved document.
+  QUndoStack *UndoStack() const { return FUndoStack; }
+
+  // Makes the item current: expands its ancestors (building only their lists), selects its tree
+  // node and shows it in the panel. ShowNode does the same for the item of a DOM node of this
+  // document (an attribute or a text shows its element).
+  void MakeCurrent(xmlmodel::TOrbXMLItem *item);
+  void ShowNode(xmlNode *node);
 
   void BuildTree();
   void FillChildren(QTreeWidgetItem *node);
   void ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem);
-  // Rebuilds the tree node holding the current node; the current tree item then follows the
-  // node showing the current item (or the node the tree selects).
+  // The tree follows every change of the item tree row by row; this shows the current node
+  // again after a command (its tree node and panel).
   void RefreshParent();
   // Runs the close prompt; true when the window may close.
   bool TryClose();
@@ -85,9 +94,9 @@ public:
   // been shown and nothing changed).
   bool eTreeChanging(QTreeWidgetItem *node);
   void eTreeStartDrag();
-  // Drops DragItem on the node shown by target (nullptr: empty space). Returns whether the
-  // node moved; refused drops change nothing.
-  bool eTreeEndDrag(QTreeWidgetItem *target);
+  // Drops DragItem on the node shown by target (nullptr: empty space): moves it there, or with
+  // copy puts a copy there. Returns whether the document changed; refused drops change nothing.
+  bool eTreeEndDrag(QTreeWidgetItem *target, bool copy = false);
   void CancelDrag();
 
   // Panel and grid.
@@ -112,6 +121,14 @@ public:
   void actSaveExecute();
   void actSaveAsExecute();
   void ActExcelImportExecute();
+  void actCutExecute();
+  void actCopyExecute();
+  void actPasteExecute();
+
+  // Runs one command that changes the document as one undo step named name: body records its
+  // changes in the edit. When body fails, what it did is taken back and the error propagates.
+  // Steps with the same mergeKey (>= 0) that follow each other become one.
+  void RunEdit(const std::string &name, const std::function<void(xmlmodel::TEdit &)> &body, int mergeKey = -1);
 
   // Components.
   TXMLTree *eTree = nullptr;
@@ -124,6 +141,7 @@ public:
   QMenu *pmTree = nullptr;
   QMenu *pmAttr = nullptr;
   QMenu *MainMenu1 = nullptr; // the "XML" menu merged into the frame's menu bar
+  QMenu *MainMenu2 = nullptr; // the "Edit" menu, merged after it
 
   QAction *actSave = nullptr;
   QAction *actSaveAs = nullptr;
@@ -137,6 +155,11 @@ public:
   QAction *ActExcelImport = nullptr;
   QAction *actAttrAdd = nullptr;
   QAction *actAttrDel = nullptr;
+  QAction *actUndo = nullptr;
+  QAction *actRedo = nullptr;
+  QAction *actCut = nullptr;
+  QAction *actCopy = nullptr;
+  QAction *actPaste = nullptr;
 
 protected:
   void closeEvent(QCloseEvent *event) override;
@@ -144,6 +167,20 @@ protected:
 
 private:
   friend class TAttrDelegate;
+  friend class TEditCommand;
+  friend class TTreeNode;
+  // Item tree changes, shown as rows inserted, removed or redrawn.
+  void ItemInserted(xmlmodel::TOrbXMLList &list, int index) override;
+  void ItemRemoved(xmlmodel::TOrbXMLList &list, int index) override;
+  void UpdateCaptions(xmlmodel::TOrbXMLItem *item);
+  // After an undo or redo: the step's item is current and the caption follows the stack.
+  void StepDone(xmlmodel::TOrbXMLItem *current);
+  void FollowCleanState();
+  // Refuses a command that needs a node while a placeholder stands for one.
+  void RequireNode() const;
+  void CopyToClipboard();
+  // Delete and Cut: the current node goes as one step named stepName and its name.
+  void DeleteCurrent(const std::string &stepName);
   void CreateComponents();
   void CreateActions();
   // Close prompt; true when the window may close.
@@ -156,20 +193,17 @@ private:
   // Adds one child tree node for a tree item.
   QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, std::shared_ptr<TOrbXMLTreeItem> treeItem);
   void ClearChildNodes(QTreeWidgetItem *node);
-  // Rebuilds the child nodes of the given tree node, expanded one level.
-  void RebuildNode(QTreeWidgetItem *node);
-  // After tree nodes were re-created: the current tree item follows the selected node (or the
-  // node showing preferred), unless it is a placeholder.
-  void SyncCurrent(std::initializer_list<const xmlmodel::TOrbXMLItem *> preferred);
-  void RefreshParentSelecting(std::initializer_list<const xmlmodel::TOrbXMLItem *> preferred);
   void SelectSilently(QTreeWidgetItem *node);
   void OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
   void ExpandSubtree(QTreeWidgetItem *node);
   void UpdateCaption();
-  void MarkModified();
   bool IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const;
 
   std::unique_ptr<xmlmodel::TOrbMainXML> FDocument;
+  QUndoStack *FUndoStack = nullptr;
+  // The tree node showing each item that has one.
+  std::unordered_map<const xmlmodel::TOrbXMLItem *, QTreeWidgetItem *> FNodes;
+  int FCellEdit = 0; // numbers each cell edit, whose keystrokes merge into one step
   std::shared_ptr<TOrbXMLTreeItem> FCurrentItem;
   std::shared_ptr<TOrbXMLTreeItem> FDragItem;
   bool FPanelModified = false;

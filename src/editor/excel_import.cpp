@@ -3,6 +3,7 @@
 #include "common/text.h"
 #include "common/variant.h"
 #include "xls/sheets.h"
+#include "xmlmodel/edits.h"
 #include "xmlmodel/xml_obj.h"
 
 #include <algorithm>
@@ -55,7 +56,7 @@ void TExcelImport::FillFromRow(xmlmodel::TOrbXMLItem &Item, int Row) {
 }
 
 int TExcelImport::ImportRows(xmlmodel::TOrbXMLItem &Target, xmlmodel::TOrbXMLItem &TemplateRoot,
-                             const TImportProgress &Progress) {
+                             const TImportProgress &Progress, xmlmodel::TEdit *Edit) {
   const int lastRow = LastDataRow(FSheet);
   if (lastRow < 1)
     return 0;
@@ -66,13 +67,18 @@ int TExcelImport::ImportRows(xmlmodel::TOrbXMLItem &Target, xmlmodel::TOrbXMLIte
   const std::string name = TemplateRoot.NodeName();
   for (int row = 1; row <= lastRow; ++row) {
     if (Progress && !Progress(row, lastRow)) {
+      if (Edit)
+        return -1; // its owner takes the copies back
       while (list->Count() > firstNew)
         list->DeleteItem(list->Items(list->Count() - 1));
       if (document)
         document->Modified = wasModified;
       return -1;
     }
-    FillFromRow(*list->CreateNode(name, 1, &TemplateRoot), row);
+    // Each copy is laid out at the depth where it lands.
+    xmlmodel::TOrbXMLItem *copy = Edit ? Edit->Create(*list, name, 1, &TemplateRoot, nullptr, true)
+                                       : list->CreateNodeBefore(name, 1, &TemplateRoot, nullptr, true);
+    FillFromRow(*copy, row);
   }
   return lastRow;
 }

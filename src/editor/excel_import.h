@@ -10,8 +10,9 @@
 #include <unordered_map>
 
 namespace xmlmodel {
+class TEdit;
 class TOrbXMLItem;
-}
+} // namespace xmlmodel
 namespace xls {
 class TSheet;
 }
@@ -38,9 +39,10 @@ public:
   // it. Returns the number of copies added. A cancel through Progress removes the copies this
   // call added and restores the document's modified flag, so the document is as it was; it then
   // returns -1. An error ends the import where it happened and propagates; copies made before it
-  // stay, as every edit before a failed command does.
+  // stay, as every edit before a failed command does. With Edit, the copies are recorded there
+  // (one undo step for the whole import), and a cancel leaves taking them back to its owner.
   int ImportRows(xmlmodel::TOrbXMLItem &Target, xmlmodel::TOrbXMLItem &TemplateRoot,
-                 const TImportProgress &Progress = {});
+                 const TImportProgress &Progress = {}, xmlmodel::TEdit *Edit = nullptr);
 
 private:
   struct TNameHash {

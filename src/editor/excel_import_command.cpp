@@ -8,6 +8,7 @@
 #include "editor/tree_item.h"
 #include "workbooks/open_workbook.h"
 #include "xls/workbook.h"
+#include "xmlmodel/edits.h"
 #include "xmlmodel/xml_obj.h"
 
 #include <QApplication>
@@ -64,6 +65,8 @@ void RunExcelImport(TfrmXMLMain &window) {
   const std::shared_ptr<TOrbXMLTreeItem> current = window.CurrentItem();
   if (!current)
     return;
+  if (current->IsNew)
+    throw common::Exception("Apply the new node first");
   const std::string templatePath = PromptFileName("*.xml");
   const std::string bookPath = PromptFileName(workbooks::SpreadsheetFilter);
   if (templatePath.empty())
@@ -102,12 +105,21 @@ void RunExcelImport(TfrmXMLMain &window) {
     throw;
   }
 
-  const int imported = TExcelImport(workbook.SheetByIndex(0))
-                           .ImportRows(*current->Item, *templateDoc.RootItem(), [&](int row, int lastRow) {
-                             return row % 256 != 0 || progress.Step(row * 100 / lastRow, "Importing rows...");
-                           });
-  if (imported >= 0)
-    window.RefreshParent();
+  // The whole import is one step; a cancel takes back every copy.
+  TExcelImport import(workbook.SheetByIndex(0));
+  xmlmodel::TOrbXMLItem *target = current->Item;
+  window.RunEdit("Excel Import", [&](xmlmodel::TEdit &edit) {
+    const int imported = import.ImportRows(
+        *target, *templateDoc.RootItem(),
+        [&](int row, int lastRow) {
+          return row % 256 != 0 || progress.Step(row * 100 / lastRow, "Importing rows...");
+        },
+        &edit);
+    if (imported < 0)
+      throw common::EAbort();
+    edit.CurrentAfter = target;
+  });
+  window.MakeCurrent(target);
 }
 
 } // namespace editor

@@ -1,63 +1,26 @@
 #include "xls/cell_storage.h"
 
-#include <algorithm>
-
 #include "common/exception.h"
 #include "xls/sst.h"
 
 namespace xls {
 
-namespace {} // namespace
+namespace {
+[[noreturn]] void ForeignCell() { throw common::Exception("The cell belongs to another cell store"); }
+} // namespace
 
 TCellStorage::TCellStorage() = default;
 
 TCellStorage::~TCellStorage() { ClearCells(); }
 
-void *TCellStorage::AllocateSlot() {
-  if (FFreeSlots) {
-    auto *free = static_cast<TFreeSlot *>(FFreeSlots);
-    FFreeSlots = free->Next;
-    FNewestSlot = free;
-    FNewestSlotId = free->Id;
-    return free;
+uint32_t TCellStorage::NewSlot() {
+  FFreeCells.reserve(FFreeCells.size() + 1); // so that giving the slot back cannot fail
+  if (!FFreeCells.empty()) {
+    const uint32_t id = FFreeCells.back();
+    FFreeCells.pop_back();
+    return id;
   }
-  const size_t chunks = FSlots.Chunks.size();
-  const uint32_t id = FSlots.Add();
-  void *slot = &FSlots[id];
-  if (FSlots.Chunks.size() != chunks) {
-    auto entry = std::make_pair(reinterpret_cast<uintptr_t>(FSlots.Chunks.back().get()),
-                                static_cast<uint32_t>(FSlots.Chunks.size() - 1));
-    FChunkByAddress.insert(std::upper_bound(FChunkByAddress.begin(), FChunkByAddress.end(), entry), entry);
-  }
-  FNewestSlot = slot;
-  FNewestSlotId = id;
-  return slot;
-}
-
-void TCellStorage::ReturnSlot(void *Slot) {
-  auto *free = static_cast<TFreeSlot *>(Slot);
-  const uint32_t id = SlotId(static_cast<TCell *>(Slot));
-  free->Next = FFreeSlots;
-  free->Id = id;
-  FFreeSlots = free;
-  if (FNewestSlot == Slot)
-    FNewestSlot = nullptr;
-}
-
-uint32_t TCellStorage::SlotId(const TCell *Cell) const {
-  if (Cell == FNewestSlot)
-    return FNewestSlotId; // the cell just built, the usual case
-  const auto address = reinterpret_cast<uintptr_t>(Cell);
-  auto it =
-      std::upper_bound(FChunkByAddress.begin(), FChunkByAddress.end(), std::make_pair(address, UINT32_MAX));
-  if (it == FChunkByAddress.begin())
-    throw common::Exception("The cell belongs to another cell store");
-  --it;
-  const size_t offset = (address - it->first) / sizeof(TSlot);
-  const size_t size = it->second >= 9 ? size_t(1) << 12 : size_t(8) << it->second;
-  if (offset >= size)
-    throw common::Exception("The cell belongs to another cell store");
-  return static_cast<uint32_t>((size_t(it->second) << 12) | offset) + 1;
+  return FCells.Add();
 }
 
 void TCellStorage::DestroyCell(TCell *Cell) {
@@ -71,11 +34,11 @@ void TCellStorage::DestroyCell(TCell *Cell) {
   }
 }
 
-void TCellStorage::FreeCell(TCell *Cell) {
+void TCellStorage::FreeCell(uint32_t Id, TCell *Cell) {
   if (!Cell)
     return;
   DestroyCell(Cell);
-  ReturnSlot(Cell);
+  FFreeCells.push_back(Id);
 }
 
 TCellStorage::TCellPtr TCellStorage::Clone(const TCell &Cell) {
@@ -100,179 +63,120 @@ TCellStorage::TCellPtr TCellStorage::Clone(const TCell &Cell) {
   }
 }
 
-void TCellStorage::SplitKey(uint32_t Key) {
-  FPath[0] = static_cast<int>(Key >> 16);
-  FPath[1] = static_cast<int>((Key >> 8) & 255);
-  FPath[2] = static_cast<int>((Key >> 4) & 15);
-  FPath[3] = static_cast<int>(Key & 15);
-}
-
-uint32_t TCellStorage::Level4Id(uint32_t Level2Slot, int ColumnHigh) const {
-  if (Level2Slot & DirectLevel4)
-    return ColumnHigh == 0 ? Level2Slot & ~DirectLevel4 : 0;
-  return Level2Slot ? FLevel3[Level2Slot].Slots[ColumnHigh] : 0;
-}
-
-uint32_t *TCellStorage::Level4Slot(uint32_t Key) {
-  SplitKey(Key);
-  TLevel2 *l2 = FRoot[FPath[0]];
-  if (!l2)
+uint32_t *TCellStorage::Slot(uint32_t Key) {
+  if (Key >= CellKeyLimit || !FRoot)
     return nullptr;
-  uint32_t l4 = Level4Id(l2->Slots[FPath[1]], FPath[2]);
-  if (!l4)
+  const TLevel2 *level2 = (*FRoot)[Key >> 16].get();
+  if (!level2)
     return nullptr;
-  return &FLevel4[l4].Slots[FPath[3]];
+  const uint32_t level3 = (*level2)[(Key >> 8) & 255];
+  if (!level3)
+    return nullptr;
+  const uint32_t level4 = FBlocks[level3][(Key >> 4) & 15];
+  return level4 ? &FBlocks[level4][Key & 15] : nullptr;
 }
 
 TCell *TCellStorage::Find(uint32_t Key) {
-  if (Key >= CellKeyLimit)
-    return nullptr;
   if (FLastCell && FLastCell->Key() == Key)
     return FLastCell;
-  uint32_t *slot = Level4Slot(Key);
-  TCell *cell = slot ? CellAt(*slot) : nullptr;
-  if (cell)
+  const uint32_t *slot = Slot(Key);
+  if (TCell *cell = slot ? CellAt(*slot) : nullptr) {
     FLastCell = cell;
-  return cell;
+    return cell;
+  }
+  return nullptr;
 }
 
 TCell *TCellStorage::Put(uint32_t Key, TCellPtr Cell) {
-  // A cell lives in its store's memory; adopting another store's cell would free it there.
-  if (Cell && Cell.get_deleter().Store != this)
-    throw common::Exception("The cell belongs to another cell store");
+  if (!Cell)
+    return nullptr;
+  if (Cell.get_deleter().Store != this)
+    ForeignCell();
+  if (Key >= CellKeyLimit)
+    common::ListIndexError(Key); // no place for it: refused instead of written outside the root
+  if (!FRoot)
+    FRoot = std::make_unique<std::array<std::unique_ptr<TLevel2>, 256>>();
+  std::unique_ptr<TLevel2> &level2 = (*FRoot)[Key >> 16];
+  if (!level2) {
+    level2 = std::make_unique<TLevel2>();
+    ++FLevel2Count;
+  }
+  // The pool's blocks never move, but an id must be read again after Add.
+  uint32_t &level3 = (*level2)[(Key >> 8) & 255];
+  if (!level3)
+    level3 = FBlocks.Add();
+  if (!FBlocks[level3][(Key >> 4) & 15]) {
+    const uint32_t id = FBlocks.Add();
+    FBlocks[level3][(Key >> 4) & 15] = id;
+  }
+  uint32_t &slot = FBlocks[FBlocks[level3][(Key >> 4) & 15]][Key & 15];
+  const uint32_t id = Cell.get_deleter().Id;
   TCell *cell = Cell.release();
-  return Put(Key, cell);
+  if (TCell *old = CellAt(slot)) {
+    // A replacement keeps the format of the cell it replaces.
+    cell->SetXF(old->XF());
+    FreeCell(slot, old);
+  } else {
+    ++FCellCount;
+  }
+  slot = id;
+  FLastCell = cell;
+  return cell;
 }
 
 TCell *TCellStorage::Put(uint32_t Key, TCell *Cell) {
-  if (!Cell)
-    return nullptr;
-  if (Key >= CellKeyLimit) {
-    // The table has no place for it; refuse instead of writing outside the root.
-    FreeCell(Cell);
-    common::ListIndexError(Key);
-  }
-  const uint32_t id = SlotId(Cell);
-  // A block just added is all empty and is written without being read first: a page of fresh
-  // memory that is read first is mapped to the shared zero page, and the write after it then
-  // costs a second fault and a flush of the other processors' address caches.
-  bool fresh = false;
-  // Cells arrive mostly in row order, so the block of the previous cell is usually the one.
-  if (!FPutBlock || Key >> 4 != FPutBlockKey) {
-    SplitKey(Key);
-    TLevel2 *&l2 = FRoot[FPath[0]];
-    if (!l2) {
-      l2 = new TLevel2();
-      ++FLevel2Count;
-    }
-    uint32_t &row = l2->Slots[FPath[1]];
-    if (!row && FPath[2] == 0) {
-      row = FLevel4.Add() | DirectLevel4;
-      fresh = true;
-    } else if (!row || ((row & DirectLevel4) && FPath[2] != 0)) {
-      // The first cell of the row beyond column 15 gives it its level-3 block.
-      const uint32_t l3 = FLevel3.Add();
-      if (row)
-        FLevel3[l3].Slots[0] = row & ~DirectLevel4;
-      row = l3;
-    }
-    uint32_t l4 = Level4Id(row, FPath[2]);
-    if (!l4) {
-      l4 = FLevel4.Add();
-      FLevel3[row].Slots[FPath[2]] = l4; // pool chunks never move
-      fresh = true;
-    }
-    FPutBlock = &FLevel4[l4];
-    FPutBlockKey = Key >> 4;
-  }
-  uint32_t &slot = FPutBlock->Slots[Key & 15];
-  if (fresh) {
-    ++FCellCount;
-    slot = id;
-  } else if (slot != id) {
-    if (TCell *old = CellAt(slot)) {
-      // A replacement keeps the format of the cell it replaces.
-      Cell->SetXF(old->XF());
-      FreeCell(old);
-    } else {
-      ++FCellCount;
-    }
-    slot = id;
-  }
-  FLastCell = Cell;
+  if (Cell && Find(Key) != Cell)
+    ForeignCell();
   return Cell;
 }
 
 void TCellStorage::Remove(uint32_t Key) {
-  if (Key >= CellKeyLimit)
-    return;
-  uint32_t *slot = Level4Slot(Key);
+  uint32_t *slot = Slot(Key);
   TCell *cell = slot ? CellAt(*slot) : nullptr;
   if (!cell)
     return;
   if (FLastCell == cell)
     FLastCell = nullptr;
-  FreeCell(cell);
+  FreeCell(*slot, cell);
   *slot = 0;
   --FCellCount;
 }
 
 void TCellStorage::ClearCells() {
-  for (TLevel2 *&l2 : FRoot) {
-    if (!l2)
-      continue;
-    for (uint32_t row : l2->Slots)
-      for (int high = 0; high < 16; ++high)
-        if (uint32_t l4 = Level4Id(row, high))
-          for (uint32_t cell : FLevel4[l4].Slots)
-            if (cell)
-              DestroyCell(CellAt(cell));
-    delete l2;
-    l2 = nullptr;
-  }
-  // Every block and slot was in a pool, so the pools can go as a whole.
-  FLevel3.Clear();
-  FLevel4.Clear();
-  FPutBlock = nullptr;
-  FSlots.Clear();
-  std::vector<std::pair<uintptr_t, uint32_t>>().swap(FChunkByAddress);
-  FFreeSlots = nullptr;
-  FNewestSlot = nullptr;
-  FNewestSlotId = 0;
+  ResetIteration();
+  while (TCell *cell = NextCell())
+    DestroyCell(cell);
+  FRoot.reset();
+  FBlocks.Clear();
+  FCells.Clear();
+  std::vector<uint32_t>().swap(FFreeCells);
   FLastCell = nullptr;
   FCellCount = 0;
   FLevel2Count = 0;
   ResetIteration();
 }
 
-void TCellStorage::ResetIteration() {
-  FCursor[0] = FCursor[1] = FCursor[2] = FCursor[3] = 0;
-  FCursorBlock = nullptr;
-}
+void TCellStorage::ResetIteration() { FCursor[0] = FCursor[1] = FCursor[2] = FCursor[3] = 0; }
 
-TCell *TCellStorage::NextCellInNextBlock() {
+TCell *TCellStorage::NextCell() {
+  if (!FRoot)
+    return nullptr;
   // Blocks are freed only by ClearCells, which resets the iteration.
-  FCursorBlock = nullptr;
   for (; FCursor[0] < 256; ++FCursor[0], FCursor[1] = 0) {
-    TLevel2 *l2 = FRoot[FCursor[0]];
-    if (!l2)
+    const TLevel2 *level2 = (*FRoot)[FCursor[0]].get();
+    if (!level2)
       continue;
     for (; FCursor[1] < 256; ++FCursor[1], FCursor[2] = 0) {
-      const uint32_t row = l2->Slots[FCursor[1]];
-      if (!row)
+      const uint32_t level3 = (*level2)[FCursor[1]];
+      if (!level3)
         continue;
-      const int highs = (row & DirectLevel4) ? 1 : 16;
-      for (; FCursor[2] < highs; ++FCursor[2], FCursor[3] = 0) {
-        uint32_t l4 = Level4Id(row, FCursor[2]);
-        if (!l4)
+      for (; FCursor[2] < 16; ++FCursor[2], FCursor[3] = 0) {
+        const uint32_t level4 = FBlocks[level3][FCursor[2]];
+        if (!level4)
           continue;
-        const TLevel4 &level4 = FLevel4[l4];
-        for (; FCursor[3] < 16; ++FCursor[3])
-          if (uint32_t cell = level4.Slots[FCursor[3]]) {
-            ++FCursor[3];
-            FCursorBlock = &level4;
+        while (FCursor[3] < 16)
+          if (const uint32_t cell = FBlocks[level4][FCursor[3]++])
             return CellAt(cell);
-          }
       }
     }
   }
@@ -280,9 +184,8 @@ TCell *TCellStorage::NextCellInNextBlock() {
 }
 
 size_t TCellStorage::MemoryUsed() const {
-  return FLevel2Count * sizeof(TLevel2) + FLevel3.Capacity * sizeof(TLevel3) +
-         FLevel4.Capacity * sizeof(TLevel4) + FSlots.Capacity * sizeof(TSlot) +
-         FChunkByAddress.capacity() * sizeof(FChunkByAddress[0]);
+  return (FRoot ? sizeof(*FRoot) : 0) + FLevel2Count * sizeof(TLevel2) +
+         FBlocks.Capacity * sizeof(TBlock16) + FCells.Capacity * sizeof(TCellSlot);
 }
 
 } // namespace xls

@@ -126,33 +126,15 @@ void TXLSReader::ReadLabel() {
   KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 8);
-  // Most labels are 8-bit text wholly inside the record whose bytes are their characters (any
-  // BIFF8 8-bit text; ASCII in the code page before): those bytes become the entry as they are.
-  const int cch = b.U16(6);
-  const bool biff8 = FWorkbook.Version() == xvExcel97;
-  const int at = biff8 ? 9 : 8;
-  const uint8_t *chars = nullptr;
-  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : DecodesToItself(b.Data() + at, cch)))
-    chars = b.Data() + at;
-  const std::u16string *text = chars ? nullptr : &LabelText(b, 6, 8);
   TSheet &sheet = CurrentSheet();
-  const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
-  TSST2 &sst = FWorkbook.Sheets().SST();
-  // Interned with the others at the end of the read (InternDeferredLabels).
-  SSTEntry *entry;
-  if (chars) {
-    entry = sst.DeferText(chars, size_t(cch));
-  } else {
-    uint32_t hash;
-    entry = sst.NewText(*text, hash);
-    sst.Defer(entry, hash);
+  const int cch = b.U16(6);
+  // A BIFF8 8-bit text wholly inside the record is its own entry's bytes.
+  if (FWorkbook.Version() == xvExcel97 && (b.U8(8) & 1) == 0 && 9 + cch <= RecordLength) {
+    const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
+    sheet.PutString(place, FWorkbook.Sheets().SST().AddText(b.Data() + 9, size_t(cch)));
+    return;
   }
-  sheet.PutString(place, entry);
-}
-
-void TXLSReader::InternDeferredLabels() {
-  FWorkbook.Sheets().SST().SetInternAhead(false);
-  FWorkbook.Sheets().InternDeferredTexts();
+  sheet.StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
 }
 
 void TXLSReader::ReadRString() {
@@ -222,15 +204,10 @@ void TXLSReader::ReadSharedFormula() {
   if (length > 0 && FStream->ReadData(data.data(), length) != length)
     throw common::Exception("Unexpected end of file");
   const TRecordBody b(id, data.data(), length);
-  TSharedFormula f;
-  f.FirstRow = b.U16(0);
-  f.LastRow = b.U16(2);
-  f.FirstCol = b.U8(4);
-  f.LastCol = b.U8(5);
   const int cce = b.U16(8);
   const uint8_t *expr = b.Bytes(10, cce);
-  f.Expr.assign(expr, expr + cce);
-  SharedFormulas.push_back(std::move(f));
+  // The first SHRFMLA of an anchor is the one its formulas use.
+  SharedFormulas.try_emplace(SharedKey(b.U16(0), b.U8(4)), expr, expr + cce);
 }
 
 void TXLSReader::ReadFormula() {
@@ -251,15 +228,16 @@ void TXLSReader::ReadFormula() {
       ReadSharedFormula();
     const int anchorRow = b.U16(23);
     const int anchorCol = b.Has(25, 2) ? b.U16(25) : b.U8(25);
-    for (const TSharedFormula &f : SharedFormulas)
-      if (f.FirstRow == anchorRow && f.FirstCol == anchorCol) {
-        // The shared expression stands in for the reference; moving its relative references to
-        // this cell is left to formula decoding, which cached values do not need.
-        expr = f.Expr.data();
-        cce = static_cast<uint32_t>(f.Expr.size());
-        break;
-      }
-    stored = cce;
+    if (auto it = SharedFormulas.find(SharedKey(anchorRow, anchorCol)); it != SharedFormulas.end()) {
+      // The shared expression stands in for the reference; moving its relative references to
+      // this cell is left to formula decoding, which cached values do not need.
+      expr = it->second.data();
+      cce = static_cast<uint32_t>(it->second.size());
+      stored = cce;
+    } else {
+      // Without a SHRFMLA the record's own expression stays, never longer than the record.
+      stored = std::min(cce, stored);
+    }
   } else if (stored >= 1 && expr[0] == 0x01) {
     if (FStream->PeekRecordId() == 0x0221) {
       uint8_t header[4];
@@ -381,14 +359,6 @@ void TXLSReader::ReadDimensions() {
   const TExcelVersion version = FWorkbook.Version();
   if (RecordId == 0x0000 && version == xvExcel50)
     return;
-  // The rows it spans size the sheet's row list once (at most a sheet's worth of rows).
-  if (const size_t need = version == xvExcel97 ? 8 : 4; FSheet && size_t(RecordLength) >= need) {
-    const TRecordBody b = Body();
-    const uint32_t first = version == xvExcel97 ? b.U32(0) : b.U16(0);
-    const uint32_t last = version == xvExcel97 ? b.U32(4) : b.U16(2);
-    if (last > first)
-      FSheet->Rows.Reserve(std::min<uint32_t>(last - first, 65536));
-  }
   if (version == xvExcel97) {
     PutDefault();
   } else if (version == xvExcel50) {

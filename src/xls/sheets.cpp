@@ -100,23 +100,26 @@ void TXLSRows::SortRows() {
 // ---------------------------------------------------------------------------------------------
 // Sheet
 
-TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind)
-    : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind) {}
+TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index)
+    : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind), FIndex(Index) {}
 
 TSheet::~TSheet() = default;
 
-int TSheet::Index() const { return FOwner.IndexOf(this); }
+int TSheet::Index() const { return FIndex; }
 
 void TSheet::SetName(const std::u16string &Name) {
   std::u16string upper = UpperCaseWide(Name);
-  if (upper == UpperCaseWide(FName))
+  std::u16string old = UpperCaseWide(FName);
+  if (upper == old)
     return;
-  for (int i = 0; i < FOwner.Count(); ++i) {
-    const TSheet &other = FOwner.Items(i);
-    if (&other != this && UpperCaseWide(other.FName) == upper)
-      throw common::Exception(
-          common::Format("Sheet name \"%s\" allready exists", common::Utf16ToUtf8(Name).c_str()));
-  }
+  // Every name in use is counted by the collection, so a workbook of many sheets is not
+  // compared name by name.
+  auto &names = FOwner.FNameCounts;
+  if (names.count(upper))
+    throw common::Exception(
+        common::Format("Sheet name \"%s\" allready exists", common::Utf16ToUtf8(Name).c_str()));
+  names.emplace(std::move(upper), 1);
+  FOwner.ForgetName(old);
   FName = Name;
 }
 
@@ -333,20 +336,6 @@ void TSheet::AfterRead() {
 
 TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFonts(Fonts), FFormats(Formats), FSST(&Fonts) {}
 
-void TSheets::InternDeferredTexts() {
-  if (!FSST.InternDeferred())
-    return;
-  for (const auto &sheet : FItems) {
-    TCellStorage &cells = sheet->Cells();
-    cells.ResetIteration();
-    while (TCell *cell = cells.NextCell())
-      if (auto *text = CellAs<TStringCell>(cell); text && text->Entry())
-        text->SetEntry(FSST.MoveToInterned(text->Entry()));
-    cells.ResetIteration();
-  }
-  FSST.FreeForwarded();
-}
-
 TSheets::~TSheets() {
   // Cells never touch their entries when freed, so the order does not matter; sheets go first
   // so nothing can point into a freed table while they are destroyed.
@@ -356,9 +345,16 @@ TSheets::~TSheets() {
 TSheet &TSheets::Items(int Index) const { return common::CheckedItem(FItems, Index); }
 
 TSheet &TSheets::AddSheet(uint8_t Kind) {
-  FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind));
+  FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind, Count()));
   ++FCreated;
+  ++FNameCounts[UpperCaseWide(FItems.back()->Name())];
   return *FItems.back();
+}
+
+void TSheets::ForgetName(const std::u16string &Upper) {
+  auto it = FNameCounts.find(Upper);
+  if (it != FNameCounts.end() && --it->second == 0)
+    FNameCounts.erase(it);
 }
 
 TSheet *TSheets::SheetByName(std::u16string_view Name) const {
@@ -370,10 +366,7 @@ TSheet *TSheets::SheetByName(std::u16string_view Name) const {
 }
 
 int TSheets::IndexOf(const TSheet *Sheet) const {
-  for (size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i].get() == Sheet)
-      return static_cast<int>(i);
-  return -1;
+  return Sheet && &Sheet->Owner() == this ? Sheet->Index() : -1;
 }
 
 void TSheets::ClearSheets() {
@@ -381,6 +374,7 @@ void TSheets::ClearSheets() {
   for (auto &sheet : FItems)
     sheet->Reset();
   FItems.clear();
+  FNameCounts.clear();
 }
 
 } // namespace xls

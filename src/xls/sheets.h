@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/variant.h"
@@ -48,8 +49,6 @@ public:
   int FindRow(int Row) const;
   void SortRows();
   void Clear() { FItems.clear(); }
-  // Room for Count more rows, so that a large sheet's list is not grown by copying.
-  void Reserve(size_t Count) { FItems.reserve(FItems.size() + Count); }
 
 private:
   std::vector<TXLSRow> FItems;
@@ -78,7 +77,7 @@ public:
 
 class TSheet {
 public:
-  TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind);
+  TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index);
   ~TSheet();
   TSheet(const TSheet &) = delete;
   TSheet &operator=(const TSheet &) = delete;
@@ -104,10 +103,8 @@ public:
   // List-index error when the table does not hold SSTIndex.
   void StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF);
   void StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF);
-  // StoreString in two steps, for a reader that interns texts in batches: PlaceString checks the
-  // position and format at once, so their errors belong to the record that names them;
-  // PutString stores the cell there, taking over the entry's reference (the entry may still
-  // wait to be interned: TSheets::InternDeferredTexts).
+  // StoreString in two steps, for a reader that has the entry already: PlaceString checks the
+  // position and format, PutString stores the cell there, taking over the entry's reference.
   struct TStringPlace {
     uint32_t Key;
     uint16_t XF;
@@ -156,6 +153,7 @@ private:
   TCellStorage FCells;
   std::u16string FName;
   uint8_t FKind;
+  int FIndex; // sheets are only added at the end and removed all at once
 };
 
 // The sheets of a workbook, in creation order, with the shared string table.
@@ -177,9 +175,6 @@ public:
 
   TSST2 &SST() { return FSST; }
   void ReadSST(TXLSStream &Stream, int Length) { FSST.ReadSST(Stream, Length); }
-  // Interns the texts the table has deferred, after its interning ahead, and moves the cells of
-  // the entries found equal to an interned one over to it.
-  void InternDeferredTexts();
   TCellFormats &Formats() const { return FFormats; }
   TXLSFonts &Fonts() const { return FFonts; }
 
@@ -188,8 +183,14 @@ public:
 private:
   TXLSFonts &FFonts;
   TCellFormats &FFormats;
+  friend class TSheet;
+  void ForgetName(const std::u16string &Upper);
+
   TSST2 FSST;
   std::vector<std::unique_ptr<TSheet>> FItems;
+  // Upper-cased names in use and how many sheets bear each (added sheets' default names may
+  // repeat a name given before).
+  std::unordered_map<std::u16string, int> FNameCounts;
   int FCreated = 0;
 };
 

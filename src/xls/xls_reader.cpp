@@ -49,7 +49,6 @@ void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
 
 void TXLSReader::ReadLoop() {
   int lastPercent = 0;
-  FWorkbook.Sheets().SST().SetInternAhead(true);
   try {
     uint8_t header[4];
     while (!FStop) {
@@ -87,14 +86,9 @@ void TXLSReader::ReadLoop() {
         CurrentStorage->AddRaw(RecordId, RecordData.data(), RecordLength);
       ++FRecordCount;
     }
-    InternDeferredLabels();
   } catch (const std::exception &e) {
-    InternDeferredLabels();
     throw common::Exception(common::Format("Error on reading record # %d, %.4X Offs: %.8X\r%s", FRecordCount,
                                            RecordId, FStream->Position(), e.what()));
-  } catch (...) {
-    InternDeferredLabels();
-    throw;
   }
 }
 
@@ -157,21 +151,6 @@ void TXLSReader::BuildDecodeTable() const {
     }
     FDecodeTable = std::move(table);
   }
-  FDecodeKeepsAscii = FDecodeTable.size() == 256;
-  for (char16_t c = 0; c < 0x80 && FDecodeKeepsAscii; ++c)
-    FDecodeKeepsAscii = FDecodeTable[c] == c;
-}
-
-bool TXLSReader::DecodesToItselfSlow(const uint8_t *bytes, int count) const {
-  const std::u16string &table = DecodeTable();
-  if (table.size() != 256)
-    return false;
-  if (FDecodeKeepsAscii && IsAscii(bytes, count))
-    return true;
-  for (int i = 0; i < count; ++i)
-    if (table[bytes[i]] != bytes[i])
-      return false;
-  return true;
 }
 
 void TXLSReader::AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const {
@@ -379,7 +358,7 @@ void TXLSReader::ReadBof() {
   KeepRaw = false;
   if (RecordLength > 0 && FStream->ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
     throw common::Exception("Unexpected end of file");
-  SharedFormulas.clear();
+  SharedFormulas = decltype(SharedFormulas)();
   const TRecordBody body = Body();
   const uint16_t type = body.U16(2);
   const TExcelVersion version = FWorkbook.Version();
@@ -431,7 +410,7 @@ void TXLSReader::ReadBof() {
     }
     chart->Read(*FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
     if (!embedded) {
-      SharedFormulas.clear();
+      SharedFormulas = decltype(SharedFormulas)();
       if (AtEndOfReading())
         FStop = true;
     }
@@ -445,7 +424,7 @@ void TXLSReader::ReadBof() {
 void TXLSReader::ReadEof() {
   KeepRaw = false;
   PutDefault();
-  SharedFormulas.clear();
+  SharedFormulas = decltype(SharedFormulas)();
   FInSubstream = false;
   if (AtEndOfReading())
     FStop = true;

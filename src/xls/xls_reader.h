@@ -1,9 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "xls/record_body.h"
@@ -36,11 +36,8 @@ private:
     std::string Bytes; // BIFF8: option byte then characters; earlier: the 8-bit characters
     int Hidden = 0;
   };
-  struct TSharedFormula {
-    uint16_t FirstRow = 0, LastRow = 0;
-    uint8_t FirstCol = 0, LastCol = 0;
-    std::vector<uint8_t> Expr;
-  };
+  // Shared-formula expressions by their anchor cell (first row, first column).
+  static uint32_t SharedKey(int Row, int Col) { return uint32_t(Row) << 16 | uint32_t(Col & 0xFFFF); }
 
   void ReadLoop();
   void Dispatch();
@@ -61,34 +58,6 @@ private:
     return FDecodeTable;
   }
   void BuildDecodeTable() const;
-  // Whether every byte decodes to the character of the same code (ASCII in most pages).
-  // Inline for the common case, ASCII text in a page that keeps it, asked for every label.
-  bool DecodesToItself(const uint8_t *bytes, int count) const {
-    if (FDecodeTablePage == FCodePage && FDecodeKeepsAscii && IsAscii(bytes, count))
-      return true;
-    return DecodesToItselfSlow(bytes, count);
-  }
-  bool DecodesToItselfSlow(const uint8_t *bytes, int count) const;
-  // Whether no byte is 128 or above; eight at a time.
-  static bool IsAscii(const uint8_t *bytes, int count) {
-    auto word = [](const uint8_t *at) {
-      uint64_t w;
-      std::memcpy(&w, at, 8);
-      return w;
-    };
-    uint64_t any = 0;
-    const uint8_t *p = bytes;
-    int left = count;
-    for (; left > 16; p += 16, left -= 16)
-      any |= word(p) | word(p + 8);
-    if (left >= 8) {
-      any |= word(p) | word(p + left - 8); // the two words may overlap
-    } else {
-      for (int i = 0; i < left; ++i)
-        any |= p[i];
-    }
-    return (any & 0x8080808080808080ULL) == 0;
-  }
   std::u16string SheetName(int Ordinal) const;
   bool AtEndOfReading() const;
 
@@ -136,11 +105,6 @@ private:
   // the body ends first; fails as a too-short record when they are missing.
   void ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch, bool wide);
 
-  // LABEL cells are stored at once, holding their texts, but the texts are interned together at
-  // the end of the read, failed or not. A large SST is interned on a thread of its own while the
-  // reading goes on; the end of the read waits for that and settles it.
-  void InternDeferredLabels();
-
   TXLSWorkbook &FWorkbook;
   std::vector<uint8_t> RecordData;
   int SheetIndex = -1;
@@ -150,7 +114,7 @@ private:
   int SheetOrdinal = -1;
   uint16_t RecordId = 0;
   uint16_t RecordLength = 0;
-  std::vector<TSharedFormula> SharedFormulas;
+  std::unordered_map<uint32_t, std::vector<uint8_t>> SharedFormulas;
   uint32_t BofLowestVersion = 0;
   std::vector<uint8_t> CurrentArray;
   bool HasCurrentArray = false;
@@ -166,7 +130,6 @@ private:
   // needs no converter call per string.
   mutable std::u16string FDecodeTable;
   mutable int FDecodeTablePage = -1;
-  mutable bool FDecodeKeepsAscii = false; // the table maps the first 128 bytes to themselves
   std::u16string FLabelText;              // reused from label to label
   int FRecordCount = 0;
 };

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "common/short_copy.h"
 #include "xls/rc4.h"
 
 namespace xls {
@@ -72,7 +71,7 @@ public:
   int ReadData(void *buffer, int count) {
     // Nearly every read is of plain bytes that lie in the window; those are copied here.
     if (const uint8_t *at = ReadInPlace(count)) {
-      common::CopyShort(buffer, at, static_cast<size_t>(count));
+      std::memcpy(buffer, at, static_cast<size_t>(count));
       return count;
     }
     return ReadDataSlow(buffer, count);

@@ -41,6 +41,28 @@ struct DomParseError {
 class DomInputFile;
 class DomWriter;
 
+// Where a detached node stood, so that DomDocument::Restore can put it back exactly: its parent
+// (the element, for an attribute), the sibling that followed it, the indentation taken out with
+// it, and the element's start tag as the source wrote it, when the change dropped that.
+struct DomPlace {
+  xmlNode *Node = nullptr;
+  xmlNode *Parent = nullptr;
+  xmlNode *Next = nullptr;
+  xmlNode *Spacing = nullptr;
+  bool HadRawTag = false;
+  std::string RawTag;
+};
+
+// What a text change replaced, so that DomDocument::RestoreText puts it back exactly.
+struct DomTextChange {
+  xmlNode *Node = nullptr;
+  std::vector<xmlNode *> OldChildren; // elements and attributes: the children replaced
+  xmlNode *NewText = nullptr;         // the text node that replaced them, if any
+  std::string OldContent;             // other kinds: the content replaced
+  bool HadRawTag = false;
+  std::string RawTag;
+};
+
 // Initialises libxml2 once per process: no network access for any entity, DTD or schema load.
 // Every DomDocument calls it; callers that use libxml2 before making one may call it too.
 void InitXmlLibrary();
@@ -127,6 +149,29 @@ public:
   // Appends a new text node holding the literal text as the very last child of parent, checked
   // as SetText checks it; returns it.
   xmlNode *AppendText(xmlNode *parent, std::string_view text);
+
+  // Reversible changes: doing one and then its inverse gives the bytes SaveToString gave
+  // before, and doing it again the bytes it gave after.
+  // Unlinks a child (with the whitespace that indented it on a line of its own) or an attribute
+  // and keeps it alive.
+  DomPlace Detach(xmlNode *node);
+  // Puts a detached node back where Detach found it; the document must be as Detach left it.
+  void Restore(const DomPlace &place);
+  // Links a detached node just before the child before (nullptr: as AppendChild does), on a
+  // line of its own with before's indentation when before stands on one. With reindent, the
+  // node's layout whitespace is moved to its new depth.
+  void InsertChild(xmlNode *parent, xmlNode *node, xmlNode *before, bool reindent);
+  // Moves the layout whitespace inside a node just linked to the indentation of its place;
+  // ReindentTo moves it to the given indentation.
+  void Reindent(xmlNode *node);
+  void ReindentTo(xmlNode *node, const std::string &indent);
+  // The element's start tag as the source wrote it, when it is still kept; and putting such a
+  // state back (for undoing a change that dropped it).
+  bool RawStartTag(const xmlNode *element, std::string &tag) const;
+  void SetRawStartTag(const xmlNode *element, bool kept, const std::string &tag);
+  // SetText keeping what it replaced; RestoreText puts that back.
+  DomTextChange ChangeText(xmlNode *node, std::string_view text);
+  void RestoreText(const DomTextChange &change);
 
 private:
   void Release();

@@ -59,6 +59,37 @@ bool TOrbXMLItem::HasChildItems() const {
   return false;
 }
 
+namespace {
+
+// Items below a node that has no list built yet: what Populate would make, at every depth.
+int CountDomItems(const xmlNode *node) {
+  if (node->type == XML_COMMENT_NODE)
+    return 0;
+  int count = 0;
+  for (const xmlNode *child = DomFirstChild(node); child != nullptr; child = child->next)
+    if (child->type != XML_TEXT_NODE)
+      count += 1 + CountDomItems(child);
+  return count;
+}
+
+} // namespace
+
+int TOrbXMLItem::ChildItemCount() const {
+  if (FChildren)
+    return FChildren->Count();
+  const xmlNode *node = CheckedNode();
+  if (node->type == XML_COMMENT_NODE)
+    return 0;
+  int count = 0;
+  for (const xmlNode *child = DomFirstChild(node); child != nullptr; child = child->next)
+    count += child->type != XML_TEXT_NODE;
+  return count;
+}
+
+int TOrbXMLItem::DescendantItemCount() const {
+  return FChildren ? FChildren->DescendantCount() : CountDomItems(CheckedNode());
+}
+
 std::string TOrbXMLItem::NodeName() const { return DomNodeName(CheckedNode()); }
 
 void TOrbXMLItem::GetNodeName(std::string &Name) const { DomGetNodeName(CheckedNode(), Name); }
@@ -71,7 +102,35 @@ void TOrbXMLItem::SetText(std::string_view text) {
   xmlNode *node = CheckedNode();
   if (FDocument == nullptr)
     throw Exception("The item belongs to no document");
+  // Child nodes replaced by the text leave the counts of the lists above.
+  const bool dropsItems = !FChildren && HasChildItems();
   FDocument->XMLDoc().SetText(node, text);
+  if (dropsItems && FOwnerList)
+    FOwnerList->ForgetDescendants();
+  if (TOrbXMLObserver *observer = FDocument->Observer())
+    observer->ItemChanged(*this);
+}
+
+DomTextChange TOrbXMLItem::ChangeText(std::string_view text) {
+  xmlNode *node = CheckedNode();
+  if (FDocument == nullptr)
+    throw Exception("The item belongs to no document");
+  const bool dropsItems = !FChildren && HasChildItems();
+  DomTextChange change = FDocument->XMLDoc().ChangeText(node, text);
+  if (dropsItems && FOwnerList)
+    FOwnerList->ForgetDescendants();
+  if (TOrbXMLObserver *observer = FDocument->Observer())
+    observer->ItemChanged(*this);
+  return change;
+}
+
+void TOrbXMLItem::RestoreText(const DomTextChange &change) {
+  CheckedNode();
+  FDocument->XMLDoc().RestoreText(change);
+  if (!FChildren && FOwnerList)
+    FOwnerList->ForgetDescendants();
+  if (TOrbXMLObserver *observer = FDocument->Observer())
+    observer->ItemChanged(*this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -120,12 +179,82 @@ void TOrbXMLList::Append(std::unique_ptr<TOrbXMLItem> item) {
   FItems[FCount++] = std::move(item);
 }
 
-void TOrbXMLList::RemoveAt(std::uint32_t index) {
+void TOrbXMLList::InsertAt(std::uint32_t index, std::unique_ptr<TOrbXMLItem> item) {
+  TOrbMainXML *document = Document();
+  TOrbXMLObserver *observer = document ? document->Observer() : nullptr;
+  if (observer)
+    observer->ItemInserting(*this, static_cast<int>(index));
+  if (FCount == FCapacity)
+    Reserve(std::max<std::uint32_t>(4, FCount * 2));
+  for (std::uint32_t i = FCount; i > index; --i)
+    FItems[i] = std::move(FItems[i - 1]);
+  const int size = FAttributeList ? 0 : 1 + item->DescendantItemCount();
+  FItems[index] = std::move(item);
+  ++FCount;
+  AddDescendants(size);
+  if (observer)
+    observer->ItemInserted(*this, static_cast<int>(index));
+}
+
+std::unique_ptr<TOrbXMLItem> TOrbXMLList::TakeAt(std::uint32_t index) {
+  TOrbMainXML *document = Document();
+  TOrbXMLObserver *observer = document ? document->Observer() : nullptr;
+  if (observer)
+    observer->ItemRemoving(*this, static_cast<int>(index));
   std::unique_ptr<TOrbXMLItem> removed = std::move(FItems[index]);
   for (std::uint32_t i = index + 1; i < FCount; ++i)
     FItems[i - 1] = std::move(FItems[i]);
   --FCount;
-  removed.reset(); // after the list is consistent again
+  AddDescendants(FAttributeList ? 0 : -1 - removed->DescendantItemCount());
+  if (observer)
+    observer->ItemRemoved(*this, static_cast<int>(index));
+  return removed;
+}
+
+// Every list from this one up to the root's holds the change in its count, where it is known.
+void TOrbXMLList::AddDescendants(int delta) {
+  if (delta == 0 || FAttributeList)
+    return;
+  for (TOrbXMLList *list = this; list != nullptr;
+       list = list->FOwnerItem ? list->FOwnerItem->OwnerList() : nullptr)
+    if (list->FDescendants >= 0)
+      list->FDescendants += delta;
+}
+
+void TOrbXMLList::ForgetDescendants() {
+  for (TOrbXMLList *list = this; list != nullptr;
+       list = list->FOwnerItem ? list->FOwnerItem->OwnerList() : nullptr)
+    list->FDescendants = -1;
+}
+
+int TOrbXMLList::DescendantCount() {
+  if (FAttributeList)
+    return Count();
+  if (FDescendants < 0) {
+    int count = 0;
+    for (std::uint32_t i = 0; i < FCount; ++i)
+      count += 1 + FItems[i]->DescendantItemCount();
+    FDescendants = count;
+  }
+  return FDescendants;
+}
+
+std::unique_ptr<TOrbXMLItem> TOrbXMLList::Take(TOrbXMLItem *item, TPlace &place) {
+  const int index = IndexOf(item);
+  if (index < 0)
+    throw Exception("The item is not in this list");
+  place.List = this;
+  place.Index = index;
+  place.Dom = Document()->XMLDoc().Detach(item->CheckedNode());
+  return TakeAt(static_cast<std::uint32_t>(index));
+}
+
+TOrbXMLItem *TOrbXMLList::Restore(std::unique_ptr<TOrbXMLItem> item, const TPlace &place) {
+  TOrbXMLList *list = place.List;
+  list->Document()->XMLDoc().Restore(place.Dom);
+  TOrbXMLItem *restored = item.get();
+  list->InsertAt(static_cast<std::uint32_t>(place.Index), std::move(item));
+  return restored;
 }
 
 void TOrbXMLList::Populate() {
@@ -155,10 +284,16 @@ void TOrbXMLList::Populate() {
 }
 
 TOrbXMLItem *TOrbXMLList::CreateNode(const std::string &Name, int NodeType, TOrbXMLItem *Source) {
-  return CreateNodeImpl(Name, NodeType, Source, true);
+  return CreateNodeImpl(Name, NodeType, Source, nullptr, true, false);
 }
 
-TOrbXMLItem *TOrbXMLList::CreateNodeImpl(std::string name, int NodeType, TOrbXMLItem *Source, bool indent) {
+TOrbXMLItem *TOrbXMLList::CreateNodeBefore(const std::string &Name, int NodeType, TOrbXMLItem *Source,
+                                           TOrbXMLItem *Before, bool Reindent) {
+  return CreateNodeImpl(Name, NodeType, Source, Before, true, Reindent);
+}
+
+TOrbXMLItem *TOrbXMLList::CreateNodeImpl(std::string name, int NodeType, TOrbXMLItem *Source,
+                                         TOrbXMLItem *Before, bool indent, bool reindent) {
   if (!name.empty() && name[0] == '#') {
     name.erase(0, 1);
     if (name.size() > 255)
@@ -172,8 +307,13 @@ TOrbXMLItem *TOrbXMLList::CreateNodeImpl(std::string name, int NodeType, TOrbXML
     throw Exception("The list belongs to no document");
   xmlNode *owner = FOwnerItem->CheckedNode();
   DomDocument &dom = document->XMLDoc();
-  if (FCount == FCapacity)
-    Reserve(std::max<std::uint32_t>(4, FCount * 2));
+  std::uint32_t index = FCount;
+  if (Before != nullptr) {
+    const int at = IndexOf(Before);
+    if (at < 0)
+      throw Exception("The node to insert before is not in this list");
+    index = static_cast<std::uint32_t>(at);
+  }
 
   xmlNode *node = nullptr;
   if (NodeType == ntAttribute) {
@@ -187,7 +327,9 @@ TOrbXMLItem *TOrbXMLList::CreateNodeImpl(std::string name, int NodeType, TOrbXML
   } else {
     node = dom.CreateNode(NodeType, name);
     try {
-      if (indent)
+      if (Before != nullptr)
+        dom.InsertChild(owner, node, Before->CheckedNode(), false);
+      else if (indent)
         dom.AppendChild(owner, node);
       else
         dom.AppendChildAtEnd(owner, node);
@@ -200,28 +342,44 @@ TOrbXMLItem *TOrbXMLList::CreateNodeImpl(std::string name, int NodeType, TOrbXML
   document->Modified = true;
   item->FNode = node;
   TOrbXMLItem *result = item.get();
-  Append(std::move(item));
-
-  if (Source != nullptr) {
-    try {
-      CopyContent(result, Source);
-      // An element copied from an element keeps its own attributes too, after its subtree:
-      // moving or renaming a node must not lose them. Other kinds cannot hold attributes.
-      if (node->type == XML_ELEMENT_NODE && Source->NodeType() == ntElement) {
-        TOrbXMLList *attributes = Source->Attributes();
-        for (int i = 0; i < attributes->Count(); ++i) {
-          TOrbXMLItem *attribute = attributes->Items(i);
-          result->Attributes()->CreateNodeImpl(attribute->NodeName(), attribute->NodeType(), attribute,
-                                               false);
-        }
-      }
-    } catch (...) {
-      // No half-made copy stays behind.
-      DeleteItem(result);
-      document->Modified = wasModified;
-      throw;
-    }
+  if (Source == nullptr) {
+    InsertAt(index, std::move(item));
+    return result;
   }
+  // The copy is built before it joins the list, out of sight of the lists above (their counts
+  // and observer), and then joins it as one insertion.
+  item->FOwnerList = nullptr;
+  ++document->FQuiet;
+  try {
+    CopyContent(result, Source);
+    // An element copied from an element keeps its own attributes too, after its subtree:
+    // moving or renaming a node must not lose them. Other kinds cannot hold attributes.
+    if (node->type == XML_ELEMENT_NODE && Source->NodeType() == ntElement) {
+      TOrbXMLList *attributes = Source->Attributes();
+      for (int i = 0; i < attributes->Count(); ++i) {
+        TOrbXMLItem *attribute = attributes->Items(i);
+        result->Attributes()->CreateNodeImpl(attribute->NodeName(), attribute->NodeType(), attribute,
+                                             nullptr, false, false);
+      }
+    }
+    if (reindent)
+      dom.Reindent(node);
+  } catch (...) {
+    // No half-made copy stays behind.
+    --document->FQuiet;
+    try {
+      if (node->type == XML_ATTRIBUTE_NODE)
+        dom.RemoveAttribute(owner, node);
+      else
+        dom.RemoveChildAndIndentation(owner, node);
+    } catch (const std::exception &) {
+    }
+    document->Modified = wasModified;
+    throw;
+  }
+  --document->FQuiet;
+  item->FOwnerList = this;
+  InsertAt(index, std::move(item));
   return result;
 }
 
@@ -293,7 +451,7 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
     if (child->NodeType() == ntEntityRef && !dom.DeclaresEntity(name))
       dom.AppendText(targetNode, child->Text());
     else
-      targetChildren->CreateNodeImpl(name, child->NodeType(), child, false);
+      targetChildren->CreateNodeImpl(name, child->NodeType(), child, nullptr, false, false);
   };
   size_t next = 0;
   for (xmlNode *child = firstChild; child != nullptr; child = child->next) {
@@ -347,7 +505,7 @@ void TOrbXMLList::DeleteItem(TOrbXMLItem *item) {
       // A node that is no longer where the item says is left as it is.
     }
   }
-  RemoveAt(static_cast<std::uint32_t>(index));
+  TakeAt(static_cast<std::uint32_t>(index)).reset(); // after the list is consistent again
 }
 
 // ---------------------------------------------------------------------------------------------

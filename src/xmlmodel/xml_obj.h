@@ -14,7 +14,22 @@
 namespace xmlmodel {
 
 class TOrbMainXML;
+class TOrbXMLItem;
 class TOrbXMLList;
+
+// Told of every change of the item tree's lists, so that a view can insert, remove or redraw
+// just the rows concerned. Changes inside a copy under construction are reported as the one
+// insertion of the copy.
+class TOrbXMLObserver {
+public:
+  virtual ~TOrbXMLObserver() = default;
+  virtual void ItemInserting(TOrbXMLList & /*list*/, int /*index*/) {}
+  virtual void ItemInserted(TOrbXMLList & /*list*/, int /*index*/) {}
+  virtual void ItemRemoving(TOrbXMLList & /*list*/, int /*index*/) {}
+  virtual void ItemRemoved(TOrbXMLList & /*list*/, int /*index*/) {}
+  // The item's name, text or attributes changed.
+  virtual void ItemChanged(TOrbXMLItem & /*item*/) {}
+};
 
 // Wraps one DOM node. Kept small: a large document may get millions of items. Name, type and
 // text are read from the DOM at each request.
@@ -39,6 +54,10 @@ public:
   TOrbXMLList *Attributes();
   // Whether Children() holds or would hold any item, without building the list.
   bool HasChildItems() const;
+  // How many items Children() holds or would hold, and how many lie below this item at any
+  // depth; neither builds a list (an unbuilt one is counted from the DOM).
+  int ChildItemCount() const;
+  int DescendantItemCount() const;
 
   std::string NodeName() const;
   // NodeName written into Name, whose capacity is kept: for loops over many items.
@@ -47,6 +66,9 @@ public:
   std::string Text() const;
   // Replaces the node's content with the text as given; does not change Modified.
   void SetText(std::string_view text);
+  // The same, keeping what it replaced so that RestoreText puts it back exactly.
+  DomTextChange ChangeText(std::string_view text);
+  void RestoreText(const DomTextChange &change);
 
 private:
   friend class TOrbXMLList;
@@ -88,14 +110,39 @@ public:
   // common::EAbort "Cannot make new node here" when the list has no owner item; DOM errors
   // propagate and then neither an item nor a DOM node is left behind.
   TOrbXMLItem *CreateNode(const std::string &Name, int NodeType, TOrbXMLItem *Source = nullptr);
+  // CreateNode placing the new node just before the item Before of this list (its node takes
+  // Before's place among the DOM siblings), or at the end when Before is nullptr. With Reindent,
+  // a copy is laid out at the depth where it lands.
+  TOrbXMLItem *CreateNodeBefore(const std::string &Name, int NodeType, TOrbXMLItem *Source,
+                                TOrbXMLItem *Before, bool Reindent = false);
   // Removes the item (when it is in this list), its subtree and its DOM node. Modified is kept.
   void DeleteItem(TOrbXMLItem *item);
 
+  // Takes the item (which must be in this list) and its DOM node out, keeping both whole and
+  // alive; Restore puts them back exactly where they were. Made for undo: between the two, the
+  // document must be as it was right after the Take.
+  struct TPlace {
+    TOrbXMLList *List = nullptr;
+    int Index = -1;
+    DomPlace Dom;
+  };
+  std::unique_ptr<TOrbXMLItem> Take(TOrbXMLItem *item, TPlace &place);
+  static TOrbXMLItem *Restore(std::unique_ptr<TOrbXMLItem> item, const TPlace &place);
+
+  // Items in this list and every list below it, kept up to date on every change.
+  int DescendantCount();
+
 private:
+  friend class TOrbXMLItem;
   void Append(std::unique_ptr<TOrbXMLItem> item);
   void Reserve(std::uint32_t capacity);
-  void RemoveAt(std::uint32_t index);
-  TOrbXMLItem *CreateNodeImpl(std::string Name, int NodeType, TOrbXMLItem *Source, bool indent);
+  // The changes that views are told of; they keep the descendant counts along the ancestors.
+  void InsertAt(std::uint32_t index, std::unique_ptr<TOrbXMLItem> item);
+  std::unique_ptr<TOrbXMLItem> TakeAt(std::uint32_t index);
+  void AddDescendants(int delta);
+  void ForgetDescendants();
+  TOrbXMLItem *CreateNodeImpl(std::string Name, int NodeType, TOrbXMLItem *Source, TOrbXMLItem *Before,
+                              bool indent, bool reindent);
   void CopyContent(TOrbXMLItem *target, TOrbXMLItem *source);
 
   TOrbXMLItem *FOwnerItem = nullptr;
@@ -103,6 +150,7 @@ private:
   std::uint32_t FCount = 0;
   std::uint32_t FCapacity : 31 = 0;
   std::uint32_t FAttributeList : 1 = 0;
+  int FDescendants = -1; // unknown until first asked
 };
 
 // One XML document as the rest of the system sees it: the DOM document, the file it was read
@@ -133,6 +181,11 @@ public:
   virtual void Save();
   TOrbXMLList *RootChildren();
 
+  // The one observer of the item tree (a window), or nullptr.
+  void SetObserver(TOrbXMLObserver *observer) { FObserver = observer; }
+  // nullptr while a copy is being built: its inner lists are reported as one insertion.
+  TOrbXMLObserver *Observer() const { return FQuiet == 0 ? FObserver : nullptr; }
+
 protected:
   // Takes ownership of a document parsed elsewhere (e.g. by a validating load), makes its
   // document element the root item's node and clears Modified. nullptr leaves no root node.
@@ -141,8 +194,11 @@ protected:
   void AttachRoot();
 
 private:
+  friend class TOrbXMLList;
   std::unique_ptr<DomDocument> FXMLDoc;
   std::unique_ptr<TOrbXMLItem> FRootItem;
+  TOrbXMLObserver *FObserver = nullptr;
+  int FQuiet = 0;
 };
 
 } // namespace xmlmodel

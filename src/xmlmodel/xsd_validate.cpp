@@ -22,6 +22,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "xmlmodel/libxml_handles.h"
 
 namespace xmlmodel {
 
@@ -111,12 +112,8 @@ thread_local std::string tlDocumentFolder; // relative references start here
 std::string Unescaped(const std::string &uri) {
   if (uri.find('%') == std::string::npos)
     return uri;
-  char *plain = reinterpret_cast<char *>(xmlURIUnescapeString(uri.c_str(), 0, nullptr));
-  if (plain == nullptr)
-    return uri;
-  std::string text = plain;
-  xmlFree(plain);
-  return text;
+  XmlCharHandle plain(reinterpret_cast<xmlChar *>(xmlURIUnescapeString(uri.c_str(), 0, nullptr)));
+  return plain ? ToString(plain) : uri;
 }
 
 bool HasRemoteScheme(std::string_view location) {
@@ -201,9 +198,8 @@ void ExternalSubset(void *ctx, const xmlChar *name, const xmlChar *externalID, c
   const xmlChar *system = systemID;
   if (systemID != nullptr && !HasRemoteScheme(S(systemID))) {
     // As a URI: libxml2 resolves it once more and gives up on a name with spaces.
-    xmlChar *uri = xmlPathToURI(X(LocalPath(S(systemID)).c_str()));
-    resolved = S(uri);
-    xmlFree(uri);
+    XmlCharHandle uri(xmlPathToURI(X(LocalPath(S(systemID)).c_str())));
+    resolved = ToString(uri);
     system = X(resolved.c_str());
   }
   xmlSAX2ExternalSubset(ctx, name, externalID, system);
@@ -222,22 +218,6 @@ void ExternalSubset(void *ctx, const xmlChar *name, const xmlChar *externalID, c
   }
 }
 
-struct ParserCtxtFree {
-  void operator()(xmlParserCtxtPtr c) const { xmlFreeParserCtxt(c); }
-};
-struct DocFree {
-  void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
-};
-struct SchemaParserFree {
-  void operator()(xmlSchemaParserCtxtPtr c) const { xmlSchemaFreeParserCtxt(c); }
-};
-struct SchemaFree {
-  void operator()(xmlSchemaPtr s) const { xmlSchemaFree(s); }
-};
-struct SchemaValidFree {
-  void operator()(xmlSchemaValidCtxtPtr c) const { xmlSchemaFreeValidCtxt(c); }
-};
-using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
 
 // Line `line` (1-based) of the file's bytes, without its terminator.
 std::string SourceLine(std::string_view bytes, int line) {
@@ -287,10 +267,7 @@ std::vector<std::string> SplitWhitespace(const std::string &text) {
 }
 
 std::string XsiAttribute(xmlNode *root, const char *name) {
-  xmlChar *value = xmlGetNsProp(root, X(name), X(kXsiNamespace));
-  std::string text = S(value);
-  xmlFree(value);
-  return text;
+  return ToString(XmlCharHandle(xmlGetNsProp(root, X(name), X(kXsiNamespace))));
 }
 
 // The schemas the root element names: the xsi:schemaLocation pair for the root's namespace and,
@@ -338,10 +315,10 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
   }
 
   FirstError schemaError;
-  std::unique_ptr<xmlSchema, SchemaFree> schema;
+  XmlSchemaHandle schema;
   {
     ErrorScope scope(schemaError);
-    std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(xmlSchemaNewParserCtxt(path.c_str()));
+    XmlSchemaParserCtxtHandle parser(xmlSchemaNewParserCtxt(path.c_str()));
     if (parser) {
       xmlSchemaSetParserStructuredErrors(parser.get(), &CollectError, &schemaError);
       schema.reset(xmlSchemaParse(parser.get()));
@@ -358,7 +335,7 @@ bool ValidateAgainstSchema(xmlDocPtr doc, const std::string &location, FirstErro
     return false;
   }
 
-  std::unique_ptr<xmlSchemaValidCtxt, SchemaValidFree> validator(xmlSchemaNewValidCtxt(schema.get()));
+  XmlSchemaValidCtxtHandle validator(xmlSchemaNewValidCtxt(schema.get()));
   if (!validator) {
     first.Add(XML_ERR_NO_MEMORY, "Out of memory while validating", {}, -1);
     return false;
@@ -455,10 +432,10 @@ XsdValidation ValidateXmlFile(const std::string &fileName) {
 
   FirstError first;
   LoaderScope loader;
-  DocPtr doc;
+  XmlDocHandle doc;
   {
     ErrorScope scope(first);
-    std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
+    XmlParserCtxtHandle ctxt(xmlNewParserCtxt());
     if (!ctxt)
       throw common::Exception("Out of memory while loading " + fileName);
     ctxt->sax->externalSubset = &ExternalSubset;

@@ -20,24 +20,15 @@
 
 #include "common/exception.h"
 #include "xmlmodel/dom.h"
+#include "xmlmodel/libxml_handles.h"
 
 namespace xmlmodel {
 
 namespace {
 
-struct DocFree {
-  void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
-};
-struct StyleFree {
-  void operator()(xsltStylesheetPtr s) const { xsltFreeStylesheet(s); }
-};
-struct ContextFree {
-  void operator()(xsltTransformContextPtr c) const { xsltFreeTransformContext(c); }
-};
-struct SecurityFree {
-  void operator()(xsltSecurityPrefsPtr p) const { xsltFreeSecurityPrefs(p); }
-};
-using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+using StylesheetHandle = LibxmlHandle<xsltFreeStylesheet>;
+using TransformContextHandle = LibxmlHandle<xsltFreeTransformContext>;
+using SecurityPrefsHandle = LibxmlHandle<xsltFreeSecurityPrefs>;
 
 std::string StripLineEnd(std::string s) {
   while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
@@ -169,7 +160,7 @@ void CheckFile(const std::string &fileName, const char *what) {
     throw common::Exception(common::Format("The %s file \"%s\" does not exist", what, fileName.c_str()));
 }
 
-DocPtr ReadInput(const std::string &fileName) {
+XmlDocHandle ReadInput(const std::string &fileName) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in)
     throw common::Exception(common::Format("Cannot open the XML file \"%s\"", fileName.c_str()));
@@ -182,7 +173,7 @@ DocPtr ReadInput(const std::string &fileName) {
   // Entities are replaced as the transformation needs them; the loader above keeps external ones
   // empty.
   const std::string url = std::filesystem::absolute(std::filesystem::path(fileName)).string();
-  DocPtr doc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
+  XmlDocHandle doc(xmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
                            XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_NOENT));
   if (!doc)
     throw common::Exception(common::Format("Cannot load the XML file \"%s\": %s", fileName.c_str(),
@@ -200,7 +191,7 @@ void TOrbXSLTransform::Transform(const std::string &XMLFileName, const std::stri
   // The stylesheet is loaded and compiled before the input is read.
   CheckFile(XSLFileName, "stylesheet");
   EntityLoaderScope noNetwork(&xmlNoNetExternalEntityLoader);
-  std::unique_ptr<xsltStylesheet, StyleFree> style;
+  StylesheetHandle style;
   {
     ErrorCapture errors;
     style.reset(xsltParseStylesheetFile(reinterpret_cast<const xmlChar *>(XSLFileName.c_str())));
@@ -210,11 +201,11 @@ void TOrbXSLTransform::Transform(const std::string &XMLFileName, const std::stri
   }
 
   CheckFile(XMLFileName, "XML");
-  DocPtr source = ReadInput(XMLFileName);
+  XmlDocHandle source = ReadInput(XMLFileName);
 
   ErrorCapture errors;
-  std::unique_ptr<xsltSecurityPrefs, SecurityFree> prefs(xsltNewSecurityPrefs());
-  std::unique_ptr<xsltTransformContext, ContextFree> context(
+  SecurityPrefsHandle prefs(xsltNewSecurityPrefs());
+  TransformContextHandle context(
       xsltNewTransformContext(style.get(), source.get()));
   if (!prefs || !context)
     throw common::Exception("Out of memory while preparing the XSL transformation");
@@ -225,7 +216,7 @@ void TOrbXSLTransform::Transform(const std::string &XMLFileName, const std::stri
   if (xsltSetCtxtSecurityPrefs(prefs.get(), context.get()) != 0)
     throw common::Exception("Cannot set the security options of the XSL transformation");
 
-  DocPtr result(xsltApplyStylesheetUser(style.get(), source.get(), nullptr, nullptr, nullptr, context.get()));
+  XmlDocHandle result(xsltApplyStylesheetUser(style.get(), source.get(), nullptr, nullptr, nullptr, context.get()));
   if (!result || context->state != XSLT_STATE_OK)
     throw common::Exception(common::Format("XSL transformation of \"%s\" with \"%s\" failed: %s",
                                            XMLFileName.c_str(), XSLFileName.c_str(),
@@ -234,17 +225,15 @@ void TOrbXSLTransform::Transform(const std::string &XMLFileName, const std::stri
   // The result comes back as UTF-8 text whatever encoding the stylesheet asks for.
   xmlFree(const_cast<xmlChar *>(style->encoding));
   style->encoding = xmlStrdup(reinterpret_cast<const xmlChar *>("UTF-8"));
-  xmlChar *buffer = nullptr;
+  xmlChar *bytes = nullptr;
   int length = 0;
-  if (xsltSaveResultToString(&buffer, &length, result.get(), style.get()) != 0)
+  const int saved = xsltSaveResultToString(&bytes, &length, result.get(), style.get());
+  XmlCharHandle buffer(bytes);
+  if (saved != 0)
     throw common::Exception(common::Format("Cannot write the result of the XSL transformation: %s",
                                            Reason(errors, "serialisation failed").c_str()));
-  std::string text;
-  if (buffer != nullptr) {
-    text.assign(reinterpret_cast<const char *>(buffer), static_cast<std::size_t>(length));
-    xmlFree(buffer);
-  }
-  Output = std::move(text);
+  Output.assign(buffer ? reinterpret_cast<const char *>(buffer.get()) : "",
+                buffer ? static_cast<std::size_t>(length) : 0);
 }
 
 } // namespace xmlmodel

@@ -3,6 +3,7 @@
 // Imports the data rows of the workbook's first sheet as copies of the template's root element
 // under the root element of DOC (or of a new document whose root is "root") and saves OUT.
 
+#include "common/cli.h"
 #include "common/text.h"
 #include "editor/excel_import.h"
 #include "workbooks/open_workbook.h"
@@ -16,9 +17,17 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage: xlsimport --template T.xml --workbook BOOK [--into DOC.xml] [--password PW] [--delimiter , ; or tab]\n"
-    "                 -o OUT.xml\n";
+const common::TCliTool kTool{
+    "xlsimport",
+    "--template T.xml --workbook BOOK [--into DOC.xml] [--password PW] [--delimiter D] -o OUT.xml",
+    "Imports the rows of the workbook's first sheet as copies of the template's root element.",
+    {{"--template", "T.xml", "the template: its root element is copied once per data row"},
+     {"--workbook", "BOOK", "the workbook whose first sheet is read: .xls, .xlsx, .xlsm, .ods or delimited text"},
+     {"--into", "DOC.xml", "the document that receives the copies (default: a new one named root)"},
+     {"--password", "PW", "the password of an encrypted workbook"},
+     {"--delimiter", "D", "the delimiter of a text workbook: comma, semicolon or tab (default: guessed)"},
+     {"-o", "OUT.xml", "the file the result is saved to (also --output)"},
+     {"--output", "OUT.xml", "the same as -o"}}};
 
 struct Options {
   std::string Template, Workbook, Into, Output, Password;
@@ -69,10 +78,11 @@ xmlmodel::TOrbMainXML *gWrittenDocument = nullptr;
 } // namespace
 
 int main(int argc, char **argv) {
+  if (auto status = common::CheckCommandLine(argc, argv, kTool))
+    return *status;
   Options options;
   if (!ParseArgs(argc, argv, options)) {
-    std::cerr << kUsage;
-    return 1;
+    return common::BadUsage(kTool, "--template, --workbook and -o are needed, each with a value");
   }
   try {
     auto document = std::make_unique<xmlmodel::TOrbMainXML>();

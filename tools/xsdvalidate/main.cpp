@@ -4,13 +4,22 @@
 #include <exception>
 #include <string>
 
+#include "common/cli.h"
 #include "xmlmodel/xsd_validate.h"
 
+namespace {
+const common::TCliTool kTool{
+    "xsdvalidate",
+    "XML-FILE",
+    "Loads the file, validating it against the DTD and the schemas it names, and prints the report.",
+    {}};
+} // namespace
+
 int main(int argc, char **argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: xsdvalidate XML-FILE\n");
-    return 2;
-  }
+  if (auto status = common::CheckCommandLine(argc, argv, kTool))
+    return *status;
+  if (argc != 2)
+    return common::BadUsage(kTool, "expected one XML-FILE");
   try {
     xmlmodel::TOrbMainXSDValidate document;
     document.FileName = argv[1];

@@ -3,13 +3,19 @@
 #include <exception>
 #include <string>
 
+#include "common/cli.h"
 #include "xmlmodel/xsl_transform.h"
 
+namespace {
+const common::TCliTool kTool{
+    "xsltransform", "XML-FILE XSL-FILE", "Applies the stylesheet to the XML file and prints the result.", {}};
+} // namespace
+
 int main(int argc, char **argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: xsltransform XML-FILE XSL-FILE\n");
-    return 2;
-  }
+  if (auto status = common::CheckCommandLine(argc, argv, kTool))
+    return *status;
+  if (argc != 3)
+    return common::BadUsage(kTool, "expected XML-FILE XSL-FILE");
   try {
     xmlmodel::TOrbXSLTransform transform;
     transform.Transform(argv[1], argv[2]);

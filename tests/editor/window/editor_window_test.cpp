@@ -128,7 +128,7 @@ TEST_F(EditorWindow, SelectingFillsPanelAndGridKeepingTheHeader) {
   EXPECT_FALSE(w->PanelModified());
 }
 
-TEST_F(EditorWindow, ApplyRenamesRetypesRewritesAndMovesToTheEnd) {
+TEST_F(EditorWindow, ApplyRenamesRetypesAndRewritesInPlace) {
   auto w = Open("orders.xml");
   QTreeWidgetItem *order = Root(*w)->child(0);
   order->setExpanded(true);
@@ -139,7 +139,8 @@ TEST_F(EditorWindow, ApplyRenamesRetypesRewritesAndMovesToTheEnd) {
   w->Button1Click();
   EXPECT_FALSE(w->PanelModified());
   EXPECT_TRUE(prompts.Errors.empty());
-  EXPECT_EQ(ChildCaptions(order), "items (3/3)|client");
+  // The re-created node takes the old one's place.
+  EXPECT_EQ(ChildCaptions(order), "client|items (3/3)");
   // The current node follows the re-created node.
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "client");
@@ -148,15 +149,15 @@ TEST_F(EditorWindow, ApplyRenamesRetypesRewritesAndMovesToTheEnd) {
   EXPECT_EQ(w->windowTitle().toStdString(), "*" + scratch.Path("orders.xml"));
 
   // Retype to a comment: the name is the DOM's, the text stays.
-  Select(*w, order->child(1));
+  Select(*w, order->child(0));
   w->eNodeType->setCurrentIndex(8);
   w->Button1Click();
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeType(), 8);
   EXPECT_EQ(w->CurrentItem()->Item->Text(), "Initech & Co");
 
-  // Apply without any change still moves the node to the end.
-  Select(*w, order->child(0)); // items
+  // Apply without any change leaves the order as it was.
+  Select(*w, order->child(1)); // items
   w->Button1Click();
   EXPECT_EQ(ChildCaptions(order), "#comment|items (3/3)");
   w->actSaveExecute();
@@ -175,7 +176,7 @@ TEST_F(EditorWindow, ApplyOnNodeWithChildrenKeepsThemAndIgnoresTheMemo) {
   w->eNodeValueTxt->setPlainText("would wipe the children");
   w->Button1Click();
   QTreeWidgetItem *root = Root(*w);
-  EXPECT_EQ(ChildCaptions(root), "#comment|order (1/1)|purchase (2/5)");
+  EXPECT_EQ(ChildCaptions(root), "purchase (2/5)|#comment|order (1/1)");
   w->actSaveExecute();
   const std::string saved = ReadFile(scratch.Path("orders.xml"));
   EXPECT_EQ(saved.find("wipe"), std::string::npos);
@@ -215,7 +216,7 @@ TEST_F(EditorWindow, SelectionChangeAppliesPendingEditsFirst) {
   Select(*w, root->child(0));
   w->eNodeName->setText("first");
   Select(*w, second);
-  EXPECT_EQ(ChildCaptions(Root(*w)), "#comment|order (1/1)|first (2/5)");
+  EXPECT_EQ(ChildCaptions(Root(*w)), "first (2/5)|#comment|order (1/1)");
   // The selection arrived where it was going, on the re-created tree node.
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "order");
@@ -376,7 +377,7 @@ TEST_F(EditorWindow, EnterInNameOrTypeListApplies) {
   Select(*w, Root(*w)->child(0));
   w->eNodeName->setText("early");
   QTest::keyClick(w->eNodeType, Qt::Key_Enter);
-  EXPECT_EQ(ChildCaptions(Root(*w)), "#comment|late (1/1)|early (2/5)");
+  EXPECT_EQ(ChildCaptions(Root(*w)), "early (2/5)|#comment|late (1/1)");
 }
 
 TEST_F(EditorWindow, LongReadOnlyTextIsShownCut) {
@@ -407,10 +408,10 @@ TEST_F(EditorWindow, MouseAndKeyboardSelectionApplyPendingEdits) {
   click(order->child(0));
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "customer");
   w->eNodeName->setText("client");
-  click(order->child(1)); // the press re-creates the very node it hit
+  click(order->child(1));
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "items");
-  EXPECT_EQ(ChildCaptions(order), "items (3/3)|client");
+  EXPECT_EQ(ChildCaptions(order), "client|items (3/3)");
   QCoreApplication::processEvents();
   EXPECT_EQ(w->eTree->selectedItems(), QList<QTreeWidgetItem *>{w->CurrentItem()->TreeNode});
 
@@ -418,7 +419,7 @@ TEST_F(EditorWindow, MouseAndKeyboardSelectionApplyPendingEdits) {
   w->eTree->setFocus();
   QTest::keyClick(w->eTree, Qt::Key_Down);
   EXPECT_EQ(ChildCaptions(order), "client|goods (3/3)");
-  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "client");
+  EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "#comment");
   EXPECT_TRUE(prompts.Errors.empty());
 }
 

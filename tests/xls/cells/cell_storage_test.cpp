@@ -6,7 +6,6 @@
 
 #include "common/exception.h"
 #include "xls/cell_storage.h"
-#include "xls/chunks.h"
 #include "xls/formats.h"
 #include "xls/sst.h"
 
@@ -182,7 +181,7 @@ TEST(NumberFormats, BuiltInListAndFileFormats) {
 }
 
 TEST(CellStorage, CellsBuiltAheadAndReusedSlotsLandUnderTheirKeys) {
-  // Cells put in another order than they were built, across many slot chunks, and slots freed
+  // Cells put in another order than they were built, across many pool blocks, and slots freed
   // and handed out again must each end up under their own key.
   TCellStorage store;
   constexpr int Count = 20000;
@@ -222,40 +221,17 @@ TEST(CellStorage, CellsBuiltAheadAndReusedSlotsLandUnderTheirKeys) {
   EXPECT_THROW(store.Put(0, foreign.get()), common::Exception);
 }
 
-TEST(ChunkMemory, RegionsComeAndGoAndReusedChunksAreZero) {
-  const size_t before = ChunkRegionCount();
-  std::vector<TChunkPtr<uint8_t>> chunks;
-  for (int i = 0; i < 90; ++i) { // several regions, the later ones mapped ahead on the helper
-    chunks.push_back(MakeChunk<uint8_t>());
-    ASSERT_EQ(reinterpret_cast<uintptr_t>(chunks.back().get()) % 64, 0u);
-    for (size_t at : {size_t(0), ChunkBytes / 2 + 7, ChunkBytes - 1})
-      ASSERT_EQ(chunks.back()[at], 0) << i;
-    chunks.back()[0] = 1;
-    chunks.back()[ChunkBytes - 1] = 1;
-  }
-  EXPECT_GE(ChunkRegionCount(), before + 3);
-  chunks[3].reset();
-  auto again = MakeChunk<uint8_t>();
-  EXPECT_EQ(again[0], 0);
-  EXPECT_EQ(again[ChunkBytes - 1], 0);
-  chunks.clear();
-  again.reset();
-  EXPECT_EQ(ChunkRegionCount(), before); // every region went back, the spare one too
-}
-
-TEST(CellStorage, LargeStoreLivesInChunksAndReturnsThem) {
-  const size_t before = ChunkRegionCount();
-  {
-    TCellStorage store;
-    for (int row = 0; row < 3000; ++row)
-      for (int col = 0; col < 40; ++col)
-        store.Put(CellKey(col, row), store.NewCell<TFloatCell>(CellKey(col, row), row + col / 100.0, 0));
-    EXPECT_GT(ChunkRegionCount(), before);
-    EXPECT_EQ(static_cast<TFloatCell *>(store.Find(CellKey(39, 2999)))->Value(), 2999.39);
-    store.ClearCells();
-    EXPECT_EQ(ChunkRegionCount(), before);
-    store.Put(CellKey(1, 1), store.NewCell<TFloatCell>(CellKey(1, 1), 5, 0));
-    EXPECT_EQ(store.CellCount(), 1u);
-  }
-  EXPECT_EQ(ChunkRegionCount(), before);
+TEST(CellStorage, LargeStoreFindsEveryCellAndStartsAgainWhenCleared) {
+  TCellStorage store;
+  for (int row = 0; row < 3000; ++row)
+    for (int col = 0; col < 40; ++col)
+      store.Put(CellKey(col, row), store.NewCell<TFloatCell>(CellKey(col, row), row + col / 100.0, 0));
+  EXPECT_EQ(store.CellCount(), 120000u);
+  EXPECT_EQ(static_cast<TFloatCell *>(store.Find(CellKey(39, 2999)))->Value(), 2999.39);
+  EXPECT_EQ(static_cast<TFloatCell *>(store.Find(CellKey(17, 1234)))->Value(), 1234.17);
+  store.ClearCells();
+  EXPECT_EQ(store.MemoryUsed(), 0u);
+  store.Put(CellKey(1, 1), store.NewCell<TFloatCell>(CellKey(1, 1), 5, 0));
+  EXPECT_EQ(store.CellCount(), 1u);
+  EXPECT_EQ(static_cast<TFloatCell *>(store.Find(CellKey(1, 1)))->Value(), 5);
 }

@@ -472,11 +472,10 @@ TEST(Cells, LabelsBeforeAFailingRecordAreKept) {
   EXPECT_EQ(wb.Sheets().SST().EntryCount(), 10u);
 }
 
-TEST(Cells, LargeTableIsInternedWhileItsCellsAreRead) {
-  // An SST large enough to be interned on a second thread while the sheet's cells are read.
-  // Every 500th position from 1000 on repeats the string at position 7, found only by that
-  // interning. Cells take such positions before a text waits for the interning (the RSTRING)
-  // and after it; one of them is then replaced; a LABEL repeats a string of the table.
+TEST(Cells, LargeTableSharesItsEntriesWithCellsAndTexts) {
+  // Every 500th position from 1000 on repeats the string at position 7. Cells take such
+  // positions before and after an RSTRING of the same text; one of them is then replaced; a
+  // LABEL repeats a string of the table.
   constexpr uint32_t Count = 20000;
   auto source = [](uint32_t i) { return i >= 1000 && i % 500 == 0 ? 7u : i; };
   auto text = [&](uint32_t i) { return "t" + std::to_string(source(i)); };

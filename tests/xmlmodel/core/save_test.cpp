@@ -196,3 +196,16 @@ TEST(Save, LargeFilesKeepTheirLayoutAroundTheRootToo) {
   doc->Save();
   EXPECT_TRUE(ReadFile(doc->FileName) == big);
 }
+
+TEST(Save, ANewFileGetsTheModeTheUmaskAllows) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<a/>");
+  const mode_t previous = ::umask(027);
+  doc->FileName = dir.File("new.xml");
+  doc->Save();
+  ::umask(previous);
+  struct stat st {};
+  ASSERT_EQ(::stat(doc->FileName.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(FilesIn(dir.Path()), (std::vector<std::string>{"doc.xml", "new.xml"}));
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+// Helpers shared by the parts of the DOM layer (wrapper, load, serialiser); not for other code.
+
+#include <libxml/tree.h>
+
+#include <cctype>
+#include <string>
+#include <string_view>
+
+namespace xmlmodel::dom_detail {
+
+// The address of this byte marks an element that its source wrote as a start and an end tag
+// (<a></a>), so that saving does not turn it into <a/>.
+inline const char kStartEndPair = 0;
+inline void *StartEndPairMark() { return const_cast<char *>(&kStartEndPair); }
+
+inline const xmlChar *X(const std::string &s) { return reinterpret_cast<const xmlChar *>(s.c_str()); }
+// Never null, so that empty text stays empty text and does not become no text.
+inline const xmlChar *XV(std::string_view s) {
+  return reinterpret_cast<const xmlChar *>(s.data() != nullptr ? s.data() : "");
+}
+inline std::string S(const xmlChar *s) {
+  return s ? std::string(reinterpret_cast<const char *>(s)) : std::string();
+}
+
+inline bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+inline bool IsWhitespaceText(const xmlNode *node) {
+  if (node->type != XML_TEXT_NODE || node->content == nullptr || node->content[0] == 0)
+    return false;
+  for (const xmlChar *p = node->content; *p; ++p)
+    if (!IsBlank(static_cast<char>(*p)))
+      return false;
+  return true;
+}
+
+inline bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size())
+    return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// An empty document whose names are interned, as a parsed document's are: a copy of a large
+// subtree then shares one string per distinct name instead of allocating one per node.
+xmlDocPtr NewEmptyDoc();
+
+template <class Out> void AppendRaw(Out &out, const xmlChar *s) {
+  if (s != nullptr)
+    out += reinterpret_cast<const char *>(s);
+}
+
+template <class Out> void AppendNodeName(Out &out, const xmlNode *node) {
+  switch (node->type) {
+  case XML_ELEMENT_NODE:
+  case XML_ATTRIBUTE_NODE:
+    if (node->ns != nullptr && node->ns->prefix != nullptr) {
+      AppendRaw(out, node->ns->prefix);
+      out += ':';
+    }
+    AppendRaw(out, node->name);
+    return;
+  case XML_TEXT_NODE: out += "#text"; return;
+  case XML_CDATA_SECTION_NODE: out += "#cdata-section"; return;
+  case XML_COMMENT_NODE: out += "#comment"; return;
+  case XML_DOCUMENT_NODE:
+  case XML_HTML_DOCUMENT_NODE: out += "#document"; return;
+  case XML_DOCUMENT_FRAG_NODE: out += "#document-fragment"; return;
+  default: AppendRaw(out, node->name); return; // PI target, entity reference, doctype, entity, notation
+  }
+}
+
+
+} // namespace xmlmodel::dom_detail

@@ -1,0 +1,79 @@
+#include "xmlmodel/edits.h"
+
+#include "common/exception.h"
+
+namespace xmlmodel {
+
+TEdit::~TEdit() = default;
+
+void TEdit::TakeOut(TStep &step) { step.Held = step.Item->OwnerList()->Take(step.Item, step.Place); }
+
+void TEdit::PutBack(TStep &step) { TOrbXMLList::Restore(std::move(step.Held), step.Place); }
+
+TOrbXMLItem *TEdit::Create(TOrbXMLList &list, const std::string &name, int nodeType, TOrbXMLItem *source,
+                           TOrbXMLItem *before, bool reindent) {
+  TStep step;
+  step.Kind = TStep::Insert;
+  if (list.IsAttributeList() && list.OwnerItem() && list.OwnerItem()->HasNode())
+    step.HadRawTag = list.Document()->XMLDoc().RawStartTag(list.OwnerItem()->Node(), step.RawTag);
+  TOrbXMLItem *item = list.CreateNodeBefore(name, nodeType, source, before, reindent);
+  step.Item = item;
+  FSteps.push_back(std::move(step));
+  return item;
+}
+
+void TEdit::Delete(TOrbXMLItem *item) {
+  TStep step;
+  step.Kind = TStep::Remove;
+  step.Item = item;
+  TakeOut(step);
+  FSteps.push_back(std::move(step));
+}
+
+void TEdit::SetText(TOrbXMLItem *item, std::string_view text) {
+  TStep step;
+  step.Kind = TStep::Text;
+  step.Item = item;
+  step.NewText = std::string(text);
+  step.Change = item->ChangeText(text);
+  FSteps.push_back(std::move(step));
+}
+
+void TEdit::Revert() {
+  for (auto step = FSteps.rbegin(); step != FSteps.rend(); ++step) {
+    switch (step->Kind) {
+    case TStep::Insert:
+      TakeOut(*step);
+      if (step->Place.List->IsAttributeList())
+        step->Place.List->Document()->XMLDoc().SetRawStartTag(step->Place.List->OwnerItem()->Node(),
+                                                               step->HadRawTag, step->RawTag);
+      break;
+    case TStep::Remove: PutBack(*step); break;
+    case TStep::Text: step->Item->RestoreText(step->Change); break;
+    }
+  }
+}
+
+void TEdit::Apply() {
+  for (TStep &step : FSteps) {
+    switch (step.Kind) {
+    case TStep::Insert: PutBack(step); break;
+    case TStep::Remove: TakeOut(step); break;
+    case TStep::Text: step.Change = step.Item->ChangeText(step.NewText); break;
+    }
+  }
+}
+
+bool TEdit::Merge(const TEdit &later) {
+  if (FSteps.size() != 1 || later.FSteps.size() != 1)
+    return false;
+  TStep &mine = FSteps.front();
+  const TStep &theirs = later.FSteps.front();
+  if (mine.Kind != TStep::Text || theirs.Kind != TStep::Text || mine.Item != theirs.Item)
+    return false;
+  // Undo goes back past both: to what this edit replaced.
+  mine.NewText = theirs.NewText;
+  return true;
+}
+
+} // namespace xmlmodel

@@ -1,0 +1,91 @@
+#include "xmlmodel/fragment.h"
+
+#include "common/exception.h"
+
+#include <libxml/parser.h>
+
+namespace xmlmodel {
+
+using common::Exception;
+
+namespace {
+
+// Where pasted text lies; on the first line, so that line numbers are the text's own.
+constexpr std::string_view kHolderStart = "<fragment-holder>";
+constexpr std::string_view kHolderEnd = "</fragment-holder>";
+
+std::string WithoutDeclaration(std::string_view text) {
+  size_t start = 0;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF")
+    start = 3;
+  if (text.substr(start, 5) == "<?xml") {
+    const size_t end = text.find("?>", start);
+    // The declaration's line stays, as an empty one, so that line numbers still agree.
+    if (end != std::string_view::npos)
+      return std::string(text.substr(end + 2));
+  }
+  return std::string(text.substr(start));
+}
+
+} // namespace
+
+std::string NodeToXml(const xmlNode *node) {
+  if (node == nullptr)
+    throw Exception("No node given");
+  if (node->type != XML_ELEMENT_NODE) {
+    xmlBufferPtr buffer = xmlBufferCreate();
+    if (buffer == nullptr)
+      throw Exception("Out of memory");
+    xmlNodeDump(buffer, node->doc, const_cast<xmlNode *>(node), 0, 0);
+    std::string text(reinterpret_cast<const char *>(xmlBufferContent(buffer)), xmlBufferLength(buffer));
+    xmlBufferFree(buffer);
+    return text;
+  }
+  // A copy as the root of a scratch document, written by the document's own serialiser.
+  TOrbMainXML scratch;
+  DomDocument &dom = scratch.XMLDoc();
+  xmlNode *copy = xmlDocCopyNode(const_cast<xmlNode *>(node), dom.Doc(), 1);
+  if (copy == nullptr)
+    throw Exception("Out of memory");
+  xmlDocSetRootElement(dom.Doc(), copy);
+  // Prefixes bound above the node are declared on the copy.
+  xmlReconciliateNs(dom.Doc(), copy);
+  dom.ReindentTo(copy, "");
+  std::string text = dom.SaveToString();
+  // Only the node: no declaration, no final line break.
+  text = WithoutDeclaration(text);
+  while (!text.empty() && (text.front() == '\n' || text.front() == '\r'))
+    text.erase(0, 1);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+    text.pop_back();
+  return text;
+}
+
+std::unique_ptr<TOrbXMLFragment> TOrbXMLFragment::Parse(std::string_view text) {
+  InitXmlLibrary();
+  std::string wrapped(kHolderStart);
+  wrapped += WithoutDeclaration(text);
+  wrapped += kHolderEnd;
+  xmlParserCtxtPtr context = xmlNewParserCtxt();
+  if (context == nullptr)
+    throw Exception("Out of memory");
+  xmlDocPtr doc = xmlCtxtReadMemory(context, wrapped.data(), static_cast<int>(wrapped.size()), nullptr, "UTF-8",
+                                    XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+  if (doc == nullptr) {
+    const xmlError *error = xmlCtxtGetLastError(context);
+    std::string reason = error && error->message ? error->message : "unknown error";
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' '))
+      reason.pop_back();
+    const int line = error ? error->line : 0;
+    xmlFreeParserCtxt(context);
+    throw Exception(common::Format("The text is not well-formed XML: %s (line %d)", reason.c_str(), line));
+  }
+  xmlFreeParserCtxt(context);
+  auto fragment = std::unique_ptr<TOrbXMLFragment>(new TOrbXMLFragment);
+  fragment->InstallDocument(doc, {});
+  if (fragment->Nodes()->Count() == 0)
+    throw Exception("The text holds no XML node");
+  return fragment;
+}
+
+} // namespace xmlmodel
