@@ -26,7 +26,7 @@ fail() {
 version=$(dpkg-deb -f "$deb" Version)
 [[ -n $version ]] || fail "$deb has no version"
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libc6 libqt6widgets6 libxml2 libxslt1.1; do
+for lib in libc6 libqt6widgets6 libxml2 libxslt1.1 libzip4; do
   [[ $depends == *"$lib"* ]] || fail "the package does not depend on $lib: Depends: $depends"
 done
 if ! diff <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\.||' | sort) \

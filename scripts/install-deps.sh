@@ -7,6 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libxml2-dev libxslt1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  libzip-dev                   # the zip container of .xlsx and .ods workbooks
   libxml2-utils
   locales-all                  # a comma-separator locale for the number text tests
   xvfb xauth xdotool imagemagick fonts-dejavu-core

@@ -6,6 +6,7 @@
 #include "editor/excel_import.h"
 #include "editor/prompts.h"
 #include "editor/tree_item.h"
+#include "workbooks/open_workbook.h"
 #include "xls/workbook.h"
 #include "xmlmodel/edits.h"
 #include "xmlmodel/xml_obj.h"
@@ -63,7 +64,8 @@ bool IsWrongPassword(const std::exception &e) {
 
 // Reads the workbook, asking for its password when it is encrypted, and again after a wrong
 // one. A Cancel at the password or at the progress ends the import silently.
-std::unique_ptr<xls::TXLSWorkbook> ReadWorkbook(const std::string &bookPath, ImportProgress &progress) {
+std::unique_ptr<xls::TXLSWorkbook> ReadWorkbook(const std::string &bookPath, char delimiter,
+                                                ImportProgress &progress) {
   for (bool wrongPassword = false;; wrongPassword = true) {
     auto workbook = std::make_unique<xls::TXLSWorkbook>();
     workbook->Filename = common::Utf8ToUtf16(bookPath);
@@ -87,7 +89,7 @@ std::unique_ptr<xls::TXLSWorkbook> ReadWorkbook(const std::string &bookPath, Imp
       }
     };
     try {
-      workbook->Read();
+      workbooks::ReadWorkbook(*workbook, delimiter);
       return workbook;
     } catch (const common::Exception &e) {
       if (cancelled)
@@ -96,6 +98,22 @@ std::unique_ptr<xls::TXLSWorkbook> ReadWorkbook(const std::string &bookPath, Imp
         throw;
     }
   }
+}
+
+// Delimited text whose first records split as well by another delimiter: the user chooses.
+char AskDelimiter(const std::string &bookPath) {
+  if (bookPath.empty() || workbooks::DetectFormat(bookPath) != workbooks::TBookFormat::Text)
+    return 0;
+  const csv::TDelimiterGuess guess = workbooks::GuessFileDelimiter(bookPath);
+  if (guess.Sure)
+    return guess.Delimiter;
+  std::string answer = guess.Delimiter == '\t' ? "tab" : guess.Delimiter == ';' ? "semicolon" : "comma";
+  if (!CurrentPrompts().InputQuery("Excel Import", "Delimiter of " + bookPath + " (comma, semicolon or tab)", answer))
+    throw common::EAbort();
+  const char delimiter = workbooks::DelimiterFromName(answer);
+  if (!delimiter)
+    throw common::Exception("Unknown delimiter \"" + answer + "\": use comma, semicolon or tab");
+  return delimiter;
 }
 
 } // namespace
@@ -115,7 +133,7 @@ void RunExcelImport(TfrmXMLMain &window) {
     }
   } focusTree{window};
   const std::string templatePath = PromptFileName("*.xml", "Choose the template");
-  const std::string bookPath = PromptFileName("*.xls", "Choose the workbook");
+  const std::string bookPath = PromptFileName(workbooks::SpreadsheetFilter, "Choose the workbook");
   if (templatePath.empty())
     return;
 
@@ -126,8 +144,9 @@ void RunExcelImport(TfrmXMLMain &window) {
     throw common::Exception("Cannot load the template " + templatePath + ": " +
                             templateDoc.XMLDoc().LastParseError().Reason);
 
+  const char delimiter = AskDelimiter(bookPath);
   ImportProgress progress(&window);
-  const std::unique_ptr<xls::TXLSWorkbook> workbook = ReadWorkbook(bookPath, progress);
+  const std::unique_ptr<xls::TXLSWorkbook> workbook = ReadWorkbook(bookPath, delimiter, progress);
 
   // The whole import is one step; a cancel takes back every copy.
   TExcelImport import(workbook->SheetByIndex(0));

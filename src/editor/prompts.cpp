@@ -93,6 +93,16 @@ std::string PromptFileName(const std::string &mask, const std::string &title) {
 
 FileMask ParseFileMask(const std::string &mask) {
   FileMask m;
+  // A filter string names its patterns itself: "Spreadsheets (*.xls *.csv)".
+  const auto open = mask.find('(');
+  if (open != std::string::npos && mask.back() == ')') {
+    m.Filter = mask;
+    const auto dot = mask.find('.', open);
+    const auto end = mask.find_first_of(" )", dot);
+    if (dot != std::string::npos && end != std::string::npos)
+      m.DefaultSuffix = mask.substr(dot + 1, end - dot - 1);
+    return m;
+  }
   std::string pattern = mask;
   const auto slash = mask.find_last_of("/\\");
   if (slash != std::string::npos) {

@@ -12,8 +12,9 @@ public:
 
   virtual ~Prompts() = default;
 
-  // Open-style file dialog for a mask such as "*.xml", titled with what it asks for; the file
-  // need not exist. Empty when cancelled.
+  // Open-style file dialog for a mask such as "*.xml" or a filter such as
+  // "Spreadsheets (*.xls *.csv)", titled with what it asks for; the file need not exist. Empty
+  // when cancelled.
   virtual std::string PromptFileName(const std::string &mask, const std::string &title) = 0;
   // One-line input with OK and Cancel; value holds the initial text and receives the answer.
   // Returns false on Cancel. Masked input hides what is typed (passwords).
@@ -35,7 +36,8 @@ void SetPrompts(Prompts *prompts);
 // The shared file prompt of the frame and the editor windows.
 std::string PromptFileName(const std::string &mask, const std::string &title);
 
-// Filter text and default extension of the file dialog for a mask like "*.xml" or "dir/*.xml".
+// Filter text and default extension of the file dialog for a mask like "*.xml" or "dir/*.xml",
+// or for a filter string like "Spreadsheets (*.xls *.csv)", which is taken as it stands.
 struct FileMask {
   std::string Directory;     // folder part of the mask, empty for a bare mask
   std::string Filter;        // "*.xml (*.xml)"

@@ -1,10 +1,12 @@
-// xlsimport --template T.xml --workbook B.xls [--into DOC.xml] [--password PW] -o OUT.xml
+// xlsimport --template T.xml --workbook BOOK [--into DOC.xml] [--password PW] [--delimiter D] -o OUT.xml
+// BOOK is an .xls, .xlsx, .xlsm or .ods workbook or delimited text, told apart by content.
 // Imports the data rows of the workbook's first sheet as copies of the template's root element
 // under the root element of DOC (or of a new document whose root is "root") and saves OUT.
 
 #include "common/cli.h"
 #include "common/text.h"
 #include "editor/excel_import.h"
+#include "workbooks/open_workbook.h"
 #include "xls/workbook.h"
 #include "xmlmodel/xml_obj.h"
 
@@ -17,18 +19,20 @@ namespace {
 
 const common::TCliTool kTool{
     "xlsimport",
-    "--template T.xml --workbook B.xls [--into DOC.xml] [--password PW] -o OUT.xml",
+    "--template T.xml --workbook BOOK [--into DOC.xml] [--password PW] [--delimiter D] -o OUT.xml",
     "Imports the rows of the workbook's first sheet as copies of the template's root element.",
     {{"--template", "T.xml", "the template: its root element is copied once per data row"},
-     {"--workbook", "B.xls", "the workbook whose first sheet is read"},
+     {"--workbook", "BOOK", "the workbook whose first sheet is read: .xls, .xlsx, .xlsm, .ods or delimited text"},
      {"--into", "DOC.xml", "the document that receives the copies (default: a new one named root)"},
      {"--password", "PW", "the password of an encrypted workbook"},
+     {"--delimiter", "D", "the delimiter of a text workbook: comma, semicolon or tab (default: guessed)"},
      {"-o", "OUT.xml", "the file the result is saved to (also --output)"},
      {"--output", "OUT.xml", "the same as -o"}}};
 
 struct Options {
   std::string Template, Workbook, Into, Output, Password;
   bool HasPassword = false;
+  char Delimiter = 0; // 0: guessed from the text
 };
 
 bool ParseArgs(int argc, char **argv, Options &o) {
@@ -45,7 +49,10 @@ bool ParseArgs(int argc, char **argv, Options &o) {
       o.Into = value;
     else if (arg == "--password")
       o.Password = value, o.HasPassword = true;
-    else if (arg == "-o" || arg == "--output")
+    else if (arg == "--delimiter") {
+      if ((o.Delimiter = workbooks::DelimiterFromName(value)) == 0)
+        return false;
+    } else if (arg == "-o" || arg == "--output")
       o.Output = value;
     else
       return false;
@@ -88,7 +95,7 @@ int main(int argc, char **argv) {
       workbook.Filename = common::Utf8ToUtf16(options.Workbook);
       if (options.HasPassword)
         workbook.Password = common::Utf8ToUtf16(options.Password);
-      workbook.Read();
+      workbooks::ReadWorkbook(workbook, options.Delimiter);
 
       if (options.Into.empty())
         doc.NewDocument("root");

@@ -1,7 +1,12 @@
 // Excel Import through the real editor window: the prompts in their order, the password of an
 // encrypted workbook (through the real dialogs too), and the same result as the xlsimport tool.
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -57,7 +62,8 @@ TEST_F(ExcelImportWindow, ImportsUnderTheCurrentNodeLikeTheTool) {
   const std::string path = scratch.Path("doc.xml");
   auto w = OpenWithRootSelected(path);
   Import(*w);
-  EXPECT_EQ(prompts.Masks, (std::vector<std::string>{"*.xml", "*.xls"}));
+  EXPECT_EQ(prompts.Masks,
+            (std::vector<std::string>{"*.xml", "Spreadsheets (*.xls *.xlsx *.xlsm *.ods *.csv *.tsv *.txt)"}));
   EXPECT_TRUE(prompts.Errors.empty());
   // The root was re-created with a caption counting the new children.
   EXPECT_EQ(Caption(w->eTree->topLevelItem(0)), "orders (3/7)");
@@ -173,6 +179,67 @@ TEST(ExcelImportRealDialogs, PasswordRetryCancelAndFocus) {
   // The keyboard is back in the tree: its shortcuts work without a click.
   EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == w->eTree; }, 2000))
       << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+}
+
+// The same workbook saved by LibreOffice as .xls and as .xlsx, and the same rows as delimited
+// text, import into the same document through the same prompts.
+TEST_F(ExcelImportWindow, XlsxAndCsvImportLikeXls) {
+  WriteFile(tmpl, "<order><Customer/><Total/></order>\n");
+  auto importInto = [&](const std::string &workbook, const std::string &name) {
+    const std::string path = scratch.Path(name);
+    auto w = OpenWithRootSelected(path);
+    prompts.FileNames = {tmpl, workbook};
+    w->ActExcelImport->trigger();
+    EXPECT_TRUE(prompts.Errors.empty()) << workbook;
+    w->actSaveExecute();
+    return ReadFile(path);
+  };
+  const std::string fromXls = importInto(XE_TEST_DATA "/workbooks/lo_same.xls", "xls.xml");
+  EXPECT_NE(fromXls.find("<Customer>Ann</Customer>"), std::string::npos);
+  EXPECT_EQ(importInto(XE_TEST_DATA "/workbooks/lo_same.xlsx", "xlsx.xml"), fromXls);
+  EXPECT_TRUE(prompts.InputPrompts.empty());
+
+  // Text that splits as well at commas as at semicolons: the user is asked, and Cancel there
+  // changes nothing.
+  const std::string csv = scratch.Path("orders.csv");
+  WriteFile(csv, "Customer;Total;Note,x\nAnn;12,5;a\nBob;7,0;b\n");
+  prompts.Inputs = {std::nullopt};
+  const std::string cancelled = importInto(csv, "cancel.xml");
+  EXPECT_EQ(prompts.InputPrompts.size(), 1u);
+  EXPECT_EQ(cancelled.find("<Customer>"), std::string::npos);
+  prompts.Inputs = {std::string("semicolon")};
+  const std::string fromCsv = importInto(csv, "csv.xml");
+  EXPECT_NE(fromCsv.find("<Customer>Bob</Customer>"), std::string::npos);
+  EXPECT_NE(fromCsv.find("<Total>12,5</Total>"), std::string::npos);
+}
+
+// The real file dialogs: the workbook prompt offers every spreadsheet format at once.
+TEST_F(ExcelImportWindow, TheRealFilePromptOffersEverySpreadsheet) {
+  auto w = OpenWithRootSelected(scratch.Path("doc.xml"));
+  editor::SetPrompts(nullptr);
+  std::vector<std::string> answers = {tmpl, XE_TEST_DATA "/workbooks/lo_same.xlsx"};
+  std::vector<QStringList> filters;
+  QTimer timer;
+  int ticks = 0;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (++ticks > 400)
+      timer.stop(); // a dialog that never came: the checks below fail instead of hanging
+    auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+    if (!dialog || !dialog->isVisible() || answers.empty())
+      return;
+    filters.push_back(dialog->nameFilters());
+    dialog->findChild<QLineEdit *>("fileNameEdit")->setText(QString::fromStdString(answers.front()));
+    answers.erase(answers.begin());
+    dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Open)->click();
+  });
+  timer.start(25);
+  w->ActExcelImport->trigger();
+  timer.stop();
+  editor::SetPrompts(&prompts);
+  ASSERT_EQ(filters.size(), 2u);
+  EXPECT_EQ(filters[1], QStringList{"Spreadsheets (*.xls *.xlsx *.xlsm *.ods *.csv *.tsv *.txt)"});
+  EXPECT_TRUE(prompts.Errors.empty());
+  EXPECT_EQ(w->Document()->RootChildren()->Count(), 1 + 7); // rows 1 to 7 of the sheet
 }
 
 } // namespace
