@@ -30,23 +30,27 @@ bool NumberOf(const xls::TCell *cell, double &v) {
 
 void AppendJsonString(std::string &out, std::string_view text) {
   out += '"';
-  for (unsigned char c : text) {
+  size_t plain = 0; // start of the run of characters that need no escape
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\')
+      continue;
+    out.append(text.substr(plain, i - plain));
+    plain = i + 1;
     switch (c) {
     case '"': out += "\\\""; break;
     case '\\': out += "\\\\"; break;
     case '\n': out += "\\n"; break;
     case '\r': out += "\\r"; break;
     case '\t': out += "\\t"; break;
-    default:
-      if (c < 0x20) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\u%04x", c);
-        out += buf;
-      } else {
-        out += static_cast<char>(c);
-      }
+    default: {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    }
     }
   }
+  out.append(text.substr(plain));
   out += '"';
 }
 
