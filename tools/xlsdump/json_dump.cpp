@@ -1,5 +1,6 @@
 #include "json_dump.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "common/number_text.h"
@@ -24,6 +25,11 @@ bool NumberOf(const xls::TCell *cell, double &v) {
   case xls::ckArrayFormula: v = static_cast<const xls::TArrayFormulaCell *>(cell)->FormulaValue(); return true;
   default: return false;
   }
+}
+
+void AppendInt(std::string &out, unsigned v) {
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
 }
 
 } // namespace
@@ -84,12 +90,16 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       }
       json += first ? "\n[" : ",\n[";
       first = false;
-      json += std::to_string(cell->Key() >> 8) + ", " + std::to_string(cell->Key() & 0xFF) + ", " +
-              std::to_string(cell->CellKind()) + ", ";
+      AppendInt(json, cell->Key() >> 8);
+      json += ", ";
+      AppendInt(json, cell->Key() & 0xFF);
+      json += ", ";
+      AppendInt(json, cell->CellKind());
+      json += ", ";
       double number;
       if (plainNumbers && NumberOf(cell, number)) {
         const std::string text = common::FloatToText(number, separator);
-        json += '"' + text + "\", \"" + text + "\"]";
+        json.append(1, '"').append(text).append("\", \"").append(text).append("\"]");
         continue;
       }
       const size_t text = json.size();
