@@ -144,8 +144,12 @@ std::u16string Utf8ToUtf16(std::string_view text) {
 
 std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
+  size_t ascii = 0; // most text is ASCII: that part is copied without tests
+  while (ascii < text.size() && text[ascii] < 0x80)
+    ++ascii;
+  out.resize(ascii);
+  std::copy(text.begin(), text.begin() + ascii, out.begin());
+  for (size_t i = ascii; i < text.size(); ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);

@@ -482,9 +482,13 @@ std::u16string TSST2::EntryText(const SSTEntry *Entry) {
   std::u16string text;
   if (!Entry)
     return text;
+  const uint8_t *c = Entry->Chars();
   text.resize(Entry->CharCount);
-  for (int i = 0; i < Entry->CharCount; ++i)
-    text[static_cast<size_t>(i)] = Entry->CharAt(i);
+  if (Entry->Wide())
+    for (size_t i = 0; i < text.size(); ++i)
+      text[i] = static_cast<char16_t>(Get16(c + i * 2));
+  else
+    std::copy(c, c + text.size(), text.begin());
   return text;
 }
 

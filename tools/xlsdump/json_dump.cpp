@@ -1,5 +1,6 @@
 #include "json_dump.h"
 
+#include <charconv>
 #include <cstdio>
 
 #include "common/number_text.h"
@@ -26,27 +27,36 @@ bool NumberOf(const xls::TCell *cell, double &v) {
   }
 }
 
+void AppendInt(std::string &out, unsigned v) {
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+}
+
 } // namespace
 
 void AppendJsonString(std::string &out, std::string_view text) {
   out += '"';
-  for (unsigned char c : text) {
+  size_t plain = 0; // start of the run of characters that need no escape
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c != '"' && c != '\\')
+      continue;
+    out.append(text.substr(plain, i - plain));
+    plain = i + 1;
     switch (c) {
     case '"': out += "\\\""; break;
     case '\\': out += "\\\\"; break;
     case '\n': out += "\\n"; break;
     case '\r': out += "\\r"; break;
     case '\t': out += "\\t"; break;
-    default:
-      if (c < 0x20) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\u%04x", c);
-        out += buf;
-      } else {
-        out += static_cast<char>(c);
-      }
+    default: {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    }
     }
   }
+  out.append(text.substr(plain));
   out += '"';
 }
 
@@ -80,12 +90,16 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       }
       json += first ? "\n[" : ",\n[";
       first = false;
-      json += std::to_string(cell->Key() >> 8) + ", " + std::to_string(cell->Key() & 0xFF) + ", " +
-              std::to_string(cell->CellKind()) + ", ";
+      AppendInt(json, cell->Key() >> 8);
+      json += ", ";
+      AppendInt(json, cell->Key() & 0xFF);
+      json += ", ";
+      AppendInt(json, cell->CellKind());
+      json += ", ";
       double number;
       if (plainNumbers && NumberOf(cell, number)) {
         const std::string text = common::FloatToText(number, separator);
-        json += '"' + text + "\", \"" + text + "\"]";
+        json.append(1, '"').append(text).append("\", \"").append(text).append("\"]");
         continue;
       }
       const size_t text = json.size();
