@@ -98,14 +98,54 @@ TEST(SaveElement, KeepsAttributesNamespacesInScopeAndLayoutFromColumnZero) {
   EXPECT_FALSE(fs::exists(dir.File("x.xml")));
 }
 
-TEST(SaveElement, EveryFixtureGivesAWholeFileLaidOutAsTheElementWas) {
-  TempDir dir;
-  const std::string roundTrip = std::string(XE_TEST_DATA) + "/xmlmodel/roundtrip";
+std::vector<std::string> Fixtures() {
   std::vector<std::string> files;
-  for (const auto &entry : fs::directory_iterator(roundTrip))
+  for (const auto &entry : fs::directory_iterator(std::string(XE_TEST_DATA) + "/xmlmodel/roundtrip"))
     if (entry.path().extension() == ".xml")
       files.push_back(entry.path().string());
   std::sort(files.begin(), files.end());
+  return files;
+}
+
+TEST(SaveElement, InsertedSubtreesTakeTheIndentationOfWhereTheyLand) {
+  // Each fixture's root, copied into the next fixture's first element on a line of its own that
+  // holds more than one node; read back from the saved text.
+  const std::vector<std::string> files = Fixtures();
+  for (size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    DomDocument target, source;
+    ASSERT_TRUE(target.Load(files[i]));
+    ASSERT_TRUE(source.Load(files[(i + 1) % files.size()]));
+    xmlNode *parent = target.DocumentElement();
+    for (xmlNode *e : Elements(target.DocumentElement()))
+      if (e->children != nullptr && e->children->next != nullptr && LineStart(e) != "(inline)") {
+        parent = e;
+        break;
+      }
+    xmlNode *copy = xmlDocCopyNode(source.DocumentElement(), target.Doc(), 1);
+    ASSERT_NE(copy, nullptr);
+    xmlNodeSetName(copy, BAD_CAST "xe-copy");
+    const std::string before = target.SaveToString();
+    target.InsertChild(parent, copy, nullptr, true);
+    const std::string saved = target.SaveToString();
+    xmlDocPtr doc = xmlReadMemory(saved.data(), static_cast<int>(saved.size()), "saved.xml", nullptr,
+                                  XML_PARSE_NONET | XML_PARSE_RECOVER | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    ASSERT_NE(doc, nullptr);
+    xmlNode *landed = nullptr;
+    for (xmlNode *e : Elements(xmlDocGetRootElement(doc)))
+      if (landed == nullptr && xmlStrEqual(e->name, BAD_CAST "xe-copy"))
+        landed = e;
+    ASSERT_NE(landed, nullptr);
+    CheckLaidOutLikeSiblings(landed->parent);
+    xmlFreeDoc(doc);
+    target.Detach(copy);
+    EXPECT_EQ(target.SaveToString(), before);
+  }
+}
+
+TEST(SaveElement, EveryFixtureGivesAWholeFileLaidOutAsTheElementWas) {
+  TempDir dir;
+  const std::vector<std::string> files = Fixtures();
   ASSERT_FALSE(files.empty());
   for (const std::string &file : files) {
     SCOPED_TRACE(file);
