@@ -1,3 +1,5 @@
+#include "test_util.h"
+
 #include "xmlmodel/dom.h"
 
 #include <gtest/gtest.h>
@@ -12,28 +14,6 @@ using namespace xmlmodel;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> Fixtures() {
-  std::vector<std::string> files;
-  for (const auto &entry : fs::directory_iterator(std::string(XE_TEST_DATA) + "/xmlmodel/roundtrip"))
-    if (entry.path().extension() == ".xml")
-      files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::vector<xmlNode *> Elements(xmlNode *root) {
-  std::vector<xmlNode *> out;
-  std::function<void(xmlNode *)> walk = [&](xmlNode *node) {
-    for (xmlNode *c = node->children; c != nullptr; c = c->next)
-      if (c->type == XML_ELEMENT_NODE) {
-        out.push_back(c);
-        walk(c);
-      }
-  };
-  walk(root);
-  return out;
-}
 
 // A handful of picks spread over the list, first and last included.
 template <class T> std::vector<T> Spread(const std::vector<T> &all, size_t count) {
@@ -63,10 +43,10 @@ void CheckExactUndo(DomDocument &dom, const std::string &what, const std::functi
 } // namespace
 
 TEST(DomUndo, DetachAndRestoreGiveTheBytesBackOnEveryFixture) {
-  for (const std::string &file : Fixtures()) {
+  for (const std::string &file : xmltest::RoundTripFixtures()) {
     DomDocument dom;
     ASSERT_TRUE(dom.Load(file)) << file;
-    for (xmlNode *element : Spread(Elements(dom.DocumentElement()), 8)) {
+    for (xmlNode *element : Spread(xmltest::Elements(dom.DocumentElement()), 8)) {
       DomPlace place;
       CheckExactUndo(dom, file + " element " + DomNodeName(element), [&] { place = dom.Detach(element); },
                      [&] { dom.Restore(place); });
@@ -80,10 +60,10 @@ TEST(DomUndo, DetachAndRestoreGiveTheBytesBackOnEveryFixture) {
 }
 
 TEST(DomUndo, InsertAndMoveAreUndoneExactlyOnEveryFixture) {
-  for (const std::string &file : Fixtures()) {
+  for (const std::string &file : xmltest::RoundTripFixtures()) {
     DomDocument dom;
     ASSERT_TRUE(dom.Load(file)) << file;
-    const std::vector<xmlNode *> elements = Elements(dom.DocumentElement());
+    const std::vector<xmlNode *> elements = xmltest::Elements(dom.DocumentElement());
     std::vector<xmlNode *> parents = Spread(elements, 5);
     parents.push_back(dom.DocumentElement());
     for (xmlNode *parent : parents) {
@@ -115,7 +95,7 @@ TEST(DomUndo, InsertAndMoveAreUndoneExactlyOnEveryFixture) {
 }
 
 TEST(DomUndo, TextAndAttributeValueChangesAreUndoneExactlyOnEveryFixture) {
-  for (const std::string &file : Fixtures()) {
+  for (const std::string &file : xmltest::RoundTripFixtures()) {
     DomDocument dom;
     ASSERT_TRUE(dom.Load(file)) << file;
     std::vector<xmlNode *> leaves; // comments, text, CDATA, processing instructions
@@ -133,7 +113,7 @@ TEST(DomUndo, TextAndAttributeValueChangesAreUndoneExactlyOnEveryFixture) {
     for (xmlNode *leaf : Spread(leaves, 8))
       CheckExactUndo(dom, file + " " + DomNodeName(leaf), [&] { change = dom.ChangeText(leaf, "changed"); },
                      [&] { dom.RestoreText(change); });
-    for (xmlNode *element : Spread(Elements(dom.DocumentElement()), 8)) {
+    for (xmlNode *element : Spread(xmltest::Elements(dom.DocumentElement()), 8)) {
       // Of an element with children (its subtree goes), and of one without.
       CheckExactUndo(dom, file + " text of " + DomNodeName(element),
                      [&] { change = dom.ChangeText(element, "a & <b>"); }, [&] { dom.RestoreText(change); });

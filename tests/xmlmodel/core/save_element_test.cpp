@@ -19,19 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<xmlNode *> Elements(xmlNode *root) {
-  std::vector<xmlNode *> out;
-  std::function<void(xmlNode *)> walk = [&](xmlNode *node) {
-    for (xmlNode *c = node->children; c != nullptr; c = c->next)
-      if (c->type == XML_ELEMENT_NODE) {
-        out.push_back(c);
-        walk(c);
-      }
-  };
-  walk(root);
-  return out;
-}
-
 // The whitespace that starts the node's line, or "(inline)" when it does not start one.
 std::string LineStart(const xmlNode *node) {
   const xmlNode *prev = node->prev;
@@ -47,7 +34,7 @@ std::string LineStart(const xmlNode *node) {
 // Each element of the saved file on a line of its own is indented like the element before it
 // on its own line; an end tag on its own line lines up with its start tag.
 void CheckLaidOutLikeSiblings(xmlNode *top) {
-  std::vector<xmlNode *> subtree = Elements(top);
+  std::vector<xmlNode *> subtree = xmltest::Elements(top);
   for (xmlNode *e : subtree) {
     const std::string own = LineStart(e);
     if (own == "(inline)")
@@ -80,7 +67,7 @@ TEST(SaveElement, KeepsAttributesNamespacesInScopeAndLayoutFromColumnZero) {
   DomDocument dom;
   ASSERT_TRUE(dom.Load(dir.File("n.xml")));
   const std::string before = dom.SaveToString();
-  xmlNode *a = Elements(dom.DocumentElement())[0];
+  xmlNode *a = xmltest::Elements(dom.DocumentElement())[0];
   SaveElementToFile(a, dir.File("a.xml"));
   const std::string saved = xmltest::ReadFile(dir.File("a.xml"));
   EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<p:a ", 0), 0u) << saved;
@@ -98,26 +85,17 @@ TEST(SaveElement, KeepsAttributesNamespacesInScopeAndLayoutFromColumnZero) {
   EXPECT_FALSE(fs::exists(dir.File("x.xml")));
 }
 
-std::vector<std::string> Fixtures() {
-  std::vector<std::string> files;
-  for (const auto &entry : fs::directory_iterator(std::string(XE_TEST_DATA) + "/xmlmodel/roundtrip"))
-    if (entry.path().extension() == ".xml")
-      files.push_back(entry.path().string());
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
 TEST(SaveElement, InsertedSubtreesTakeTheIndentationOfWhereTheyLand) {
   // Each fixture's root, copied into the next fixture's first element on a line of its own that
   // holds more than one node; read back from the saved text.
-  const std::vector<std::string> files = Fixtures();
+  const std::vector<std::string> files = xmltest::RoundTripFixtures();
   for (size_t i = 0; i < files.size(); ++i) {
     SCOPED_TRACE(files[i]);
     DomDocument target, source;
     ASSERT_TRUE(target.Load(files[i]));
     ASSERT_TRUE(source.Load(files[(i + 1) % files.size()]));
     xmlNode *parent = target.DocumentElement();
-    for (xmlNode *e : Elements(target.DocumentElement()))
+    for (xmlNode *e : xmltest::Elements(target.DocumentElement()))
       if (e->children != nullptr && e->children->next != nullptr && LineStart(e) != "(inline)") {
         parent = e;
         break;
@@ -132,7 +110,7 @@ TEST(SaveElement, InsertedSubtreesTakeTheIndentationOfWhereTheyLand) {
                                   XML_PARSE_NONET | XML_PARSE_RECOVER | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     ASSERT_NE(doc, nullptr);
     xmlNode *landed = nullptr;
-    for (xmlNode *e : Elements(xmlDocGetRootElement(doc)))
+    for (xmlNode *e : xmltest::Elements(xmlDocGetRootElement(doc)))
       if (landed == nullptr && xmlStrEqual(e->name, BAD_CAST "xe-copy"))
         landed = e;
     ASSERT_NE(landed, nullptr);
@@ -145,7 +123,7 @@ TEST(SaveElement, InsertedSubtreesTakeTheIndentationOfWhereTheyLand) {
 
 TEST(SaveElement, EveryFixtureGivesAWholeFileLaidOutAsTheElementWas) {
   TempDir dir;
-  const std::vector<std::string> files = Fixtures();
+  const std::vector<std::string> files = xmltest::RoundTripFixtures();
   ASSERT_FALSE(files.empty());
   for (const std::string &file : files) {
     SCOPED_TRACE(file);
@@ -155,11 +133,11 @@ TEST(SaveElement, EveryFixtureGivesAWholeFileLaidOutAsTheElementWas) {
     // The deepest element on a line of its own that holds elements: its layout moves the most.
     xmlNode *chosen = nullptr;
     size_t depth = 0;
-    for (xmlNode *e : Elements(dom.DocumentElement())) {
+    for (xmlNode *e : xmltest::Elements(dom.DocumentElement())) {
       size_t d = 0;
       for (xmlNode *up = e; up->parent != nullptr; up = up->parent)
         ++d;
-      if (LineStart(e) != "(inline)" && !Elements(e).empty() && d > depth) {
+      if (LineStart(e) != "(inline)" && !xmltest::Elements(e).empty() && d > depth) {
         chosen = e;
         depth = d;
       }
@@ -186,7 +164,7 @@ TEST(SaveElement, EveryFixtureGivesAWholeFileLaidOutAsTheElementWas) {
     }
     EXPECT_TRUE((root->ns == nullptr) == (chosen->ns == nullptr) &&
                 (root->ns == nullptr || xmlStrEqual(root->ns->href, chosen->ns->href)));
-    EXPECT_EQ(Elements(root).size(), Elements(chosen).size());
+    EXPECT_EQ(xmltest::Elements(root).size(), xmltest::Elements(chosen).size());
     CheckLaidOutLikeSiblings(root);
     xmlFreeDoc(doc);
     EXPECT_EQ(dom.SaveToString(), before);
