@@ -357,16 +357,7 @@ void TfrmXMLMain::actSaveHereExecute() {
   const std::string fileName = ChooseXmlFile("Save this element to the XML file");
   if (fileName.empty())
     return;
-  TOrbXMLItem *item = FCurrentItem->Item;
-  auto target = std::make_unique<TOrbMainXML>();
-  target->NewDocument(item->NodeName());
-  TOrbXMLList &children = *item->Children();
-  for (int i = 0; i < children.Count(); ++i) {
-    TOrbXMLItem *child = children.Items(i);
-    target->RootChildren()->CreateNode(child->NodeName(), child->NodeType(), child);
-  }
-  target->FileName = fileName;
-  target->Save();
+  xmlmodel::SaveElementToFile(FCurrentItem->Item->Node(), fileName);
 }
 
 void TfrmXMLMain::SaveDocument() {

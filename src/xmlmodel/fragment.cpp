@@ -1,6 +1,7 @@
 #include "xmlmodel/fragment.h"
 
 #include "common/exception.h"
+#include "xmlmodel/file_write.h"
 
 #include <libxml/parser.h>
 
@@ -27,6 +28,28 @@ std::string WithoutDeclaration(std::string_view text) {
   return std::string(text.substr(start));
 }
 
+// A copy outside its document cannot refer to the document's entities (the file would not be
+// well-formed): each reference becomes the text it stands for. copy mirrors original.
+void EntityReferencesToText(const xmlNode *original, xmlNode *copy) {
+  const xmlNode *from = original->children;
+  xmlNode *to = copy->children;
+  for (; from != nullptr && to != nullptr; from = from->next) {
+    xmlNode *next = to->next;
+    if (from->type == XML_ENTITY_REF_NODE) {
+      xmlChar *content = xmlNodeGetContent(from);
+      xmlNode *text = xmlNewDocText(copy->doc, content != nullptr ? content : BAD_CAST "");
+      xmlFree(content);
+      if (text == nullptr)
+        throw Exception("Out of memory");
+      xmlReplaceNode(to, text);
+      xmlFreeNode(to);
+    } else if (from->type == XML_ELEMENT_NODE) {
+      EntityReferencesToText(from, to);
+    }
+    to = next;
+  }
+}
+
 } // namespace
 
 std::string NodeToXml(const xmlNode *node) {
@@ -48,8 +71,13 @@ std::string NodeToXml(const xmlNode *node) {
   if (copy == nullptr)
     throw Exception("Out of memory");
   xmlDocSetRootElement(dom.Doc(), copy);
-  // Prefixes bound above the node are declared on the copy.
+  EntityReferencesToText(node, copy);
+  // Prefixes bound above the node are declared on the copy: those it uses, then every other one
+  // in scope (attribute values such as xsi:type may name them), nearest declaration first.
   xmlReconciliateNs(dom.Doc(), copy);
+  for (const xmlNode *up = node->parent; up != nullptr && up->type == XML_ELEMENT_NODE; up = up->parent)
+    for (const xmlNs *ns = up->nsDef; ns != nullptr; ns = ns->next)
+      xmlNewNs(copy, ns->href, ns->prefix); // refused (nullptr) when the prefix is bound already
   dom.ReindentTo(copy, "");
   std::string text = dom.SaveToString();
   // Only the node: no declaration, no final line break.
@@ -59,6 +87,14 @@ std::string NodeToXml(const xmlNode *node) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
     text.pop_back();
   return text;
+}
+
+void SaveElementToFile(const xmlNode *element, const std::string &fileName) {
+  if (element == nullptr || element->type != XML_ELEMENT_NODE)
+    throw Exception("Only an element can be saved as a document of its own");
+  if (fileName.empty())
+    throw Exception("Cannot save the element: no file name given");
+  WriteFileAtomically(fileName, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + NodeToXml(element) + "\n");
 }
 
 std::unique_ptr<TOrbXMLFragment> TOrbXMLFragment::Parse(std::string_view text) {

@@ -15,6 +15,11 @@ namespace xmlmodel {
 // layout moved to column 0; other kinds as they are written in a document.
 std::string NodeToXml(const xmlNode *node);
 
+// Writes an element as a file of its own: an XML declaration, the element as NodeToXml gives it
+// (its attributes, the namespaces in scope, its children laid out as they stood), a line break.
+// Written through a temporary file, as Save writes.
+void SaveElementToFile(const xmlNode *element, const std::string &fileName);
+
 // Text parsed as a sequence of nodes, held in a scratch document of its own: its root item's
 // children are the nodes (whitespace between them is not kept).
 class TOrbXMLFragment : public TOrbMainXML {

@@ -2,7 +2,9 @@
 
 #include <libxml/tree.h>
 
+#include <algorithm>
 #include <atomic>
+#include <functional>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -61,6 +63,28 @@ xmlmodel::TOrbXMLItem *Child(xmlmodel::TOrbXMLItem *item, const std::string &nam
     if (children->Items(i)->NodeName() == name)
       return children->Items(i);
   return nullptr;
+}
+
+std::vector<std::string> RoundTripFixtures() {
+  std::vector<std::string> files;
+  for (const auto &entry : std::filesystem::directory_iterator(std::string(XE_TEST_DATA) + "/xmlmodel/roundtrip"))
+    if (entry.path().extension() == ".xml")
+      files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::vector<xmlNode *> Elements(xmlNode *root) {
+  std::vector<xmlNode *> out;
+  std::function<void(xmlNode *)> walk = [&](xmlNode *node) {
+    for (xmlNode *c = node->children; c != nullptr; c = c->next)
+      if (c->type == XML_ELEMENT_NODE) {
+        out.push_back(c);
+        walk(c);
+      }
+  };
+  walk(root);
+  return out;
 }
 
 } // namespace xmltest

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace xmltest {
 
@@ -32,5 +33,11 @@ std::string Xml(const xmlmodel::TOrbXMLItem *item);
 
 // The first child item with the given name, or nullptr.
 xmlmodel::TOrbXMLItem *Child(xmlmodel::TOrbXMLItem *item, const std::string &name);
+
+// The round-trip fixtures' paths, sorted.
+std::vector<std::string> RoundTripFixtures();
+
+// Every element below root, in document order.
+std::vector<xmlNode *> Elements(xmlNode *root);
 
 } // namespace xmltest
