@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${1:-build-check}
 rm -rf "$work"
+mkdir -p "$work"
 for cxx in g++ clang++-14; do
   for type in Debug Release RelWithDebInfo; do
     for tests in ON OFF; do
@@ -23,4 +24,5 @@ for cxx in g++ clang++-14; do
   cmake --build "$dir" -j "$(nproc)"
 done
 rm -rf "$work"
+mkdir -p "$work"
 echo "check-builds: every configuration configured; optimized builds compiled without warnings"
