@@ -32,8 +32,7 @@ void TMD5::Reset() {
   FState[1] = 0xefcdab89;
   FState[2] = 0x98badcfe;
   FState[3] = 0x10325476;
-  FLength = 0;
-  FBuffered = 0;
+  ResetBlocks();
 }
 
 void TMD5::Transform(const uint8_t block[64]) {
@@ -70,35 +69,8 @@ void TMD5::Transform(const uint8_t block[64]) {
   FState[3] += d;
 }
 
-void TMD5::Update(const void *data, size_t n) {
-  const auto *p = static_cast<const uint8_t *>(data);
-  FLength += n;
-  while (n > 0) {
-    size_t take = 64 - FBuffered;
-    if (take > n)
-      take = n;
-    std::memcpy(FBuffer + FBuffered, p, take);
-    FBuffered += take;
-    p += take;
-    n -= take;
-    if (FBuffered == 64) {
-      Transform(FBuffer);
-      FBuffered = 0;
-    }
-  }
-}
-
 TMD5Digest TMD5::Final() {
-  uint64_t bits = FLength * 8;
-  const uint8_t pad = 0x80;
-  Update(&pad, 1);
-  const uint8_t zero = 0;
-  while (FBuffered != 56)
-    Update(&zero, 1);
-  uint8_t length[8];
-  for (int i = 0; i < 8; ++i)
-    length[i] = static_cast<uint8_t>(bits >> (8 * i));
-  Update(length, 8);
+  Pad();
   TMD5Digest digest;
   for (int i = 0; i < 4; ++i)
     for (int k = 0; k < 4; ++k)

@@ -15,8 +15,7 @@ void TSHA1::Reset() {
   FState[2] = 0x98BADCFE;
   FState[3] = 0x10325476;
   FState[4] = 0xC3D2E1F0;
-  FLength = 0;
-  FBuffered = 0;
+  ResetBlocks();
 }
 
 void TSHA1::Transform(const uint8_t block[64]) {
@@ -56,33 +55,8 @@ void TSHA1::Transform(const uint8_t block[64]) {
   FState[4] += e;
 }
 
-void TSHA1::Update(const void *data, size_t n) {
-  const auto *p = static_cast<const uint8_t *>(data);
-  FLength += n;
-  while (n > 0) {
-    const size_t take = std::min(n, sizeof FBuffer - FBuffered);
-    std::memcpy(FBuffer + FBuffered, p, take);
-    FBuffered += take;
-    p += take;
-    n -= take;
-    if (FBuffered == sizeof FBuffer) {
-      Transform(FBuffer);
-      FBuffered = 0;
-    }
-  }
-}
-
 TSHA1Digest TSHA1::Final() {
-  const uint64_t bits = FLength * 8;
-  const uint8_t pad = 0x80;
-  Update(&pad, 1);
-  const uint8_t zero = 0;
-  while (FBuffered != 56)
-    Update(&zero, 1);
-  uint8_t length[8];
-  for (int i = 0; i < 8; ++i)
-    length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-  Update(length, sizeof length);
+  Pad();
   TSHA1Digest digest;
   for (int i = 0; i < 5; ++i)
     for (int j = 0; j < 4; ++j)
