@@ -1,33 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
 #include <string>
+
+#include "../../support/run_command.h"
 
 namespace {
 
 const std::string kData = XE_TEST_DATA "/xmlmodel/services/";
 
-struct RunResult {
-  int Status = -1;
-  std::string Out;
-};
+using test_support::RunResult;
 
 // Runs a command line; stdout is returned, stderr merged into it when asked.
 RunResult Execute(const std::string &command, bool withStderr = false) {
-  RunResult run;
-  FILE *pipe = ::popen((command + (withStderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
-  if (pipe == nullptr)
-    return run;
-  std::array<char, 4096> buffer;
-  std::size_t n;
-  while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-    run.Out.append(buffer.data(), n);
-  const int status = ::pclose(pipe);
-  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return test_support::Execute(command + (withStderr ? " 2>&1" : " 2>/dev/null"));
 }
 
 std::string Quote(const std::string &s) { return "'" + s + "'"; }
