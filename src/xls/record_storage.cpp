@@ -97,8 +97,6 @@ const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
   return nullptr;
 }
 
-void TRecordStorageDefault::DefaultMoved(TRawRecord &) {}
-
 bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
   if ((id & 0xFF) == 0x09)
     return true;
@@ -136,10 +134,8 @@ TRawRecord *TRecordStorageDefault::MoveDefaultsUpTo(uint16_t id, bool marker) {
     throw common::Exception(common::Format("Excpected default record %.4X not found.", id));
   }
   TRawRecord *target = FDefaultRecords[found].get();
-  for (size_t i = 0; i <= found; ++i) {
+  for (size_t i = 0; i <= found; ++i)
     FRecords.push_back(std::move(FDefaultRecords[i]));
-    DefaultMoved(*FRecords.back());
-  }
   FDefaultRecords.erase(FDefaultRecords.begin(), FDefaultRecords.begin() + static_cast<long>(found) + 1);
   return target;
 }
@@ -212,15 +208,6 @@ uint16_t TRecordStorageGlobals::Window1(int field) const {
   if (r == nullptr || field < 0 || at + 2 > r->Body.size())
     return 0;
   return static_cast<uint16_t>(r->Body[at] | (r->Body[at + 1] << 8));
-}
-
-void TRecordStorageGlobals::SetWindow1(int field, uint16_t value) {
-  auto *r = const_cast<TRawRecord *>(FindSlot(0x003D));
-  const size_t at = static_cast<size_t>(field) * 2;
-  if (r == nullptr || field < 0 || at + 2 > r->Body.size())
-    return;
-  r->Body[at] = static_cast<uint8_t>(value);
-  r->Body[at + 1] = static_cast<uint8_t>(value >> 8);
 }
 
 std::u16string TRecordStorageGlobals::UserName() const {
