@@ -524,16 +524,14 @@ void TXLSReader::ReadXF() {
   if (version < xvExcel30)
     return;
   const TRecordBody body = Body();
+  TCellFormat format;
   if (version >= xvExcel50) {
-    const uint16_t fontIndex = body.U16(0), formatIndex = body.U16(2), options = body.U16(4);
-    TCellFormat &format = FWorkbook.CellFormats().Add();
-    format.FontIndex = fontIndex;
-    format.NumberFormatIndex = formatIndex;
-    format.Options = options;
-    format.Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
-  } else {
-    FWorkbook.CellFormats().Add().Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+    format.FontIndex = body.U16(0);
+    format.NumberFormatIndex = body.U16(2);
+    format.Options = body.U16(4);
   }
+  format.Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+  FWorkbook.CellFormats().Add() = std::move(format);
 }
 
 void TXLSReader::ReadFormat() {
