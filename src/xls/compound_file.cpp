@@ -245,13 +245,9 @@ void TCompoundFile::Parse() {
     for (size_t off = 0; off + EntrySize <= FSectorSize; off += EntrySize) {
       const uint8_t *e = sector.data() + off;
       TDirEntry entry;
-      size_t chars = std::min<size_t>(Get16(e + 64) / 2, 32);
-      for (size_t i = 0; i < chars; ++i) {
-        char16_t c = Get16(e + 2 * i);
-        if (c == 0)
-          break;
-        entry.Name.push_back(c);
-      }
+      // The name's length counts its closing zero; the name ends at its first zero in any case.
+      entry.Name = Utf16Text(e, std::min<size_t>(Get16(e + 64) / 2, 32));
+      entry.Name.erase(std::min(entry.Name.find(u'\0'), entry.Name.size()));
       entry.Type = e[66];
       entry.Left = Get32(e + 68);
       entry.Right = Get32(e + 72);

@@ -618,48 +618,44 @@ void TXLSReader::ReadSheetPeriphery() {
   const TExcelVersion version = FWorkbook.Version();
   const bool biff5up = version >= xvExcel50;
   const bool biff8 = version == xvExcel97;
+  // Column widths before BIFF5, and the BIFF8 formats, validations and links in older files, are
+  // kept raw.
+  const bool biff8Only = RecordId == 0x01B0 || RecordId == 0x01B2 || RecordId == 0x01B8;
+  if ((RecordId == 0x007D && !biff5up) || (biff8Only && !biff8))
+    return;
+  KeepRaw = false;
   const TRecordBody body = Body();
   const int maxLength = FWorkbook.MaxRecordSize();
   switch (RecordId) {
   case 0x001C:
-    KeepRaw = false;
     if (biff5up) {
       CurrentStorage->PutMarker(0x8106);
       Periphery().Drawing.AddNote(body, biff8);
     }
     break;
-  case 0x00EC: {
-    KeepRaw = false;
+  case 0x00EC:
     CurrentStorage->PutMarker(0x8106);
     Periphery().Drawing.ReadDrawing(*FStream, RecordLength);
     break;
-  }
   case 0x00E5:
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8106);
     Periphery().ReadMergedCells(body);
     break;
   case 0x007D:
-    if (biff5up) {
-      KeepRaw = false;
-      CurrentStorage->PutMarker(0x8104);
-      Periphery().ReadColInfo(body);
-    }
+    CurrentStorage->PutMarker(0x8104);
+    Periphery().ReadColInfo(body);
     break;
   case 0x0014:
   case 0x0015:
-    KeepRaw = false;
-    if (biff5up) {
+    if (biff5up)
       CurrentStorage->PutMarker(0x8102);
-      if (biff8)
-        Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
-    }
+    if (biff8)
+      Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
     break;
   case 0x0026:
   case 0x0027:
   case 0x0028:
   case 0x0029:
-    KeepRaw = false;
     if (biff5up) {
       CurrentStorage->PutMarker(0x8103);
       Periphery().ReadMargin(body);
@@ -667,45 +663,27 @@ void TXLSReader::ReadSheetPeriphery() {
     break;
   case 0x001A:
   case 0x001B:
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8101);
     Periphery().ReadPageBreaks(body, biff8);
     break;
   case 0x001D:
-    KeepRaw = false;
     if (biff5up) {
       PutDefault();
       Periphery().ReadSelection(body);
     }
     break;
-  case 0x0041:
-    KeepRaw = false;
-    Periphery().ReadPane(body, *FStream, maxLength);
-    break;
-  case 0x01B0:
-  case 0x01B2:
+  case 0x0041: Periphery().ReadPane(body, *FStream, maxLength); break;
+  case 0x01B0: Periphery().ReadCondFmt(body, *FStream, maxLength); break;
+  case 0x01B2: Periphery().ReadDVal(body, *FStream, maxLength); break;
   case 0x01B8:
-    if (biff8) {
-      KeepRaw = false;
-      if (RecordId == 0x01B0)
-        Periphery().ReadCondFmt(body, *FStream, maxLength);
-      else if (RecordId == 0x01B2)
-        Periphery().ReadDVal(body, *FStream, maxLength);
-      else
-        Periphery().Hyperlinks.emplace_back(RecordData.begin(), RecordData.begin() + RecordLength);
-    }
+    Periphery().Hyperlinks.emplace_back(RecordData.begin(), RecordData.begin() + RecordLength);
     break;
   case 0x009B:
-    KeepRaw = false;
     if (biff8)
       Periphery().FilterMode = true;
     break;
-  case 0x0867:
-    KeepRaw = false;
-    Periphery().ReadSheetProtection(body);
-    break;
-  case 0x00ED: KeepRaw = false; break;
-  default: break;
+  case 0x0867: Periphery().ReadSheetProtection(body); break;
+  default: break; // 0x00ED
   }
 }
 
