@@ -125,7 +125,13 @@ TXmlPart::~TXmlPart() {
 }
 
 std::string_view TXmlPart::View(const xmlChar *s) {
-  return s ? std::string_view(reinterpret_cast<const char *>(s)) : std::string_view();
+  if (!s)
+    return {};
+  // Names are the parser's interned strings: a handful of pointers, each measured once.
+  TName &name = FNames[(reinterpret_cast<uintptr_t>(s) >> 3) % std::size(FNames)];
+  if (name.Interned != s)
+    name = {s, std::string_view(reinterpret_cast<const char *>(s))};
+  return name.View;
 }
 
 uint32_t TXmlPart::Keep(const char *Bytes, size_t Size) {
@@ -143,9 +149,9 @@ void TXmlPart::OnStart(void *Self, const xmlChar *Name, const xmlChar *, const x
     const xmlChar **a = Attributes + 5 * i; // local name, prefix, URI, value start and end
     const auto *value = reinterpret_cast<const char *>(a[3]);
     const size_t size = static_cast<size_t>(a[4] - a[3]);
-    self->FAttributes.push_back({View(a[0]), View(a[2]), self->Keep(value, size), static_cast<uint32_t>(size)});
+    self->FAttributes.push_back({self->View(a[0]), self->View(a[2]), self->Keep(value, size), static_cast<uint32_t>(size)});
   }
-  self->FNodes.push_back({kStart, false, self->FDepth++, View(Name), View(Uri), first,
+  self->FNodes.push_back({kStart, false, self->FDepth++, self->View(Name), self->View(Uri), first,
                           static_cast<uint32_t>(self->FAttributes.size()) - first,
                           xmlSAX2GetLineNumber(self->FParser)});
 }
@@ -158,7 +164,7 @@ void TXmlPart::OnEnd(void *Self, const xmlChar *Name, const xmlChar *, const xml
     return;
   }
   // The element's start node may be handed out already (it ended a block); it names the end.
-  self->FNodes.push_back({kEnd, false, depth, View(Name), View(Uri), 0, 0, xmlSAX2GetLineNumber(self->FParser)});
+  self->FNodes.push_back({kEnd, false, depth, self->View(Name), self->View(Uri), 0, 0, xmlSAX2GetLineNumber(self->FParser)});
 }
 
 void TXmlPart::OnText(void *Self, const xmlChar *Text, int Size) {

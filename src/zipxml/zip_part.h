@@ -113,7 +113,7 @@ private:
   const TNode &Node() const { return FNodes[FAt]; }
   std::string_view Slice(uint32_t Begin, uint32_t Size) const { return {FBytes.data() + Begin, Size}; }
   uint32_t Keep(const char *Bytes, size_t Size);
-  static std::string_view View(const xmlChar *s);
+  std::string_view View(const xmlChar *s);
   // Parses blocks until new nodes arrive or the part ends.
   void Fill();
   void Feed(const char *Bytes, int Size, bool Last);
@@ -138,6 +138,11 @@ private:
   std::string FBytes;
   size_t FAt = 0;
   int FDepth = 0;
+  struct TName {
+    const xmlChar *Interned = nullptr;
+    std::string_view View;
+  };
+  TName FNames[64];
   // Reading from the archive.
   TZipArchive *FArchive = nullptr;
   zip_file *FFile = nullptr;
