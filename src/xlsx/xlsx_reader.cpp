@@ -92,11 +92,10 @@ std::map<std::string, TRelation> ReadRelations(zipxml::TZipArchive &Zip, const s
 }
 
 // The text of a rich text element (a shared string's si or a cell's is), standing on its start:
-// the t elements joined, those of phonetic runs left out.
-std::string RichText(TXmlPart &x) {
-  std::string text;
+// the t elements joined, those of phonetic runs left out, appended to Text.
+void AppendRichText(TXmlPart &x, std::string &Text) {
   if (x.IsEmptyElement())
-    return text;
+    return;
   const int depth = x.Depth();
   int phonetic = 0; // depth of an rPh being skipped
   while (x.Next()) {
@@ -104,7 +103,7 @@ std::string RichText(TXmlPart &x) {
       if (x.Name() == "rPh" && !phonetic && !x.IsEmptyElement())
         phonetic = x.Depth();
       else if (x.Name() == "t" && !phonetic)
-        text += x.ElementText();
+        x.AppendElementText(Text);
     } else if (x.IsEnd()) {
       if (x.Depth() == depth)
         break;
@@ -112,7 +111,6 @@ std::string RichText(TXmlPart &x) {
         phonetic = 0;
     }
   }
-  return text;
 }
 
 // The entry of UTF-8 text in the sheets' string table, counting one new reference.
@@ -144,7 +142,7 @@ public:
     TXmlPart x(Zip, Part);
     while (x.Next())
       if (x.IsElement() && x.Name() == "si") {
-        FText += RichText(x);
+        AppendRichText(x, FText);
         FEnds.push_back(FText.size());
       }
     FEntries.assign(FEnds.size(), nullptr);
@@ -288,13 +286,15 @@ private:
         if (x.IsElement()) {
           const std::string_view name = x.Name();
           if (name == "v") {
-            x.ElementText(value);
+            value.clear();
+            x.AppendElementText(value);
             hasValue = true;
           } else if (name == "f") {
             hasFormula = true;
             x.SkipElement();
           } else if (name == "is") {
-            inlineText = RichText(x);
+            inlineText.clear();
+            AppendRichText(x, inlineText);
             hasInline = true;
           } else
             x.SkipElement();

@@ -231,14 +231,7 @@ bool TXmlPart::Next() {
   return !FNodes.empty();
 }
 
-std::string TXmlPart::ElementText() {
-  std::string text;
-  ElementText(text);
-  return text;
-}
-
-void TXmlPart::ElementText(std::string &Text) {
-  Text.clear();
+void TXmlPart::AppendElementText(std::string &Text) {
   if (IsEmptyElement())
     return;
   const int depth = Depth();

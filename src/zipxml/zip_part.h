@@ -83,11 +83,9 @@ public:
     for (uint32_t i = n.Begin; i < n.Begin + n.Size; ++i)
       f(FAttributes[i].Name, FAttributes[i].Ns, Slice(FAttributes[i].Begin, FAttributes[i].Size));
   }
-  // The text of the current element's content up to its end (text and CDATA of all
-  // descendants); the reader then stands on the end tag. Empty for an empty element.
-  std::string ElementText();
-  // The same into Text (emptied first), which keeps its room from one call to the next.
-  void ElementText(std::string &Text);
+  // Appends the text of the current element's content up to its end (text and CDATA of all
+  // descendants) to Text; the reader then stands on the end tag. Nothing for an empty element.
+  void AppendElementText(std::string &Text);
   // Skips the current element's content; the reader then stands on its end tag (or stays on an
   // empty element).
   void SkipElement();
