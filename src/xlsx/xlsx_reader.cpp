@@ -37,7 +37,7 @@ std::string Folder(const std::string &Part) {
 // at the folder of the part that names them.
 std::string ResolveTarget(const std::string &Base, std::string_view Target) {
   std::string path = !Target.empty() && Target.front() == '/' ? std::string(Target.substr(1))
-                                                               : Folder(Base) + std::string(Target);
+                                                              : Folder(Base) + std::string(Target);
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= path.size()) {
@@ -66,7 +66,8 @@ struct TRelation {
 // part has none.
 std::map<std::string, TRelation> ReadRelations(zipxml::TZipArchive &Zip, const std::string &Part) {
   const size_t slash = Part.rfind('/');
-  const std::string rels = Folder(Part) + "_rels/" + Part.substr(slash == std::string::npos ? 0 : slash + 1) + ".rels";
+  const std::string rels =
+      Folder(Part) + "_rels/" + Part.substr(slash == std::string::npos ? 0 : slash + 1) + ".rels";
   std::map<std::string, TRelation> result;
   if (!Zip.Has(rels))
     return result;
@@ -308,9 +309,10 @@ private:
     if (row > kLastRow || col > kLastCol) {
       if (isBlank)
         return; // a formatted empty cell past the sheet's reach loses nothing
-      throw common::Exception(common::Format("The cell at row %lld, column %lld of %s lies beyond the %d rows and %d "
-                                             "columns a sheet can hold",
-                                             row + 1, col + 1, FPart.c_str(), kLastRow + 1, kLastCol + 1));
+      throw common::Exception(
+          common::Format("The cell at row %lld, column %lld of %s lies beyond the %d rows and %d "
+                         "columns a sheet can hold",
+                         row + 1, col + 1, FPart.c_str(), kLastRow + 1, kLastCol + 1));
     }
     const int c = static_cast<int>(col), r = static_cast<int>(row);
     if (FFirstCol < 0 || col < FFirstCol)

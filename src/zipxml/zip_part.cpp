@@ -5,6 +5,7 @@
 #include <libxml/SAX2.h>
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -45,7 +46,9 @@ TZipArchive::~TZipArchive() {
     zip_discard(FArchive);
 }
 
-bool TZipArchive::Has(const std::string &Part) const { return zip_name_locate(FArchive, Part.c_str(), 0) >= 0; }
+bool TZipArchive::Has(const std::string &Part) const {
+  return zip_name_locate(FArchive, Part.c_str(), 0) >= 0;
+}
 
 zip_file *TZipArchive::OpenPart(const std::string &Part) {
   zip_stat_t stat;
@@ -98,7 +101,9 @@ TXmlPart::TXmlPart(TZipArchive &Archive, const std::string &Part) : FPart(Part),
   Open();
 }
 
-TXmlPart::TXmlPart(std::string Text, const std::string &Part) : FPart(Part), FText(std::move(Text)) { Open(); }
+TXmlPart::TXmlPart(std::string Text, const std::string &Part) : FPart(Part), FText(std::move(Text)) {
+  Open();
+}
 
 void TXmlPart::Open() {
   xmlSAXHandler sax{};
@@ -140,42 +145,66 @@ uint32_t TXmlPart::Keep(const char *Bytes, size_t Size) {
   return static_cast<uint32_t>(at);
 }
 
-void TXmlPart::OnStart(void *Self, const xmlChar *Name, const xmlChar *, const xmlChar *Uri, int, const xmlChar **,
-                       int AttributeCount, int Defaulted, const xmlChar **Attributes) {
+// Libxml2 cannot pass an exception on: a callback's fault stops the parser and is raised again
+// once it has returned.
+template <class F> void TXmlPart::Guarded(void *Self, F &&Body) {
   auto *self = static_cast<TXmlPart *>(Self);
-  const uint32_t first = static_cast<uint32_t>(self->FAttributes.size());
-  // Attributes a DTD supplies by default are not the file's own.
-  for (int i = 0; i < AttributeCount - Defaulted; ++i) {
-    const xmlChar **a = Attributes + 5 * i; // local name, prefix, URI, value start and end
-    const auto *value = reinterpret_cast<const char *>(a[3]);
-    const size_t size = static_cast<size_t>(a[4] - a[3]);
-    self->FAttributes.push_back({self->View(a[0]), self->View(a[2]), self->Keep(value, size), static_cast<uint32_t>(size)});
+  try {
+    Body(*self);
+  } catch (...) {
+    if (!self->FFault)
+      self->FFault = std::current_exception();
+    xmlStopParser(self->FParser);
   }
-  self->FNodes.push_back({kStart, false, self->FDepth++, self->View(Name), self->View(Uri), first,
-                          static_cast<uint32_t>(self->FAttributes.size()) - first,
-                          xmlSAX2GetLineNumber(self->FParser)});
+}
+
+void TXmlPart::OnStart(void *Self, const xmlChar *Name, const xmlChar *, const xmlChar *Uri, int,
+                       const xmlChar **, int AttributeCount, int Defaulted, const xmlChar **Attributes) {
+  Guarded(Self, [&](TXmlPart &self) {
+    const uint32_t first = static_cast<uint32_t>(self.FAttributes.size());
+    // Attributes a DTD supplies by default are not the file's own.
+    for (int i = 0; i < AttributeCount - Defaulted; ++i) {
+      const xmlChar **a = Attributes + 5 * i; // local name, prefix, URI, value start and end
+      const auto *value = reinterpret_cast<const char *>(a[3]);
+      const size_t size = static_cast<size_t>(a[4] - a[3]);
+      self.FAttributes.push_back(
+          {self.View(a[0]), self.View(a[2]), self.Keep(value, size), static_cast<uint32_t>(size)});
+    }
+    self.FNodes.push_back({kStart, false, self.FDepth++, self.View(Name), self.View(Uri), first,
+                           static_cast<uint32_t>(self.FAttributes.size()) - first,
+                           xmlSAX2GetLineNumber(self.FParser)});
+  });
 }
 
 void TXmlPart::OnEnd(void *Self, const xmlChar *Name, const xmlChar *, const xmlChar *Uri) {
-  auto *self = static_cast<TXmlPart *>(Self);
-  const int depth = --self->FDepth;
-  if (!self->FNodes.empty() && self->FNodes.back().Type == kStart && self->FNodes.back().Depth == depth) {
-    self->FNodes.back().Empty = true;
-    return;
-  }
-  // The element's start node may be handed out already (it ended a block); it names the end.
-  self->FNodes.push_back({kEnd, false, depth, self->View(Name), self->View(Uri), 0, 0, xmlSAX2GetLineNumber(self->FParser)});
+  Guarded(Self, [&](TXmlPart &self) {
+    const int depth = --self.FDepth;
+    if (!self.FNodes.empty() && self.FNodes.back().Type == kStart && self.FNodes.back().Depth == depth) {
+      self.FNodes.back().Empty = true;
+      return;
+    }
+    // The element's start node may be handed out already (it ended a block); it names the end.
+    self.FNodes.push_back(
+        {kEnd, false, depth, self.View(Name), self.View(Uri), 0, 0, xmlSAX2GetLineNumber(self.FParser)});
+  });
 }
 
 void TXmlPart::OnText(void *Self, const xmlChar *Text, int Size) {
-  auto *self = static_cast<TXmlPart *>(Self);
-  const uint32_t at = self->Keep(reinterpret_cast<const char *>(Text), static_cast<size_t>(Size));
-  if (!self->FNodes.empty() && self->FNodes.back().Type == kText) {
-    self->FNodes.back().Size += static_cast<uint32_t>(Size);
-    return;
-  }
-  self->FNodes.push_back({kText, false, self->FDepth, {}, {}, at, static_cast<uint32_t>(Size),
-                          xmlSAX2GetLineNumber(self->FParser)});
+  Guarded(Self, [&](TXmlPart &self) {
+    const uint32_t at = self.Keep(reinterpret_cast<const char *>(Text), static_cast<size_t>(Size));
+    if (!self.FNodes.empty() && self.FNodes.back().Type == kText) {
+      self.FNodes.back().Size += static_cast<uint32_t>(Size);
+      return;
+    }
+    self.FNodes.push_back({kText,
+                           false,
+                           self.FDepth,
+                           {},
+                           {},
+                           at,
+                           static_cast<uint32_t>(Size),
+                           xmlSAX2GetLineNumber(self.FParser)});
+  });
 }
 
 void TXmlPart::OnError(void *Self, xmlErrorPtr Error) {
@@ -200,6 +229,8 @@ void TXmlPart::Feed(const char *Bytes, int Size, bool Last) {
   // A fatal error stops the parser; what follows it is not read.
   if (Last || FParser->instate == XML_PARSER_EOF || FParser->disableSAX)
     FDone = true;
+  if (FFault)
+    std::rethrow_exception(FFault);
 }
 
 void TXmlPart::Fill() {

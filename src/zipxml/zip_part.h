@@ -8,6 +8,7 @@
 // XML raises common::Exception naming the part.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -117,10 +118,12 @@ private:
   void Feed(const char *Bytes, int Size, bool Last);
 
   static void OnStart(void *Self, const xmlChar *Name, const xmlChar *Prefix, const xmlChar *Uri, int NsCount,
-                      const xmlChar **Namespaces, int AttributeCount, int Defaulted, const xmlChar **Attributes);
+                      const xmlChar **Namespaces, int AttributeCount, int Defaulted,
+                      const xmlChar **Attributes);
   static void OnEnd(void *Self, const xmlChar *Name, const xmlChar *Prefix, const xmlChar *Uri);
   static void OnText(void *Self, const xmlChar *Text, int Size);
   static void OnError(void *Self, xmlErrorPtr Error);
+  template <class F> static void Guarded(void *Self, F &&Body);
   void Open();
 
   xmlParserCtxtPtr FParser = nullptr;
@@ -130,6 +133,7 @@ private:
   std::string FError;
   int FErrorLine = 0;
   bool FDone = false; // the last block has been fed
+  std::exception_ptr FFault;
   // Nodes of the blocks parsed so far and not yet handed out; FAt is the current one.
   std::vector<TNode> FNodes;
   std::vector<TAttribute> FAttributes;
