@@ -5,6 +5,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
+#include <QItemSelectionModel>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -75,7 +76,7 @@ TEditorSearch::TEditorSearch(TfrmXMLMain &window) : QObject(&window), FWindow(wi
   connect(pErrors, &TErrorsPanel::GoToNode, this, [this](xmlNode *node, int) { GoTo(node); });
   connect(pFind, &TFindBar::GoToNode, this, [this](xmlNode *node) { GoTo(node); });
   // After the window's own handler, which makes the node current.
-  connect(FWindow.eTree, &QTreeWidget::currentItemChanged, this, [this] { CurrentChanged(); });
+  connect(FWindow.eTree->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { CurrentChanged(); });
 }
 
 void TEditorSearch::DocumentSet() {

@@ -98,39 +98,43 @@ int TOrbXMLItem::NodeType() const { return DomNodeType(CheckedNode()); }
 
 std::string TOrbXMLItem::Text() const { return DomNodeText(CheckedNode()); }
 
+int TOrbXMLItem::UnlistedItems() const {
+  return FChildren || !FOwnerList ? 0 : CountDomItems(FNode);
+}
+
+// A text written over child nodes takes their items out of the counts above, and a text put back
+// brings them in again: the lists above take the difference, so no count is ever recounted.
+void TOrbXMLItem::ContentChanged(int unlistedBefore) {
+  if (!FChildren && FOwnerList)
+    FOwnerList->AddDescendants(CountDomItems(FNode) - unlistedBefore);
+  if (TOrbXMLObserver *observer = FDocument->Observer())
+    observer->ItemChanged(*this);
+}
+
 void TOrbXMLItem::SetText(std::string_view text) {
   xmlNode *node = CheckedNode();
   if (FDocument == nullptr)
     throw Exception("The item belongs to no document");
-  // Child nodes replaced by the text leave the counts of the lists above.
-  const bool dropsItems = !FChildren && HasChildItems();
+  const int before = UnlistedItems();
   FDocument->XMLDoc().SetText(node, text);
-  if (dropsItems && FOwnerList)
-    FOwnerList->ForgetDescendants();
-  if (TOrbXMLObserver *observer = FDocument->Observer())
-    observer->ItemChanged(*this);
+  ContentChanged(before);
 }
 
 DomTextChange TOrbXMLItem::ChangeText(std::string_view text) {
   xmlNode *node = CheckedNode();
   if (FDocument == nullptr)
     throw Exception("The item belongs to no document");
-  const bool dropsItems = !FChildren && HasChildItems();
+  const int before = UnlistedItems();
   DomTextChange change = FDocument->XMLDoc().ChangeText(node, text);
-  if (dropsItems && FOwnerList)
-    FOwnerList->ForgetDescendants();
-  if (TOrbXMLObserver *observer = FDocument->Observer())
-    observer->ItemChanged(*this);
+  ContentChanged(before);
   return change;
 }
 
 void TOrbXMLItem::RestoreText(const DomTextChange &change) {
   CheckedNode();
+  const int before = UnlistedItems();
   FDocument->XMLDoc().RestoreText(change);
-  if (!FChildren && FOwnerList)
-    FOwnerList->ForgetDescendants();
-  if (TOrbXMLObserver *observer = FDocument->Observer())
-    observer->ItemChanged(*this);
+  ContentChanged(before);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,9 +159,20 @@ TOrbXMLItem *TOrbXMLList::Items(int index) const {
 }
 
 int TOrbXMLList::IndexOf(const TOrbXMLItem *item) const {
-  for (std::uint32_t i = 0; i < FCount; ++i)
-    if (FItems[i].get() == item)
-      return static_cast<int>(i);
+  if (item == nullptr || item->FOwnerList != this)
+    return -1;
+  // Outwards from where the item was last seen, both ways at once.
+  std::uint32_t up = std::min(item->FIndexHint, FCount);
+  std::uint32_t down = up;
+  while (down > 0 || up < FCount) {
+    if (up < FCount) {
+      if (FItems[up].get() == item)
+        return static_cast<int>(item->FIndexHint = up);
+      ++up;
+    }
+    if (down > 0 && FItems[--down].get() == item)
+      return static_cast<int>(item->FIndexHint = down);
+  }
   return -1;
 }
 
@@ -176,6 +191,7 @@ void TOrbXMLList::Reserve(std::uint32_t capacity) {
 void TOrbXMLList::Append(std::unique_ptr<TOrbXMLItem> item) {
   if (FCount == FCapacity)
     Reserve(std::max<std::uint32_t>(4, FCount * 2));
+  item->FIndexHint = FCount;
   FItems[FCount++] = std::move(item);
 }
 
@@ -189,6 +205,7 @@ void TOrbXMLList::InsertAt(std::uint32_t index, std::unique_ptr<TOrbXMLItem> ite
   for (std::uint32_t i = FCount; i > index; --i)
     FItems[i] = std::move(FItems[i - 1]);
   const int size = FAttributeList ? 0 : 1 + item->DescendantItemCount();
+  item->FIndexHint = index;
   FItems[index] = std::move(item);
   ++FCount;
   AddDescendants(size);
@@ -219,12 +236,6 @@ void TOrbXMLList::AddDescendants(int delta) {
        list = list->FOwnerItem ? list->FOwnerItem->OwnerList() : nullptr)
     if (list->FDescendants >= 0)
       list->FDescendants += delta;
-}
-
-void TOrbXMLList::ForgetDescendants() {
-  for (TOrbXMLList *list = this; list != nullptr;
-       list = list->FOwnerItem ? list->FOwnerItem->OwnerList() : nullptr)
-    list->FDescendants = -1;
 }
 
 int TOrbXMLList::DescendantCount() {

@@ -75,9 +75,16 @@ private:
   friend class TOrbMainXML;
   xmlNode *CheckedNode() const;
   void DropLists();
+  // Items the DOM gives below the node while no list is built here (0 once one is), and the
+  // bookkeeping after a text change.
+  int UnlistedItems() const;
+  void ContentChanged(int unlistedBefore);
 
   xmlNode *FNode = nullptr;
   TOrbXMLList *FOwnerList = nullptr;
+  // Where the owner list last had this item: edits move items a place or two at a time, so a
+  // search from here ends at once even in a list of 400,000.
+  mutable std::uint32_t FIndexHint = 0;
   TOrbMainXML *FDocument = nullptr;
   std::unique_ptr<TOrbXMLList> FChildren;
   std::unique_ptr<TOrbXMLList> FAttributes;
@@ -95,7 +102,7 @@ public:
   int Count() const { return static_cast<int>(FCount); }
   // "List index out of bounds (%d)" outside 0..Count()-1.
   TOrbXMLItem *Items(int index) const;
-  int IndexOf(const TOrbXMLItem *item) const; // -1 when absent
+  int IndexOf(const TOrbXMLItem *item) const; // -1 when absent; fast for an item found before
   TOrbXMLItem *OwnerItem() const { return FOwnerItem; }
   TOrbMainXML *Document() const;
   bool IsAttributeList() const { return FAttributeList; }
@@ -140,7 +147,6 @@ private:
   void InsertAt(std::uint32_t index, std::unique_ptr<TOrbXMLItem> item);
   std::unique_ptr<TOrbXMLItem> TakeAt(std::uint32_t index);
   void AddDescendants(int delta);
-  void ForgetDescendants();
   TOrbXMLItem *CreateNodeImpl(std::string Name, int NodeType, TOrbXMLItem *Source, TOrbXMLItem *Before,
                               bool indent, bool reindent);
   void CopyContent(TOrbXMLItem *target, TOrbXMLItem *source);

@@ -66,7 +66,7 @@ protected:
       titles.push_back(action->text().toStdString());
     return titles;
   }
-  static QTreeWidgetItem *Root(editor::TfrmXMLMain *w) { return w->eTree->topLevelItem(0); }
+  static QTreeWidgetItem *Root(editor::TfrmXMLMain *w) { return Root(*w); }
   static void Modify(editor::TfrmXMLMain *w) {
     w->eTree->setCurrentItem(Root(w));
     w->actAddInto->trigger();
@@ -269,7 +269,7 @@ TEST_F(Frame, AFileThatDoesNotLoadSaysWhyBeforeItsEmptyWindowOpens) {
   EXPECT_NE(prompts.Errors[0].find("(line 2)"), std::string::npos) << prompts.Errors[0];
   ASSERT_EQ(frame->EditorWindows().size(), 1);
   editor::TfrmXMLMain *w = frame->EditorWindows().front();
-  EXPECT_EQ(w->eTree->topLevelItemCount(), 0);
+  EXPECT_EQ(w->TreeModel()->rowCount(), 0);
   EXPECT_NE(w->eNodeValueTxt->placeholderText().toStdString().find("did not load"), std::string::npos);
   EXPECT_EQ(windowsWhenShown, 0);
   EXPECT_TRUE(frame->RecentFiles().isEmpty());
