@@ -215,7 +215,8 @@ void TfrmXMLMain::DeleteCurrent(const std::string &stepName) {
     edit.Delete(item);
     edit.CurrentAfter = parent;
   });
-  MakeCurrent(parent);
+  // The parent is current; the view stays where the user was working.
+  MakeCurrent(parent, false);
 }
 
 // The node goes on the clipboard as text and as XML, for this and other windows and programs.

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStyledItemDelegate>
@@ -584,7 +585,7 @@ void TfrmXMLMain::UpdateCaption() {
   setWindowTitle(FDocument->Modified ? QStringLiteral("*") + name : name);
 }
 
-void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
+void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item, bool scroll) {
   if (!item || !FDocument)
     return;
   std::vector<TOrbXMLItem *> chain;
@@ -608,8 +609,13 @@ void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
   if (!node.isValid())
     return;
   FCurrentItem = TreeItemAt(node);
+  // Selecting scrolls the view to the row (its auto-scroll); without scroll it stays put.
+  const int top = eTree->verticalScrollBar()->value();
   SelectSilently(node);
-  eTree->scrollTo(node);
+  if (scroll)
+    eTree->scrollTo(node);
+  else
+    eTree->verticalScrollBar()->setValue(top);
   ShowItem(FCurrentItem);
 }
 

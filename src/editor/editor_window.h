@@ -65,10 +65,10 @@ public:
   // Every change of the document is one step here; its clean state is the saved document.
   QUndoStack *UndoStack() const { return FUndoStack; }
 
-  // Makes the item current: expands its ancestors (building only their lists), selects its tree
-  // node and shows it in the panel. ShowNode does the same for the item of a DOM node of this
-  // document (an attribute or a text shows its element).
-  void MakeCurrent(xmlmodel::TOrbXMLItem *item);
+  // Makes the item current: expands its ancestors (building only their lists), selects its row
+  // (scrolled into view unless scroll is false) and shows it in the panel. ShowNode does the
+  // same for the item of a DOM node of this document (an attribute or a text shows its element).
+  void MakeCurrent(xmlmodel::TOrbXMLItem *item, bool scroll = true);
   void ShowNode(xmlNode *node);
 
   void BuildTree();
