@@ -55,7 +55,7 @@ TEST(SearchWindow, ValidateListsEveryErrorAndGoesToItsNodeInATreeNeverExpanded) 
   ASSERT_EQ(search->pErrors->eErrors->topLevelItemCount(), 5);
 
   // The error of the third order's status: its node is made current, its ancestors expanded.
-  const Node row = search->pErrors->eErrors->topLevelItem(2);
+  QTreeWidgetItem *row = search->pErrors->eErrors->topLevelItem(2);
   search->pErrors->eErrors->setCurrentItem(row);
   emit search->pErrors->eErrors->itemActivated(row, 0);
   ASSERT_NE(CurrentNode(*window), nullptr);
