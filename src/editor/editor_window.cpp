@@ -535,10 +535,11 @@ void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
     eNodeName->setText(Q(item->NodeName()));
     // A node with child items keeps them on Apply, so its text is not editable here.
     const bool hasChildren = item->ChildItemCount() > 0;
-    std::string text = item->Text();
+    // That text joins every descendant's: near the root of a large file it is the whole file,
+    // which the memo would take seconds to lay out at every selection, and joining it whole
+    // alone takes a tenth of a second.
+    std::string text = hasChildren ? item->Text(kReadOnlyTextLimit + 1) : item->Text();
     if (hasChildren && text.size() > kReadOnlyTextLimit) {
-      // That text joins every descendant's: near the root of a large file it is the whole
-      // file, which the memo would take seconds to lay out at every selection.
       std::size_t cut = kReadOnlyTextLimit;
       while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         --cut; // not inside a UTF-8 sequence
@@ -576,6 +577,7 @@ void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
   }
   UpdateCaption();
   FPanelModified = false;
+  emit CurrentShown();
 }
 
 void TfrmXMLMain::UpdateCaption() {

@@ -162,6 +162,8 @@ public:
   QAction *actPaste = nullptr;
 
 signals:
+  // The panel shows another node, or the same one afresh.
+  void CurrentShown();
   // A line for the frame's status bar.
   void StatusMessage(const QString &text);
   // The user dragged a splitter.

@@ -49,14 +49,16 @@ TOrbXMLList *TOrbXMLItem::Attributes() {
 bool TOrbXMLItem::HasChildItems() const {
   if (FChildren)
     return FChildren->Count() > 0;
+  if (FChildState != kChildrenUnknown)
+    return FChildState == kSomeChildren;
   // What Children() and Populate would find.
   const xmlNode *node = CheckedNode();
-  if (node->type == XML_COMMENT_NODE)
-    return false;
-  for (const xmlNode *child = DomFirstChild(node); child != nullptr; child = child->next)
-    if (child->type != XML_TEXT_NODE)
-      return true;
-  return false;
+  bool some = false;
+  if (node->type != XML_COMMENT_NODE)
+    for (const xmlNode *child = DomFirstChild(node); child != nullptr && !some; child = child->next)
+      some = child->type != XML_TEXT_NODE;
+  FChildState = some ? kSomeChildren : kNoChildren;
+  return some;
 }
 
 namespace {
@@ -96,7 +98,7 @@ void TOrbXMLItem::GetNodeName(std::string &Name) const { DomGetNodeName(CheckedN
 
 int TOrbXMLItem::NodeType() const { return DomNodeType(CheckedNode()); }
 
-std::string TOrbXMLItem::Text() const { return DomNodeText(CheckedNode()); }
+std::string TOrbXMLItem::Text(std::size_t limit) const { return DomNodeText(CheckedNode(), limit); }
 
 int TOrbXMLItem::UnlistedItems() const {
   return FChildren || !FOwnerList ? 0 : CountDomItems(FNode);
@@ -105,6 +107,7 @@ int TOrbXMLItem::UnlistedItems() const {
 // A text written over child nodes takes their items out of the counts above, and a text put back
 // brings them in again: the lists above take the difference, so no count is ever recounted.
 void TOrbXMLItem::ContentChanged(int unlistedBefore) {
+  FChildState = kChildrenUnknown;
   if (!FChildren && FOwnerList)
     FOwnerList->AddDescendants(CountDomItems(FNode) - unlistedBefore);
   if (TOrbXMLObserver *observer = FDocument->Observer())

@@ -43,7 +43,10 @@ public:
   TOrbXMLItem &operator=(const TOrbXMLItem &) = delete;
 
   xmlNode *Node() const { return FNode; }
-  void SetNode(xmlNode *node) { FNode = node; }
+  void SetNode(xmlNode *node) {
+    FNode = node;
+    FChildState = kChildrenUnknown;
+  }
   bool HasNode() const { return FNode != nullptr; }
   TOrbXMLList *OwnerList() const { return FOwnerList; }
   TOrbMainXML *Document() const { return FDocument; }
@@ -63,7 +66,8 @@ public:
   // NodeName written into Name, whose capacity is kept: for loops over many items.
   void GetNodeName(std::string &Name) const;
   int NodeType() const; // W3C numbering
-  std::string Text() const;
+  // At least limit bytes of the text when it is longer (see DomNodeText).
+  std::string Text(std::size_t limit = std::string::npos) const;
   // Replaces the node's content with the text as given; does not change Modified.
   void SetText(std::string_view text);
   // The same, keeping what it replaced so that RestoreText puts it back exactly.
@@ -85,6 +89,10 @@ private:
   // Where the owner list last had this item: edits move items a place or two at a time, so a
   // search from here ends at once even in a list of 400,000.
   mutable std::uint32_t FIndexHint = 0;
+  // Whether the DOM gives child items while no list is built, once asked: a view asks it of
+  // every row it lays out. Forgotten when a text replaces the node's content.
+  enum : std::uint8_t { kChildrenUnknown, kNoChildren, kSomeChildren };
+  mutable std::uint8_t FChildState = kChildrenUnknown;
   TOrbMainXML *FDocument = nullptr;
   std::unique_ptr<TOrbXMLList> FChildren;
   std::unique_ptr<TOrbXMLList> FAttributes;
