@@ -65,6 +65,7 @@ void TfrmXMLMain::Apply() {
       const bool keepChildren = old->ChildItemCount() > 0;
       // The new node takes the old one's place: order is data in XML.
       RunEdit("Apply " + name, [&](TEdit &edit) {
+        LeaveCurrentRow();
         created = edit.Create(*list, name, nodeType, old, old);
         if (!keepChildren)
           edit.SetText(created, value);
@@ -212,6 +213,7 @@ void TfrmXMLMain::DeleteCurrent(const std::string &stepName) {
     return; // the root element stays
   TOrbXMLItem *parent = list->OwnerItem();
   RunEdit(stepName + item->NodeName(), [&](TEdit &edit) {
+    LeaveCurrentRow();
     edit.Delete(item);
     edit.CurrentAfter = parent;
   });

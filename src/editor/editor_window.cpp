@@ -492,6 +492,11 @@ void TfrmXMLMain::SelectSilently(const QModelIndex &node) {
   });
 }
 
+void TfrmXMLMain::LeaveCurrentRow() {
+  const TFlagScope own(FOwnSelection);
+  eTree->selectionModel()->clearCurrentIndex();
+}
+
 void TfrmXMLMain::OnCurrentChanged(const QModelIndex &changed) {
   if (FOwnSelection)
     return;

@@ -194,6 +194,9 @@ private:
   // A tree item for the item of a row (nullptr for none).
   std::shared_ptr<TOrbXMLTreeItem> TreeItemAt(const QModelIndex &node) const;
   void SelectSilently(const QModelIndex &node);
+  // Before the current row goes: with no current row the view does not move its current to a
+  // neighbour and lay out every row around it once more. The command then makes a node current.
+  void LeaveCurrentRow();
   void OnCurrentChanged(const QModelIndex &current);
   void ExpandSubtree(const QModelIndex &node);
   void UpdateCaption();

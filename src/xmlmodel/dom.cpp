@@ -156,7 +156,7 @@ void GatherText(const xmlNode *node, std::string &out, int entityDepth, std::siz
     if (entity == nullptr)
       return;
     if (entity->children != nullptr) {
-      for (const xmlNode *c = entity->children; c != nullptr; c = c->next)
+      for (const xmlNode *c = entity->children; c != nullptr && out.size() < limit; c = c->next)
         GatherText(c, out, entityDepth + 1, limit);
     } else if (entity->etype == XML_INTERNAL_GENERAL_ENTITY && entity->content != nullptr) {
       // An entity the parser never had to expand has only its replacement text.
@@ -171,7 +171,7 @@ void GatherText(const xmlNode *node, std::string &out, int entityDepth, std::siz
   case XML_DOCUMENT_FRAG_NODE:
   case XML_DOCUMENT_NODE:
   case XML_ENTITY_DECL:
-    for (const xmlNode *c = node->children; c != nullptr; c = c->next)
+    for (const xmlNode *c = node->children; c != nullptr && out.size() < limit; c = c->next)
       GatherText(c, out, entityDepth, limit);
     return;
   default: return; // comments and processing instructions inside an element are not text
