@@ -34,10 +34,12 @@ TXmlTreeModel::~TXmlTreeModel() {
 
 void TXmlTreeModel::SetDocument(xmlmodel::TOrbMainXML *document) {
   beginResetModel();
-  if (FDocument)
+  if (FDocument) {
     FDocument->SetObserver(nullptr);
+    if (FDocument->RootItem()->HasNode())
+      Forget(FDocument->RootItem());
+  }
   FDocument = document;
-  FFetched.clear();
   FCollapsed.clear();
   if (FDocument) {
     FDocument->SetObserver(this);
@@ -57,13 +59,18 @@ QModelIndex TXmlTreeModel::IndexOf(const TOrbXMLItem *item) const {
   const TOrbXMLList *list = item->OwnerList();
   if (!list)
     return item == FDocument->RootItem() && item->HasNode() ? createIndex(0, 0, item) : QModelIndex();
-  if (list->IsAttributeList() || !FFetched.contains(list->OwnerItem()))
+  if (list->IsAttributeList() || !Fetched(list->OwnerItem()))
     return {};
   const int row = list->IndexOf(item);
   return row < 0 ? QModelIndex() : createIndex(row, 0, item);
 }
 
-bool TXmlTreeModel::IsFetched(const QModelIndex &index) const { return FFetched.contains(ItemAt(index)); }
+bool TXmlTreeModel::Fetched(const TOrbXMLItem *item) {
+  const TOrbXMLList *children = item ? item->BuiltChildren() : nullptr;
+  return children && children->ViewMark();
+}
+
+bool TXmlTreeModel::IsFetched(const QModelIndex &index) const { return Fetched(ItemAt(index)); }
 
 QModelIndex TXmlTreeModel::index(int row, int column, const QModelIndex &parent) const {
   if (!FDocument || column != 0 || row < 0)
@@ -71,7 +78,7 @@ QModelIndex TXmlTreeModel::index(int row, int column, const QModelIndex &parent)
   if (!parent.isValid())
     return row == 0 ? IndexOf(FDocument->RootItem()) : QModelIndex();
   TOrbXMLItem *owner = ItemAt(parent);
-  if (!FFetched.contains(owner))
+  if (!Fetched(owner))
     return {};
   const TOrbXMLList &children = *owner->Children();
   return row < children.Count() ? createIndex(row, 0, children.Items(row)) : QModelIndex();
@@ -90,7 +97,7 @@ int TXmlTreeModel::rowCount(const QModelIndex &parent) const {
   if (!parent.isValid())
     return FDocument->RootItem()->HasNode() ? 1 : 0;
   TOrbXMLItem *item = ItemAt(parent);
-  return FFetched.contains(item) ? item->Children()->Count() : 0;
+  return Fetched(item) ? item->Children()->Count() : 0;
 }
 
 int TXmlTreeModel::columnCount(const QModelIndex &) const { return 1; }
@@ -99,9 +106,9 @@ bool TXmlTreeModel::hasChildren(const QModelIndex &parent) const {
   if (!parent.isValid())
     return rowCount(parent) > 0;
   TOrbXMLItem *item = ItemAt(parent);
-  if (FFetched.contains(item))
+  if (Fetched(item))
     return item->Children()->Count() > 0;
-  return FCollapsed.contains(item) || item->HasChildItems();
+  return (!FCollapsed.empty() && FCollapsed.contains(item)) || item->HasChildItems();
 }
 
 QVariant TXmlTreeModel::data(const QModelIndex &index, int role) const {
@@ -131,7 +138,7 @@ private:
 };
 
 bool TXmlTreeModel::canFetchMore(const QModelIndex &parent) const {
-  return parent.isValid() && !FFetched.contains(ItemAt(parent));
+  return parent.isValid() && !Fetched(ItemAt(parent));
 }
 
 void TXmlTreeModel::fetchMore(const QModelIndex &parent) {
@@ -145,7 +152,7 @@ void TXmlTreeModel::fetchMore(const QModelIndex &parent) {
   FCollapsed.erase(item);
   if (count > 0)
     beginInsertRows(parent, 0, count - 1);
-  FFetched.insert(item);
+  item->Children()->SetViewMark(true);
   if (count > 0)
     endInsertRows();
   else
@@ -157,12 +164,11 @@ void TXmlTreeModel::Unfetch(const QModelIndex &index) {
   if (!item || FReporting)
     return;
   const TReport report(FReporting);
-  if (FFetched.contains(item)) {
+  if (Fetched(item)) {
     const int count = item->Children()->Count();
     if (count > 0)
       beginRemoveRows(index, 0, count - 1);
-    ForgetBelow(item);
-    FFetched.erase(item);
+    Forget(item);
     if (count > 0)
       endRemoveRows();
   }
@@ -170,18 +176,20 @@ void TXmlTreeModel::Unfetch(const QModelIndex &index) {
   emit dataChanged(index, index);
 }
 
-void TXmlTreeModel::ForgetBelow(const TOrbXMLItem *item) {
+void TXmlTreeModel::Forget(const TOrbXMLItem *item) {
+  FCollapsed.erase(item);
   std::vector<const TOrbXMLItem *> pending;
-  if (FFetched.contains(item))
+  if (Fetched(item))
     pending.push_back(item);
   while (!pending.empty()) {
-    const TOrbXMLItem *at = pending.back();
+    TOrbXMLList &children = *pending.back()->BuiltChildren();
     pending.pop_back();
-    const TOrbXMLList &children = *const_cast<TOrbXMLItem *>(at)->Children();
+    children.SetViewMark(false);
     for (int i = 0; i < children.Count(); ++i) {
       const TOrbXMLItem *child = children.Items(i);
-      FCollapsed.erase(child);
-      if (FFetched.erase(child) != 0)
+      if (!FCollapsed.empty())
+        FCollapsed.erase(child);
+      if (Fetched(child))
         pending.push_back(child);
     }
   }
@@ -189,7 +197,7 @@ void TXmlTreeModel::ForgetBelow(const TOrbXMLItem *item) {
 
 void TXmlTreeModel::ItemInserting(TOrbXMLList &list, int index) {
   FChangeShown = false;
-  if (list.IsAttributeList() || !FFetched.contains(list.OwnerItem()))
+  if (list.IsAttributeList() || !Fetched(list.OwnerItem()))
     return;
   const QModelIndex parent = IndexOf(list.OwnerItem());
   if (!parent.isValid())
@@ -214,7 +222,7 @@ void TXmlTreeModel::ItemRemoving(TOrbXMLList &list, int index) {
   if (list.IsAttributeList())
     return;
   FRemoving = list.Items(index);
-  if (!FFetched.contains(list.OwnerItem()))
+  if (!Fetched(list.OwnerItem()))
     return;
   const QModelIndex parent = IndexOf(list.OwnerItem());
   if (!parent.isValid())
@@ -232,9 +240,7 @@ void TXmlTreeModel::ItemRemoved(TOrbXMLList &list, int) {
   if (list.IsAttributeList())
     return;
   // The item may come back (undo), then collapsed, as a fresh row.
-  ForgetBelow(FRemoving);
-  FFetched.erase(FRemoving);
-  FCollapsed.erase(FRemoving);
+  Forget(FRemoving);
   FRemoving = nullptr;
   CountsChanged(list.OwnerItem());
 }

@@ -58,12 +58,12 @@ private:
   void ItemChanged(xmlmodel::TOrbXMLItem &item) override;
   // The rows of the item and of its ancestors redraw: their counts changed.
   void CountsChanged(const xmlmodel::TOrbXMLItem *item);
-  // Forgets the fetched rows below the item, at every depth.
-  void ForgetBelow(const xmlmodel::TOrbXMLItem *item);
+  // Forgets the rows below the item at every depth, and that it was collapsed.
+  void Forget(const xmlmodel::TOrbXMLItem *item);
+  // Rows below the item are made: its child list carries the mark.
+  static bool Fetched(const xmlmodel::TOrbXMLItem *item);
 
   xmlmodel::TOrbMainXML *FDocument = nullptr;
-  // Items whose rows below are made.
-  std::unordered_set<const xmlmodel::TOrbXMLItem *> FFetched;
   // Items collapsed since their last fetch: they offer to expand even without child items.
   std::unordered_set<const xmlmodel::TOrbXMLItem *> FCollapsed;
   // The change between an ItemInserting or ItemRemoving and its end reaches the views.

@@ -182,7 +182,7 @@ int TOrbXMLList::IndexOf(const TOrbXMLItem *item) const {
 void TOrbXMLList::Reserve(std::uint32_t capacity) {
   if (capacity <= FCapacity)
     return;
-  if (capacity >= (1u << 31))
+  if (capacity >= (1u << 30))
     throw Exception("Too many items in one list");
   auto items = std::make_unique<std::unique_ptr<TOrbXMLItem>[]>(capacity);
   for (std::uint32_t i = 0; i < FCount; ++i)

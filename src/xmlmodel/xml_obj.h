@@ -54,6 +54,8 @@ public:
 
   // Built on first call, then the same list every time. Errors when the item has no node.
   TOrbXMLList *Children();
+  // The child list when it has been built, else nullptr.
+  TOrbXMLList *BuiltChildren() const { return FChildren.get(); }
   TOrbXMLList *Attributes();
   // Whether Children() holds or would hold any item, without building the list.
   bool HasChildItems() const;
@@ -114,6 +116,10 @@ public:
   TOrbXMLItem *OwnerItem() const { return FOwnerItem; }
   TOrbMainXML *Document() const;
   bool IsAttributeList() const { return FAttributeList; }
+  // One mark for the view over the item tree (the tree's model: this list's items have rows);
+  // the item tree itself never reads it. Kept here because a view asks it of every row.
+  bool ViewMark() const { return FViewMark; }
+  void SetViewMark(bool on) { FViewMark = on ? 1 : 0; }
 
   // Fills an empty list from the owner's DOM children or attributes; a comment's list stays
   // empty, text nodes get no item, and an error ends the filling silently.
@@ -162,8 +168,9 @@ private:
   TOrbXMLItem *FOwnerItem = nullptr;
   std::unique_ptr<std::unique_ptr<TOrbXMLItem>[]> FItems;
   std::uint32_t FCount = 0;
-  std::uint32_t FCapacity : 31 = 0;
+  std::uint32_t FCapacity : 30 = 0;
   std::uint32_t FAttributeList : 1 = 0;
+  std::uint32_t FViewMark : 1 = 0;
   int FDescendants = -1; // unknown until first asked
 };
 
