@@ -9,6 +9,7 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -21,7 +22,6 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QItemSelectionModel>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
@@ -452,7 +452,6 @@ void TfrmXMLMain::BuildTree() {
   const QModelIndex root = FModel->index(0, 0);
   if (!root.isValid())
     return;
-  const TFlagScope own(FOwnSelection);
   eTree->expand(root);
   eTreeExpanding(root);
 }
@@ -606,10 +605,8 @@ void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item, bool scroll) {
     const QModelIndex node = IndexOf(chain[i]);
     if (!node.isValid())
       return;
-    if (!eTree->isExpanded(node)) {
-      const TFlagScope own(FOwnSelection);
+    if (!eTree->isExpanded(node))
       eTree->expand(node);
-    }
     eTreeExpanding(node);
   }
   const QModelIndex node = IndexOf(item);

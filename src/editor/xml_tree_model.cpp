@@ -197,11 +197,19 @@ void TXmlTreeModel::Forget(const TOrbXMLItem *item) {
 
 void TXmlTreeModel::ItemInserting(TOrbXMLList &list, int index) {
   FChangeShown = false;
-  if (list.IsAttributeList() || !Fetched(list.OwnerItem()))
+  if (list.IsAttributeList())
     return;
   const QModelIndex parent = IndexOf(list.OwnerItem());
   if (!parent.isValid())
     return;
+  if (!Fetched(list.OwnerItem())) {
+    // A row without child items gets its first: its row is made now, which is how a view
+    // learns that a collapsed row can expand.
+    if (list.Count() != 0)
+      return;
+    list.SetViewMark(true);
+    FCollapsed.erase(list.OwnerItem());
+  }
   FReporting = true;
   beginInsertRows(parent, index, index);
   FChangeShown = true;

@@ -122,6 +122,13 @@ TEST(XmlTreeModel, EditsArriveAsTheirRowsWithFreshCountsAndOthersKeepTheirPlace)
   attribute.Create(*c->Attributes(), "id", xmlmodel::ntAttribute);
   EXPECT_EQ(inserted.count(), 0);
   EXPECT_EQ(Caption(f.model.IndexOf(c)), "c");
+  // A collapsed row without child items that gets one learns it can expand.
+  TEdit into("Create x in c");
+  into.Create(*c->Children(), "x", xmlmodel::ntElement);
+  ASSERT_EQ(inserted.count(), 1);
+  EXPECT_EQ(inserted[0][0].value<QModelIndex>(), f.model.IndexOf(c));
+  EXPECT_TRUE(f.model.hasChildren(f.model.IndexOf(c)));
+  EXPECT_EQ(Caption(f.model.IndexOf(c)), "c (1/1)");
   EXPECT_FALSE(f.model.IndexOf(c->Attributes()->Items(0)).isValid());
 }
 
