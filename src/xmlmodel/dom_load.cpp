@@ -90,29 +90,9 @@ bool PlainStartTag(const char *begin, const char *end) {
   return true;
 }
 
-// A text the parser grew piece by piece (around references, across read blocks) keeps the
-// parser's spare room, up to as much again as the text; it is cut to size once complete.
-void TrimGrownText(xmlParserCtxtPtr ctxt) {
-  xmlNode *text = ctxt->node != nullptr ? ctxt->node->last : nullptr;
-  if (text == nullptr || text->type != XML_TEXT_NODE || text->content == nullptr || ctxt->nodelen <= 0 ||
-      ctxt->nodemem <= ctxt->nodelen + 1 || text->content == reinterpret_cast<xmlChar *>(&text->properties) ||
-      (ctxt->dict != nullptr && xmlDictOwns(ctxt->dict, text->content)))
-    return;
-  if (auto *fit = static_cast<xmlChar *>(xmlRealloc(text->content, static_cast<size_t>(ctxt->nodelen) + 1))) {
-    text->content = fit;
-    ctxt->nodemem = ctxt->nodelen + 1;
-  }
-}
-
-void EndElementTrimming(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri) {
-  TrimGrownText(static_cast<xmlParserCtxtPtr>(context));
-  xmlSAX2EndElementNs(context, localname, prefix, uri);
-}
-
 void StartElementMarking(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri,
                          int nbNamespaces, const xmlChar **namespaces, int nbAttributes, int nbDefaulted,
                          const xmlChar **attributes) {
-  TrimGrownText(static_cast<xmlParserCtxtPtr>(context)); // mixed content: the text before
   xmlSAX2StartElementNs(context, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted,
                         attributes);
   // The parser calls this with the input at the end of the start tag: "/>" or ">".
@@ -312,7 +292,6 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
     if (ctxt == nullptr)
       throw Exception("Cannot create an XML parser");
     ctxt->sax->startElementNs = &StartElementMarking;
-    ctxt->sax->endElementNs = &EndElementTrimming;
     ctxt->_private = &FRawTags;
     doc = xmlCtxtReadIO(ctxt, &DomInputFile::Read, nullptr, &file, fileName.c_str(), nullptr, options);
     wellFormed = ctxt->wellFormed != 0;

@@ -129,7 +129,8 @@ TEST(DomUndo, TextAndAttributeValueChangesAreUndoneExactlyOnEveryFixture) {
 
 // Short texts and attribute values live inside their node after a load; replacing, merging,
 // copying and freeing them must treat that storage as the node's (the sanitiser build sees a
-// wrong free), and every change must still be undone exactly.
+// wrong free), and every change must still be undone exactly. A text that starts short and grows
+// around references moves out of its node while it is parsed.
 TEST(DomUndo, ShortTextsHeldInTheirNodeAreChangedAndUndoneExactly) {
   xmltest::TempDir dir;
   const std::string file = dir.File("short.xml");
