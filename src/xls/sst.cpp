@@ -1,10 +1,12 @@
 #include "xls/sst.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "common/exception.h"
+#include "common/text.h"
 #include "xls/bytes.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
@@ -25,67 +27,72 @@ int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * 
 // ---------------------------------------------------------------------------------------------
 // Trie
 
-// A node of 256 slots. A node made from one full chain holds a handful, and 2 KB for each of
-// them would be most of a large table's memory: it keeps its filled slots only, in slot order,
-// until it holds many, and then all 256 slots, each found directly. A slot holds a child node, a
-// chain or, for a chain of one (most slots of the deeper nodes), the item itself with its hash.
+// A node of 256 slots in one allocation: a bitmap of the filled slots, then the filled ones only,
+// in slot order, each found by counting the bits before its own. Most nodes below the first level
+// hold a handful of slots, and 256 of them each would be most of a large table's memory. A slot
+// holds a child node, a chain or, for a chain of one (most slots of the deeper nodes), the item
+// itself with its hash.
 struct THashTrie::TTreeItem {
-  enum TKind : uint8_t { Empty, Item, Chain, Child };
+  enum TKind : uint8_t { Item, Chain, Child };
   struct TSlot {
     uint32_t Hash; // of the item, for a slot of kind Item
-    uint8_t Index;
     TKind Kind;
-    void *Value;
+    union {
+      void *Value;
+      TChain *Links;
+      TTreeItem *Node;
+    };
   };
-  static constexpr size_t DenseFrom = 48; // filled slots
-  int Depth;
-  int Filled = 0;
-  bool IsDense = false;
-  std::vector<TSlot> Slots; // the filled ones in slot order, or all 256 once dense
+  uint8_t Depth;
+  uint16_t Count; // filled slots
+  uint16_t Capacity;
+  uint64_t Filled[4];
 
-  explicit TTreeItem(int Depth) : Depth(Depth) {}
-  bool Dense() const { return IsDense; }
-  TTreeItem *ChildAt(const TSlot &Slot) const { return static_cast<TTreeItem *>(Slot.Value); }
-  static TChain *ChainAt(const TSlot &Slot) { return static_cast<TChain *>(Slot.Value); }
-
-  std::vector<TSlot>::iterator Lower(int Index) {
-    return std::lower_bound(Slots.begin(), Slots.end(), Index,
-                            [](const TSlot &s, int i) { return s.Index < i; });
+  TSlot *Slots() { return reinterpret_cast<TSlot *>(this + 1); }
+  int Rank(int Index) const {
+    int rank = 0;
+    for (int w = 0; w < Index >> 6; ++w)
+      rank += __builtin_popcountll(Filled[w]);
+    return rank + __builtin_popcountll(Filled[Index >> 6] & ((uint64_t(1) << (Index & 63)) - 1));
   }
   TSlot *Find(int Index) {
-    if (Dense())
-      return Slots[size_t(Index)].Kind != Empty ? &Slots[size_t(Index)] : nullptr;
-    auto it = Lower(Index);
-    return it != Slots.end() && it->Index == Index ? &*it : nullptr;
+    return (Filled[Index >> 6] >> (Index & 63) & 1) ? &Slots()[Rank(Index)] : nullptr;
   }
-  void Add(int Index, void *Item, uint32_t Hash) {
-    const TSlot slot{Hash, static_cast<uint8_t>(Index), TKind::Item, Item};
-    if (!Dense() && Slots.size() + 1 == DenseFrom) {
-      std::vector<TSlot> all(256);
-      for (size_t i = 0; i < 256; ++i)
-        all[i].Index = static_cast<uint8_t>(i);
-      for (const TSlot &s : Slots)
-        all[s.Index] = s;
-      Slots = std::move(all);
-      IsDense = true;
+
+  static TTreeItem *New(int Depth, int Capacity) {
+    auto *node = static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
+    *node = {static_cast<uint8_t>(Depth), 0, static_cast<uint16_t>(Capacity), {}};
+    return node;
+  }
+  // Fills slot Index of Node with an item; Node may move.
+  static void Add(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
+    if (Node->Count == Node->Capacity) {
+      const int capacity = std::min(256, Node->Capacity + 2); // most nodes stay small
+      Node = static_cast<TTreeItem *>(Resize(Node, sizeof(TTreeItem) + size_t(capacity) * sizeof(TSlot)));
+      Node->Capacity = static_cast<uint16_t>(capacity);
     }
-    if (Dense()) {
-      Slots[size_t(Index)] = slot;
-    } else {
-      if (Slots.size() == Slots.capacity()) // most nodes stay small: grown a few slots at a time
-        Slots.reserve(Slots.size() + 2);
-      Slots.insert(Lower(Index), slot);
-    }
-    ++Filled;
+    TSlot *at = Node->Slots() + Node->Rank(Index);
+    std::memmove(static_cast<void *>(at + 1), at, size_t(Node->Slots() + Node->Count - at) * sizeof(TSlot));
+    at->Hash = Hash;
+    at->Kind = Item;
+    at->Value = Stored;
+    Node->Filled[Index >> 6] |= uint64_t(1) << (Index & 63);
+    ++Node->Count;
   }
   void Erase(int Index) {
-    if (Dense())
-      Slots[size_t(Index)].Kind = Empty;
-    else
-      Slots.erase(Lower(Index));
-    --Filled;
+    TSlot *at = Slots() + Rank(Index);
+    std::memmove(static_cast<void *>(at), at + 1, size_t(Slots() + Count - at - 1) * sizeof(TSlot));
+    Filled[Index >> 6] &= ~(uint64_t(1) << (Index & 63));
+    --Count;
   }
 };
+
+void *THashTrie::Resize(void *Block, size_t Bytes) {
+  void *larger = std::realloc(Block, Bytes);
+  if (!larger)
+    throw std::bad_alloc();
+  return larger;
+}
 
 THashTrie::THashTrie() = default;
 
@@ -105,7 +112,7 @@ bool THashTrie::ItemsEqual(const void *A, const void *B) const {
 }
 
 THashTrie::TChain *THashTrie::NewChain(const TChain::TLink &One, const TChain::TLink &Two) {
-  auto *chain = static_cast<TChain *>(::operator new(TChain::Bytes(2)));
+  auto *chain = static_cast<TChain *>(Resize(nullptr, TChain::Bytes(2)));
   *chain = {2, 2};
   chain->Links()[0] = One;
   chain->Links()[1] = Two;
@@ -114,34 +121,29 @@ THashTrie::TChain *THashTrie::NewChain(const TChain::TLink &One, const TChain::T
 
 THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, const TChain::TLink &Link) {
   if (Chain->Count == Chain->Capacity) {
-    const uint32_t capacity = Chain->Capacity * 2;
-    auto *larger = static_cast<TChain *>(::operator new(TChain::Bytes(capacity)));
-    std::memcpy(static_cast<void *>(larger), Chain, TChain::Bytes(Chain->Count));
-    larger->Capacity = capacity;
-    ::operator delete(Chain);
-    Chain = larger;
+    Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(Chain->Capacity + 2)));
+    Chain->Capacity += 2;
   }
   Chain->Links()[Chain->Count++] = Link;
   return Chain;
 }
 
+void *THashTrie::InChain(TChain *Chain, const void *Item, uint32_t Hash) const {
+  for (uint32_t i = 0; i < Chain->Count; ++i)
+    if (Chain->Links()[i].Hash == Hash && ItemsEqual(Chain->Links()[i].Item, Item))
+      return Chain->Links()[i].Item;
+  return nullptr;
+}
+
 void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
-  TTreeItem *node = FRoot;
-  while (node) {
+  for (TTreeItem *node = FRoot; node;) {
     const TTreeItem::TSlot *slot = node->Find(SlotIndex(Hash, node->Depth));
     if (!slot)
       return nullptr;
     switch (slot->Kind) {
-    case TTreeItem::Child: node = node->ChildAt(*slot); continue;
-    case TTreeItem::Empty: return nullptr;
+    case TTreeItem::Child: node = slot->Node; continue;
     case TTreeItem::Item: return slot->Hash == Hash && ItemsEqual(slot->Value, Item) ? slot->Value : nullptr;
-    case TTreeItem::Chain: {
-      TChain *chain = TTreeItem::ChainAt(*slot);
-      for (uint32_t i = 0; i < chain->Count; ++i)
-        if (chain->Links()[i].Hash == Hash && ItemsEqual(chain->Links()[i].Item, Item))
-          return chain->Links()[i].Item;
-      return nullptr;
-    }
+    case TTreeItem::Chain: return InChain(slot->Links, Item, Hash);
     }
   }
   return nullptr;
@@ -156,120 +158,118 @@ void *THashTrie::Insert(void *Item) {
 
 void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
   if (!FRoot)
-    FRoot = new TTreeItem(0);
-  TTreeItem *node = FRoot;
+    FRoot = TTreeItem::New(0, 16);
+  TTreeItem **link = &FRoot; // where the node stands, to follow it when it grows
   for (;;) {
+    TTreeItem *node = *link;
     const int index = SlotIndex(Hash, node->Depth);
     TTreeItem::TSlot *slot = node->Find(index);
     if (!slot) {
-      node->Add(index, Item, Hash);
+      TTreeItem::Add(*link, index, Item, Hash);
       ++FItemCount;
       return nullptr;
     }
     if (slot->Kind == TTreeItem::Child) {
-      node = node->ChildAt(*slot);
+      link = &slot->Node;
       continue;
     }
     if (slot->Kind == TTreeItem::Item) {
       if (slot->Hash == Hash && ItemsEqual(slot->Value, Item))
         return slot->Value;
-      slot->Value = NewChain({slot->Value, slot->Hash}, {Item, Hash});
+      slot->Links = NewChain({slot->Value, slot->Hash}, {Item, Hash});
       slot->Kind = TTreeItem::Chain;
       ++FItemCount;
       return nullptr;
     }
-    TChain *chain = TTreeItem::ChainAt(*slot);
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      if (chain->Links()[i].Hash == Hash && ItemsEqual(chain->Links()[i].Item, Item))
-        return chain->Links()[i].Item;
+    TChain *chain = slot->Links;
+    if (void *found = InChain(chain, Item, Hash))
+      return found;
     if (chain->Count < MaxChain || node->Depth == MaxDepth) {
-      slot->Value = AddToChain(chain, {Item, Hash});
+      slot->Links = AddToChain(chain, {Item, Hash});
       ++FItemCount;
       return nullptr;
     }
     // A full chain moves one level down, each item to the slot of its next hash byte; Item then
     // goes on into the new node. Eight items never fill a slot there.
-    auto child = std::make_unique<TTreeItem>(node->Depth + 1);
+    TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
     for (uint32_t i = 0; i < chain->Count; ++i) {
-      const TChain::TLink &link = chain->Links()[i];
-      const int at = SlotIndex(link.Hash, child->Depth);
+      const TChain::TLink &moved = chain->Links()[i];
+      const int at = SlotIndex(moved.Hash, child->Depth);
       TTreeItem::TSlot *other = child->Find(at);
       if (!other) {
-        child->Add(at, link.Item, link.Hash);
+        TTreeItem::Add(child, at, moved.Item, moved.Hash);
       } else if (other->Kind == TTreeItem::Item) {
-        other->Value = NewChain({other->Value, other->Hash}, link);
+        other->Links = NewChain({other->Value, other->Hash}, moved);
         other->Kind = TTreeItem::Chain;
       } else {
-        other->Value = AddToChain(TTreeItem::ChainAt(*other), link);
+        other->Links = AddToChain(other->Links, moved);
       }
     }
-    ::operator delete(chain);
+    std::free(chain);
     slot->Kind = TTreeItem::Child;
-    slot->Value = child.get();
-    node = child.release();
+    slot->Node = child;
+    link = &slot->Node;
   }
 }
 
 bool THashTrie::Remove(const void *Item) {
-  if (!FRoot)
-    return false;
   const uint32_t hash = HashOf(Item);
   TTreeItem *path[MaxDepth + 1];
-  TTreeItem *node = FRoot;
-  for (;;) {
+  for (TTreeItem *node = FRoot; node;) {
     path[node->Depth] = node;
     TTreeItem::TSlot *slot = node->Find(SlotIndex(hash, node->Depth));
     if (!slot)
       return false;
     if (slot->Kind == TTreeItem::Child) {
-      node = node->ChildAt(*slot);
+      node = slot->Node;
       continue;
     }
     if (slot->Kind == TTreeItem::Item) {
       if (slot->Value != Item)
         return false;
     } else {
-      TChain *chain = TTreeItem::ChainAt(*slot);
+      TChain *chain = slot->Links;
       uint32_t i = 0;
       while (i < chain->Count && chain->Links()[i].Item != Item)
         ++i;
       if (i == chain->Count)
         return false;
       chain->Links()[i] = chain->Links()[--chain->Count];
+      --FItemCount;
       if (chain->Count == 1) {
         // A chain of one goes back into its slot.
-        *slot = {chain->Links()[0].Hash, slot->Index, TTreeItem::Item, chain->Links()[0].Item};
-        ::operator delete(chain);
+        *slot = {chain->Links()[0].Hash, TTreeItem::Item, {chain->Links()[0].Item}};
+        std::free(chain);
       }
+      return true;
     }
     --FItemCount;
-    if (slot->Kind == TTreeItem::Chain || slot->Value != Item)
-      return true;
     // The slot is empty now; so is every node it leaves without slots, but the root.
     for (int depth = node->Depth;; --depth) {
       TTreeItem *n = path[depth];
       n->Erase(SlotIndex(hash, depth));
-      if (depth == 0 || n->Filled > 0)
+      if (depth == 0 || n->Count > 0)
         return true;
-      delete n;
+      std::free(n);
     }
   }
+  return false;
 }
 
 void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
-  for (const TTreeItem::TSlot &slot : Node->Slots) {
+  for (int s = 0; s < Node->Count; ++s) {
+    const TTreeItem::TSlot &slot = Node->Slots()[s];
     if (slot.Kind == TTreeItem::Child)
-      FreeNode(Node->ChildAt(slot), FreeItems);
+      FreeNode(slot.Node, FreeItems);
     else if (slot.Kind == TTreeItem::Item && FreeItems)
       FreeItem(slot.Value);
     else if (slot.Kind == TTreeItem::Chain) {
-      TChain *chain = TTreeItem::ChainAt(slot);
-      for (uint32_t i = 0; FreeItems && i < chain->Count; ++i)
-        FreeItem(chain->Links()[i].Item);
-      ::operator delete(chain);
+      for (uint32_t i = 0; FreeItems && i < slot.Links->Count; ++i)
+        FreeItem(slot.Links->Links()[i].Item);
+      std::free(slot.Links);
     }
   }
-  delete Node;
+  std::free(Node);
 }
 
 void THashTrie::ClearTrie() {
@@ -281,27 +281,18 @@ void THashTrie::ClearTrie() {
 
 namespace {
 // Calls f for every item under Node and counts nodes and the longest chain.
-void Walk(const THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size_t &nodes, size_t &longest) {
+void Walk(THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size_t &nodes, size_t &longest) {
   using Tree = THashTrie::TTreeItem;
   ++nodes;
-  for (const Tree::TSlot &slot : Node.Slots) {
-    if (slot.Kind == Tree::Empty)
-      continue;
+  for (int s = 0; s < Node.Count; ++s) {
+    const Tree::TSlot &slot = Node.Slots()[s];
     if (slot.Kind == Tree::Child) {
-      Walk(*Node.ChildAt(slot), f, nodes, longest);
+      Walk(*slot.Node, f, nodes, longest);
       continue;
     }
-    size_t n = 0;
-    if (slot.Kind == Tree::Item) {
-      n = 1;
-      if (f)
-        f(slot.Value);
-    } else {
-      THashTrie::TChain *chain = Tree::ChainAt(slot);
-      n = chain->Count;
-      for (uint32_t i = 0; f && i < n; ++i)
-        f(chain->Links()[i].Item);
-    }
+    const size_t n = slot.Kind == Tree::Item ? 1 : slot.Links->Count;
+    for (size_t i = 0; f && i < n; ++i)
+      f(slot.Kind == Tree::Item ? slot.Value : slot.Links->Links()[i].Item);
     longest = std::max(longest, n);
   }
 }
@@ -490,6 +481,13 @@ std::u16string TSST2::EntryText(const SSTEntry *Entry) {
   else
     std::copy(c, c + text.size(), text.begin());
   return text;
+}
+
+void TSST2::AppendUtf8(std::string &Out, const SSTEntry *Entry) {
+  if (Entry && !Entry->Wide())
+    common::AppendLatin1AsUtf8(Out, {reinterpret_cast<const char *>(Entry->Chars()), Entry->CharCount});
+  else
+    Out += common::Utf16ToUtf8(EntryText(Entry));
 }
 
 void TSST2::ReleaseEntry(SSTEntry *Entry) {

@@ -119,9 +119,13 @@ protected:
   virtual const uint8_t *KeyStart(const void *Item) const = 0;
 
 private:
-  // A chain holding One and Two; Chain with Item added (it may move, and is then freed).
+  // Block resized to Bytes (a new one when null), as realloc; throws when memory is short.
+  static void *Resize(void *Block, size_t Bytes);
+  // A chain holding One and Two; Chain with Item added (it may move).
   static TChain *NewChain(const TChain::TLink &One, const TChain::TLink &Two);
   static TChain *AddToChain(TChain *Chain, const TChain::TLink &Link);
+  // The item of Chain equal to Item, or nullptr.
+  void *InChain(TChain *Chain, const void *Item, uint32_t Hash) const;
   void FreeNode(TTreeItem *Node, bool FreeItems);
 
   TTreeItem *FRoot = nullptr;
@@ -173,6 +177,8 @@ public:
   // The same for Count characters from 0 to 255, one byte each.
   SSTEntry *AddText(const uint8_t *Chars, size_t Count);
   static std::u16string EntryText(const SSTEntry *Entry);
+  // The same appended to Out as UTF-8.
+  static void AppendUtf8(std::string &Out, const SSTEntry *Entry);
   // Drops one reference; an entry left without references leaves the table.
   void ReleaseEntry(SSTEntry *Entry);
   // Empties the index list; entries stay interned.
