@@ -44,16 +44,20 @@ struct THashTrie::TTreeItem {
     };
   };
   uint8_t Depth;
-  uint16_t Count; // filled slots
+  uint8_t Before[3]; // filled slots in the words of Filled before words 1, 2 and 3
+  uint16_t Count;    // filled slots
   uint16_t Capacity;
   uint64_t Filled[4];
 
   TSlot *Slots() { return reinterpret_cast<TSlot *>(this + 1); }
   int Rank(int Index) const {
-    int rank = 0;
-    for (int w = 0; w < Index >> 6; ++w)
-      rank += __builtin_popcountll(Filled[w]);
-    return rank + __builtin_popcountll(Filled[Index >> 6] & ((uint64_t(1) << (Index & 63)) - 1));
+    const int w = Index >> 6;
+    return (w ? Before[w - 1] : 0) + __builtin_popcountll(Filled[w] & ((uint64_t(1) << (Index & 63)) - 1));
+  }
+  void Mark(int Index, bool On) {
+    Filled[Index >> 6] ^= uint64_t(1) << (Index & 63);
+    for (int w = Index >> 6; w < 3; ++w)
+      Before[w] = static_cast<uint8_t>(Before[w] + (On ? 1 : -1));
   }
   TSlot *Find(int Index) {
     return (Filled[Index >> 6] >> (Index & 63) & 1) ? &Slots()[Rank(Index)] : nullptr;
@@ -61,7 +65,7 @@ struct THashTrie::TTreeItem {
 
   static TTreeItem *New(int Depth, int Capacity) {
     auto *node = static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
-    *node = {static_cast<uint8_t>(Depth), 0, static_cast<uint16_t>(Capacity), {}};
+    *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
     return node;
   }
   // Fills slot Index of Node with an item; Node may move.
@@ -76,13 +80,13 @@ struct THashTrie::TTreeItem {
     at->Hash = Hash;
     at->Kind = Item;
     at->Value = Stored;
-    Node->Filled[Index >> 6] |= uint64_t(1) << (Index & 63);
+    Node->Mark(Index, true);
     ++Node->Count;
   }
   void Erase(int Index) {
     TSlot *at = Slots() + Rank(Index);
     std::memmove(static_cast<void *>(at), at + 1, size_t(Slots() + Count - at - 1) * sizeof(TSlot));
-    Filled[Index >> 6] &= ~(uint64_t(1) << (Index & 63));
+    Mark(Index, false);
     --Count;
   }
 };
@@ -483,11 +487,20 @@ std::u16string TSST2::EntryText(const SSTEntry *Entry) {
   return text;
 }
 
-void TSST2::AppendUtf8(std::string &Out, const SSTEntry *Entry) {
-  if (Entry && !Entry->Wide())
-    common::AppendLatin1AsUtf8(Out, {reinterpret_cast<const char *>(Entry->Chars()), Entry->CharCount});
-  else
-    Out += common::Utf16ToUtf8(EntryText(Entry));
+std::string_view TSST2::Utf8Text(const SSTEntry *Entry, std::string &Buffer) {
+  if (!Entry)
+    return {};
+  if (Entry->Wide())
+    return Buffer = common::Utf16ToUtf8(EntryText(Entry));
+  const std::string_view chars(reinterpret_cast<const char *>(Entry->Chars()), Entry->CharCount);
+  uint8_t any = 0; // the bits of all characters: below 0x80 when all are ASCII
+  for (const char c : chars)
+    any |= static_cast<uint8_t>(c);
+  if (any < 0x80)
+    return chars;
+  Buffer.clear();
+  common::AppendLatin1AsUtf8(Buffer, chars);
+  return Buffer;
 }
 
 void TSST2::ReleaseEntry(SSTEntry *Entry) {

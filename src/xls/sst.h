@@ -177,8 +177,8 @@ public:
   // The same for Count characters from 0 to 255, one byte each.
   SSTEntry *AddText(const uint8_t *Chars, size_t Count);
   static std::u16string EntryText(const SSTEntry *Entry);
-  // The same appended to Out as UTF-8.
-  static void AppendUtf8(std::string &Out, const SSTEntry *Entry);
+  // The same as UTF-8: the entry's own characters when they are ASCII, else converted into Buffer.
+  static std::string_view Utf8Text(const SSTEntry *Entry, std::string &Buffer);
   // Drops one reference; an entry left without references leaves the table.
   void ReleaseEntry(SSTEntry *Entry);
   // Empties the index list; entries stay interned.

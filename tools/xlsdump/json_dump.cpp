@@ -83,7 +83,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
     bool first = true;
-    std::string utf8; // a string cell's text
+    std::string utf8; // room for a string cell's text
     while (const xls::TCell *cell = cells.NextCell()) {
       if (json.size() >= 1 << 16) { // written in pieces, so a large sheet is not held twice
         out << json;
@@ -105,9 +105,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       }
       const size_t text = json.size();
       if (cell->CellKind() == xls::ckString) { // its variant is its text
-        utf8.clear();
-        xls::TSST2::AppendUtf8(utf8, static_cast<const xls::TStringCell *>(cell)->Entry());
-        AppendJsonString(json, utf8);
+        AppendJsonString(json, xls::TSST2::Utf8Text(static_cast<const xls::TStringCell *>(cell)->Entry(), utf8));
         json += ", ";
         json.append(json, text, json.size() - 2 - text);
       } else {
