@@ -71,7 +71,8 @@ struct THashTrie::TTreeItem {
   // Fills slot Index of Node with an item; Node may move.
   static void Add(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
     if (Node->Count == Node->Capacity) {
-      const int capacity = std::min(256, Node->Capacity + 2); // most nodes stay small
+      // Most nodes stay small and grow by little; the few that fill are not copied slot by slot.
+      const int capacity = std::min(256, Node->Capacity + 2 + Node->Capacity / 8);
       Node = static_cast<TTreeItem *>(Resize(Node, sizeof(TTreeItem) + size_t(capacity) * sizeof(TSlot)));
       Node->Capacity = static_cast<uint16_t>(capacity);
     }
@@ -115,27 +116,25 @@ bool THashTrie::ItemsEqual(const void *A, const void *B) const {
   return n == KeyLength(B) && (n == 0 || std::memcmp(KeyStart(A), KeyStart(B), n) == 0);
 }
 
-THashTrie::TChain *THashTrie::NewChain(const TChain::TLink &One, const TChain::TLink &Two) {
-  auto *chain = static_cast<TChain *>(Resize(nullptr, TChain::Bytes(2)));
-  *chain = {2, 2};
-  chain->Links()[0] = One;
-  chain->Links()[1] = Two;
-  return chain;
-}
-
-THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, const TChain::TLink &Link) {
-  if (Chain->Count == Chain->Capacity) {
-    Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(Chain->Capacity + 2)));
-    Chain->Capacity += 2;
+THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Hash) {
+  if (!Chain || Chain->Count == Chain->Capacity) {
+    const uint16_t count = Chain ? Chain->Count : 0, capacity = count + 2;
+    Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(capacity)));
+    // The items move up past the room for two more hashes.
+    std::memmove(reinterpret_cast<char *>(Chain) + TChain::ItemsAt(capacity),
+                 reinterpret_cast<char *>(Chain) + TChain::ItemsAt(count), count * sizeof(void *));
+    Chain->Count = count;
+    Chain->Capacity = capacity;
   }
-  Chain->Links()[Chain->Count++] = Link;
+  Chain->Hashes()[Chain->Count] = Hash;
+  Chain->Items()[Chain->Count++] = Item;
   return Chain;
 }
 
 void *THashTrie::InChain(TChain *Chain, const void *Item, uint32_t Hash) const {
   for (uint32_t i = 0; i < Chain->Count; ++i)
-    if (Chain->Links()[i].Hash == Hash && ItemsEqual(Chain->Links()[i].Item, Item))
-      return Chain->Links()[i].Item;
+    if (Chain->Hashes()[i] == Hash && ItemsEqual(Chain->Items()[i], Item))
+      return Chain->Items()[i];
   return nullptr;
 }
 
@@ -180,7 +179,7 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
     if (slot->Kind == TTreeItem::Item) {
       if (slot->Hash == Hash && ItemsEqual(slot->Value, Item))
         return slot->Value;
-      slot->Links = NewChain({slot->Value, slot->Hash}, {Item, Hash});
+      slot->Links = AddToChain(AddToChain(nullptr, slot->Value, slot->Hash), Item, Hash);
       slot->Kind = TTreeItem::Chain;
       ++FItemCount;
       return nullptr;
@@ -189,7 +188,7 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
     if (void *found = InChain(chain, Item, Hash))
       return found;
     if (chain->Count < MaxChain || node->Depth == MaxDepth) {
-      slot->Links = AddToChain(chain, {Item, Hash});
+      slot->Links = AddToChain(chain, Item, Hash);
       ++FItemCount;
       return nullptr;
     }
@@ -197,16 +196,16 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
     // goes on into the new node. Eight items never fill a slot there.
     TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
     for (uint32_t i = 0; i < chain->Count; ++i) {
-      const TChain::TLink &moved = chain->Links()[i];
-      const int at = SlotIndex(moved.Hash, child->Depth);
+      const uint32_t hash = chain->Hashes()[i];
+      const int at = SlotIndex(hash, child->Depth);
       TTreeItem::TSlot *other = child->Find(at);
       if (!other) {
-        TTreeItem::Add(child, at, moved.Item, moved.Hash);
+        TTreeItem::Add(child, at, chain->Items()[i], hash);
       } else if (other->Kind == TTreeItem::Item) {
-        other->Links = NewChain({other->Value, other->Hash}, moved);
+        other->Links = AddToChain(AddToChain(nullptr, other->Value, other->Hash), chain->Items()[i], hash);
         other->Kind = TTreeItem::Chain;
       } else {
-        other->Links = AddToChain(other->Links, moved);
+        other->Links = AddToChain(other->Links, chain->Items()[i], hash);
       }
     }
     std::free(chain);
@@ -233,16 +232,16 @@ bool THashTrie::Remove(const void *Item) {
         return false;
     } else {
       TChain *chain = slot->Links;
-      uint32_t i = 0;
-      while (i < chain->Count && chain->Links()[i].Item != Item)
-        ++i;
+      const uint32_t i = uint32_t(std::find(chain->Items(), chain->Items() + chain->Count, Item) - chain->Items());
       if (i == chain->Count)
         return false;
-      chain->Links()[i] = chain->Links()[--chain->Count];
+      --chain->Count;
+      chain->Hashes()[i] = chain->Hashes()[chain->Count];
+      chain->Items()[i] = chain->Items()[chain->Count];
       --FItemCount;
       if (chain->Count == 1) {
         // A chain of one goes back into its slot.
-        *slot = {chain->Links()[0].Hash, TTreeItem::Item, {chain->Links()[0].Item}};
+        *slot = {chain->Hashes()[0], TTreeItem::Item, {chain->Items()[0]}};
         std::free(chain);
       }
       return true;
@@ -269,7 +268,7 @@ void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
       FreeItem(slot.Value);
     else if (slot.Kind == TTreeItem::Chain) {
       for (uint32_t i = 0; FreeItems && i < slot.Links->Count; ++i)
-        FreeItem(slot.Links->Links()[i].Item);
+        FreeItem(slot.Links->Items()[i]);
       std::free(slot.Links);
     }
   }
@@ -296,7 +295,7 @@ void Walk(THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size
     }
     const size_t n = slot.Kind == Tree::Item ? 1 : slot.Links->Count;
     for (size_t i = 0; f && i < n; ++i)
-      f(slot.Kind == Tree::Item ? slot.Value : slot.Links->Links()[i].Item);
+      f(slot.Kind == Tree::Item ? slot.Value : slot.Links->Items()[i]);
     longest = std::max(longest, n);
   }
 }

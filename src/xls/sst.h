@@ -92,17 +92,15 @@ public:
   size_t NodeCount() const;
   size_t LongestChain() const;
 
-  // A chain: its items with their hashes side by side, so that a search reads one block and
-  // touches only the item whose hash matches.
+  // A chain: the hashes of its items, then the items, so that a search reads the hashes and
+  // touches only an item whose hash matches.
   struct TChain {
-    struct TLink {
-      void *Item;
-      uint32_t Hash;
-    };
-    uint32_t Count;
-    uint32_t Capacity;
-    TLink *Links() { return reinterpret_cast<TLink *>(this + 1); } // Capacity of them
-    static size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + Capacity * sizeof(TLink); }
+    uint16_t Count;
+    uint16_t Capacity;
+    uint32_t *Hashes() { return reinterpret_cast<uint32_t *>(this + 1); } // Capacity of them
+    void **Items() { return reinterpret_cast<void **>(reinterpret_cast<char *>(this) + ItemsAt(Capacity)); }
+    static size_t ItemsAt(size_t Capacity) { return (4 + 4 * Capacity + 7) & ~size_t(7); }
+    static size_t Bytes(size_t Capacity) { return ItemsAt(Capacity) + Capacity * sizeof(void *); }
   };
   struct TTreeItem;
 
@@ -121,9 +119,8 @@ protected:
 private:
   // Block resized to Bytes (a new one when null), as realloc; throws when memory is short.
   static void *Resize(void *Block, size_t Bytes);
-  // A chain holding One and Two; Chain with Item added (it may move).
-  static TChain *NewChain(const TChain::TLink &One, const TChain::TLink &Two);
-  static TChain *AddToChain(TChain *Chain, const TChain::TLink &Link);
+  // Chain (a new one when null) with Item added; it may move.
+  static TChain *AddToChain(TChain *Chain, void *Item, uint32_t Hash);
   // The item of Chain equal to Item, or nullptr.
   void *InChain(TChain *Chain, const void *Item, uint32_t Hash) const;
   void FreeNode(TTreeItem *Node, bool FreeItems);
