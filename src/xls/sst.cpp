@@ -118,9 +118,11 @@ bool THashTrie::ItemsEqual(const void *A, const void *B) const {
 
 THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Hash) {
   if (!Chain || Chain->Count == Chain->Capacity) {
-    const uint16_t count = Chain ? Chain->Count : 0, capacity = count + 2;
+    // Two links at a time up to the most a chain holds before it splits; past that, at the
+    // last depth, twice as many.
+    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 2 : count * 2;
     Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(capacity)));
-    // The items move up past the room for two more hashes.
+    // The items move up past the room for the new hashes.
     std::memmove(reinterpret_cast<char *>(Chain) + TChain::ItemsAt(capacity),
                  reinterpret_cast<char *>(Chain) + TChain::ItemsAt(count), count * sizeof(void *));
     Chain->Count = count;
@@ -299,27 +301,18 @@ void Walk(THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size
     longest = std::max(longest, n);
   }
 }
+// Nodes and longest chain under Root.
+std::pair<size_t, size_t> Walk(THashTrie::TTreeItem *Root, const std::function<void(void *)> &f) {
+  size_t nodes = 0, longest = 0;
+  if (Root)
+    Walk(*Root, f, nodes, longest);
+  return {nodes, longest};
+}
 } // namespace
 
-void THashTrie::ForEach(const std::function<void(void *)> &f) const {
-  size_t nodes = 0, longest = 0;
-  if (FRoot)
-    Walk(*FRoot, f, nodes, longest);
-}
-
-size_t THashTrie::NodeCount() const {
-  size_t nodes = 0, longest = 0;
-  if (FRoot)
-    Walk(*FRoot, nullptr, nodes, longest);
-  return nodes;
-}
-
-size_t THashTrie::LongestChain() const {
-  size_t nodes = 0, longest = 0;
-  if (FRoot)
-    Walk(*FRoot, nullptr, nodes, longest);
-  return longest;
-}
+void THashTrie::ForEach(const std::function<void(void *)> &f) const { Walk(FRoot, f); }
+size_t THashTrie::NodeCount() const { return Walk(FRoot, nullptr).first; }
+size_t THashTrie::LongestChain() const { return Walk(FRoot, nullptr).second; }
 
 // ---------------------------------------------------------------------------------------------
 // Entries
@@ -330,19 +323,8 @@ size_t FontsOffset(uint8_t Options, size_t KeyLength) {
   return (SSTEntry::HeaderBytes(Options) + KeyLength + 7) & ~size_t(7);
 }
 
-bool KnownOptions(uint8_t options) {
-  switch (options) {
-  case 0x00:
-  case 0x01:
-  case 0x04:
-  case 0x05:
-  case 0x08:
-  case 0x09:
-  case 0x0C:
-  case 0x0D: return true;
-  default: return false;
-  }
-}
+// 16-bit characters, a phonetic block and runs are the only options.
+bool KnownOptions(uint8_t options) { return (options & ~0x0D) == 0; }
 
 } // namespace
 
@@ -571,7 +553,7 @@ public:
   uint32_t U32() {
     uint8_t b[4];
     Exact(b, 4);
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    return Get32(b);
   }
   void NextContinue() {
     uint8_t header[4];
@@ -634,6 +616,15 @@ void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
   // as stored in the file (16-bit units are little-endian there too), so they are the key.
   FKey.assign(SSTEntry::HeaderBytes(options), 0);
   const size_t header = FKey.size();
+  // 8-bit characters from at to the end become 16-bit units of the same value.
+  auto widen = [this](size_t at) {
+    const size_t n = FKey.size() - at;
+    FKey.resize(at + n * 2);
+    for (size_t i = n; i-- > 0;) {
+      FKey[at + 2 * i] = FKey[at + i];
+      FKey[at + 2 * i + 1] = 0;
+    }
+  };
   bool wide = (options & 0x01) != 0;
   bool anyWide = wide;
   size_t wanted = Shape.CharCount;
@@ -641,31 +632,17 @@ void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
     if (!first) {
       In.NextContinue();
       wide = In.U8() == 1;
-      if (wide && !anyWide) {
-        // Earlier 8-bit pieces become 16-bit units of the same value.
-        anyWide = true;
-        const size_t n = FKey.size() - header;
-        FKey.resize(header + n * 2);
-        for (size_t i = n; i-- > 0;) {
-          FKey[header + 2 * i] = FKey[header + i];
-          FKey[header + 2 * i + 1] = 0;
-        }
-      }
+      if (wide && !anyWide)
+        widen(header);
+      anyWide = anyWide || wide;
     }
     const size_t bytes = std::min(wide ? wanted * 2 : wanted, size_t(In.Remaining));
     if (wide && bytes % 2)
       Corrupt(); // a character cut by the record end
-    if (!wide && anyWide) {
-      const size_t at = FKey.size();
-      In.Append(FKey, bytes);
-      FKey.resize(at + bytes * 2);
-      for (size_t i = bytes; i-- > 0;) {
-        FKey[at + 2 * i] = FKey[at + i];
-        FKey[at + 2 * i + 1] = 0;
-      }
-    } else {
-      In.Append(FKey, bytes);
-    }
+    const size_t at = FKey.size();
+    In.Append(FKey, bytes);
+    if (!wide && anyWide)
+      widen(at);
     wanted -= wide ? bytes / 2 : bytes;
   }
   Shape.Options = anyWide ? static_cast<uint8_t>(options | 0x01) : options;

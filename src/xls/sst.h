@@ -95,11 +95,11 @@ public:
   // A chain: the hashes of its items, then the items, so that a search reads the hashes and
   // touches only an item whose hash matches.
   struct TChain {
-    uint16_t Count;
-    uint16_t Capacity;
+    uint32_t Count; // unbounded at the last depth, where colliding keys meet
+    uint32_t Capacity;
     uint32_t *Hashes() { return reinterpret_cast<uint32_t *>(this + 1); } // Capacity of them
     void **Items() { return reinterpret_cast<void **>(reinterpret_cast<char *>(this) + ItemsAt(Capacity)); }
-    static size_t ItemsAt(size_t Capacity) { return (4 + 4 * Capacity + 7) & ~size_t(7); }
+    static size_t ItemsAt(size_t Capacity) { return (sizeof(TChain) + 4 * Capacity + 7) & ~size_t(7); }
     static size_t Bytes(size_t Capacity) { return ItemsAt(Capacity) + Capacity * sizeof(void *); }
   };
   struct TTreeItem;
