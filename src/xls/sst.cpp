@@ -42,6 +42,15 @@ struct THashTrie::TTreeItem {
       TChain *Links;
       TTreeItem *Node;
     };
+    // The stored item equal to Item in a slot of kind Item or Chain, or nullptr.
+    void *Match(const THashTrie &Trie, const void *Item, uint32_t ItemHash) const {
+      if (Kind == TTreeItem::Item)
+        return Hash == ItemHash && Trie.ItemsEqual(Value, Item) ? Value : nullptr;
+      for (uint32_t i = 0; i < Links->Count; ++i)
+        if (Links->Hashes()[i] == ItemHash && Trie.ItemsEqual(Links->Items()[i], Item))
+          return Links->Items()[i];
+      return nullptr;
+    }
   };
   uint8_t Depth;
   uint8_t Before[3]; // filled slots in the words of Filled before words 1, 2 and 3
@@ -68,8 +77,15 @@ struct THashTrie::TTreeItem {
     *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
     return node;
   }
-  // Fills slot Index of Node with an item; Node may move.
-  static void Add(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
+  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child;
+  // Node may move.
+  static void Put(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
+    if (TSlot *slot = Node->Find(Index)) {
+      slot->Links = AddToChain(slot->Kind == Item ? AddToChain(nullptr, slot->Value, slot->Hash) : slot->Links,
+                               Stored, Hash);
+      slot->Kind = Chain;
+      return;
+    }
     if (Node->Count == Node->Capacity) {
       // Most nodes stay small and grow by little; the few that fill are not copied slot by slot.
       const int capacity = std::min(256, Node->Capacity + 2 + Node->Capacity / 8);
@@ -78,9 +94,7 @@ struct THashTrie::TTreeItem {
     }
     TSlot *at = Node->Slots() + Node->Rank(Index);
     std::memmove(static_cast<void *>(at + 1), at, size_t(Node->Slots() + Node->Count - at) * sizeof(TSlot));
-    at->Hash = Hash;
-    at->Kind = Item;
-    at->Value = Stored;
+    *at = {Hash, Item, {Stored}};
     Node->Mark(Index, true);
     ++Node->Count;
   }
@@ -98,8 +112,6 @@ void *THashTrie::Resize(void *Block, size_t Bytes) {
     throw std::bad_alloc();
   return larger;
 }
-
-THashTrie::THashTrie() = default;
 
 THashTrie::~THashTrie() {
   // Derived tries clear themselves while their FreeItem still exists; this frees what is left.
@@ -133,23 +145,14 @@ THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Has
   return Chain;
 }
 
-void *THashTrie::InChain(TChain *Chain, const void *Item, uint32_t Hash) const {
-  for (uint32_t i = 0; i < Chain->Count; ++i)
-    if (Chain->Hashes()[i] == Hash && ItemsEqual(Chain->Items()[i], Item))
-      return Chain->Items()[i];
-  return nullptr;
-}
-
 void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
   for (TTreeItem *node = FRoot; node;) {
     const TTreeItem::TSlot *slot = node->Find(SlotIndex(Hash, node->Depth));
     if (!slot)
       return nullptr;
-    switch (slot->Kind) {
-    case TTreeItem::Child: node = slot->Node; continue;
-    case TTreeItem::Item: return slot->Hash == Hash && ItemsEqual(slot->Value, Item) ? slot->Value : nullptr;
-    case TTreeItem::Chain: return InChain(slot->Links, Item, Hash);
-    }
+    if (slot->Kind != TTreeItem::Child)
+      return slot->Match(*this, Item, Hash);
+    node = slot->Node;
   }
   return nullptr;
 }
@@ -169,47 +172,23 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
     TTreeItem *node = *link;
     const int index = SlotIndex(Hash, node->Depth);
     TTreeItem::TSlot *slot = node->Find(index);
-    if (!slot) {
-      TTreeItem::Add(*link, index, Item, Hash);
-      ++FItemCount;
-      return nullptr;
-    }
-    if (slot->Kind == TTreeItem::Child) {
+    if (slot && slot->Kind == TTreeItem::Child) {
       link = &slot->Node;
       continue;
     }
-    if (slot->Kind == TTreeItem::Item) {
-      if (slot->Hash == Hash && ItemsEqual(slot->Value, Item))
-        return slot->Value;
-      slot->Links = AddToChain(AddToChain(nullptr, slot->Value, slot->Hash), Item, Hash);
-      slot->Kind = TTreeItem::Chain;
-      ++FItemCount;
-      return nullptr;
-    }
-    TChain *chain = slot->Links;
-    if (void *found = InChain(chain, Item, Hash))
+    if (void *found = slot ? slot->Match(*this, Item, Hash) : nullptr)
       return found;
-    if (chain->Count < MaxChain || node->Depth == MaxDepth) {
-      slot->Links = AddToChain(chain, Item, Hash);
+    if (!slot || slot->Kind == TTreeItem::Item || slot->Links->Count < MaxChain || node->Depth == MaxDepth) {
+      TTreeItem::Put(*link, index, Item, Hash);
       ++FItemCount;
       return nullptr;
     }
     // A full chain moves one level down, each item to the slot of its next hash byte; Item then
     // goes on into the new node. Eight items never fill a slot there.
+    TChain *chain = slot->Links;
     TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
-    for (uint32_t i = 0; i < chain->Count; ++i) {
-      const uint32_t hash = chain->Hashes()[i];
-      const int at = SlotIndex(hash, child->Depth);
-      TTreeItem::TSlot *other = child->Find(at);
-      if (!other) {
-        TTreeItem::Add(child, at, chain->Items()[i], hash);
-      } else if (other->Kind == TTreeItem::Item) {
-        other->Links = AddToChain(AddToChain(nullptr, other->Value, other->Hash), chain->Items()[i], hash);
-        other->Kind = TTreeItem::Chain;
-      } else {
-        other->Links = AddToChain(other->Links, chain->Items()[i], hash);
-      }
-    }
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i], chain->Hashes()[i]);
     std::free(chain);
     slot->Kind = TTreeItem::Child;
     slot->Node = child;
@@ -334,16 +313,10 @@ size_t SSTEntry::Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount) {
 }
 
 uint16_t SSTEntry::RunFirstChar(int i) const { return Get16(Key() + CharBytes() + size_t(i) * 4); }
-uint16_t SSTEntry::RunFontIndex(int i) const { return Get16(Key() + CharBytes() + size_t(i) * 4 + 2); }
 
 TXLSFont **SSTEntry::RunFonts() const {
   auto *base = reinterpret_cast<uint8_t *>(const_cast<SSTEntry *>(this));
   return reinterpret_cast<TXLSFont **>(base + FontsOffset(Options, KeyLength()));
-}
-
-char16_t SSTEntry::CharAt(int i) const {
-  const uint8_t *c = Chars();
-  return Wide() ? static_cast<char16_t>(Get16(c + size_t(i) * 2)) : static_cast<char16_t>(c[i]);
 }
 
 TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }

@@ -48,14 +48,11 @@ struct SSTEntry {
   size_t KeyLength() const { return CharBytes() + size_t(RunCount()) * 4 + size_t(ExtSize()); }
   size_t CharBytes() const { return Wide() ? size_t(CharCount) * 2 : CharCount; }
   const uint8_t *Chars() const { return Key(); }
-  // Run i: index of its first character and its font index as read.
+  // The index of the first character of run i.
   uint16_t RunFirstChar(int i) const;
-  uint16_t RunFontIndex(int i) const;
   TXLSFont *RunFont(int i) const { return RunFonts()[i]; }
   TXLSFont **RunFonts() const;
   const uint8_t *Phonetic() const { return Key() + CharBytes() + size_t(RunCount()) * 4; }
-  // The character at position i as a UTF-16 code unit.
-  char16_t CharAt(int i) const;
 
   // Bytes of an entry of this shape, font references included.
   static size_t Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount);
@@ -72,7 +69,7 @@ static_assert(sizeof(SSTEntry) == 12);
 // give their hash, key and equality, and free them.
 class THashTrie {
 public:
-  THashTrie();
+  THashTrie() = default;
   virtual ~THashTrie();
   THashTrie(const THashTrie &) = delete;
   THashTrie &operator=(const THashTrie &) = delete;
@@ -121,8 +118,6 @@ private:
   static void *Resize(void *Block, size_t Bytes);
   // Chain (a new one when null) with Item added; it may move.
   static TChain *AddToChain(TChain *Chain, void *Item, uint32_t Hash);
-  // The item of Chain equal to Item, or nullptr.
-  void *InChain(TChain *Chain, const void *Item, uint32_t Hash) const;
   void FreeNode(TTreeItem *Node, bool FreeItems);
 
   TTreeItem *FRoot = nullptr;
@@ -153,8 +148,6 @@ public:
   explicit TSST2(TXLSFonts *Fonts = nullptr);
   ~TSST2() override;
 
-  void SetFonts(TXLSFonts *Fonts) { FFonts = Fonts; }
-  TXLSFonts *Fonts() const { return FFonts; }
 
   // Reads the SST body (stream positioned at it, Length bytes) and the CONTINUE records that
   // follow, filling the index list. Throws "CONTINUE record is missing in SST",
@@ -183,10 +176,6 @@ public:
   // Frees every entry once, empties the trie and the index list; Total becomes 0.
   void ClearSST();
 
-  // The largest record body of the workbook's version; only a writer splitting the table into
-  // CONTINUE records needs it, reading finds the record sizes in the stream.
-  void SetMaxRecordSize(int Size) { FMaxRecordSize = Size; }
-  int MaxRecordSize() const { return FMaxRecordSize; }
 
   int32_t Total() const { return FTotal; }
   int IndexCount() const { return static_cast<int>(FIndex.size()); }
@@ -216,7 +205,6 @@ private:
   std::vector<uint8_t> FText;
   std::vector<TXLSFont *> FRunFonts;
   int32_t FTotal = 0;
-  int FMaxRecordSize = 8224;
   TXLSFonts *FFonts = nullptr;
 };
 
