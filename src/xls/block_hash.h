@@ -1,17 +1,24 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "xls/bytes.h"
+
 namespace xls {
 
-// The 64-byte blocks and the closing pad that MD5 and SHA-1 share. Hash supplies
-// Transform(const uint8_t *block); the closing bit count is written big-endian for SHA-1 and
-// little-endian for MD5.
-template <class Hash, bool BigEndianLength> class TBlockHash {
+// What MD5 and SHA-1 share: 64-byte blocks, the closing pad and the digest of Words state words.
+// The two differ in byte order (SHA-1 big-endian, MD5 little-endian) and in their Initial state
+// and Transform, which Hash supplies.
+template <class Hash, size_t Words, bool BigEndian> class TBlockHash {
 public:
+  using TDigest = std::array<uint8_t, 4 * Words>;
+
+  TBlockHash() { Reset(); }
+
   void Update(const void *data, size_t n) {
     const auto *p = static_cast<const uint8_t *>(data);
     FLength += n;
@@ -22,35 +29,56 @@ public:
       p += take;
       n -= take;
       if (FBuffered == sizeof FBuffer) {
-        static_cast<Hash *>(this)->Transform(FBuffer);
+        uint32_t words[16];
+        for (int i = 0; i < 16; ++i)
+          words[i] = Word(FBuffer + 4 * i);
+        Hash::Transform(FState, words);
         FBuffered = 0;
       }
     }
   }
 
-protected:
-  // Ends the message: 0x80, zeros up to the last 8 bytes of a block, then the length in bits.
-  void Pad() {
+  // Finishes the digest; the object starts over afterwards.
+  TDigest Final() {
+    // 0x80, zeros up to the last 8 bytes of a block, then the length in bits.
     const uint64_t bits = FLength * 8;
-    const uint8_t pad = 0x80;
+    const uint8_t pad = 0x80, zero = 0;
     Update(&pad, 1);
-    const uint8_t zero = 0;
     while (FBuffered != 56)
       Update(&zero, 1);
     uint8_t length[8];
     for (int i = 0; i < 8; ++i)
-      length[i] = static_cast<uint8_t>(bits >> (BigEndianLength ? 56 - 8 * i : 8 * i));
+      length[i] = static_cast<uint8_t>(bits >> (BigEndian ? 56 - 8 * i : 8 * i));
     Update(length, sizeof length);
+    TDigest digest;
+    for (size_t i = 0; i < digest.size(); ++i)
+      digest[i] = static_cast<uint8_t>(FState[i / 4] >> (BigEndian ? 24 - 8 * (i % 4) : 8 * (i % 4)));
+    Reset();
+    return digest;
   }
-  void ResetBlocks() {
+
+  static TDigest Of(const void *data, size_t n) {
+    Hash hash;
+    hash.Update(data, n);
+    return hash.Final();
+  }
+
+private:
+  static uint32_t Word(const uint8_t *p) {
+    return BigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3] : Get32(p);
+  }
+  void Reset() {
+    std::copy(Hash::Initial, Hash::Initial + Words, FState);
     FLength = 0;
     FBuffered = 0;
   }
 
-private:
+  uint32_t FState[Words];
   uint64_t FLength = 0; // bytes hashed so far
   uint8_t FBuffer[64];
   size_t FBuffered = 0;
 };
+
+inline uint32_t RotateLeft(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 
 } // namespace xls

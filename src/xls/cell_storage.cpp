@@ -24,14 +24,9 @@ uint32_t TCellStorage::NewSlot() {
 }
 
 void TCellStorage::DestroyCell(TCell *Cell) {
-  switch (Cell->CellKind()) {
-  case ckNumberFormula: static_cast<TNumberFormulaCell *>(Cell)->~TNumberFormulaCell(); break;
-  case ckStringFormula: static_cast<TStringFormulaCell *>(Cell)->~TStringFormulaCell(); break;
-  case ckBooleanFormula: static_cast<TBooleanFormulaCell *>(Cell)->~TBooleanFormulaCell(); break;
-  case ckErrorFormula: static_cast<TErrorFormulaCell *>(Cell)->~TErrorFormulaCell(); break;
-  case ckArrayFormula: static_cast<TArrayFormulaCell *>(Cell)->~TArrayFormulaCell(); break;
-  default: break; // the other classes are trivially destructible
-  }
+  // The formula classes add nothing to TFormulaCell; the others are trivially destructible.
+  if (Cell->IsFormula())
+    static_cast<TFormulaCell *>(Cell)->~TFormulaCell();
 }
 
 void TCellStorage::FreeCell(uint32_t Id, TCell *Cell) {
@@ -42,25 +37,13 @@ void TCellStorage::FreeCell(uint32_t Id, TCell *Cell) {
 }
 
 TCellStorage::TCellPtr TCellStorage::Clone(const TCell &Cell) {
-  switch (Cell.CellKind()) {
-  case ckBlank: return NewCell<TBlankCell>(static_cast<const TBlankCell &>(Cell));
-  case ckInteger: return NewCell<TIntegerCell>(static_cast<const TIntegerCell &>(Cell));
-  case ckFloat: return NewCell<TFloatCell>(static_cast<const TFloatCell &>(Cell));
-  case ckString: {
-    auto clone = NewCell<TStringCell>(static_cast<const TStringCell &>(Cell));
-    if (SSTEntry *entry = static_cast<const TStringCell &>(Cell).Entry())
-      ++entry->RefCount;
-    return clone;
-  }
-  case ckBoolean: return NewCell<TBooleanCell>(static_cast<const TBooleanCell &>(Cell));
-  case ckError: return NewCell<TErrorCell>(static_cast<const TErrorCell &>(Cell));
-  case ckNumberFormula: return NewCell<TNumberFormulaCell>(static_cast<const TNumberFormulaCell &>(Cell));
-  case ckStringFormula: return NewCell<TStringFormulaCell>(static_cast<const TStringFormulaCell &>(Cell));
-  case ckBooleanFormula: return NewCell<TBooleanFormulaCell>(static_cast<const TBooleanFormulaCell &>(Cell));
-  case ckErrorFormula: return NewCell<TErrorFormulaCell>(static_cast<const TErrorFormulaCell &>(Cell));
-  case ckArrayFormula: return NewCell<TArrayFormulaCell>(static_cast<const TArrayFormulaCell &>(Cell));
-  default: throw common::Exception(common::Format("Unknown cell kind %d", Cell.CellKind()));
-  }
+  if (Cell.IsFormula())
+    return NewCell<TFormulaCell>(static_cast<const TFormulaCell &>(Cell)); // copies the formula data
+  // The other cells are their 16 bytes; a string clone holds one more reference to its entry.
+  TCellPtr clone = NewCell<TCell>(Cell);
+  if (const TStringCell *text = CellAs<TStringCell>(&Cell); text && text->Entry())
+    ++text->Entry()->RefCount;
+  return clone;
 }
 
 uint32_t *TCellStorage::Slot(uint32_t Key) {
@@ -184,8 +167,8 @@ TCell *TCellStorage::NextCell() {
 }
 
 size_t TCellStorage::MemoryUsed() const {
-  return (FRoot ? sizeof(*FRoot) : 0) + FLevel2Count * sizeof(TLevel2) +
-         FBlocks.Capacity * sizeof(TBlock16) + FCells.Capacity * sizeof(TCellSlot);
+  return (FRoot ? sizeof(*FRoot) : 0) + FLevel2Count * sizeof(TLevel2) + FBlocks.Capacity * sizeof(TBlock16) +
+         FCells.Capacity * sizeof(TCellSlot);
 }
 
 } // namespace xls

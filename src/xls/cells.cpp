@@ -1,6 +1,6 @@
 #include "xls/cells.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "xls/formats.h"
 
@@ -14,16 +14,10 @@ const char *const ErrorTexts[8] = {
     "[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
 
 uint8_t ErrorIndexOf(uint8_t BiffCode) {
-  switch (BiffCode) {
-  case 0x00: return 1;
-  case 0x07: return 2;
-  case 0x0F: return 3;
-  case 0x17: return 4;
-  case 0x1D: return 5;
-  case 0x24: return 6;
-  case 0x2A: return 7;
-  default: return 0;
-  }
+  // The BIFF codes of the errors 1 to 7, in ErrorTexts order.
+  static constexpr uint8_t Codes[7] = {0x00, 0x07, 0x0F, 0x17, 0x1D, 0x24, 0x2A};
+  const uint8_t *at = std::find(Codes, Codes + 7, BiffCode);
+  return at == Codes + 7 ? 0 : static_cast<uint8_t>(at - Codes + 1);
 }
 
 TCellFormat &TCell::Format(const TCellFormats &Formats) const { return Formats.Items(FXF); }

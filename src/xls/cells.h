@@ -52,7 +52,6 @@ uint8_t ErrorIndexOf(uint8_t BiffCode);
 struct TFormulaData {
   std::vector<uint8_t> ExprBytes; // StoredLen bytes
   uint32_t ExprLen = 0;
-  uint8_t CalcMark = 0;
   uint8_t IsMember = 0;            // array formulas
   double NumberValue = 0;          // number and array formulas
   std::u16string StringValue;      // string formulas
@@ -115,22 +114,17 @@ public:
   static constexpr uint8_t Kind = ckString;
   TStringCell(uint32_t Key, SSTEntry *Entry, uint16_t XF) : TCell(Key, Kind, XF) { FEntry = Entry; }
   SSTEntry *Entry() const { return FEntry; }
-  void SetEntry(SSTEntry *Entry) { FEntry = Entry; } // the reference moves with it
 };
 
-class TBooleanCell : public TCell {
+// A boolean (0 or 1) or an error (its ErrorIndex) cell.
+template <uint8_t K> class TByteCell : public TCell {
 public:
-  static constexpr uint8_t Kind = ckBoolean;
-  TBooleanCell(uint32_t Key, uint8_t Value, uint16_t XF) : TCell(Key, Kind, XF) { FByte = Value; }
+  static constexpr uint8_t Kind = K;
+  TByteCell(uint32_t Key, uint8_t Value, uint16_t XF) : TCell(Key, Kind, XF) { FByte = Value; }
   uint8_t Value() const { return FByte; }
 };
-
-class TErrorCell : public TCell {
-public:
-  static constexpr uint8_t Kind = ckError;
-  TErrorCell(uint32_t Key, uint8_t ErrorIndex, uint16_t XF) : TCell(Key, Kind, XF) { FByte = ErrorIndex; }
-  uint8_t ErrorIndex() const { return FByte; }
-};
+using TBooleanCell = TByteCell<ckBoolean>;
+using TErrorCell = TByteCell<ckError>;
 
 // Base of the formula cells; owns its TFormulaData.
 class TFormulaCell : public TCell {
@@ -138,8 +132,6 @@ public:
   const std::vector<uint8_t> &ExprBytes() const { return FFormula->ExprBytes; }
   uint32_t StoredLen() const { return static_cast<uint32_t>(FFormula->ExprBytes.size()); }
   uint32_t ExprLen() const { return FFormula->ExprLen; }
-  uint8_t CalcMark() const { return FFormula->CalcMark; }
-  void SetCalcMark(uint8_t Mark) { FFormula->CalcMark = Mark; }
   const TFormulaData &Data() const { return *FFormula; }
 
 protected:
@@ -149,6 +141,8 @@ protected:
   TFormulaCell(const TFormulaCell &Other); // deep copy of the formula data
   TFormulaCell &operator=(const TFormulaCell &) = delete;
   ~TFormulaCell();
+
+  friend class TCellStorage; // clones and frees every formula cell as a TFormulaCell
 };
 
 class TNumberFormulaCell : public TFormulaCell {
@@ -173,27 +167,19 @@ public:
   const std::u16string &FormulaValue() const { return FFormula->StringValue; }
 };
 
-class TBooleanFormulaCell : public TFormulaCell {
+// A formula whose result is a boolean (0 or 1) or an error (its ErrorIndex).
+template <uint8_t K> class TByteFormulaCell : public TFormulaCell {
 public:
-  static constexpr uint8_t Kind = ckBooleanFormula;
-  TBooleanFormulaCell(uint32_t Key, uint8_t Value, uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr,
-                      uint16_t XF)
+  static constexpr uint8_t Kind = K;
+  TByteFormulaCell(uint32_t Key, uint8_t Value, uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr,
+                   uint16_t XF)
       : TFormulaCell(Key, Kind, XF, ExprLen, StoredLen, Expr) {
     FByte = Value;
   }
   uint8_t FormulaValue() const { return FByte; }
 };
-
-class TErrorFormulaCell : public TFormulaCell {
-public:
-  static constexpr uint8_t Kind = ckErrorFormula;
-  TErrorFormulaCell(uint32_t Key, uint8_t ErrorIndex, uint32_t ExprLen, uint32_t StoredLen,
-                    const uint8_t *Expr, uint16_t XF)
-      : TFormulaCell(Key, Kind, XF, ExprLen, StoredLen, Expr) {
-    FByte = ErrorIndex;
-  }
-  uint8_t FormulaValue() const { return FByte; } // an ErrorIndex
-};
+using TBooleanFormulaCell = TByteFormulaCell<ckBooleanFormula>;
+using TErrorFormulaCell = TByteFormulaCell<ckErrorFormula>;
 
 class TArrayFormulaCell : public TFormulaCell {
 public:

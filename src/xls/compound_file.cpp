@@ -232,13 +232,8 @@ void TCompoundFile::Parse() {
   }
   FFat.clear();
   FFat.reserve(fatIds.size() * (FSectorSize / 4));
-  for (uint32_t id : fatIds) {
-    if (id >= FSectorCount)
-      Damaged("a FAT sector id is out of range");
-    std::vector<uint8_t> sector = ReadChainlessSector(id);
-    for (uint32_t i = 0; i < FSectorSize / 4; ++i)
-      FFat.push_back(Get32(sector.data() + 4 * i));
-  }
+  for (uint32_t id : fatIds)
+    AppendSectorIds(id, FFat, "a FAT sector id is out of range");
 
   // Directory.
   std::vector<uint32_t> dirChain = Chain(Get32(h + 48), FFat, Unbounded);
@@ -250,13 +245,9 @@ void TCompoundFile::Parse() {
     for (size_t off = 0; off + EntrySize <= FSectorSize; off += EntrySize) {
       const uint8_t *e = sector.data() + off;
       TDirEntry entry;
-      size_t chars = std::min<size_t>(Get16(e + 64) / 2, 32);
-      for (size_t i = 0; i < chars; ++i) {
-        char16_t c = Get16(e + 2 * i);
-        if (c == 0)
-          break;
-        entry.Name.push_back(c);
-      }
+      // The name's length counts its closing zero; the name ends at its first zero in any case.
+      entry.Name = Utf16Text(e, std::min<size_t>(Get16(e + 64) / 2, 32));
+      entry.Name.erase(std::min(entry.Name.find(u'\0'), entry.Name.size()));
       entry.Type = e[66];
       entry.Left = Get32(e + 68);
       entry.Right = Get32(e + 72);
@@ -312,6 +303,15 @@ std::vector<uint8_t> TCompoundFile::ReadChainlessSector(uint32_t sector) const {
   return data;
 }
 
+void TCompoundFile::AppendSectorIds(uint32_t sector, std::vector<uint32_t> &ids,
+                                    const char *outOfRange) const {
+  if (sector >= FSectorCount)
+    Damaged(outOfRange);
+  const std::vector<uint8_t> data = ReadChainlessSector(sector);
+  for (uint32_t i = 0; i < FSectorSize / 4; ++i)
+    ids.push_back(Get32(data.data() + 4 * i));
+}
+
 void TCompoundFile::LoadMiniStream() const {
   if (FMiniLoaded)
     return;
@@ -324,13 +324,8 @@ void TCompoundFile::LoadMiniStream() const {
   if (FMiniFatSectors != 0 && firstMiniFat != EndOfChain) {
     std::vector<uint32_t> chain = Chain(firstMiniFat, FFat, Unbounded);
     miniFat.reserve(chain.size() * (FSectorSize / 4));
-    for (uint32_t id : chain) {
-      if (id >= FSectorCount)
-        Damaged("a mini FAT sector id is out of range");
-      std::vector<uint8_t> sector = ReadChainlessSector(id);
-      for (uint32_t i = 0; i < FSectorSize / 4; ++i)
-        miniFat.push_back(Get32(sector.data() + 4 * i));
-    }
+    for (uint32_t id : chain)
+      AppendSectorIds(id, miniFat, "a mini FAT sector id is out of range");
   }
   FMiniStream = std::move(ministream);
   FMiniFat = std::move(miniFat);
@@ -357,16 +352,10 @@ std::vector<uint8_t> TCompoundFile::ReadMini(uint32_t start, uint64_t size) cons
 }
 
 int TCompoundFile::Find(const std::u16string &name) const {
-  for (size_t i = 0; i < FElements.size(); ++i) {
-    const std::u16string &n = FElements[i].Name;
-    if (n.size() != name.size())
-      continue;
-    bool same = true;
-    for (size_t k = 0; k < n.size() && same; ++k)
-      same = AsciiLower(n[k]) == AsciiLower(name[k]);
-    if (same)
+  auto same = [](char16_t a, char16_t b) { return AsciiLower(a) == AsciiLower(b); };
+  for (size_t i = 0; i < FElements.size(); ++i)
+    if (std::equal(FElements[i].Name.begin(), FElements[i].Name.end(), name.begin(), name.end(), same))
       return static_cast<int>(i);
-  }
   return -1;
 }
 

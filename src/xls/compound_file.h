@@ -71,6 +71,8 @@ private:
   void ReadAt(uint64_t offset, uint8_t *out, size_t count) const;
   size_t SectorOffset(uint32_t sector) const;
   std::vector<uint8_t> ReadChainlessSector(uint32_t sector) const;
+  // Appends the sector ids that one sector of an allocation table holds.
+  void AppendSectorIds(uint32_t sector, std::vector<uint32_t> &ids, const char *outOfRange) const;
   std::vector<uint32_t> Chain(uint32_t start, const std::vector<uint32_t> &fat, uint64_t limit) const;
   std::vector<uint8_t> ReadChain(uint32_t start, uint64_t size) const;
   std::vector<uint32_t> StreamSectors(uint32_t start, uint64_t size) const;

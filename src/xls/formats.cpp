@@ -52,7 +52,8 @@ void TCellFormats::Clear() {
 
 namespace {
 
-const char16_t *const BuiltInFormats[50] = {
+// Formats 0 to 22, then 37 to 49; the reserved slots 23 to 36 between them read "General".
+const char16_t *const BuiltInFormats[36] = {
     u"General",
     u"0",
     u"0.00",
@@ -76,20 +77,6 @@ const char16_t *const BuiltInFormats[50] = {
     u"h:mm",
     u"h:mm:ss",
     u"m/d/yy h:mm",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
-    u"General",
     u"(#,##0_);(#,##0)",
     u"(#,##0_);[Red](#,##0)",
     u"(#,##0.00_);(#,##0.00)",
@@ -110,7 +97,7 @@ const char16_t *const BuiltInFormats[50] = {
 void TNumberFormats::Reset() {
   FItems.clear();
   for (uint16_t i = 0; i < 50; ++i)
-    FItems.emplace(i, BuiltInFormats[i]);
+    FItems.emplace(i, i < 23 ? BuiltInFormats[i] : i < 37 ? u"General" : BuiltInFormats[i - 14]);
 }
 
 void TNumberFormats::Add(uint16_t index, std::u16string formatString) {

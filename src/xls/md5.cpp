@@ -1,7 +1,5 @@
 #include "xls/md5.h"
 
-#include <cstring>
-
 namespace xls {
 
 namespace {
@@ -21,26 +19,10 @@ constexpr int Shift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 1
                            4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
                            6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
 
-uint32_t RotateLeft(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
-
 } // namespace
 
-TMD5::TMD5() { Reset(); }
-
-void TMD5::Reset() {
-  FState[0] = 0x67452301;
-  FState[1] = 0xefcdab89;
-  FState[2] = 0x98badcfe;
-  FState[3] = 0x10325476;
-  ResetBlocks();
-}
-
-void TMD5::Transform(const uint8_t block[64]) {
-  uint32_t m[16];
-  for (int i = 0; i < 16; ++i)
-    m[i] = uint32_t(block[i * 4]) | uint32_t(block[i * 4 + 1]) << 8 | uint32_t(block[i * 4 + 2]) << 16 |
-           uint32_t(block[i * 4 + 3]) << 24;
-  uint32_t a = FState[0], b = FState[1], c = FState[2], d = FState[3];
+void TMD5::Transform(uint32_t state[4], const uint32_t m[16]) {
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (int i = 0; i < 64; ++i) {
     uint32_t f;
     int g;
@@ -63,26 +45,10 @@ void TMD5::Transform(const uint8_t block[64]) {
     c = b;
     b = next;
   }
-  FState[0] += a;
-  FState[1] += b;
-  FState[2] += c;
-  FState[3] += d;
-}
-
-TMD5Digest TMD5::Final() {
-  Pad();
-  TMD5Digest digest;
-  for (int i = 0; i < 4; ++i)
-    for (int k = 0; k < 4; ++k)
-      digest[i * 4 + k] = static_cast<uint8_t>(FState[i] >> (8 * k));
-  Reset();
-  return digest;
-}
-
-TMD5Digest Md5(const void *data, size_t n) {
-  TMD5 md5;
-  md5.Update(data, n);
-  return md5.Final();
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
 }
 
 } // namespace xls

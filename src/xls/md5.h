@@ -1,30 +1,17 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
-
 #include "xls/block_hash.h"
 
 namespace xls {
 
-using TMD5Digest = std::array<uint8_t, 16>;
-
 // Incremental MD5 (RFC 1321).
-class TMD5 : public TBlockHash<TMD5, false> {
+class TMD5 : public TBlockHash<TMD5, 4, false> {
 public:
-  TMD5();
-  // Finishes the digest; the object starts over afterwards.
-  TMD5Digest Final();
-
-private:
-  friend class TBlockHash<TMD5, false>;
-  void Reset();
-  void Transform(const uint8_t block[64]);
-
-  uint32_t FState[4];
+  static constexpr uint32_t Initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  static void Transform(uint32_t state[4], const uint32_t m[16]);
 };
 
-TMD5Digest Md5(const void *data, size_t n);
+using TMD5Digest = TMD5::TDigest;
+inline TMD5Digest Md5(const void *data, size_t n) { return TMD5::Of(data, n); }
 
 } // namespace xls

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "xls/bytes.h"
 #include "xls/xls_stream.h"
 
 namespace xls {
@@ -12,11 +13,17 @@ std::u16string Wide16(const TRecordBody &body, int cchOffset, int optionOffset, 
   const int cch = body.U16(cchOffset);
   const bool wide = (body.U8(optionOffset) & 1) != 0;
   const uint8_t *p = body.Bytes(charsOffset, wide ? 2 * cch : cch);
-  std::u16string s;
-  s.reserve(cch);
-  for (int i = 0; i < cch; ++i)
-    s.push_back(wide ? static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8)) : static_cast<char16_t>(p[i]));
-  return s;
+  return wide ? Utf16Text(p, cch) : std::u16string(p, p + cch);
+}
+
+// A record and the records of followerId after it, at most count of them.
+void ReadRecordGroup(std::vector<TRawRecord> &list, const TRecordBody &body, uint32_t count,
+                     uint16_t followerId, TXLSStream &stream, int maxLength) {
+  list.push_back({body.Id(), {body.Data(), body.Data() + body.Length()}});
+  TRawRecord next;
+  for (uint32_t i = 0; i < count && ReadFollowingRecord(stream, {followerId}, maxLength, next); ++i)
+    if (next.Id != 0)
+      list.push_back(next);
 }
 
 bool IsBof(uint16_t id) { return id == 0x0009 || id == 0x0209 || id == 0x0409 || id == 0x0809; }
@@ -144,21 +151,11 @@ void TSheetPeriphery::ReadPane(const TRecordBody &body, TXLSStream &stream, int 
 }
 
 void TSheetPeriphery::ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength) {
-  const int count = body.U16(0);
-  ConditionalFormats.push_back({body.Id(), {body.Data(), body.Data() + body.Length()}});
-  TRawRecord next;
-  for (int i = 0; i < count && ReadFollowingRecord(stream, {0x01B1}, maxLength, next); ++i)
-    if (next.Id != 0)
-      ConditionalFormats.push_back(next);
+  ReadRecordGroup(ConditionalFormats, body, body.U16(0), 0x01B1, stream, maxLength);
 }
 
 void TSheetPeriphery::ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength) {
-  const uint32_t count = body.U32(14);
-  Validations.push_back({body.Id(), {body.Data(), body.Data() + body.Length()}});
-  TRawRecord next;
-  for (uint32_t i = 0; i < count && ReadFollowingRecord(stream, {0x01BE}, maxLength, next); ++i)
-    if (next.Id != 0)
-      Validations.push_back(next);
+  ReadRecordGroup(Validations, body, body.U32(14), 0x01BE, stream, maxLength);
 }
 
 void TSheetPeriphery::ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }

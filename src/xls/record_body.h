@@ -47,7 +47,6 @@ public:
            (static_cast<uint32_t>(FData[offset + 2]) << 16) |
            (static_cast<uint32_t>(FData[offset + 3]) << 24);
   }
-  int32_t I32(int offset) const { return static_cast<int32_t>(U32(offset)); }
   double F64(int offset) const {
     Need(offset, 8);
     double d;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/exception.h"
+#include "xls/bytes.h"
 
 namespace xls {
 
@@ -49,10 +50,12 @@ Body SelectionBody() { return Concat(Concat({3}, U16s({0, 0, 0, 1, 0, 0})), {0, 
 
 uint16_t SlotId(uint16_t id) { return (id & 0xFF) == 0x09 ? 0x0809 : id; }
 
+uint16_t U16At(const TRawRecord *r, size_t at, uint16_t fallback) {
+  return r != nullptr && at + 2 <= r->Body.size() ? Get16(r->Body.data() + at) : fallback;
+}
+
 int16_t ReadI16(const TRawRecord *r, int16_t fallback) {
-  if (r == nullptr || r->Body.size() < 2)
-    return fallback;
-  return static_cast<int16_t>(r->Body[0] | (r->Body[1] << 8));
+  return static_cast<int16_t>(U16At(r, 0, static_cast<uint16_t>(fallback)));
 }
 
 } // namespace
@@ -97,8 +100,6 @@ const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
   return nullptr;
 }
 
-void TRecordStorageDefault::DefaultMoved(TRawRecord &) {}
-
 bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
   if ((id & 0xFF) == 0x09)
     return true;
@@ -136,10 +137,8 @@ TRawRecord *TRecordStorageDefault::MoveDefaultsUpTo(uint16_t id, bool marker) {
     throw common::Exception(common::Format("Excpected default record %.4X not found.", id));
   }
   TRawRecord *target = FDefaultRecords[found].get();
-  for (size_t i = 0; i <= found; ++i) {
+  for (size_t i = 0; i <= found; ++i)
     FRecords.push_back(std::move(FDefaultRecords[i]));
-    DefaultMoved(*FRecords.back());
-  }
   FDefaultRecords.erase(FDefaultRecords.begin(), FDefaultRecords.begin() + static_cast<long>(found) + 1);
   return target;
 }
@@ -207,20 +206,7 @@ bool TRecordStorageGlobals::Backup() const { return ReadI16(FindSlot(0x0040), 0)
 bool TRecordStorageGlobals::RefreshAll() const { return ReadI16(FindSlot(0x01B7), 0) == 1; }
 
 uint16_t TRecordStorageGlobals::Window1(int field) const {
-  const TRawRecord *r = FindSlot(0x003D);
-  const size_t at = static_cast<size_t>(field) * 2;
-  if (r == nullptr || field < 0 || at + 2 > r->Body.size())
-    return 0;
-  return static_cast<uint16_t>(r->Body[at] | (r->Body[at + 1] << 8));
-}
-
-void TRecordStorageGlobals::SetWindow1(int field, uint16_t value) {
-  auto *r = const_cast<TRawRecord *>(FindSlot(0x003D));
-  const size_t at = static_cast<size_t>(field) * 2;
-  if (r == nullptr || field < 0 || at + 2 > r->Body.size())
-    return;
-  r->Body[at] = static_cast<uint8_t>(value);
-  r->Body[at + 1] = static_cast<uint8_t>(value >> 8);
+  return field < 0 ? 0 : U16At(FindSlot(0x003D), static_cast<size_t>(field) * 2, 0);
 }
 
 std::u16string TRecordStorageGlobals::UserName() const {

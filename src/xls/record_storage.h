@@ -54,8 +54,6 @@ public:
 protected:
   virtual const std::vector<TDefault> &DefaultList() const = 0;
   virtual bool IsMarker(uint16_t id) const = 0;
-  // Called for each default record moved into the main list.
-  virtual void DefaultMoved(TRawRecord &record);
 
 private:
   TRawRecord *FindMain(uint16_t id) const;
@@ -77,7 +75,6 @@ public:
   bool RefreshAll() const;
   // WINDOW1 16-bit fields by index: 0 left, 1 top, 2 width, 3 height, 4 options, 5 selected tab.
   uint16_t Window1(int field) const;
-  void SetWindow1(int field, uint16_t value);
   // The user name of WRITEACCESS (BIFF8 string layout).
   std::u16string UserName() const;
 

@@ -1,30 +1,17 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
-#include <cstdint>
-
 #include "xls/block_hash.h"
 
 namespace xls {
 
-using TSHA1Digest = std::array<uint8_t, 20>;
-
 // Incremental SHA-1 (FIPS 180), for the keys of CryptoAPI-encrypted workbooks.
-class TSHA1 : public TBlockHash<TSHA1, true> {
+class TSHA1 : public TBlockHash<TSHA1, 5, true> {
 public:
-  TSHA1() { Reset(); }
-  // Finishes the digest; the object starts over afterwards.
-  TSHA1Digest Final();
-
-private:
-  friend class TBlockHash<TSHA1, true>;
-  void Reset();
-  void Transform(const uint8_t block[64]);
-
-  uint32_t FState[5];
+  static constexpr uint32_t Initial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  static void Transform(uint32_t state[5], const uint32_t block[16]);
 };
 
-TSHA1Digest Sha1(const void *data, size_t n);
+using TSHA1Digest = TSHA1::TDigest;
+inline TSHA1Digest Sha1(const void *data, size_t n) { return TSHA1::Of(data, n); }
 
 } // namespace xls

@@ -91,15 +91,19 @@ void TXLSReader::ReadBlank() {
   CurrentSheet().StoreBlank(b.U16(2), b.U16(0), b.U16(4));
 }
 
-void TXLSReader::ReadMulBlank() {
+void TXLSReader::ReadMulCells() {
   KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 6);
   const int row = b.U16(0), first = b.U16(2);
-  const int count = (RecordLength - 6) / 2;
   TSheet &sheet = CurrentSheet();
-  for (int i = 0; i < count; ++i)
-    sheet.StoreBlank(first + i, row, b.U16(4 + 2 * i));
+  if (RecordId == 0x00BE) {
+    for (int i = 0; i < (RecordLength - 6) / 2; ++i)
+      sheet.StoreBlank(first + i, row, b.U16(4 + 2 * i));
+  } else {
+    for (int i = 0; i < (RecordLength - 6) / 6; ++i)
+      sheet.StoreFloat(first + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
+  }
 }
 
 void TXLSReader::ReadNumber() {
@@ -114,17 +118,6 @@ void TXLSReader::ReadRK() {
   const TRecordBody b = Body();
   b.Need(0, 10);
   CurrentSheet().StoreFloat(b.U16(2), b.U16(0), RKValue(b.U32(6)), b.U16(4));
-}
-
-void TXLSReader::ReadMulRK() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 6);
-  const int row = b.U16(0), first = b.U16(2);
-  const int count = (RecordLength - 6) / 6;
-  TSheet &sheet = CurrentSheet();
-  for (int i = 0; i < count; ++i)
-    sheet.StoreFloat(first + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
 }
 
 // LABEL and RSTRING (whose runs, after the text, are not kept).
@@ -206,21 +199,12 @@ void TXLSReader::ReadBiff2Cell() {
 }
 
 void TXLSReader::ReadSharedFormula() {
-  uint8_t header[4];
-  if (FStream->ReadHeader(header) != 4)
-    throw common::Exception("Unexpected end of file");
-  const uint16_t id = static_cast<uint16_t>(header[0] | (header[1] << 8));
-  const int length = header[2] | (header[3] << 8);
-  if (length > FWorkbook.MaxRecordSize()) {
-    SkipBody(*FStream, length);
-    return;
-  }
   // The whole body is read, so whatever follows the expression (array constants) does not end
   // up being taken for the next record header.
-  std::vector<uint8_t> data(static_cast<size_t>(length));
-  if (length > 0 && FStream->ReadData(data.data(), length) != length)
-    throw common::Exception("Unexpected end of file");
-  const TRecordBody b(id, data.data(), length);
+  TRawRecord shared;
+  if (!ReadFollowingRecord(*FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
+    return;
+  const TRecordBody b(shared.Id, shared.Body.data(), static_cast<int>(shared.Body.size()));
   const int cce = b.U16(8);
   const uint8_t *expr = b.Bytes(10, cce);
   // The first SHRFMLA of an anchor is the one its formulas use.
@@ -238,11 +222,17 @@ void TXLSReader::ReadFormula() {
   uint32_t stored = RecordLength - 22;
   const uint8_t *expr = RecordData.data() + 22;
   TSheet &sheet = CurrentSheet();
+  auto storeArray = [&](uint8_t isMember) {
+    // Text, boolean and error results are kept as for any formula; only numbers go with the array.
+    if (SpecialResult(b))
+      StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
+    else
+      sheet.StoreArrayFormula(col, row, isMember, static_cast<uint32_t>(CurrentArray.size()),
+                              CurrentArray.data(), b.U32(6), b.U32(10), cce, stored, expr, xf);
+  };
 
   if ((options & 0x0008) && stored >= 1 && expr[0] == 0x01) {
-    const uint16_t next = FStream->PeekRecordId();
-    if (next == 0x00BC || next == 0x04BC)
-      ReadSharedFormula();
+    ReadSharedFormula(); // when one follows
     const int anchorRow = b.U16(23);
     const int anchorCol = b.Has(25, 2) ? b.U16(25) : b.U8(25);
     if (auto it = SharedFormulas.find(SharedKey(anchorRow, anchorCol)); it != SharedFormulas.end()) {
@@ -256,45 +246,23 @@ void TXLSReader::ReadFormula() {
       stored = std::min(cce, stored);
     }
   } else if (stored >= 1 && expr[0] == 0x01) {
-    if (FStream->PeekRecordId() == 0x0221) {
-      uint8_t header[4];
-      if (FStream->ReadHeader(header) != 4)
-        throw common::Exception("Unexpected end of file");
-      const int length = header[2] | (header[3] << 8);
-      if (length <= FWorkbook.MaxRecordSize()) {
-        CurrentArray.assign(static_cast<size_t>(length), 0);
-        if (length > 0 && FStream->ReadData(CurrentArray.data(), length) != length)
-          throw common::Exception("Unexpected end of file");
+    TRawRecord array;
+    if (ReadFollowingRecord(*FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
+      if (array.Id != 0) {
+        CurrentArray = std::move(array.Body);
         HasCurrentArray = true;
-        // Text, boolean and error results are kept as for any formula; only numbers go with the array.
-        if (SpecialResult(b)) {
-          StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
-          return;
-        }
-        sheet.StoreArrayFormula(col, row, 0, length, CurrentArray.data(), b.U32(6), b.U32(10), cce, stored,
-                                expr, xf);
+        storeArray(0);
         return;
       }
-      SkipBody(*FStream, length);
-      HasCurrentArray = false;
-      CurrentArray.clear();
     } else if (HasCurrentArray && CurrentArray.size() >= 6) {
       const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
       if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
-        if (SpecialResult(b)) {
-          StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
-          return;
-        }
-        sheet.StoreArrayFormula(col, row, 1, static_cast<uint32_t>(CurrentArray.size()), CurrentArray.data(),
-                                b.U32(6), b.U32(10), cce, stored, expr, xf);
+        storeArray(1);
         return;
       }
-      HasCurrentArray = false;
-      CurrentArray.clear();
-    } else {
-      HasCurrentArray = false;
-      CurrentArray.clear();
     }
+    HasCurrentArray = false;
+    CurrentArray.clear();
   }
   if (SpecialResult(b)) {
     StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
@@ -404,23 +372,14 @@ void TXLSReader::ReadDimensions() {
   } else if (version == xvExcel50) {
     // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.
     const TRecordBody b = Body();
-    const uint16_t r1 = b.U16(0), r2 = b.U16(2), c1 = b.U16(4), c2 = b.U16(6);
-    const uint8_t biff8[14] = {static_cast<uint8_t>(r1),
-                               static_cast<uint8_t>(r1 >> 8),
-                               0,
-                               0,
-                               static_cast<uint8_t>(r2),
-                               static_cast<uint8_t>(r2 >> 8),
-                               0,
-                               0,
-                               static_cast<uint8_t>(c1),
-                               static_cast<uint8_t>(c1 >> 8),
-                               static_cast<uint8_t>(c2),
-                               static_cast<uint8_t>(c2 >> 8),
-                               0,
-                               0};
-    std::memcpy(RecordData.data(), biff8, sizeof biff8);
-    RecordLength = sizeof biff8;
+    const uint16_t fields[4] = {b.U16(0), b.U16(2), b.U16(4), b.U16(6)};
+    const int at[4] = {0, 4, 8, 10};
+    std::fill(RecordData.begin(), RecordData.begin() + 14, 0);
+    for (int i = 0; i < 4; ++i) {
+      RecordData[at[i]] = static_cast<uint8_t>(fields[i]);
+      RecordData[at[i] + 1] = static_cast<uint8_t>(fields[i] >> 8);
+    }
+    RecordLength = 14;
     PutDefault();
   }
 }
@@ -429,10 +388,8 @@ void TXLSReader::ReadWindow2() {
   KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   if (version < xvExcel97) {
-    for (int i = RecordLength; i < 18; ++i)
-      RecordData[i] = 0;
-    for (int i = 10; i < 18; ++i)
-      RecordData[i] = 0;
+    // Into the 18 bytes of the BIFF8 layout; the fields from byte 10 on are BIFF8 only.
+    std::fill(RecordData.begin() + std::min<int>(RecordLength, 10), RecordData.begin() + 18, 0);
     RecordLength = 18;
   }
   if (version > xvExcel40)

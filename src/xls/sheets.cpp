@@ -101,7 +101,8 @@ void TXLSRows::SortRows() {
 // Sheet
 
 TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index)
-    : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind), FIndex(Index) {}
+    : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind), FIndex(Index) {
+}
 
 TSheet::~TSheet() = default;
 
@@ -125,10 +126,6 @@ void TSheet::SetName(const std::u16string &Name) {
 
 uint16_t TSheet::Resolve(uint16_t XF) const { return FOwner.Formats().ResolveXF(XF); }
 
-void TSheet::PutCell(int Col, int Row, TCellStorage::TCellPtr Cell) {
-  FCells.Put(CellKey(Col, Row), std::move(Cell));
-}
-
 namespace {
 // Rows come from 16-bit fields on the read path; anything else cannot be stored.
 uint32_t CheckedKey(int Col, int Row) {
@@ -139,24 +136,24 @@ uint32_t CheckedKey(int Col, int Row) {
 }
 } // namespace
 
-void TSheet::StoreBlank(int Col, int Row, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TBlankCell>(key, Resolve(XF)));
+// Every cell class takes its key first and its format last.
+template <class T, class... Args> void TSheet::Store(int Col, int Row, uint16_t XF, Args &&...Values) {
+  const uint32_t key = CheckedKey(Col, Row);
+  FCells.Put(key, FCells.NewCell<T>(key, std::forward<Args>(Values)..., Resolve(XF)));
 }
 
+void TSheet::StoreBlank(int Col, int Row, uint16_t XF) { Store<TBlankCell>(Col, Row, XF); }
+
 void TSheet::StoreBoolean(int Col, int Row, uint8_t Value, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TBooleanCell>(key, Value, Resolve(XF)));
+  Store<TBooleanCell>(Col, Row, XF, Value);
 }
 
 void TSheet::StoreError(int Col, int Row, uint8_t ErrorIndex, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TErrorCell>(key, ErrorIndex, Resolve(XF)));
+  Store<TErrorCell>(Col, Row, XF, ErrorIndex);
 }
 
 void TSheet::StoreFloat(int Col, int Row, double Value, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TFloatCell>(key, Value, Resolve(XF)));
+  Store<TFloatCell>(Col, Row, XF, Value);
 }
 
 void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
@@ -190,37 +187,29 @@ void TSheet::PutString(TStringPlace Place, SSTEntry *Entry) {
 
 void TSheet::StoreNumberFormula(int Col, int Row, uint32_t ResultLo, uint32_t ResultHi, uint32_t ExprLen,
                                 uint32_t StoredLen, const uint8_t *Expr, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TNumberFormulaCell>(key, DoubleFromHalves(ResultLo, ResultHi), ExprLen,
-                                                     StoredLen, Expr, Resolve(XF)));
+  Store<TNumberFormulaCell>(Col, Row, XF, DoubleFromHalves(ResultLo, ResultHi), ExprLen, StoredLen, Expr);
 }
 
 void TSheet::StoreStringFormula(int Col, int Row, std::u16string_view Result, uint32_t ExprLen,
                                 uint32_t StoredLen, const uint8_t *Expr, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TStringFormulaCell>(key, Result, ExprLen, StoredLen, Expr, Resolve(XF)));
+  Store<TStringFormulaCell>(Col, Row, XF, Result, ExprLen, StoredLen, Expr);
 }
 
 void TSheet::StoreBooleanFormula(int Col, int Row, uint8_t Result, uint32_t ExprLen, uint32_t StoredLen,
                                  const uint8_t *Expr, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TBooleanFormulaCell>(key, Result, ExprLen, StoredLen, Expr, Resolve(XF)));
+  Store<TBooleanFormulaCell>(Col, Row, XF, Result, ExprLen, StoredLen, Expr);
 }
 
 void TSheet::StoreErrorFormula(int Col, int Row, uint8_t Code, uint32_t ExprLen, uint32_t StoredLen,
                                const uint8_t *Expr, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(
-      key, FCells.NewCell<TErrorFormulaCell>(key, ErrorIndexOf(Code), ExprLen, StoredLen, Expr, Resolve(XF)));
+  Store<TErrorFormulaCell>(Col, Row, XF, ErrorIndexOf(Code), ExprLen, StoredLen, Expr);
 }
 
 void TSheet::StoreArrayFormula(int Col, int Row, uint8_t IsMember, uint32_t ArrayLen,
                                const uint8_t *ArrayData, uint32_t ResultLo, uint32_t ResultHi,
                                uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
-  FCells.Put(key, FCells.NewCell<TArrayFormulaCell>(key, IsMember, ArrayLen, ArrayData,
-                                                    DoubleFromHalves(ResultLo, ResultHi), ExprLen, StoredLen,
-                                                    Expr, Resolve(XF)));
+  Store<TArrayFormulaCell>(Col, Row, XF, IsMember, ArrayLen, ArrayData, DoubleFromHalves(ResultLo, ResultHi),
+                           ExprLen, StoredLen, Expr);
 }
 
 TCell *TSheet::FindCell(int Col, int Row) { return FCells.Find(CellKey(Col, Row)); }
@@ -258,7 +247,7 @@ common::Variant TSheet::CellVariant(const TCell *Cell) {
   case ckFloat: return Variant::FromDouble(static_cast<const TFloatCell *>(Cell)->Value());
   case ckString: return Variant::FromWide(TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry()));
   case ckBoolean: return Variant::FromInt8(static_cast<const TBooleanCell *>(Cell)->Value() ? 1 : 0);
-  case ckError: return Variant::FromText(ErrorText(static_cast<const TErrorCell *>(Cell)->ErrorIndex()));
+  case ckError: return Variant::FromText(ErrorText(static_cast<const TErrorCell *>(Cell)->Value()));
   case ckNumberFormula:
     return Variant::FromDouble(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
   case ckStringFormula:
@@ -294,7 +283,7 @@ std::u16string TSheet::CellText(const TCell *Cell) {
   case ckString: return TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry());
   case ckBoolean:
     return static_cast<const TBooleanCell *>(Cell)->Value() ? settings.StrTRUE : settings.StrFALSE;
-  case ckError: return Widen(ErrorText(static_cast<const TErrorCell *>(Cell)->ErrorIndex()));
+  case ckError: return Widen(ErrorText(static_cast<const TErrorCell *>(Cell)->Value()));
   case ckNumberFormula: return number(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
   case ckArrayFormula: return number(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
   case ckStringFormula: return static_cast<const TStringFormulaCell *>(Cell)->FormulaValue();

@@ -146,7 +146,7 @@ public:
   static common::Variant CellVariant(const TCell *Cell);
 
 private:
-  void PutCell(int Col, int Row, TCellStorage::TCellPtr Cell);
+  template <class T, class... Args> void Store(int Col, int Row, uint16_t XF, Args &&...Values);
   uint16_t Resolve(uint16_t XF) const;
 
   TSheets &FOwner;

@@ -3,17 +3,13 @@
 #include <cstring>
 #include <vector>
 
+#include "xls/bytes.h"
 #include "xls/md5.h"
 #include "xls/sha1.h"
 
 namespace xls {
 
 namespace {
-
-uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Get32(const uint8_t *p) {
-  return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
   std::vector<uint8_t> bytes;

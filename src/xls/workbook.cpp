@@ -1,5 +1,7 @@
 #include "xls/workbook.h"
 
+#include <algorithm>
+
 #include "common/exception.h"
 #include "xls/xls_reader.h"
 
@@ -41,32 +43,16 @@ std::array<uint32_t, 65> &ColorTable() {
 void ResetColorTable() { ColorTable() = DefaultColors(); }
 
 uint16_t TWorkbookData::OptionBit(TWorkbookOption o) {
-  switch (o) {
-  case woHidden: return 0x01;
-  case woIconized: return 0x02;
-  case woHScroll: return 0x08;
-  case woVScroll: return 0x10;
-  case woTabs: return 0x20;
-  }
-  return 0;
-}
-
-void TWorkbookData::SetOptions(std::initializer_list<TWorkbookOption> options) {
-  uint16_t bits = FRecords.Window1(4) & ~uint16_t(0x3B);
-  for (TWorkbookOption o : options)
-    bits |= OptionBit(o);
-  FRecords.SetWindow1(4, bits);
+  static constexpr uint16_t Bits[] = {0x01, 0x02, 0x08, 0x10, 0x20}; // in TWorkbookOption order
+  return Bits[o];
 }
 
 TXLSWorkbook::TXLSWorkbook() {
   ResetColorTable();
   FGlobals = std::make_unique<TRecordStorageGlobals>();
+  // The default WINDOW1 record holds the new workbook's window: 100, 100, 10000 by 7000, with
+  // scroll bars and sheet tabs.
   FWorkbook = std::make_unique<TWorkbookData>(*FGlobals);
-  FWorkbook->SetOptions({woHScroll, woVScroll, woTabs});
-  FWorkbook->SetTop(100);
-  FWorkbook->SetLeft(100);
-  FWorkbook->SetWidth(10000);
-  FWorkbook->SetHeight(7000);
   ResetFontsAndFormats();
   FDefaultFormat = 15;
   FSheets = std::make_unique<TSheets>(FFonts, FCellFormats);
@@ -105,10 +91,7 @@ void TXLSWorkbook::SetRecomendReadOnly(bool Value) {
     FileSharing[0] = 1;
   } else if (!FileSharing.empty()) {
     FileSharing[0] = 0;
-    bool allZero = true;
-    for (uint8_t b : FileSharing)
-      allZero = allZero && b == 0;
-    if (allZero)
+    if (std::all_of(FileSharing.begin(), FileSharing.end(), [](uint8_t b) { return b == 0; }))
       FileSharing.clear();
   }
 }

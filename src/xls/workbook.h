@@ -47,12 +47,7 @@ public:
   int Width() const { return FRecords.Window1(2); }
   int Height() const { return FRecords.Window1(3); }
   int SelectedTab() const { return FRecords.Window1(5); }
-  void SetLeft(int v) { FRecords.SetWindow1(0, static_cast<uint16_t>(v)); }
-  void SetTop(int v) { FRecords.SetWindow1(1, static_cast<uint16_t>(v)); }
-  void SetWidth(int v) { FRecords.SetWindow1(2, static_cast<uint16_t>(v)); }
-  void SetHeight(int v) { FRecords.SetWindow1(3, static_cast<uint16_t>(v)); }
   bool HasOption(TWorkbookOption o) const { return (FRecords.Window1(4) & OptionBit(o)) != 0; }
-  void SetOptions(std::initializer_list<TWorkbookOption> options);
   bool Date1904() const { return FRecords.Date1904(); }
 
 private:

@@ -6,6 +6,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "xls/bytes.h"
 #include "xls/periphery.h"
 #include "xls/record_storage.h"
 #include "xls/sheets.h"
@@ -132,17 +133,8 @@ namespace {
 // Code pages whose converter may take several bytes for one character or combine characters;
 // their text is always decoded as a whole.
 bool ContextFree(int codePage) {
-  switch (codePage) {
-  case 932:
-  case 936:
-  case 949:
-  case 950:
-  case 1255:
-  case 1258:
-  case 1361:
-  case 65001: return false;
-  default: return true;
-  }
+  static constexpr int Pages[] = {932, 936, 949, 950, 1255, 1258, 1361, 65001};
+  return std::find(std::begin(Pages), std::end(Pages), codePage) == std::end(Pages);
 }
 } // namespace
 
@@ -182,6 +174,19 @@ std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
   return text;
 }
 
+std::u16string TXLSReader::CutText(const TRecordBody &body, int at, int cch, bool wide) const {
+  // Font names and number formats are kept as far as they go when the record ends first.
+  const int avail = std::max(0, body.Length() - at);
+  const int n = std::min(cch, wide ? avail / 2 : avail);
+  if (n <= 0)
+    return {};
+  if (wide)
+    return Utf16Text(body.Bytes(at, 2 * n), n);
+  if (FWorkbook.Version() == xvExcel97)
+    return common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(at, n)), n));
+  return Decode8(body.Bytes(at, n), n);
+}
+
 std::u16string TXLSReader::SheetName(int Ordinal) const {
   if (Ordinal < 0 || Ordinal >= static_cast<int>(SheetNames.size()))
     common::ListIndexError(Ordinal);
@@ -190,18 +195,29 @@ std::u16string TXLSReader::SheetName(int Ordinal) const {
     return Decode8(reinterpret_cast<const uint8_t *>(b.data()), static_cast<int>(b.size()));
   if (b.empty())
     return {};
-  if (b[0] & 1) {
-    std::u16string s;
-    for (size_t i = 1; i + 1 < b.size(); i += 2)
-      s.push_back(static_cast<char16_t>(static_cast<uint8_t>(b[i]) | (static_cast<uint8_t>(b[i + 1]) << 8)));
-    return s;
-  }
+  if (b[0] & 1)
+    return Utf16Text(reinterpret_cast<const uint8_t *>(b.data()) + 1, (b.size() - 1) / 2);
   return common::Latin1ToUtf16(std::string_view(b).substr(1));
 }
 
 bool TXLSReader::AtEndOfReading() const {
   return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
 }
+
+namespace {
+// Records kept in their slot of the record storage from BIFF5 on.
+constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
+                                           0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
+                                           0x0082, 0x0083, 0x0084, 0x008D, 0x00A1, 0x0225};
+// Records read into the sheet periphery.
+constexpr uint16_t PeripheryRecords[] = {0x001C, 0x00E5, 0x007D, 0x0014, 0x0015, 0x0026, 0x0027,
+                                         0x0028, 0x0029, 0x001A, 0x001B, 0x001D, 0x0041, 0x01B0,
+                                         0x01B2, 0x01B8, 0x009B, 0x0867, 0x00ED};
+
+template <size_t N> bool Listed(uint16_t id, const uint16_t (&ids)[N]) {
+  return std::find(ids, ids + N, id) != ids + N;
+}
+} // namespace
 
 void TXLSReader::Dispatch() {
   if ((RecordId & 0xFF) == 0x09) {
@@ -285,26 +301,6 @@ void TXLSReader::Dispatch() {
   case 0x01B7:
   case 0x01C1: PutSlotRecord(); break;
   case 0x0042: ReadCodePage(); break;
-  case 0x000C:
-  case 0x000D:
-  case 0x000E:
-  case 0x000F:
-  case 0x0010:
-  case 0x0011:
-  case 0x0019:
-  case 0x0022:
-  case 0x002A:
-  case 0x002B:
-  case 0x0040:
-  case 0x0055:
-  case 0x005F:
-  case 0x0080:
-  case 0x0082:
-  case 0x0083:
-  case 0x0084:
-  case 0x008D:
-  case 0x00A1:
-  case 0x0225: PutDefaultIfAbove40(); break;
   case 0x0081:
     if (version > xvExcel40 && CurrentStorage != &FWorkbook.GlobalsStorage()) {
       KeepRaw = false;
@@ -312,31 +308,12 @@ void TXLSReader::Dispatch() {
     }
     break;
   case 0x00EC: ReadSheetPeriphery(); break; // reads its own body
-  case 0x001C:
-  case 0x00E5:
-  case 0x007D:
-  case 0x0014:
-  case 0x0015:
-  case 0x0026:
-  case 0x0027:
-  case 0x0028:
-  case 0x0029:
-  case 0x001A:
-  case 0x001B:
-  case 0x001D:
-  case 0x0041:
-  case 0x01B0:
-  case 0x01B2:
-  case 0x01B8:
-  case 0x009B:
-  case 0x0867:
-  case 0x00ED: KeepIfShort(&TXLSReader::ReadSheetPeriphery); break;
   case 0x0201: ReadBlank(); break;
-  case 0x00BE: ReadMulBlank(); break;
+  case 0x00BE:
+  case 0x00BD: ReadMulCells(); break;
   case 0x0203: ReadNumber(); break;
   case 0x027E:
   case 0x007E: ReadRK(); break;
-  case 0x00BD: ReadMulRK(); break;
   case 0x0204: ReadLabel(); break;
   case 0x00D6: ReadLabel(); break;
   case 0x00FD: ReadLabelSST(); break;
@@ -358,7 +335,12 @@ void TXLSReader::Dispatch() {
   case 0x0200:
   case 0x0000: ReadDimensions(); break;
   case 0x023E: ReadWindow2(); break;
-  default: break;
+  default:
+    if (Listed(RecordId, SlotRecordsAbove40))
+      PutDefaultIfAbove40();
+    else if (Listed(RecordId, PeripheryRecords))
+      KeepIfShort(&TXLSReader::ReadSheetPeriphery);
+    break;
   }
 }
 
@@ -528,21 +510,9 @@ void TXLSReader::ReadFont() {
     }
     optionAt = -1;
   }
-  // The name is cosmetic: a name cut short by the record end is kept as far as it goes.
   const int cch = body.Has(cchAt, 1) ? body.U8(cchAt) : 0;
   const bool wide = optionAt >= 0 && body.Has(optionAt, 1) && (body.U8(optionAt) & 1) != 0;
-  const int avail = std::max(0, RecordLength - charsAt);
-  const int n = std::min(cch, wide ? avail / 2 : avail);
-  std::u16string name;
-  if (wide) {
-    for (int i = 0; i < n; ++i)
-      name.push_back(static_cast<char16_t>(body.U16(charsAt + 2 * i)));
-  } else if (n > 0) {
-    name = version == xvExcel97 ? common::Latin1ToUtf16(std::string_view(
-                                      reinterpret_cast<const char *>(body.Bytes(charsAt, n)), n))
-                                : Decode8(body.Bytes(charsAt, n), n);
-  }
-  font.Name = std::move(name);
+  font.Name = CutText(body, charsAt, cch, wide);
   // Font index 4 does not exist in the format: the file's fifth font is index 5.
   if (FWorkbook.Fonts().Count() == 4)
     FWorkbook.Fonts().AddDefault();
@@ -554,38 +524,24 @@ void TXLSReader::ReadXF() {
   if (version < xvExcel30)
     return;
   const TRecordBody body = Body();
+  TCellFormat format;
   if (version >= xvExcel50) {
-    const uint16_t fontIndex = body.U16(0), formatIndex = body.U16(2), options = body.U16(4);
-    TCellFormat &format = FWorkbook.CellFormats().Add();
-    format.FontIndex = fontIndex;
-    format.NumberFormatIndex = formatIndex;
-    format.Options = options;
-    format.Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
-  } else {
-    FWorkbook.CellFormats().Add().Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+    format.FontIndex = body.U16(0);
+    format.NumberFormatIndex = body.U16(2);
+    format.Options = body.U16(4);
   }
+  format.Raw.assign(RecordData.begin(), RecordData.begin() + RecordLength);
+  FWorkbook.CellFormats().Add() = std::move(format);
 }
 
 void TXLSReader::ReadFormat() {
   KeepRaw = false;
   const TRecordBody body = Body();
   const uint16_t index = body.U16(0);
-  std::u16string text;
-  if (FWorkbook.Version() == xvExcel97) {
-    // A text cut short by the record's end is kept as far as it goes.
-    const bool wide = body.U8(4) & 1;
-    const int cch = std::min<int>(body.U16(2), (RecordLength - 5) / (wide ? 2 : 1));
-    if (wide) {
-      for (int i = 0; i < cch; ++i)
-        text.push_back(static_cast<char16_t>(body.U16(5 + 2 * i)));
-    } else {
-      text = common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(5, cch)), cch));
-    }
-  } else {
-    const int cch = std::min<int>(body.U8(2), RecordLength - 3);
-    text = Decode8(body.Bytes(3, cch), cch);
-  }
-  FWorkbook.NumberFormats().Add(index, std::move(text));
+  if (FWorkbook.Version() == xvExcel97)
+    FWorkbook.NumberFormats().Add(index, CutText(body, 5, body.U16(2), (body.U8(4) & 1) != 0));
+  else
+    FWorkbook.NumberFormats().Add(index, CutText(body, 3, body.U8(2), false));
 }
 
 void TXLSReader::ReadNameTables() {
@@ -662,48 +618,44 @@ void TXLSReader::ReadSheetPeriphery() {
   const TExcelVersion version = FWorkbook.Version();
   const bool biff5up = version >= xvExcel50;
   const bool biff8 = version == xvExcel97;
+  // Column widths before BIFF5, and the BIFF8 formats, validations and links in older files, are
+  // kept raw.
+  const bool biff8Only = RecordId == 0x01B0 || RecordId == 0x01B2 || RecordId == 0x01B8;
+  if ((RecordId == 0x007D && !biff5up) || (biff8Only && !biff8))
+    return;
+  KeepRaw = false;
   const TRecordBody body = Body();
   const int maxLength = FWorkbook.MaxRecordSize();
   switch (RecordId) {
   case 0x001C:
-    KeepRaw = false;
     if (biff5up) {
       CurrentStorage->PutMarker(0x8106);
       Periphery().Drawing.AddNote(body, biff8);
     }
     break;
-  case 0x00EC: {
-    KeepRaw = false;
+  case 0x00EC:
     CurrentStorage->PutMarker(0x8106);
     Periphery().Drawing.ReadDrawing(*FStream, RecordLength);
     break;
-  }
   case 0x00E5:
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8106);
     Periphery().ReadMergedCells(body);
     break;
   case 0x007D:
-    if (biff5up) {
-      KeepRaw = false;
-      CurrentStorage->PutMarker(0x8104);
-      Periphery().ReadColInfo(body);
-    }
+    CurrentStorage->PutMarker(0x8104);
+    Periphery().ReadColInfo(body);
     break;
   case 0x0014:
   case 0x0015:
-    KeepRaw = false;
-    if (biff5up) {
+    if (biff5up)
       CurrentStorage->PutMarker(0x8102);
-      if (biff8)
-        Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
-    }
+    if (biff8)
+      Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
     break;
   case 0x0026:
   case 0x0027:
   case 0x0028:
   case 0x0029:
-    KeepRaw = false;
     if (biff5up) {
       CurrentStorage->PutMarker(0x8103);
       Periphery().ReadMargin(body);
@@ -711,45 +663,27 @@ void TXLSReader::ReadSheetPeriphery() {
     break;
   case 0x001A:
   case 0x001B:
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8101);
     Periphery().ReadPageBreaks(body, biff8);
     break;
   case 0x001D:
-    KeepRaw = false;
     if (biff5up) {
       PutDefault();
       Periphery().ReadSelection(body);
     }
     break;
-  case 0x0041:
-    KeepRaw = false;
-    Periphery().ReadPane(body, *FStream, maxLength);
-    break;
-  case 0x01B0:
-  case 0x01B2:
+  case 0x0041: Periphery().ReadPane(body, *FStream, maxLength); break;
+  case 0x01B0: Periphery().ReadCondFmt(body, *FStream, maxLength); break;
+  case 0x01B2: Periphery().ReadDVal(body, *FStream, maxLength); break;
   case 0x01B8:
-    if (biff8) {
-      KeepRaw = false;
-      if (RecordId == 0x01B0)
-        Periphery().ReadCondFmt(body, *FStream, maxLength);
-      else if (RecordId == 0x01B2)
-        Periphery().ReadDVal(body, *FStream, maxLength);
-      else
-        Periphery().Hyperlinks.emplace_back(RecordData.begin(), RecordData.begin() + RecordLength);
-    }
+    Periphery().Hyperlinks.emplace_back(RecordData.begin(), RecordData.begin() + RecordLength);
     break;
   case 0x009B:
-    KeepRaw = false;
     if (biff8)
       Periphery().FilterMode = true;
     break;
-  case 0x0867:
-    KeepRaw = false;
-    Periphery().ReadSheetProtection(body);
-    break;
-  case 0x00ED: KeepRaw = false; break;
-  default: break;
+  case 0x0867: Periphery().ReadSheetProtection(body); break;
+  default: break; // 0x00ED
   }
 }
 

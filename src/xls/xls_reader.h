@@ -59,6 +59,8 @@ private:
     return FDecodeTable;
   }
   void BuildDecodeTable() const;
+  // cch characters from offset at, or as many as the body holds.
+  std::u16string CutText(const TRecordBody &body, int at, int cch, bool wide) const;
   std::u16string SheetName(int Ordinal) const;
   bool AtEndOfReading() const;
 
@@ -81,10 +83,9 @@ private:
 
   // Cells (sheet records).
   void ReadBlank();
-  void ReadMulBlank();
+  void ReadMulCells(); // MULBLANK and MULRK
   void ReadNumber();
   void ReadRK();
-  void ReadMulRK();
   void ReadLabel();
   void ReadLabelSST();
   void ReadBoolErr();

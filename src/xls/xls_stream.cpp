@@ -64,23 +64,17 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
       FStreamSize = static_cast<uint32_t>(
           std::min<uint64_t>(elements[size_t(index)].Size, std::numeric_limits<uint32_t>::max()));
       FFile = std::make_unique<TCompoundFile>(std::move(file));
-      FWindowStart = 0;
-      FPosition = 0;
-      FOpen = true;
-      FPlain = false;
-      FHasVbaProject = vbaProject;
-      return workbook >= 0 ? xvExcel97 : BookVersion();
+    } else {
+      FData = file.ReadStream(index);
+      if (FData.size() > std::numeric_limits<uint32_t>::max())
+        FData.resize(std::numeric_limits<uint32_t>::max());
+      FStreamSize = static_cast<uint32_t>(FData.size());
     }
-    FData = file.ReadStream(index);
   } catch (const common::Exception &e) {
     // A workbook stream that is there but cannot be read must stop the read, not look empty.
     throw common::Exception(std::string("The workbook stream cannot be read: ") + e.what());
   }
-  if (FData.size() > std::numeric_limits<uint32_t>::max())
-    FData.resize(std::numeric_limits<uint32_t>::max());
-  FStreamSize = static_cast<uint32_t>(FData.size());
   FPosition = 0;
-  FOpen = true;
   FPlain = false;
   FHasVbaProject = vbaProject;
   return workbook >= 0 ? xvExcel97 : BookVersion();
@@ -120,7 +114,6 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
   FData = std::move(data);
   FStreamSize = static_cast<uint32_t>(FData.size());
   FPosition = 0;
-  FOpen = true;
   FPlain = true;
   if (FData.size() < 4 || FData[0] != 0x09)
     return xvNone;
@@ -139,7 +132,6 @@ void TXLSStream::Close() {
   FChain.clear();
   FChain.shrink_to_fit();
   FWindowStart = 0;
-  FOpen = false;
   FPlain = false;
   FPosition = 0;
   FStreamSize = 0;

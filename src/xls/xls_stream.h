@@ -57,22 +57,13 @@ public:
     }
     return ReadHeaderSlow(header);
   }
-  // Body bytes when they lie in the stream's buffer as they stand (plain, not encrypted, not
-  // continued): a pointer to them, valid until the next read, with the position moved past them.
-  // Otherwise nullptr and nothing read.
-  const uint8_t *ReadInPlace(int count) {
-    const uint8_t *at = count > 0 ? InWindow(count) : nullptr;
-    if (!at || FEncrypted || FContinuedRead)
-      return nullptr;
-    FPosition += static_cast<uint32_t>(count);
-    return at;
-  }
   // Body bytes; decrypted when encrypted; crosses into CONTINUE records in continued-read mode.
   // Throws "CONTINUE record is missing".
   int ReadData(void *buffer, int count) {
     // Nearly every read is of plain bytes that lie in the window; those are copied here.
-    if (const uint8_t *at = ReadInPlace(count)) {
+    if (const uint8_t *at = count > 0 ? InWindow(count) : nullptr; at && !FEncrypted && !FContinuedRead) {
       std::memcpy(buffer, at, static_cast<size_t>(count));
+      FPosition += static_cast<uint32_t>(count);
       return count;
     }
     return ReadDataSlow(buffer, count);
@@ -131,7 +122,6 @@ private:
   std::unique_ptr<TCompoundFile> FFile;
   std::vector<uint32_t> FChain;
   uint32_t FWindowStart = 0;
-  bool FOpen = false;
   bool FPlain = false;
   uint32_t FPosition = 0;
   uint32_t FStreamSize = 0;

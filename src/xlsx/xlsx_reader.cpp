@@ -1,5 +1,6 @@
 #include "xlsx/xlsx_reader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -8,6 +9,7 @@
 #include "common/text.h"
 #include "xls/cells.h"
 #include "xls/sheets.h"
+#include "xls/sst.h"
 #include "zipxml/values.h"
 #include "zipxml/zip_part.h"
 
@@ -35,7 +37,7 @@ std::string Folder(const std::string &Part) {
 // at the folder of the part that names them.
 std::string ResolveTarget(const std::string &Base, std::string_view Target) {
   std::string path = !Target.empty() && Target.front() == '/' ? std::string(Target.substr(1))
-                                                               : Folder(Base) + std::string(Target);
+                                                              : Folder(Base) + std::string(Target);
   std::vector<std::string> parts;
   size_t start = 0;
   while (start <= path.size()) {
@@ -64,7 +66,8 @@ struct TRelation {
 // part has none.
 std::map<std::string, TRelation> ReadRelations(zipxml::TZipArchive &Zip, const std::string &Part) {
   const size_t slash = Part.rfind('/');
-  const std::string rels = Folder(Part) + "_rels/" + Part.substr(slash == std::string::npos ? 0 : slash + 1) + ".rels";
+  const std::string rels =
+      Folder(Part) + "_rels/" + Part.substr(slash == std::string::npos ? 0 : slash + 1) + ".rels";
   std::map<std::string, TRelation> result;
   if (!Zip.Has(rels))
     return result;
@@ -90,11 +93,10 @@ std::map<std::string, TRelation> ReadRelations(zipxml::TZipArchive &Zip, const s
 }
 
 // The text of a rich text element (a shared string's si or a cell's is), standing on its start:
-// the t elements joined, those of phonetic runs left out.
-std::string RichText(TXmlPart &x) {
-  std::string text;
+// the t elements joined, those of phonetic runs left out, appended to Text.
+void AppendRichText(TXmlPart &x, std::string &Text) {
   if (x.IsEmptyElement())
-    return text;
+    return;
   const int depth = x.Depth();
   int phonetic = 0; // depth of an rPh being skipped
   while (x.Next()) {
@@ -102,7 +104,7 @@ std::string RichText(TXmlPart &x) {
       if (x.Name() == "rPh" && !phonetic && !x.IsEmptyElement())
         phonetic = x.Depth();
       else if (x.Name() == "t" && !phonetic)
-        text += x.ElementText();
+        x.AppendElementText(Text);
     } else if (x.IsEnd()) {
       if (x.Depth() == depth)
         break;
@@ -110,17 +112,60 @@ std::string RichText(TXmlPart &x) {
         phonetic = 0;
     }
   }
-  return text;
 }
 
-std::vector<std::u16string> ReadSharedStrings(zipxml::TZipArchive &Zip, const std::string &Part) {
-  std::vector<std::u16string> strings;
-  TXmlPart x(Zip, Part);
-  while (x.Next())
-    if (x.IsElement() && x.Name() == "si")
-      strings.push_back(common::Utf8ToUtf16(RichText(x)));
-  return strings;
+// The entry of UTF-8 text in the sheets' string table, counting one new reference.
+xls::SSTEntry *InternText(xls::TSST2 &SST, std::string_view Text) {
+  const bool ascii = std::all_of(Text.begin(), Text.end(), [](char c) { return (c & 0x80) == 0; });
+  if (ascii)
+    return SST.AddText(reinterpret_cast<const uint8_t *>(Text.data()), Text.size());
+  return SST.AddText(common::Utf8ToUtf16(Text));
 }
+
+// The shared strings as the part holds them, in UTF-8 back to back. A string enters the sheets'
+// string table when a cell first refers to it (this table then keeps one reference, dropped at
+// its end), so the strings no cell uses cost no entry.
+class TSharedStrings {
+public:
+  explicit TSharedStrings(xls::TSST2 &SST) : FSST(SST) {}
+  ~TSharedStrings() {
+    for (xls::SSTEntry *entry : FEntries)
+      if (entry)
+        FSST.ReleaseEntry(entry);
+  }
+  TSharedStrings(const TSharedStrings &) = delete;
+  TSharedStrings &operator=(const TSharedStrings &) = delete;
+
+  // Before any cell refers to the table: a workbook naming two string parts keeps the last.
+  void Read(zipxml::TZipArchive &Zip, const std::string &Part) {
+    FText.clear();
+    FEnds.clear();
+    TXmlPart x(Zip, Part);
+    while (x.Next())
+      if (x.IsElement() && x.Name() == "si") {
+        AppendRichText(x, FText);
+        FEnds.push_back(FText.size());
+      }
+    FEntries.assign(FEnds.size(), nullptr);
+  }
+  size_t Count() const { return FEnds.size(); }
+  // A new reference to string Index (below Count).
+  xls::SSTEntry *Entry(size_t Index) {
+    xls::SSTEntry *&entry = FEntries[Index];
+    if (!entry) {
+      const size_t begin = Index ? FEnds[Index - 1] : 0;
+      entry = InternText(FSST, std::string_view(FText).substr(begin, FEnds[Index] - begin));
+    }
+    ++entry->RefCount;
+    return entry;
+  }
+
+private:
+  xls::TSST2 &FSST;
+  std::string FText;
+  std::vector<size_t> FEnds;
+  std::vector<xls::SSTEntry *> FEntries;
+};
 
 // "BC12" as zero-based column and row; false when Ref is not a cell reference.
 bool ParseRef(std::string_view Ref, long long &Col, long long &Row) {
@@ -150,9 +195,28 @@ bool ParseIndex(std::string_view Text, long long &Value) {
   return true;
 }
 
+// The value kinds of a cell's t attribute.
+enum class TType { Number, Shared, Inline, Str, Boolean, Error, Date };
+
+TType TypeOf(std::string_view t) {
+  if (t == "s")
+    return TType::Shared;
+  if (t == "inlineStr")
+    return TType::Inline;
+  if (t == "str")
+    return TType::Str;
+  if (t == "b")
+    return TType::Boolean;
+  if (t == "e")
+    return TType::Error;
+  if (t == "d")
+    return TType::Date;
+  return TType::Number; // "n", none, or one this reader does not know
+}
+
 class TSheetReader {
 public:
-  TSheetReader(xls::TSheet &Sheet, const std::vector<std::u16string> &Strings, const std::string &Part)
+  TSheetReader(xls::TSheet &Sheet, TSharedStrings &Strings, const std::string &Part)
       : FSheet(Sheet), FStrings(Strings), FPart(Part) {}
 
   void Read(zipxml::TZipArchive &Zip) {
@@ -200,7 +264,11 @@ private:
   }
 
   void Cell(TXmlPart &x) {
-    std::string type, value, inlineText;
+    // The value and inline text keep their room from cell to cell.
+    std::string &value = FValue, &inlineText = FInline;
+    value.clear();
+    inlineText.clear();
+    TType type = TType::Number;
     bool hasValue = false, hasFormula = false, hasInline = false;
     long long col = FCol + 1, row = FRow;
     x.ForEachAttribute([&](std::string_view name, std::string_view, std::string_view v) {
@@ -208,7 +276,7 @@ private:
         if (!ParseRef(v, col, row))
           x.Fail("bad cell reference \"" + std::string(v) + "\"");
       } else if (name == "t")
-        type = v;
+        type = TypeOf(v);
     });
     if (row < 0)
       row = 0; // a cell outside any row element: the first row, as the writer most likely meant
@@ -219,13 +287,15 @@ private:
         if (x.IsElement()) {
           const std::string_view name = x.Name();
           if (name == "v") {
-            value = x.ElementText();
+            value.clear();
+            x.AppendElementText(value);
             hasValue = true;
           } else if (name == "f") {
             hasFormula = true;
             x.SkipElement();
           } else if (name == "is") {
-            inlineText = RichText(x);
+            inlineText.clear();
+            AppendRichText(x, inlineText);
             hasInline = true;
           } else
             x.SkipElement();
@@ -233,15 +303,16 @@ private:
           break;
       }
     }
-    if (value.empty() && type != "str")
+    if (value.empty() && type != TType::Str)
       hasValue = false; // an empty <v/>: a writer that keeps no result
     const bool isBlank = !hasValue && !hasFormula && !hasInline;
     if (row > kLastRow || col > kLastCol) {
       if (isBlank)
         return; // a formatted empty cell past the sheet's reach loses nothing
-      throw common::Exception(common::Format("The cell at row %lld, column %lld of %s lies beyond the %d rows and %d "
-                                             "columns a sheet can hold",
-                                             row + 1, col + 1, FPart.c_str(), kLastRow + 1, kLastCol + 1));
+      throw common::Exception(
+          common::Format("The cell at row %lld, column %lld of %s lies beyond the %d rows and %d "
+                         "columns a sheet can hold",
+                         row + 1, col + 1, FPart.c_str(), kLastRow + 1, kLastCol + 1));
     }
     const int c = static_cast<int>(col), r = static_cast<int>(row);
     if (FFirstCol < 0 || col < FFirstCol)
@@ -252,16 +323,27 @@ private:
       FSheet.StoreBlank(c, r, kXF);
       return;
     }
-    if (type == "s") {
+    switch (type) {
+    case TType::Shared: {
       long long index = -1;
-      if (!ParseIndex(value, index) || index >= static_cast<long long>(FStrings.size()))
+      if (!ParseIndex(value, index) || index >= static_cast<long long>(FStrings.Count()))
         x.Fail("shared string index \"" + value + "\" is not in the table");
-      FSheet.StoreString(c, r, FStrings[static_cast<size_t>(index)], kXF);
-    } else if (type == "inlineStr" || (type == "str" && !hasFormula)) {
-      FSheet.StoreString(c, r, common::Utf8ToUtf16(hasInline ? inlineText : value), kXF);
-    } else if (type == "str") {
-      FSheet.StoreStringFormula(c, r, common::Utf8ToUtf16(value), 0, 0, &kNoExpression, kXF);
-    } else if (type == "b") {
+      const auto place = FSheet.PlaceString(c, r, kXF);
+      FSheet.PutString(place, FStrings.Entry(static_cast<size_t>(index)));
+      break;
+    }
+    case TType::Str:
+      if (hasFormula) {
+        FSheet.StoreStringFormula(c, r, common::Utf8ToUtf16(value), 0, 0, &kNoExpression, kXF);
+        break;
+      }
+      [[fallthrough]];
+    case TType::Inline: {
+      const auto place = FSheet.PlaceString(c, r, kXF);
+      FSheet.PutString(place, InternText(FSheet.Owner().SST(), hasInline ? inlineText : value));
+      break;
+    }
+    case TType::Boolean: {
       const uint8_t b = value == "1" || value == "true";
       if (!b && value != "0" && value != "false" && hasValue)
         x.Fail("bad boolean \"" + value + "\"");
@@ -269,16 +351,21 @@ private:
         FSheet.StoreBooleanFormula(c, r, b, 0, 0, &kNoExpression, kXF);
       else
         FSheet.StoreBoolean(c, r, b, kXF);
-    } else if (type == "e") {
+      break;
+    }
+    case TType::Error: {
       const uint8_t code = zipxml::ErrorCodeOfText(value);
       if (hasFormula)
         FSheet.StoreErrorFormula(c, r, code, 0, 0, &kNoExpression, kXF);
       else
         FSheet.StoreError(c, r, xls::ErrorIndexOf(code), kXF);
-    } else {
+      break;
+    }
+    case TType::Number:
+    case TType::Date: {
       double number = 0;
       if (hasValue) {
-        const auto parsed = type == "d" ? zipxml::DateSerial(value) : zipxml::ParseNumber(value);
+        const auto parsed = type == TType::Date ? zipxml::DateSerial(value) : zipxml::ParseNumber(value);
         if (!parsed)
           x.Fail("bad number \"" + value + "\"");
         number = *parsed;
@@ -290,14 +377,17 @@ private:
                                   &kNoExpression, kXF);
       } else
         FSheet.StoreFloat(c, r, number, kXF);
+      break;
+    }
     }
   }
 
   xls::TSheet &FSheet;
-  const std::vector<std::u16string> &FStrings;
+  TSharedStrings &FStrings;
   const std::string &FPart;
   long long FRow = -1, FCol = -1;
   long long FFirstCol = -1, FLastCol = -1;
+  std::string FValue, FInline;
 };
 
 } // namespace
@@ -312,10 +402,10 @@ void ReadXlsx(const std::string &Path, xls::TSheets &Sheets) {
     workbookPart = "xl/workbook.xml";
   const auto relations = ReadRelations(zip, workbookPart);
 
-  std::vector<std::u16string> strings;
+  TSharedStrings strings(Sheets.SST());
   for (const auto &[id, rel] : relations)
     if (EndsWith(rel.Type, "/sharedStrings") && zip.Has(rel.Target))
-      strings = ReadSharedStrings(zip, rel.Target);
+      strings.Read(zip, rel.Target);
 
   struct TSheetEntry {
     std::string Name, Part;

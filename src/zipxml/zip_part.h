@@ -1,6 +1,6 @@
 #pragma once
 
-// The zip container of .xlsx and .ods workbooks, and libxml2's streaming reader over one of its
+// The zip container of .xlsx and .ods workbooks, and a streaming XML reader over one of its
 // parts, so that a large sheet is parsed as it inflates and never held whole.
 //
 // The file is untrusted: what its parts inflate to is capped in proportion to the file's size
@@ -8,10 +8,12 @@
 // XML raises common::Exception naming the part.
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include <libxml/xmlreader.h>
+#include <libxml/parser.h>
 
 struct zip;
 struct zip_file;
@@ -46,8 +48,11 @@ private:
   uint64_t FInflated = 0;
 };
 
-// libxml2's streaming reader over one part. Next() moves to the next node and returns false at
-// the end; malformed XML raises "Malformed XML in PART, line N: reason".
+// One part read as a stream of XML nodes. libxml2's SAX2 parser is fed the part a block at a
+// time and its events are kept until Next() hands them out, so a large sheet costs one block's
+// worth of nodes, never a tree. Next() moves to the next node and returns false at the end;
+// malformed XML raises "Malformed XML in PART, line N: reason". The names and values the node
+// accessors give last until the following Next().
 class TXmlPart {
 public:
   TXmlPart(TZipArchive &Archive, const std::string &Part);
@@ -58,33 +63,30 @@ public:
   TXmlPart &operator=(const TXmlPart &) = delete;
 
   bool Next();
-  xmlTextReaderPtr Reader() const { return FReader; }
-  int Type() const { return xmlTextReaderNodeType(FReader); }
-  bool IsElement() const { return Type() == XML_READER_TYPE_ELEMENT; }
-  bool IsEnd() const { return Type() == XML_READER_TYPE_END_ELEMENT; }
-  bool IsText() const {
-    const int t = Type();
-    return t == XML_READER_TYPE_TEXT || t == XML_READER_TYPE_CDATA ||
-           t == XML_READER_TYPE_SIGNIFICANT_WHITESPACE || t == XML_READER_TYPE_WHITESPACE;
-  }
-  bool IsEmptyElement() const { return xmlTextReaderIsEmptyElement(FReader) == 1; }
-  int Depth() const { return xmlTextReaderDepth(FReader); }
-  // Local name of the node; never null.
-  std::string_view Name() const { return View(xmlTextReaderConstLocalName(FReader)); }
-  std::string_view NamespaceUri() const { return View(xmlTextReaderConstNamespaceUri(FReader)); }
-  std::string_view Value() const { return View(xmlTextReaderConstValue(FReader)); }
+  bool IsElement() const { return Node().Type == kStart; }
+  bool IsEnd() const { return Node().Type == kEnd; }
+  // Text, CDATA and whitespace alike; neighbouring pieces come as one node.
+  bool IsText() const { return Node().Type == kText; }
+  // An element with nothing between its tags (<a/> or <a></a>): no end node follows it.
+  bool IsEmptyElement() const { return Node().Empty; }
+  // The root element has depth 0; an end node has its element's depth, text one more.
+  int Depth() const { return Node().Depth; }
+  // Local name of an element or end node; never null.
+  std::string_view Name() const { return Node().Name; }
+  std::string_view NamespaceUri() const { return Node().Ns; }
+  // The text of a text node.
+  std::string_view Value() const { return Slice(Node().Begin, Node().Size); }
   // Calls F(localName, namespaceUri, value) for every attribute of the current element.
-  template <class F> void ForEachAttribute(F &&f) {
-    if (xmlTextReaderMoveToFirstAttribute(FReader) != 1)
+  template <class F> void ForEachAttribute(F &&f) const {
+    const TNode &n = Node();
+    if (n.Type != kStart)
       return;
-    do
-      f(Name(), NamespaceUri(), Value());
-    while (xmlTextReaderMoveToNextAttribute(FReader) == 1);
-    xmlTextReaderMoveToElement(FReader);
+    for (uint32_t i = n.Begin; i < n.Begin + n.Size; ++i)
+      f(FAttributes[i].Name, FAttributes[i].Ns, Slice(FAttributes[i].Begin, FAttributes[i].Size));
   }
-  // The text of the current element's content up to its end (text and CDATA of all
-  // descendants); the reader then stands on the end tag. Empty for an empty element.
-  std::string ElementText();
+  // Appends the text of the current element's content up to its end (text and CDATA of all
+  // descendants) to Text; the reader then stands on the end tag. Nothing for an empty element.
+  void AppendElementText(std::string &Text);
   // Skips the current element's content; the reader then stands on its end tag (or stays on an
   // empty element).
   void SkipElement();
@@ -92,22 +94,60 @@ public:
   [[noreturn]] void Fail(const std::string &Reason) const;
 
 private:
-  static std::string_view View(const xmlChar *s) {
-    return s ? std::string_view(reinterpret_cast<const char *>(s)) : std::string_view();
-  }
+  enum : uint8_t { kStart, kEnd, kText };
+  struct TNode {
+    uint8_t Type;
+    bool Empty;
+    int Depth;
+    // Names are the parser's interned strings, which live as long as the parser.
+    std::string_view Name, Ns;
+    // A start's attributes in FAttributes, a text's bytes in FBytes.
+    uint32_t Begin, Size;
+    int Line; // where the parser stood when it reported the node
+  };
+  struct TAttribute {
+    std::string_view Name, Ns;
+    uint32_t Begin, Size; // the value in FBytes
+  };
+  const TNode &Node() const { return FNodes[FAt]; }
+  std::string_view Slice(uint32_t Begin, uint32_t Size) const { return {FBytes.data() + Begin, Size}; }
+  uint32_t Keep(const char *Bytes, size_t Size);
+  std::string_view View(const xmlChar *s);
+  // Parses blocks until new nodes arrive or the part ends.
+  void Fill();
+  void Feed(const char *Bytes, int Size, bool Last);
+
+  static void OnStart(void *Self, const xmlChar *Name, const xmlChar *Prefix, const xmlChar *Uri, int NsCount,
+                      const xmlChar **Namespaces, int AttributeCount, int Defaulted,
+                      const xmlChar **Attributes);
+  static void OnEnd(void *Self, const xmlChar *Name, const xmlChar *Prefix, const xmlChar *Uri);
+  static void OnText(void *Self, const xmlChar *Text, int Size);
   static void OnError(void *Self, xmlErrorPtr Error);
+  template <class F> static void Guarded(void *Self, F &&Body);
   void Open();
 
-  xmlTextReaderPtr FReader = nullptr;
+  xmlParserCtxtPtr FParser = nullptr;
   std::string FPart;
   std::string FText; // the text of a part read whole
+  size_t FTextAt = 0;
   std::string FError;
   int FErrorLine = 0;
+  bool FDone = false; // the last block has been fed
+  std::exception_ptr FFault;
+  // Nodes of the blocks parsed so far and not yet handed out; FAt is the current one.
+  std::vector<TNode> FNodes;
+  std::vector<TAttribute> FAttributes;
+  std::string FBytes;
+  size_t FAt = 0;
+  int FDepth = 0;
+  struct TName {
+    const xmlChar *Interned = nullptr;
+    std::string_view View;
+  };
+  TName FNames[64];
   // Reading from the archive.
   TZipArchive *FArchive = nullptr;
   zip_file *FFile = nullptr;
-  // The archive's fault while libxml2 asked for bytes, thrown again once libxml2 has returned.
-  std::string FReadError;
 };
 
 } // namespace zipxml

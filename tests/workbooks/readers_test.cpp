@@ -272,6 +272,74 @@ TEST_F(Book, XlsxFaultsAreReportedAndKeepNothing) {
   EXPECT_NE(Failure(path).find("not a readable zip archive"), std::string::npos);
 }
 
+// A sheet far larger than the blocks the parser is fed: elements and texts cut by every block
+// end, empty cells in both spellings, and shared strings of which only some are used.
+TEST_F(Book, XlsxLargeSheetReadsWholeAcrossBlocks) {
+  const std::string path = scratch.Path("large.xlsx");
+  const std::string longText(65000, 'x'); // about a block, the most a cell holds
+  std::string data;
+  const int rows = 4000;
+  for (int r = 1; r <= rows; ++r) {
+    const std::string n = std::to_string(r);
+    data += "\n<row r=\"" + n + "\" spans=\"1:5\"><c r=\"A" + n + "\" t=\"s\"><v>" + std::to_string(r % 2 * 2) +
+            "</v></c><c r=\"B" + n + "\"><v>" + n + ".25</v></c><c r=\"C" + n + "\" t=\"inlineStr\"><is><t>caf\xC3\xA9 " +
+            n + "</t></is></c><c r=\"D" + n + "\" s=\"1\"></c><c r=\"E" + n + "\" s=\"1\"/>" +
+            (r == 2000 ? "<c r=\"F2000\" t=\"inlineStr\"><is><t>" + longText + "</t></is></c>" : "") + "</row>";
+  }
+  WriteZip(path, XlsxParts({{"S", data}}, "<si><t>even</t></si><si><t>unused</t></si><si><t>odd</t></si>"));
+  Read(path);
+  xls::TSheet &sheet = book.SheetByIndex(0);
+  for (int r = 0; r < rows; ++r) {
+    SCOPED_TRACE(r);
+    ASSERT_EQ(Text(0, 0, r), r % 2 ? "even" : "odd");
+    ASSERT_EQ(Value(0, 1, r), std::to_string(r + 1) + ".25");
+    ASSERT_EQ(Text(0, 2, r), "caf\xC3\xA9 " + std::to_string(r + 1));
+    ASSERT_EQ(Kind(0, 3, r), xls::ckBlank);
+    ASSERT_EQ(Kind(0, 4, r), xls::ckBlank);
+  }
+  EXPECT_EQ(Text(0, 5, 1999), longText);
+  EXPECT_EQ(sheet.Rows.Count(), rows);
+  EXPECT_EQ(CellCount(0), rows * 5 + 1);
+  // One entry per distinct text, the unused shared string none.
+  EXPECT_EQ(book.Sheets().SST().EntryCount(), 2u + rows + 1);
+  // A shared string's entry outlives the cells that drop it only while another refers to it.
+  sheet.DeleteCell(0, 0);
+  sheet.DeleteCell(0, 2);
+  EXPECT_EQ(Text(0, 0, 4), "odd");
+}
+
+// Where a fault lies deep in a part, the message names its line.
+TEST_F(Book, XlsxFaultsDeepInAPartNameTheirLine) {
+  const std::string path = scratch.Path("deep.xlsx");
+  std::string rows;
+  for (int r = 1; r < 3000; ++r)
+    rows += "\n<row r=\"" + std::to_string(r) + "\"><c><v>" + std::to_string(r) + "</v></c></row>";
+  WriteZip(path, XlsxParts({{"S", rows + "\n<row><c><v>1x</v></c></row>"}}));
+  EXPECT_EQ(Failure(path), "Malformed XML in xl/worksheets/sheet1.xml, line 3001: bad number \"1x\"");
+  WriteZip(path, XlsxParts({{"S", rows + "\n<row><c><v>1</v></c></rw>"}}));
+  EXPECT_NE(Failure(path).find("Malformed XML in xl/worksheets/sheet1.xml, line 3001: "), std::string::npos);
+  auto parts = XlsxParts({{"S", rows}});
+  std::string &sheet = parts["xl/worksheets/sheet1.xml"];
+  sheet.resize(sheet.size() - 40); // the part ends inside a row
+  WriteZip(path, parts);
+  EXPECT_EQ(Failure(path).rfind("Malformed XML in xl/worksheets/sheet1.xml, line 3000: ", 0), 0u);
+}
+
+// Parts in UTF-16, and namespace declarations, which are no attributes of the element.
+TEST_F(Book, XlsxPartsInUtf16AndNamespaceDeclarations) {
+  const std::string path = scratch.Path("u16.xlsx");
+  auto parts = XlsxParts({{"S", R"(<row r="1"><c xmlns:r="urn:other" r="B1" t="inlineStr"><is><t>d)"
+                                "\xC3\xA9j\xC3\xA0</t></is></c></row>"}});
+  std::string &sheet = parts["xl/worksheets/sheet1.xml"];
+  const std::u16string wide = common::Utf8ToUtf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + sheet);
+  sheet = "\xFF\xFE";
+  for (char16_t c : wide)
+    sheet += std::string{char(c & 0xFF), char(c >> 8)};
+  WriteZip(path, parts);
+  Read(path);
+  EXPECT_EQ(Text(0, 1, 0), "d\xC3\xA9j\xC3\xA0");
+}
+
 TEST_F(Book, AZipBombIsRefusedBeforeItInflates) {
   const std::string path = scratch.Path("bomb.xlsx");
   // 200 MB of one repeated row: some 200 kB deflated, so far past what the file can justify.
