@@ -37,13 +37,26 @@ void TCellStorage::FreeCell(uint32_t Id, TCell *Cell) {
 }
 
 TCellStorage::TCellPtr TCellStorage::Clone(const TCell &Cell) {
-  if (Cell.IsFormula())
-    return NewCell<TFormulaCell>(static_cast<const TFormulaCell &>(Cell)); // copies the formula data
-  // The other cells are their 16 bytes; a string clone holds one more reference to its entry.
-  TCellPtr clone = NewCell<TCell>(Cell);
-  if (const TStringCell *text = CellAs<TStringCell>(&Cell); text && text->Entry())
-    ++text->Entry()->RefCount;
-  return clone;
+  // Each clone is made as its own class, so that later casts by kind are to the object's type.
+  switch (Cell.CellKind()) {
+  case ckBlank: return CloneAs<TBlankCell>(Cell);
+  case ckInteger: return CloneAs<TIntegerCell>(Cell);
+  case ckFloat: return CloneAs<TFloatCell>(Cell);
+  case ckString: {
+    TCellPtr clone = CloneAs<TStringCell>(Cell);
+    if (SSTEntry *entry = static_cast<const TStringCell &>(Cell).Entry())
+      ++entry->RefCount; // the clone holds one more reference
+    return clone;
+  }
+  case ckBoolean: return CloneAs<TBooleanCell>(Cell);
+  case ckError: return CloneAs<TErrorCell>(Cell);
+  case ckNumberFormula: return CloneAs<TNumberFormulaCell>(Cell);
+  case ckStringFormula: return CloneAs<TStringFormulaCell>(Cell);
+  case ckBooleanFormula: return CloneAs<TBooleanFormulaCell>(Cell);
+  case ckErrorFormula: return CloneAs<TErrorFormulaCell>(Cell);
+  case ckArrayFormula: return CloneAs<TArrayFormulaCell>(Cell);
+  default: throw common::Exception(common::Format("Unknown cell kind %d", Cell.CellKind()));
+  }
 }
 
 uint32_t *TCellStorage::Slot(uint32_t Key) {

@@ -46,6 +46,7 @@ public:
   // A new cell of the same class with the same key, value and XF. A string clone counts one
   // more reference to its entry; formula clones copy their expression and array data.
   TCellPtr Clone(const TCell &Cell);
+  template <class T> TCellPtr CloneAs(const TCell &Cell) { return NewCell<T>(static_cast<const T &>(Cell)); }
 
   // The cell under Key, or nullptr (also for keys at or above CellKeyLimit).
   TCell *Find(uint32_t Key);
