@@ -148,7 +148,6 @@ public:
   explicit TSST2(TXLSFonts *Fonts = nullptr);
   ~TSST2() override;
 
-
   // Reads the SST body (stream positioned at it, Length bytes) and the CONTINUE records that
   // follow, filling the index list. Throws "CONTINUE record is missing in SST",
   // "STT: Unhandled string type in Read (%.2X)", "Corrupt SST record" (a string header cut by the
@@ -175,7 +174,6 @@ public:
   void DropIndex();
   // Frees every entry once, empties the trie and the index list; Total becomes 0.
   void ClearSST();
-
 
   int32_t Total() const { return FTotal; }
   int IndexCount() const { return static_cast<int>(FIndex.size()); }
