@@ -7,10 +7,14 @@
 #include <memory>
 #include <utility>
 
+#include "common/bytes.h"
 #include "common/exception.h"
-#include "xls/bytes.h"
 
 namespace xls {
+
+using common::Get16;
+using common::Get32;
+using common::Utf16Text;
 
 const uint8_t CompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 

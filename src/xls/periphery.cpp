@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-#include "xls/bytes.h"
+#include "common/bytes.h"
 #include "xls/xls_stream.h"
 
 namespace xls {
+
+using common::Utf16Text;
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cells/sheets.h"
 #include "common/exception.h"
 #include "xls/periphery.h"
-#include "xls/sheets.h"
 #include "xls/workbook.h"
 #include "xls/xls_reader.h"
 

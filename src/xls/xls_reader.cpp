@@ -4,15 +4,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "cells/sheets.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/bytes.h"
 #include "xls/periphery.h"
 #include "xls/record_storage.h"
-#include "xls/sheets.h"
 #include "xls/workbook.h"
 
 namespace xls {
+
+using common::Utf16Text;
 
 TXLSReader::TXLSReader(TXLSWorkbook &Workbook)
     : FWorkbook(Workbook), FStream(std::make_unique<TXLSStream>()) {}

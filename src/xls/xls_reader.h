@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cells/sheets.h"
 #include "xls/record_body.h"
-#include "xls/sheets.h"
 #include "xls/xls_stream.h"
 
 namespace xls {
@@ -136,7 +136,7 @@ private:
   // needs no converter call per string.
   mutable std::u16string FDecodeTable;
   mutable int FDecodeTablePage = -1;
-  std::u16string FLabelText;              // reused from label to label
+  std::u16string FLabelText; // reused from label to label
   int FRecordCount = 0;
 };
 

@@ -6,12 +6,14 @@
 #include <fstream>
 #include <limits>
 
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/bytes.h"
 #include "xls/compound_file.h"
 
 namespace xls {
+
+using common::Get16;
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "xls/formats.h"
-#include "xls/sheets.h"
-#include "xls/sst.h"
+#include "cells/formats.h"
+#include "cells/sheets.h"
+#include "cells/sst.h"
 
 namespace {
 

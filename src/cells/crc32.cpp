@@ -1,4 +1,4 @@
-#include "xls/crc32.h"
+#include "cells/crc32.h"
 
 #include <array>
 
@@ -21,15 +21,18 @@ const std::array<std::array<uint32_t, 256>, 8> Table = [] {
   return table;
 }();
 
-uint32_t Load32(const uint8_t *p) { return p[0] | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint32_t Load32(const uint8_t *p) {
+  return p[0] | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 } // namespace
 
 uint32_t Crc32Update(uint32_t crc, const void *data, size_t n) {
   const auto *p = static_cast<const uint8_t *>(data);
   for (; n >= 8; n -= 8, p += 8) {
     const uint32_t lo = crc ^ Load32(p), hi = Load32(p + 4);
-    crc = Table[7][lo & 0xFF] ^ Table[6][(lo >> 8) & 0xFF] ^ Table[5][(lo >> 16) & 0xFF] ^ Table[4][lo >> 24] ^
-          Table[3][hi & 0xFF] ^ Table[2][(hi >> 8) & 0xFF] ^ Table[1][(hi >> 16) & 0xFF] ^ Table[0][hi >> 24];
+    crc = Table[7][lo & 0xFF] ^ Table[6][(lo >> 8) & 0xFF] ^ Table[5][(lo >> 16) & 0xFF] ^
+          Table[4][lo >> 24] ^ Table[3][hi & 0xFF] ^ Table[2][(hi >> 8) & 0xFF] ^
+          Table[1][(hi >> 16) & 0xFF] ^ Table[0][hi >> 24];
   }
   for (; n > 0; --n, ++p)
     crc = Table[0][(crc ^ *p) & 0xFF] ^ (crc >> 8);

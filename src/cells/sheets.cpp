@@ -1,4 +1,4 @@
-#include "xls/sheets.h"
+#include "cells/sheets.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,10 +6,10 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include "cells/formats.h"
 #include "common/exception.h"
 #include "common/number_text.h"
 #include "common/text.h"
-#include "xls/formats.h"
 
 namespace xls {
 

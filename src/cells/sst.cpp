@@ -1,18 +1,19 @@
-#include "xls/sst.h"
+#include "cells/sst.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "cells/crc32.h"
+#include "cells/formats.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/bytes.h"
-#include "xls/crc32.h"
-#include "xls/formats.h"
-#include "xls/xls_stream.h"
 
 namespace xls {
+
+using common::Get16;
 
 namespace {
 
@@ -73,7 +74,8 @@ struct THashTrie::TTreeItem {
   }
 
   static TTreeItem *New(int Depth, int Capacity) {
-    auto *node = static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
+    auto *node =
+        static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
     *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
     return node;
   }
@@ -81,8 +83,8 @@ struct THashTrie::TTreeItem {
   // Node may move.
   static void Put(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
     if (TSlot *slot = Node->Find(Index)) {
-      slot->Links = AddToChain(slot->Kind == Item ? AddToChain(nullptr, slot->Value, slot->Hash) : slot->Links,
-                               Stored, Hash);
+      slot->Links = AddToChain(
+          slot->Kind == Item ? AddToChain(nullptr, slot->Value, slot->Hash) : slot->Links, Stored, Hash);
       slot->Kind = Chain;
       return;
     }
@@ -188,7 +190,8 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
     TChain *chain = slot->Links;
     TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
     for (uint32_t i = 0; i < chain->Count; ++i)
-      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i], chain->Hashes()[i]);
+      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i],
+                     chain->Hashes()[i]);
     std::free(chain);
     slot->Kind = TTreeItem::Child;
     slot->Node = child;
@@ -213,7 +216,8 @@ bool THashTrie::Remove(const void *Item) {
         return false;
     } else {
       TChain *chain = slot->Links;
-      const uint32_t i = uint32_t(std::find(chain->Items(), chain->Items() + chain->Count, Item) - chain->Items());
+      const uint32_t i =
+          uint32_t(std::find(chain->Items(), chain->Items() + chain->Count, Item) - chain->Items());
       if (i == chain->Count)
         return false;
       --chain->Count;
@@ -302,9 +306,6 @@ size_t FontsOffset(uint8_t Options, size_t KeyLength) {
   return (SSTEntry::HeaderBytes(Options) + KeyLength + 7) & ~size_t(7);
 }
 
-// 16-bit characters, a phonetic block and runs are the only options.
-bool KnownOptions(uint8_t options) { return (options & ~0x0D) == 0; }
-
 } // namespace
 
 size_t SSTEntry::Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount) {
@@ -321,7 +322,9 @@ TXLSFont **SSTEntry::RunFonts() const {
 
 TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }
 
-uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) { return Crc32Update(0xFFFFFFFFu, Key, Length); }
+uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) {
+  return Crc32Update(0xFFFFFFFFu, Key, Length);
+}
 
 uint32_t TSSTHashTrie::HashOf(const void *Item) const {
   auto *e = static_cast<const SSTEntry *>(Item);
@@ -335,7 +338,9 @@ bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {
          a->ExtSize() == b->ExtSize() && std::memcmp(a->Key(), b->Key(), a->KeyLength()) == 0;
 }
 
-size_t TSSTHashTrie::KeyLength(const void *Item) const { return static_cast<const SSTEntry *>(Item)->KeyLength(); }
+size_t TSSTHashTrie::KeyLength(const void *Item) const {
+  return static_cast<const SSTEntry *>(Item)->KeyLength();
+}
 
 const uint8_t *TSSTHashTrie::KeyStart(const void *Item) const {
   return static_cast<const SSTEntry *>(Item)->Key();
@@ -374,8 +379,8 @@ SSTEntry *TSST2::Intern(const TShape &Shape, int32_t Index, int32_t RefCount) {
     new (probe + 1) SSTEntry::TSizes{Shape.RunCount, Shape.ExtSize};
   const size_t keyLength = probe->KeyLength();
   const uint32_t hash = KeyHash(probe->Key(), keyLength);
-  auto *e = static_cast<SSTEntry *>(
-      Allocate(SSTEntry::Bytes(Shape.Options, keyLength, Shape.RunCount), Shape.RunCount ? 8 : alignof(SSTEntry)));
+  auto *e = static_cast<SSTEntry *>(Allocate(SSTEntry::Bytes(Shape.Options, keyLength, Shape.RunCount),
+                                             Shape.RunCount ? 8 : alignof(SSTEntry)));
   std::memcpy(static_cast<void *>(e), FKey.data(), FKey.size());
   for (int i = 0; i < Shape.RunCount; ++i)
     e->RunFonts()[i] = FRunFonts[size_t(i)];
@@ -480,178 +485,6 @@ void TSST2::ClearSST() {
   FBlockUsed = 0;
   std::vector<uint8_t>().swap(FKey);
   FTotal = 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Reading
-
-namespace {
-
-[[noreturn]] void MissingContinue() { throw common::Exception("CONTINUE record is missing in SST"); }
-[[noreturn]] void Corrupt() { throw common::Exception("Corrupt SST record"); }
-
-} // namespace
-
-// Reads inside the SST record and its CONTINUE records; Remaining counts what is left of the
-// current record, so nothing is ever read past a record the table does not own.
-class SSTReader {
-public:
-  SSTReader(TXLSStream &stream, int length) : FStream(stream) { Load(length); }
-
-  void Exact(void *buffer, int count) {
-    if (count > Remaining || count > FAvail) // FAvail: the file may end inside the record
-      Corrupt();
-    if (count > 0)
-      std::memcpy(buffer, FBody.data() + FAt, size_t(count));
-    FAt += count;
-    FAvail -= count;
-    Remaining -= count;
-  }
-  // Appends count bytes to out.
-  void Append(std::vector<uint8_t> &out, size_t count) {
-    const size_t at = out.size();
-    out.resize(at + count);
-    Exact(out.data() + at, static_cast<int>(count));
-  }
-  uint8_t U8() {
-    uint8_t b;
-    Exact(&b, 1);
-    return b;
-  }
-  uint16_t U16() {
-    uint8_t b[2];
-    Exact(b, 2);
-    return Get16(b);
-  }
-  uint32_t U32() {
-    uint8_t b[4];
-    Exact(b, 4);
-    return Get32(b);
-  }
-  void NextContinue() {
-    uint8_t header[4];
-    if (FStream.ReadHeader(header) < 4 || Get16(header) != BIFF_CONTINUE)
-      MissingContinue();
-    Load(Get16(header + 2));
-  }
-  // Data that may cross into CONTINUE records without an option byte (runs, phonetic block).
-  void Raw(std::vector<uint8_t> &out, size_t count) {
-    while (count > 0) {
-      if (Remaining == 0)
-        NextContinue();
-      const size_t piece = std::min<size_t>(count, size_t(Remaining));
-      Append(out, piece);
-      count -= piece;
-    }
-  }
-  void Skip() {
-    if (Remaining > FAvail)
-      Corrupt(); // the file ends inside the record
-    FAt += Remaining;
-    FAvail -= Remaining;
-    Remaining = 0;
-  }
-
-  int Remaining = 0;
-
-private:
-  void Load(int length) {
-    FAt = 0;
-    Remaining = length;
-    FBody.resize(size_t(std::max(length, 0)));
-    FAvail = length > 0 ? FStream.ReadData(FBody.data(), length) : 0;
-  }
-
-  TXLSStream &FStream;
-  std::vector<uint8_t> FBody; // the current record's body
-  int FAt = 0;
-  int FAvail = 0; // bytes of the body actually read (fewer when the file ends early)
-};
-
-// Reads one string into FKey after room for its header (characters in their final width, runs,
-// phonetic block) and its run fonts into FRunFonts.
-void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
-  if (In.Remaining < 3)
-    Corrupt();
-  Shape.CharCount = In.U16();
-  const uint8_t options = In.U8();
-  if (!KnownOptions(options))
-    throw common::Exception(common::Format("STT: Unhandled string type in Read (%.2X)", options));
-  Shape.RunCount = (options & 0x08) ? In.U16() : 0;
-  Shape.ExtSize = 0;
-  if (options & 0x04) {
-    Shape.ExtSize = static_cast<int32_t>(In.U32());
-    if (Shape.ExtSize < 0)
-      Corrupt();
-  }
-
-  // Characters: pieces of either width; the entry is 16-bit when any piece is. Bytes are kept
-  // as stored in the file (16-bit units are little-endian there too), so they are the key.
-  FKey.assign(SSTEntry::HeaderBytes(options), 0);
-  const size_t header = FKey.size();
-  // 8-bit characters from at to the end become 16-bit units of the same value.
-  auto widen = [this](size_t at) {
-    const size_t n = FKey.size() - at;
-    FKey.resize(at + n * 2);
-    for (size_t i = n; i-- > 0;) {
-      FKey[at + 2 * i] = FKey[at + i];
-      FKey[at + 2 * i + 1] = 0;
-    }
-  };
-  bool wide = (options & 0x01) != 0;
-  bool anyWide = wide;
-  size_t wanted = Shape.CharCount;
-  for (bool first = true; first || wanted > 0; first = false) {
-    if (!first) {
-      In.NextContinue();
-      wide = In.U8() == 1;
-      if (wide && !anyWide)
-        widen(header);
-      anyWide = anyWide || wide;
-    }
-    const size_t bytes = std::min(wide ? wanted * 2 : wanted, size_t(In.Remaining));
-    if (wide && bytes % 2)
-      Corrupt(); // a character cut by the record end
-    const size_t at = FKey.size();
-    In.Append(FKey, bytes);
-    if (!wide && anyWide)
-      widen(at);
-    wanted -= wide ? bytes / 2 : bytes;
-  }
-  Shape.Options = anyWide ? static_cast<uint8_t>(options | 0x01) : options;
-
-  const size_t runsAt = FKey.size();
-  In.Raw(FKey, size_t(Shape.RunCount) * 4);
-  FRunFonts.clear();
-  for (int i = 0; i < Shape.RunCount; ++i) {
-    const int fontIndex = Get16(FKey.data() + runsAt + size_t(i) * 4 + 2);
-    if (!FFonts)
-      common::ListIndexError(fontIndex);
-    FRunFonts.push_back(&FFonts->Items(fontIndex));
-  }
-  In.Raw(FKey, size_t(Shape.ExtSize));
-}
-
-void TSST2::ReadSST(TXLSStream &Stream, int Length) {
-  SSTReader in(Stream, Length);
-  if (Length < 8)
-    Corrupt();
-  FTotal = static_cast<int32_t>(in.U32());
-  const uint32_t unique = in.U32();
-  // Each string takes at least three bytes of the stream, which bounds a false count.
-  FIndex.reserve(FIndex.size() + std::min<size_t>(unique, Stream.StreamSize() / 3));
-  TShape shape;
-  for (uint32_t i = 0; i < unique; ++i) {
-    if (in.Remaining == 0)
-      in.NextContinue();
-    ReadEntry(in, shape);
-    for (TXLSFont *font : FRunFonts)
-      ++font->UseCount;
-    FIndex.push_back(nullptr);
-    FIndex.back() = Intern(shape, static_cast<int32_t>(FIndex.size() - 1), 0);
-  }
-  // Bytes the counts did not cover would otherwise be taken for the next record header.
-  in.Skip();
 }
 
 } // namespace xls

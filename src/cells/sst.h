@@ -36,7 +36,9 @@ struct SSTEntry {
     int32_t ExtSize; // bytes of the phonetic block
   };
   static bool HasSizes(uint8_t Options) { return (Options & 0x0C) != 0; }
-  static size_t HeaderBytes(uint8_t Options) { return sizeof(SSTEntry) + (HasSizes(Options) ? sizeof(TSizes) : 0); }
+  static size_t HeaderBytes(uint8_t Options) {
+    return sizeof(SSTEntry) + (HasSizes(Options) ? sizeof(TSizes) : 0);
+  }
 
   int32_t SSTIndex() const { return Index; }
   uint16_t RunCount() const { return HasSizes(Options) ? Sizes()->RunCount : 0; }
@@ -149,7 +151,8 @@ public:
   ~TSST2() override;
 
   // Reads the SST body (stream positioned at it, Length bytes) and the CONTINUE records that
-  // follow, filling the index list. Throws "CONTINUE record is missing in SST",
+  // follow, filling the index list. The .xls reader defines it (src/xls/sst_read.cpp): the table
+  // itself knows no file format. Throws "CONTINUE record is missing in SST",
   // "STT: Unhandled string type in Read (%.2X)", "Corrupt SST record" (a string header cut by the
   // record end, or a negative phonetic size) or the list-index error (font index of a run).
   void ReadSST(TXLSStream &Stream, int Length);

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "cells/crc32.h"
+#include "cells/formats.h"
+#include "cells/sst.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/crc32.h"
-#include "xls/formats.h"
-#include "xls/sst.h"
 #include "xls/xls_stream.h"
 #include "xls_test_writer.h"
 
@@ -654,8 +654,9 @@ TEST(HashTrie, SlotsAndChainsMatchOnlyWhatTheyHold) {
     const int count = chain ? 8 : 256;
     std::vector<std::unique_ptr<THashedItem>> items(static_cast<size_t>(count));
     auto make = [&](int k) {
-      return std::make_unique<THashedItem>(THashedItem{
-          chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05, std::string("i").append(std::to_string(k))});
+      return std::make_unique<THashedItem>(
+          THashedItem{chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05,
+                      std::string("i").append(std::to_string(k))});
     };
     HashedTrie trie;
     auto check = [&](const char *when) {
