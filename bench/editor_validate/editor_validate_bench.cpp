@@ -127,8 +127,9 @@ std::vector<Times> OneRun() {
   if (!window->Document()->Modified)
     Fail("the edit did not change the document");
   // (Asking every record's node would cost a linear search each.)
-  QTreeWidgetItem *root = window->eTree->topLevelItem(0);
-  if (root->childCount() != records->Count() || root->child(records->Count() - 2)->isExpanded())
+  const QModelIndex root = window->TreeModel()->index(0, 0);
+  if (window->TreeModel()->rowCount(root) != records->Count() ||
+      window->eTree->isExpanded(window->TreeModel()->index(records->Count() - 2, 0, root)))
     Fail("the tree was expanded below the root before going to the error");
 
   std::vector<Times> times;
@@ -140,8 +141,9 @@ std::vector<Times> OneRun() {
   errors->setCurrentItem(errors->topLevelItem(0));
   errors->setFocus();
   times.push_back(Time([&] { QTest::keyClick(errors, Qt::Key_Return); }));
-  if (CurrentNode(*window) != amount->Node() || window->eTree->currentItem() != window->CurrentItem()->TreeNode ||
-      !window->eTree->currentItem()->isSelected())
+  if (CurrentNode(*window) != amount->Node() ||
+      window->eTree->currentIndex() != window->IndexOf(window->CurrentItem()->Item) ||
+      !window->eTree->selectionModel()->isSelected(window->eTree->currentIndex()))
     Fail("the first error's node is not current and selected");
 
   search->actFind->trigger();

@@ -74,10 +74,10 @@ void WaitPainted(editor::TfrmXMLMain &window, PaintWatch &watch) {
     QApplication::processEvents(QEventLoop::AllEvents, 10);
 }
 
-std::string PlaceOf(editor::TfrmXMLMain &window, QTreeWidgetItem *root) {
+std::string PlaceOf(editor::TfrmXMLMain &window, const QModelIndex &root) {
   char text[160];
   std::snprintf(text, sizeof text, "root expanded %s, scroll %d, current %s",
-                root->isExpanded() ? "yes" : "NO", window.eTree->verticalScrollBar()->value(),
+                window.eTree->isExpanded(root) ? "yes" : "NO", window.eTree->verticalScrollBar()->value(),
                 window.CurrentItem() ? window.CurrentItem()->Item->NodeName().c_str() : "(none)");
   return text;
 }
@@ -101,8 +101,8 @@ int main(int argc, char **argv) {
     document->Load();
     window.SetDocument(std::move(document));
     window.show();
-    while (!watch.Painted || !window.eTree->topLevelItem(0) ||
-           window.eTree->visualItemRect(window.eTree->topLevelItem(0)).isEmpty())
+    while (!watch.Painted || !window.TreeModel()->index(0, 0).isValid() ||
+           window.eTree->visualRect(window.TreeModel()->index(0, 0)).isEmpty())
       QApplication::processEvents(QEventLoop::AllEvents, 10);
     open.Report("open until tree painted", "(target <= 3000 ms)");
   }
@@ -110,11 +110,11 @@ int main(int argc, char **argv) {
   std::printf("peak memory after open      VmHWM %.1f MB = %.2fx file (target <= 12x)\n", hwm / 1024.0,
               hwm * 1024.0 / fileSize);
 
-  QTreeWidgetItem *root = window.eTree->topLevelItem(0);
+  const QModelIndex root = window.TreeModel()->index(0, 0);
   xmlmodel::TOrbXMLItem *rootItem = window.Document()->RootItem();
   const int count = rootItem->Children()->Count();
   const int middle = count / 2;
-  std::printf("root children %d, tree rows under root %d, working on child %d\n", count, root->childCount(),
+  std::printf("root children %d, tree rows under root %d, working on child %d\n", count, window.TreeModel()->rowCount(root),
               middle);
   window.MakeCurrent(rootItem->Children()->Items(middle));
   WaitPainted(window, watch);

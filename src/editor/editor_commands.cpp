@@ -65,6 +65,7 @@ void TfrmXMLMain::Apply() {
       const bool keepChildren = old->ChildItemCount() > 0;
       // The new node takes the old one's place: order is data in XML.
       RunEdit("Apply " + name, [&](TEdit &edit) {
+        LeaveCurrentRow();
         created = edit.Create(*list, name, nodeType, old, old);
         if (!keepChildren)
           edit.SetText(created, value);
@@ -169,8 +170,7 @@ void TfrmXMLMain::AddPlaceholder(bool into) {
     return;
   RequireNode();
   TOrbXMLList *target = into ? FCurrentItem->Item->Children() : FCurrentItem->Item->OwnerList();
-  auto placeholder =
-      std::make_shared<TOrbXMLTreeItem>(into ? FCurrentItem : FCurrentItem->ParentTreeItem, nullptr);
+  auto placeholder = std::make_shared<TOrbXMLTreeItem>(nullptr);
   placeholder->OwnedItem = std::make_unique<TOrbXMLItem>(target);
   placeholder->Item = placeholder->OwnedItem.get();
   placeholder->IsNew = true;
@@ -203,7 +203,7 @@ void TfrmXMLMain::DeleteCurrent(const std::string &stepName) {
     return;
   if (FCurrentItem->IsNew) {
     // Nothing was made yet: the placeholder goes and the selected node is current again.
-    FCurrentItem = TreeItemOf(eTree->currentItem());
+    FCurrentItem = TreeItemAt(eTree->currentIndex());
     ShowItem(FCurrentItem);
     return;
   }
@@ -213,10 +213,12 @@ void TfrmXMLMain::DeleteCurrent(const std::string &stepName) {
     return; // the root element stays
   TOrbXMLItem *parent = list->OwnerItem();
   RunEdit(stepName + item->NodeName(), [&](TEdit &edit) {
+    LeaveCurrentRow();
     edit.Delete(item);
     edit.CurrentAfter = parent;
   });
-  MakeCurrent(parent);
+  // The parent is current; the view stays where the user was working.
+  MakeCurrent(parent, false);
 }
 
 // The node goes on the clipboard as text and as XML, for this and other windows and programs.
@@ -267,28 +269,28 @@ void TfrmXMLMain::actPasteExecute() {
   MakeCurrent(target);
 }
 
-void TfrmXMLMain::ExpandSubtree(QTreeWidgetItem *node) {
-  {
-    const QSignalBlocker block(eTree);
-    node->setExpanded(true);
-  }
+void TfrmXMLMain::ExpandSubtree(const QModelIndex &node) {
   eTreeExpanding(node);
-  for (int i = 0; i < node->childCount(); ++i)
-    ExpandSubtree(node->child(i));
+  // Each row the view expands is fetched through eTreeExpanding before the view visits the
+  // rows below it; the view lays the whole subtree out once at the end.
+  eTree->expandRecursively(node);
 }
 
 void TfrmXMLMain::actExpandExecute() {
-  if (!FCurrentItem || !FCurrentItem->TreeNode)
+  if (!FCurrentItem || FCurrentItem->IsNew)
     return;
-  ExpandSubtree(FCurrentItem->TreeNode);
+  if (const QModelIndex node = IndexOf(FCurrentItem->Item); node.isValid())
+    ExpandSubtree(node);
 }
 
 void TfrmXMLMain::actCollapseExecute() {
-  if (!FCurrentItem || !FCurrentItem->TreeNode)
+  if (!FCurrentItem || FCurrentItem->IsNew)
     return;
-  QTreeWidgetItem *node = FCurrentItem->TreeNode;
-  if (node->isExpanded())
-    node->setExpanded(false); // eTreeCollapsed discards the subtree's nodes
+  const QModelIndex node = IndexOf(FCurrentItem->Item);
+  if (!node.isValid())
+    return;
+  if (eTree->isExpanded(node))
+    eTree->collapse(node); // eTreeCollapsed drops the subtree's rows
   else
     eTreeCollapsed(node);
 }
@@ -298,23 +300,23 @@ void TfrmXMLMain::eTreeStartDrag() {
   // A placeholder or unapplied edits mean the last selection change did not go through.
   if ((FCurrentItem && FCurrentItem->IsNew) || FPanelModified)
     return;
-  FDragItem = TreeItemOf(eTree->currentItem());
+  FDragItem = TreeItemAt(eTree->currentIndex());
 }
 
 void TfrmXMLMain::CancelDrag() { FDragItem.reset(); }
 
-bool TfrmXMLMain::eTreeEndDrag(QTreeWidgetItem *target, bool copy) {
+bool TfrmXMLMain::eTreeEndDrag(const QModelIndex &target, bool copy) {
   const std::shared_ptr<TOrbXMLTreeItem> drag = std::move(FDragItem);
   FDragItem.reset();
-  if (!target || !drag || !drag->TreeNode || drag->IsNew || target->treeWidget() != eTree)
-    return false;
-  // A drop on the node itself or inside its own subtree would copy it into what is removed.
-  if (IsInSubtree(target, drag->TreeNode))
+  if (!target.isValid() || target.model() != FModel || !drag || drag->IsNew || !IndexOf(drag->Item).isValid())
     return false;
   TOrbXMLItem *dragged = drag->Item;
+  TOrbXMLItem *targetItem = FModel->ItemAt(target);
+  // A drop on the node itself or inside its own subtree would copy it into what is removed.
+  if (IsInSubtree(targetItem, dragged))
+    return false;
   if (!copy && !dragged->OwnerList())
     return false;
-  TOrbXMLItem *targetItem = TreeItemOf(target)->Item;
   TOrbXMLItem *created = nullptr;
   Guarded([&] {
     RunEdit((copy ? "Copy " : "Move ") + dragged->NodeName(), [&](TEdit &edit) {

@@ -74,8 +74,9 @@ TEditorSearch::TEditorSearch(TfrmXMLMain &window) : QObject(&window), FWindow(wi
 
   connect(pErrors, &TErrorsPanel::GoToNode, this, [this](xmlNode *node, int) { GoTo(node); });
   connect(pFind, &TFindBar::GoToNode, this, [this](xmlNode *node) { GoTo(node); });
-  // After the window's own handler, which makes the node current.
-  connect(FWindow.eTree, &QTreeWidget::currentItemChanged, this, [this] { CurrentChanged(); });
+  // Not on every move of the tree's selection: an edit in a list of 400,000 moves it through
+  // rows whose paths each take a walk of their siblings.
+  connect(&FWindow, &TfrmXMLMain::CurrentShown, this, [this] { CurrentChanged(); });
 }
 
 void TEditorSearch::DocumentSet() {

@@ -9,18 +9,19 @@
 #include <QDragMoveEvent>
 #include <QDropEvent>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTimer>
-#include <QTreeWidgetItemIterator>
 #include <QUndoStack>
 #include <QVBoxLayout>
 
@@ -48,24 +49,20 @@ const char *const kNodeTypeNames[] = {
     "ntReserved",        "ntElement", "ntAttribute", "ntText",    "ntCData",       "ntEntityRef", "ntEntity",
     "ntProcessingInstr", "ntComment", "ntDocument",  "ntDocType", "ntDocFragment", "ntNotation"};
 
-} // namespace
-
-// A tree-view node and the tree item it carries. The tree item and the window learn when its
-// node goes, so neither reaches a deleted node.
-class TTreeNode : public QTreeWidgetItem {
+// Sets a flag for a scope, then puts back what it was.
+class TFlagScope {
 public:
-  TTreeNode(TfrmXMLMain *owner, std::shared_ptr<TOrbXMLTreeItem> data) : Owner(owner), Data(std::move(data)) {
-    Owner->FNodes[Data->Item] = this;
-  }
-  ~TTreeNode() override {
-    if (Data->TreeNode == this)
-      Data->TreeNode = nullptr;
-    if (auto it = Owner->FNodes.find(Data->Item); it != Owner->FNodes.end() && it->second == this)
-      Owner->FNodes.erase(it);
-  }
-  TfrmXMLMain *Owner;
-  std::shared_ptr<TOrbXMLTreeItem> Data;
+  explicit TFlagScope(bool &flag) : FFlag(flag), FOld(flag) { flag = true; }
+  ~TFlagScope() { FFlag = FOld; }
+  TFlagScope(const TFlagScope &) = delete;
+  TFlagScope &operator=(const TFlagScope &) = delete;
+
+private:
+  bool &FFlag;
+  bool FOld;
 };
+
+} // namespace
 
 // One step on the undo stack: a thin wrapper over the edit, which its command has already made.
 class TEditCommand : public QUndoCommand {
@@ -74,7 +71,10 @@ public:
       : QUndoCommand(QString::fromStdString(edit->Name())), FWindow(window), FEdit(std::move(edit)),
         FMergeKey(mergeKey) {}
   void undo() override {
-    FEdit->Revert();
+    {
+      const TFlagScope own(FWindow->FOwnSelection);
+      FEdit->Revert();
+    }
     FWindow->StepDone(FEdit->CurrentBefore);
   }
   void redo() override {
@@ -82,7 +82,10 @@ public:
       FMade = false; // pushed after its command made it
       return;
     }
-    FEdit->Apply();
+    {
+      const TFlagScope own(FWindow->FOwnSelection);
+      FEdit->Apply();
+    }
     FWindow->StepDone(FEdit->CurrentAfter);
   }
   int id() const override { return FMergeKey; }
@@ -127,24 +130,10 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Captions
-
-// The counts come from the lists where they are built and from the DOM elsewhere: a caption
-// builds no items.
-std::string GetCaption(const TOrbXMLTreeItem &treeItem) {
-  const int count = treeItem.Item->ChildItemCount();
-  if (count < 1)
-    return common::Format("%s", treeItem.Item->NodeName().c_str());
-  return common::Format("%s (%d/%d)", treeItem.Item->NodeName().c_str(), count,
-                        treeItem.Item->DescendantItemCount());
-}
-
-// ---------------------------------------------------------------------------------------------
 // Tree with drag and drop
 
-TXMLTree::TXMLTree(TfrmXMLMain *owner) : QTreeWidget(owner), FOwner(owner) {
+TXMLTree::TXMLTree(TfrmXMLMain *owner) : QTreeView(owner), FOwner(owner) {
   setHeaderHidden(true);
-  setColumnCount(1);
   setIndentation(19);
   // Every caption is one line: the view then need not measure the rows above one it scrolls to,
   // which for a root with 400,000 children took seconds at each selection.
@@ -164,7 +153,7 @@ void TXMLTree::startDrag(Qt::DropActions) {
   if (!FOwner->DragItem())
     return;
   // Copy only: the move is done by the window, Qt must never remove rows itself.
-  QTreeWidget::startDrag(Qt::CopyAction);
+  QTreeView::startDrag(Qt::CopyAction);
   FOwner->CancelDrag();
 }
 
@@ -182,7 +171,7 @@ void TXMLTree::dragMoveEvent(QDragMoveEvent *event) {
     event->ignore();
     return;
   }
-  QTreeWidget::dragMoveEvent(event); // auto-scroll and the drop highlight
+  QTreeView::dragMoveEvent(event); // auto-scroll and the drop highlight
   event->setDropAction(Qt::CopyAction);
   event->accept();
 }
@@ -192,7 +181,7 @@ void TXMLTree::dropEvent(QDropEvent *event) {
     event->ignore();
     return;
   }
-  QTreeWidgetItem *target = itemAt(event->position().toPoint());
+  const QModelIndex target = indexAt(event->position().toPoint());
   // The base class would insert the dragged rows itself: end its drag state here instead.
   stopAutoScroll();
   setState(NoState);
@@ -202,8 +191,6 @@ void TXMLTree::dropEvent(QDropEvent *event) {
   event->accept();
 }
 
-Qt::DropActions TXMLTree::supportedDropActions() const { return Qt::CopyAction; }
-
 // ---------------------------------------------------------------------------------------------
 // Window construction
 
@@ -211,6 +198,7 @@ TfrmXMLMain::TfrmXMLMain(QWidget *parent) : QWidget(parent) {
   setWindowTitle(QStringLiteral("XML"));
   resize(604, 452);
   FUndoStack = new QUndoStack(this);
+  FModel = new TXmlTreeModel(this);
   connect(FUndoStack, &QUndoStack::indexChanged, this, [this] { FollowCleanState(); });
   connect(FUndoStack, &QUndoStack::cleanChanged, this, [this] { FollowCleanState(); });
   CreateComponents();
@@ -224,12 +212,10 @@ TfrmXMLMain::~TfrmXMLMain() {
   FUndoStack->disconnect(this);
   delete FUndoStack;
   FUndoStack = nullptr;
-  if (FDocument)
-    FDocument->SetObserver(nullptr);
-  const QSignalBlocker block(eTree);
-  eTree->clear();
   FCurrentItem.reset();
   FDragItem.reset();
+  FOwnSelection = true;
+  FModel->SetDocument(nullptr);
 }
 
 void TfrmXMLMain::CreateComponents() {
@@ -248,6 +234,7 @@ void TfrmXMLMain::CreateComponents() {
   // pMain: the tree.
   eTree = new TXMLTree(this);
   eTree->setObjectName(QStringLiteral("eTree"));
+  eTree->setModel(FModel);
   Splitter2->addWidget(eTree);
 
   // pAttr: the grid above the empty pInsp.
@@ -319,10 +306,11 @@ void TfrmXMLMain::CreateComponents() {
 
   connect(Splitter1, &QSplitter::splitterMoved, this, &TfrmXMLMain::SplitterMoved);
   connect(Splitter2, &QSplitter::splitterMoved, this, &TfrmXMLMain::SplitterMoved);
-  connect(eTree, &QTreeWidget::itemExpanded, this,
-          [this](QTreeWidgetItem *node) { Guarded([&] { eTreeExpanding(node); }); });
-  connect(eTree, &QTreeWidget::itemCollapsed, this, [this](QTreeWidgetItem *node) { eTreeCollapsed(node); });
-  connect(eTree, &QTreeWidget::currentItemChanged, this, &TfrmXMLMain::OnCurrentItemChanged);
+  connect(eTree, &QTreeView::expanded, this,
+          [this](const QModelIndex &node) { Guarded([&] { eTreeExpanding(node); }); });
+  connect(eTree, &QTreeView::collapsed, this, [this](const QModelIndex &node) { eTreeCollapsed(node); });
+  connect(eTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex &current) { OnCurrentChanged(current); });
   connect(eNodeName, &QLineEdit::textChanged, this, [this] { eNodeNameChange(); });
   connect(eNodeType, &QComboBox::currentIndexChanged, this, [this] { eNodeNameChange(); });
   connect(eNodeValueTxt, &QPlainTextEdit::textChanged, this, [this] { eNodeNameChange(); });
@@ -424,7 +412,6 @@ bool TfrmXMLMain::eventFilter(QObject *watched, QEvent *event) {
 void TfrmXMLMain::SetDocument(std::unique_ptr<TOrbMainXML> document) {
   FUndoStack->clear();
   FDocument = std::move(document);
-  FDocument->SetObserver(this);
   // A document handed over with changes can never be back at its saved state by undoing.
   if (FDocument->Modified)
     FUndoStack->resetClean();
@@ -455,153 +442,89 @@ void TfrmXMLMain::SetSplitterState(const QByteArray &state) {
   Splitter2->restoreState(inner);
 }
 
-std::shared_ptr<TOrbXMLTreeItem> TfrmXMLMain::TreeItemOf(QTreeWidgetItem *node) {
-  return node ? static_cast<TTreeNode *>(node)->Data : nullptr;
-}
-
-QTreeWidgetItem *TfrmXMLMain::FindTreeNode(const TOrbXMLItem *item) const {
-  const auto it = FNodes.find(item);
-  return it != FNodes.end() ? it->second : nullptr;
-}
-
-bool TfrmXMLMain::IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const {
-  for (QTreeWidgetItem *n = node; n; n = n->parent())
-    if (n == root)
-      return true;
-  return false;
-}
-
-QTreeWidgetItem *TfrmXMLMain::MakeTreeNode(std::shared_ptr<TOrbXMLTreeItem> treeItem) {
-  auto *node = new TTreeNode(this, treeItem);
-  node->setText(0, Q(GetCaption(*treeItem)));
-  treeItem->TreeNode = node;
-  return node;
-}
-
-QTreeWidgetItem *TfrmXMLMain::AddTreeNode(QTreeWidgetItem *parent,
-                                          std::shared_ptr<TOrbXMLTreeItem> treeItem) {
-  QTreeWidgetItem *node = MakeTreeNode(std::move(treeItem));
-  if (parent)
-    parent->addChild(node);
-  else
-    eTree->addTopLevelItem(node);
-  return node;
-}
-
-void TfrmXMLMain::ClearChildNodes(QTreeWidgetItem *node) {
-  const QList<QTreeWidgetItem *> children = node->takeChildren();
-  qDeleteAll(children);
+std::shared_ptr<TOrbXMLTreeItem> TfrmXMLMain::TreeItemAt(const QModelIndex &node) const {
+  TOrbXMLItem *item = FModel->ItemAt(node);
+  return item ? std::make_shared<TOrbXMLTreeItem>(item) : nullptr;
 }
 
 void TfrmXMLMain::BuildTree() {
-  {
-    const QSignalBlocker block(eTree);
-    eTree->clear();
-  }
-  if (!FDocument || !FDocument->RootItem()->HasNode())
+  FModel->SetDocument(FDocument && FDocument->RootItem()->HasNode() ? FDocument.get() : nullptr);
+  const QModelIndex root = FModel->index(0, 0);
+  if (!root.isValid())
     return;
-  auto treeItem = std::make_shared<TOrbXMLTreeItem>(nullptr, FDocument->RootItem());
-  QTreeWidgetItem *node = AddTreeNode(nullptr, treeItem);
-  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-  const QSignalBlocker block(eTree);
-  node->setExpanded(true);
-  eTreeExpanding(node);
+  eTree->expand(root);
+  eTreeExpanding(root);
 }
 
-void TfrmXMLMain::FillChildren(QTreeWidgetItem *node) {
-  const std::shared_ptr<TOrbXMLTreeItem> parent = TreeItemOf(node);
-  TOrbXMLList &children = *parent->Item->Children();
-  // Added in one go: one model insertion instead of one per child keeps wide nodes fast.
-  QList<QTreeWidgetItem *> nodes;
-  nodes.reserve(children.Count());
-  for (int i = 0; i < children.Count(); ++i) {
-    TOrbXMLItem *item = children.Items(i);
-    QTreeWidgetItem *child = MakeTreeNode(std::make_shared<TOrbXMLTreeItem>(parent, item));
-    child->setChildIndicatorPolicy(item->HasChildItems() ? QTreeWidgetItem::ShowIndicator
-                                                         : QTreeWidgetItem::DontShowIndicator);
-    nodes.append(child);
+void TfrmXMLMain::eTreeExpanding(const QModelIndex &node) {
+  // A node found without child items stops offering to expand.
+  FModel->fetchMore(node);
+}
+
+void TfrmXMLMain::eTreeCollapsed(const QModelIndex &node) {
+  const QPersistentModelIndex collapsed(node);
+  const QModelIndex current = eTree->currentIndex();
+  if (current.isValid() && current != node && IsInSubtree(FModel->ItemAt(current), FModel->ItemAt(node))) {
+    // The selection leaves the rows about to go first, through the usual selection change.
+    eTree->setCurrentIndex(node);
+    if (!collapsed.isValid())
+      return;
   }
-  node->addChildren(nodes);
+  FModel->Unfetch(collapsed);
 }
 
-void TfrmXMLMain::eTreeExpanding(QTreeWidgetItem *node) {
-  const std::shared_ptr<TOrbXMLTreeItem> treeItem = TreeItemOf(node);
-  if (treeItem->Item->ChildItemCount() <= 0)
-    node->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
-  else if (node->childCount() == 0)
-    FillChildren(node);
-}
-
-void TfrmXMLMain::eTreeCollapsed(QTreeWidgetItem *node) {
-  QTreeWidgetItem *current = eTree->currentItem();
-  if (current && current != node && IsInSubtree(current, node)) {
-    // The selection leaves the nodes about to go first, through the usual selection change.
-    eTree->setCurrentItem(node);
-    bool alive = false;
-    for (QTreeWidgetItemIterator it(eTree); *it; ++it)
-      alive = alive || *it == node;
-    if (!alive)
-      return; // the automatic Apply rebuilt the tree around it
-  }
-  const QSignalBlocker block(eTree);
-  ClearChildNodes(node);
-  node->setExpanded(false);
-  node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-}
-
-void TfrmXMLMain::SelectSilently(QTreeWidgetItem *node) {
+void TfrmXMLMain::SelectSilently(const QModelIndex &node) {
+  QItemSelectionModel *selection = eTree->selectionModel();
   {
-    const QSignalBlocker block(eTree);
-    eTree->setCurrentItem(node);
+    const TFlagScope own(FOwnSelection);
+    selection->setCurrentIndex(node, QItemSelectionModel::ClearAndSelect);
   }
   // A mouse press goes on to select the row it hit after the change is reported; put the
   // highlight back on the current node once it is done.
-  QTimer::singleShot(0, this, [this] {
-    const QSignalBlocker block(eTree);
-    if (QTreeWidgetItem *current = eTree->currentItem()) {
-      eTree->clearSelection();
-      current->setSelected(true);
-    } else {
-      eTree->clearSelection();
-    }
+  QTimer::singleShot(0, this, [this, selection] {
+    const TFlagScope own(FOwnSelection);
+    const QModelIndex current = selection->currentIndex();
+    if (current.isValid())
+      selection->select(current, QItemSelectionModel::ClearAndSelect);
+    else
+      selection->clearSelection();
   });
 }
 
-void TfrmXMLMain::OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *) {
-  if (FInSelectionChange)
-    return;
-  FInSelectionChange = true;
-  struct Reset {
-    bool &flag;
-    ~Reset() { flag = false; }
-  } reset{FInSelectionChange};
+void TfrmXMLMain::LeaveCurrentRow() {
+  const TFlagScope own(FOwnSelection);
+  eTree->selectionModel()->clearCurrentIndex();
+}
 
+void TfrmXMLMain::OnCurrentChanged(const QModelIndex &changed) {
+  if (FOwnSelection)
+    return;
+  const TFlagScope own(FOwnSelection);
+  QModelIndex current = changed;
   if (FPanelModified) {
-    const std::shared_ptr<TOrbXMLTreeItem> target = TreeItemOf(current);
+    TOrbXMLItem *target = FModel->ItemAt(current);
     // The target goes with the applied node when it lies in that node's subtree.
-    const bool targetSurvives =
-        target && !(FCurrentItem && FCurrentItem->TreeNode && IsInSubtree(current, FCurrentItem->TreeNode));
-    const TOrbXMLItem *targetItem = targetSurvives ? target->Item : nullptr;
+    if (target && FCurrentItem && !FCurrentItem->IsNew && IsInSubtree(target, FCurrentItem->Item))
+      target = nullptr;
     // A failed Apply has shown its error and changed nothing; the selection still moves on, so
     // a panel the document refuses cannot hold the user on one node.
     eTreeChanging(current);
-    QTreeWidgetItem *node = FindTreeNode(targetItem);
-    if (!node)
-      node = eTree->currentItem();
-    SelectSilently(node);
-    current = node;
+    current = IndexOf(target);
+    if (!current.isValid())
+      current = eTree->currentIndex();
+    SelectSilently(current);
   }
   eTreeChange(current);
 }
 
-bool TfrmXMLMain::eTreeChanging(QTreeWidgetItem *) {
+bool TfrmXMLMain::eTreeChanging(const QModelIndex &) {
   if (!FPanelModified)
     return true;
   return Guarded([this] { Apply(); }) != GuardResult::Failed;
 }
 
-void TfrmXMLMain::eTreeChange(QTreeWidgetItem *node) {
-  FCurrentItem = TreeItemOf(node);
+void TfrmXMLMain::eTreeChange(const QModelIndex &node) {
+  FCurrentItem = TreeItemAt(node);
   Guarded([this] { ShowItem(FCurrentItem); });
 }
 
@@ -616,10 +539,11 @@ void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
     eNodeName->setText(Q(item->NodeName()));
     // A node with child items keeps them on Apply, so its text is not editable here.
     const bool hasChildren = item->ChildItemCount() > 0;
-    std::string text = item->Text();
+    // That text joins every descendant's: near the root of a large file it is the whole file,
+    // which the memo would take seconds to lay out at every selection, and joining it whole
+    // alone takes a tenth of a second.
+    std::string text = hasChildren ? item->Text(kReadOnlyTextLimit + 1) : item->Text();
     if (hasChildren && text.size() > kReadOnlyTextLimit) {
-      // That text joins every descendant's: near the root of a large file it is the whole
-      // file, which the memo would take seconds to lay out at every selection.
       std::size_t cut = kReadOnlyTextLimit;
       while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
         --cut; // not inside a UTF-8 sequence
@@ -657,6 +581,7 @@ void TfrmXMLMain::ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem) {
   }
   UpdateCaption();
   FPanelModified = false;
+  emit CurrentShown();
 }
 
 void TfrmXMLMain::UpdateCaption() {
@@ -666,7 +591,7 @@ void TfrmXMLMain::UpdateCaption() {
   setWindowTitle(FDocument->Modified ? QStringLiteral("*") + name : name);
 }
 
-void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
+void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item, bool scroll) {
   if (!item || !FDocument)
     return;
   std::vector<TOrbXMLItem *> chain;
@@ -674,26 +599,27 @@ void TfrmXMLMain::MakeCurrent(TOrbXMLItem *item) {
     chain.push_back(up);
   if (chain.back() != FDocument->RootItem())
     return;
-  if (!FindTreeNode(chain.back()))
-    BuildTree();
   // Down from the root, each ancestor shows its children (an item taken out of the tree by an
-  // undone step has no node there and ends the walk).
+  // undone step has no row there and ends the walk).
   for (size_t i = chain.size() - 1; i > 0; --i) {
-    QTreeWidgetItem *node = FindTreeNode(chain[i]);
-    if (!node)
+    const QModelIndex node = IndexOf(chain[i]);
+    if (!node.isValid())
       return;
-    if (!node->isExpanded()) {
-      const QSignalBlocker block(eTree);
-      node->setExpanded(true);
-      eTreeExpanding(node);
-    }
+    if (!eTree->isExpanded(node))
+      eTree->expand(node);
+    eTreeExpanding(node);
   }
-  QTreeWidgetItem *node = FindTreeNode(item);
-  if (!node)
+  const QModelIndex node = IndexOf(item);
+  if (!node.isValid())
     return;
+  FCurrentItem = TreeItemAt(node);
+  // Selecting scrolls the view to the row (its auto-scroll); without scroll it stays put.
+  const int top = eTree->verticalScrollBar()->value();
   SelectSilently(node);
-  eTree->scrollToItem(node);
-  FCurrentItem = TreeItemOf(node);
+  if (scroll)
+    eTree->scrollTo(node);
+  else
+    eTree->verticalScrollBar()->setValue(top);
   ShowItem(FCurrentItem);
 }
 
@@ -717,53 +643,21 @@ void TfrmXMLMain::ShowNode(xmlNode *node) {
   MakeCurrent(item);
 }
 
-void TfrmXMLMain::ItemInserted(TOrbXMLList &list, int index) {
-  if (list.IsAttributeList())
-    return;
-  if (QTreeWidgetItem *node = FindTreeNode(list.OwnerItem());
-      node && (node->isExpanded() || node->childCount() > 0)) {
-    TOrbXMLItem *item = list.Items(index);
-    QTreeWidgetItem *child = MakeTreeNode(std::make_shared<TOrbXMLTreeItem>(TreeItemOf(node), item));
-    child->setChildIndicatorPolicy(item->HasChildItems() ? QTreeWidgetItem::ShowIndicator
-                                                         : QTreeWidgetItem::DontShowIndicator);
-    const QSignalBlocker block(eTree);
-    // A node that had no children shows it can have them before the row arrives.
-    node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-    node->insertChild(index, child);
-  }
-  UpdateCaptions(list.OwnerItem());
-}
-
-void TfrmXMLMain::ItemRemoved(TOrbXMLList &list, int index) {
-  if (list.IsAttributeList())
-    return;
-  if (QTreeWidgetItem *node = FindTreeNode(list.OwnerItem()); node && index < node->childCount()) {
-    const QSignalBlocker block(eTree);
-    delete node->takeChild(index);
-  }
-  UpdateCaptions(list.OwnerItem());
-}
-
-// The item's node and those of its ancestors count what is below them.
-void TfrmXMLMain::UpdateCaptions(TOrbXMLItem *item) {
-  if (QTreeWidgetItem *node = FindTreeNode(item))
-    node->setChildIndicatorPolicy(item->ChildItemCount() > 0 || (!node->isExpanded() && !item->OwnerList())
-                                      ? QTreeWidgetItem::ShowIndicator
-                                      : QTreeWidgetItem::DontShowIndicator);
-  for (TOrbXMLItem *up = item; up; up = up->OwnerList() ? up->OwnerList()->OwnerItem() : nullptr)
-    if (QTreeWidgetItem *node = FindTreeNode(up))
-      node->setText(0, Q(GetCaption(*TreeItemOf(node))));
-}
-
 void TfrmXMLMain::RunEdit(const std::string &name, const std::function<void(xmlmodel::TEdit &)> &body,
                           int mergeKey) {
   auto edit = std::make_unique<xmlmodel::TEdit>(name);
   edit->CurrentBefore = FCurrentItem && !FCurrentItem->IsNew ? FCurrentItem->Item : nullptr;
   try {
+    const TFlagScope own(FOwnSelection);
     body(*edit);
   } catch (...) {
     // A command that fails leaves the document as it found it.
-    edit->Revert();
+    {
+      const TFlagScope own(FOwnSelection);
+      edit->Revert();
+    }
+    if (FCurrentItem && !FCurrentItem->IsNew)
+      SelectSilently(IndexOf(FCurrentItem->Item));
     FollowCleanState();
     throw;
   }

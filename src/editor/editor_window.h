@@ -1,14 +1,14 @@
 #pragma once
 
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QWidget>
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "editor/tree_item.h"
+#include "editor/xml_tree_model.h"
 
 class QAction;
 class QComboBox;
@@ -33,8 +33,8 @@ namespace editor {
 class TEditorSearch;
 class TfrmXMLMain;
 
-// The node tree: a QTreeWidget that hands drags and drops to its editor window.
-class TXMLTree : public QTreeWidget {
+// The node tree: a view of the window's TXmlTreeModel that hands drags and drops to the window.
+class TXMLTree : public QTreeView {
   Q_OBJECT
 public:
   explicit TXMLTree(TfrmXMLMain *owner);
@@ -44,17 +44,13 @@ protected:
   void dragEnterEvent(QDragEnterEvent *event) override;
   void dragMoveEvent(QDragMoveEvent *event) override;
   void dropEvent(QDropEvent *event) override;
-  Qt::DropActions supportedDropActions() const override;
 
 private:
   TfrmXMLMain *FOwner;
 };
 
-// Caption of a tree node: the name, with "(children/descendants)" when it has child items.
-std::string GetCaption(const TOrbXMLTreeItem &treeItem);
-
 // One editor window per document: the node tree, the attribute grid and the node panel.
-class TfrmXMLMain : public QWidget, private xmlmodel::TOrbXMLObserver {
+class TfrmXMLMain : public QWidget {
   Q_OBJECT
 public:
   explicit TfrmXMLMain(QWidget *parent = nullptr);
@@ -69,14 +65,13 @@ public:
   // Every change of the document is one step here; its clean state is the saved document.
   QUndoStack *UndoStack() const { return FUndoStack; }
 
-  // Makes the item current: expands its ancestors (building only their lists), selects its tree
-  // node and shows it in the panel. ShowNode does the same for the item of a DOM node of this
-  // document (an attribute or a text shows its element).
-  void MakeCurrent(xmlmodel::TOrbXMLItem *item);
+  // Makes the item current: expands its ancestors (building only their lists), selects its row
+  // (scrolled into view unless scroll is false) and shows it in the panel. ShowNode does the
+  // same for the item of a DOM node of this document (an attribute or a text shows its element).
+  void MakeCurrent(xmlmodel::TOrbXMLItem *item, bool scroll = true);
   void ShowNode(xmlNode *node);
 
   void BuildTree();
-  void FillChildren(QTreeWidgetItem *node);
   void ShowItem(const std::shared_ptr<TOrbXMLTreeItem> &treeItem);
   // Runs the close prompt; true when the window may close.
   bool TryClose();
@@ -85,22 +80,21 @@ public:
   // Positions of both splitters, so windows opened later get the layout the user chose.
   QByteArray SplitterState() const;
   void SetSplitterState(const QByteArray &state);
-  // Tree item carried by a tree node (nullptr for none).
-  static std::shared_ptr<TOrbXMLTreeItem> TreeItemOf(QTreeWidgetItem *node);
-  // The tree node showing the item, when the tree shows it.
-  QTreeWidgetItem *FindTreeNode(const xmlmodel::TOrbXMLItem *item) const;
+  TXmlTreeModel *TreeModel() const { return FModel; }
+  // The tree row showing the item, when the tree shows it.
+  QModelIndex IndexOf(const xmlmodel::TOrbXMLItem *item) const { return FModel->IndexOf(item); }
 
   // Tree events.
-  void eTreeExpanding(QTreeWidgetItem *node);
-  void eTreeCollapsed(QTreeWidgetItem *node);
-  void eTreeChange(QTreeWidgetItem *node);
+  void eTreeExpanding(const QModelIndex &node);
+  void eTreeCollapsed(const QModelIndex &node);
+  void eTreeChange(const QModelIndex &node);
   // Runs the automatic Apply before the selection moves; false when it failed (its error has
   // been shown and nothing changed).
-  bool eTreeChanging(QTreeWidgetItem *node);
+  bool eTreeChanging(const QModelIndex &node);
   void eTreeStartDrag();
-  // Drops DragItem on the node shown by target (nullptr: empty space): moves it there, or with
-  // copy puts a copy there. Returns whether the document changed; refused drops change nothing.
-  bool eTreeEndDrag(QTreeWidgetItem *target, bool copy = false);
+  // Drops DragItem on the row target (invalid: empty space): moves it there, or with copy puts
+  // a copy there. Returns whether the document changed; refused drops change nothing.
+  bool eTreeEndDrag(const QModelIndex &target, bool copy = false);
   void CancelDrag();
 
   // Panel and grid.
@@ -168,6 +162,8 @@ public:
   QAction *actPaste = nullptr;
 
 signals:
+  // The panel shows another node, or the same one afresh.
+  void CurrentShown();
   // A line for the frame's status bar.
   void StatusMessage(const QString &text);
   // The user dragged a splitter.
@@ -180,11 +176,6 @@ protected:
 private:
   friend class TAttrDelegate;
   friend class TEditCommand;
-  friend class TTreeNode;
-  // Item tree changes, shown as rows inserted, removed or redrawn.
-  void ItemInserted(xmlmodel::TOrbXMLList &list, int index) override;
-  void ItemRemoved(xmlmodel::TOrbXMLList &list, int index) override;
-  void UpdateCaptions(xmlmodel::TOrbXMLItem *item);
   // After an undo or redo: the step's item is current and the caption follows the stack.
   void StepDone(xmlmodel::TOrbXMLItem *current);
   void FollowCleanState();
@@ -200,28 +191,28 @@ private:
   void Apply();
   void SaveDocument();
   void AddPlaceholder(bool into);
-  // A tree node for a tree item, captioned, not yet in the tree.
-  QTreeWidgetItem *MakeTreeNode(std::shared_ptr<TOrbXMLTreeItem> treeItem);
-  // Adds one child tree node for a tree item.
-  QTreeWidgetItem *AddTreeNode(QTreeWidgetItem *parent, std::shared_ptr<TOrbXMLTreeItem> treeItem);
-  void ClearChildNodes(QTreeWidgetItem *node);
-  void SelectSilently(QTreeWidgetItem *node);
-  void OnCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
-  void ExpandSubtree(QTreeWidgetItem *node);
+  // A tree item for the item of a row (nullptr for none).
+  std::shared_ptr<TOrbXMLTreeItem> TreeItemAt(const QModelIndex &node) const;
+  void SelectSilently(const QModelIndex &node);
+  // Before the current row goes: with no current row the view does not move its current to a
+  // neighbour and lay out every row around it once more. The command then makes a node current.
+  void LeaveCurrentRow();
+  void OnCurrentChanged(const QModelIndex &current);
+  void ExpandSubtree(const QModelIndex &node);
   void UpdateCaption();
-  bool IsInSubtree(QTreeWidgetItem *node, QTreeWidgetItem *root) const;
 
   std::unique_ptr<xmlmodel::TOrbMainXML> FDocument;
   QUndoStack *FUndoStack = nullptr;
-  // The tree node showing each item that has one.
-  std::unordered_map<const xmlmodel::TOrbXMLItem *, QTreeWidgetItem *> FNodes;
+  TXmlTreeModel *FModel = nullptr;
   int FCellEdit = 0; // numbers each cell edit, whose keystrokes merge into one step
   std::shared_ptr<TOrbXMLTreeItem> FCurrentItem;
   std::shared_ptr<TOrbXMLTreeItem> FDragItem;
   bool FPanelModified = false;
   bool FHeaderShown = false;
   unsigned FGridGeneration = 0; // bumped whenever the grid is refilled; stale editors are ignored
-  bool FInSelectionChange = false;
+  // Set while the window moves the selection itself (an edit moving rows, a node made current):
+  // such moves do not reach eTreeChange.
+  bool FOwnSelection = false;
   TEditorSearch *FSearch = nullptr; // validation, find and the current node's path; a child
 };
 

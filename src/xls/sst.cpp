@@ -1,10 +1,12 @@
 #include "xls/sst.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "common/exception.h"
+#include "common/text.h"
 #include "xls/bytes.h"
 #include "xls/crc32.h"
 #include "xls/formats.h"
@@ -25,69 +27,91 @@ int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * 
 // ---------------------------------------------------------------------------------------------
 // Trie
 
-// A node of 256 slots. A node made from one full chain holds a handful, and 2 KB for each of
-// them would be most of a large table's memory: it keeps its filled slots only, in slot order,
-// until it holds many, and then all 256 slots, each found directly. A slot holds a child node, a
-// chain or, for a chain of one (most slots of the deeper nodes), the item itself with its hash.
+// A node of 256 slots in one allocation: a bitmap of the filled slots, then the filled ones only,
+// in slot order, each found by counting the bits before its own. Most nodes below the first level
+// hold a handful of slots, and 256 of them each would be most of a large table's memory. A slot
+// holds a child node, a chain or, for a chain of one (most slots of the deeper nodes), the item
+// itself with its hash.
 struct THashTrie::TTreeItem {
-  enum TKind : uint8_t { Empty, Item, Chain, Child };
+  enum TKind : uint8_t { Item, Chain, Child };
   struct TSlot {
     uint32_t Hash; // of the item, for a slot of kind Item
-    uint8_t Index;
     TKind Kind;
-    void *Value;
+    union {
+      void *Value;
+      TChain *Links;
+      TTreeItem *Node;
+    };
+    // The stored item equal to Item in a slot of kind Item or Chain, or nullptr.
+    void *Match(const THashTrie &Trie, const void *Item, uint32_t ItemHash) const {
+      if (Kind == TTreeItem::Item)
+        return Hash == ItemHash && Trie.ItemsEqual(Value, Item) ? Value : nullptr;
+      for (uint32_t i = 0; i < Links->Count; ++i)
+        if (Links->Hashes()[i] == ItemHash && Trie.ItemsEqual(Links->Items()[i], Item))
+          return Links->Items()[i];
+      return nullptr;
+    }
   };
-  static constexpr size_t DenseFrom = 48; // filled slots
-  int Depth;
-  int Filled = 0;
-  bool IsDense = false;
-  std::vector<TSlot> Slots; // the filled ones in slot order, or all 256 once dense
+  uint8_t Depth;
+  uint8_t Before[3]; // filled slots in the words of Filled before words 1, 2 and 3
+  uint16_t Count;    // filled slots
+  uint16_t Capacity;
+  uint64_t Filled[4];
 
-  explicit TTreeItem(int Depth) : Depth(Depth) {}
-  bool Dense() const { return IsDense; }
-  TTreeItem *ChildAt(const TSlot &Slot) const { return static_cast<TTreeItem *>(Slot.Value); }
-  static TChain *ChainAt(const TSlot &Slot) { return static_cast<TChain *>(Slot.Value); }
-
-  std::vector<TSlot>::iterator Lower(int Index) {
-    return std::lower_bound(Slots.begin(), Slots.end(), Index,
-                            [](const TSlot &s, int i) { return s.Index < i; });
+  TSlot *Slots() { return reinterpret_cast<TSlot *>(this + 1); }
+  int Rank(int Index) const {
+    const int w = Index >> 6;
+    return (w ? Before[w - 1] : 0) + __builtin_popcountll(Filled[w] & ((uint64_t(1) << (Index & 63)) - 1));
+  }
+  void Mark(int Index, bool On) {
+    Filled[Index >> 6] ^= uint64_t(1) << (Index & 63);
+    for (int w = Index >> 6; w < 3; ++w)
+      Before[w] = static_cast<uint8_t>(Before[w] + (On ? 1 : -1));
   }
   TSlot *Find(int Index) {
-    if (Dense())
-      return Slots[size_t(Index)].Kind != Empty ? &Slots[size_t(Index)] : nullptr;
-    auto it = Lower(Index);
-    return it != Slots.end() && it->Index == Index ? &*it : nullptr;
+    return (Filled[Index >> 6] >> (Index & 63) & 1) ? &Slots()[Rank(Index)] : nullptr;
   }
-  void Add(int Index, void *Item, uint32_t Hash) {
-    const TSlot slot{Hash, static_cast<uint8_t>(Index), TKind::Item, Item};
-    if (!Dense() && Slots.size() + 1 == DenseFrom) {
-      std::vector<TSlot> all(256);
-      for (size_t i = 0; i < 256; ++i)
-        all[i].Index = static_cast<uint8_t>(i);
-      for (const TSlot &s : Slots)
-        all[s.Index] = s;
-      Slots = std::move(all);
-      IsDense = true;
+
+  static TTreeItem *New(int Depth, int Capacity) {
+    auto *node = static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
+    *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
+    return node;
+  }
+  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child;
+  // Node may move.
+  static void Put(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
+    if (TSlot *slot = Node->Find(Index)) {
+      slot->Links = AddToChain(slot->Kind == Item ? AddToChain(nullptr, slot->Value, slot->Hash) : slot->Links,
+                               Stored, Hash);
+      slot->Kind = Chain;
+      return;
     }
-    if (Dense()) {
-      Slots[size_t(Index)] = slot;
-    } else {
-      if (Slots.size() == Slots.capacity()) // most nodes stay small: grown a few slots at a time
-        Slots.reserve(Slots.size() + 2);
-      Slots.insert(Lower(Index), slot);
+    if (Node->Count == Node->Capacity) {
+      // Most nodes stay small and grow by little; the few that fill are not copied slot by slot.
+      const int capacity = std::min(256, Node->Capacity + 2 + Node->Capacity / 8);
+      Node = static_cast<TTreeItem *>(Resize(Node, sizeof(TTreeItem) + size_t(capacity) * sizeof(TSlot)));
+      Node->Capacity = static_cast<uint16_t>(capacity);
     }
-    ++Filled;
+    TSlot *at = Node->Slots() + Node->Rank(Index);
+    std::memmove(static_cast<void *>(at + 1), at, size_t(Node->Slots() + Node->Count - at) * sizeof(TSlot));
+    *at = {Hash, Item, {Stored}};
+    Node->Mark(Index, true);
+    ++Node->Count;
   }
   void Erase(int Index) {
-    if (Dense())
-      Slots[size_t(Index)].Kind = Empty;
-    else
-      Slots.erase(Lower(Index));
-    --Filled;
+    TSlot *at = Slots() + Rank(Index);
+    std::memmove(static_cast<void *>(at), at + 1, size_t(Slots() + Count - at - 1) * sizeof(TSlot));
+    Mark(Index, false);
+    --Count;
   }
 };
 
-THashTrie::THashTrie() = default;
+void *THashTrie::Resize(void *Block, size_t Bytes) {
+  void *larger = std::realloc(Block, Bytes);
+  if (!larger)
+    throw std::bad_alloc();
+  return larger;
+}
 
 THashTrie::~THashTrie() {
   // Derived tries clear themselves while their FreeItem still exists; this frees what is left.
@@ -104,45 +128,31 @@ bool THashTrie::ItemsEqual(const void *A, const void *B) const {
   return n == KeyLength(B) && (n == 0 || std::memcmp(KeyStart(A), KeyStart(B), n) == 0);
 }
 
-THashTrie::TChain *THashTrie::NewChain(const TChain::TLink &One, const TChain::TLink &Two) {
-  auto *chain = static_cast<TChain *>(::operator new(TChain::Bytes(2)));
-  *chain = {2, 2};
-  chain->Links()[0] = One;
-  chain->Links()[1] = Two;
-  return chain;
-}
-
-THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, const TChain::TLink &Link) {
-  if (Chain->Count == Chain->Capacity) {
-    const uint32_t capacity = Chain->Capacity * 2;
-    auto *larger = static_cast<TChain *>(::operator new(TChain::Bytes(capacity)));
-    std::memcpy(static_cast<void *>(larger), Chain, TChain::Bytes(Chain->Count));
-    larger->Capacity = capacity;
-    ::operator delete(Chain);
-    Chain = larger;
+THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Hash) {
+  if (!Chain || Chain->Count == Chain->Capacity) {
+    // Two links at a time up to the most a chain holds before it splits; past that, at the
+    // last depth, twice as many.
+    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 2 : count * 2;
+    Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(capacity)));
+    // The items move up past the room for the new hashes.
+    std::memmove(reinterpret_cast<char *>(Chain) + TChain::ItemsAt(capacity),
+                 reinterpret_cast<char *>(Chain) + TChain::ItemsAt(count), count * sizeof(void *));
+    Chain->Count = count;
+    Chain->Capacity = capacity;
   }
-  Chain->Links()[Chain->Count++] = Link;
+  Chain->Hashes()[Chain->Count] = Hash;
+  Chain->Items()[Chain->Count++] = Item;
   return Chain;
 }
 
 void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
-  TTreeItem *node = FRoot;
-  while (node) {
+  for (TTreeItem *node = FRoot; node;) {
     const TTreeItem::TSlot *slot = node->Find(SlotIndex(Hash, node->Depth));
     if (!slot)
       return nullptr;
-    switch (slot->Kind) {
-    case TTreeItem::Child: node = node->ChildAt(*slot); continue;
-    case TTreeItem::Empty: return nullptr;
-    case TTreeItem::Item: return slot->Hash == Hash && ItemsEqual(slot->Value, Item) ? slot->Value : nullptr;
-    case TTreeItem::Chain: {
-      TChain *chain = TTreeItem::ChainAt(*slot);
-      for (uint32_t i = 0; i < chain->Count; ++i)
-        if (chain->Links()[i].Hash == Hash && ItemsEqual(chain->Links()[i].Item, Item))
-          return chain->Links()[i].Item;
-      return nullptr;
-    }
-    }
+    if (slot->Kind != TTreeItem::Child)
+      return slot->Match(*this, Item, Hash);
+    node = slot->Node;
   }
   return nullptr;
 }
@@ -156,120 +166,94 @@ void *THashTrie::Insert(void *Item) {
 
 void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
   if (!FRoot)
-    FRoot = new TTreeItem(0);
-  TTreeItem *node = FRoot;
+    FRoot = TTreeItem::New(0, 16);
+  TTreeItem **link = &FRoot; // where the node stands, to follow it when it grows
   for (;;) {
+    TTreeItem *node = *link;
     const int index = SlotIndex(Hash, node->Depth);
     TTreeItem::TSlot *slot = node->Find(index);
-    if (!slot) {
-      node->Add(index, Item, Hash);
-      ++FItemCount;
-      return nullptr;
-    }
-    if (slot->Kind == TTreeItem::Child) {
-      node = node->ChildAt(*slot);
+    if (slot && slot->Kind == TTreeItem::Child) {
+      link = &slot->Node;
       continue;
     }
-    if (slot->Kind == TTreeItem::Item) {
-      if (slot->Hash == Hash && ItemsEqual(slot->Value, Item))
-        return slot->Value;
-      slot->Value = NewChain({slot->Value, slot->Hash}, {Item, Hash});
-      slot->Kind = TTreeItem::Chain;
-      ++FItemCount;
-      return nullptr;
-    }
-    TChain *chain = TTreeItem::ChainAt(*slot);
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      if (chain->Links()[i].Hash == Hash && ItemsEqual(chain->Links()[i].Item, Item))
-        return chain->Links()[i].Item;
-    if (chain->Count < MaxChain || node->Depth == MaxDepth) {
-      slot->Value = AddToChain(chain, {Item, Hash});
+    if (void *found = slot ? slot->Match(*this, Item, Hash) : nullptr)
+      return found;
+    if (!slot || slot->Kind == TTreeItem::Item || slot->Links->Count < MaxChain || node->Depth == MaxDepth) {
+      TTreeItem::Put(*link, index, Item, Hash);
       ++FItemCount;
       return nullptr;
     }
     // A full chain moves one level down, each item to the slot of its next hash byte; Item then
     // goes on into the new node. Eight items never fill a slot there.
-    auto child = std::make_unique<TTreeItem>(node->Depth + 1);
-    for (uint32_t i = 0; i < chain->Count; ++i) {
-      const TChain::TLink &link = chain->Links()[i];
-      const int at = SlotIndex(link.Hash, child->Depth);
-      TTreeItem::TSlot *other = child->Find(at);
-      if (!other) {
-        child->Add(at, link.Item, link.Hash);
-      } else if (other->Kind == TTreeItem::Item) {
-        other->Value = NewChain({other->Value, other->Hash}, link);
-        other->Kind = TTreeItem::Chain;
-      } else {
-        other->Value = AddToChain(TTreeItem::ChainAt(*other), link);
-      }
-    }
-    ::operator delete(chain);
+    TChain *chain = slot->Links;
+    TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i], chain->Hashes()[i]);
+    std::free(chain);
     slot->Kind = TTreeItem::Child;
-    slot->Value = child.get();
-    node = child.release();
+    slot->Node = child;
+    link = &slot->Node;
   }
 }
 
 bool THashTrie::Remove(const void *Item) {
-  if (!FRoot)
-    return false;
   const uint32_t hash = HashOf(Item);
   TTreeItem *path[MaxDepth + 1];
-  TTreeItem *node = FRoot;
-  for (;;) {
+  for (TTreeItem *node = FRoot; node;) {
     path[node->Depth] = node;
     TTreeItem::TSlot *slot = node->Find(SlotIndex(hash, node->Depth));
     if (!slot)
       return false;
     if (slot->Kind == TTreeItem::Child) {
-      node = node->ChildAt(*slot);
+      node = slot->Node;
       continue;
     }
     if (slot->Kind == TTreeItem::Item) {
       if (slot->Value != Item)
         return false;
     } else {
-      TChain *chain = TTreeItem::ChainAt(*slot);
-      uint32_t i = 0;
-      while (i < chain->Count && chain->Links()[i].Item != Item)
-        ++i;
+      TChain *chain = slot->Links;
+      const uint32_t i = uint32_t(std::find(chain->Items(), chain->Items() + chain->Count, Item) - chain->Items());
       if (i == chain->Count)
         return false;
-      chain->Links()[i] = chain->Links()[--chain->Count];
+      --chain->Count;
+      chain->Hashes()[i] = chain->Hashes()[chain->Count];
+      chain->Items()[i] = chain->Items()[chain->Count];
+      --FItemCount;
       if (chain->Count == 1) {
         // A chain of one goes back into its slot.
-        *slot = {chain->Links()[0].Hash, slot->Index, TTreeItem::Item, chain->Links()[0].Item};
-        ::operator delete(chain);
+        *slot = {chain->Hashes()[0], TTreeItem::Item, {chain->Items()[0]}};
+        std::free(chain);
       }
+      return true;
     }
     --FItemCount;
-    if (slot->Kind == TTreeItem::Chain || slot->Value != Item)
-      return true;
     // The slot is empty now; so is every node it leaves without slots, but the root.
     for (int depth = node->Depth;; --depth) {
       TTreeItem *n = path[depth];
       n->Erase(SlotIndex(hash, depth));
-      if (depth == 0 || n->Filled > 0)
+      if (depth == 0 || n->Count > 0)
         return true;
-      delete n;
+      std::free(n);
     }
   }
+  return false;
 }
 
 void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
-  for (const TTreeItem::TSlot &slot : Node->Slots) {
+  for (int s = 0; s < Node->Count; ++s) {
+    const TTreeItem::TSlot &slot = Node->Slots()[s];
     if (slot.Kind == TTreeItem::Child)
-      FreeNode(Node->ChildAt(slot), FreeItems);
+      FreeNode(slot.Node, FreeItems);
     else if (slot.Kind == TTreeItem::Item && FreeItems)
       FreeItem(slot.Value);
     else if (slot.Kind == TTreeItem::Chain) {
-      TChain *chain = TTreeItem::ChainAt(slot);
-      for (uint32_t i = 0; FreeItems && i < chain->Count; ++i)
-        FreeItem(chain->Links()[i].Item);
-      ::operator delete(chain);
+      for (uint32_t i = 0; FreeItems && i < slot.Links->Count; ++i)
+        FreeItem(slot.Links->Items()[i]);
+      std::free(slot.Links);
     }
   }
-  delete Node;
+  std::free(Node);
 }
 
 void THashTrie::ClearTrie() {
@@ -281,51 +265,33 @@ void THashTrie::ClearTrie() {
 
 namespace {
 // Calls f for every item under Node and counts nodes and the longest chain.
-void Walk(const THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size_t &nodes, size_t &longest) {
+void Walk(THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size_t &nodes, size_t &longest) {
   using Tree = THashTrie::TTreeItem;
   ++nodes;
-  for (const Tree::TSlot &slot : Node.Slots) {
-    if (slot.Kind == Tree::Empty)
-      continue;
+  for (int s = 0; s < Node.Count; ++s) {
+    const Tree::TSlot &slot = Node.Slots()[s];
     if (slot.Kind == Tree::Child) {
-      Walk(*Node.ChildAt(slot), f, nodes, longest);
+      Walk(*slot.Node, f, nodes, longest);
       continue;
     }
-    size_t n = 0;
-    if (slot.Kind == Tree::Item) {
-      n = 1;
-      if (f)
-        f(slot.Value);
-    } else {
-      THashTrie::TChain *chain = Tree::ChainAt(slot);
-      n = chain->Count;
-      for (uint32_t i = 0; f && i < n; ++i)
-        f(chain->Links()[i].Item);
-    }
+    const size_t n = slot.Kind == Tree::Item ? 1 : slot.Links->Count;
+    for (size_t i = 0; f && i < n; ++i)
+      f(slot.Kind == Tree::Item ? slot.Value : slot.Links->Items()[i]);
     longest = std::max(longest, n);
   }
 }
+// Nodes and longest chain under Root.
+std::pair<size_t, size_t> Walk(THashTrie::TTreeItem *Root, const std::function<void(void *)> &f) {
+  size_t nodes = 0, longest = 0;
+  if (Root)
+    Walk(*Root, f, nodes, longest);
+  return {nodes, longest};
+}
 } // namespace
 
-void THashTrie::ForEach(const std::function<void(void *)> &f) const {
-  size_t nodes = 0, longest = 0;
-  if (FRoot)
-    Walk(*FRoot, f, nodes, longest);
-}
-
-size_t THashTrie::NodeCount() const {
-  size_t nodes = 0, longest = 0;
-  if (FRoot)
-    Walk(*FRoot, nullptr, nodes, longest);
-  return nodes;
-}
-
-size_t THashTrie::LongestChain() const {
-  size_t nodes = 0, longest = 0;
-  if (FRoot)
-    Walk(*FRoot, nullptr, nodes, longest);
-  return longest;
-}
+void THashTrie::ForEach(const std::function<void(void *)> &f) const { Walk(FRoot, f); }
+size_t THashTrie::NodeCount() const { return Walk(FRoot, nullptr).first; }
+size_t THashTrie::LongestChain() const { return Walk(FRoot, nullptr).second; }
 
 // ---------------------------------------------------------------------------------------------
 // Entries
@@ -336,19 +302,8 @@ size_t FontsOffset(uint8_t Options, size_t KeyLength) {
   return (SSTEntry::HeaderBytes(Options) + KeyLength + 7) & ~size_t(7);
 }
 
-bool KnownOptions(uint8_t options) {
-  switch (options) {
-  case 0x00:
-  case 0x01:
-  case 0x04:
-  case 0x05:
-  case 0x08:
-  case 0x09:
-  case 0x0C:
-  case 0x0D: return true;
-  default: return false;
-  }
-}
+// 16-bit characters, a phonetic block and runs are the only options.
+bool KnownOptions(uint8_t options) { return (options & ~0x0D) == 0; }
 
 } // namespace
 
@@ -358,16 +313,10 @@ size_t SSTEntry::Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount) {
 }
 
 uint16_t SSTEntry::RunFirstChar(int i) const { return Get16(Key() + CharBytes() + size_t(i) * 4); }
-uint16_t SSTEntry::RunFontIndex(int i) const { return Get16(Key() + CharBytes() + size_t(i) * 4 + 2); }
 
 TXLSFont **SSTEntry::RunFonts() const {
   auto *base = reinterpret_cast<uint8_t *>(const_cast<SSTEntry *>(this));
   return reinterpret_cast<TXLSFont **>(base + FontsOffset(Options, KeyLength()));
-}
-
-char16_t SSTEntry::CharAt(int i) const {
-  const uint8_t *c = Chars();
-  return Wide() ? static_cast<char16_t>(Get16(c + size_t(i) * 2)) : static_cast<char16_t>(c[i]);
 }
 
 TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }
@@ -492,6 +441,22 @@ std::u16string TSST2::EntryText(const SSTEntry *Entry) {
   return text;
 }
 
+std::string_view TSST2::Utf8Text(const SSTEntry *Entry, std::string &Buffer) {
+  if (!Entry)
+    return {};
+  if (Entry->Wide())
+    return Buffer = common::Utf16ToUtf8(EntryText(Entry));
+  const std::string_view chars(reinterpret_cast<const char *>(Entry->Chars()), Entry->CharCount);
+  uint8_t any = 0; // the bits of all characters: below 0x80 when all are ASCII
+  for (const char c : chars)
+    any |= static_cast<uint8_t>(c);
+  if (any < 0x80)
+    return chars;
+  Buffer.clear();
+  common::AppendLatin1AsUtf8(Buffer, chars);
+  return Buffer;
+}
+
 void TSST2::ReleaseEntry(SSTEntry *Entry) {
   if (!Entry || --Entry->RefCount >= 1)
     return;
@@ -561,7 +526,7 @@ public:
   uint32_t U32() {
     uint8_t b[4];
     Exact(b, 4);
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    return Get32(b);
   }
   void NextContinue() {
     uint8_t header[4];
@@ -624,6 +589,15 @@ void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
   // as stored in the file (16-bit units are little-endian there too), so they are the key.
   FKey.assign(SSTEntry::HeaderBytes(options), 0);
   const size_t header = FKey.size();
+  // 8-bit characters from at to the end become 16-bit units of the same value.
+  auto widen = [this](size_t at) {
+    const size_t n = FKey.size() - at;
+    FKey.resize(at + n * 2);
+    for (size_t i = n; i-- > 0;) {
+      FKey[at + 2 * i] = FKey[at + i];
+      FKey[at + 2 * i + 1] = 0;
+    }
+  };
   bool wide = (options & 0x01) != 0;
   bool anyWide = wide;
   size_t wanted = Shape.CharCount;
@@ -631,31 +605,17 @@ void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
     if (!first) {
       In.NextContinue();
       wide = In.U8() == 1;
-      if (wide && !anyWide) {
-        // Earlier 8-bit pieces become 16-bit units of the same value.
-        anyWide = true;
-        const size_t n = FKey.size() - header;
-        FKey.resize(header + n * 2);
-        for (size_t i = n; i-- > 0;) {
-          FKey[header + 2 * i] = FKey[header + i];
-          FKey[header + 2 * i + 1] = 0;
-        }
-      }
+      if (wide && !anyWide)
+        widen(header);
+      anyWide = anyWide || wide;
     }
     const size_t bytes = std::min(wide ? wanted * 2 : wanted, size_t(In.Remaining));
     if (wide && bytes % 2)
       Corrupt(); // a character cut by the record end
-    if (!wide && anyWide) {
-      const size_t at = FKey.size();
-      In.Append(FKey, bytes);
-      FKey.resize(at + bytes * 2);
-      for (size_t i = bytes; i-- > 0;) {
-        FKey[at + 2 * i] = FKey[at + i];
-        FKey[at + 2 * i + 1] = 0;
-      }
-    } else {
-      In.Append(FKey, bytes);
-    }
+    const size_t at = FKey.size();
+    In.Append(FKey, bytes);
+    if (!wide && anyWide)
+      widen(at);
     wanted -= wide ? bytes / 2 : bytes;
   }
   Shape.Options = anyWide ? static_cast<uint8_t>(options | 0x01) : options;

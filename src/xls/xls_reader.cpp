@@ -315,7 +315,7 @@ void TXLSReader::Dispatch() {
   case 0x027E:
   case 0x007E: ReadRK(); break;
   case 0x0204: ReadLabel(); break;
-  case 0x00D6: ReadRString(); break;
+  case 0x00D6: ReadLabel(); break;
   case 0x00FD: ReadLabelSST(); break;
   case 0x0205: ReadBoolErr(); break;
   case 0x0001:

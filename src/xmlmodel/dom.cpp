@@ -140,8 +140,11 @@ int DomNodeType(const xmlNode *node) {
 
 namespace {
 
-// entityDepth counts the entities being expanded, against reference loops.
-void GatherText(const xmlNode *node, std::string &out, int entityDepth) {
+// entityDepth counts the entities being expanded, against reference loops. Stops once out holds
+// limit bytes or more.
+void GatherText(const xmlNode *node, std::string &out, int entityDepth, std::size_t limit) {
+  if (out.size() >= limit)
+    return;
   switch (node->type) {
   case XML_TEXT_NODE:
   case XML_CDATA_SECTION_NODE:
@@ -153,8 +156,8 @@ void GatherText(const xmlNode *node, std::string &out, int entityDepth) {
     if (entity == nullptr)
       return;
     if (entity->children != nullptr) {
-      for (const xmlNode *c = entity->children; c != nullptr; c = c->next)
-        GatherText(c, out, entityDepth + 1);
+      for (const xmlNode *c = entity->children; c != nullptr && out.size() < limit; c = c->next)
+        GatherText(c, out, entityDepth + 1, limit);
     } else if (entity->etype == XML_INTERNAL_GENERAL_ENTITY && entity->content != nullptr) {
       // An entity the parser never had to expand has only its replacement text.
       out += reinterpret_cast<const char *>(entity->content);
@@ -168,8 +171,8 @@ void GatherText(const xmlNode *node, std::string &out, int entityDepth) {
   case XML_DOCUMENT_FRAG_NODE:
   case XML_DOCUMENT_NODE:
   case XML_ENTITY_DECL:
-    for (const xmlNode *c = node->children; c != nullptr; c = c->next)
-      GatherText(c, out, entityDepth);
+    for (const xmlNode *c = node->children; c != nullptr && out.size() < limit; c = c->next)
+      GatherText(c, out, entityDepth, limit);
     return;
   default: return; // comments and processing instructions inside an element are not text
   }
@@ -177,13 +180,13 @@ void GatherText(const xmlNode *node, std::string &out, int entityDepth) {
 
 } // namespace
 
-std::string DomNodeText(const xmlNode *node) {
+std::string DomNodeText(const xmlNode *node, std::size_t limit) {
   switch (node->type) {
   case XML_COMMENT_NODE:
   case XML_PI_NODE: return S(node->content);
   default: {
     std::string text;
-    GatherText(node, text, 0);
+    GatherText(node, text, 0, limit);
     return text;
   }
   }

@@ -73,8 +73,9 @@ std::string DomNodeName(const xmlNode *node);
 void DomGetNodeName(const xmlNode *node, std::string &out);
 int DomNodeType(const xmlNode *node);
 // The node's text: for elements and attributes the joined text of all text and CDATA
-// descendants; for text, CDATA, comments and processing instructions their content.
-std::string DomNodeText(const xmlNode *node);
+// descendants; for text, CDATA, comments and processing instructions their content. With a
+// limit, the joining stops once that many bytes are there (the result may run past it).
+std::string DomNodeText(const xmlNode *node, std::size_t limit = std::string::npos);
 bool DomHasChildNodes(const xmlNode *node);
 // The first node of the node's child list or attribute map (nullptr when there is none); the
 // rest follow through xmlNode::next. Only elements have attributes.

@@ -49,14 +49,16 @@ TOrbXMLList *TOrbXMLItem::Attributes() {
 bool TOrbXMLItem::HasChildItems() const {
   if (FChildren)
     return FChildren->Count() > 0;
+  if (FChildState != kChildrenUnknown)
+    return FChildState == kSomeChildren;
   // What Children() and Populate would find.
   const xmlNode *node = CheckedNode();
-  if (node->type == XML_COMMENT_NODE)
-    return false;
-  for (const xmlNode *child = DomFirstChild(node); child != nullptr; child = child->next)
-    if (child->type != XML_TEXT_NODE)
-      return true;
-  return false;
+  bool some = false;
+  if (node->type != XML_COMMENT_NODE)
+    for (const xmlNode *child = DomFirstChild(node); child != nullptr && !some; child = child->next)
+      some = child->type != XML_TEXT_NODE;
+  FChildState = some ? kSomeChildren : kNoChildren;
+  return some;
 }
 
 namespace {
@@ -96,41 +98,46 @@ void TOrbXMLItem::GetNodeName(std::string &Name) const { DomGetNodeName(CheckedN
 
 int TOrbXMLItem::NodeType() const { return DomNodeType(CheckedNode()); }
 
-std::string TOrbXMLItem::Text() const { return DomNodeText(CheckedNode()); }
+std::string TOrbXMLItem::Text(std::size_t limit) const { return DomNodeText(CheckedNode(), limit); }
+
+int TOrbXMLItem::UnlistedItems() const {
+  return FChildren || !FOwnerList ? 0 : CountDomItems(FNode);
+}
+
+// A text written over child nodes takes their items out of the counts above, and a text put back
+// brings them in again: the lists above take the difference, so no count is ever recounted.
+void TOrbXMLItem::ContentChanged(int unlistedBefore) {
+  FChildState = kChildrenUnknown;
+  if (!FChildren && FOwnerList)
+    FOwnerList->AddDescendants(CountDomItems(FNode) - unlistedBefore);
+  if (TOrbXMLObserver *observer = FDocument->Observer())
+    observer->ItemChanged(*this);
+}
 
 void TOrbXMLItem::SetText(std::string_view text) {
   xmlNode *node = CheckedNode();
   if (FDocument == nullptr)
     throw Exception("The item belongs to no document");
-  // Child nodes replaced by the text leave the counts of the lists above.
-  const bool dropsItems = !FChildren && HasChildItems();
+  const int before = UnlistedItems();
   FDocument->XMLDoc().SetText(node, text);
-  if (dropsItems && FOwnerList)
-    FOwnerList->ForgetDescendants();
-  if (TOrbXMLObserver *observer = FDocument->Observer())
-    observer->ItemChanged(*this);
+  ContentChanged(before);
 }
 
 DomTextChange TOrbXMLItem::ChangeText(std::string_view text) {
   xmlNode *node = CheckedNode();
   if (FDocument == nullptr)
     throw Exception("The item belongs to no document");
-  const bool dropsItems = !FChildren && HasChildItems();
+  const int before = UnlistedItems();
   DomTextChange change = FDocument->XMLDoc().ChangeText(node, text);
-  if (dropsItems && FOwnerList)
-    FOwnerList->ForgetDescendants();
-  if (TOrbXMLObserver *observer = FDocument->Observer())
-    observer->ItemChanged(*this);
+  ContentChanged(before);
   return change;
 }
 
 void TOrbXMLItem::RestoreText(const DomTextChange &change) {
   CheckedNode();
+  const int before = UnlistedItems();
   FDocument->XMLDoc().RestoreText(change);
-  if (!FChildren && FOwnerList)
-    FOwnerList->ForgetDescendants();
-  if (TOrbXMLObserver *observer = FDocument->Observer())
-    observer->ItemChanged(*this);
+  ContentChanged(before);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -155,16 +162,27 @@ TOrbXMLItem *TOrbXMLList::Items(int index) const {
 }
 
 int TOrbXMLList::IndexOf(const TOrbXMLItem *item) const {
-  for (std::uint32_t i = 0; i < FCount; ++i)
-    if (FItems[i].get() == item)
-      return static_cast<int>(i);
+  if (item == nullptr || item->FOwnerList != this)
+    return -1;
+  // Outwards from where the item was last seen, both ways at once.
+  std::uint32_t up = std::min(item->FIndexHint, FCount);
+  std::uint32_t down = up;
+  while (down > 0 || up < FCount) {
+    if (up < FCount) {
+      if (FItems[up].get() == item)
+        return static_cast<int>(item->FIndexHint = up);
+      ++up;
+    }
+    if (down > 0 && FItems[--down].get() == item)
+      return static_cast<int>(item->FIndexHint = down);
+  }
   return -1;
 }
 
 void TOrbXMLList::Reserve(std::uint32_t capacity) {
   if (capacity <= FCapacity)
     return;
-  if (capacity >= (1u << 31))
+  if (capacity >= (1u << 30))
     throw Exception("Too many items in one list");
   auto items = std::make_unique<std::unique_ptr<TOrbXMLItem>[]>(capacity);
   for (std::uint32_t i = 0; i < FCount; ++i)
@@ -176,6 +194,7 @@ void TOrbXMLList::Reserve(std::uint32_t capacity) {
 void TOrbXMLList::Append(std::unique_ptr<TOrbXMLItem> item) {
   if (FCount == FCapacity)
     Reserve(std::max<std::uint32_t>(4, FCount * 2));
+  item->FIndexHint = FCount;
   FItems[FCount++] = std::move(item);
 }
 
@@ -189,6 +208,7 @@ void TOrbXMLList::InsertAt(std::uint32_t index, std::unique_ptr<TOrbXMLItem> ite
   for (std::uint32_t i = FCount; i > index; --i)
     FItems[i] = std::move(FItems[i - 1]);
   const int size = FAttributeList ? 0 : 1 + item->DescendantItemCount();
+  item->FIndexHint = index;
   FItems[index] = std::move(item);
   ++FCount;
   AddDescendants(size);
@@ -219,12 +239,6 @@ void TOrbXMLList::AddDescendants(int delta) {
        list = list->FOwnerItem ? list->FOwnerItem->OwnerList() : nullptr)
     if (list->FDescendants >= 0)
       list->FDescendants += delta;
-}
-
-void TOrbXMLList::ForgetDescendants() {
-  for (TOrbXMLList *list = this; list != nullptr;
-       list = list->FOwnerItem ? list->FOwnerItem->OwnerList() : nullptr)
-    list->FDescendants = -1;
 }
 
 int TOrbXMLList::DescendantCount() {

@@ -43,7 +43,10 @@ public:
   TOrbXMLItem &operator=(const TOrbXMLItem &) = delete;
 
   xmlNode *Node() const { return FNode; }
-  void SetNode(xmlNode *node) { FNode = node; }
+  void SetNode(xmlNode *node) {
+    FNode = node;
+    FChildState = kChildrenUnknown;
+  }
   bool HasNode() const { return FNode != nullptr; }
   TOrbXMLList *OwnerList() const { return FOwnerList; }
   TOrbMainXML *Document() const { return FDocument; }
@@ -51,6 +54,8 @@ public:
 
   // Built on first call, then the same list every time. Errors when the item has no node.
   TOrbXMLList *Children();
+  // The child list when it has been built, else nullptr.
+  TOrbXMLList *BuiltChildren() const { return FChildren.get(); }
   TOrbXMLList *Attributes();
   // Whether Children() holds or would hold any item, without building the list.
   bool HasChildItems() const;
@@ -63,7 +68,8 @@ public:
   // NodeName written into Name, whose capacity is kept: for loops over many items.
   void GetNodeName(std::string &Name) const;
   int NodeType() const; // W3C numbering
-  std::string Text() const;
+  // At least limit bytes of the text when it is longer (see DomNodeText).
+  std::string Text(std::size_t limit = std::string::npos) const;
   // Replaces the node's content with the text as given; does not change Modified.
   void SetText(std::string_view text);
   // The same, keeping what it replaced so that RestoreText puts it back exactly.
@@ -75,9 +81,20 @@ private:
   friend class TOrbMainXML;
   xmlNode *CheckedNode() const;
   void DropLists();
+  // Items the DOM gives below the node while no list is built here (0 once one is), and the
+  // bookkeeping after a text change.
+  int UnlistedItems() const;
+  void ContentChanged(int unlistedBefore);
 
   xmlNode *FNode = nullptr;
   TOrbXMLList *FOwnerList = nullptr;
+  // Where the owner list last had this item: edits move items a place or two at a time, so a
+  // search from here ends at once even in a list of 400,000.
+  mutable std::uint32_t FIndexHint = 0;
+  // Whether the DOM gives child items while no list is built, once asked: a view asks it of
+  // every row it lays out. Forgotten when a text replaces the node's content.
+  enum : std::uint8_t { kChildrenUnknown, kNoChildren, kSomeChildren };
+  mutable std::uint8_t FChildState = kChildrenUnknown;
   TOrbMainXML *FDocument = nullptr;
   std::unique_ptr<TOrbXMLList> FChildren;
   std::unique_ptr<TOrbXMLList> FAttributes;
@@ -95,10 +112,14 @@ public:
   int Count() const { return static_cast<int>(FCount); }
   // "List index out of bounds (%d)" outside 0..Count()-1.
   TOrbXMLItem *Items(int index) const;
-  int IndexOf(const TOrbXMLItem *item) const; // -1 when absent
+  int IndexOf(const TOrbXMLItem *item) const; // -1 when absent; fast for an item found before
   TOrbXMLItem *OwnerItem() const { return FOwnerItem; }
   TOrbMainXML *Document() const;
   bool IsAttributeList() const { return FAttributeList; }
+  // One mark for the view over the item tree (the tree's model: this list's items have rows);
+  // the item tree itself never reads it. Kept here because a view asks it of every row.
+  bool ViewMark() const { return FViewMark; }
+  void SetViewMark(bool on) { FViewMark = on ? 1 : 0; }
 
   // Fills an empty list from the owner's DOM children or attributes; a comment's list stays
   // empty, text nodes get no item, and an error ends the filling silently.
@@ -140,7 +161,6 @@ private:
   void InsertAt(std::uint32_t index, std::unique_ptr<TOrbXMLItem> item);
   std::unique_ptr<TOrbXMLItem> TakeAt(std::uint32_t index);
   void AddDescendants(int delta);
-  void ForgetDescendants();
   TOrbXMLItem *CreateNodeImpl(std::string Name, int NodeType, TOrbXMLItem *Source, TOrbXMLItem *Before,
                               bool indent, bool reindent);
   void CopyContent(TOrbXMLItem *target, TOrbXMLItem *source);
@@ -148,8 +168,9 @@ private:
   TOrbXMLItem *FOwnerItem = nullptr;
   std::unique_ptr<std::unique_ptr<TOrbXMLItem>[]> FItems;
   std::uint32_t FCount = 0;
-  std::uint32_t FCapacity : 31 = 0;
+  std::uint32_t FCapacity : 30 = 0;
   std::uint32_t FAttributeList : 1 = 0;
+  std::uint32_t FViewMark : 1 = 0;
   int FDescendants = -1; // unknown until first asked
 };
 

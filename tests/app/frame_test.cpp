@@ -66,9 +66,9 @@ protected:
       titles.push_back(action->text().toStdString());
     return titles;
   }
-  static QTreeWidgetItem *Root(editor::TfrmXMLMain *w) { return w->eTree->topLevelItem(0); }
+  static QModelIndex Root(editor::TfrmXMLMain *w) { return testing_support::Root(*w); }
   static void Modify(editor::TfrmXMLMain *w) {
-    w->eTree->setCurrentItem(Root(w));
+    w->eTree->setCurrentIndex(Root(w));
     w->actAddInto->trigger();
     w->eNodeName->setText("added");
     w->Button1Click();
@@ -176,7 +176,7 @@ TEST_F(Frame, ValidateXsdOpensTheWindowThenShowsTheReport) {
       << prompts.Messages[1];
   EXPECT_NE(prompts.Messages[1].find("Line: 3"), std::string::npos) << prompts.Messages[1];
   // The invalid document has no root element: empty tree, nothing breaks.
-  EXPECT_EQ(frame->EditorWindows().back()->eTree->topLevelItemCount(), 0);
+  EXPECT_EQ(frame->EditorWindows().back()->TreeModel()->rowCount(), 0);
 
   // Validating a file that is open already reports on it without a second window.
   prompts.FileNames = {scratch.Path("valid_orders.xml")};
@@ -269,7 +269,7 @@ TEST_F(Frame, AFileThatDoesNotLoadSaysWhyBeforeItsEmptyWindowOpens) {
   EXPECT_NE(prompts.Errors[0].find("(line 2)"), std::string::npos) << prompts.Errors[0];
   ASSERT_EQ(frame->EditorWindows().size(), 1);
   editor::TfrmXMLMain *w = frame->EditorWindows().front();
-  EXPECT_EQ(w->eTree->topLevelItemCount(), 0);
+  EXPECT_EQ(w->TreeModel()->rowCount(), 0);
   EXPECT_NE(w->eNodeValueTxt->placeholderText().toStdString().find("did not load"), std::string::npos);
   EXPECT_EQ(windowsWhenShown, 0);
   EXPECT_TRUE(frame->RecentFiles().isEmpty());
@@ -294,7 +294,7 @@ TEST_F(Frame, InsertXmlHereNamesTheFileTheReasonAndTheLine) {
   WriteFile(malformed, "<a>\n\n<b>text</a>\n");
   auto frame = Start({QStringLiteral("xmleditor"), QString::fromStdString(scratch.Copy("orders.xml"))});
   editor::TfrmXMLMain *w = frame->ActiveEditor();
-  w->eTree->setCurrentItem(Root(w));
+  w->eTree->setCurrentIndex(Root(w));
   prompts.FileNames = {malformed};
   w->actInsertXML->trigger();
   EXPECT_EQ(prompts.FileTitles.back(), "Choose the XML file to insert");

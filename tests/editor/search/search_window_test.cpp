@@ -30,20 +30,8 @@ xmlNode *CurrentNode(editor::TfrmXMLMain &window) {
   return window.CurrentItem() ? window.CurrentItem()->Item->Node() : nullptr;
 }
 
-// How many tree nodes the tree holds below its root.
-int TreeNodesBelowRoot(editor::TfrmXMLMain &window) {
-  int count = 0;
-  std::vector<QTreeWidgetItem *> pending{window.eTree->topLevelItem(0)};
-  while (!pending.empty()) {
-    QTreeWidgetItem *node = pending.back();
-    pending.pop_back();
-    for (int i = 0; i < node->childCount(); ++i) {
-      ++count;
-      pending.push_back(node->child(i));
-    }
-  }
-  return count;
-}
+// How many tree rows the tree holds below its root.
+int TreeNodesBelowRoot(editor::TfrmXMLMain &window) { return RowsBelow(Root(window)); }
 
 std::unique_ptr<editor::TfrmXMLMain> Open(const std::string &name) {
   auto window = OpenWindow(kDir + name);
@@ -72,7 +60,7 @@ TEST(SearchWindow, ValidateListsEveryErrorAndGoesToItsNodeInATreeNeverExpanded) 
   emit search->pErrors->eErrors->itemActivated(row, 0);
   ASSERT_NE(CurrentNode(*window), nullptr);
   EXPECT_EQ(xmlmodel::NodePath(CurrentNode(*window)), "/orders/order[3]/status");
-  EXPECT_EQ(window->eTree->currentItem(), window->CurrentItem()->TreeNode);
+  EXPECT_EQ(window->eTree->currentIndex(), CurrentRow(*window));
   EXPECT_EQ(search->lWhere->text().toStdString(), "/orders/order[3]/status   line 16");
 
   // F8 goes on to the next error, Shift+F8 back.

@@ -26,7 +26,6 @@ protected:
   Scratch scratch;
 
   std::unique_ptr<TfrmXMLMain> Open(const std::string &fixture) { return OpenWindow(scratch.Copy(fixture)); }
-  static QTreeWidgetItem *Root(TfrmXMLMain &w) { return w.eTree->topLevelItem(0); }
   static std::string HeaderText(TfrmXMLMain &w, int column) {
     QTableWidgetItem *item = w.eAttr->horizontalHeaderItem(column);
     return item ? item->text().toStdString() : std::string();
@@ -39,16 +38,16 @@ protected:
 
 TEST_F(EditorWindow, BuildsRootExpandedOneLevelWithCountingCaptions) {
   auto w = Open("orders.xml");
-  ASSERT_EQ(w->eTree->topLevelItemCount(), 1);
-  QTreeWidgetItem *root = Root(*w);
+  ASSERT_EQ(w->TreeModel()->rowCount(), 1);
+  const Node root = Root(*w);
   EXPECT_EQ(Caption(root), "orders (3/9)");
-  EXPECT_TRUE(root->isExpanded());
+  EXPECT_TRUE(IsExpanded(*w, root));
   EXPECT_EQ(ChildCaptions(root), "order (2/5)|#comment|order (1/1)");
   // Collapsed children: no child nodes yet, an expand button only where there are child items.
-  QTreeWidgetItem *order = root->child(0);
-  EXPECT_EQ(order->childCount(), 0);
+  const Node order = Child(root, 0);
+  EXPECT_EQ(ChildCount(order), 0);
   EXPECT_TRUE(HasExpandButton(order));
-  EXPECT_FALSE(HasExpandButton(root->child(1))); // a comment has no child items
+  EXPECT_FALSE(HasExpandButton(Child(root, 1))); // a comment has no child items
   // The panel stays empty and disabled until something is selected.
   EXPECT_FALSE(w->eNodeName->isEnabled());
   EXPECT_FALSE(w->eNodeValueTxt->isEnabled());
@@ -59,31 +58,31 @@ TEST_F(EditorWindow, BuildsRootExpandedOneLevelWithCountingCaptions) {
 
 TEST_F(EditorWindow, ExpandCollapseAndReexpandFollowTheButtonRules) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *order = Root(*w)->child(0);
-  order->setExpanded(true);
+  const Node order = Child(Root(*w), 0);
+  w->eTree->setExpanded(order, true);
   EXPECT_EQ(ChildCaptions(order), "customer|items (3/3)");
-  QTreeWidgetItem *customer = order->child(0);
+  const Node customer = Child(order, 0);
   EXPECT_FALSE(HasExpandButton(customer)); // only text inside: no button, bare name
-  order->setExpanded(false);
-  EXPECT_EQ(order->childCount(), 0);
+  w->eTree->setExpanded(order, false);
+  EXPECT_EQ(ChildCount(order), 0);
   EXPECT_TRUE(HasExpandButton(order));
-  order->setExpanded(true);
+  w->eTree->setExpanded(order, true);
   EXPECT_EQ(ChildCaptions(order), "customer|items (3/3)"); // filled afresh, not twice
 
   // Collapsing a childless expanded node gives its button back; expanding removes it again.
-  QTreeWidgetItem *text = order->child(0);
-  text->setExpanded(true);
+  const Node text = Child(order, 0);
+  w->eTree->setExpanded(text, true);
   EXPECT_FALSE(HasExpandButton(text));
-  text->setExpanded(false);
+  w->eTree->setExpanded(text, false);
   EXPECT_TRUE(HasExpandButton(text));
-  text->setExpanded(true);
+  w->eTree->setExpanded(text, true);
   EXPECT_FALSE(HasExpandButton(text));
-  EXPECT_EQ(text->childCount(), 0);
+  EXPECT_EQ(ChildCount(text), 0);
 }
 
 TEST_F(EditorWindow, RootWithoutChildrenShowsBareNameWithoutButton) {
   auto w = Open("empty_root.xml");
-  QTreeWidgetItem *root = Root(*w);
+  const Node root = Root(*w);
   EXPECT_EQ(Caption(root), "root");
   EXPECT_FALSE(HasExpandButton(root));
   auto t = Open("text_only.xml");
@@ -95,7 +94,7 @@ TEST_F(EditorWindow, RootWithoutChildrenShowsBareNameWithoutButton) {
 
 TEST_F(EditorWindow, SelectingFillsPanelAndGridKeepingTheHeader) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *root = Root(*w);
+  const Node root = Root(*w);
   // Before any node with attributes was shown the header is empty.
   Select(*w, root);
   EXPECT_EQ(w->eNodeName->text().toStdString(), "orders");
@@ -107,7 +106,7 @@ TEST_F(EditorWindow, SelectingFillsPanelAndGridKeepingTheHeader) {
   EXPECT_EQ(Cell(*w, 0, 1), "...");
   EXPECT_EQ(HeaderText(*w, 0), "");
 
-  Select(*w, root->child(0));
+  Select(*w, Child(root, 0));
   EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
   ASSERT_EQ(w->eAttr->rowCount(), 2);
   EXPECT_EQ(HeaderText(*w, 0), "Name");
@@ -119,7 +118,7 @@ TEST_F(EditorWindow, SelectingFillsPanelAndGridKeepingTheHeader) {
   EXPECT_FALSE(w->eAttr->item(0, 0)->flags() & Qt::ItemIsEditable);
   EXPECT_TRUE(w->eAttr->item(0, 1)->flags() & Qt::ItemIsEditable);
 
-  Select(*w, root->child(1));
+  Select(*w, Child(root, 1));
   EXPECT_EQ(w->eNodeName->text().toStdString(), "#comment");
   EXPECT_EQ(w->eNodeType->currentText().toStdString(), "ntComment");
   EXPECT_EQ(w->eNodeValueTxt->toPlainText().toStdString(), " second order ");
@@ -130,9 +129,9 @@ TEST_F(EditorWindow, SelectingFillsPanelAndGridKeepingTheHeader) {
 
 TEST_F(EditorWindow, ApplyRenamesRetypesAndRewritesInPlace) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *order = Root(*w)->child(0);
-  order->setExpanded(true);
-  Select(*w, order->child(0)); // customer
+  const Node order = Child(Root(*w), 0);
+  w->eTree->setExpanded(order, true);
+  Select(*w, Child(order, 0)); // customer
   w->eNodeName->setText("client");
   w->eNodeValueTxt->setPlainText("Initech & Co");
   EXPECT_TRUE(w->PanelModified());
@@ -149,7 +148,7 @@ TEST_F(EditorWindow, ApplyRenamesRetypesAndRewritesInPlace) {
   EXPECT_EQ(w->windowTitle().toStdString(), "*" + scratch.Path("orders.xml"));
 
   // Retype to a comment: the name is the DOM's, the text stays.
-  Select(*w, order->child(0));
+  Select(*w, Child(order, 0));
   w->eNodeType->setCurrentIndex(8);
   w->Button1Click();
   ASSERT_NE(w->CurrentItem(), nullptr);
@@ -157,7 +156,7 @@ TEST_F(EditorWindow, ApplyRenamesRetypesAndRewritesInPlace) {
   EXPECT_EQ(w->CurrentItem()->Item->Text(), "Initech & Co");
 
   // Apply without any change leaves the order as it was.
-  Select(*w, order->child(1)); // items
+  Select(*w, Child(order, 1)); // items
   w->Button1Click();
   EXPECT_EQ(ChildCaptions(order), "#comment|items (3/3)");
   w->actSaveExecute();
@@ -169,13 +168,13 @@ TEST_F(EditorWindow, ApplyRenamesRetypesAndRewritesInPlace) {
 
 TEST_F(EditorWindow, ApplyOnNodeWithChildrenKeepsThemAndIgnoresTheMemo) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *order = Root(*w)->child(0);
+  const Node order = Child(Root(*w), 0);
   Select(*w, order);
   EXPECT_TRUE(w->eNodeValueTxt->isReadOnly());
   w->eNodeName->setText("purchase");
   w->eNodeValueTxt->setPlainText("would wipe the children");
   w->Button1Click();
-  QTreeWidgetItem *root = Root(*w);
+  const Node root = Root(*w);
   EXPECT_EQ(ChildCaptions(root), "purchase (2/5)|#comment|order (1/1)");
   w->actSaveExecute();
   const std::string saved = ReadFile(scratch.Path("orders.xml"));
@@ -185,7 +184,7 @@ TEST_F(EditorWindow, ApplyOnNodeWithChildrenKeepsThemAndIgnoresTheMemo) {
 
 TEST_F(EditorWindow, ApplyWithInvalidNameShowsErrorAndChangesNothing) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *order = Root(*w)->child(0);
+  const Node order = Child(Root(*w), 0);
   Select(*w, order);
   w->eNodeName->setText("not a name");
   w->Button1Click();
@@ -197,8 +196,8 @@ TEST_F(EditorWindow, ApplyWithInvalidNameShowsErrorAndChangesNothing) {
   // The automatic Apply fails the same way; the selection still moves on, the edit is dropped.
   Select(*w, Root(*w));
   EXPECT_EQ(prompts.Errors.size(), 2u);
-  EXPECT_EQ(w->eTree->currentItem(), Root(*w));
-  EXPECT_EQ(w->CurrentItem()->TreeNode, Root(*w));
+  EXPECT_EQ(w->eTree->currentIndex(), Root(*w));
+  EXPECT_EQ(CurrentRow(*w), Root(*w));
   EXPECT_EQ(w->eNodeName->text().toStdString(), "orders");
   EXPECT_FALSE(w->Document()->Modified);
   // Apply on the root is refused silently.
@@ -211,35 +210,35 @@ TEST_F(EditorWindow, ApplyWithInvalidNameShowsErrorAndChangesNothing) {
 
 TEST_F(EditorWindow, SelectionChangeAppliesPendingEditsFirst) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *root = Root(*w);
-  QTreeWidgetItem *second = root->child(2);
-  Select(*w, root->child(0));
+  const Node root = Root(*w);
+  const Node second = Child(root, 2);
+  Select(*w, Child(root, 0));
   w->eNodeName->setText("first");
   Select(*w, second);
   EXPECT_EQ(ChildCaptions(Root(*w)), "first (2/5)|#comment|order (1/1)");
   // The selection arrived where it was going, on the re-created tree node.
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "order");
-  EXPECT_EQ(w->eTree->currentItem(), w->CurrentItem()->TreeNode);
+  EXPECT_EQ(w->eTree->currentIndex(), CurrentRow(*w));
   EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
   EXPECT_FALSE(w->PanelModified());
 }
 
 TEST_F(EditorWindow, SelectionIntoTheAppliedSubtreeLandsOnTheNewNode) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *order = Root(*w)->child(0);
-  order->setExpanded(true);
+  const Node order = Child(Root(*w), 0);
+  w->eTree->setExpanded(order, true);
   Select(*w, order);
   w->eNodeName->setText("purchase");
-  Select(*w, order->child(0)); // the customer goes with the old order
+  Select(*w, Child(order, 0)); // the customer goes with the old order
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "purchase");
-  EXPECT_EQ(w->eTree->currentItem(), w->CurrentItem()->TreeNode);
+  EXPECT_EQ(w->eTree->currentIndex(), CurrentRow(*w));
 }
 
 TEST_F(EditorWindow, AttributeValueFollowsEachKeystrokeIntoTheSavedFile) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *order = Root(*w)->child(0);
+  const Node order = Child(Root(*w), 0);
   Select(*w, order);
   w->eAttr->setCurrentCell(1, 1);
   w->eAttr->editItem(w->eAttr->item(1, 1));
@@ -265,7 +264,7 @@ TEST_F(EditorWindow, AttributeValueFollowsEachKeystrokeIntoTheSavedFile) {
 
 TEST_F(EditorWindow, AttributeAddCancelNewAndDuplicate) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *second = Root(*w)->child(2);
+  const Node second = Child(Root(*w), 2);
   Select(*w, second);
   prompts.Inputs = {std::nullopt, std::string("status"), std::string("id")};
   w->actAttrAdd->trigger();
@@ -285,12 +284,12 @@ TEST_F(EditorWindow, AttributeAddCancelNewAndDuplicate) {
 
 TEST_F(EditorWindow, AttributeDeleteOnDotsRowAndOnRealRow) {
   auto w = Open("orders.xml");
-  QTreeWidgetItem *root = Root(*w);
+  const Node root = Root(*w);
   Select(*w, root);
   w->eAttr->setCurrentCell(0, 1);
   w->actAttrDel->trigger(); // "..." row: nothing
   EXPECT_EQ(w->eAttr->rowCount(), 1);
-  Select(*w, root->child(0));
+  Select(*w, Child(root, 0));
   w->eAttr->setCurrentCell(0, 1);
   w->actAttrDel->trigger();
   ASSERT_EQ(w->eAttr->rowCount(), 1);
@@ -308,7 +307,7 @@ TEST_F(EditorWindow, ClosePromptYesNoCancel) {
 
   auto modified = [&] {
     auto m = Open("orders.xml");
-    Select(*m, Root(*m)->child(2));
+    Select(*m, Child(Root(*m), 2));
     m->actAddInto->trigger();
     m->eNodeName->setText("added");
     m->Button1Click();
@@ -353,7 +352,7 @@ TEST_F(EditorWindow, ClosePromptYesNoCancel) {
 
 TEST_F(EditorWindow, DocumentThatFailedToLoadSurvivesEveryCommand) {
   auto w = Open("broken.xml");
-  EXPECT_EQ(w->eTree->topLevelItemCount(), 0);
+  EXPECT_EQ(w->TreeModel()->rowCount(), 0);
   EXPECT_FALSE(w->eNodeName->isEnabled());
   EXPECT_TRUE(w->eNodeName->text().isEmpty());
   for (QAction *action : {w->actDelete, w->actAdd, w->actAddInto, w->actExpand, w->actCollapse,
@@ -364,17 +363,17 @@ TEST_F(EditorWindow, DocumentThatFailedToLoadSurvivesEveryCommand) {
   EXPECT_TRUE(prompts.Masks.empty()); // nothing current: nothing asked
   // Save writes what there is; it fails cleanly rather than crash.
   w->actSave->trigger();
-  EXPECT_EQ(w->eTree->topLevelItemCount(), 0);
+  EXPECT_EQ(w->TreeModel()->rowCount(), 0);
 }
 
 TEST_F(EditorWindow, EnterInNameOrTypeListApplies) {
   auto w = Open("orders.xml");
   w->activateWindow();
-  Select(*w, Root(*w)->child(2));
+  Select(*w, Child(Root(*w), 2));
   w->eNodeName->setText("late");
   QTest::keyClick(w->eNodeName, Qt::Key_Return);
   EXPECT_EQ(ChildCaptions(Root(*w)), "order (2/5)|#comment|late (1/1)");
-  Select(*w, Root(*w)->child(0));
+  Select(*w, Child(Root(*w), 0));
   w->eNodeName->setText("early");
   QTest::keyClick(w->eNodeType, Qt::Key_Enter);
   EXPECT_EQ(ChildCaptions(Root(*w)), "early (2/5)|#comment|late (1/1)");
@@ -392,7 +391,7 @@ TEST_F(EditorWindow, LongReadOnlyTextIsShownCut) {
   const QString shown = w->eNodeValueTxt->toPlainText();
   EXPECT_TRUE(shown.endsWith("\n[...]"));
   EXPECT_EQ(shown.size(), 32 * 1024 + 6);
-  Select(*w, Root(*w)->child(0));
+  Select(*w, Child(Root(*w), 0));
   EXPECT_EQ(w->eNodeValueTxt->toPlainText().size(), 70000);
 }
 
@@ -400,20 +399,20 @@ TEST_F(EditorWindow, MouseAndKeyboardSelectionApplyPendingEdits) {
   auto w = Open("orders.xml");
   w->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-  QTreeWidgetItem *order = Root(*w)->child(0);
-  order->setExpanded(true);
-  auto click = [&](QTreeWidgetItem *node) {
-    QTest::mouseClick(w->eTree->viewport(), Qt::LeftButton, {}, w->eTree->visualItemRect(node).center());
+  const Node order = Child(Root(*w), 0);
+  w->eTree->setExpanded(order, true);
+  auto click = [&](const QModelIndex &node) {
+    QTest::mouseClick(w->eTree->viewport(), Qt::LeftButton, {}, w->eTree->visualRect(node).center());
   };
-  click(order->child(0));
+  click(Child(order, 0));
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "customer");
   w->eNodeName->setText("client");
-  click(order->child(1));
+  click(Child(order, 1));
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "items");
   EXPECT_EQ(ChildCaptions(order), "client|items (3/3)");
   QCoreApplication::processEvents();
-  EXPECT_EQ(w->eTree->selectedItems(), QList<QTreeWidgetItem *>{w->CurrentItem()->TreeNode});
+  EXPECT_EQ(w->eTree->selectionModel()->selectedIndexes(), QModelIndexList{CurrentRow(*w)});
 
   w->eNodeName->setText("goods");
   w->eTree->setFocus();

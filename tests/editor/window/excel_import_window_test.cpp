@@ -48,7 +48,7 @@ protected:
   std::unique_ptr<editor::TfrmXMLMain> OpenWithRootSelected(const std::string &path) {
     WriteFile(path, "<orders>\n  <order status=\"old\"/>\n</orders>\n");
     auto w = OpenWindow(path);
-    Select(*w, w->eTree->topLevelItem(0));
+    Select(*w, Root(*w));
     return w;
   }
   void Import(editor::TfrmXMLMain &w) {
@@ -66,7 +66,7 @@ TEST_F(ExcelImportWindow, ImportsUnderTheCurrentNodeLikeTheTool) {
             (std::vector<std::string>{"*.xml", "Spreadsheets (*.xls *.xlsx *.xlsm *.ods *.csv *.tsv *.txt)"}));
   EXPECT_TRUE(prompts.Errors.empty());
   // The root was re-created with a caption counting the new children.
-  EXPECT_EQ(Caption(w->eTree->topLevelItem(0)), "orders (3/7)");
+  EXPECT_EQ(Caption(Root(*w)), "orders (3/7)");
   w->actSaveExecute();
 
   const std::string toolOut = scratch.Path("tool.xml");
@@ -144,7 +144,7 @@ TEST(ExcelImportRealDialogs, PasswordRetryCancelAndFocus) {
   auto w = OpenWindow(path);
   w->activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
-  Select(*w, w->eTree->topLevelItem(0));
+  Select(*w, Root(*w));
   QSignalSpy status(w.get(), &editor::TfrmXMLMain::StatusMessage);
 
   {

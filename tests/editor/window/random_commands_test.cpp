@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QTableWidget>
-#include <QTreeWidgetItemIterator>
 #include <QUndoStack>
 
 #include <gtest/gtest.h>
@@ -51,24 +50,43 @@ public:
       problem = CheckItem(root);
     if (!problem.empty())
       return problem;
-    for (QTreeWidgetItemIterator it(W.eTree); *it; ++it) {
-      const auto treeItem = TfrmXMLMain::TreeItemOf(*it);
-      if (!treeItem || treeItem->TreeNode != *it)
-        return "tree node without its tree item";
-      if (!Live.count(treeItem->Item))
-        return "tree node shows an item that is not in the document";
-      QTreeWidgetItem *parent = (*it)->parent();
-      TOrbXMLList *owner = treeItem->Item->OwnerList();
-      if (parent && (!owner || owner->OwnerItem() != TfrmXMLMain::TreeItemOf(parent)->Item))
-        return "tree node under the wrong parent";
-    }
+    if (root->HasNode())
+      problem = CheckRows(Root(W));
+    if (!problem.empty())
+      return problem;
     const auto &current = W.CurrentItem();
     if (current && !current->IsNew && !Live.count(current->Item))
       return "current tree item points at an item that is gone";
+    if (current && !current->IsNew && W.IndexOf(current->Item).isValid() &&
+        W.eTree->currentIndex() != W.IndexOf(current->Item))
+      return "the tree's current row is not the current item's";
     return {};
   }
 
 private:
+  // Every row shows a live item, fetched rows are the item's child list in order, and each
+  // caption counts what the lists hold now.
+  std::string CheckRows(const QModelIndex &node) {
+    TOrbXMLItem *item = ItemOf(node);
+    if (!Live.count(item))
+      return "a row shows an item that is not in the document";
+    if (W.IndexOf(item) != node)
+      return "the row of " + item->NodeName() + " is not where the model finds it";
+    if (Caption(node) != editor::GetCaption(*item))
+      return "stale caption " + Caption(node);
+    const int rows = ChildCount(node);
+    if (W.TreeModel()->IsFetched(node) ? rows != item->Children()->Count() : rows != 0)
+      return "rows below " + item->NodeName() + " differ from its child list";
+    for (int i = 0; i < rows; ++i) {
+      const QModelIndex child = Child(node, i);
+      if (ItemOf(child) != item->Children()->Items(i) || child.parent() != node)
+        return "row " + std::to_string(i) + " below " + item->NodeName() + " shows the wrong item";
+      if (std::string problem = CheckRows(child); !problem.empty())
+        return problem;
+    }
+    return {};
+  }
+
   std::string CheckItem(TOrbXMLItem *item) {
     Live.insert(item);
     xmlNode *node = item->Node();
@@ -150,11 +168,14 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
   const std::vector<std::string> names = {"order",    "item", "note", "p:q", "New Name...", "bad name",
                                           "#comment", "x1",   "",     "ünï", "a-b"};
   const std::vector<std::string> texts = {"", "plain", "a & b < c", "multi\nline", "ümlaut", "]]>"};
-  auto anyNode = [&]() -> QTreeWidgetItem * {
-    std::vector<QTreeWidgetItem *> nodes;
-    for (QTreeWidgetItemIterator it(w->eTree); *it; ++it)
-      nodes.push_back(*it);
-    return nodes.empty() ? nullptr : nodes[pick(static_cast<int>(nodes.size()))];
+  auto anyNode = [&]() -> QModelIndex {
+    std::vector<QModelIndex> nodes;
+    if (Root(*w).isValid())
+      nodes.push_back(Root(*w));
+    for (size_t i = 0; i < nodes.size(); ++i)
+      for (int row = 0; row < ChildCount(nodes[i]); ++row)
+        nodes.push_back(Child(nodes[i], row));
+    return nodes.empty() ? QModelIndex() : nodes[pick(static_cast<int>(nodes.size()))];
   };
   auto editPanel = [&] {
     w->eNodeName->setText(QString::fromStdString(names[pick(static_cast<int>(names.size()))]));
@@ -181,8 +202,8 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
     case 0:
     case 1: Select(*w, anyNode()); break;
     case 2:
-      if (QTreeWidgetItem *node = anyNode())
-        node->setExpanded(!node->isExpanded());
+      if (const QModelIndex node = anyNode(); node.isValid())
+        w->eTree->setExpanded(node, !IsExpanded(*w, node));
       break;
     case 3:
     case 4:
@@ -202,7 +223,7 @@ TEST(RandomCommands, TreeItemsAndDomStayInStep) {
     case 7: {
       Select(*w, anyNode());
       w->eTreeStartDrag();
-      w->eTreeEndDrag(pick(8) == 0 ? nullptr : anyNode());
+      w->eTreeEndDrag(pick(8) == 0 ? QModelIndex() : anyNode());
       break;
     }
     case 8: w->actExpand->trigger(); break;

@@ -28,8 +28,8 @@ protected:
     path = scratch.Copy("orders.xml");
     w = OpenWindow(path);
   }
-  QTreeWidgetItem *Root() const { return w->eTree->topLevelItem(0); }
-  QTreeWidgetItem *FirstOrder() const { return Root()->child(0); }
+  QModelIndex Root() const { return testing_support::Root(*w); }
+  QModelIndex FirstOrder() const { return Child(Root(), 0); }
   std::string Saved() {
     w->actSaveExecute();
     return ReadFile(path);
@@ -37,21 +37,16 @@ protected:
   static std::string Expected(const std::string &name) {
     return ReadFile(std::string(XE_TEST_DATA) + "/editor/expected/" + name);
   }
-  int CountNodes() const {
-    int count = 0;
-    for (QTreeWidgetItemIterator it(w->eTree); *it; ++it)
-      ++count;
-    return count;
-  }
+  int CountNodes() const { return 1 + RowsBelow(Root()); }
 };
 
 TEST_F(Structure, CreateNewPreparesPlaceholderAndInvalidNameFailsOnSelectionChange) {
-  QTreeWidgetItem *order = FirstOrder();
+  const Node order = FirstOrder();
   Select(*w, order);
   w->actAdd->trigger();
   ASSERT_NE(w->CurrentItem(), nullptr);
   EXPECT_TRUE(w->CurrentItem()->IsNew);
-  EXPECT_EQ(w->CurrentItem()->TreeNode, nullptr);
+  EXPECT_FALSE(CurrentRow(*w).isValid());
   EXPECT_EQ(w->eNodeName->text().toStdString(), "New Name...");
   EXPECT_EQ(w->eNodeName->selectedText().toStdString(), "New Name...");
   EXPECT_TRUE(w->eNodeValueTxt->toPlainText().isEmpty());
@@ -65,7 +60,7 @@ TEST_F(Structure, CreateNewPreparesPlaceholderAndInvalidNameFailsOnSelectionChan
   EXPECT_EQ(prompts.Errors[0], "Apply the new node first.");
   prompts.Errors.clear();
 
-  QTreeWidgetItem *second = Root()->child(2);
+  const Node second = Child(Root(), 2);
   Select(*w, second);
   ASSERT_EQ(prompts.Errors.size(), 1u);
   EXPECT_EQ(prompts.Errors[0], "\"New Name...\" is not a valid XML name.");
@@ -73,14 +68,14 @@ TEST_F(Structure, CreateNewPreparesPlaceholderAndInvalidNameFailsOnSelectionChan
   EXPECT_EQ(ChildCaptions(Root()), "order (2/5)|#comment|order (1/1)");
   // The placeholder is dropped and the selection arrives.
   EXPECT_FALSE(w->CurrentItem()->IsNew);
-  EXPECT_EQ(w->CurrentItem()->TreeNode, second);
+  EXPECT_EQ(CurrentRow(*w), second);
   EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
 }
 
 TEST_F(Structure, CreateNewWithValidNameAddsTheLastSiblingWhichDeleteRemoves) {
-  QTreeWidgetItem *order = FirstOrder();
-  order->setExpanded(true);
-  Select(*w, order->child(0)); // customer
+  const Node order = FirstOrder();
+  w->eTree->setExpanded(order, true);
+  Select(*w, Child(order, 0)); // customer
   w->actAdd->trigger();
   w->eNodeName->setText("note");
   w->eNodeValueTxt->setPlainText("call first");
@@ -89,8 +84,8 @@ TEST_F(Structure, CreateNewWithValidNameAddsTheLastSiblingWhichDeleteRemoves) {
   EXPECT_EQ(ChildCaptions(order), "customer|items (3/3)|note");
   // The new node is current, selected and shown.
   EXPECT_FALSE(w->CurrentItem()->IsNew);
-  EXPECT_EQ(w->eTree->currentItem(), order->child(2));
-  EXPECT_EQ(w->CurrentItem()->TreeNode, order->child(2));
+  EXPECT_EQ(w->eTree->currentIndex(), Child(order, 2));
+  EXPECT_EQ(CurrentRow(*w), Child(order, 2));
   EXPECT_EQ(w->eNodeName->text().toStdString(), "note");
   EXPECT_FALSE(w->PanelModified());
   EXPECT_EQ(Saved(), Expected("create_new.xml"));
@@ -116,7 +111,7 @@ TEST_F(Structure, ARefusedApplyOfAPlaceholderLeavesTheFlagAsItWas) {
   EXPECT_TRUE(w->CurrentItem()->IsNew);
   // Del drops the placeholder; the selected node is current again.
   w->actDelete->trigger();
-  EXPECT_EQ(w->CurrentItem()->TreeNode, FirstOrder());
+  EXPECT_EQ(CurrentRow(*w), FirstOrder());
   EXPECT_EQ(w->eNodeName->text().toStdString(), "order");
 }
 
@@ -127,26 +122,26 @@ TEST_F(Structure, CreateNewOnTheRootDoesNothing) {
   w->Button1Click();
   EXPECT_TRUE(prompts.Errors.empty());
   EXPECT_FALSE(w->Document()->Modified);
-  EXPECT_EQ(w->eTree->topLevelItemCount(), 1);
+  EXPECT_EQ(w->TreeModel()->rowCount(), 1);
   // Moving on abandons the placeholder silently.
-  Select(*w, Root()->child(0));
+  Select(*w, Child(Root(), 0));
   EXPECT_TRUE(prompts.Errors.empty());
   EXPECT_FALSE(w->CurrentItem()->IsNew);
   EXPECT_EQ(ReadFile(path), ReadFile(std::string(XE_TEST_DATA) + "/editor/orders.xml"));
 }
 
 TEST_F(Structure, CreateNewIntoAppliedByMovingTheSelection) {
-  QTreeWidgetItem *order = FirstOrder();
-  order->setExpanded(true);
-  QTreeWidgetItem *items = order->child(1);
+  const Node order = FirstOrder();
+  w->eTree->setExpanded(order, true);
+  const Node items = Child(order, 1);
   Select(*w, items);
   w->actAddInto->trigger();
   w->eNodeName->setText("item");
   w->eNodeValueTxt->setPlainText("7");
-  Select(*w, Root()->child(2));
+  Select(*w, Child(Root(), 2));
   EXPECT_TRUE(prompts.Errors.empty());
   EXPECT_EQ(w->CurrentItem()->Item->NodeName(), "order");
-  EXPECT_EQ(FirstOrder()->child(1)->childCount(), 4);
+  EXPECT_EQ(ChildCount(Child(FirstOrder(), 1)), 4);
   EXPECT_EQ(Saved(), Expected("create_into.xml"));
 }
 
@@ -156,7 +151,7 @@ TEST_F(Structure, DeleteRemovesTheSubtreeAndCountsFollow) {
   EXPECT_EQ(ChildCaptions(Root()), "#comment|order (1/1)");
   EXPECT_EQ(Caption(Root()), "orders (2/3)");
   ASSERT_NE(w->CurrentItem(), nullptr);
-  EXPECT_EQ(w->CurrentItem()->TreeNode, Root());
+  EXPECT_EQ(CurrentRow(*w), Root());
   EXPECT_TRUE(w->Document()->Modified); // so closing asks before the deletion is lost
   EXPECT_EQ(Saved(), Expected("delete.xml"));
   // Delete on the root removes nothing.
@@ -167,49 +162,49 @@ TEST_F(Structure, DeleteRemovesTheSubtreeAndCountsFollow) {
 }
 
 TEST_F(Structure, ExpandShowsEachNodeOnceAndCollapseDiscards) {
-  FirstOrder()->setExpanded(true);
-  FirstOrder()->child(1)->setExpanded(true);
+  w->eTree->setExpanded(FirstOrder(), true);
+  w->eTree->setExpanded(Child(FirstOrder(), 1), true);
   Select(*w, Root());
   w->actExpand->trigger();
   EXPECT_EQ(CountNodes(), 10); // the root and its nine descendants, none twice
-  EXPECT_EQ(ChildCaptions(FirstOrder()->child(1)), "item|item|item");
+  EXPECT_EQ(ChildCaptions(Child(FirstOrder(), 1)), "item|item|item");
   w->actExpand->trigger();
   EXPECT_EQ(CountNodes(), 10);
   w->actCollapse->trigger();
-  EXPECT_EQ(Root()->childCount(), 0);
-  EXPECT_FALSE(Root()->isExpanded());
+  EXPECT_EQ(ChildCount(Root()), 0);
+  EXPECT_FALSE(IsExpanded(*w, Root()));
   EXPECT_TRUE(HasExpandButton(Root()));
 }
 
 TEST_F(Structure, DragOntoAnExpandedNodeShowsTheMovedNodeAtOnce) {
-  QTreeWidgetItem *first = FirstOrder();
-  QTreeWidgetItem *second = Root()->child(2);
-  first->setExpanded(true);
-  second->setExpanded(true);
-  Select(*w, first->child(0));
+  const Node first = FirstOrder();
+  const Node second = Child(Root(), 2);
+  w->eTree->setExpanded(first, true);
+  w->eTree->setExpanded(second, true);
+  Select(*w, Child(first, 0));
   w->eTreeStartDrag();
   ASSERT_TRUE(w->eTreeEndDrag(second));
   EXPECT_EQ(ChildCaptions(first), "items (3/3)");
   EXPECT_EQ(ChildCaptions(second), "customer|customer");
-  EXPECT_EQ(w->CurrentItem()->TreeNode, second->child(1));
-  EXPECT_EQ(ItemOf(second->child(1))->Text(), "ACME");
+  EXPECT_EQ(CurrentRow(*w), Child(second, 1));
+  EXPECT_EQ(ItemOf(Child(second, 1))->Text(), "ACME");
   EXPECT_EQ(Saved(), Expected("drag.xml"));
 }
 
 TEST_F(Structure, DragOntoTheOwnParentMovesToTheEnd) {
-  QTreeWidgetItem *first = FirstOrder();
-  first->setExpanded(true);
-  Select(*w, first->child(0));
+  const Node first = FirstOrder();
+  w->eTree->setExpanded(first, true);
+  Select(*w, Child(first, 0));
   w->eTreeStartDrag();
   ASSERT_TRUE(w->eTreeEndDrag(first));
   EXPECT_EQ(ChildCaptions(first), "items (3/3)|customer");
 }
 
 TEST_F(Structure, RefusedDropsChangeNothing) {
-  QTreeWidgetItem *first = FirstOrder();
-  first->setExpanded(true);
-  QTreeWidgetItem *items = first->child(1);
-  auto refused = [&](QTreeWidgetItem *dragged, QTreeWidgetItem *target) {
+  const Node first = FirstOrder();
+  w->eTree->setExpanded(first, true);
+  const Node items = Child(first, 1);
+  auto refused = [&](const QModelIndex &dragged, const QModelIndex &target) {
     Select(*w, dragged);
     w->eTreeStartDrag();
     EXPECT_FALSE(w->eTreeEndDrag(target));
@@ -218,9 +213,9 @@ TEST_F(Structure, RefusedDropsChangeNothing) {
   refused(first, first);   // onto itself
   refused(first, items);   // into its own subtree
   refused(Root(), first);  // the root is an ancestor of everything
-  refused(items, nullptr); // empty space
+  refused(items, QModelIndex()); // empty space
   auto other = OpenWindow(scratch.Copy("part.xml"));
-  refused(items, other->eTree->topLevelItem(0)); // a node of another window
+  refused(items, testing_support::Root(*other)); // a node of another window
   EXPECT_FALSE(w->Document()->Modified);
   EXPECT_FALSE(other->Document()->Modified);
   EXPECT_EQ(ChildCaptions(first), "customer|items (3/3)");
@@ -228,8 +223,8 @@ TEST_F(Structure, RefusedDropsChangeNothing) {
 }
 
 TEST_F(Structure, InsertXmlHereAddsOneChildLaidOutWhereItLands) {
-  QTreeWidgetItem *second = Root()->child(2);
-  second->setExpanded(true);
+  const Node second = Child(Root(), 2);
+  w->eTree->setExpanded(second, true);
   Select(*w, second);
   prompts.FileNames = {"", scratch.Copy("broken.xml"), scratch.Copy("part.xml")};
   w->actInsertXML->trigger(); // cancelled
@@ -238,21 +233,21 @@ TEST_F(Structure, InsertXmlHereAddsOneChildLaidOutWhereItLands) {
   EXPECT_FALSE(w->Document()->Modified);
   w->actInsertXML->trigger();
   EXPECT_EQ(prompts.Masks, (std::vector<std::string>{"*.xml", "*.xml", "*.xml"}));
-  QTreeWidgetItem *shown = Root()->child(2);
+  const Node shown = Child(Root(), 2);
   EXPECT_EQ(Caption(shown), "order (2/4)");
   EXPECT_EQ(ChildCaptions(shown), "customer|extra (2/2)");
-  EXPECT_EQ(w->CurrentItem()->TreeNode, shown);
+  EXPECT_EQ(CurrentRow(*w), shown);
   EXPECT_EQ(Saved(), Expected("insert.xml"));
 }
 
 TEST_F(Structure, SaveThisElementWithAndWithoutChildren) {
-  QTreeWidgetItem *first = FirstOrder();
-  first->setExpanded(true);
+  const Node first = FirstOrder();
+  w->eTree->setExpanded(first, true);
   Select(*w, first);
   prompts.FileNames = {scratch.Path("order_out.xml"), scratch.Path("customer_out.xml"), ""};
   w->actSaveHere->trigger();
   EXPECT_EQ(ReadFile(scratch.Path("order_out.xml")), Expected("save_here_order.xml"));
-  Select(*w, first->child(0));
+  Select(*w, Child(first, 0));
   w->actSaveHere->trigger();
   EXPECT_EQ(ReadFile(scratch.Path("customer_out.xml")),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<customer>ACME</customer>\n");
@@ -263,7 +258,7 @@ TEST_F(Structure, SaveThisElementWithAndWithoutChildren) {
 
 TEST_F(Structure, SaveAsCancelledAndDone) {
   const std::string before = ReadFile(path);
-  Select(*w, Root()->child(2));
+  Select(*w, Child(Root(), 2));
   w->Button1Click(); // modified
   prompts.FileNames = {""};
   w->actSaveAs->trigger();
@@ -301,7 +296,7 @@ TEST_F(Structure, TreeShortcutsActOnlyWithTreeFocus) {
   EXPECT_EQ(ChildCaptions(Root()), "order (2/5)|#comment|order (1/1)");
   w->eNodeName->setText("order"); // undo whatever Del did to the text
   w->Button1Click();              // gives the tree the focus
-  Select(*w, Root()->child(1));   // the comment
+  Select(*w, Child(Root(), 1));   // the comment
   w->eTree->setFocus();
   QTest::keyClick(w->eTree, Qt::Key_Delete);
   EXPECT_EQ(ChildCaptions(Root()), "order (2/5)|order (1/1)");

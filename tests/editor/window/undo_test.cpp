@@ -34,7 +34,7 @@ protected:
     w->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(w.get()));
   }
-  QTreeWidgetItem *Root() const { return w->eTree->topLevelItem(0); }
+  QModelIndex Root() const { return testing_support::Root(*w); }
   void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
     w->eTree->setFocus();
     QTest::keyClick(w->eTree, key, modifiers);
@@ -43,11 +43,11 @@ protected:
 };
 
 TEST_F(Undo, DeleteThenCtrlZBringsTheNodeBackInItsPlaceWithTheTreeAsItWas) {
-  QTreeWidgetItem *first = Root()->child(0);
-  QTreeWidgetItem *second = Root()->child(2);
-  second->setExpanded(true);
-  first->setExpanded(true);
-  Select(*w, first->child(1)); // items
+  const Node first = Child(Root(), 0);
+  const Node second = Child(Root(), 2);
+  w->eTree->setExpanded(second, true);
+  w->eTree->setExpanded(first, true);
+  Select(*w, Child(first, 1)); // items
   Key(Qt::Key_Delete);
   EXPECT_EQ(ChildCaptions(first), "customer");
   EXPECT_EQ(Caption(Root()), "orders (3/5)");
@@ -57,11 +57,11 @@ TEST_F(Undo, DeleteThenCtrlZBringsTheNodeBackInItsPlaceWithTheTreeAsItWas) {
   EXPECT_EQ(ChildCaptions(first), "customer|items (3/3)");
   EXPECT_EQ(Caption(Root()), "orders (3/9)");
   // The other nodes kept their tree nodes and expansion; the restored node is current.
-  EXPECT_EQ(Root()->child(0), first);
-  EXPECT_TRUE(first->isExpanded());
-  EXPECT_TRUE(second->isExpanded());
-  EXPECT_EQ(w->CurrentItem()->TreeNode, first->child(1));
-  EXPECT_EQ(w->eTree->currentItem(), first->child(1));
+  EXPECT_EQ(Child(Root(), 0), first);
+  EXPECT_TRUE(IsExpanded(*w, first));
+  EXPECT_TRUE(IsExpanded(*w, second));
+  EXPECT_EQ(CurrentRow(*w), Child(first, 1));
+  EXPECT_EQ(w->eTree->currentIndex(), Child(first, 1));
   EXPECT_EQ(w->eNodeName->text().toStdString(), "items");
   // Back at the saved state: no "*", and closing asks nothing.
   EXPECT_EQ(w->windowTitle().toStdString(), path);
@@ -80,7 +80,7 @@ TEST_F(Undo, DeleteThenCtrlZBringsTheNodeBackInItsPlaceWithTheTreeAsItWas) {
 }
 
 TEST_F(Undo, SaveIsTheCleanStateAndUndoPastItMarksTheDocumentAgain) {
-  Select(*w, Root()->child(1)); // the comment
+  Select(*w, Child(Root(), 1)); // the comment
   Key(Qt::Key_Delete);
   w->actSave->trigger();
   EXPECT_EQ(w->windowTitle().toStdString(), path);
@@ -93,7 +93,7 @@ TEST_F(Undo, SaveIsTheCleanStateAndUndoPastItMarksTheDocumentAgain) {
 }
 
 TEST_F(Undo, CreateNewApplyThenDelRemovesTheNewNode) {
-  QTreeWidgetItem *first = Root()->child(0);
+  const Node first = Child(Root(), 0);
   Select(*w, first);
   Key(Qt::Key_Insert, Qt::ControlModifier); // Create New Into
   w->eNodeName->setText("note");
@@ -108,11 +108,11 @@ TEST_F(Undo, CreateNewApplyThenDelRemovesTheNewNode) {
   EXPECT_EQ(ChildCaptions(first), "customer|items (3/3)|note");
   Key(Qt::Key_Z, Qt::ControlModifier);
   EXPECT_FALSE(w->Document()->Modified);
-  EXPECT_EQ(w->CurrentItem()->TreeNode, first);
+  EXPECT_EQ(CurrentRow(*w), first);
 }
 
 TEST_F(Undo, ApplyAndAttributeEditsAreStepsAndOneCellEditIsOne) {
-  QTreeWidgetItem *first = Root()->child(0);
+  const Node first = Child(Root(), 0);
   Select(*w, first);
   w->eAttr->setCurrentCell(0, 1);
   w->eAttr->editItem(w->eAttr->item(0, 1));
@@ -146,7 +146,7 @@ TEST_F(Undo, ApplyAndAttributeEditsAreStepsAndOneCellEditIsOne) {
 
 TEST_F(Undo, PasteOfTextThatIsNotXmlShowsTheErrorAndChangesNothing) {
   QApplication::clipboard()->setText("just <b>words");
-  Select(*w, Root()->child(0));
+  Select(*w, Child(Root(), 0));
   Key(Qt::Key_V, Qt::ControlModifier);
   ASSERT_EQ(prompts.Errors.size(), 1u);
   EXPECT_NE(prompts.Errors[0].find("not well-formed"), std::string::npos) << prompts.Errors[0];
@@ -156,7 +156,7 @@ TEST_F(Undo, PasteOfTextThatIsNotXmlShowsTheErrorAndChangesNothing) {
   EXPECT_EQ(Bytes(), original);
   // A comment cannot hold the pasted nodes.
   QApplication::clipboard()->setText("<x/>");
-  Select(*w, Root()->child(1));
+  Select(*w, Child(Root(), 1));
   Key(Qt::Key_V, Qt::ControlModifier);
   ASSERT_EQ(prompts.Errors.size(), 2u);
   EXPECT_EQ(Bytes(), original);
@@ -166,9 +166,9 @@ TEST_F(Undo, CopyInOneWindowAndPasteInAnother) {
   const std::string otherPath = scratch.Path("other.xml");
   WriteFile(otherPath, "<root>\n  <kept/>\n</root>\n");
   auto other = OpenWindow(otherPath);
-  QTreeWidgetItem *order = Root()->child(0);
-  order->setExpanded(true);
-  Select(*w, order->child(1)); // items, at depth 2
+  const Node order = Child(Root(), 0);
+  w->eTree->setExpanded(order, true);
+  Select(*w, Child(order, 1)); // items, at depth 2
   Key(Qt::Key_C, Qt::ControlModifier);
   const QMimeData *mime = QApplication::clipboard()->mimeData();
   ASSERT_NE(mime, nullptr);
@@ -178,10 +178,10 @@ TEST_F(Undo, CopyInOneWindowAndPasteInAnother) {
                                         "  <item sku=\"B2\">1</item>\n"
                                         "  <item sku=\"C3\">5</item>\n"
                                         "</items>");
-  Select(*other, other->eTree->topLevelItem(0));
+  Select(*other, testing_support::Root(*other));
   other->actPaste->trigger();
   EXPECT_TRUE(prompts.Errors.empty());
-  EXPECT_EQ(ChildCaptions(other->eTree->topLevelItem(0)), "kept|items (3/3)");
+  EXPECT_EQ(ChildCaptions(testing_support::Root(*other)), "kept|items (3/3)");
   // The copy takes the indentation of where it lands.
   EXPECT_EQ(other->Document()->XMLDoc().SaveToString(), "<root>\n"
                                                         "  <kept/>\n"
@@ -197,7 +197,7 @@ TEST_F(Undo, CopyInOneWindowAndPasteInAnother) {
   EXPECT_EQ(Bytes(), original); // copying changed nothing
 
   // Cut is Copy and Delete as one step.
-  Select(*w, order->child(1));
+  Select(*w, Child(order, 1));
   Key(Qt::Key_X, Qt::ControlModifier);
   EXPECT_EQ(ChildCaptions(order), "customer");
   EXPECT_EQ(w->actUndo->text().toStdString(), "Undo Cut items");
@@ -207,10 +207,10 @@ TEST_F(Undo, CopyInOneWindowAndPasteInAnother) {
 }
 
 TEST_F(Undo, CtrlDragCopiesAndUndoTakesTheCopyBack) {
-  QTreeWidgetItem *first = Root()->child(0);
-  QTreeWidgetItem *second = Root()->child(2);
-  first->setExpanded(true);
-  Select(*w, first->child(0)); // customer
+  const Node first = Child(Root(), 0);
+  const Node second = Child(Root(), 2);
+  w->eTree->setExpanded(first, true);
+  Select(*w, Child(first, 0)); // customer
   w->eTreeStartDrag();
   ASSERT_TRUE(w->eTreeEndDrag(second, true));
   EXPECT_EQ(ChildCaptions(first), "customer|items (3/3)");

@@ -4,7 +4,8 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <QTreeWidget>
+#include <QPersistentModelIndex>
+#include <QTreeView>
 
 #include <fstream>
 #include <memory>
@@ -55,25 +56,47 @@ inline std::unique_ptr<editor::TfrmXMLMain> OpenWindow(const std::string &fileNa
   return window;
 }
 
-inline std::string Caption(QTreeWidgetItem *node) { return node->text(0).toStdString(); }
+// Tree rows: held across edits as persistent indexes, which follow their rows.
+using Node = QPersistentModelIndex;
 
-inline xmlmodel::TOrbXMLItem *ItemOf(QTreeWidgetItem *node) {
-  return editor::TfrmXMLMain::TreeItemOf(node)->Item;
+inline QModelIndex Root(const editor::TfrmXMLMain &window) { return window.TreeModel()->index(0, 0); }
+inline QModelIndex Child(const QModelIndex &node, int row) { return node.model()->index(row, 0, node); }
+inline int ChildCount(const QModelIndex &node) { return node.model()->rowCount(node); }
+inline std::string Caption(const QModelIndex &node) { return node.data().toString().toStdString(); }
+
+inline xmlmodel::TOrbXMLItem *ItemOf(const QModelIndex &node) {
+  return static_cast<xmlmodel::TOrbXMLItem *>(node.internalPointer());
 }
 
-// Captions of a node's child nodes joined by "|".
-inline std::string ChildCaptions(QTreeWidgetItem *node) {
+// The row of the current item; invalid for a placeholder.
+inline QModelIndex CurrentRow(const editor::TfrmXMLMain &window) {
+  const auto &current = window.CurrentItem();
+  return current && !current->IsNew ? window.IndexOf(current->Item) : QModelIndex();
+}
+
+// Captions of a node's child rows joined by "|".
+inline std::string ChildCaptions(const QModelIndex &node) {
   std::string result;
-  for (int i = 0; i < node->childCount(); ++i)
-    result += (i ? "|" : "") + Caption(node->child(i));
+  for (int i = 0; i < ChildCount(node); ++i)
+    result += (i ? "|" : "") + Caption(Child(node, i));
   return result;
 }
 
-inline bool HasExpandButton(QTreeWidgetItem *node) {
-  return node->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator || node->childCount() > 0;
+// Rows below the node at any depth.
+inline int RowsBelow(const QModelIndex &node) {
+  int count = ChildCount(node);
+  for (int i = 0; i < ChildCount(node); ++i)
+    count += RowsBelow(Child(node, i));
+  return count;
 }
 
-// Selects a node the way a click does: through the tree's current-item change.
-inline void Select(editor::TfrmXMLMain &window, QTreeWidgetItem *node) { window.eTree->setCurrentItem(node); }
+inline bool HasExpandButton(const QModelIndex &node) { return node.model()->hasChildren(node); }
+
+inline bool IsExpanded(const editor::TfrmXMLMain &window, const QModelIndex &node) {
+  return window.eTree->isExpanded(node);
+}
+
+// Selects a node the way a click does: through the tree's current-index change.
+inline void Select(editor::TfrmXMLMain &window, const QModelIndex &node) { window.eTree->setCurrentIndex(node); }
 
 } // namespace testing_support

@@ -327,3 +327,25 @@ TEST(Edits, UndoingAnAppendTakesOutOnlyTheLayoutItAdded) {
   edit.Revert();
   EXPECT_EQ(doc->XMLDoc().SaveToString(), original);
 }
+
+// A text written over an element whose child list was never built takes its items out of every
+// count above, and undo brings them back, without recounting the document.
+TEST(Edits, TextOverUnlistedChildrenMovesTheCountsAbove) {
+  TempDir dir;
+  auto doc = LoadText(dir, "<r><a><b><c/><c/></b><d/></a><e/></r>");
+  TOrbXMLList *top = doc->RootChildren();
+  TOrbXMLItem *a = top->Items(0);
+  TOrbXMLItem *b = a->Children()->Items(0); // a's list is built, b's is not
+  EXPECT_EQ(top->DescendantCount(), 6);
+  TEdit edit("Set b");
+  edit.SetText(b, "flat");
+  EXPECT_EQ(b->ChildItemCount(), 0);
+  EXPECT_EQ(a->DescendantItemCount(), 2);
+  EXPECT_EQ(top->DescendantCount(), 4);
+  edit.Revert();
+  EXPECT_EQ(a->DescendantItemCount(), 4);
+  EXPECT_EQ(top->DescendantCount(), 6);
+  edit.Apply();
+  EXPECT_EQ(top->DescendantCount(), 4);
+  EXPECT_EQ(Disagreement(doc->RootItem()), "");
+}
