@@ -169,6 +169,11 @@ std::u16string Latin1ToUtf16(std::string_view bytes) {
   return out;
 }
 
+void AppendLatin1AsUtf8(std::string &out, std::string_view bytes) {
+  for (const char c : bytes)
+    AppendUtf8(out, static_cast<unsigned char>(c));
+}
+
 std::u16string DecodeCodePage(std::string_view bytes, int codePage) {
   if (bytes.empty())
     return {};

@@ -10,8 +10,9 @@ namespace common {
 std::u16string Utf8ToUtf16(std::string_view text);
 std::string Utf16ToUtf8(std::u16string_view text);
 
-// Latin-1 bytes widened one to one (BIFF8 "compressed" strings).
+// Latin-1 bytes widened one to one (BIFF8 "compressed" strings), or appended to out as UTF-8.
 std::u16string Latin1ToUtf16(std::string_view bytes);
+void AppendLatin1AsUtf8(std::string &out, std::string_view bytes);
 
 // Decodes legacy 8-bit bytes in a Windows code page through iconv. Code page 0, an unknown one,
 // and 1200 (UTF-16 claimed for 8-bit strings) fall back to Windows-1252.

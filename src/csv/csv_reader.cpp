@@ -6,9 +6,9 @@
 #include <iterator>
 #include <vector>
 
+#include "cells/sheets.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/sheets.h"
 
 namespace csv {
 
@@ -212,7 +212,8 @@ void ReadCsvText(std::string_view Text, const std::string &Name, xls::TSheets &S
           }
         return true;
       }))
-    throw common::Exception(common::Format("Line %zu of %s: a quoted field has no closing quote", line, Name.c_str()));
+    throw common::Exception(
+        common::Format("Line %zu of %s: a quoted field has no closing quote", line, Name.c_str()));
   if (records > kRows || widest > kCols)
     throw common::Exception(common::Format("%s has more than the %zu rows or %zu columns a sheet can hold",
                                            Name.c_str(), kRows, kCols));

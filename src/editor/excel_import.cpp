@@ -1,8 +1,8 @@
 #include "editor/excel_import.h"
 
+#include "cells/sheets.h"
 #include "common/text.h"
 #include "common/variant.h"
-#include "xls/sheets.h"
 #include "xmlmodel/edits.h"
 #include "xmlmodel/xml_obj.h"
 

@@ -5,10 +5,10 @@
 #include <set>
 #include <vector>
 
+#include "cells/cells.h"
+#include "cells/sheets.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/cells.h"
-#include "xls/sheets.h"
 #include "zipxml/values.h"
 #include "zipxml/zip_part.h"
 
@@ -26,7 +26,8 @@ constexpr std::string_view kOfficeNs = "urn:oasis:names:tc:opendocument:xmlns:of
 constexpr std::string_view kTableNs = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
 constexpr std::string_view kTextNs = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
 constexpr std::string_view kStyleNs = "urn:oasis:names:tc:opendocument:xmlns:style:1.0";
-constexpr std::string_view kCalcExtNs = "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0";
+constexpr std::string_view kCalcExtNs =
+    "urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0";
 
 enum class TKind : uint8_t { Number, Boolean, String, Error };
 
@@ -151,8 +152,9 @@ private:
     // Empty rows, however many repeat, cost nothing: only rows with values are stored.
     if (!FCells.empty()) {
       if (FRow + repeat > kRows)
-        throw common::Exception(common::Format("The table \"%s\" has values beyond the %lld rows a sheet can hold",
-                                               common::Utf16ToUtf8(FSheet->Name()).c_str(), kRows));
+        throw common::Exception(
+            common::Format("The table \"%s\" has values beyond the %lld rows a sheet can hold",
+                           common::Utf16ToUtf8(FSheet->Name()).c_str(), kRows));
       for (long long r = FRow; r < FRow + repeat; ++r)
         StoreRow(static_cast<int>(r));
     }
@@ -266,8 +268,9 @@ private:
     cell.Col = Col;
     cell.Count = repeat;
     if (cell.Col + cell.Count > kCols)
-      throw common::Exception(common::Format("The table \"%s\" has values beyond the %lld columns a sheet can hold",
-                                             common::Utf16ToUtf8(FSheet->Name()).c_str(), kCols));
+      throw common::Exception(
+          common::Format("The table \"%s\" has values beyond the %lld columns a sheet can hold",
+                         common::Utf16ToUtf8(FSheet->Name()).c_str(), kCols));
     FCells.push_back(std::move(cell));
     return repeat;
   }

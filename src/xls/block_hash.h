@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "xls/bytes.h"
+#include "common/bytes.h"
 
 namespace xls {
 
@@ -65,7 +65,8 @@ public:
 
 private:
   static uint32_t Word(const uint8_t *p) {
-    return BigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3] : Get32(p);
+    return BigEndian ? uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]
+                     : common::Get32(p);
   }
   void Reset() {
     std::copy(Hash::Initial, Hash::Initial + Words, FState);

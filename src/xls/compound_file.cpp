@@ -7,10 +7,14 @@
 #include <memory>
 #include <utility>
 
+#include "common/bytes.h"
 #include "common/exception.h"
-#include "xls/bytes.h"
 
 namespace xls {
+
+using common::Get16;
+using common::Get32;
+using common::Utf16Text;
 
 const uint8_t CompoundFileSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 
@@ -201,17 +205,21 @@ void TCompoundFile::Parse() {
   FMiniFatStart = Get32(h + 60);
   FMiniFatSectors = Get32(h + 64);
 
-  // FAT sector ids: 109 in the header, the rest in the DIFAT chain.
-  uint32_t fatSectors = Get32(h + 44);
+  // FAT sector ids: 109 in the header, the rest in the DIFAT chain. A free or end id ends the
+  // ids of its sector only.
+  const uint32_t fatSectors = Get32(h + 44);
   if (fatSectors > FSectorCount)
     Damaged("the header claims more FAT sectors than the file holds");
   std::vector<uint32_t> fatIds;
-  for (int i = 0; i < 109 && fatIds.size() < fatSectors; ++i) {
-    uint32_t id = Get32(h + 76 + 4 * i);
-    if (id == FreeSector || id == EndOfChain)
-      break;
-    fatIds.push_back(id);
-  }
+  auto takeIds = [&](const uint8_t *ids, uint32_t count) {
+    for (uint32_t i = 0; i < count && fatIds.size() < fatSectors; ++i) {
+      const uint32_t id = Get32(ids + 4 * i);
+      if (id == FreeSector || id == EndOfChain)
+        return;
+      fatIds.push_back(id);
+    }
+  };
+  takeIds(h + 76, 109);
   uint32_t difat = Get32(h + 68);
   std::vector<bool> seenDifat(FSectorCount, false);
   const uint32_t perDifat = FSectorSize / 4 - 1;
@@ -221,13 +229,8 @@ void TCompoundFile::Parse() {
     if (seenDifat[difat])
       Damaged("the DIFAT chain loops");
     seenDifat[difat] = true;
-    std::vector<uint8_t> sector = ReadChainlessSector(difat);
-    for (uint32_t i = 0; i < perDifat && fatIds.size() < fatSectors; ++i) {
-      uint32_t id = Get32(sector.data() + 4 * i);
-      if (id == FreeSector || id == EndOfChain)
-        break;
-      fatIds.push_back(id);
-    }
+    const std::vector<uint8_t> sector = ReadChainlessSector(difat);
+    takeIds(sector.data(), perDifat);
     difat = Get32(sector.data() + 4 * perDifat);
   }
   FFat.clear();

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-#include "xls/bytes.h"
+#include "common/bytes.h"
 #include "xls/xls_stream.h"
 
 namespace xls {
+
+using common::Utf16Text;
 
 namespace {
 
@@ -177,10 +179,9 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
       continue;
     }
     body.resize(length);
-    int got = 0;
-    if (length > 0)
-      got =
-          IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
+    // A BOF body is never encrypted.
+    const int got = IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length)
+                              : stream.ReadData(body.data(), length);
     if (got != length)
       throw common::Exception("Unexpected end of file");
     Records.push_back({id, body});

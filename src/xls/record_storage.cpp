@@ -2,10 +2,12 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/exception.h"
-#include "xls/bytes.h"
 
 namespace xls {
+
+using common::Get16;
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cells/sheets.h"
 #include "common/exception.h"
 #include "xls/periphery.h"
-#include "xls/sheets.h"
 #include "xls/workbook.h"
 #include "xls/xls_reader.h"
 
@@ -120,26 +120,34 @@ void TXLSReader::ReadRK() {
   CurrentSheet().StoreFloat(b.U16(2), b.U16(0), RKValue(b.U32(6)), b.U16(4));
 }
 
+// LABEL and RSTRING (whose runs, after the text, are not kept).
 void TXLSReader::ReadLabel() {
   KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 8);
-  TSheet &sheet = CurrentSheet();
   const int cch = b.U16(6);
-  // A BIFF8 8-bit text wholly inside the record is its own entry's bytes.
-  if (FWorkbook.Version() == xvExcel97 && 9 + cch <= RecordLength && (b.U8(8) & 1) == 0) {
-    const TSheet::TStringPlace place = sheet.PlaceString(b.U16(2), b.U16(0), b.U16(4));
-    sheet.PutString(place, FWorkbook.Sheets().SST().AddText(b.Data() + 9, size_t(cch)));
-    return;
-  }
-  sheet.StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+  const bool biff8 = FWorkbook.Version() == xvExcel97;
+  const int at = biff8 ? 9 : 8;
+  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : Latin1Bytes(b.Data() + at, cch)))
+    StoreBytes(b.U16(2), b.U16(0), b.Data() + at, cch, b.U16(4));
+  else
+    CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
 }
 
-void TXLSReader::ReadRString() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 8);
-  CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+bool TXLSReader::Latin1Bytes(const uint8_t *bytes, int count) const {
+  const std::u16string &table = DecodeTable();
+  if (table.size() != 256)
+    return false;
+  for (int i = 0; i < count; ++i)
+    if (table[bytes[i]] != bytes[i])
+      return false;
+  return true;
+}
+
+void TXLSReader::StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, uint16_t XF) {
+  TSheet &sheet = CurrentSheet();
+  const TSheet::TStringPlace place = sheet.PlaceString(Col, Row, XF);
+  sheet.PutString(place, FWorkbook.Sheets().SST().AddText(Chars, size_t(Count)));
 }
 
 void TXLSReader::ReadLabelSST() {
@@ -173,7 +181,11 @@ void TXLSReader::ReadBiff2Cell() {
   case 0x0003: sheet.StoreFloat(col, row, b.F64(7), 15); break;
   case 0x0004: {
     const int cch = b.U8(7);
-    sheet.StoreString(col, row, Decode8(b.Bytes(8, cch), cch), 15);
+    const uint8_t *chars = b.Bytes(8, cch);
+    if (Latin1Bytes(chars, cch))
+      StoreBytes(col, row, chars, cch, 15);
+    else
+      sheet.StoreString(col, row, Decode8(chars, cch), 15);
     break;
   }
   case 0x0005:

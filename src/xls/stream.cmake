@@ -1,7 +1,6 @@
-# xls_stream: compound-file reader, MD5/SHA-1/RC4/CRC-32, the stream ciphers and the BIFF record stream.
+# xls_stream: compound-file reader, MD5/SHA-1/RC4, the stream ciphers and the BIFF record stream.
 add_library(xls_stream STATIC
   ${CMAKE_CURRENT_LIST_DIR}/compound_file.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/crc32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/md5.cpp
   ${CMAKE_CURRENT_LIST_DIR}/rc4.cpp
   ${CMAKE_CURRENT_LIST_DIR}/sha1.cpp

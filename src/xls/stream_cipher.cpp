@@ -3,11 +3,14 @@
 #include <cstring>
 #include <vector>
 
-#include "xls/bytes.h"
+#include "common/bytes.h"
 #include "xls/md5.h"
 #include "xls/sha1.h"
 
 namespace xls {
+
+using common::Get16;
+using common::Get32;
 
 namespace {
 

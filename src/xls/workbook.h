@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "xls/formats.h"
+#include "cells/formats.h"
+#include "cells/sheets.h"
 #include "xls/periphery.h"
 #include "xls/record_storage.h"
-#include "xls/sheets.h"
 #include "xls/xls_stream.h"
 
 namespace xls {

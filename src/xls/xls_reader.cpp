@@ -4,15 +4,17 @@
 #include <cmath>
 #include <cstring>
 
+#include "cells/sheets.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/bytes.h"
 #include "xls/periphery.h"
 #include "xls/record_storage.h"
-#include "xls/sheets.h"
 #include "xls/workbook.h"
 
 namespace xls {
+
+using common::Utf16Text;
 
 TXLSReader::TXLSReader(TXLSWorkbook &Workbook)
     : FWorkbook(Workbook), FStream(std::make_unique<TXLSStream>()) {}
@@ -315,7 +317,7 @@ void TXLSReader::Dispatch() {
   case 0x027E:
   case 0x007E: ReadRK(); break;
   case 0x0204: ReadLabel(); break;
-  case 0x00D6: ReadRString(); break;
+  case 0x00D6: ReadLabel(); break;
   case 0x00FD: ReadLabelSST(); break;
   case 0x0205: ReadBoolErr(); break;
   case 0x0001:

@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cells/sheets.h"
 #include "xls/record_body.h"
-#include "xls/sheets.h"
 #include "xls/xls_stream.h"
 
 namespace xls {
@@ -87,7 +87,6 @@ private:
   void ReadNumber();
   void ReadRK();
   void ReadLabel();
-  void ReadRString();
   void ReadLabelSST();
   void ReadBoolErr();
   void ReadBiff2Cell();
@@ -101,6 +100,11 @@ private:
   bool StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                            uint32_t StoredLen, const uint8_t *Expr);
   void ReadSharedFormula();
+  // Whether each of the 8-bit bytes decodes to the character of its own value, so that they
+  // can be stored as they are.
+  bool Latin1Bytes(const uint8_t *bytes, int count) const;
+  // Stores Count characters from 0 to 255, one byte each, as a string cell.
+  void StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, uint16_t XF);
   // The text of a LABEL or RSTRING record; valid until the next call.
   const std::u16string &LabelText(const TRecordBody &body, int countOffset, int textOffset);
   // Sets text to cch characters from offset, going on in the CONTINUE records that follow when
@@ -132,7 +136,7 @@ private:
   // needs no converter call per string.
   mutable std::u16string FDecodeTable;
   mutable int FDecodeTablePage = -1;
-  std::u16string FLabelText;              // reused from label to label
+  std::u16string FLabelText; // reused from label to label
   int FRecordCount = 0;
 };
 

@@ -6,12 +6,14 @@
 #include <fstream>
 #include <limits>
 
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/bytes.h"
 #include "xls/compound_file.h"
 
 namespace xls {
+
+using common::Get16;
 
 namespace {
 
@@ -93,25 +95,15 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
   std::ifstream in;
   if (std::filesystem::is_regular_file(path, ec))
     in.open(path, std::ios::binary);
-  if (!in.is_open() || !in)
-    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
-  // One read of the known size instead of a character at a time.
-  std::vector<uint8_t> data;
   const auto size = std::filesystem::file_size(path, ec);
-  if (!ec)
-    data.reserve(static_cast<size_t>(std::min<uintmax_t>(size, std::numeric_limits<uint32_t>::max())));
-  char chunk[65536];
-  while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-    data.insert(data.end(), chunk, chunk + in.gcount());
-    if (data.size() >= std::numeric_limits<uint32_t>::max())
-      break;
-  }
-  if (in.bad())
+  if (!in.is_open() || !in || ec)
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
   // The 32-bit stream size cannot describe more; such a file is no BIFF2-4 workbook anyway.
-  if (data.size() > std::numeric_limits<uint32_t>::max())
-    data.resize(std::numeric_limits<uint32_t>::max());
-  FData = std::move(data);
+  FData.resize(static_cast<size_t>(std::min<uintmax_t>(size, std::numeric_limits<uint32_t>::max())));
+  in.read(reinterpret_cast<char *>(FData.data()), static_cast<std::streamsize>(FData.size()));
+  if (in.bad())
+    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
+  FData.resize(static_cast<size_t>(in.gcount()));
   FStreamSize = static_cast<uint32_t>(FData.size());
   FPosition = 0;
   FPlain = true;
@@ -126,11 +118,9 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
 }
 
 void TXLSStream::Close() {
-  FData.clear();
-  FData.shrink_to_fit();
+  FData = std::vector<uint8_t>();
   FFile.reset();
-  FChain.clear();
-  FChain.shrink_to_fit();
+  FChain = std::vector<uint32_t>();
   FWindowStart = 0;
   FPlain = false;
   FPosition = 0;

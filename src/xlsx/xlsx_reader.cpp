@@ -5,11 +5,11 @@
 #include <map>
 #include <vector>
 
+#include "cells/cells.h"
+#include "cells/sheets.h"
+#include "cells/sst.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/cells.h"
-#include "xls/sheets.h"
-#include "xls/sst.h"
 #include "zipxml/values.h"
 #include "zipxml/zip_part.h"
 

@@ -83,6 +83,7 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
     xls::TCellStorage &cells = sheet.Cells();
     cells.ResetIteration();
     bool first = true;
+    std::string utf8; // room for a string cell's text
     while (const xls::TCell *cell = cells.NextCell()) {
       if (json.size() >= 1 << 16) { // written in pieces, so a large sheet is not held twice
         out << json;
@@ -103,12 +104,15 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
         continue;
       }
       const size_t text = json.size();
-      AppendJsonString(json, common::Utf16ToUtf8(sheet.CellText(cell)));
-      json += ", ";
-      if (cell->CellKind() == xls::ckString) // its variant is its text
+      if (cell->CellKind() == xls::ckString) { // its variant is its text
+        AppendJsonString(json, xls::TSST2::Utf8Text(static_cast<const xls::TStringCell *>(cell)->Entry(), utf8));
+        json += ", ";
         json.append(json, text, json.size() - 2 - text);
-      else
+      } else {
+        AppendJsonString(json, common::Utf16ToUtf8(sheet.CellText(cell)));
+        json += ", ";
         AppendJsonString(json, xls::TSheet::CellVariant(cell).ToText());
+      }
       json += ']';
     }
     json += "]}";

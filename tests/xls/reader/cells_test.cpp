@@ -156,6 +156,46 @@ TEST(Cells, Biff5LabelsDecodeAByteAboveAsciiWhereverItFalls) {
   }
 }
 
+TEST(Cells, EightBitLabelsKeepTheirBytesOnlyWhereTheyAreTheirCharacters) {
+  // Bytes that decode to the character of their own value are stored as they are, one byte a
+  // character; any other byte sends the text through the code page, to a 16-bit entry when a
+  // character is above 255. In BIFF2, 5 and 8 cells, LABEL and RSTRING alike.
+  auto label = [](BiffWriter &r, uint16_t id, uint16_t row, const Bytes &text, bool biff8 = false) {
+    ByteWriter b(Cell(row, 0));
+    b.U16(static_cast<uint16_t>(text.size()));
+    if (biff8)
+      b.U8(0);
+    r.Record(id, Append(Append(b, text), id == 0x00D6 ? Bytes{1, 0, 0, 0, 0, 0} : Bytes{}));
+  };
+  BiffWriter r;
+  label(r, 0x0204, 0, {'c', 'a', 'f', 0xE9}); // no CODEPAGE: Windows-1252
+  label(r, 0x0204, 1, {0x80, 'x'});
+  label(r, 0x00D6, 2, {0x9F, 0xFF});
+  r.Record(0x0042, ByteWriter().U16(1251));
+  label(r, 0x00D6, 3, {'c', 'a', 'f', 0xE9});
+  r.Record(0x0042, ByteWriter().U16(10000));
+  label(r, 0x0204, 4, {0x80}); // another character of 8 bits
+  TXLSWorkbook wb;
+  TSheet &s = LoadSheet(wb, r, xvExcel50);
+  auto entry = [&](int row) { return static_cast<TStringCell *>(s.FindCell(0, row))->Entry(); };
+  EXPECT_EQ(s.AsString(0, 0), u"caf\u00E9");
+  EXPECT_FALSE(entry(0)->Wide());
+  EXPECT_EQ(s.AsString(0, 1), u"\u20ACx");
+  EXPECT_TRUE(entry(1)->Wide());
+  EXPECT_EQ(s.AsString(0, 2), u"\u0178\u00FF");
+  EXPECT_EQ(s.AsString(0, 3), u"caf\u0439");
+  EXPECT_NE(entry(3), entry(0));
+  EXPECT_EQ(s.AsString(0, 4), u"\u00C4");
+
+  BiffWriter r8;
+  label(r8, 0x00D6, 0, {'r', 0xE9, 0x80}, true); // BIFF8 8-bit text is Latin-1 whatever the page
+  label(r8, 0x0204, 1, {'r', 0xE9, 0x80}, true);
+  TXLSWorkbook wb8;
+  TSheet &s8 = LoadSheet(wb8, r8);
+  EXPECT_EQ(s8.AsString(0, 0), u"r\u00E9\u0080");
+  EXPECT_EQ(static_cast<TStringCell *>(s8.FindCell(0, 0))->Entry(), static_cast<TStringCell *>(s8.FindCell(0, 1))->Entry());
+}
+
 TEST(Cells, LabelSstOutsideTheTable) {
   BiffWriter r;
   r.Record(0x00FD, ByteWriter(Cell(0, 0)).U32(0));

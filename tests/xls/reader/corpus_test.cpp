@@ -181,6 +181,28 @@ TEST(CorpusDump, NumbersAsTheNumberTextRuleWritesThem) {
   }
 }
 
+TEST(CorpusDump, StringCellsOfEitherWidthAsUtf8) {
+  // 8-bit entries are written from their bytes, ASCII ones as they stand; the text must be what
+  // the cell's text gives, escapes included.
+  const std::u16string texts[] = {u"plain", u"", u"q\"b\\\x01", u"caf\u00E9\u00FF\u0080",
+                                  u"\u0416\U0001F600x", u"tab\tend\u00E9", u"\u00E9", u"a\u00A0"};
+  TXLSWorkbook wb;
+  TSheet &sheet = wb.SheetByIndex(0);
+  int row = 0;
+  for (const std::u16string &t : texts)
+    sheet.StoreString(0, row++, t, 0);
+  std::ostringstream out;
+  xlsdump::DumpWorkbook(out, wb);
+  const std::string json = out.str();
+  for (row = 0; row < static_cast<int>(std::size(texts)); ++row) {
+    std::string text;
+    xlsdump::AppendJsonString(text, common::Utf16ToUtf8(texts[row]));
+    const std::string line = "[" + std::to_string(row) + ", 0, 5, " + text + ", " + text + "]";
+    EXPECT_NE(json.find(line), std::string::npos) << line;
+  }
+  EXPECT_NE(json.find("\"caf\xC3\xA9\xC3\xBF\xC2\x80\""), std::string::npos);
+}
+
 namespace {
 // The dump of a read, or the message that ended it.
 std::string Outcome(TXLSWorkbook &wb, const std::function<void()> &read) {

@@ -432,6 +432,8 @@ TEST(Reader, PlainBiff2File) {
   w.Bof(xvExcel21, BofWorksheet);
   w.Record(0x0002, ByteWriter().U16(0).U16(0).Fill(0, 3).U16(77));
   w.Record(0x0004, ByteWriter().U16(1).U16(0).Fill(0, 3).U8(3).Text8("abc"));
+  w.Record(0x0042, ByteWriter().U16(1251));
+  w.Record(0x0004, ByteWriter().U16(4).U16(0).Fill(0, 3).U8(2).U8('a').U8(0xC0)); // Cyrillic A
   w.Record(0x0005, ByteWriter().U16(2).U16(0).Fill(0, 3).U8(1).U8(0));
   // A formula with a boolean result.
   w.Record(
@@ -449,6 +451,7 @@ TEST(Reader, PlainBiff2File) {
   EXPECT_EQ(s.Name(), u"Sheet1");
   EXPECT_EQ(s.AsFloat(0, 0), 77);
   EXPECT_EQ(s.AsString(0, 1), u"abc");
+  EXPECT_EQ(s.AsString(0, 4), u"a\u0410");
   EXPECT_EQ(Text(s, 0, 2), "TRUE");
   EXPECT_EQ(s.CellType(0, 3), ckBooleanFormula);
   std::remove(path.c_str());

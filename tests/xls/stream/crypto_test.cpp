@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "xls/crc32.h"
+#include "cells/crc32.h"
 #include "xls/md5.h"
 #include "xls/rc4.h"
 #include "xls/sha1.h"

@@ -7,9 +7,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "cells/crc32.h"
 #include "common/text.h"
 #include "xls/compound_file.h"
-#include "xls/crc32.h"
 #include "xls/xls_stream.h"
 
 using namespace xls;

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "xls/cells.h"
+#include "cells/cells.h"
 
 namespace xls {
 

@@ -1,8 +1,8 @@
-#include "xls/cells.h"
+#include "cells/cells.h"
 
 #include <algorithm>
 
-#include "xls/formats.h"
+#include "cells/formats.h"
 
 namespace xls {
 

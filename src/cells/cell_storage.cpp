@@ -1,7 +1,7 @@
-#include "xls/cell_storage.h"
+#include "cells/cell_storage.h"
 
+#include "cells/sst.h"
 #include "common/exception.h"
-#include "xls/sst.h"
 
 namespace xls {
 

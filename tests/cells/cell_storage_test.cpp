@@ -4,10 +4,10 @@
 #include <random>
 #include <vector>
 
+#include "cells/cell_storage.h"
+#include "cells/formats.h"
+#include "cells/sst.h"
 #include "common/exception.h"
-#include "xls/cell_storage.h"
-#include "xls/formats.h"
-#include "xls/sst.h"
 
 using namespace xls;
 

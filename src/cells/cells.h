@@ -65,6 +65,18 @@ public:
   void SetXF(uint16_t XF) { FXF = XF; }
   uint8_t CellKind() const { return FKind; }
   bool IsFormula() const { return FKind >= ckNumberFormula && FKind <= ckArrayFormula; }
+  // The kind of value the cell holds; a formula cell gives the kind of its last result, so
+  // number and array formulas give ckFloat.
+  uint8_t ValueKind() const {
+    // By kind code; code 2 is not used.
+    static constexpr uint8_t Kinds[] = {ckNone,  ckBlank, ckNone,   ckInteger, ckFloat, ckString, ckBoolean,
+                                        ckError, ckFloat, ckString, ckBoolean, ckError, ckFloat};
+    return FKind < sizeof Kinds ? Kinds[FKind] : static_cast<uint8_t>(ckNone);
+  }
+  // The number of a cell whose ValueKind is ckInteger or ckFloat.
+  double Number() const;
+  // The boolean (0 or 1) or ErrorIndex of a cell whose ValueKind is ckBoolean or ckError.
+  uint8_t Byte() const { return FByte; }
   // The cell's format in the sheet's format list.
   TCellFormat &Format(const TCellFormats &Formats) const;
 
@@ -85,6 +97,12 @@ protected:
 
   friend class TCellStorage;
 };
+
+inline double TCell::Number() const {
+  if (FKind == ckInteger)
+    return FInt;
+  return FKind == ckFloat ? FDouble : FFormula->NumberValue;
+}
 
 class TBlankCell : public TCell {
 public:

@@ -1,4 +1,4 @@
-#include "xls/sheets.h"
+#include "cells/sheets.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,10 +6,10 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include "cells/formats.h"
 #include "common/exception.h"
 #include "common/number_text.h"
 #include "common/text.h"
-#include "xls/formats.h"
 
 namespace xls {
 
@@ -227,38 +227,29 @@ std::u16string TSheet::AsString(int Col, int Row) {
 
 double TSheet::AsFloat(int Col, int Row) {
   const TCell *cell = FindCell(Col, Row);
-  if (!cell)
+  if (!cell || (cell->ValueKind() != ckFloat && cell->ValueKind() != ckInteger))
     return 0;
-  switch (cell->CellKind()) {
-  case ckFloat: return static_cast<const TFloatCell *>(cell)->Value();
-  case ckInteger: return static_cast<const TIntegerCell *>(cell)->Value();
-  case ckNumberFormula: return static_cast<const TNumberFormulaCell *>(cell)->FormulaValue();
-  case ckArrayFormula: return static_cast<const TArrayFormulaCell *>(cell)->FormulaValue();
-  default: return 0;
-  }
+  return cell->Number();
 }
+
+namespace {
+// The text of a string cell or of a string formula's last result.
+std::u16string StringValue(const TCell &Cell) {
+  if (const auto *cell = CellAs<TStringCell>(&Cell))
+    return TSST2::EntryText(cell->Entry());
+  return static_cast<const TStringFormulaCell &>(Cell).FormulaValue();
+}
+} // namespace
 
 common::Variant TSheet::CellVariant(const TCell *Cell) {
   using common::Variant;
-  if (!Cell)
-    return Variant::FromInt8(0);
-  switch (Cell->CellKind()) {
+  switch (Cell ? Cell->ValueKind() : static_cast<uint8_t>(ckNone)) {
   case ckInteger: return Variant::FromInt32(static_cast<const TIntegerCell *>(Cell)->Value());
-  case ckFloat: return Variant::FromDouble(static_cast<const TFloatCell *>(Cell)->Value());
-  case ckString: return Variant::FromWide(TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry()));
-  case ckBoolean: return Variant::FromInt8(static_cast<const TBooleanCell *>(Cell)->Value() ? 1 : 0);
-  case ckError: return Variant::FromText(ErrorText(static_cast<const TErrorCell *>(Cell)->Value()));
-  case ckNumberFormula:
-    return Variant::FromDouble(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
-  case ckStringFormula:
-    return Variant::FromWide(static_cast<const TStringFormulaCell *>(Cell)->FormulaValue());
-  case ckBooleanFormula:
-    return Variant::FromInt8(static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? 1 : 0);
-  case ckErrorFormula:
-    return Variant::FromText(ErrorText(static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue()));
-  case ckArrayFormula:
-    return Variant::FromDouble(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
-  default: return Variant::FromInt8(0); // blank
+  case ckFloat: return Variant::FromDouble(Cell->Number());
+  case ckString: return Variant::FromWide(StringValue(*Cell));
+  case ckBoolean: return Variant::FromInt8(Cell->Byte() ? 1 : 0);
+  case ckError: return Variant::FromText(ErrorText(Cell->Byte()));
+  default: return Variant::FromInt8(0); // blank or missing
   }
 }
 
@@ -273,24 +264,15 @@ std::u16string TSheet::CellText(const TCell *Cell) {
     return settings.FormulaText(*static_cast<const TFormulaCell *>(Cell), static_cast<int>(key >> 8),
                                 static_cast<int>(key & 255), Index());
   }
-  auto number = [&settings](double v) {
-    char separator = settings.DecimalSeparator ? settings.DecimalSeparator : common::LocaleDecimalSeparator();
-    return common::Utf8ToUtf16(common::FloatToText(v, separator));
-  };
-  switch (Cell->CellKind()) {
+  switch (Cell->ValueKind()) {
   case ckInteger: return Widen(std::to_string(static_cast<const TIntegerCell *>(Cell)->Value()));
-  case ckFloat: return number(static_cast<const TFloatCell *>(Cell)->Value());
-  case ckString: return TSST2::EntryText(static_cast<const TStringCell *>(Cell)->Entry());
-  case ckBoolean:
-    return static_cast<const TBooleanCell *>(Cell)->Value() ? settings.StrTRUE : settings.StrFALSE;
-  case ckError: return Widen(ErrorText(static_cast<const TErrorCell *>(Cell)->Value()));
-  case ckNumberFormula: return number(static_cast<const TNumberFormulaCell *>(Cell)->FormulaValue());
-  case ckArrayFormula: return number(static_cast<const TArrayFormulaCell *>(Cell)->FormulaValue());
-  case ckStringFormula: return static_cast<const TStringFormulaCell *>(Cell)->FormulaValue();
-  case ckBooleanFormula:
-    return static_cast<const TBooleanFormulaCell *>(Cell)->FormulaValue() ? settings.StrTRUE
-                                                                          : settings.StrFALSE;
-  case ckErrorFormula: return Widen(ErrorText(static_cast<const TErrorFormulaCell *>(Cell)->FormulaValue()));
+  case ckFloat: {
+    char separator = settings.DecimalSeparator ? settings.DecimalSeparator : common::LocaleDecimalSeparator();
+    return common::Utf8ToUtf16(common::FloatToText(Cell->Number(), separator));
+  }
+  case ckString: return StringValue(*Cell);
+  case ckBoolean: return Cell->Byte() ? settings.StrTRUE : settings.StrFALSE;
+  case ckError: return Widen(ErrorText(Cell->Byte()));
   default: return {}; // blank
   }
 }

@@ -1,4 +1,4 @@
-#include "xls/formats.h"
+#include "cells/formats.h"
 
 #include <algorithm>
 

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <string>
 
+#include "cells/formats.h"
+#include "cells/sheets.h"
 #include "common/exception.h"
-#include "xls/formats.h"
-#include "xls/sheets.h"
 #include "xls/xls_stream.h"
 #include "xls_test_writer.h"
 

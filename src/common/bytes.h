@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace xls {
+namespace common {
 
 // Little-endian 16-bit and 32-bit values, as every field of the file formats is stored.
 inline uint16_t Get16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -20,4 +20,4 @@ inline std::u16string Utf16Text(const uint8_t *p, size_t count) {
   return text;
 }
 
-} // namespace xls
+} // namespace common

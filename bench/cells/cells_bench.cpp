@@ -1,5 +1,5 @@
 // Memory and speed of the cell store and the shared string table.
-//   xls_cells_bench --benchmark_counters_tabular=true
+//   cells_bench --benchmark_counters_tabular=true
 // Memory is the growth of malloc's in-use bytes (mallinfo2) while the cells are stored, so it
 // includes the table's blocks, the cell slots and the allocator's own overhead.
 
@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "xls/formats.h"
-#include "xls/sheets.h"
-#include "xls/sst.h"
+#include "cells/formats.h"
+#include "cells/sheets.h"
+#include "cells/sst.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "cells/cell_storage.h"
+#include "cells/cells.h"
+#include "cells/sst.h"
 #include "common/variant.h"
-#include "xls/cell_storage.h"
-#include "xls/cells.h"
-#include "xls/sst.h"
 
 namespace xls {
 

@@ -36,7 +36,9 @@ struct SSTEntry {
     int32_t ExtSize; // bytes of the phonetic block
   };
   static bool HasSizes(uint8_t Options) { return (Options & 0x0C) != 0; }
-  static size_t HeaderBytes(uint8_t Options) { return sizeof(SSTEntry) + (HasSizes(Options) ? sizeof(TSizes) : 0); }
+  static size_t HeaderBytes(uint8_t Options) {
+    return sizeof(SSTEntry) + (HasSizes(Options) ? sizeof(TSizes) : 0);
+  }
 
   int32_t SSTIndex() const { return Index; }
   uint16_t RunCount() const { return HasSizes(Options) ? Sizes()->RunCount : 0; }
@@ -48,14 +50,11 @@ struct SSTEntry {
   size_t KeyLength() const { return CharBytes() + size_t(RunCount()) * 4 + size_t(ExtSize()); }
   size_t CharBytes() const { return Wide() ? size_t(CharCount) * 2 : CharCount; }
   const uint8_t *Chars() const { return Key(); }
-  // Run i: index of its first character and its font index as read.
+  // The index of the first character of run i.
   uint16_t RunFirstChar(int i) const;
-  uint16_t RunFontIndex(int i) const;
   TXLSFont *RunFont(int i) const { return RunFonts()[i]; }
   TXLSFont **RunFonts() const;
   const uint8_t *Phonetic() const { return Key() + CharBytes() + size_t(RunCount()) * 4; }
-  // The character at position i as a UTF-16 code unit.
-  char16_t CharAt(int i) const;
 
   // Bytes of an entry of this shape, font references included.
   static size_t Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount);
@@ -72,7 +71,7 @@ static_assert(sizeof(SSTEntry) == 12);
 // give their hash, key and equality, and free them.
 class THashTrie {
 public:
-  THashTrie();
+  THashTrie() = default;
   virtual ~THashTrie();
   THashTrie(const THashTrie &) = delete;
   THashTrie &operator=(const THashTrie &) = delete;
@@ -92,17 +91,15 @@ public:
   size_t NodeCount() const;
   size_t LongestChain() const;
 
-  // A chain: its items with their hashes side by side, so that a search reads one block and
-  // touches only the item whose hash matches.
+  // A chain: the hashes of its items, then the items, so that a search reads the hashes and
+  // touches only an item whose hash matches.
   struct TChain {
-    struct TLink {
-      void *Item;
-      uint32_t Hash;
-    };
-    uint32_t Count;
+    uint32_t Count; // unbounded at the last depth, where colliding keys meet
     uint32_t Capacity;
-    TLink *Links() { return reinterpret_cast<TLink *>(this + 1); } // Capacity of them
-    static size_t Bytes(uint32_t Capacity) { return sizeof(TChain) + Capacity * sizeof(TLink); }
+    uint32_t *Hashes() { return reinterpret_cast<uint32_t *>(this + 1); } // Capacity of them
+    void **Items() { return reinterpret_cast<void **>(reinterpret_cast<char *>(this) + ItemsAt(Capacity)); }
+    static size_t ItemsAt(size_t Capacity) { return (sizeof(TChain) + 4 * Capacity + 7) & ~size_t(7); }
+    static size_t Bytes(size_t Capacity) { return ItemsAt(Capacity) + Capacity * sizeof(void *); }
   };
   struct TTreeItem;
 
@@ -119,9 +116,10 @@ protected:
   virtual const uint8_t *KeyStart(const void *Item) const = 0;
 
 private:
-  // A chain holding One and Two; Chain with Item added (it may move, and is then freed).
-  static TChain *NewChain(const TChain::TLink &One, const TChain::TLink &Two);
-  static TChain *AddToChain(TChain *Chain, const TChain::TLink &Link);
+  // Block resized to Bytes (a new one when null), as realloc; throws when memory is short.
+  static void *Resize(void *Block, size_t Bytes);
+  // Chain (a new one when null) with Item added; it may move.
+  static TChain *AddToChain(TChain *Chain, void *Item, uint32_t Hash);
   void FreeNode(TTreeItem *Node, bool FreeItems);
 
   TTreeItem *FRoot = nullptr;
@@ -152,11 +150,9 @@ public:
   explicit TSST2(TXLSFonts *Fonts = nullptr);
   ~TSST2() override;
 
-  void SetFonts(TXLSFonts *Fonts) { FFonts = Fonts; }
-  TXLSFonts *Fonts() const { return FFonts; }
-
   // Reads the SST body (stream positioned at it, Length bytes) and the CONTINUE records that
-  // follow, filling the index list. Throws "CONTINUE record is missing in SST",
+  // follow, filling the index list. The .xls reader defines it (src/xls/sst_read.cpp): the table
+  // itself knows no file format. Throws "CONTINUE record is missing in SST",
   // "STT: Unhandled string type in Read (%.2X)", "Corrupt SST record" (a string header cut by the
   // record end, or a negative phonetic size) or the list-index error (font index of a run).
   void ReadSST(TXLSStream &Stream, int Length);
@@ -173,17 +169,14 @@ public:
   // The same for Count characters from 0 to 255, one byte each.
   SSTEntry *AddText(const uint8_t *Chars, size_t Count);
   static std::u16string EntryText(const SSTEntry *Entry);
+  // The same as UTF-8: the entry's own characters when they are ASCII, else converted into Buffer.
+  static std::string_view Utf8Text(const SSTEntry *Entry, std::string &Buffer);
   // Drops one reference; an entry left without references leaves the table.
   void ReleaseEntry(SSTEntry *Entry);
   // Empties the index list; entries stay interned.
   void DropIndex();
   // Frees every entry once, empties the trie and the index list; Total becomes 0.
   void ClearSST();
-
-  // The largest record body of the workbook's version; only a writer splitting the table into
-  // CONTINUE records needs it, reading finds the record sizes in the stream.
-  void SetMaxRecordSize(int Size) { FMaxRecordSize = Size; }
-  int MaxRecordSize() const { return FMaxRecordSize; }
 
   int32_t Total() const { return FTotal; }
   int IndexCount() const { return static_cast<int>(FIndex.size()); }
@@ -213,7 +206,6 @@ private:
   std::vector<uint8_t> FText;
   std::vector<TXLSFont *> FRunFonts;
   int32_t FTotal = 0;
-  int FMaxRecordSize = 8224;
   TXLSFonts *FFonts = nullptr;
 };
 

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
+#include "cells/crc32.h"
+#include "cells/formats.h"
+#include "cells/sst.h"
 #include "common/exception.h"
 #include "common/text.h"
-#include "xls/crc32.h"
-#include "xls/formats.h"
-#include "xls/sst.h"
 #include "xls/xls_stream.h"
 #include "xls_test_writer.h"
 
@@ -642,19 +642,21 @@ protected:
 } // namespace
 
 TEST(HashTrie, SlotsAndChainsMatchOnlyWhatTheyHold) {
-  // Nodes and chains are searched several slots or hashes at a time. Whatever their fill, and
-  // after removals that leave old key bytes and hashes behind the live ones, a search finds
-  // exactly the items stored. Removed items are freed at once, so a stale match would read
-  // freed memory (caught under AddressSanitizer).
+  // A node keeps only its filled slots, found by counting the filled ones before; a chain keeps
+  // its hashes apart from its items. Whatever their fill, in any order of insertion, and after
+  // removals that shift the slots and links behind, a search finds exactly the items stored.
+  // Removed items are freed at once, so a stale match would read freed memory (caught under
+  // AddressSanitizer).
   std::mt19937 rng(7);
   for (const bool chain : {false, true}) {
-    // Slot keys: the second hash byte of items under one root slot, which become the sparse
-    // slots of a depth-1 node (65 turn it dense); or chains of up to 8 under one root slot.
-    const int count = chain ? 8 : 65;
+    // Slot keys: the second hash byte of items under one root slot, which fill every slot of a
+    // depth-1 node, across all four words of its bitmap; or chains of up to 8 under one root slot.
+    const int count = chain ? 8 : 256;
     std::vector<std::unique_ptr<THashedItem>> items(static_cast<size_t>(count));
     auto make = [&](int k) {
-      return std::make_unique<THashedItem>(THashedItem{
-          chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05, std::string("i").append(std::to_string(k))});
+      return std::make_unique<THashedItem>(
+          THashedItem{chain ? 0x00000100u * uint32_t(k + 1) | 0x07 : uint32_t(k) << 8 | 0x05,
+                      std::string("i").append(std::to_string(k))});
     };
     HashedTrie trie;
     auto check = [&](const char *when) {

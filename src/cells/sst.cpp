@@ -1,0 +1,490 @@
+#include "cells/sst.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "cells/crc32.h"
+#include "cells/formats.h"
+#include "common/bytes.h"
+#include "common/exception.h"
+#include "common/text.h"
+
+namespace xls {
+
+using common::Get16;
+
+namespace {
+
+constexpr size_t MaxChain = 8;
+constexpr size_t ArenaBlockBytes = 64 * 1024;
+constexpr int MaxDepth = 3;
+
+int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * Depth)) & 0xFF); }
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Trie
+
+// A node of 256 slots in one allocation: a bitmap of the filled slots, then the filled ones only,
+// in slot order, each found by counting the bits before its own. Most nodes below the first level
+// hold a handful of slots, and 256 of them each would be most of a large table's memory. A slot
+// holds a child node, a chain or, for a chain of one (most slots of the deeper nodes), the item
+// itself with its hash.
+struct THashTrie::TTreeItem {
+  enum TKind : uint8_t { Item, Chain, Child };
+  struct TSlot {
+    uint32_t Hash; // of the item, for a slot of kind Item
+    TKind Kind;
+    union {
+      void *Value;
+      TChain *Links;
+      TTreeItem *Node;
+    };
+    // The stored item equal to Item in a slot of kind Item or Chain, or nullptr.
+    void *Match(const THashTrie &Trie, const void *Item, uint32_t ItemHash) const {
+      if (Kind == TTreeItem::Item)
+        return Hash == ItemHash && Trie.ItemsEqual(Value, Item) ? Value : nullptr;
+      for (uint32_t i = 0; i < Links->Count; ++i)
+        if (Links->Hashes()[i] == ItemHash && Trie.ItemsEqual(Links->Items()[i], Item))
+          return Links->Items()[i];
+      return nullptr;
+    }
+  };
+  uint8_t Depth;
+  uint8_t Before[3]; // filled slots in the words of Filled before words 1, 2 and 3
+  uint16_t Count;    // filled slots
+  uint16_t Capacity;
+  uint64_t Filled[4];
+
+  TSlot *Slots() { return reinterpret_cast<TSlot *>(this + 1); }
+  int Rank(int Index) const {
+    const int w = Index >> 6;
+    return (w ? Before[w - 1] : 0) + __builtin_popcountll(Filled[w] & ((uint64_t(1) << (Index & 63)) - 1));
+  }
+  void Mark(int Index, bool On) {
+    Filled[Index >> 6] ^= uint64_t(1) << (Index & 63);
+    for (int w = Index >> 6; w < 3; ++w)
+      Before[w] = static_cast<uint8_t>(Before[w] + (On ? 1 : -1));
+  }
+  TSlot *Find(int Index) {
+    return (Filled[Index >> 6] >> (Index & 63) & 1) ? &Slots()[Rank(Index)] : nullptr;
+  }
+
+  static TTreeItem *New(int Depth, int Capacity) {
+    auto *node =
+        static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
+    *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
+    return node;
+  }
+  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child;
+  // Node may move.
+  static void Put(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
+    if (TSlot *slot = Node->Find(Index)) {
+      slot->Links = AddToChain(
+          slot->Kind == Item ? AddToChain(nullptr, slot->Value, slot->Hash) : slot->Links, Stored, Hash);
+      slot->Kind = Chain;
+      return;
+    }
+    if (Node->Count == Node->Capacity) {
+      // Most nodes stay small and grow by little; the few that fill are not copied slot by slot.
+      const int capacity = std::min(256, Node->Capacity + 2 + Node->Capacity / 8);
+      Node = static_cast<TTreeItem *>(Resize(Node, sizeof(TTreeItem) + size_t(capacity) * sizeof(TSlot)));
+      Node->Capacity = static_cast<uint16_t>(capacity);
+    }
+    TSlot *at = Node->Slots() + Node->Rank(Index);
+    std::memmove(static_cast<void *>(at + 1), at, size_t(Node->Slots() + Node->Count - at) * sizeof(TSlot));
+    *at = {Hash, Item, {Stored}};
+    Node->Mark(Index, true);
+    ++Node->Count;
+  }
+  void Erase(int Index) {
+    TSlot *at = Slots() + Rank(Index);
+    std::memmove(static_cast<void *>(at), at + 1, size_t(Slots() + Count - at - 1) * sizeof(TSlot));
+    Mark(Index, false);
+    --Count;
+  }
+};
+
+void *THashTrie::Resize(void *Block, size_t Bytes) {
+  void *larger = std::realloc(Block, Bytes);
+  if (!larger)
+    throw std::bad_alloc();
+  return larger;
+}
+
+THashTrie::~THashTrie() {
+  // Derived tries clear themselves while their FreeItem still exists; this frees what is left.
+  if (FRoot)
+    FreeNode(FRoot, false);
+}
+
+uint32_t THashTrie::HashOf(const void *Item) const {
+  return Crc32Update(0xFFFFFFFFu, KeyStart(Item), KeyLength(Item));
+}
+
+bool THashTrie::ItemsEqual(const void *A, const void *B) const {
+  const size_t n = KeyLength(A);
+  return n == KeyLength(B) && (n == 0 || std::memcmp(KeyStart(A), KeyStart(B), n) == 0);
+}
+
+THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Hash) {
+  if (!Chain || Chain->Count == Chain->Capacity) {
+    // Two links at a time up to the most a chain holds before it splits; past that, at the
+    // last depth, twice as many.
+    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 2 : count * 2;
+    Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(capacity)));
+    // The items move up past the room for the new hashes.
+    std::memmove(reinterpret_cast<char *>(Chain) + TChain::ItemsAt(capacity),
+                 reinterpret_cast<char *>(Chain) + TChain::ItemsAt(count), count * sizeof(void *));
+    Chain->Count = count;
+    Chain->Capacity = capacity;
+  }
+  Chain->Hashes()[Chain->Count] = Hash;
+  Chain->Items()[Chain->Count++] = Item;
+  return Chain;
+}
+
+void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
+  for (TTreeItem *node = FRoot; node;) {
+    const TTreeItem::TSlot *slot = node->Find(SlotIndex(Hash, node->Depth));
+    if (!slot)
+      return nullptr;
+    if (slot->Kind != TTreeItem::Child)
+      return slot->Match(*this, Item, Hash);
+    node = slot->Node;
+  }
+  return nullptr;
+}
+
+void *THashTrie::Find(const void *Item) const { return FindWithHash(Item, HashOf(Item)); }
+
+void *THashTrie::Insert(void *Item) {
+  void *found = InsertWithHash(Item, HashOf(Item));
+  return found ? found : Item;
+}
+
+void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
+  if (!FRoot)
+    FRoot = TTreeItem::New(0, 16);
+  TTreeItem **link = &FRoot; // where the node stands, to follow it when it grows
+  for (;;) {
+    TTreeItem *node = *link;
+    const int index = SlotIndex(Hash, node->Depth);
+    TTreeItem::TSlot *slot = node->Find(index);
+    if (slot && slot->Kind == TTreeItem::Child) {
+      link = &slot->Node;
+      continue;
+    }
+    if (void *found = slot ? slot->Match(*this, Item, Hash) : nullptr)
+      return found;
+    if (!slot || slot->Kind == TTreeItem::Item || slot->Links->Count < MaxChain || node->Depth == MaxDepth) {
+      TTreeItem::Put(*link, index, Item, Hash);
+      ++FItemCount;
+      return nullptr;
+    }
+    // A full chain moves one level down, each item to the slot of its next hash byte; Item then
+    // goes on into the new node. Eight items never fill a slot there.
+    TChain *chain = slot->Links;
+    TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
+    for (uint32_t i = 0; i < chain->Count; ++i)
+      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i],
+                     chain->Hashes()[i]);
+    std::free(chain);
+    slot->Kind = TTreeItem::Child;
+    slot->Node = child;
+    link = &slot->Node;
+  }
+}
+
+bool THashTrie::Remove(const void *Item) {
+  const uint32_t hash = HashOf(Item);
+  TTreeItem *path[MaxDepth + 1];
+  for (TTreeItem *node = FRoot; node;) {
+    path[node->Depth] = node;
+    TTreeItem::TSlot *slot = node->Find(SlotIndex(hash, node->Depth));
+    if (!slot)
+      return false;
+    if (slot->Kind == TTreeItem::Child) {
+      node = slot->Node;
+      continue;
+    }
+    if (slot->Kind == TTreeItem::Item) {
+      if (slot->Value != Item)
+        return false;
+    } else {
+      TChain *chain = slot->Links;
+      const uint32_t i =
+          uint32_t(std::find(chain->Items(), chain->Items() + chain->Count, Item) - chain->Items());
+      if (i == chain->Count)
+        return false;
+      --chain->Count;
+      chain->Hashes()[i] = chain->Hashes()[chain->Count];
+      chain->Items()[i] = chain->Items()[chain->Count];
+      --FItemCount;
+      if (chain->Count == 1) {
+        // A chain of one goes back into its slot.
+        *slot = {chain->Hashes()[0], TTreeItem::Item, {chain->Items()[0]}};
+        std::free(chain);
+      }
+      return true;
+    }
+    --FItemCount;
+    // The slot is empty now; so is every node it leaves without slots, but the root.
+    for (int depth = node->Depth;; --depth) {
+      TTreeItem *n = path[depth];
+      n->Erase(SlotIndex(hash, depth));
+      if (depth == 0 || n->Count > 0)
+        return true;
+      std::free(n);
+    }
+  }
+  return false;
+}
+
+void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
+  for (int s = 0; s < Node->Count; ++s) {
+    const TTreeItem::TSlot &slot = Node->Slots()[s];
+    if (slot.Kind == TTreeItem::Child)
+      FreeNode(slot.Node, FreeItems);
+    else if (slot.Kind == TTreeItem::Item && FreeItems)
+      FreeItem(slot.Value);
+    else if (slot.Kind == TTreeItem::Chain) {
+      for (uint32_t i = 0; FreeItems && i < slot.Links->Count; ++i)
+        FreeItem(slot.Links->Items()[i]);
+      std::free(slot.Links);
+    }
+  }
+  std::free(Node);
+}
+
+void THashTrie::ClearTrie() {
+  if (FRoot)
+    FreeNode(FRoot, true);
+  FRoot = nullptr;
+  FItemCount = 0;
+}
+
+namespace {
+// Calls f for every item under Node and counts nodes and the longest chain.
+void Walk(THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size_t &nodes, size_t &longest) {
+  using Tree = THashTrie::TTreeItem;
+  ++nodes;
+  for (int s = 0; s < Node.Count; ++s) {
+    const Tree::TSlot &slot = Node.Slots()[s];
+    if (slot.Kind == Tree::Child) {
+      Walk(*slot.Node, f, nodes, longest);
+      continue;
+    }
+    const size_t n = slot.Kind == Tree::Item ? 1 : slot.Links->Count;
+    for (size_t i = 0; f && i < n; ++i)
+      f(slot.Kind == Tree::Item ? slot.Value : slot.Links->Items()[i]);
+    longest = std::max(longest, n);
+  }
+}
+// Nodes and longest chain under Root.
+std::pair<size_t, size_t> Walk(THashTrie::TTreeItem *Root, const std::function<void(void *)> &f) {
+  size_t nodes = 0, longest = 0;
+  if (Root)
+    Walk(*Root, f, nodes, longest);
+  return {nodes, longest};
+}
+} // namespace
+
+void THashTrie::ForEach(const std::function<void(void *)> &f) const { Walk(FRoot, f); }
+size_t THashTrie::NodeCount() const { return Walk(FRoot, nullptr).first; }
+size_t THashTrie::LongestChain() const { return Walk(FRoot, nullptr).second; }
+
+// ---------------------------------------------------------------------------------------------
+// Entries
+
+namespace {
+
+size_t FontsOffset(uint8_t Options, size_t KeyLength) {
+  return (SSTEntry::HeaderBytes(Options) + KeyLength + 7) & ~size_t(7);
+}
+
+} // namespace
+
+size_t SSTEntry::Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount) {
+  return RunCount ? FontsOffset(Options, KeyLength) + size_t(RunCount) * sizeof(TXLSFont *)
+                  : HeaderBytes(Options) + KeyLength;
+}
+
+uint16_t SSTEntry::RunFirstChar(int i) const { return Get16(Key() + CharBytes() + size_t(i) * 4); }
+
+TXLSFont **SSTEntry::RunFonts() const {
+  auto *base = reinterpret_cast<uint8_t *>(const_cast<SSTEntry *>(this));
+  return reinterpret_cast<TXLSFont **>(base + FontsOffset(Options, KeyLength()));
+}
+
+TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }
+
+uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) {
+  return Crc32Update(0xFFFFFFFFu, Key, Length);
+}
+
+uint32_t TSSTHashTrie::HashOf(const void *Item) const {
+  auto *e = static_cast<const SSTEntry *>(Item);
+  return KeyHash(e->Key(), e->KeyLength());
+}
+
+bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {
+  auto *a = static_cast<const SSTEntry *>(A);
+  auto *b = static_cast<const SSTEntry *>(B);
+  return a->Options == b->Options && a->CharCount == b->CharCount && a->RunCount() == b->RunCount() &&
+         a->ExtSize() == b->ExtSize() && std::memcmp(a->Key(), b->Key(), a->KeyLength()) == 0;
+}
+
+size_t TSSTHashTrie::KeyLength(const void *Item) const {
+  return static_cast<const SSTEntry *>(Item)->KeyLength();
+}
+
+const uint8_t *TSSTHashTrie::KeyStart(const void *Item) const {
+  return static_cast<const SSTEntry *>(Item)->Key();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The table
+
+TSST2::TSST2(TXLSFonts *Fonts) : FFonts(Fonts) {}
+
+TSST2::~TSST2() { ClearSST(); }
+
+void *TSST2::Allocate(size_t Bytes, size_t Align) {
+  FBlocks.reserve(FBlocks.size() + 1);
+  if (Bytes > ArenaBlockBytes / 4) {
+    // A long string gets a block of its own, so that the current block is not left mostly unused.
+    FBlocks.emplace_back(new uint64_t[(Bytes + 7) / 8]);
+    return FBlocks.back().get();
+  }
+  FBlockUsed = (FBlockUsed + Align - 1) & ~(Align - 1);
+  if (!FBlock || FBlockUsed + Bytes > ArenaBlockBytes) {
+    FBlocks.emplace_back(new uint64_t[ArenaBlockBytes / 8]);
+    FBlock = reinterpret_cast<uint8_t *>(FBlocks.back().get());
+    FBlockUsed = 0;
+  }
+  void *at = FBlock + FBlockUsed;
+  FBlockUsed += Bytes;
+  return at;
+}
+
+SSTEntry *TSST2::Intern(const TShape &Shape, int32_t Index, int32_t RefCount) {
+  // FKey holds the key after room for the header: the entry is made from it at the end of the
+  // arena and given back at once when an equal one is stored.
+  auto *probe = new (FKey.data()) SSTEntry{Index, RefCount, Shape.CharCount, Shape.Options, 0};
+  if (SSTEntry::HasSizes(Shape.Options))
+    new (probe + 1) SSTEntry::TSizes{Shape.RunCount, Shape.ExtSize};
+  const size_t keyLength = probe->KeyLength();
+  const uint32_t hash = KeyHash(probe->Key(), keyLength);
+  auto *e = static_cast<SSTEntry *>(Allocate(SSTEntry::Bytes(Shape.Options, keyLength, Shape.RunCount),
+                                             Shape.RunCount ? 8 : alignof(SSTEntry)));
+  std::memcpy(static_cast<void *>(e), FKey.data(), FKey.size());
+  for (int i = 0; i < Shape.RunCount; ++i)
+    e->RunFonts()[i] = FRunFonts[size_t(i)];
+  void *found = nullptr;
+  try {
+    found = InsertWithHash(e, hash);
+  } catch (...) {
+    found = e;
+  }
+  if (found) {
+    const auto *at = reinterpret_cast<const uint8_t *>(e);
+    if (at >= FBlock && at < FBlock + ArenaBlockBytes)
+      FBlockUsed = size_t(at - FBlock);
+    else
+      FBlocks.pop_back(); // the block of its own just added
+    if (found == e)
+      throw std::bad_alloc();
+    ++static_cast<SSTEntry *>(found)->RefCount;
+    return static_cast<SSTEntry *>(found);
+  }
+  return e;
+}
+
+SSTEntry *TSST2::AddText(std::u16string_view Text) {
+  const bool wide = std::any_of(Text.begin(), Text.end(), [](char16_t c) { return c > 255; });
+  if (!wide) {
+    FText.assign(Text.begin(), Text.end());
+    return AddText(FText.data(), FText.size());
+  }
+  StartText(Text.size(), 0x01);
+  for (char16_t c : Text) {
+    FKey.push_back(static_cast<uint8_t>(c & 0xFF));
+    FKey.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  ++FTotal;
+  return Intern({static_cast<uint16_t>(Text.size()), 0x01, 0, 0}, 65535, 1);
+}
+
+SSTEntry *TSST2::AddText(const uint8_t *Chars, size_t Count) {
+  StartText(Count, 0x00);
+  FKey.insert(FKey.end(), Chars, Chars + Count);
+  ++FTotal;
+  return Intern({static_cast<uint16_t>(Count), 0x00, 0, 0}, 65535, 1);
+}
+
+void TSST2::StartText(size_t Count, uint8_t Options) {
+  if (Count > 0xFFFF)
+    throw common::Exception(common::Format("Text too long for a cell (%zu characters)", Count));
+  FKey.assign(SSTEntry::HeaderBytes(Options), 0);
+}
+
+std::u16string TSST2::EntryText(const SSTEntry *Entry) {
+  std::u16string text;
+  if (!Entry)
+    return text;
+  const uint8_t *c = Entry->Chars();
+  text.resize(Entry->CharCount);
+  if (Entry->Wide())
+    for (size_t i = 0; i < text.size(); ++i)
+      text[i] = static_cast<char16_t>(Get16(c + i * 2));
+  else
+    std::copy(c, c + text.size(), text.begin());
+  return text;
+}
+
+std::string_view TSST2::Utf8Text(const SSTEntry *Entry, std::string &Buffer) {
+  if (!Entry)
+    return {};
+  if (Entry->Wide())
+    return Buffer = common::Utf16ToUtf8(EntryText(Entry));
+  const std::string_view chars(reinterpret_cast<const char *>(Entry->Chars()), Entry->CharCount);
+  uint8_t any = 0; // the bits of all characters: below 0x80 when all are ASCII
+  for (const char c : chars)
+    any |= static_cast<uint8_t>(c);
+  if (any < 0x80)
+    return chars;
+  Buffer.clear();
+  common::AppendLatin1AsUtf8(Buffer, chars);
+  return Buffer;
+}
+
+void TSST2::ReleaseEntry(SSTEntry *Entry) {
+  if (!Entry || --Entry->RefCount >= 1)
+    return;
+  if (FFonts)
+    for (int i = 0; i < Entry->RunCount(); ++i)
+      if (TXLSFont *font = Entry->RunFont(i))
+        FFonts->ReleaseFont(font);
+  Remove(Entry);
+  // While the index list is alive, no position may keep pointing at the entry.
+  std::replace(FIndex.begin(), FIndex.end(), Entry, static_cast<SSTEntry *>(nullptr));
+  --FTotal;
+}
+
+void TSST2::DropIndex() { std::vector<SSTEntry *>().swap(FIndex); }
+
+void TSST2::ClearSST() {
+  ClearTrie();
+  DropIndex();
+  FBlocks.clear();
+  FBlock = nullptr;
+  FBlockUsed = 0;
+  std::vector<uint8_t>().swap(FKey);
+  FTotal = 0;
+}
+
+} // namespace xls
