@@ -142,15 +142,16 @@ TEST(DomUndo, ShortTextsHeldInTheirNodeAreChangedAndUndoneExactly) {
   xmlNode *root = dom.DocumentElement();
   const std::vector<xmlNode *> elements = xmltest::Elements(root);
   ASSERT_EQ(elements.size(), 7u);
-  xmlNode *x = elements[0], *y = elements[1], *z = elements[2], *w = elements[3];
-  auto inNode = [](const xmlNode *text) { return text->content == reinterpret_cast<const xmlChar *>(&text->properties); };
+  xmlNode *x = elements[0], *y = elements[1], *z = elements[2], *w = elements[3], *u = elements[5];
+  auto inNode = [](const xmlNode *text) {
+    return text->content == reinterpret_cast<const xmlChar *>(&text->properties);
+  };
   ASSERT_TRUE(inNode(x->children)); // otherwise this test covers nothing new
   ASSERT_TRUE(inNode(y->prev) && inNode(y->next) && inNode(z->children));
   ASSERT_FALSE(inNode(w->children));
 
-  DomTextChange change;
-  xmlNode *u = elements[5];
   EXPECT_EQ(DomNodeText(u), "grown & grown again <and > & again");
+  DomTextChange change;
   for (xmlNode *text : {x->children, y->prev, z->children, w->children, u->children, u->last})
     for (const char *to : {"", "s", "now a much longer text than before"})
       CheckExactUndo(dom, std::string("text to \"") + to + "\"", [&] { change = dom.ChangeText(text, to); },
