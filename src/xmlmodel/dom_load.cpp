@@ -279,8 +279,10 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
     return false;
   }
   // No network, no entity substitution, no huge-input mode, no recovery from malformed input,
-  // whatever a caller asks for; whitespace is kept so that a save keeps the layout.
-  const int options = (XML_PARSE_NONET | XML_PARSE_BIG_LINES | extraOptions) &
+  // whatever a caller asks for; whitespace is kept so that a save keeps the layout. Short texts
+  // are stored inside their node rather than in a block of their own: a large document has
+  // millions of them.
+  const int options = (XML_PARSE_NONET | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT | extraOptions) &
                       ~(XML_PARSE_NOENT | XML_PARSE_HUGE | XML_PARSE_RECOVER | XML_PARSE_NOBLANKS);
   xmlDocPtr doc = nullptr;
   bool wellFormed = false;

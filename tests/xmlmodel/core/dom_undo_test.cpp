@@ -1,6 +1,7 @@
 #include "test_util.h"
 
 #include "xmlmodel/dom.h"
+#include "xmlmodel/xml_obj.h"
 
 #include <gtest/gtest.h>
 
@@ -124,4 +125,62 @@ TEST(DomUndo, TextAndAttributeValueChangesAreUndoneExactlyOnEveryFixture) {
       }
     }
   }
+}
+
+// Short texts and attribute values live inside their node after a load; replacing, merging,
+// copying and freeing them must treat that storage as the node's (the sanitiser build sees a
+// wrong free), and every change must still be undone exactly. A text that starts short and grows
+// around references moves out of its node while it is parsed.
+TEST(DomUndo, ShortTextsHeldInTheirNodeAreChangedAndUndoneExactly) {
+  xmltest::TempDir dir;
+  const std::string file = dir.File("short.xml");
+  xmltest::WriteFile(file, "<r a=\"1\" b=\"short\">\n  <x>ab</x>text<y/>tail<z>fifteen chars!!</z>\n"
+                           "  <w>a text longer than sixteen bytes</w><v>&amp;</v>\n"
+                           "  <u>grown &amp; grown again &lt;<t/>and &gt; &amp; again</u>\n</r>\n");
+  DomDocument dom;
+  ASSERT_TRUE(dom.Load(file));
+  xmlNode *root = dom.DocumentElement();
+  const std::vector<xmlNode *> elements = xmltest::Elements(root);
+  ASSERT_EQ(elements.size(), 7u);
+  xmlNode *x = elements[0], *y = elements[1], *z = elements[2], *w = elements[3], *u = elements[5];
+  auto inNode = [](const xmlNode *text) {
+    return text->content == reinterpret_cast<const xmlChar *>(&text->properties);
+  };
+  ASSERT_TRUE(inNode(x->children)); // otherwise this test covers nothing new
+  ASSERT_TRUE(inNode(y->prev) && inNode(y->next) && inNode(z->children));
+  ASSERT_FALSE(inNode(w->children));
+
+  EXPECT_EQ(DomNodeText(u), "grown & grown again <and > & again");
+  DomTextChange change;
+  for (xmlNode *text : {x->children, y->prev, z->children, w->children, u->children, u->last})
+    for (const char *to : {"", "s", "now a much longer text than before"})
+      CheckExactUndo(dom, std::string("text to \"") + to + "\"", [&] { change = dom.ChangeText(text, to); },
+                     [&] { dom.RestoreText(change); });
+  for (xmlAttr *attr = root->properties; attr != nullptr; attr = attr->next) {
+    ASSERT_TRUE(inNode(attr->children));
+    CheckExactUndo(dom, "value", [&] { change = dom.ChangeText(reinterpret_cast<xmlNode *>(attr), "v w"); },
+                   [&] { dom.RestoreText(change); });
+  }
+  // The element between two short texts goes and comes back; so does one holding one.
+  DomPlace place;
+  CheckExactUndo(dom, "between texts", [&] { place = dom.Detach(y); }, [&] { dom.Restore(place); });
+  CheckExactUndo(dom, "holding a short text", [&] { place = dom.Detach(x); }, [&] { dom.Restore(place); });
+  CheckExactUndo(dom, "element text", [&] { change = dom.ChangeText(z, "other"); },
+                 [&] { dom.RestoreText(change); });
+  dom.RemoveChild(root, z); // freed with the document
+  EXPECT_EQ(dom.SaveToString(), "<r a=\"1\" b=\"short\">\n  <x>ab</x>text<y/>tail\n"
+                                "  <w>a text longer than sixteen bytes</w><v>&amp;</v>\n"
+                                "  <u>grown &amp; grown again &lt;<t/>and > &amp; again</u>\n</r>\n");
+}
+
+TEST(DomUndo, CopiesOfShortTextsOutliveTheirSource) {
+  xmltest::TempDir dir;
+  auto doc = xmltest::LoadText(dir, "<r>\n  <a k=\"v\"><b>ab</b>cd</a>\n</r>\n");
+  TOrbXMLList *children = doc->RootChildren();
+  ASSERT_EQ(children->Count(), 1);
+  TOrbXMLItem *source = children->Items(0);
+  TOrbXMLItem *copy = children->CreateNode("a", ntElement, source);
+  children->DeleteItem(source);
+  ASSERT_EQ(children->Count(), 1);
+  EXPECT_EQ(xmltest::Xml(copy), "<a k=\"v\"><b>ab</b>cd</a>");
 }
