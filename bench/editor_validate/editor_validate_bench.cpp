@@ -38,38 +38,6 @@
 
 namespace {
 
-const char *const kFile = "/tmp/xe_bench_records_xsd.xml";
-const char *const kSchema = "/tmp/xe_bench_records.xsd";
-
-// The same schema as xml_search_bench's.
-const char *const kSchemaText = R"(<?xml version="1.0"?>
-<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
-  <xs:element name="records">
-    <xs:complexType>
-      <xs:sequence>
-        <xs:element name="record" minOccurs="0" maxOccurs="unbounded">
-          <xs:complexType>
-            <xs:sequence>
-              <xs:element name="name" type="xs:string"/>
-              <xs:element name="email">
-                <xs:simpleType>
-                  <xs:restriction base="xs:string"><xs:pattern value="[^@]+@[^@]+"/></xs:restriction>
-                </xs:simpleType>
-              </xs:element>
-              <xs:element name="city" type="xs:string"/>
-              <xs:element name="amount" type="xs:decimal"/>
-              <xs:element name="note" type="xs:string"/>
-            </xs:sequence>
-            <xs:attribute name="id" type="xs:nonNegativeInteger" use="required"/>
-            <xs:attribute name="type" type="xs:string"/>
-          </xs:complexType>
-        </xs:element>
-      </xs:sequence>
-    </xs:complexType>
-  </xs:element>
-</xs:schema>
-)";
-
 struct Times {
   double Wall = 0, User = 0; // seconds
 };
@@ -85,7 +53,8 @@ template <typename Body> Times Time(Body body) {
   const double user = UserSeconds();
   body();
   QApplication::processEvents(); // what the step changed is drawn
-  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count(), UserSeconds() - user};
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - wall).count(),
+          UserSeconds() - user};
 }
 
 [[noreturn]] void Fail(const std::string &what) {
@@ -108,7 +77,7 @@ long PeakKiB() {
 
 std::vector<Times> OneRun() {
   auto document = std::make_unique<xmlmodel::TOrbMainXML>();
-  document->FileName = kFile;
+  document->FileName = xebench::kRecordsWithSchemaFile;
   document->Load();
   auto window = std::make_unique<editor::TfrmXMLMain>();
   window->SetDocument(std::move(document));
@@ -154,7 +123,8 @@ std::vector<Times> OneRun() {
   for (QCheckBox *box : {find->chkAttrNames, find->chkAttrValues, find->chkText, find->chkComments})
     box->setChecked(false);
   times.push_back(Time([&] { find->btnAll->click(); }));
-  if (!find->isVisible() || !find->eResults->isVisible() || find->eResults->topLevelItemCount() != records->Count())
+  if (!find->isVisible() || !find->eResults->isVisible() ||
+      find->eResults->topLevelItemCount() != records->Count())
     Fail("find all listed " + std::to_string(find->eResults->topLevelItemCount()) + " of " +
          std::to_string(records->Count()) + " records");
 
@@ -170,7 +140,8 @@ std::vector<Times> OneRun() {
   window->ShowNode(window->Document()->XMLDoc().DocumentElement());
   find->eFindText->setFocus();
   times.push_back(Time([&] { QTest::keyClick(find->eFindText, Qt::Key_Return); }));
-  if (CurrentNode(*window) == nullptr || xmlmodel::NodePath(CurrentNode(*window)).find("/email") == std::string::npos ||
+  if (CurrentNode(*window) == nullptr ||
+      xmlmodel::NodePath(CurrentNode(*window)).find("/email") == std::string::npos ||
       CurrentNode(*window)->parent != last)
     Fail("find next did not go to the last record's email");
 
@@ -183,9 +154,7 @@ int main(int argc, char **argv) {
   xmlmodel::InitXmlLibrary();
   QApplication application(argc, argv);
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-  std::ofstream(kSchema, std::ios::binary) << kSchemaText;
-  xebench::MakeRecordsFile(kFile, " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                                  "xsi:noNamespaceSchemaLocation=\"xe_bench_records.xsd\"");
+  xebench::MakeRecordsFileWithSchema();
 
   const char *const steps[] = {"validate", "first error", "find all", "find next"};
   std::vector<std::vector<Times>> all(std::size(steps));
@@ -193,7 +162,8 @@ int main(int argc, char **argv) {
     const std::vector<Times> times = OneRun();
     for (std::size_t i = 0; i < times.size(); ++i) {
       all[i].push_back(times[i]);
-      std::printf("run %d %-12s wall %7.3f s  user %7.3f s\n", run + 1, steps[i], times[i].Wall, times[i].User);
+      std::printf("run %d %-12s wall %7.3f s  user %7.3f s\n", run + 1, steps[i], times[i].Wall,
+                  times[i].User);
     }
   }
   const auto median = [](std::vector<double> values) {

@@ -39,4 +39,43 @@ inline void MakeRecordsFile(const std::string &path, const std::string &rootAttr
   out << "</records>\n";
 }
 
+// The record document with a schema reference, and the schema, for the validation benchmarks.
+inline const char *const kRecordsWithSchemaFile = "/tmp/xe_bench_records_xsd.xml";
+inline const char *const kRecordsSchemaFile = "/tmp/xe_bench_records.xsd";
+
+inline const char *const kRecordsSchemaText = R"(<?xml version="1.0"?>
+<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
+  <xs:element name="records">
+    <xs:complexType>
+      <xs:sequence>
+        <xs:element name="record" minOccurs="0" maxOccurs="unbounded">
+          <xs:complexType>
+            <xs:sequence>
+              <xs:element name="name" type="xs:string"/>
+              <xs:element name="email">
+                <xs:simpleType>
+                  <xs:restriction base="xs:string"><xs:pattern value="[^@]+@[^@]+"/></xs:restriction>
+                </xs:simpleType>
+              </xs:element>
+              <xs:element name="city" type="xs:string"/>
+              <xs:element name="amount" type="xs:decimal"/>
+              <xs:element name="note" type="xs:string"/>
+            </xs:sequence>
+            <xs:attribute name="id" type="xs:nonNegativeInteger" use="required"/>
+            <xs:attribute name="type" type="xs:string"/>
+          </xs:complexType>
+        </xs:element>
+      </xs:sequence>
+    </xs:complexType>
+  </xs:element>
+</xs:schema>
+)";
+
+// Writes the schema and the record document that names it (unless there at full size already).
+inline void MakeRecordsFileWithSchema() {
+  std::ofstream(kRecordsSchemaFile, std::ios::binary) << kRecordsSchemaText;
+  MakeRecordsFile(kRecordsWithSchemaFile, " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
+                                          "xsi:noNamespaceSchemaLocation=\"xe_bench_records.xsd\"");
+}
+
 } // namespace xebench

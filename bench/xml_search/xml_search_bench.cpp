@@ -16,45 +16,12 @@
 
 namespace {
 
-const char *const kFile = "/tmp/xe_bench_records_xsd.xml";
-const char *const kSchema = "/tmp/xe_bench_records.xsd";
-
-const char *const kSchemaText = R"(<?xml version="1.0"?>
-<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema">
-  <xs:element name="records">
-    <xs:complexType>
-      <xs:sequence>
-        <xs:element name="record" minOccurs="0" maxOccurs="unbounded">
-          <xs:complexType>
-            <xs:sequence>
-              <xs:element name="name" type="xs:string"/>
-              <xs:element name="email">
-                <xs:simpleType>
-                  <xs:restriction base="xs:string"><xs:pattern value="[^@]+@[^@]+"/></xs:restriction>
-                </xs:simpleType>
-              </xs:element>
-              <xs:element name="city" type="xs:string"/>
-              <xs:element name="amount" type="xs:decimal"/>
-              <xs:element name="note" type="xs:string"/>
-            </xs:sequence>
-            <xs:attribute name="id" type="xs:nonNegativeInteger" use="required"/>
-            <xs:attribute name="type" type="xs:string"/>
-          </xs:complexType>
-        </xs:element>
-      </xs:sequence>
-    </xs:complexType>
-  </xs:element>
-</xs:schema>
-)";
-
 // The open document, parsed once for all benchmarks.
 xmlmodel::TOrbMainXML &Document() {
   static const std::unique_ptr<xmlmodel::TOrbMainXML> doc = [] {
-    std::ofstream(kSchema, std::ios::binary) << kSchemaText;
-    xebench::MakeRecordsFile(kFile, " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
-                                    "xsi:noNamespaceSchemaLocation=\"xe_bench_records.xsd\"");
+    xebench::MakeRecordsFileWithSchema();
     auto d = std::make_unique<xmlmodel::TOrbMainXML>();
-    d->FileName = kFile;
+    d->FileName = xebench::kRecordsWithSchemaFile;
     d->Load();
     return d;
   }();
