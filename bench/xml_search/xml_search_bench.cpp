@@ -65,7 +65,7 @@ void BM_FindAllName(benchmark::State &state) {
   options.InAttributeNames = options.InAttributeValues = options.InText = options.InComments = false;
   std::size_t hits = 0;
   for (auto _ : state) {
-    xmlmodel::TFinder finder(Document().XMLDoc().Doc(), options);
+    xmlmodel::TFinder finder(Document().XMLDoc(), options);
     hits = finder.All().size();
   }
   state.counters["hits"] = static_cast<double>(hits);
@@ -79,7 +79,7 @@ void BM_FindNextTextAtEnd(benchmark::State &state) {
   xmlFree(id);
   bool found = false;
   for (auto _ : state) {
-    xmlmodel::TFinder finder(Document().XMLDoc().Doc(), options);
+    xmlmodel::TFinder finder(Document().XMLDoc(), options);
     found = static_cast<bool>(finder.Next(xmlmodel::FindHit::At(Document().XMLDoc().DocumentElement())));
   }
   state.counters["found"] = found;
@@ -91,7 +91,7 @@ void BM_FindAllXPath(benchmark::State &state) {
   options.Text = "//record/email";
   std::size_t hits = 0;
   for (auto _ : state) {
-    xmlmodel::TFinder finder(Document().XMLDoc().Doc(), options);
+    xmlmodel::TFinder finder(Document().XMLDoc(), options);
     hits = finder.All().size();
   }
   state.counters["hits"] = static_cast<double>(hits);

@@ -81,7 +81,7 @@ TEditorSearch::TEditorSearch(TfrmXMLMain &window) : QObject(&window), FWindow(wi
 
 void TEditorSearch::DocumentSet() {
   xmlmodel::TOrbMainXML *document = FWindow.Document();
-  pFind->SetDocument(document != nullptr ? document->XMLDoc().Doc() : nullptr);
+  pFind->SetDocument(document != nullptr ? &document->XMLDoc() : nullptr);
   CurrentChanged();
   if (document != nullptr && !document->ValidationReport.empty()) {
     // The document did not load: the errors of the file, with their lines and paths.

@@ -91,7 +91,7 @@ TFindBar::TFindBar(QWidget *parent) : QWidget(parent) {
   actFindPrevious = action("Find Previous", Qt::SHIFT | Qt::Key_F3, false);
 }
 
-void TFindBar::SetDocument(xmlDocPtr doc) {
+void TFindBar::SetDocument(const xmlmodel::DomDocument *doc) {
   FDoc = doc;
   FCurrent = nullptr;
   FLast = {};
@@ -128,7 +128,7 @@ void TFindBar::FindNext(bool forward) {
   if (FDoc == nullptr)
     return;
   try {
-    xmlmodel::TFinder finder(FDoc, Options());
+    xmlmodel::TFinder finder(*FDoc, Options());
     // Go on from the last match while the window still shows it, else from where the window is.
     const xmlmodel::FindHit from = FLast && FLast.Shown == FCurrent ? FLast : xmlmodel::FindHit::At(FCurrent);
     const xmlmodel::FindHit hit = finder.Next(from, forward, true);
@@ -150,7 +150,7 @@ void TFindBar::FindAll() {
   if (FDoc == nullptr)
     return;
   try {
-    xmlmodel::TFinder finder(FDoc, Options());
+    xmlmodel::TFinder finder(*FDoc, Options());
     bool cancelled = false;
     FResults = RunWithProgress(this, "Finding...", [&](const xmlmodel::ProgressFn &progress) {
       return finder.All([&](double done) {

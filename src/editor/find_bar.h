@@ -26,7 +26,7 @@ public:
   explicit TFindBar(QWidget *parent = nullptr);
 
   // The document to search (not owned), nullptr for none.
-  void SetDocument(xmlDocPtr doc);
+  void SetDocument(const xmlmodel::DomDocument *doc);
   // Where the window is: the next search goes on from there, unless it is where the last
   // search left off.
   void SetCurrentNode(xmlNode *node);
@@ -52,7 +52,7 @@ signals:
   void GoToNode(xmlNode *node);
 
 private:
-  xmlDocPtr FDoc = nullptr;
+  const xmlmodel::DomDocument *FDoc = nullptr;
   xmlNode *FCurrent = nullptr;
   xmlmodel::FindHit FLast; // the last match gone to
   std::vector<xmlmodel::FindHit> FResults;

@@ -9,6 +9,7 @@
 #include <libxml/parser.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <mutex>
 
@@ -170,10 +171,17 @@ void GatherText(const xmlNode *node, std::string &out, int entityDepth, std::siz
   case XML_ATTRIBUTE_NODE:
   case XML_DOCUMENT_FRAG_NODE:
   case XML_DOCUMENT_NODE:
-  case XML_ENTITY_DECL:
-    for (const xmlNode *c = node->children; c != nullptr && out.size() < limit; c = c->next)
+  case XML_ENTITY_DECL: {
+    const FoldedLayout *layout = FoldedLayoutOf(node);
+    for (const xmlNode *c = node->children; c != nullptr && out.size() < limit; c = c->next) {
+      if (layout != nullptr)
+        out += layout->Before;
       GatherText(c, out, entityDepth, limit);
+    }
+    if (layout != nullptr && out.size() < limit)
+      out += layout->End;
     return;
+  }
   default: return; // comments and processing instructions inside an element are not text
   }
 }
@@ -190,6 +198,109 @@ std::string DomNodeText(const xmlNode *node, std::size_t limit) {
     return text;
   }
   }
+}
+
+// Its content is shared through the document's dictionary, as the parser shares it.
+xmlNode *dom_detail::NewLayoutText(xmlDoc *doc, const std::string &text) {
+  xmlNode *node = xmlNewDocText(doc, nullptr);
+  if (node == nullptr)
+    return nullptr;
+  const int length = static_cast<int>(text.size());
+  node->content = doc != nullptr && doc->dict != nullptr
+                      ? const_cast<xmlChar *>(xmlDictLookup(doc->dict, X(text), length))
+                      : xmlStrndup(X(text), length);
+  if (node->content == nullptr) {
+    xmlFreeNode(node);
+    return nullptr;
+  }
+  return node;
+}
+
+void dom_detail::LinkBefore(xmlNode *parent, xmlNode *next, xmlNode *node) {
+  node->parent = parent;
+  node->next = next;
+  if (next != nullptr) {
+    node->prev = next->prev;
+    if (next->prev != nullptr)
+      next->prev->next = node;
+    else
+      parent->children = node;
+    next->prev = node;
+  } else {
+    node->prev = parent->last;
+    if (parent->last != nullptr)
+      parent->last->next = node;
+    else
+      parent->children = node;
+    parent->last = node;
+  }
+}
+
+void DomUnfoldLayout(xmlNode *element) {
+  const FoldedLayout *layout = element != nullptr ? FoldedLayoutOf(element) : nullptr;
+  if (layout == nullptr)
+    return;
+  // Every text node is made before any is linked, so that running out of memory changes nothing.
+  std::vector<xmlNode *> spacing;
+  for (const xmlNode *child = element->children; child != nullptr; child = child->next)
+    spacing.push_back(nullptr);
+  spacing.push_back(nullptr);
+  for (size_t i = 0; i < spacing.size(); ++i) {
+    spacing[i] = NewLayoutText(element->doc, i + 1 < spacing.size() ? layout->Before : layout->End);
+    if (spacing[i] == nullptr) {
+      for (size_t j = 0; j < i; ++j)
+        xmlFreeNode(spacing[j]);
+      throw Exception("Out of memory while laying out nodes");
+    }
+  }
+  const auto lines = [](const std::string &text) { return std::count(text.begin(), text.end(), '\n'); };
+  const auto setLine = [](xmlNode *text, long line) {
+    // Where libxml2 keeps a text's line past 65535.
+    text->line = static_cast<unsigned short>(std::min(line, 65535L));
+    text->psvi = line >= 65535 ? reinterpret_cast<void *>(static_cast<std::ptrdiff_t>(line)) : nullptr;
+  };
+  size_t i = 0;
+  for (xmlNode *child = element->children; child != nullptr; child = child->next) {
+    setLine(spacing[i], DomLineNo(child) - lines(layout->Before));
+    LinkBefore(element, child, spacing[i++]);
+  }
+  setLine(spacing[i], DomLineNo(element->last != nullptr ? element->last : element));
+  LinkAtEnd(element, spacing[i]);
+  element->_private = StartEndPairMark();
+}
+
+long DomLineNo(const xmlNode *node) {
+  const FoldedLayout *layout = FoldedLayoutOf(node);
+  if (layout == nullptr || node->line != 65535 || node->children == nullptr)
+    return xmlGetLineNo(node);
+  return DomLineNo(node->children) - std::count(layout->Before.begin(), layout->Before.end(), '\n');
+}
+
+void DomUnfoldLayoutBelow(xmlNode *top) {
+  // Depth first through the elements (an entity reference's children belong to its declaration).
+  for (xmlNode *node = top; node != nullptr;) {
+    if (node->type == XML_ELEMENT_NODE) {
+      DomUnfoldLayout(node);
+      if (node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+    }
+    while (node != top && node->next == nullptr)
+      node = node->parent;
+    node = node == top ? nullptr : node->next;
+  }
+}
+
+void DomDocument::UnfoldAllLayout() const {
+  if (!FFolded)
+    return;
+  for (xmlNode *node = FDoc->children; node != nullptr; node = node->next)
+    DomUnfoldLayoutBelow(node);
+  for (xmlNode *node : FGraveyard)
+    if (node->parent == nullptr)
+      DomUnfoldLayoutBelow(node);
+  FFolded = false;
 }
 
 bool DomHasChildNodes(const xmlNode *node) { return DomFirstChild(node) != nullptr; }
@@ -239,6 +350,8 @@ void DomDocument::Release() {
   FTopLevelGaps.clear();
   FRawTags.clear();
   FRawDoctype.clear();
+  FFoldedLayouts.clear();
+  FFolded = false;
 }
 
 xmlNode *DomDocument::DocumentElement() const { return xmlDocGetRootElement(FDoc); }
@@ -338,6 +451,13 @@ void DomDocument::AppendChildAtEnd(xmlNode *parent, xmlNode *node) { Append(pare
 void DomDocument::Append(xmlNode *parent, xmlNode *node, bool indent) {
   CheckParent(parent, node);
   ForgetStartTag(parent);
+  if (indent && StaysFolded(parent, node->type, nullptr)) {
+    // Lands after the last child, preceded by the same whitespace: what folding stands for.
+    LinkAtEnd(parent, node);
+    ResolveNamespace(node);
+    return;
+  }
+  DomUnfoldLayout(parent);
   if (node->type == XML_DOCUMENT_FRAG_NODE) {
     while (node->children != nullptr) {
       xmlNode *child = node->children;
@@ -377,7 +497,7 @@ void DomDocument::CopyElementForm(xmlNode *target, const xmlNode *source) {
   if (target == nullptr || source == nullptr || target->type != XML_ELEMENT_NODE ||
       source->type != XML_ELEMENT_NODE)
     return;
-  if (source->_private == StartEndPairMark())
+  if (source->_private != nullptr) // written <a>...</a>, folded or not
     target->_private = StartEndPairMark();
   bool added = false;
   for (const xmlNs *ns = source->nsDef; ns != nullptr; ns = ns->next) {
@@ -471,12 +591,17 @@ void DomDocument::RemoveChild(xmlNode *parent, xmlNode *child) {
   if (parent == nullptr || child == nullptr || child->parent != parent || child->type == XML_ATTRIBUTE_NODE)
     throw Exception("The node is not a child of this node");
   ForgetStartTag(parent);
+  DomUnfoldLayout(parent);
   xmlUnlinkNode(child);
   KeepAlive(child);
 }
 
 void DomDocument::RemoveChildAndIndentation(xmlNode *parent, xmlNode *child) {
   if (child != nullptr && child->parent == parent && child->type != XML_ATTRIBUTE_NODE) {
+    if (FoldedLayoutOf(parent) != nullptr) { // the whitespace goes with the child anyway
+      Detach(child);
+      return;
+    }
     xmlNode *indent = child->prev;
     if (indent != nullptr && IsWhitespaceText(indent) &&
         (child->next == nullptr || IsWhitespaceText(child->next))) {
@@ -506,6 +631,7 @@ void DomDocument::SetText(xmlNode *node, std::string_view text) {
     CheckCharacters(text);
     if (node->type == XML_ATTRIBUTE_NODE && node->parent != nullptr)
       FRawTags.erase(node->parent);
+    DomUnfoldLayout(node); // its children are kept alive as they stood
     xmlNode *textNode = nullptr;
     if (!text.empty()) {
       textNode = xmlNewDocTextLen(FDoc, XV(text), static_cast<int>(text.size()));
@@ -554,18 +680,11 @@ void DomDocument::SetText(xmlNode *node, std::string_view text) {
 xmlNode *DomDocument::AppendText(xmlNode *parent, std::string_view text) {
   CheckCharacters(text);
   // Layout whitespace is shared through the document's dictionary, as the parser shares it.
-  const bool layout = FDoc->dict != nullptr && !text.empty() && text.size() < 60 &&
-                      std::all_of(text.begin(), text.end(), IsBlank);
-  xmlNode *node = xmlNewDocTextLen(FDoc, layout ? nullptr : XV(text), static_cast<int>(text.size()));
+  const bool layout = !text.empty() && text.size() < 60 && std::all_of(text.begin(), text.end(), IsBlank);
+  xmlNode *node = layout ? NewLayoutText(FDoc, std::string(text))
+                         : xmlNewDocTextLen(FDoc, XV(text), static_cast<int>(text.size()));
   if (node == nullptr)
     throw Exception("Out of memory while adding text");
-  if (layout) {
-    node->content = const_cast<xmlChar *>(xmlDictLookup(FDoc->dict, XV(text), static_cast<int>(text.size())));
-    if (node->content == nullptr) {
-      xmlFreeNode(node);
-      throw Exception("Out of memory while adding text");
-    }
-  }
   try {
     AppendChildAtEnd(parent, node);
   } catch (...) {

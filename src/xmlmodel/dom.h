@@ -6,6 +6,8 @@
 
 #include <libxml/tree.h>
 
+#include <compare>
+#include <set>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -49,6 +51,7 @@ struct DomPlace {
   xmlNode *Parent = nullptr;
   xmlNode *Next = nullptr;
   xmlNode *Spacing = nullptr;
+  const struct FoldedLayout *Layout = nullptr; // the parent's, when it was folded
   bool HadRawTag = false;
   std::string RawTag;
 };
@@ -62,6 +65,25 @@ struct DomTextChange {
   bool HadRawTag = false;
   std::string RawTag;
 };
+
+// The whitespace of an element whose children the source laid out regularly: Before stands before
+// every child, End before the end tag. The layout-keeping load keeps it here, once per document
+// for every such element, instead of as text nodes, which are a third of a large document's
+// nodes. Such an element is "folded"; saving and the text of nodes give the whitespace back as
+// if the nodes were there, and whatever needs them as nodes unfolds the element first.
+struct FoldedLayout {
+  std::string Before;
+  std::string End;
+  auto operator<=>(const FoldedLayout &) const = default;
+};
+
+// Puts the whitespace of a folded element (of any DomDocument) back as text nodes; nothing for
+// other nodes. Below: the node and every element under it.
+void DomUnfoldLayout(xmlNode *element);
+void DomUnfoldLayoutBelow(xmlNode *node);
+// The node's line in its source, as xmlGetLineNo gives it: past line 65535 libxml2 takes an
+// element's line from its first child, which for a folded element is not the whitespace.
+long DomLineNo(const xmlNode *node);
 
 // Initialises libxml2 once per process: no network access for any entity, DTD or schema load.
 // Every DomDocument calls it; callers that use libxml2 before making one may call it too.
@@ -104,6 +126,9 @@ public:
   void Save(const std::string &fileName) const;
   // The serialised document exactly as Save would write it.
   std::string SaveToString() const;
+  // Unfolds every element, in the tree and among the nodes taken out of it, for code that reads
+  // the tree's whitespace as nodes (XPath, validation). Changes no byte that a save writes.
+  void UnfoldAllLayout() const;
 
   const DomParseError &LastParseError() const { return FParseError; }
   void SetParseError(const DomParseError &error) { FParseError = error; }
@@ -199,6 +224,9 @@ private:
   // Start tags whose source layout (line breaks, quotes, references) a plain write would lose;
   // dropped when the element's attributes change.
   std::unordered_map<const xmlNode *, std::string> FRawTags;
+  // What folded elements point to (set nodes keep their address), and whether any may be folded.
+  std::set<FoldedLayout> FFoldedLayouts;
+  mutable bool FFolded = false;
 };
 
 } // namespace xmlmodel

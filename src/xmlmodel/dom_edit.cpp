@@ -10,32 +10,11 @@
 namespace xmlmodel {
 
 using common::Exception;
+using namespace dom_detail;
 
 namespace {
 
 bool IsLayoutText(const xmlNode *node) { return node != nullptr && dom_detail::IsWhitespaceText(node); }
-
-// Links node before next (under parent), or at the end of parent's children when next is
-// nullptr, without libxml2's merging of adjacent text nodes.
-void LinkBefore(xmlNode *parent, xmlNode *next, xmlNode *node) {
-  node->parent = parent;
-  node->next = next;
-  if (next != nullptr) {
-    node->prev = next->prev;
-    if (next->prev != nullptr)
-      next->prev->next = node;
-    else
-      parent->children = node;
-    next->prev = node;
-  } else {
-    node->prev = parent->last;
-    if (parent->last != nullptr)
-      parent->last->next = node;
-    else
-      parent->children = node;
-    parent->last = node;
-  }
-}
 
 void LinkAttributeBefore(xmlNode *element, xmlNode *next, xmlNode *node) {
   auto *attr = reinterpret_cast<xmlAttr *>(node);
@@ -94,6 +73,8 @@ DomPlace DomDocument::Detach(xmlNode *node, bool withSpacing) {
     }
   } else {
     ForgetStartTag(place.Parent);
+    // A folded parent stays folded: its whitespace goes with the child anyway.
+    place.Layout = FoldedLayoutOf(place.Parent);
     xmlNode *indent = node->prev;
     if (withSpacing && IsLayoutText(indent) && (node->next == nullptr || IsLayoutText(node->next))) {
       place.Spacing = indent;
@@ -119,6 +100,21 @@ void DomDocument::Restore(const DomPlace &place) {
       FRawTags.erase(place.Parent);
     return;
   }
+  if (place.Layout != nullptr && FoldedLayoutOf(place.Parent) == nullptr) {
+    // Taken from a folded parent that has been unfolded since: the node needs its line back.
+    xmlNode *spacing = NewLayoutText(FDoc, place.Layout->Before);
+    if (spacing == nullptr)
+      throw Exception("Out of memory while adding a node");
+    if (place.Next != nullptr) {
+      LinkBefore(place.Parent, place.Next, node);
+      LinkBefore(place.Parent, place.Next, spacing);
+    } else {
+      xmlNode *end = IsLayoutText(place.Parent->last) ? place.Parent->last : nullptr;
+      LinkBefore(place.Parent, end, spacing);
+      LinkBefore(place.Parent, end, node);
+    }
+    return;
+  }
   if (place.Spacing != nullptr)
     LinkBefore(place.Parent, place.Next, place.Spacing);
   LinkBefore(place.Parent, place.Next, node);
@@ -131,15 +127,20 @@ void DomDocument::InsertChild(xmlNode *parent, xmlNode *node, xmlNode *before, b
     CheckParent(parent, node);
     if (before->parent != parent)
       throw Exception("The node to insert before is not a child of this node");
-    LinkBefore(parent, before, node);
-    // The new node takes before's line; before moves to a line of its own like it.
-    if (IsLayoutText(node->prev) && HasLineBreak(node->prev)) {
-      xmlNode *spacing = xmlNewDocText(FDoc, node->prev->content);
-      if (spacing == nullptr) {
-        xmlUnlinkNode(node);
+    if (!StaysFolded(parent, node->type, before))
+      DomUnfoldLayout(parent);
+    // The node gets a line of its own before before's: a copy of before's indentation goes in
+    // front of it, so that undo, which takes out the whitespace before a node, takes that copy
+    // and leaves the nodes that other steps may refer to.
+    xmlNode *indent = before->prev;
+    if (IsLayoutText(indent) && HasLineBreak(indent)) {
+      xmlNode *spacing = NewLayoutText(FDoc, reinterpret_cast<const char *>(indent->content));
+      if (spacing == nullptr)
         throw Exception("Out of memory while adding a node");
-      }
-      LinkBefore(parent, before, spacing);
+      LinkBefore(parent, indent, spacing);
+      LinkBefore(parent, indent, node);
+    } else {
+      LinkBefore(parent, before, node);
     }
     ResolveNamespace(node);
   }
@@ -148,13 +149,24 @@ void DomDocument::InsertChild(xmlNode *parent, xmlNode *node, xmlNode *before, b
 }
 
 void DomDocument::Reindent(xmlNode *node) {
-  if (node != nullptr && HasLineBreak(node->prev))
-    ReindentTo(node, IndentAfterBreak(node->prev));
+  if (node == nullptr)
+    return;
+  const FoldedLayout *layout = node->parent != nullptr ? FoldedLayoutOf(node->parent) : nullptr;
+  const std::string before = layout != nullptr ? layout->Before
+                             : HasLineBreak(node->prev)
+                                 ? std::string(reinterpret_cast<const char *>(node->prev->content))
+                                 : std::string();
+  const size_t lineBreak = before.find_last_of('\n');
+  if (lineBreak != std::string::npos)
+    ReindentTo(node, before.substr(lineBreak + 1));
 }
 
 void DomDocument::ReindentTo(xmlNode *node, const std::string &to) {
   // The copy's own base indentation shows in the whitespace before its end tag.
-  if (node == nullptr || node->type != XML_ELEMENT_NODE || !HasLineBreak(node->last))
+  if (node == nullptr || node->type != XML_ELEMENT_NODE)
+    return;
+  DomUnfoldLayoutBelow(node); // the whitespace to move must be there as nodes
+  if (!HasLineBreak(node->last))
     return;
   const std::string from = IndentAfterBreak(node->last);
   if (from == to)
@@ -218,6 +230,7 @@ DomTextChange DomDocument::ChangeText(xmlNode *node, std::string_view text) {
     }
   const bool holdsChildren = node->type == XML_ELEMENT_NODE || node->type == XML_ATTRIBUTE_NODE ||
                              node->type == XML_DOCUMENT_FRAG_NODE;
+  DomUnfoldLayout(node); // what is replaced is kept as it stood, whitespace included
   if (holdsChildren)
     for (xmlNode *child = node->children; child != nullptr; child = child->next)
       change.OldChildren.push_back(child);

@@ -2,6 +2,8 @@
 
 // Helpers shared by the parts of the DOM layer (wrapper, load, serialiser); not for other code.
 
+#include "xmlmodel/dom.h"
+
 #include <libxml/tree.h>
 
 #include <cctype>
@@ -14,6 +16,32 @@ namespace xmlmodel::dom_detail {
 // (<a></a>), so that saving does not turn it into <a/>.
 inline const char kStartEndPair = 0;
 inline void *StartEndPairMark() { return const_cast<char *>(&kStartEndPair); }
+
+// An element written <a>...</a> points _private at the mark above or, when folded, at its layout.
+inline const FoldedLayout *FoldedLayoutOf(const xmlNode *node) {
+  if (node == nullptr || node->type != XML_ELEMENT_NODE || node->_private == nullptr ||
+      node->_private == StartEndPairMark())
+    return nullptr;
+  return static_cast<const FoldedLayout *>(node->_private);
+}
+
+// Whether a node of the given type linked into parent (before `before`, or at the end after the
+// last child's whitespace) leaves parent folded: it then lands on a line of its own just by being
+// linked. Otherwise the insertion unfolds parent first.
+inline bool StaysFolded(const xmlNode *parent, int type, const xmlNode *before) {
+  const FoldedLayout *layout = FoldedLayoutOf(parent);
+  if (layout == nullptr || parent->children == nullptr || type == XML_TEXT_NODE || type == XML_CDATA_SECTION_NODE ||
+      type == XML_DOCUMENT_FRAG_NODE)
+    return false;
+  return before == nullptr || layout->Before.find('\n') != std::string::npos;
+}
+
+// A text node of layout whitespace; nullptr when out of memory.
+xmlNode *NewLayoutText(xmlDoc *doc, const std::string &text);
+
+// Links node before next (under parent), or at the end of parent's children when next is
+// nullptr, without libxml2's merging of adjacent text nodes.
+void LinkBefore(xmlNode *parent, xmlNode *next, xmlNode *node);
 
 inline const xmlChar *X(const std::string &s) { return reinterpret_cast<const xmlChar *>(s.c_str()); }
 // Never null, so that empty text stays empty text and does not become no text.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <unordered_map>
 
 #include <fcntl.h>
@@ -90,6 +91,13 @@ bool PlainStartTag(const char *begin, const char *end) {
   return true;
 }
 
+// What the load's own SAX handlers record, reached through the parser's _private.
+struct LoadState {
+  std::unordered_map<const xmlNode *, std::string> *RawTags;
+  std::set<FoldedLayout> *Layouts;
+  const FoldedLayout *Last = nullptr; // most elements share their neighbour's layout
+};
+
 void StartElementMarking(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri,
                          int nbNamespaces, const xmlChar **namespaces, int nbAttributes, int nbDefaulted,
                          const xmlChar **attributes) {
@@ -103,8 +111,8 @@ void StartElementMarking(void *context, const xmlChar *localname, const xmlChar 
   const char *cur = reinterpret_cast<const char *>(ctxt->input->cur);
   if (*cur == '>')
     ctxt->node->_private = StartEndPairMark();
-  auto *rawTags = static_cast<std::unordered_map<const xmlNode *, std::string> *>(ctxt->_private);
-  if (rawTags == nullptr || (*cur != '>' && !(cur[0] == '/' && cur[1] == '>')))
+  auto *state = static_cast<LoadState *>(ctxt->_private);
+  if (state == nullptr || (*cur != '>' && !(cur[0] == '/' && cur[1] == '>')))
     return;
   const char *end = cur + (*cur == '>' ? 1 : 2);
   // '<' cannot occur inside a start tag, so the last one before the input position opens it.
@@ -119,7 +127,48 @@ void StartElementMarking(void *context, const xmlChar *localname, const xmlChar 
     return;
   std::string tag(begin, end);
   tag.erase(std::remove(tag.begin(), tag.end(), '\r'), tag.end());
-  (*rawTags)[ctxt->node] = std::move(tag);
+  (*state->RawTags)[ctxt->node] = std::move(tag);
+}
+
+// Folds the element when its children are each preceded by the same whitespace and the last is
+// followed by whitespace: the text nodes go, and the element points at their layout.
+void Fold(xmlNode *element, LoadState &state) {
+  const xmlNode *text = element->children;
+  if (text == nullptr || text == element->last || !IsWhitespaceText(text))
+    return;
+  const xmlChar *before = text->content;
+  for (const xmlNode *child = text->next; child != nullptr; child = text->next) {
+    if (text->content != before && !xmlStrEqual(text->content, before))
+      return;
+    if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)
+      return;
+    text = child->next;
+    if (text == nullptr || !IsWhitespaceText(text))
+      return;
+  }
+  FoldedLayout layout{S(before), S(text->content)};
+  if (state.Last == nullptr || *state.Last != layout)
+    state.Last = &*state.Layouts->insert(std::move(layout)).first;
+  for (xmlNode *child = element->children; child != nullptr;) {
+    xmlNode *next = child->next;
+    if (child->type == XML_TEXT_NODE) {
+      xmlUnlinkNode(child);
+      xmlFreeNode(child);
+    }
+    child = next;
+  }
+  element->_private = const_cast<FoldedLayout *>(state.Last);
+}
+
+void EndElementFolding(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri) {
+  auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+  xmlNode *element = ctxt != nullptr ? ctxt->node : nullptr;
+  xmlSAX2EndElementNs(context, localname, prefix, uri);
+  // Not inside an entity's replacement text (depth > 0), whose nodes libxml2 itself reads.
+  auto *state = ctxt != nullptr ? static_cast<LoadState *>(ctxt->_private) : nullptr;
+  if (element != nullptr && element->type == XML_ELEMENT_NODE && ctxt->depth == 0 && state != nullptr &&
+      ctxt->wellFormed)
+    Fold(element, *state);
 }
 
 } // namespace
@@ -291,8 +340,10 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (ctxt == nullptr)
       throw Exception("Cannot create an XML parser");
+    LoadState state{&FRawTags, &FFoldedLayouts};
     ctxt->sax->startElementNs = &StartElementMarking;
-    ctxt->_private = &FRawTags;
+    ctxt->sax->endElementNs = &EndElementFolding;
+    ctxt->_private = &state;
     doc = xmlCtxtReadIO(ctxt, &DomInputFile::Read, nullptr, &file, fileName.c_str(), nullptr, options);
     wellFormed = ctxt->wellFormed != 0;
     xmlFreeParserCtxt(ctxt);
@@ -307,12 +358,14 @@ bool DomDocument::Load(const std::string &fileName, int extraOptions) {
   }
   if (doc == nullptr) {
     FRawTags.clear(); // they name nodes of the tree just freed
+    FFoldedLayouts.clear();
     if (FParseError.ErrorCode == 0)
       FParseError = {XML_ERR_DOCUMENT_EMPTY, "Document is empty", "", 1};
     return false;
   }
   xmlFreeDoc(FDoc);
   FDoc = doc;
+  FFolded = !FFoldedLayouts.empty();
   SniffSource(file);
   return true;
 }

@@ -171,14 +171,20 @@ void DomDocument::WriteNode(DomWriter &out, const xmlNode *node) const {
         }
         out += '"';
       }
-      if (node->children == nullptr && node->_private != StartEndPairMark()) {
+      if (node->children == nullptr && node->_private == nullptr) { // not written <a></a>, nor folded
         out += "/>";
         return;
       }
       out += '>';
     }
-    for (const xmlNode *child = node->children; child != nullptr; child = child->next)
+    const FoldedLayout *layout = FoldedLayoutOf(node);
+    for (const xmlNode *child = node->children; child != nullptr; child = child->next) {
+      if (layout != nullptr)
+        AppendEscaped(out, X(layout->Before), false); // as its text node would be written
       WriteNode(out, child);
+    }
+    if (layout != nullptr)
+      AppendEscaped(out, X(layout->End), false);
     out += "</";
     AppendNodeName(out, node);
     out += '>';

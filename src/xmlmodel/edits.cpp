@@ -1,6 +1,7 @@
 #include "xmlmodel/edits.h"
 
 #include "common/exception.h"
+#include "xmlmodel/dom_internal.h"
 
 #include <algorithm>
 
@@ -29,6 +30,9 @@ TOrbXMLItem *TEdit::Create(TOrbXMLList &list, const std::string &name, int nodeT
   // instead costs a walk of 800,000 nodes in a list of 400,000.
   std::vector<const xmlNode *> near;
   if (owner) {
+    // An insertion that unfolds the owner does it now, so that its whitespace is known below.
+    if (!dom_detail::StaysFolded(owner, nodeType, before && before->HasNode() ? before->Node() : nullptr))
+      DomUnfoldLayout(owner);
     if (before && before->HasNode())
       near = {before->Node()->prev, before->Node()};
     for (const xmlNode *child = owner->last; child; child = child->prev) {
@@ -39,7 +43,10 @@ TOrbXMLItem *TEdit::Create(TOrbXMLList &list, const std::string &name, int nodeT
   }
   TOrbXMLItem *item = list.CreateNodeBefore(name, nodeType, source, before, reindent);
   const auto known = [&](const xmlNode *n) { return !n || std::find(near.begin(), near.end(), n) != near.end(); };
-  step.AddedSpacing = owner && (!known(item->Node()->prev) || !known(item->Node()->next));
+  // In a parent still folded the whitespace goes with the node; in one unfolded by undo time it
+  // stands before it.
+  step.AddedSpacing = owner && (dom_detail::FoldedLayoutOf(owner) != nullptr || !known(item->Node()->prev) ||
+                                !known(item->Node()->next));
   step.Item = item;
   FSteps.push_back(std::move(step));
   return item;

@@ -454,7 +454,9 @@ struct TFinder::Impl {
   }
 };
 
-TFinder::TFinder(xmlDocPtr doc, const FindOptions &options) : FImpl(std::make_unique<Impl>()) {
+TFinder::TFinder(const DomDocument &document, const FindOptions &options) : FImpl(std::make_unique<Impl>()) {
+  xmlDocPtr doc = document.Doc();
+  document.UnfoldAllLayout(); // the whitespace between elements is text to search and XPath nodes
   FImpl->Doc = doc;
   FImpl->Options = options;
   if (doc == nullptr)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "xmlmodel/dom.h"
 #include "xmlmodel/progress.h"
 
 namespace xmlmodel {
@@ -55,7 +56,7 @@ xmlNode *ShownNode(xmlNode *node);
 // longer than the document stays unchanged (an XPath's node set is taken once).
 class TFinder {
 public:
-  TFinder(xmlDocPtr doc, const FindOptions &options);
+  TFinder(const DomDocument &document, const FindOptions &options);
   ~TFinder();
   TFinder(const TFinder &) = delete;
   TFinder &operator=(const TFinder &) = delete;

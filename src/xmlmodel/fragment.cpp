@@ -64,7 +64,9 @@ std::string NodeToXml(const xmlNode *node) {
     xmlBufferFree(buffer);
     return text;
   }
-  // A copy as the root of a scratch document, written by the document's own serialiser.
+  // A copy as the root of a scratch document, written by the document's own serialiser. A copy
+  // keeps only the whitespace that is there as nodes.
+  DomUnfoldLayoutBelow(const_cast<xmlNode *>(node));
   TOrbMainXML scratch;
   DomDocument &dom = scratch.XMLDoc();
   xmlNode *copy = xmlDocCopyNode(const_cast<xmlNode *>(node), dom.Doc(), 1);

@@ -1,5 +1,7 @@
 #include "xmlmodel/node_path.h"
 
+#include "xmlmodel/dom.h"
+
 #include <algorithm>
 
 namespace xmlmodel {
@@ -107,7 +109,7 @@ int NodeLine(const xmlNode *node) {
        node = node->parent) {
     if (node->type == XML_ATTRIBUTE_NODE)
       continue;
-    const long line = xmlGetLineNo(node);
+    const long line = DomLineNo(node);
     if (line > 0)
       return static_cast<int>(line);
   }

@@ -427,6 +427,7 @@ void TOrbXMLList::CopyContent(TOrbXMLItem *target, TOrbXMLItem *source) {
   xmlNode *targetNode = target->Node();
   DomDocument &dom = target->Document()->XMLDoc();
   dom.CopyElementForm(targetNode, sourceNode);
+  DomUnfoldLayout(sourceNode); // the copy takes the source's whitespace as nodes
 
   // Taken before copying, so that a copy placed inside its own source is not copied again.
   TOrbXMLList *sourceChildren = source->Children();

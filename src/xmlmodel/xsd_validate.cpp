@@ -633,6 +633,7 @@ ValidationErrors ValidateDocument(const DomDocument &document, const std::string
     none.Errors.push_back({0, "The document has no root element", nullptr, {}});
     return none;
   }
+  document.UnfoldAllLayout(); // the validators read the whitespace between elements as nodes
   std::error_code ec;
   const fs::path absolute =
       fileName.empty() ? fs::current_path(ec) / "unnamed.xml" : fs::absolute(fs::path(fileName), ec).lexically_normal();

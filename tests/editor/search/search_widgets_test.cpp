@@ -64,7 +64,7 @@ TEST(SearchWidgets, FindBarGoesFromMatchToMatchAndListsThemAll) {
   std::vector<std::string> shown;
   QObject::connect(&bar, &editor::TFindBar::GoToNode,
                    [&](xmlNode *node) { shown.push_back(xmlmodel::NodePath(node)); });
-  bar.SetDocument(doc->XMLDoc().Doc());
+  bar.SetDocument(&doc->XMLDoc());
   bar.show();
   bar.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&bar));

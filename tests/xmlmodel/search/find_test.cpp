@@ -42,7 +42,7 @@ FindOptions Only(const std::string &text, bool names, bool attrNames, bool attrV
   return o;
 }
 
-std::string ErrorOf(xmlDocPtr doc, const FindOptions &options) {
+std::string ErrorOf(const xmlmodel::DomDocument &doc, const FindOptions &options) {
   try {
     TFinder finder(doc, options);
   } catch (const common::Exception &e) {
@@ -55,6 +55,7 @@ std::string ErrorOf(xmlDocPtr doc, const FindOptions &options) {
 
 TEST(NodePath, EveryNodesPathSelectsExactlyThatNode) {
   auto doc = Load("catalog.xml");
+  doc->XMLDoc().UnfoldAllLayout(); // every node, the whitespace between elements too
   xmlXPathContextPtr context = xmlXPathNewContext(Doc(*doc));
   xmlXPathRegisterNs(context, BAD_CAST "c", BAD_CAST "urn:catalog");
   xmlXPathRegisterNs(context, BAD_CAST "p", BAD_CAST "urn:price");
@@ -106,7 +107,7 @@ TEST(NodePath, EveryNodesPathSelectsExactlyThatNode) {
 TEST(Find, TextInEachKindOfPlaceInDocumentOrder) {
   auto doc = Load("catalog.xml");
   // Case ignored by default: comments, text, in order; names and attributes do not hold "pen".
-  TFinder pen(Doc(*doc), Only("pen", true, true, true, true, true));
+  TFinder pen(doc->XMLDoc(), Only("pen", true, true, true, true, true));
   EXPECT_EQ(Describe(pen.All()),
             (std::vector<std::string>{"/comment()", "/c:catalog/c:book[1]/c:title/text() in /c:catalog/c:book[1]/c:title",
                                       "/c:catalog/comment()", "/c:catalog/c:book[2]/c:title/text() in /c:catalog/c:book[2]/c:title",
@@ -116,10 +117,10 @@ TEST(Find, TextInEachKindOfPlaceInDocumentOrder) {
   FindOptions word = Only("Pen", false, false, false, true, false);
   word.MatchCase = true;
   word.WholeWord = true; // not "penny", not "Pens"
-  EXPECT_EQ(TFinder(Doc(*doc), word).All().size(), 2u);
+  EXPECT_EQ(TFinder(doc->XMLDoc(), word).All().size(), 2u);
 
   // Names are matched with their prefix, as written.
-  std::vector<FindHit> titles = TFinder(Doc(*doc), Only("c:title", true, false, false, false, false)).All();
+  std::vector<FindHit> titles = TFinder(doc->XMLDoc(), Only("c:title", true, false, false, false, false)).All();
   EXPECT_EQ(Describe(titles), (std::vector<std::string>{"/c:catalog/c:book[1]/c:title", "/c:catalog/c:book[2]/c:title",
                                                         "/c:catalog/c:magazine/c:title"}));
   EXPECT_EQ(titles[0].Field, FindField::Name);
@@ -127,36 +128,36 @@ TEST(Find, TextInEachKindOfPlaceInDocumentOrder) {
   // An attribute's value shows its element.
   FindOptions de = Only("de", false, false, true, false, false);
   de.WholeWord = true;
-  std::vector<FindHit> lang = TFinder(Doc(*doc), de).All();
+  std::vector<FindHit> lang = TFinder(doc->XMLDoc(), de).All();
   ASSERT_EQ(lang.size(), 1u);
   EXPECT_EQ(NodePath(lang[0].Node), "/c:catalog/c:book[2]/@lang");
   EXPECT_EQ(lang[0].Field, FindField::AttributeValue);
   EXPECT_EQ(NodePath(lang[0].Shown), "/c:catalog/c:book[2]");
   // Attribute names alone.
-  EXPECT_EQ(TFinder(Doc(*doc), Only("currency", false, true, false, false, false)).All().size(), 2u);
-  EXPECT_EQ(TFinder(Doc(*doc), Only("currency", true, false, true, true, true)).All().size(), 0u);
+  EXPECT_EQ(TFinder(doc->XMLDoc(), Only("currency", false, true, false, false, false)).All().size(), 2u);
+  EXPECT_EQ(TFinder(doc->XMLDoc(), Only("currency", true, false, true, true, true)).All().size(), 0u);
 }
 
 TEST(Find, RegularExpressions) {
   auto doc = Load("catalog.xml");
   FindOptions money = Only("^[0-9]+\\.[0-9]{2}$", false, false, false, true, false);
   money.Regex = true;
-  EXPECT_EQ(Describe(TFinder(Doc(*doc), money).All()),
+  EXPECT_EQ(Describe(TFinder(doc->XMLDoc(), money).All()),
             (std::vector<std::string>{"/c:catalog/c:book[1]/p:price/text() in /c:catalog/c:book[1]/p:price",
                                       "/c:catalog/c:book[2]/p:price/text() in /c:catalog/c:book[2]/p:price"}));
   FindOptions ids = Only("^[bm][0-9]$", false, false, true, false, false);
   ids.Regex = true;
-  EXPECT_EQ(TFinder(Doc(*doc), ids).All().size(), 3u);
+  EXPECT_EQ(TFinder(doc->XMLDoc(), ids).All().size(), 3u);
   FindOptions word = Only("pens?", false, false, false, true, false);
   word.Regex = true;
   word.WholeWord = true; // "penny" is no word match
-  EXPECT_EQ(TFinder(Doc(*doc), word).All().size(), 3u);
+  EXPECT_EQ(TFinder(doc->XMLDoc(), word).All().size(), 3u);
 
   FindOptions bad = Only("a(b", true, true, true, true, true);
   bad.Regex = true;
-  EXPECT_NE(ErrorOf(Doc(*doc), bad).find("\"a(b\" is not valid: Unmatched ( or \\("), std::string::npos)
-      << ErrorOf(Doc(*doc), bad);
-  EXPECT_NE(ErrorOf(Doc(*doc), Only("", true, true, true, true, true)), "no error");
+  EXPECT_NE(ErrorOf(doc->XMLDoc(), bad).find("\"a(b\" is not valid: Unmatched ( or \\("), std::string::npos)
+      << ErrorOf(doc->XMLDoc(), bad);
+  EXPECT_NE(ErrorOf(doc->XMLDoc(), Only("", true, true, true, true, true)), "no error");
 }
 
 TEST(Find, XPathWithTheDocumentsPrefixes) {
@@ -164,18 +165,18 @@ TEST(Find, XPathWithTheDocumentsPrefixes) {
   FindOptions x;
   x.XPath = true;
   x.Text = "//p:price[@currency='USD'] | //c:book/@id";
-  std::vector<FindHit> hits = TFinder(Doc(*doc), x).All();
+  std::vector<FindHit> hits = TFinder(doc->XMLDoc(), x).All();
   EXPECT_EQ(Describe(hits), (std::vector<std::string>{"/c:catalog/c:book[1]/@id in /c:catalog/c:book[1]",
                                                       "/c:catalog/c:book[2]/@id in /c:catalog/c:book[2]",
                                                       "/c:catalog/c:book[2]/p:price"}));
 
   x.Text = "//c:book[";
-  EXPECT_NE(ErrorOf(Doc(*doc), x).find("\"//c:book[\" is not valid: Invalid expression"), std::string::npos)
-      << ErrorOf(Doc(*doc), x);
+  EXPECT_NE(ErrorOf(doc->XMLDoc(), x).find("\"//c:book[\" is not valid: Invalid expression"), std::string::npos)
+      << ErrorOf(doc->XMLDoc(), x);
   x.Text = "//q:book";
-  EXPECT_NE(ErrorOf(Doc(*doc), x).find("Undefined namespace prefix"), std::string::npos) << ErrorOf(Doc(*doc), x);
+  EXPECT_NE(ErrorOf(doc->XMLDoc(), x).find("Undefined namespace prefix"), std::string::npos) << ErrorOf(doc->XMLDoc(), x);
   x.Text = "count(//c:book)";
-  EXPECT_NE(ErrorOf(Doc(*doc), x).find("gives the value \"2\", not nodes"), std::string::npos) << ErrorOf(Doc(*doc), x);
+  EXPECT_NE(ErrorOf(doc->XMLDoc(), x).find("gives the value \"2\", not nodes"), std::string::npos) << ErrorOf(doc->XMLDoc(), x);
 }
 
 TEST(Find, NextAndPreviousGoRoundTheDocument) {
@@ -187,7 +188,7 @@ TEST(Find, NextAndPreviousGoRoundTheDocument) {
       o.XPath = true;
       o.Text = "//c:title";
     }
-    TFinder finder(Doc(*doc), o);
+    TFinder finder(doc->XMLDoc(), o);
     const std::vector<FindHit> all = finder.All();
     ASSERT_EQ(all.size(), 3u);
 
@@ -215,7 +216,7 @@ TEST(Find, NextAndPreviousGoRoundTheDocument) {
 
   // Within one element: name, then each attribute's name and value, then the content.
   FindOptions b = Only("b", true, true, true, true, true);
-  TFinder finder(Doc(*doc), b);
+  TFinder finder(doc->XMLDoc(), b);
   xmlNode *book1 = xmlFirstElementChild(xmlDocGetRootElement(Doc(*doc)));
   FindHit name = finder.Next(FindHit::At(book1));
   EXPECT_EQ(name.Node, book1);
@@ -232,7 +233,7 @@ TEST(Find, SeesNodesAddedInMemory) {
   ASSERT_EQ(magazine->NodeName(), "c:magazine");
   xmlmodel::TOrbXMLItem *added = magazine->Children()->CreateNode("c:issue", xmlmodel::ntElement);
   added->SetText("March");
-  std::vector<FindHit> hits = TFinder(Doc(*doc), Only("march", false, false, false, true, false)).All();
+  std::vector<FindHit> hits = TFinder(doc->XMLDoc(), Only("march", false, false, false, true, false)).All();
   ASSERT_EQ(hits.size(), 1u);
   EXPECT_EQ(hits[0].Shown, added->Node());
   EXPECT_EQ(NodePath(hits[0].Shown), "/c:catalog/c:magazine/c:issue");
