@@ -11,6 +11,8 @@
 #include <QTableWidget>
 #include <QUndoStack>
 
+#include <vector>
+
 #include "common/exception.h"
 #include "editor/editor_window.h"
 #include "editor/guard.h"
@@ -271,9 +273,23 @@ void TfrmXMLMain::actPasteExecute() {
 
 void TfrmXMLMain::ExpandSubtree(const QModelIndex &node) {
   eTreeExpanding(node);
-  // Each row the view expands is fetched through eTreeExpanding before the view visits the
-  // rows below it; the view lays the whole subtree out once at the end.
-  eTree->expandRecursively(node);
+  // Expanding to depth 0 leaves the view's layout pending, so that the rows expanded below are
+  // only noted and the whole subtree is laid out once at the end. Only rows with children are
+  // expanded (QTreeView::expandRecursively marks every leaf too: millions in a large file), each
+  // fetched through eTreeExpanding before its rows are visited.
+  eTree->expandRecursively(node, 0);
+  std::vector<QModelIndex> pending{node};
+  while (!pending.empty()) {
+    const QModelIndex parent = pending.back();
+    pending.pop_back();
+    for (int row = 0, rows = FModel->rowCount(parent); row < rows; ++row) {
+      const QModelIndex child = FModel->index(row, 0, parent);
+      if (FModel->hasChildren(child)) {
+        eTree->expand(child);
+        pending.push_back(child);
+      }
+    }
+  }
 }
 
 void TfrmXMLMain::actExpandExecute() {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "window_support.h"
 
 using namespace testing_support;
@@ -167,6 +169,13 @@ TEST_F(Structure, ExpandShowsEachNodeOnceAndCollapseDiscards) {
   Select(*w, Root());
   w->actExpand->trigger();
   EXPECT_EQ(CountNodes(), 10); // the root and its nine descendants, none twice
+  // Every node with children is open in the view.
+  std::vector<QModelIndex> nodes{Root()};
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    EXPECT_EQ(IsExpanded(*w, nodes[i]), ChildCount(nodes[i]) > 0) << Caption(nodes[i]);
+    for (int row = 0; row < ChildCount(nodes[i]); ++row)
+      nodes.push_back(Child(nodes[i], row));
+  }
   EXPECT_EQ(ChildCaptions(Child(FirstOrder(), 1)), "item|item|item");
   w->actExpand->trigger();
   EXPECT_EQ(CountNodes(), 10);
