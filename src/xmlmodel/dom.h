@@ -43,6 +43,17 @@ struct DomParseError {
 class DomInputFile;
 class DomWriter;
 
+// The whitespace of an element whose children the source laid out regularly: Before stands before
+// every child, End before the end tag. The layout-keeping load keeps it here (once per document
+// for all the elements that share it) instead of as text nodes, which are a third of a large
+// document's nodes. Such an element is "folded"; saving and the text of nodes give the whitespace
+// back as if the nodes were there, and whatever needs them as nodes unfolds the element first.
+struct FoldedLayout {
+  std::string Before;
+  std::string End;
+  auto operator<=>(const FoldedLayout &) const = default;
+};
+
 // Where a detached node stood, so that DomDocument::Restore can put it back exactly: its parent
 // (the element, for an attribute), the sibling that followed it, the indentation taken out with
 // it, and the element's start tag as the source wrote it, when the change dropped that.
@@ -51,7 +62,7 @@ struct DomPlace {
   xmlNode *Parent = nullptr;
   xmlNode *Next = nullptr;
   xmlNode *Spacing = nullptr;
-  const struct FoldedLayout *Layout = nullptr; // the parent's, when it was folded
+  const FoldedLayout *Layout = nullptr; // the parent's, when it was folded
   bool HadRawTag = false;
   std::string RawTag;
 };
@@ -64,17 +75,6 @@ struct DomTextChange {
   std::string OldContent;             // other kinds: the content replaced
   bool HadRawTag = false;
   std::string RawTag;
-};
-
-// The whitespace of an element whose children the source laid out regularly: Before stands before
-// every child, End before the end tag. The layout-keeping load keeps it here, once per document
-// for every such element, instead of as text nodes, which are a third of a large document's
-// nodes. Such an element is "folded"; saving and the text of nodes give the whitespace back as
-// if the nodes were there, and whatever needs them as nodes unfolds the element first.
-struct FoldedLayout {
-  std::string Before;
-  std::string End;
-  auto operator<=>(const FoldedLayout &) const = default;
 };
 
 // Puts the whitespace of a folded element (of any DomDocument) back as text nodes; nothing for
