@@ -48,16 +48,7 @@ void CheckName(const std::string &name) {
     throw Exception(Format("\"%s\" is not a valid XML name", name.c_str()));
 }
 
-void LinkAtEnd(xmlNode *parent, xmlNode *node) {
-  node->parent = parent;
-  node->prev = parent->last;
-  node->next = nullptr;
-  if (parent->last)
-    parent->last->next = node;
-  else
-    parent->children = node;
-  parent->last = node;
-}
+void LinkAtEnd(xmlNode *parent, xmlNode *node) { LinkBefore(parent, nullptr, node); }
 
 // Links without libxml2's merging of adjacent text nodes, which would free the node linked.
 void LinkAfter(xmlNode *prev, xmlNode *node) {
