@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cells/sheets.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "xls/periphery.h"
 #include "xls/workbook.h"
@@ -28,16 +29,6 @@ double RKValue(uint32_t Value) {
 
 namespace {
 
-void AppendWide(std::u16string &text, const uint8_t *p, int count) {
-  const size_t at = text.size();
-  text.resize(at + size_t(count));
-  for (int i = 0; i < count; ++i)
-    text[at + size_t(i)] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-}
-
-// BIFF8 8-bit text: each byte is the code unit.
-void AppendNarrow(std::u16string &text, const uint8_t *p, int count) { text.append(p, p + count); }
-
 // A FORMULA whose cached result is text, a boolean or an error rather than a number.
 bool SpecialResult(const TRecordBody &b) { return b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF; }
 
@@ -55,9 +46,9 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
     const int want = cch - static_cast<int>(text.size());
     const int n = std::min(want, wide ? left / 2 : left);
     if (wide)
-      AppendWide(text, p, n);
+      text += common::Utf16Text(p, size_t(n));
     else if (biff8)
-      AppendNarrow(text, p, n);
+      text.append(p, p + n); // each byte is the code unit
     else
       AppendDecoded8(text, p, n);
     if (n == want)

@@ -58,8 +58,8 @@ void TXLSReader::ReadLoop() {
     while (!FStop) {
       if (FStream->ReadHeader(header) != 4)
         break;
-      RecordId = static_cast<uint16_t>(header[0] | (header[1] << 8));
-      RecordLength = static_cast<uint16_t>(header[2] | (header[3] << 8));
+      RecordId = common::Get16(header);
+      RecordLength = common::Get16(header + 2);
       if (RecordLength > FWorkbook.MaxRecordSize()) {
         SkipBody(*FStream, RecordLength);
         continue;
@@ -242,7 +242,6 @@ void TXLSReader::Dispatch() {
       SkipBody(*FStream, static_cast<int>(start + RecordLength - FStream->Position()));
     break;
   }
-  case 0x00FF: KeepRaw = false; break;
   case 0x0031:
   case 0x0231: ReadFont(); break;
   case 0x00E0:
@@ -276,6 +275,7 @@ void TXLSReader::Dispatch() {
     KeepRaw = false;
     FSkipUserViews = true;
     break;
+  case 0x00FF:
   case 0x01AB:
   case 0x01A9:
   case 0x003D:
@@ -316,7 +316,7 @@ void TXLSReader::Dispatch() {
   case 0x0203: ReadNumber(); break;
   case 0x027E:
   case 0x007E: ReadRK(); break;
-  case 0x0204: ReadLabel(); break;
+  case 0x0204:
   case 0x00D6: ReadLabel(); break;
   case 0x00FD: ReadLabelSST(); break;
   case 0x0205: ReadBoolErr(); break;
