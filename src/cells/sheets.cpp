@@ -95,10 +95,6 @@ TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index)
     : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind), FIndex(Index) {
 }
 
-TSheet::~TSheet() = default;
-
-int TSheet::Index() const { return FIndex; }
-
 void TSheet::SetName(const std::u16string &Name) {
   std::u16string upper = UpperCaseWide(Name);
   std::u16string old = UpperCaseWide(FName);

@@ -54,7 +54,7 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
     if (n == want)
       return;
     // Writers split long texts over CONTINUE records; BIFF8 starts each piece with an option byte.
-    if (!ReadFollowingRecord(*FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
+    if (!ReadFollowingRecord(FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
         (biff8 && more.Body.empty()))
       body.Need(offset, wide ? 2 * cch : cch);
     piece = std::move(more.Body);
@@ -147,7 +147,7 @@ void TXLSReader::ReadLabelSST() {
     const TRecordBody b = Body();
     CurrentSheet().StoreSSTString(b.U16(2), b.U16(0), static_cast<int>(b.U32(6)), b.U16(4));
   } catch (const std::exception &) {
-    throw common::Exception(common::Format("Read error at %.8u", FStream->Position()));
+    throw common::Exception(common::Format("Read error at %.8u", FStream.Position()));
   }
 }
 
@@ -193,7 +193,7 @@ void TXLSReader::ReadSharedFormula() {
   // The whole body is read, so whatever follows the expression (array constants) does not end
   // up being taken for the next record header.
   TRawRecord shared;
-  if (!ReadFollowingRecord(*FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
+  if (!ReadFollowingRecord(FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
     return;
   const TRecordBody b(shared.Id, shared.Body.data(), static_cast<int>(shared.Body.size()));
   const int cce = b.U16(8);
@@ -238,7 +238,7 @@ void TXLSReader::ReadFormula() {
     }
   } else if (stored >= 1 && expr[0] == 0x01) {
     TRawRecord array;
-    if (ReadFollowingRecord(*FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
+    if (ReadFollowingRecord(FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
       if (array.Id != 0) {
         CurrentArray = std::move(array.Body);
         HasCurrentArray = true;
@@ -305,21 +305,21 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
   TSheet &sheet = CurrentSheet();
   switch (Type) {
   case 0: {
-    uint16_t next = FStream->PeekRecordId();
+    uint16_t next = FStream.PeekRecordId();
     if (next == 0x00BC || next == 0x04BC)
       throw common::Exception("Unxepected SHRFMLA");
     // A data-table formula has its TABLE record before the STRING; the TABLE is kept as it is.
     if (next == 0x0236) {
       TRawRecord table;
-      if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
+      if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
         return false;
       CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
-      next = FStream->PeekRecordId();
+      next = FStream.PeekRecordId();
     }
     if (next != 0x0207 && next != 0x0007)
       return false;
     TRawRecord rec;
-    if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
+    if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
       return false;
     const TRecordBody s(rec.Id, rec.Body.data(), static_cast<int>(rec.Body.size()));
     std::u16string text;

@@ -23,7 +23,6 @@ double RKValue(uint32_t Value);
 class TXLSReader {
 public:
   explicit TXLSReader(TXLSWorkbook &Workbook);
-  ~TXLSReader();
   TXLSReader(const TXLSReader &) = delete;
   TXLSReader &operator=(const TXLSReader &) = delete;
 
@@ -115,7 +114,7 @@ private:
   std::vector<uint8_t> RecordData;
   int SheetIndex = -1;
   TSheet *FSheet = nullptr; // the sheet at SheetIndex, once there is one
-  std::unique_ptr<TXLSStream> FStream;
+  TXLSStream FStream;
   std::vector<TSheetName> SheetNames;
   int SheetOrdinal = -1;
   uint16_t RecordId = 0;
