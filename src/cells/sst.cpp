@@ -90,7 +90,7 @@ struct THashTrie::TTreeItem {
     }
     if (Node->Count == Node->Capacity) {
       // Most nodes stay small and grow by little; the few that fill are not copied slot by slot.
-      const int capacity = std::min(256, Node->Capacity + 2 + Node->Capacity / 8);
+      const int capacity = std::min(256, Node->Capacity + std::max(1, Node->Capacity / 8));
       Node = static_cast<TTreeItem *>(Resize(Node, sizeof(TTreeItem) + size_t(capacity) * sizeof(TSlot)));
       Node->Capacity = static_cast<uint16_t>(capacity);
     }
@@ -134,7 +134,7 @@ THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Has
   if (!Chain || Chain->Count == Chain->Capacity) {
     // Two links at a time up to the most a chain holds before it splits; past that, at the
     // last depth, twice as many.
-    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 2 : count * 2;
+    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 1 : count * 2;
     Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(capacity)));
     // The items move up past the room for the new hashes.
     std::memmove(reinterpret_cast<char *>(Chain) + TChain::ItemsAt(capacity),
