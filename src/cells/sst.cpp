@@ -94,7 +94,7 @@ struct THashTrie::TTreeItem {
     if (const int at = Node->Find(Index); at >= 0) {
       void *&value = Node->Values()[at];
       TChain *links = Node->Kinds()[at] == Item ? AddToChain(nullptr, value, Node->Hashes()[at])
-                                                 : static_cast<TChain *>(value);
+                                                : static_cast<TChain *>(value);
       Node->Set(at, 0, Chain, AddToChain(links, Stored, Hash));
       return;
     }
@@ -459,17 +459,10 @@ void TSST2::StartText(size_t Count, uint8_t Options) {
 }
 
 std::u16string TSST2::EntryText(const SSTEntry *Entry) {
-  std::u16string text;
   if (!Entry)
-    return text;
+    return {};
   const uint8_t *c = Entry->Chars();
-  text.resize(Entry->CharCount);
-  if (Entry->Wide())
-    for (size_t i = 0; i < text.size(); ++i)
-      text[i] = static_cast<char16_t>(Get16(c + i * 2));
-  else
-    std::copy(c, c + text.size(), text.begin());
-  return text;
+  return Entry->Wide() ? common::Utf16Text(c, Entry->CharCount) : std::u16string(c, c + Entry->CharCount);
 }
 
 std::string_view TSST2::Utf8Text(const SSTEntry *Entry, std::string &Buffer) {

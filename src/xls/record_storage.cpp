@@ -98,7 +98,8 @@ const TRawRecord &TRecordStorageDefault::DefaultItems(int index) const {
 }
 
 const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
-  const auto it = std::find_if(FSlots.begin(), FSlots.end(), [id](const TRawRecord *r) { return r->Id == id; });
+  const auto it =
+      std::find_if(FSlots.begin(), FSlots.end(), [id](const TRawRecord *r) { return r->Id == id; });
   return it == FSlots.end() ? nullptr : *it;
 }
 
@@ -106,7 +107,8 @@ bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
   if ((id & 0xFF) == 0x09)
     return true;
   const std::vector<TDefault> &list = DefaultList();
-  return !IsMarker(id) && std::any_of(list.begin(), list.end(), [id](const TDefault &d) { return d.Id == id; });
+  return !IsMarker(id) &&
+         std::any_of(list.begin(), list.end(), [id](const TDefault &d) { return d.Id == id; });
 }
 
 TRawRecord *TRecordStorageDefault::FindMain(uint16_t id) const {

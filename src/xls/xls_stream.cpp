@@ -20,13 +20,6 @@ namespace {
 constexpr uint32_t BlockSize = 1024;
 constexpr size_t WindowSize = 64 * 1024;
 
-std::u16string AsciiLower(std::u16string s) {
-  for (char16_t &c : s)
-    if (c >= u'A' && c <= u'Z')
-      c = static_cast<char16_t>(c + 32);
-  return s;
-}
-
 } // namespace
 
 TXLSStream::TXLSStream() = default;
@@ -46,18 +39,11 @@ TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
 TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   TCompoundFile file = FSourceStream.empty() ? TCompoundFile::FromFile(path)
                                              : TCompoundFile(std::vector<uint8_t>(FSourceStream));
-  int book = -1, workbook = -1;
-  bool vbaProject = false;
+  const int book = file.Find(u"Book"), workbook = file.Find(u"Workbook");
   const auto &elements = file.Elements();
-  for (size_t i = 0; i < elements.size(); ++i) {
-    const std::u16string name = AsciiLower(elements[i].Name);
-    if (name == u"book")
-      book = static_cast<int>(i);
-    else if (name == u"workbook")
-      workbook = static_cast<int>(i);
-    else if (elements[i].Kind == TStorageKind::Storage && elements[i].Name == u"_VBA_PROJECT_CUR")
-      vbaProject = true;
-  }
+  const bool vbaProject = std::any_of(elements.begin(), elements.end(), [](const TStorageElement &e) {
+    return e.Kind == TStorageKind::Storage && e.Name == u"_VBA_PROJECT_CUR";
+  });
   if (book < 0 && workbook < 0)
     throw common::Exception("The file is not an Excel workbook");
   const int index = workbook >= 0 ? workbook : book;
