@@ -148,7 +148,7 @@ THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Has
   if (!Chain || Chain->Count == Chain->Capacity) {
     // Two links at a time up to the most a chain holds before it splits; past that, at the
     // last depth, twice as many.
-    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 1 : count * 2;
+    const uint32_t count = Chain ? Chain->Count : 0, capacity = count < MaxChain ? count + 2 : count * 2;
     Chain = static_cast<TChain *>(Resize(Chain, TChain::Bytes(capacity)));
     // The items move up past the room for the new hashes.
     std::memmove(reinterpret_cast<char *>(Chain) + TChain::ItemsAt(capacity),
