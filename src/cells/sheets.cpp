@@ -144,10 +144,9 @@ void TSheet::StoreFloat(int Col, int Row, double Value, uint16_t XF) {
 }
 
 void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
+  const uint32_t key = CheckedKey(Col, Row);
   SSTEntry *entry = FOwner.SST().EntryByIndex(SSTIndex);
-  auto cell = FCells.NewCell<TStringCell>(key, entry, Resolve(XF));
-  FCells.Put(key, std::move(cell));
+  FCells.Put(key, FCells.NewCell<TStringCell>(key, entry, Resolve(XF)));
   ++entry->RefCount;
 }
 
@@ -157,8 +156,7 @@ void TSheet::StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF
 }
 
 TSheet::TStringPlace TSheet::PlaceString(int Col, int Row, uint16_t XF) const {
-  const uint32_t key = CheckedKey(Col, Row);
-  return {key, Resolve(XF)};
+  return {CheckedKey(Col, Row), Resolve(XF)};
 }
 
 void TSheet::PutString(TStringPlace Place, SSTEntry *Entry) {

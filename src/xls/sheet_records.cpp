@@ -65,16 +65,6 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
   }
 }
 
-const std::u16string &TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
-  const int cch = body.U16(countOffset);
-  // An empty text needs no option byte; some writers leave it out.
-  if (FWorkbook.Version() == xvExcel97)
-    ContinuedText(FLabelText, body, textOffset + 1, cch, cch > 0 && (body.U8(textOffset) & 1) != 0);
-  else
-    ContinuedText(FLabelText, body, textOffset, cch, false);
-  return FLabelText;
-}
-
 void TXLSReader::ReadBlank() {
   KeepRaw = false;
   const TRecordBody b = Body();
@@ -119,10 +109,14 @@ void TXLSReader::ReadLabel() {
   const int cch = b.U16(6);
   const bool biff8 = FWorkbook.Version() == xvExcel97;
   const int at = biff8 ? 9 : 8;
-  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : Latin1Bytes(b.Data() + at, cch)))
+  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : Latin1Bytes(b.Data() + at, cch))) {
     StoreBytes(b.U16(2), b.U16(0), b.Data() + at, cch, b.U16(4));
-  else
-    CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+    return;
+  }
+  TSheet &sheet = CurrentSheet();
+  // An empty text needs no option byte; some writers leave it out.
+  ContinuedText(FLabelText, b, at, cch, biff8 && cch > 0 && (b.U8(8) & 1) != 0);
+  sheet.StoreString(b.U16(2), b.U16(0), FLabelText, b.U16(4));
 }
 
 bool TXLSReader::Latin1Bytes(const uint8_t *bytes, int count) const {

@@ -401,11 +401,8 @@ void TXLSReader::ReadBof() {
       chart->Ordinal = SheetOrdinal;
     }
     chart->Read(FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
-    if (!embedded) {
-      SharedFormulas = decltype(SharedFormulas)();
-      if (AtEndOfReading())
-        FStop = true;
-    }
+    if (!embedded && AtEndOfReading())
+      FStop = true;
     break;
   }
   case 0x0100: throw common::Exception("BIFF4 Workbook unhandled");
