@@ -78,6 +78,8 @@ struct THashTrie::TTreeItem {
   // Moves the filled slots from From on to To, making room or closing a gap.
   void MoveSlots(int From, int To) {
     const size_t n = size_t(Count - From);
+    if (n == 0)
+      return;
     std::memmove(Hashes() + To, Hashes() + From, n * sizeof(uint32_t));
     std::memmove(Kinds() + To, Kinds() + From, n);
     std::memmove(Values() + To, Values() + From, n * sizeof(void *));
@@ -88,14 +90,14 @@ struct THashTrie::TTreeItem {
     *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
     return node;
   }
-  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child;
-  // Node may move.
-  static void Put(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
-    if (const int at = Node->Find(Index); at >= 0) {
-      void *&value = Node->Values()[at];
-      TChain *links = Node->Kinds()[at] == Item ? AddToChain(nullptr, value, Node->Hashes()[at])
+  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child; At
+  // is where the slot stands (Find). Node may move.
+  static void Put(TTreeItem *&Node, int Index, int At, void *Stored, uint32_t Hash) {
+    if (At >= 0) {
+      void *value = Node->Values()[At];
+      TChain *links = Node->Kinds()[At] == Item ? AddToChain(nullptr, value, Node->Hashes()[At])
                                                 : static_cast<TChain *>(value);
-      Node->Set(at, 0, Chain, AddToChain(links, Stored, Hash));
+      Node->Set(At, 0, Chain, AddToChain(links, Stored, Hash));
       return;
     }
     if (Node->Count == Node->Capacity) {
@@ -200,7 +202,7 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
       return found;
     auto *chain = static_cast<TChain *>(at >= 0 ? node->Values()[at] : nullptr);
     if (at < 0 || kind == TTreeItem::Item || chain->Count < MaxChain || node->Depth == MaxDepth) {
-      TTreeItem::Put(node, index, Item, Hash);
+      TTreeItem::Put(node, index, at, Item, Hash);
       if (parent)
         parent->Values()[parentAt] = node;
       else
@@ -211,9 +213,10 @@ void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
     // A full chain moves one level down, each item to the slot of its next hash byte; Item then
     // goes on into the new node. Eight items never fill a slot there.
     TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i],
-                     chain->Hashes()[i]);
+    for (uint32_t i = 0; i < chain->Count; ++i) {
+      const int slot = SlotIndex(chain->Hashes()[i], child->Depth);
+      TTreeItem::Put(child, slot, child->Find(slot), chain->Items()[i], chain->Hashes()[i]);
+    }
     std::free(chain);
     node->Set(at, 0, TTreeItem::Child, child);
     parent = node;
