@@ -9,8 +9,6 @@ namespace {
 [[noreturn]] void ForeignCell() { throw common::Exception("The cell belongs to another cell store"); }
 } // namespace
 
-TCellStorage::TCellStorage() = default;
-
 TCellStorage::~TCellStorage() { ClearCells(); }
 
 uint32_t TCellStorage::NewSlot() {

@@ -25,7 +25,7 @@ public:
   };
   using TCellPtr = std::unique_ptr<TCell, TCellDeleter>;
 
-  TCellStorage();
+  TCellStorage() = default;
   ~TCellStorage();
   TCellStorage(const TCellStorage &) = delete;
   TCellStorage &operator=(const TCellStorage &) = delete;

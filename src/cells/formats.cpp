@@ -14,10 +14,9 @@ TXLSFont &TXLSFonts::Add() {
 }
 
 int TXLSFonts::IndexOf(const TXLSFont *font) const {
-  for (size_t i = 0; i < FItems.size(); ++i)
-    if (FItems[i].get() == font)
-      return static_cast<int>(i);
-  return -1;
+  const auto it = std::find_if(FItems.begin(), FItems.end(),
+                               [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
+  return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
 }
 
 void TXLSFonts::Clear() {

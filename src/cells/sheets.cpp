@@ -7,11 +7,14 @@
 #include <wctype.h>
 
 #include "cells/formats.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "common/number_text.h"
 #include "common/text.h"
 
 namespace xls {
+
+using common::Get16;
 
 namespace {
 
@@ -59,14 +62,13 @@ std::u16string UpperCaseWide(std::u16string_view Text) {
 TXLSRow &TXLSRows::AddRow(const uint8_t *Body, int Length) {
   if (!Body || Length < 16)
     throw common::Exception("Bad record in file");
-  auto u16 = [Body](int at) { return static_cast<uint16_t>(Body[at] | (Body[at + 1] << 8)); };
   TXLSRow &row = FItems.emplace_back();
-  row.Row = u16(0);
-  row.FirstCol = u16(2);
-  row.LastCol = u16(4);
-  row.Height = u16(6);
-  row.Options = u16(12);
-  row.XF = (row.Options & 0x80) ? static_cast<uint16_t>(u16(14) & 0x0FFF) : 15;
+  row.Row = Get16(Body);
+  row.FirstCol = Get16(Body + 2);
+  row.LastCol = Get16(Body + 4);
+  row.Height = Get16(Body + 6);
+  row.Options = Get16(Body + 12);
+  row.XF = (row.Options & 0x80) ? static_cast<uint16_t>(Get16(Body + 14) & 0x0FFF) : 15;
   return row;
 }
 
@@ -77,20 +79,9 @@ TXLSRow &TXLSRows::Items(int Index) const {
 }
 
 int TXLSRows::FindRow(int Row) const {
-  if (Row < 0 || Row > 65535 || FItems.empty())
-    return -1;
-  int lo = 0, hi = Count() - 1;
-  while (lo <= hi) {
-    int mid = lo + (hi - lo) / 2;
-    int value = FItems[static_cast<size_t>(mid)].Row;
-    if (value == Row)
-      return mid;
-    if (value < Row)
-      lo = mid + 1;
-    else
-      hi = mid - 1;
-  }
-  return -1;
+  const auto it = std::lower_bound(FItems.begin(), FItems.end(), Row,
+                                   [](const TXLSRow &item, int row) { return item.Row < row; });
+  return it != FItems.end() && it->Row == Row ? static_cast<int>(it - FItems.begin()) : -1;
 }
 
 void TXLSRows::SortRows() {
@@ -103,10 +94,6 @@ void TXLSRows::SortRows() {
 TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index)
     : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind), FIndex(Index) {
 }
-
-TSheet::~TSheet() = default;
-
-int TSheet::Index() const { return FIndex; }
 
 void TSheet::SetName(const std::u16string &Name) {
   std::u16string upper = UpperCaseWide(Name);
@@ -157,10 +144,9 @@ void TSheet::StoreFloat(int Col, int Row, double Value, uint16_t XF) {
 }
 
 void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
-  uint32_t key = CheckedKey(Col, Row);
+  const uint32_t key = CheckedKey(Col, Row);
   SSTEntry *entry = FOwner.SST().EntryByIndex(SSTIndex);
-  auto cell = FCells.NewCell<TStringCell>(key, entry, Resolve(XF));
-  FCells.Put(key, std::move(cell));
+  FCells.Put(key, FCells.NewCell<TStringCell>(key, entry, Resolve(XF)));
   ++entry->RefCount;
 }
 
@@ -170,8 +156,7 @@ void TSheet::StoreString(int Col, int Row, std::u16string_view Text, uint16_t XF
 }
 
 TSheet::TStringPlace TSheet::PlaceString(int Col, int Row, uint16_t XF) const {
-  const uint32_t key = CheckedKey(Col, Row);
-  return {key, Resolve(XF)};
+  return {CheckedKey(Col, Row), Resolve(XF)};
 }
 
 void TSheet::PutString(TStringPlace Place, SSTEntry *Entry) {

@@ -78,14 +78,13 @@ public:
 class TSheet {
 public:
   TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index);
-  ~TSheet();
   TSheet(const TSheet &) = delete;
   TSheet &operator=(const TSheet &) = delete;
 
   const std::u16string &Name() const { return FName; }
   // Raises "Sheet name \"%s\" allready exists" when another sheet has the name, ignoring case.
   void SetName(const std::u16string &Name);
-  int Index() const;
+  int Index() const { return FIndex; }
   uint8_t Kind() const { return FKind; }
   uint8_t Hidden = 0;
 

@@ -32,34 +32,23 @@ int SlotIndex(uint32_t Hash, int Depth) { return static_cast<int>((Hash >> (8 * 
 // in slot order, each found by counting the bits before its own. Most nodes below the first level
 // hold a handful of slots, and 256 of them each would be most of a large table's memory. A slot
 // holds a child node, a chain or, for a chain of one (most slots of the deeper nodes), the item
-// itself with its hash.
+// itself with its hash. Like a chain, the node keeps its slots' hashes, kinds and values in
+// arrays of their own, so that no slot is padded to the size of a pointer.
 struct THashTrie::TTreeItem {
   enum TKind : uint8_t { Item, Chain, Child };
-  struct TSlot {
-    uint32_t Hash; // of the item, for a slot of kind Item
-    TKind Kind;
-    union {
-      void *Value;
-      TChain *Links;
-      TTreeItem *Node;
-    };
-    // The stored item equal to Item in a slot of kind Item or Chain, or nullptr.
-    void *Match(const THashTrie &Trie, const void *Item, uint32_t ItemHash) const {
-      if (Kind == TTreeItem::Item)
-        return Hash == ItemHash && Trie.ItemsEqual(Value, Item) ? Value : nullptr;
-      for (uint32_t i = 0; i < Links->Count; ++i)
-        if (Links->Hashes()[i] == ItemHash && Trie.ItemsEqual(Links->Items()[i], Item))
-          return Links->Items()[i];
-      return nullptr;
-    }
-  };
   uint8_t Depth;
   uint8_t Before[3]; // filled slots in the words of Filled before words 1, 2 and 3
   uint16_t Count;    // filled slots
   uint16_t Capacity;
   uint64_t Filled[4];
 
-  TSlot *Slots() { return reinterpret_cast<TSlot *>(this + 1); }
+  uint32_t *Hashes() { return reinterpret_cast<uint32_t *>(this + 1); } // of the slots of kind Item
+  TKind *Kinds() { return reinterpret_cast<TKind *>(Hashes() + Capacity); }
+  void **Values() { return reinterpret_cast<void **>(reinterpret_cast<char *>(this) + ValuesAt(Capacity)); }
+  static size_t KindsAt(size_t Capacity) { return sizeof(TTreeItem) + 4 * Capacity; }
+  static size_t ValuesAt(size_t Capacity) { return (KindsAt(Capacity) + Capacity + 7) & ~size_t(7); }
+  static size_t Bytes(size_t Capacity) { return ValuesAt(Capacity) + Capacity * sizeof(void *); }
+
   int Rank(int Index) const {
     const int w = Index >> 6;
     return (w ? Before[w - 1] : 0) + __builtin_popcountll(Filled[w] & ((uint64_t(1) << (Index & 63)) - 1));
@@ -69,40 +58,67 @@ struct THashTrie::TTreeItem {
     for (int w = Index >> 6; w < 3; ++w)
       Before[w] = static_cast<uint8_t>(Before[w] + (On ? 1 : -1));
   }
-  TSlot *Find(int Index) {
-    return (Filled[Index >> 6] >> (Index & 63) & 1) ? &Slots()[Rank(Index)] : nullptr;
+  // Where slot Index stands among the filled ones, or -1 when it is empty.
+  int Find(int Index) const { return (Filled[Index >> 6] >> (Index & 63) & 1) ? Rank(Index) : -1; }
+  // The stored item equal to Item in the filled slot At, of kind Item or Chain, or nullptr.
+  void *Match(const THashTrie &Trie, int At, const void *Item, uint32_t ItemHash) {
+    if (Kinds()[At] == TTreeItem::Item)
+      return Hashes()[At] == ItemHash && Trie.ItemsEqual(Values()[At], Item) ? Values()[At] : nullptr;
+    TChain *links = static_cast<TChain *>(Values()[At]);
+    for (uint32_t i = 0; i < links->Count; ++i)
+      if (links->Hashes()[i] == ItemHash && Trie.ItemsEqual(links->Items()[i], Item))
+        return links->Items()[i];
+    return nullptr;
+  }
+  void Set(int At, uint32_t Hash, TKind Kind, void *Value) {
+    Hashes()[At] = Hash;
+    Kinds()[At] = Kind;
+    Values()[At] = Value;
+  }
+  // Moves the filled slots from From on to To, making room or closing a gap.
+  void MoveSlots(int From, int To) {
+    const size_t n = size_t(Count - From);
+    if (n == 0)
+      return;
+    std::memmove(Hashes() + To, Hashes() + From, n * sizeof(uint32_t));
+    std::memmove(Kinds() + To, Kinds() + From, n);
+    std::memmove(Values() + To, Values() + From, n * sizeof(void *));
   }
 
   static TTreeItem *New(int Depth, int Capacity) {
-    auto *node =
-        static_cast<TTreeItem *>(Resize(nullptr, sizeof(TTreeItem) + size_t(Capacity) * sizeof(TSlot)));
+    auto *node = static_cast<TTreeItem *>(Resize(nullptr, Bytes(size_t(Capacity))));
     *node = {static_cast<uint8_t>(Depth), {}, 0, static_cast<uint16_t>(Capacity), {}};
     return node;
   }
-  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child;
-  // Node may move.
-  static void Put(TTreeItem *&Node, int Index, void *Stored, uint32_t Hash) {
-    if (TSlot *slot = Node->Find(Index)) {
-      slot->Links = AddToChain(
-          slot->Kind == Item ? AddToChain(nullptr, slot->Value, slot->Hash) : slot->Links, Stored, Hash);
-      slot->Kind = Chain;
+  // Puts an item into slot Index of Node, beside what the slot holds unless that is a child; At
+  // is where the slot stands (Find). Node may move.
+  static void Put(TTreeItem *&Node, int Index, int At, void *Stored, uint32_t Hash) {
+    if (At >= 0) {
+      void *value = Node->Values()[At];
+      TChain *links = Node->Kinds()[At] == Item ? AddToChain(nullptr, value, Node->Hashes()[At])
+                                                : static_cast<TChain *>(value);
+      Node->Set(At, 0, Chain, AddToChain(links, Stored, Hash));
       return;
     }
     if (Node->Count == Node->Capacity) {
       // Most nodes stay small and grow by little; the few that fill are not copied slot by slot.
-      const int capacity = std::min(256, Node->Capacity + 2 + Node->Capacity / 8);
-      Node = static_cast<TTreeItem *>(Resize(Node, sizeof(TTreeItem) + size_t(capacity) * sizeof(TSlot)));
+      const size_t old = Node->Capacity, capacity = std::min<size_t>(256, old + std::max<size_t>(1, old / 8));
+      Node = static_cast<TTreeItem *>(Resize(Node, Bytes(capacity)));
+      // The values, then the kinds, move up past the room for the new hashes and kinds.
+      auto *base = reinterpret_cast<char *>(Node);
+      std::memmove(base + ValuesAt(capacity), base + ValuesAt(old), Node->Count * sizeof(void *));
+      std::memmove(base + KindsAt(capacity), base + KindsAt(old), Node->Count);
       Node->Capacity = static_cast<uint16_t>(capacity);
     }
-    TSlot *at = Node->Slots() + Node->Rank(Index);
-    std::memmove(static_cast<void *>(at + 1), at, size_t(Node->Slots() + Node->Count - at) * sizeof(TSlot));
-    *at = {Hash, Item, {Stored}};
+    const int at = Node->Rank(Index);
+    Node->MoveSlots(at, at + 1);
+    Node->Set(at, Hash, Item, Stored);
     Node->Mark(Index, true);
     ++Node->Count;
   }
   void Erase(int Index) {
-    TSlot *at = Slots() + Rank(Index);
-    std::memmove(static_cast<void *>(at), at + 1, size_t(Slots() + Count - at - 1) * sizeof(TSlot));
+    const int at = Rank(Index);
+    MoveSlots(at + 1, at);
     Mark(Index, false);
     --Count;
   }
@@ -149,12 +165,12 @@ THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Has
 
 void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
   for (TTreeItem *node = FRoot; node;) {
-    const TTreeItem::TSlot *slot = node->Find(SlotIndex(Hash, node->Depth));
-    if (!slot)
+    const int at = node->Find(SlotIndex(Hash, node->Depth));
+    if (at < 0)
       return nullptr;
-    if (slot->Kind != TTreeItem::Child)
-      return slot->Match(*this, Item, Hash);
-    node = slot->Node;
+    if (node->Kinds()[at] != TTreeItem::Child)
+      return node->Match(*this, at, Item, Hash);
+    node = static_cast<TTreeItem *>(node->Values()[at]);
   }
   return nullptr;
 }
@@ -169,33 +185,43 @@ void *THashTrie::Insert(void *Item) {
 void *THashTrie::InsertWithHash(void *Item, uint32_t Hash) {
   if (!FRoot)
     FRoot = TTreeItem::New(0, 16);
-  TTreeItem **link = &FRoot; // where the node stands, to follow it when it grows
+  // The node and the slot of its parent where it stands, to follow it when it grows.
+  TTreeItem *node = FRoot, *parent = nullptr;
+  int parentAt = 0;
   for (;;) {
-    TTreeItem *node = *link;
     const int index = SlotIndex(Hash, node->Depth);
-    TTreeItem::TSlot *slot = node->Find(index);
-    if (slot && slot->Kind == TTreeItem::Child) {
-      link = &slot->Node;
+    const int at = node->Find(index);
+    const TTreeItem::TKind kind = at >= 0 ? node->Kinds()[at] : TTreeItem::Item;
+    if (at >= 0 && kind == TTreeItem::Child) {
+      parent = node;
+      parentAt = at;
+      node = static_cast<TTreeItem *>(node->Values()[at]);
       continue;
     }
-    if (void *found = slot ? slot->Match(*this, Item, Hash) : nullptr)
+    if (void *found = at >= 0 ? node->Match(*this, at, Item, Hash) : nullptr)
       return found;
-    if (!slot || slot->Kind == TTreeItem::Item || slot->Links->Count < MaxChain || node->Depth == MaxDepth) {
-      TTreeItem::Put(*link, index, Item, Hash);
+    auto *chain = static_cast<TChain *>(at >= 0 ? node->Values()[at] : nullptr);
+    if (at < 0 || kind == TTreeItem::Item || chain->Count < MaxChain || node->Depth == MaxDepth) {
+      TTreeItem::Put(node, index, at, Item, Hash);
+      if (parent)
+        parent->Values()[parentAt] = node;
+      else
+        FRoot = node;
       ++FItemCount;
       return nullptr;
     }
     // A full chain moves one level down, each item to the slot of its next hash byte; Item then
     // goes on into the new node. Eight items never fill a slot there.
-    TChain *chain = slot->Links;
     TTreeItem *child = TTreeItem::New(node->Depth + 1, int(chain->Count) + 1);
-    for (uint32_t i = 0; i < chain->Count; ++i)
-      TTreeItem::Put(child, SlotIndex(chain->Hashes()[i], child->Depth), chain->Items()[i],
-                     chain->Hashes()[i]);
+    for (uint32_t i = 0; i < chain->Count; ++i) {
+      const int slot = SlotIndex(chain->Hashes()[i], child->Depth);
+      TTreeItem::Put(child, slot, child->Find(slot), chain->Items()[i], chain->Hashes()[i]);
+    }
     std::free(chain);
-    slot->Kind = TTreeItem::Child;
-    slot->Node = child;
-    link = &slot->Node;
+    node->Set(at, 0, TTreeItem::Child, child);
+    parent = node;
+    parentAt = at;
+    node = child;
   }
 }
 
@@ -204,18 +230,19 @@ bool THashTrie::Remove(const void *Item) {
   TTreeItem *path[MaxDepth + 1];
   for (TTreeItem *node = FRoot; node;) {
     path[node->Depth] = node;
-    TTreeItem::TSlot *slot = node->Find(SlotIndex(hash, node->Depth));
-    if (!slot)
+    const int at = node->Find(SlotIndex(hash, node->Depth));
+    if (at < 0)
       return false;
-    if (slot->Kind == TTreeItem::Child) {
-      node = slot->Node;
+    void *value = node->Values()[at];
+    if (node->Kinds()[at] == TTreeItem::Child) {
+      node = static_cast<TTreeItem *>(value);
       continue;
     }
-    if (slot->Kind == TTreeItem::Item) {
-      if (slot->Value != Item)
+    if (node->Kinds()[at] == TTreeItem::Item) {
+      if (value != Item)
         return false;
     } else {
-      TChain *chain = slot->Links;
+      auto *chain = static_cast<TChain *>(value);
       const uint32_t i =
           uint32_t(std::find(chain->Items(), chain->Items() + chain->Count, Item) - chain->Items());
       if (i == chain->Count)
@@ -226,7 +253,7 @@ bool THashTrie::Remove(const void *Item) {
       --FItemCount;
       if (chain->Count == 1) {
         // A chain of one goes back into its slot.
-        *slot = {chain->Hashes()[0], TTreeItem::Item, {chain->Items()[0]}};
+        node->Set(at, chain->Hashes()[0], TTreeItem::Item, chain->Items()[0]);
         std::free(chain);
       }
       return true;
@@ -246,15 +273,16 @@ bool THashTrie::Remove(const void *Item) {
 
 void THashTrie::FreeNode(TTreeItem *Node, bool FreeItems) {
   for (int s = 0; s < Node->Count; ++s) {
-    const TTreeItem::TSlot &slot = Node->Slots()[s];
-    if (slot.Kind == TTreeItem::Child)
-      FreeNode(slot.Node, FreeItems);
-    else if (slot.Kind == TTreeItem::Item && FreeItems)
-      FreeItem(slot.Value);
-    else if (slot.Kind == TTreeItem::Chain) {
-      for (uint32_t i = 0; FreeItems && i < slot.Links->Count; ++i)
-        FreeItem(slot.Links->Items()[i]);
-      std::free(slot.Links);
+    void *value = Node->Values()[s];
+    if (Node->Kinds()[s] == TTreeItem::Child)
+      FreeNode(static_cast<TTreeItem *>(value), FreeItems);
+    else if (Node->Kinds()[s] == TTreeItem::Item && FreeItems)
+      FreeItem(value);
+    else if (Node->Kinds()[s] == TTreeItem::Chain) {
+      auto *chain = static_cast<TChain *>(value);
+      for (uint32_t i = 0; FreeItems && i < chain->Count; ++i)
+        FreeItem(chain->Items()[i]);
+      std::free(chain);
     }
   }
   std::free(Node);
@@ -273,14 +301,15 @@ void Walk(THashTrie::TTreeItem &Node, const std::function<void(void *)> &f, size
   using Tree = THashTrie::TTreeItem;
   ++nodes;
   for (int s = 0; s < Node.Count; ++s) {
-    const Tree::TSlot &slot = Node.Slots()[s];
-    if (slot.Kind == Tree::Child) {
-      Walk(*slot.Node, f, nodes, longest);
+    void *value = Node.Values()[s];
+    if (Node.Kinds()[s] == Tree::Child) {
+      Walk(*static_cast<Tree *>(value), f, nodes, longest);
       continue;
     }
-    const size_t n = slot.Kind == Tree::Item ? 1 : slot.Links->Count;
+    auto *chain = static_cast<THashTrie::TChain *>(value);
+    const size_t n = Node.Kinds()[s] == Tree::Item ? 1 : chain->Count;
     for (size_t i = 0; f && i < n; ++i)
-      f(slot.Kind == Tree::Item ? slot.Value : slot.Links->Items()[i]);
+      f(Node.Kinds()[s] == Tree::Item ? value : chain->Items()[i]);
     longest = std::max(longest, n);
   }
 }
@@ -433,17 +462,10 @@ void TSST2::StartText(size_t Count, uint8_t Options) {
 }
 
 std::u16string TSST2::EntryText(const SSTEntry *Entry) {
-  std::u16string text;
   if (!Entry)
-    return text;
+    return {};
   const uint8_t *c = Entry->Chars();
-  text.resize(Entry->CharCount);
-  if (Entry->Wide())
-    for (size_t i = 0; i < text.size(); ++i)
-      text[i] = static_cast<char16_t>(Get16(c + i * 2));
-  else
-    std::copy(c, c + text.size(), text.begin());
-  return text;
+  return Entry->Wide() ? common::Utf16Text(c, Entry->CharCount) : std::u16string(c, c + Entry->CharCount);
 }
 
 std::string_view TSST2::Utf8Text(const SSTEntry *Entry, std::string &Buffer) {

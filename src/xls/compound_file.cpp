@@ -318,20 +318,13 @@ void TCompoundFile::AppendSectorIds(uint32_t sector, std::vector<uint32_t> &ids,
 void TCompoundFile::LoadMiniStream() const {
   if (FMiniLoaded)
     return;
-  const TDirEntry &root = FDir[0];
   // The mini FAT and mini stream are only needed for small streams, so a broken one does not
   // stop the reading of large streams.
-  std::vector<uint8_t> ministream = ReadChain(root.Start, root.Size);
-  std::vector<uint32_t> miniFat;
-  uint32_t firstMiniFat = FMiniFatStart;
-  if (FMiniFatSectors != 0 && firstMiniFat != EndOfChain) {
-    std::vector<uint32_t> chain = Chain(firstMiniFat, FFat, Unbounded);
-    miniFat.reserve(chain.size() * (FSectorSize / 4));
-    for (uint32_t id : chain)
-      AppendSectorIds(id, miniFat, "a mini FAT sector id is out of range");
-  }
-  FMiniStream = std::move(ministream);
-  FMiniFat = std::move(miniFat);
+  FMiniStream = ReadChain(FDir[0].Start, FDir[0].Size);
+  FMiniFat.clear();
+  if (FMiniFatSectors != 0 && FMiniFatStart != EndOfChain)
+    for (uint32_t id : Chain(FMiniFatStart, FFat, Unbounded))
+      AppendSectorIds(id, FMiniFat, "a mini FAT sector id is out of range");
   FMiniLoaded = true;
 }
 

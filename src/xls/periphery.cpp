@@ -96,11 +96,6 @@ void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
   FNotes.push_back(std::move(note));
 }
 
-void TSheetDrawing::Clear() {
-  FDrawings.clear();
-  FNotes.clear();
-}
-
 // ---------------------------------------------------------------------------------------------
 
 void TSheetPeriphery::ReadMergedCells(const TRecordBody &body) {

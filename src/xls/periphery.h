@@ -41,7 +41,6 @@ public:
   void AddNote(const TRecordBody &body, bool biff8);
   const std::vector<std::vector<uint8_t>> &Drawings() const { return FDrawings; }
   const std::vector<TNote> &Notes() const { return FNotes; }
-  void Clear();
 
 private:
   std::vector<std::vector<uint8_t>> FDrawings;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/exception.h"
 
 namespace xls {
@@ -38,14 +39,12 @@ public:
   }
   uint16_t U16(int offset) const {
     Need(offset, 2);
-    return static_cast<uint16_t>(FData[offset] | (FData[offset + 1] << 8));
+    return common::Get16(FData + offset);
   }
   int16_t I16(int offset) const { return static_cast<int16_t>(U16(offset)); }
   uint32_t U32(int offset) const {
     Need(offset, 4);
-    return static_cast<uint32_t>(FData[offset]) | (static_cast<uint32_t>(FData[offset + 1]) << 8) |
-           (static_cast<uint32_t>(FData[offset + 2]) << 16) |
-           (static_cast<uint32_t>(FData[offset + 3]) << 24);
+    return common::Get32(FData + offset);
   }
   double F64(int offset) const {
     Need(offset, 8);

@@ -1,6 +1,8 @@
 #include "xls/record_storage.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "common/bytes.h"
 #include "common/exception.h"
@@ -96,52 +98,38 @@ const TRawRecord &TRecordStorageDefault::DefaultItems(int index) const {
 }
 
 const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
-  for (TRawRecord *r : FSlots)
-    if (r->Id == id)
-      return r;
-  return nullptr;
+  const auto it =
+      std::find_if(FSlots.begin(), FSlots.end(), [id](const TRawRecord *r) { return r->Id == id; });
+  return it == FSlots.end() ? nullptr : *it;
 }
 
 bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
   if ((id & 0xFF) == 0x09)
     return true;
-  if (IsMarker(id))
-    return false;
-  for (const TDefault &d : DefaultList())
-    if (d.Id == id)
-      return true;
-  return false;
+  const std::vector<TDefault> &list = DefaultList();
+  return !IsMarker(id) &&
+         std::any_of(list.begin(), list.end(), [id](const TDefault &d) { return d.Id == id; });
 }
 
 TRawRecord *TRecordStorageDefault::FindMain(uint16_t id) const {
   // Slot records in the main list are those no longer waiting among the defaults.
-  for (TRawRecord *r : FSlots) {
-    if (r->Id != id)
-      continue;
-    for (const auto &d : FDefaultRecords)
-      if (d.get() == r)
-        return nullptr;
-    return r;
-  }
-  return nullptr;
+  const TRawRecord *r = FindSlot(id);
+  const bool waiting = std::any_of(FDefaultRecords.begin(), FDefaultRecords.end(),
+                                   [r](const std::unique_ptr<TRawRecord> &d) { return d.get() == r; });
+  return waiting ? nullptr : const_cast<TRawRecord *>(r);
 }
 
 TRawRecord *TRecordStorageDefault::MoveDefaultsUpTo(uint16_t id, bool marker) {
-  size_t found = FDefaultRecords.size();
-  for (size_t i = 0; i < FDefaultRecords.size(); ++i)
-    if (FDefaultRecords[i]->Id == id) {
-      found = i;
-      break;
-    }
-  if (found == FDefaultRecords.size()) {
+  const auto it = std::find_if(FDefaultRecords.begin(), FDefaultRecords.end(),
+                               [id](const std::unique_ptr<TRawRecord> &d) { return d->Id == id; });
+  if (it == FDefaultRecords.end()) {
     if (marker)
       throw common::Exception(common::Format("[int] Unknown int. default record %.4X", id));
     throw common::Exception(common::Format("Excpected default record %.4X not found.", id));
   }
-  TRawRecord *target = FDefaultRecords[found].get();
-  for (size_t i = 0; i <= found; ++i)
-    FRecords.push_back(std::move(FDefaultRecords[i]));
-  FDefaultRecords.erase(FDefaultRecords.begin(), FDefaultRecords.begin() + static_cast<long>(found) + 1);
+  TRawRecord *target = it->get();
+  std::move(FDefaultRecords.begin(), it + 1, std::back_inserter(FRecords));
+  FDefaultRecords.erase(FDefaultRecords.begin(), it + 1);
   return target;
 }
 
@@ -215,16 +203,11 @@ std::u16string TRecordStorageGlobals::UserName() const {
   const TRawRecord *r = FindSlot(0x005C);
   if (r == nullptr || r->Body.size() < 3)
     return {};
-  const size_t cch = r->Body[0] | (r->Body[1] << 8);
   const bool wide = (r->Body[2] & 1) != 0;
-  std::u16string s;
-  for (size_t i = 0; i < cch; ++i) {
-    const size_t at = 3 + (wide ? 2 * i : i);
-    if (at + (wide ? 2 : 1) > r->Body.size())
-      break;
-    s.push_back(wide ? static_cast<char16_t>(r->Body[at] | (r->Body[at + 1] << 8)) : r->Body[at]);
-  }
-  return s;
+  // As many characters as the body holds.
+  const size_t cch = std::min<size_t>(Get16(r->Body.data()), (r->Body.size() - 3) / (wide ? 2 : 1));
+  const uint8_t *p = r->Body.data() + 3;
+  return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cells/sheets.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 #include "xls/periphery.h"
 #include "xls/workbook.h"
@@ -28,16 +29,6 @@ double RKValue(uint32_t Value) {
 
 namespace {
 
-void AppendWide(std::u16string &text, const uint8_t *p, int count) {
-  const size_t at = text.size();
-  text.resize(at + size_t(count));
-  for (int i = 0; i < count; ++i)
-    text[at + size_t(i)] = static_cast<char16_t>(p[2 * i] | (p[2 * i + 1] << 8));
-}
-
-// BIFF8 8-bit text: each byte is the code unit.
-void AppendNarrow(std::u16string &text, const uint8_t *p, int count) { text.append(p, p + count); }
-
 // A FORMULA whose cached result is text, a boolean or an error rather than a number.
 bool SpecialResult(const TRecordBody &b) { return b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF; }
 
@@ -55,15 +46,15 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
     const int want = cch - static_cast<int>(text.size());
     const int n = std::min(want, wide ? left / 2 : left);
     if (wide)
-      AppendWide(text, p, n);
+      text += common::Utf16Text(p, size_t(n));
     else if (biff8)
-      AppendNarrow(text, p, n);
+      text.append(p, p + n); // each byte is the code unit
     else
       AppendDecoded8(text, p, n);
     if (n == want)
       return;
     // Writers split long texts over CONTINUE records; BIFF8 starts each piece with an option byte.
-    if (!ReadFollowingRecord(*FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
+    if (!ReadFollowingRecord(FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
         (biff8 && more.Body.empty()))
       body.Need(offset, wide ? 2 * cch : cch);
     piece = std::move(more.Body);
@@ -72,16 +63,6 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
     p = piece.data() + (biff8 ? 1 : 0);
     left = static_cast<int>(piece.size()) - (biff8 ? 1 : 0);
   }
-}
-
-const std::u16string &TXLSReader::LabelText(const TRecordBody &body, int countOffset, int textOffset) {
-  const int cch = body.U16(countOffset);
-  // An empty text needs no option byte; some writers leave it out.
-  if (FWorkbook.Version() == xvExcel97)
-    ContinuedText(FLabelText, body, textOffset + 1, cch, cch > 0 && (body.U8(textOffset) & 1) != 0);
-  else
-    ContinuedText(FLabelText, body, textOffset, cch, false);
-  return FLabelText;
 }
 
 void TXLSReader::ReadBlank() {
@@ -128,10 +109,14 @@ void TXLSReader::ReadLabel() {
   const int cch = b.U16(6);
   const bool biff8 = FWorkbook.Version() == xvExcel97;
   const int at = biff8 ? 9 : 8;
-  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : Latin1Bytes(b.Data() + at, cch)))
+  if (at + cch <= RecordLength && (biff8 ? (b.U8(8) & 1) == 0 : Latin1Bytes(b.Data() + at, cch))) {
     StoreBytes(b.U16(2), b.U16(0), b.Data() + at, cch, b.U16(4));
-  else
-    CurrentSheet().StoreString(b.U16(2), b.U16(0), LabelText(b, 6, 8), b.U16(4));
+    return;
+  }
+  TSheet &sheet = CurrentSheet();
+  // An empty text needs no option byte; some writers leave it out.
+  ContinuedText(FLabelText, b, at, cch, biff8 && cch > 0 && (b.U8(8) & 1) != 0);
+  sheet.StoreString(b.U16(2), b.U16(0), FLabelText, b.U16(4));
 }
 
 bool TXLSReader::Latin1Bytes(const uint8_t *bytes, int count) const {
@@ -156,7 +141,7 @@ void TXLSReader::ReadLabelSST() {
     const TRecordBody b = Body();
     CurrentSheet().StoreSSTString(b.U16(2), b.U16(0), static_cast<int>(b.U32(6)), b.U16(4));
   } catch (const std::exception &) {
-    throw common::Exception(common::Format("Read error at %.8u", FStream->Position()));
+    throw common::Exception(common::Format("Read error at %.8u", FStream.Position()));
   }
 }
 
@@ -202,7 +187,7 @@ void TXLSReader::ReadSharedFormula() {
   // The whole body is read, so whatever follows the expression (array constants) does not end
   // up being taken for the next record header.
   TRawRecord shared;
-  if (!ReadFollowingRecord(*FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
+  if (!ReadFollowingRecord(FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
     return;
   const TRecordBody b(shared.Id, shared.Body.data(), static_cast<int>(shared.Body.size()));
   const int cce = b.U16(8);
@@ -247,7 +232,7 @@ void TXLSReader::ReadFormula() {
     }
   } else if (stored >= 1 && expr[0] == 0x01) {
     TRawRecord array;
-    if (ReadFollowingRecord(*FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
+    if (ReadFollowingRecord(FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
       if (array.Id != 0) {
         CurrentArray = std::move(array.Body);
         HasCurrentArray = true;
@@ -314,21 +299,21 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
   TSheet &sheet = CurrentSheet();
   switch (Type) {
   case 0: {
-    uint16_t next = FStream->PeekRecordId();
+    uint16_t next = FStream.PeekRecordId();
     if (next == 0x00BC || next == 0x04BC)
       throw common::Exception("Unxepected SHRFMLA");
     // A data-table formula has its TABLE record before the STRING; the TABLE is kept as it is.
     if (next == 0x0236) {
       TRawRecord table;
-      if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
+      if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
         return false;
       CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
-      next = FStream->PeekRecordId();
+      next = FStream.PeekRecordId();
     }
     if (next != 0x0207 && next != 0x0007)
       return false;
     TRawRecord rec;
-    if (!ReadFollowingRecord(*FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
+    if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
       return false;
     const TRecordBody s(rec.Id, rec.Body.data(), static_cast<int>(rec.Body.size()));
     std::u16string text;

@@ -16,29 +16,26 @@ namespace xls {
 
 using common::Utf16Text;
 
-TXLSReader::TXLSReader(TXLSWorkbook &Workbook)
-    : FWorkbook(Workbook), FStream(std::make_unique<TXLSStream>()) {}
-
-TXLSReader::~TXLSReader() = default;
+TXLSReader::TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook) {}
 
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
   SheetIndex = -1;
   FSheet = nullptr;
   SheetNames.clear();
   SheetOrdinal = -1;
-  FStream->SetSourceStream(std::move(Source));
+  FStream.SetSourceStream(std::move(Source));
 
   // The stream is closed and the body buffer freed however the read ends.
   struct TCloser {
     TXLSReader &R;
     ~TCloser() {
-      R.FStream->Close();
+      R.FStream.Close();
       std::vector<uint8_t>().swap(R.RecordData);
     }
   } closer{*this};
 
-  FWorkbook.SetVersion(FStream->OpenWorkbook(FWorkbook.Filename));
-  FWorkbook.HasMacros = FStream->HasVbaProject();
+  FWorkbook.SetVersion(FStream.OpenWorkbook(FWorkbook.Filename));
+  FWorkbook.HasMacros = FStream.HasVbaProject();
   RecordData.assign(static_cast<size_t>(FWorkbook.MaxRecordSize()), 0);
   CurrentStorage = &FWorkbook.GlobalsStorage();
   // BIFF2 files carry no XF records.
@@ -56,12 +53,12 @@ void TXLSReader::ReadLoop() {
   try {
     uint8_t header[4];
     while (!FStop) {
-      if (FStream->ReadHeader(header) != 4)
+      if (FStream.ReadHeader(header) != 4)
         break;
-      RecordId = static_cast<uint16_t>(header[0] | (header[1] << 8));
-      RecordLength = static_cast<uint16_t>(header[2] | (header[3] << 8));
+      RecordId = common::Get16(header);
+      RecordLength = common::Get16(header + 2);
       if (RecordLength > FWorkbook.MaxRecordSize()) {
-        SkipBody(*FStream, RecordLength);
+        SkipBody(FStream, RecordLength);
         continue;
       }
       if (RecordId & 0x8000)
@@ -69,11 +66,11 @@ void TXLSReader::ReadLoop() {
       const bool readsItself =
           (RecordId & 0xFF) == 0x09 || RecordId == 0x00FC || RecordId == 0x00EB || RecordId == 0x00EC;
       if (!readsItself && RecordLength > 0 &&
-          FStream->ReadData(RecordData.data(), RecordLength) != RecordLength)
+          FStream.ReadData(RecordData.data(), RecordLength) != RecordLength)
         throw common::Exception("Unexpected end of file");
-      if (FWorkbook.OnProgress && FStream->StreamSize() > 0) {
+      if (FWorkbook.OnProgress && FStream.StreamSize() > 0) {
         const int percent = static_cast<int>(
-            std::lround(static_cast<double>(FStream->Position()) * 100.0 / FStream->StreamSize()));
+            std::lround(static_cast<double>(FStream.Position()) * 100.0 / FStream.StreamSize()));
         if (percent > lastPercent) {
           lastPercent = percent;
           FWorkbook.OnProgress(percent);
@@ -92,7 +89,7 @@ void TXLSReader::ReadLoop() {
     }
   } catch (const std::exception &e) {
     throw common::Exception(common::Format("Error on reading record # %d, %.4X Offs: %.8X\r%s", FRecordCount,
-                                           RecordId, FStream->Position(), e.what()));
+                                           RecordId, FStream.Position(), e.what()));
   }
 }
 
@@ -234,15 +231,14 @@ void TXLSReader::Dispatch() {
   case 0x00FC: {
     KeepRaw = false;
     CurrentStorage->PutMarker(0x8005);
-    const uint32_t start = FStream->Position();
-    FWorkbook.Sheets().ReadSST(*FStream, RecordLength);
+    const uint32_t start = FStream.Position();
+    FWorkbook.Sheets().ReadSST(FStream, RecordLength);
     // A table that states fewer strings than its body holds must not leave the rest of the body
     // to be read as the next record header.
-    if (FStream->Position() < start + RecordLength)
-      SkipBody(*FStream, static_cast<int>(start + RecordLength - FStream->Position()));
+    if (FStream.Position() < start + RecordLength)
+      SkipBody(FStream, static_cast<int>(start + RecordLength - FStream.Position()));
     break;
   }
-  case 0x00FF: KeepRaw = false; break;
   case 0x0031:
   case 0x0231: ReadFont(); break;
   case 0x00E0:
@@ -265,7 +261,7 @@ void TXLSReader::Dispatch() {
   case 0x00EB:
     KeepRaw = false;
     CurrentStorage->PutMarker(0x8004);
-    FWorkbook.MSOPictures().ReadGroup(*FStream, RecordLength);
+    FWorkbook.MSOPictures().ReadGroup(FStream, RecordLength);
     break;
   case 0x00DA:
     KeepRaw = false;
@@ -276,6 +272,7 @@ void TXLSReader::Dispatch() {
     KeepRaw = false;
     FSkipUserViews = true;
     break;
+  case 0x00FF:
   case 0x01AB:
   case 0x01A9:
   case 0x003D:
@@ -316,7 +313,7 @@ void TXLSReader::Dispatch() {
   case 0x0203: ReadNumber(); break;
   case 0x027E:
   case 0x007E: ReadRK(); break;
-  case 0x0204: ReadLabel(); break;
+  case 0x0204:
   case 0x00D6: ReadLabel(); break;
   case 0x00FD: ReadLabelSST(); break;
   case 0x0205: ReadBoolErr(); break;
@@ -351,7 +348,7 @@ void TXLSReader::Dispatch() {
 
 void TXLSReader::ReadBof() {
   KeepRaw = false;
-  if (RecordLength > 0 && FStream->ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
+  if (RecordLength > 0 && FStream.ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
     throw common::Exception("Unexpected end of file");
   SharedFormulas = decltype(SharedFormulas)();
   const TRecordBody body = Body();
@@ -403,12 +400,9 @@ void TXLSReader::ReadBof() {
       chart->Name = SheetName(SheetOrdinal);
       chart->Ordinal = SheetOrdinal;
     }
-    chart->Read(*FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
-    if (!embedded) {
-      SharedFormulas = decltype(SharedFormulas)();
-      if (AtEndOfReading())
-        FStop = true;
-    }
+    chart->Read(FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
+    if (!embedded && AtEndOfReading())
+      FStop = true;
     break;
   }
   case 0x0100: throw common::Exception("BIFF4 Workbook unhandled");
@@ -464,7 +458,7 @@ void TXLSReader::ReadFilePass() {
   // Workbooks that are only write-protected are encrypted with the format's default password;
   // they open without asking.
   if (FWorkbook.Password.empty() &&
-      FStream->StartDecryption(RecordData.data(), RecordLength, u"VelvetSweatshop"))
+      FStream.StartDecryption(RecordData.data(), RecordLength, u"VelvetSweatshop"))
     return;
   if (!FWorkbook.OnPassword && FWorkbook.Password.empty())
     throw common::Exception("File is encrypted. Password required.");
@@ -473,7 +467,7 @@ void TXLSReader::ReadFilePass() {
     FWorkbook.OnPassword(candidate);
   if (candidate.empty())
     throw common::Exception("Password is missing.");
-  if (!FStream->StartDecryption(RecordData.data(), RecordLength, candidate))
+  if (!FStream.StartDecryption(RecordData.data(), RecordLength, candidate))
     throw common::Exception("Invalid password");
 }
 
@@ -486,35 +480,26 @@ void TXLSReader::ReadFont() {
   const uint16_t options = body.U16(2);
   font.Italic = (options & 0x02) != 0;
   font.StrikeOut = (options & 0x08) != 0;
-  // Name: count offset, option byte offset (-1: none, 8-bit), characters offset.
-  int cchAt, optionAt, charsAt;
-  if (version >= xvExcel50) {
+  // The name's count; the characters follow it, in BIFF8 after an option byte.
+  int cchAt = 4;
+  if (version >= xvExcel50 || RecordId == 0x0231) {
     const uint16_t color = body.U16(4);
     font.ColorIndex = color >= 256 ? 0 : color;
+    cchAt = version >= xvExcel50 ? 14 : 6;
+  }
+  if (version >= xvExcel50) {
     font.Bold = body.U16(6) > 699;
     font.Underline = body.U8(10);
     font.Family = body.U8(11);
     font.CharSet = body.U8(12);
-    cchAt = 14;
-    optionAt = version == xvExcel97 ? 15 : -1;
-    charsAt = version == xvExcel97 ? 16 : 15;
   } else {
     font.Bold = (options & 0x01) != 0;
     font.Underline = (options & 0x04) ? 1 : 0;
-    if (RecordId == 0x0231) {
-      const uint16_t color = body.U16(4);
-      font.ColorIndex = color >= 256 ? 0 : color;
-      cchAt = 6;
-      charsAt = 7;
-    } else {
-      cchAt = 4;
-      charsAt = 5;
-    }
-    optionAt = -1;
   }
+  const bool biff8 = version == xvExcel97;
   const int cch = body.Has(cchAt, 1) ? body.U8(cchAt) : 0;
-  const bool wide = optionAt >= 0 && body.Has(optionAt, 1) && (body.U8(optionAt) & 1) != 0;
-  font.Name = CutText(body, charsAt, cch, wide);
+  const bool wide = biff8 && body.Has(cchAt + 1, 1) && (body.U8(cchAt + 1) & 1) != 0;
+  font.Name = CutText(body, cchAt + (biff8 ? 2 : 1), cch, wide);
   // Font index 4 does not exist in the format: the file's fifth font is index 5.
   if (FWorkbook.Fonts().Count() == 4)
     FWorkbook.Fonts().AddDefault();
@@ -571,7 +556,7 @@ void TXLSReader::ReadXct() {
   const int sheetIndex = body.Has(2, 2) ? body.I16(2) : 0;
   for (int i = 0; i < count; ++i) {
     TRawRecord crn;
-    if (!ReadFollowingRecord(*FStream, {0x005A}, FWorkbook.MaxRecordSize(), crn))
+    if (!ReadFollowingRecord(FStream, {0x005A}, FWorkbook.MaxRecordSize(), crn))
       throw common::Exception("CRN record missing");
     if (crn.Id != 0)
       FWorkbook.FormulaTables().Crns.push_back({sheetIndex, std::move(crn.Body)});
@@ -637,7 +622,7 @@ void TXLSReader::ReadSheetPeriphery() {
     break;
   case 0x00EC:
     CurrentStorage->PutMarker(0x8106);
-    Periphery().Drawing.ReadDrawing(*FStream, RecordLength);
+    Periphery().Drawing.ReadDrawing(FStream, RecordLength);
     break;
   case 0x00E5:
     CurrentStorage->PutMarker(0x8106);
@@ -674,9 +659,9 @@ void TXLSReader::ReadSheetPeriphery() {
       Periphery().ReadSelection(body);
     }
     break;
-  case 0x0041: Periphery().ReadPane(body, *FStream, maxLength); break;
-  case 0x01B0: Periphery().ReadCondFmt(body, *FStream, maxLength); break;
-  case 0x01B2: Periphery().ReadDVal(body, *FStream, maxLength); break;
+  case 0x0041: Periphery().ReadPane(body, FStream, maxLength); break;
+  case 0x01B0: Periphery().ReadCondFmt(body, FStream, maxLength); break;
+  case 0x01B2: Periphery().ReadDVal(body, FStream, maxLength); break;
   case 0x01B8:
     Periphery().Hyperlinks.emplace_back(RecordData.begin(), RecordData.begin() + RecordLength);
     break;

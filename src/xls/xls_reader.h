@@ -23,7 +23,6 @@ double RKValue(uint32_t Value);
 class TXLSReader {
 public:
   explicit TXLSReader(TXLSWorkbook &Workbook);
-  ~TXLSReader();
   TXLSReader(const TXLSReader &) = delete;
   TXLSReader &operator=(const TXLSReader &) = delete;
 
@@ -105,8 +104,6 @@ private:
   bool Latin1Bytes(const uint8_t *bytes, int count) const;
   // Stores Count characters from 0 to 255, one byte each, as a string cell.
   void StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, uint16_t XF);
-  // The text of a LABEL or RSTRING record; valid until the next call.
-  const std::u16string &LabelText(const TRecordBody &body, int countOffset, int textOffset);
   // Sets text to cch characters from offset, going on in the CONTINUE records that follow when
   // the body ends first; fails as a too-short record when they are missing.
   void ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch, bool wide);
@@ -115,7 +112,7 @@ private:
   std::vector<uint8_t> RecordData;
   int SheetIndex = -1;
   TSheet *FSheet = nullptr; // the sheet at SheetIndex, once there is one
-  std::unique_ptr<TXLSStream> FStream;
+  TXLSStream FStream;
   std::vector<TSheetName> SheetNames;
   int SheetOrdinal = -1;
   uint16_t RecordId = 0;

@@ -20,13 +20,6 @@ namespace {
 constexpr uint32_t BlockSize = 1024;
 constexpr size_t WindowSize = 64 * 1024;
 
-std::u16string AsciiLower(std::u16string s) {
-  for (char16_t &c : s)
-    if (c >= u'A' && c <= u'Z')
-      c = static_cast<char16_t>(c + 32);
-  return s;
-}
-
 } // namespace
 
 TXLSStream::TXLSStream() = default;
@@ -46,18 +39,11 @@ TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
 TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
   TCompoundFile file = FSourceStream.empty() ? TCompoundFile::FromFile(path)
                                              : TCompoundFile(std::vector<uint8_t>(FSourceStream));
-  int book = -1, workbook = -1;
-  bool vbaProject = false;
+  const int book = file.Find(u"Book"), workbook = file.Find(u"Workbook");
   const auto &elements = file.Elements();
-  for (size_t i = 0; i < elements.size(); ++i) {
-    const std::u16string name = AsciiLower(elements[i].Name);
-    if (name == u"book")
-      book = static_cast<int>(i);
-    else if (name == u"workbook")
-      workbook = static_cast<int>(i);
-    else if (elements[i].Kind == TStorageKind::Storage && elements[i].Name == u"_VBA_PROJECT_CUR")
-      vbaProject = true;
-  }
+  const bool vbaProject = std::any_of(elements.begin(), elements.end(), [](const TStorageElement &e) {
+    return e.Kind == TStorageKind::Storage && e.Name == u"_VBA_PROJECT_CUR";
+  });
   if (book < 0 && workbook < 0)
     throw common::Exception("The file is not an Excel workbook");
   const int index = workbook >= 0 ? workbook : book;
@@ -148,27 +134,11 @@ bool TXLSStream::Fill(uint32_t offset) {
 }
 
 int TXLSStream::RawRead(uint8_t *buffer, int count) {
-  if (count <= 0)
-    return 0;
-  if (!FFile) {
-    if (FPosition >= FData.size())
-      return 0;
-    const size_t n = std::min<size_t>(static_cast<size_t>(count), FData.size() - FPosition);
-    std::memcpy(buffer, FData.data() + FPosition, n);
-    FPosition += static_cast<uint32_t>(n);
-    return static_cast<int>(n);
-  }
-  // Almost every read lies inside the window.
-  if (const uint8_t *at = InWindow(count)) {
-    std::memcpy(buffer, at, static_cast<size_t>(count));
-    FPosition += static_cast<uint32_t>(count);
-    return count;
-  }
   int done = 0;
   while (done < count) {
-    if (FPosition < FWindowStart || FPosition - FWindowStart >= FData.size())
-      if (!Fill(FPosition))
-        break;
+    // A stream read from its file moves the window on; one held whole simply ends.
+    if (!InWindow(1) && !(FFile && Fill(FPosition)))
+      break;
     const size_t offset = FPosition - FWindowStart;
     const size_t n = std::min<size_t>(static_cast<size_t>(count - done), FData.size() - offset);
     std::memcpy(buffer + done, FData.data() + offset, n);
@@ -203,35 +173,23 @@ int TXLSStream::ReadDataSlow(void *buffer, int count) {
     return 0;
   if (!FContinuedRead || FPlain)
     return ReadPiece(out, count);
-  if (FContinuedCount + count <= ContinuedPieceSize) {
-    const int n = ReadPiece(out, count);
+  int total = 0;
+  for (;;) {
+    const int take = std::min(ContinuedPieceSize - FContinuedCount, count - total);
+    const int n = ReadPiece(out + total, take);
+    total += n;
     FContinuedCount += n;
-    return n;
-  }
-  int total = 0, remaining = count, last = 0;
-  bool more = true;
-  while (more) {
-    const int take = std::min(ContinuedPieceSize - FContinuedCount, remaining);
-    if (take > 0) {
-      last = ReadPiece(out + total, take);
-      total += last;
-      remaining -= last;
-      if (last < take)
-        break; // end of stream
-    }
+    if (total == count || n < take)
+      return total;
+    // The piece is full: the body goes on in the next record.
+    uint8_t header[4];
+    if (ReadHeader(header) < 4)
+      return total;
+    const uint16_t id = Get16(header);
+    if (id != BIFF_CONTINUE && id != BIFF_MSODRAWINGGROUP && id != BIFF_GELFRAME)
+      throw common::Exception("CONTINUE record is missing");
     FContinuedCount = 0;
-    if (remaining > 0) {
-      uint8_t header[4];
-      if (ReadHeader(header) < 4)
-        break;
-      const uint16_t id = Get16(header);
-      if (id != BIFF_CONTINUE && id != BIFF_MSODRAWINGGROUP && id != BIFF_GELFRAME)
-        throw common::Exception("CONTINUE record is missing");
-    }
-    more = remaining > 0;
   }
-  FContinuedCount = last;
-  return total;
 }
 
 int TXLSStream::ReadNoDecrypt(void *buffer, int count) {
@@ -252,16 +210,13 @@ int TXLSStream::ReadNoDecryptAdvance(void *buffer, int count) {
 }
 
 uint16_t TXLSStream::PeekRecordId() {
-  if (static_cast<uint64_t>(FPosition) + 4 > (FFile ? FStreamSize : FData.size()))
+  if (static_cast<uint64_t>(FPosition) + 4 > FStreamSize)
     return 0;
-  if (FFile) {
-    const uint32_t at = FPosition;
-    uint8_t header[4];
-    const int n = RawRead(header, 4);
-    FPosition = at;
-    return n == 4 ? Get16(header) : 0;
-  }
-  return Get16(FData.data() + FPosition);
+  const uint32_t at = FPosition;
+  uint8_t header[4];
+  const int n = RawRead(header, 4);
+  FPosition = at;
+  return n == 4 ? Get16(header) : 0;
 }
 
 int64_t TXLSStream::Seek(int32_t offset, int origin) {
@@ -277,8 +232,6 @@ int64_t TXLSStream::Seek(int32_t offset, int origin) {
   FPosition = static_cast<uint32_t>(target);
   return target;
 }
-
-uint32_t TXLSStream::Position() { return static_cast<uint32_t>(Seek(0, 1)); }
 
 void TXLSStream::BeginContinuedRead() {
   FContinuedRead = true;

@@ -77,7 +77,7 @@ public:
   // origin: 0 from the start, 1 from the current position, 2 from the end. The position is kept
   // within 0..StreamSize. Any other origin does nothing and returns 0.
   int64_t Seek(int32_t offset, int origin);
-  uint32_t Position();
+  uint32_t Position() const { return FPosition; }
   uint32_t StreamSize() const { return FStreamSize; }
 
   int ContinuedCount() const { return FContinuedCount; }

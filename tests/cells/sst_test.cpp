@@ -693,6 +693,53 @@ TEST(HashTrie, SlotsAndChainsMatchOnlyWhatTheyHold) {
   }
 }
 
+TEST(HashTrie, ANodeOfItemsChainsAndChildrenKeepsEachSlotThroughGrowthAndRemovals) {
+  // One depth-1 node whose slots hold single items, chains and child nodes side by side, filled
+  // and emptied in random order: every growth and shift moves each slot's hash, kind and value
+  // together, so the search finds exactly what is stored and an emptied child node goes.
+  std::mt19937 rng(11);
+  std::vector<std::unique_ptr<THashedItem>> items;
+  size_t children = 0;
+  for (uint32_t k = 0; k < 256; ++k) {
+    const uint32_t n = k % 11; // 0: empty slot, 1: an item, 2 to 8: a chain, 9 and 10: a child
+    children += n > 8;
+    for (uint32_t j = 0; j < n; ++j)
+      items.push_back(std::make_unique<THashedItem>(
+          THashedItem{j << 16 | k << 8 | 0x05, "k" + std::to_string(k) + "j" + std::to_string(j)}));
+  }
+  std::vector<size_t> order(items.size());
+  for (size_t i = 0; i < order.size(); ++i)
+    order[i] = i;
+  std::shuffle(order.begin(), order.end(), rng);
+  HashedTrie trie;
+  std::vector<bool> stored(items.size(), false);
+  auto check = [&](const char *when) {
+    for (size_t i = 0; i < items.size(); ++i) {
+      THashedItem probe = *items[i];
+      ASSERT_EQ(trie.Find(&probe), stored[i] ? items[i].get() : nullptr) << when << " " << probe.Key;
+    }
+  };
+  for (size_t n = 0; n < order.size(); ++n) {
+    ASSERT_EQ(trie.Insert(items[order[n]].get()), items[order[n]].get());
+    stored[order[n]] = true;
+    if (n % 64 == 0)
+      check("growing");
+  }
+  check("full");
+  EXPECT_EQ(trie.NodeCount(), 2 + children); // the root, the node and the children
+  EXPECT_EQ(trie.LongestChain(), 8u);
+  std::shuffle(order.begin(), order.end(), rng);
+  for (size_t n = 0; n < order.size(); ++n) {
+    ASSERT_TRUE(trie.Remove(items[order[n]].get()));
+    stored[order[n]] = false;
+    if (n % 64 == 0)
+      check("shrinking");
+  }
+  check("empty");
+  EXPECT_EQ(trie.ItemCount(), 0u);
+  EXPECT_EQ(trie.NodeCount(), 1u);
+}
+
 TEST(HashTrie, ItemsAtAnyAlignmentAreFoundRemovedAndReinserted) {
   // Whatever the alignment of an item pointer, it is stored, found by an equal key elsewhere
   // in memory, and removed as that very object.
