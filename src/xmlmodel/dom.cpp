@@ -227,15 +227,21 @@ void dom_detail::LinkBefore(xmlNode *parent, xmlNode *next, xmlNode *node) {
   }
 }
 
+namespace {
+
+long LineBreaks(const std::string &text) { return static_cast<long>(std::count(text.begin(), text.end(), '\n')); }
+
+} // namespace
+
 void DomUnfoldLayout(xmlNode *element) {
-  const FoldedLayout *layout = element != nullptr ? FoldedLayoutOf(element) : nullptr;
+  const FoldedLayout *layout = FoldedLayoutOf(element);
   if (layout == nullptr)
     return;
   // Every text node is made before any is linked, so that running out of memory changes nothing.
-  std::vector<xmlNode *> spacing;
+  size_t children = 0;
   for (const xmlNode *child = element->children; child != nullptr; child = child->next)
-    spacing.push_back(nullptr);
-  spacing.push_back(nullptr);
+    ++children;
+  std::vector<xmlNode *> spacing(children + 1);
   for (size_t i = 0; i < spacing.size(); ++i) {
     spacing[i] = NewLayoutText(element->doc, i + 1 < spacing.size() ? layout->Before : layout->End);
     if (spacing[i] == nullptr) {
@@ -244,7 +250,6 @@ void DomUnfoldLayout(xmlNode *element) {
       throw Exception("Out of memory while laying out nodes");
     }
   }
-  const auto lines = [](const std::string &text) { return std::count(text.begin(), text.end(), '\n'); };
   const auto setLine = [](xmlNode *text, long line) {
     // Where libxml2 keeps a text's line past 65535.
     text->line = static_cast<unsigned short>(std::min(line, 65535L));
@@ -252,7 +257,7 @@ void DomUnfoldLayout(xmlNode *element) {
   };
   size_t i = 0;
   for (xmlNode *child = element->children; child != nullptr; child = child->next) {
-    setLine(spacing[i], DomLineNo(child) - lines(layout->Before));
+    setLine(spacing[i], DomLineNo(child) - LineBreaks(layout->Before));
     LinkBefore(element, child, spacing[i++]);
   }
   setLine(spacing[i], DomLineNo(element->last != nullptr ? element->last : element));
@@ -264,7 +269,7 @@ long DomLineNo(const xmlNode *node) {
   const FoldedLayout *layout = FoldedLayoutOf(node);
   if (layout == nullptr || node->line != 65535 || node->children == nullptr)
     return xmlGetLineNo(node);
-  return DomLineNo(node->children) - std::count(layout->Before.begin(), layout->Before.end(), '\n');
+  return DomLineNo(node->children) - LineBreaks(layout->Before);
 }
 
 void DomUnfoldLayoutBelow(xmlNode *top) {

@@ -42,13 +42,14 @@ void LinkAttributeBefore(xmlNode *element, xmlNode *next, xmlNode *node) {
   attr->prev = last;
 }
 
-// The indentation of a line: what follows the last line break of layout text.
+// The indentation of a line: what follows the last line break of layout whitespace.
+std::string IndentAfterBreak(const std::string &whitespace) {
+  const size_t lineBreak = whitespace.find_last_of('\n');
+  return lineBreak == std::string::npos ? std::string() : whitespace.substr(lineBreak + 1);
+}
 std::string IndentAfterBreak(const xmlNode *text) {
-  if (!IsLayoutText(text))
-    return {};
-  const std::string s(reinterpret_cast<const char *>(text->content));
-  const size_t lineBreak = s.find_last_of('\n');
-  return lineBreak == std::string::npos ? std::string() : s.substr(lineBreak + 1);
+  return IsLayoutText(text) ? IndentAfterBreak(std::string(reinterpret_cast<const char *>(text->content)))
+                            : std::string();
 }
 
 bool HasLineBreak(const xmlNode *text) {
@@ -151,14 +152,13 @@ void DomDocument::InsertChild(xmlNode *parent, xmlNode *node, xmlNode *before, b
 void DomDocument::Reindent(xmlNode *node) {
   if (node == nullptr)
     return;
-  const FoldedLayout *layout = node->parent != nullptr ? FoldedLayoutOf(node->parent) : nullptr;
-  const std::string before = layout != nullptr ? layout->Before
-                             : HasLineBreak(node->prev)
-                                 ? std::string(reinterpret_cast<const char *>(node->prev->content))
-                                 : std::string();
-  const size_t lineBreak = before.find_last_of('\n');
-  if (lineBreak != std::string::npos)
-    ReindentTo(node, before.substr(lineBreak + 1));
+  // In a folded parent the whitespace before the node is the layout's.
+  if (const FoldedLayout *layout = FoldedLayoutOf(node->parent)) {
+    if (layout->Before.find('\n') != std::string::npos)
+      ReindentTo(node, IndentAfterBreak(layout->Before));
+  } else if (HasLineBreak(node->prev)) {
+    ReindentTo(node, IndentAfterBreak(node->prev));
+  }
 }
 
 void DomDocument::ReindentTo(xmlNode *node, const std::string &to) {
