@@ -163,19 +163,18 @@ THashTrie::TChain *THashTrie::AddToChain(TChain *Chain, void *Item, uint32_t Has
   return Chain;
 }
 
-void *THashTrie::FindWithHash(const void *Item, uint32_t Hash) const {
+void *THashTrie::Find(const void *Item) const {
+  const uint32_t hash = HashOf(Item);
   for (TTreeItem *node = FRoot; node;) {
-    const int at = node->Find(SlotIndex(Hash, node->Depth));
+    const int at = node->Find(SlotIndex(hash, node->Depth));
     if (at < 0)
       return nullptr;
     if (node->Kinds()[at] != TTreeItem::Child)
-      return node->Match(*this, at, Item, Hash);
+      return node->Match(*this, at, Item, hash);
     node = static_cast<TTreeItem *>(node->Values()[at]);
   }
   return nullptr;
 }
-
-void *THashTrie::Find(const void *Item) const { return FindWithHash(Item, HashOf(Item)); }
 
 void *THashTrie::Insert(void *Item) {
   void *found = InsertWithHash(Item, HashOf(Item));
@@ -353,11 +352,6 @@ TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }
 
 uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) {
   return Crc32Update(0xFFFFFFFFu, Key, Length);
-}
-
-uint32_t TSSTHashTrie::HashOf(const void *Item) const {
-  auto *e = static_cast<const SSTEntry *>(Item);
-  return KeyHash(e->Key(), e->KeyLength());
 }
 
 bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {

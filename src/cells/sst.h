@@ -107,7 +107,6 @@ protected:
   // Stores Item, whose hash is Hash, unless an equal item is stored: returns that item, or
   // nullptr when Item was stored.
   void *InsertWithHash(void *Item, uint32_t Hash);
-  void *FindWithHash(const void *Item, uint32_t Hash) const;
 
   virtual uint32_t HashOf(const void *Item) const;
   virtual void FreeItem(void *Item) = 0;
@@ -134,7 +133,6 @@ public:
   static uint32_t KeyHash(const uint8_t *Key, size_t Length);
 
 protected:
-  uint32_t HashOf(const void *Item) const override;
   void FreeItem(void *) override {} // entries live in the table's arena
   // Entries are equal when options, counts and key bytes all are: bytes alone would join an
   // 8-bit "AB" and a 16-bit U+4241, or a text with runs and the same text without.

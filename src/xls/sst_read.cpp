@@ -45,19 +45,10 @@ public:
     out.resize(at + count);
     Exact(out.data() + at, static_cast<int>(count));
   }
-  uint8_t U8() {
-    uint8_t b;
-    Exact(&b, 1);
-    return b;
-  }
-  uint16_t U16() {
-    uint8_t b[2];
-    Exact(b, 2);
-    return Get16(b);
-  }
-  uint32_t U32() {
-    uint8_t b[4];
-    Exact(b, 4);
+  // A little-endian number of 1, 2 or 4 bytes.
+  uint32_t UInt(int bytes) {
+    uint8_t b[4] = {};
+    Exact(b, bytes);
     return Get32(b);
   }
   void NextContinue() {
@@ -105,14 +96,14 @@ private:
 void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
   if (In.Remaining < 3)
     Corrupt();
-  Shape.CharCount = In.U16();
-  const uint8_t options = In.U8();
+  Shape.CharCount = static_cast<uint16_t>(In.UInt(2));
+  const auto options = static_cast<uint8_t>(In.UInt(1));
   if (!KnownOptions(options))
     throw common::Exception(common::Format("STT: Unhandled string type in Read (%.2X)", options));
-  Shape.RunCount = (options & 0x08) ? In.U16() : 0;
+  Shape.RunCount = (options & 0x08) ? static_cast<uint16_t>(In.UInt(2)) : 0;
   Shape.ExtSize = 0;
   if (options & 0x04) {
-    Shape.ExtSize = static_cast<int32_t>(In.U32());
+    Shape.ExtSize = static_cast<int32_t>(In.UInt(4));
     if (Shape.ExtSize < 0)
       Corrupt();
   }
@@ -136,7 +127,7 @@ void TSST2::ReadEntry(SSTReader &In, TShape &Shape) {
   for (bool first = true; first || wanted > 0; first = false) {
     if (!first) {
       In.NextContinue();
-      wide = In.U8() == 1;
+      wide = In.UInt(1) == 1;
       if (wide && !anyWide)
         widen(header);
       anyWide = anyWide || wide;
@@ -168,8 +159,8 @@ void TSST2::ReadSST(TXLSStream &Stream, int Length) {
   SSTReader in(Stream, Length);
   if (Length < 8)
     Corrupt();
-  FTotal = static_cast<int32_t>(in.U32());
-  const uint32_t unique = in.U32();
+  FTotal = static_cast<int32_t>(in.UInt(4));
+  const uint32_t unique = in.UInt(4);
   // Each string takes at least three bytes of the stream, which bounds a false count.
   FIndex.reserve(FIndex.size() + std::min<size_t>(unique, Stream.StreamSize() / 3));
   TShape shape;
