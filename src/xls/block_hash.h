@@ -16,6 +16,7 @@ namespace xls {
 template <class Hash, size_t Words, bool BigEndian> class TBlockHash {
 public:
   using TDigest = std::array<uint8_t, 4 * Words>;
+  using TWords = std::array<uint32_t, Words>;
 
   TBlockHash() { Reset(); }
 
@@ -32,7 +33,10 @@ public:
         uint32_t words[16];
         for (int i = 0; i < 16; ++i)
           words[i] = Word(FBuffer + 4 * i);
-        Hash::Transform(FState, words);
+        // Transform mixes a block into copies of the state words; both hashes add them back.
+        const TWords mixed = Hash::Transform(FState, words);
+        for (size_t i = 0; i < Words; ++i)
+          FState[i] += mixed[i];
         FBuffered = 0;
       }
     }

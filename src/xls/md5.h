@@ -8,7 +8,7 @@ namespace xls {
 class TMD5 : public TBlockHash<TMD5, 4, false> {
 public:
   static constexpr uint32_t Initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-  static void Transform(uint32_t state[4], const uint32_t m[16]);
+  static TWords Transform(const uint32_t state[4], const uint32_t m[16]);
 };
 
 using TMD5Digest = TMD5::TDigest;
