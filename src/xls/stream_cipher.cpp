@@ -206,31 +206,16 @@ uint16_t XorVerifierOf(const std::string &password) {
 std::array<uint8_t, 16> XorArrayOf(const std::string &password) {
   static constexpr uint8_t Pad[15] = {0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80,
                                       0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00};
+  if (password.empty() || password.size() > 15)
+    return {};
+  // The password, then the pad, fill the 16 bytes; even ones are mixed with the key's low byte,
+  // odd ones with its high byte, and rotated right by one.
   const uint16_t key = XorKeyOf(password);
-  const auto high = static_cast<uint8_t>(key >> 8), low = static_cast<uint8_t>(key & 0xFF);
-  auto xorRor = [](uint8_t a, uint8_t b) {
-    const auto v = static_cast<uint8_t>(a ^ b);
-    return static_cast<uint8_t>(v >> 1 | v << 7);
-  };
   std::array<uint8_t, 16> out{};
-  const int length = static_cast<int>(password.size());
-  auto pw = [&](int i) { return static_cast<uint8_t>(password[size_t(i)]); };
-  int index = length;
-  if (index % 2 == 1) {
-    out[size_t(index)] = xorRor(Pad[0], high);
-    --index;
-    out[size_t(index)] = xorRor(pw(length - 1), low);
-  }
-  while (index > 0) {
-    --index;
-    out[size_t(index)] = xorRor(pw(index), high);
-    --index;
-    out[size_t(index)] = xorRor(pw(index), low);
-  }
-  index = 15;
-  for (int pad = 15 - length; pad > 0; pad -= 2) {
-    out[size_t(index--)] = xorRor(Pad[pad], high);
-    out[size_t(index--)] = xorRor(Pad[pad - 1], low);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const auto byte = i < password.size() ? static_cast<uint8_t>(password[i]) : Pad[i - password.size()];
+    const auto v = static_cast<uint8_t>(byte ^ (i % 2 ? key >> 8 : key & 0xFF));
+    out[i] = static_cast<uint8_t>(v >> 1 | v << 7);
   }
   return out;
 }
