@@ -15,8 +15,6 @@
 namespace xls {
 
 struct SSTEntry;
-class TCellFormats;
-struct TCellFormat;
 class TCellStorage;
 
 // Cell kind codes; 0 stands for a missing cell where an accessor returns a code.
@@ -45,8 +43,7 @@ inline uint32_t CellKey(long long Col, long long Row) {
   return static_cast<uint32_t>(Row) * 256u + static_cast<uint32_t>(Col & 255);
 }
 
-// Texts of error values by ErrorIndex, and the mapping from BIFF error codes.
-extern const char *const ErrorTexts[8];
+// The ErrorIndex of a BIFF error code (0, "no error value", for an unknown code).
 uint8_t ErrorIndexOf(uint8_t BiffCode);
 
 struct TFormulaData {
@@ -77,8 +74,6 @@ public:
   double Number() const;
   // The boolean (0 or 1) or ErrorIndex of a cell whose ValueKind is ckBoolean or ckError.
   uint8_t Byte() const { return FByte; }
-  // The cell's format in the sheet's format list.
-  TCellFormat &Format(const TCellFormats &Formats) const;
 
 protected:
   TCell(uint32_t Key, uint8_t Kind, uint16_t XF) : FKey(Key), FXF(XF), FKind(Kind) { FFormula = nullptr; }
@@ -148,9 +143,7 @@ using TErrorCell = TByteCell<ckError>;
 class TFormulaCell : public TCell {
 public:
   const std::vector<uint8_t> &ExprBytes() const { return FFormula->ExprBytes; }
-  uint32_t StoredLen() const { return static_cast<uint32_t>(FFormula->ExprBytes.size()); }
   uint32_t ExprLen() const { return FFormula->ExprLen; }
-  const TFormulaData &Data() const { return *FFormula; }
 
 protected:
   // Copies StoredLen bytes from Expr (which may be null only when StoredLen is 0).
@@ -207,7 +200,6 @@ public:
                     uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr, uint16_t XF);
   double FormulaValue() const { return FFormula->NumberValue; }
   const std::vector<uint8_t> &ArrayBytes() const { return FFormula->ArrayBytes; }
-  uint32_t ArrayLength() const { return static_cast<uint32_t>(FFormula->ArrayBytes.size()); }
   uint8_t IsMember() const { return FFormula->IsMember; }
 };
 

@@ -2,26 +2,12 @@
 
 #include <algorithm>
 
-#include "common/exception.h"
-
 namespace xls {
-
-TXLSFont &TXLSFonts::Items(int index) const { return common::CheckedItem(FItems, index); }
-
-TXLSFont &TXLSFonts::Add() {
-  FItems.push_back(std::make_unique<TXLSFont>());
-  return *FItems.back();
-}
 
 int TXLSFonts::IndexOf(const TXLSFont *font) const {
   const auto it = std::find_if(FItems.begin(), FItems.end(),
                                [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
   return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
-}
-
-void TXLSFonts::Clear() {
-  FItems.clear();
-  FFixedCount = 0;
 }
 
 void TXLSFonts::ReleaseFont(TXLSFont *font) {
@@ -32,21 +18,9 @@ void TXLSFonts::ReleaseFont(TXLSFont *font) {
     FItems.erase(FItems.begin() + index);
 }
 
-TCellFormat &TCellFormats::Items(int index) const { return common::CheckedItem(FItems, index); }
-
-TCellFormat &TCellFormats::Add() {
-  FItems.push_back(std::make_unique<TCellFormat>());
-  return *FItems.back();
-}
-
 void TCellFormats::AddDefaults(int count) {
   for (int i = 0; i < count; ++i)
     Add();
-}
-
-void TCellFormats::Clear() {
-  FItems.clear();
-  FFixedCount = 0;
 }
 
 namespace {

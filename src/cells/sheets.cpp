@@ -18,8 +18,13 @@ using common::Get16;
 
 namespace {
 
-// An ErrorIndex outside the table reads as "no error value" rather than another error's text.
-const char *ErrorText(uint8_t index) { return ErrorTexts[index < 8 ? index : 0]; }
+// The text of an ErrorIndex; one outside the table reads as "no error value" rather than another
+// error's text.
+const char *ErrorText(uint8_t index) {
+  static const char *const Texts[8] = {
+      "[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
+  return Texts[index < 8 ? index : 0];
+}
 
 std::u16string Widen(const std::string &ascii) { return common::Utf8ToUtf16(ascii); }
 
@@ -41,8 +46,7 @@ locale_t UnicodeCType() {
   return loc;
 }
 
-} // namespace
-
+// Upper-cases wide text the way sheet names are compared.
 std::u16string UpperCaseWide(std::u16string_view Text) {
   std::u16string result(Text);
   locale_t loc = UnicodeCType();
@@ -55,6 +59,8 @@ std::u16string UpperCaseWide(std::u16string_view Text) {
   }
   return result;
 }
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Rows
@@ -76,12 +82,6 @@ TXLSRow &TXLSRows::Items(int Index) const {
   if (Index < 0 || static_cast<size_t>(Index) >= FItems.size())
     common::ListIndexError(Index);
   return const_cast<TXLSRow &>(FItems[static_cast<size_t>(Index)]);
-}
-
-int TXLSRows::FindRow(int Row) const {
-  const auto it = std::lower_bound(FItems.begin(), FItems.end(), Row,
-                                   [](const TXLSRow &item, int row) { return item.Row < row; });
-  return it != FItems.end() && it->Row == Row ? static_cast<int>(it - FItems.begin()) : -1;
 }
 
 void TXLSRows::SortRows() {
@@ -292,12 +292,6 @@ void TSheet::AfterRead() {
 
 TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFonts(Fonts), FFormats(Formats), FSST(&Fonts) {}
 
-TSheets::~TSheets() {
-  // Cells never touch their entries when freed, so the order does not matter; sheets go first
-  // so nothing can point into a freed table while they are destroyed.
-  FItems.clear();
-}
-
 TSheet &TSheets::Items(int Index) const { return common::CheckedItem(FItems, Index); }
 
 TSheet &TSheets::AddSheet(uint8_t Kind) {
@@ -311,14 +305,6 @@ void TSheets::ForgetName(const std::u16string &Upper) {
   auto it = FNameCounts.find(Upper);
   if (it != FNameCounts.end() && --it->second == 0)
     FNameCounts.erase(it);
-}
-
-TSheet *TSheets::SheetByName(std::u16string_view Name) const {
-  std::u16string upper = UpperCaseWide(Name);
-  for (const auto &sheet : FItems)
-    if (UpperCaseWide(sheet->Name()) == upper)
-      return sheet.get();
-  return nullptr;
 }
 
 int TSheets::IndexOf(const TSheet *Sheet) const {

@@ -45,8 +45,6 @@ public:
   TXLSRow &AddRow(const uint8_t *Body, int Length);
   int Count() const { return static_cast<int>(FItems.size()); }
   TXLSRow &Items(int Index) const; // list-index error outside 0..Count-1
-  // Index of the entry for Row by binary search (list sorted), -1 when there is none.
-  int FindRow(int Row) const;
   void SortRows();
   void Clear() { FItems.clear(); }
 
@@ -160,14 +158,12 @@ class TSheets {
 public:
   // Fonts and cell formats are the workbook's lists (not owned, must outlive the collection).
   TSheets(TXLSFonts &Fonts, TCellFormats &Formats);
-  ~TSheets();
   TSheets(const TSheets &) = delete;
   TSheets &operator=(const TSheets &) = delete;
 
   int Count() const { return static_cast<int>(FItems.size()); }
   TSheet &Items(int Index) const; // list-index error outside 0..Count-1
   TSheet &AddSheet(uint8_t Kind = 0);
-  TSheet *SheetByName(std::u16string_view Name) const;
   int IndexOf(const TSheet *Sheet) const;
   // Empties the shared string table, resets every sheet, then removes them all.
   void ClearSheets();
@@ -186,14 +182,13 @@ private:
   void ForgetName(const std::u16string &Upper);
 
   TSST2 FSST;
+  // Destroyed before the table, so nothing points into a freed table while sheets go; cells never
+  // touch their entries when freed in any case.
   std::vector<std::unique_ptr<TSheet>> FItems;
   // Upper-cased names in use and how many sheets bear each (added sheets' default names may
   // repeat a name given before).
   std::unordered_map<std::u16string, int> FNameCounts;
   int FCreated = 0;
 };
-
-// Upper-cases wide text the way sheet names are compared.
-std::u16string UpperCaseWide(std::u16string_view Text);
 
 } // namespace xls
