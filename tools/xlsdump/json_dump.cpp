@@ -17,16 +17,6 @@ const char *VersionName(xls::TExcelVersion v) {
   return v >= 0 && v <= xls::xvExcel97 ? names[v] : "xvNone";
 }
 
-// The value of a cell whose text and variant are both the number text of one double.
-bool NumberOf(const xls::TCell *cell, double &v) {
-  switch (cell->CellKind()) {
-  case xls::ckFloat: v = static_cast<const xls::TFloatCell *>(cell)->Value(); return true;
-  case xls::ckNumberFormula: v = static_cast<const xls::TNumberFormulaCell *>(cell)->FormulaValue(); return true;
-  case xls::ckArrayFormula: v = static_cast<const xls::TArrayFormulaCell *>(cell)->FormulaValue(); return true;
-  default: return false;
-  }
-}
-
 void AppendInt(std::string &out, unsigned v) {
   char digits[16];
   out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
@@ -91,15 +81,13 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       }
       json += first ? "\n[" : ",\n[";
       first = false;
-      AppendInt(json, cell->Key() >> 8);
-      json += ", ";
-      AppendInt(json, cell->Key() & 0xFF);
-      json += ", ";
-      AppendInt(json, cell->CellKind());
-      json += ", ";
-      double number;
-      if (plainNumbers && NumberOf(cell, number)) {
-        const std::string text = common::FloatToText(number, separator);
+      for (const unsigned v : {cell->Key() >> 8, cell->Key() & 0xFF, unsigned(cell->CellKind())}) {
+        AppendInt(json, v);
+        json += ", ";
+      }
+      // A number's text and variant are both the number text of one double.
+      if (plainNumbers && cell->ValueKind() == xls::ckFloat) {
+        const std::string text = common::FloatToText(cell->Number(), separator);
         json.append(1, '"').append(text).append("\", \"").append(text).append("\"]");
         continue;
       }
