@@ -1,5 +1,6 @@
 #include "xls/stream_cipher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -13,6 +14,8 @@ using common::Get16;
 using common::Get32;
 
 namespace {
+
+constexpr uint32_t BlockSize = 1024;
 
 std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
   std::vector<uint8_t> bytes;
@@ -65,11 +68,10 @@ bool TStreamCipher::StartRc4(const uint8_t *filePass, int length, const std::u16
   TStreamCipher candidate;
   candidate.FKind = TCipherKind::Rc4;
   std::memcpy(candidate.FSeed.data(), h1.data(), 5);
-  TRC4 rc4;
-  candidate.KeyBlock(rc4, 0);
+  // The verifier and its hash are encrypted as the first bytes of a stream.
   uint8_t verifier[32];
   std::memcpy(verifier, filePass + 22, 32);
-  rc4.Process(verifier, sizeof verifier);
+  candidate.Decrypt(verifier, sizeof verifier, 0, 0);
   const TMD5Digest check = Md5(verifier, 16);
   if (std::memcmp(check.data(), verifier + 16, 16) != 0)
     return false;
@@ -101,12 +103,10 @@ bool TStreamCipher::StartCryptoApi(const uint8_t *filePass, int length, const st
   candidate.FKind = TCipherKind::CryptoApi;
   candidate.FSeed = Sha1(salted.data(), salted.size());
   candidate.FKeyLength = keyBits / 8;
-  TRC4 rc4;
-  candidate.KeyBlock(rc4, 0);
   uint8_t verifier[36];
   std::memcpy(verifier, verifierAt + 20, 16);
   std::memcpy(verifier + 16, verifierAt + 40, 20);
-  rc4.Process(verifier, sizeof verifier);
+  candidate.Decrypt(verifier, sizeof verifier, 0, 0);
   const TSHA1Digest check = Sha1(verifier, 16);
   if (std::memcmp(check.data(), verifier + 16, 20) != 0)
     return false;
@@ -124,13 +124,15 @@ bool TStreamCipher::StartXor(const uint8_t *keyAndVerifier, const std::u16string
   return true;
 }
 
-void TStreamCipher::KeyBlock(TRC4 &rc4, uint32_t block) const {
+void TStreamCipher::KeyBlock(uint32_t block) {
+  FBlock = block;
+  FKeyPosition = block * BlockSize;
   if (FKind == TCipherKind::Rc4) {
     uint8_t seed[9];
     std::memcpy(seed, FSeed.data(), 5);
     PutBlock(seed + 5, block);
     const TMD5Digest key = Md5(seed, sizeof seed);
-    rc4.SetKey(key.data(), key.size());
+    FRC4.SetKey(key.data(), key.size());
     return;
   }
   uint8_t seed[24];
@@ -140,15 +142,37 @@ void TStreamCipher::KeyBlock(TRC4 &rc4, uint32_t block) const {
   // A 40-bit key is used as 128 bits, its last 88 zero.
   uint8_t key[16] = {};
   std::memcpy(key, hash.data(), FKeyLength);
-  rc4.SetKey(key, FKeyLength == 5 ? 16 : FKeyLength);
+  FRC4.SetKey(key, FKeyLength == 5 ? 16 : FKeyLength);
 }
 
-void TStreamCipher::Unxor(uint8_t *data, size_t n, uint32_t offset, uint32_t recordLength) const {
-  // The array index of a record's first body byte is its stream offset plus the record's length.
-  uint32_t index = offset + recordLength;
-  for (size_t i = 0; i < n; ++i, ++index) {
-    const uint8_t v = static_cast<uint8_t>(data[i] ^ FXorArray[index % 16]);
-    data[i] = static_cast<uint8_t>(v >> 5 | v << 3);
+void TStreamCipher::SkipTo(uint32_t offset) {
+  if (FKind == TCipherKind::Xor)
+    return; // no key stream: each byte depends on its offset alone
+  if (offset / BlockSize != FBlock || offset < FKeyPosition)
+    KeyBlock(offset / BlockSize);
+  FRC4.Skip(offset - FKeyPosition);
+  FKeyPosition = offset;
+}
+
+void TStreamCipher::Decrypt(uint8_t *data, size_t n, uint32_t offset, uint32_t recordLength) {
+  if (FKind == TCipherKind::Xor) {
+    // The array index of a record's first body byte is its stream offset plus the record's length.
+    uint32_t index = offset + recordLength;
+    for (size_t i = 0; i < n; ++i, ++index) {
+      const uint8_t v = static_cast<uint8_t>(data[i] ^ FXorArray[index % 16]);
+      data[i] = static_cast<uint8_t>(v >> 5 | v << 3);
+    }
+    return;
+  }
+  SkipTo(offset);
+  while (n > 0) {
+    const size_t take = std::min<size_t>(n, (FBlock + 1) * BlockSize - FKeyPosition);
+    FRC4.Process(data, take);
+    data += take;
+    n -= take;
+    FKeyPosition += static_cast<uint32_t>(take);
+    if (n > 0)
+      KeyBlock(FBlock + 1);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "xls/rc4.h"
 #include "xls/stream_cipher.h"
 
 namespace xls {
@@ -94,6 +93,7 @@ public:
   bool HasVbaProject() const { return FHasVbaProject; }
 
 private:
+  TXLSStream &operator=(TXLSStream &&); // for Close
   TExcelVersion OpenCompound(const std::string &path);
   TExcelVersion OpenPlain(const std::string &path);
   TExcelVersion BookVersion();
@@ -109,9 +109,6 @@ private:
   int ReadDataSlow(void *buffer, int count);
   int RawRead(uint8_t *buffer, int count);
   int ReadPiece(uint8_t *buffer, int count);
-  void DecryptAt(uint8_t *data, int count, uint32_t start);
-  void SyncKeyStream(uint32_t offset);
-  void KeyBlock(int32_t block);
 
   bool Fill(uint32_t offset);
 
@@ -132,9 +129,6 @@ private:
   TExcelVersion FVersion = xvNone;
   TStreamCipher FCipher;
   uint16_t FRecordLength = 0; // of the last header read; XOR obfuscation depends on it
-  TRC4 FRC4;
-  int32_t FCurrentBlock = -1;
-  uint32_t FKeyPosition = 0; // stream offset the RC4 key stream stands at
 };
 
 } // namespace xls
