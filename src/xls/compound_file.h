@@ -88,7 +88,6 @@ private:
   uint64_t FSize = 0; // bytes in the image or file
   uint32_t FMiniFatStart = 0, FMiniFatSectors = 0;
   uint32_t FSectorSize = 512;
-  uint32_t FMiniSectorSize = 64;
   uint32_t FMiniCutoff = 4096;
   uint32_t FSectorCount = 0; // whole sectors present in the image after the header
   std::vector<uint32_t> FFat;
