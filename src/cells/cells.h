@@ -204,9 +204,6 @@ public:
 };
 
 // The cell as class T when its kind matches, else nullptr. TFormulaCell matches every formula.
-template <class T> T *CellAs(TCell *Cell);
-template <class T> const T *CellAs(const TCell *Cell) { return CellAs<T>(const_cast<TCell *>(Cell)); }
-
 template <class T> T *CellAs(TCell *Cell) {
   if (!Cell)
     return nullptr;
@@ -217,5 +214,6 @@ template <class T> T *CellAs(TCell *Cell) {
   else
     return Cell->CellKind() == T::Kind ? static_cast<T *>(Cell) : nullptr;
 }
+template <class T> const T *CellAs(const TCell *Cell) { return CellAs<T>(const_cast<TCell *>(Cell)); }
 
 } // namespace xls

@@ -1,7 +1,7 @@
 #include "cells/sheets.h"
 
 #include <algorithm>
-#include <cstring>
+#include <bit>
 #include <cwctype>
 #include <locale.h>
 #include <wctype.h>
@@ -28,11 +28,21 @@ const char *ErrorText(uint8_t index) {
 
 std::u16string Widen(const std::string &ascii) { return common::Utf8ToUtf16(ascii); }
 
-double DoubleFromHalves(uint32_t lo, uint32_t hi) {
-  uint64_t bits = (uint64_t(hi) << 32) | lo;
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
+double DoubleFromHalves(uint32_t lo, uint32_t hi) { return std::bit_cast<double>(uint64_t(hi) << 32 | lo); }
+
+// Rows come from 16-bit fields on the read path; anything else cannot be stored.
+uint32_t CheckedKey(int Col, int Row) {
+  uint32_t key = CellKey(Col, Row);
+  if (key >= CellKeyLimit)
+    common::ListIndexError(Row);
+  return key;
+}
+
+// The text of a string cell or of a string formula's last result.
+std::u16string StringValue(const TCell &Cell) {
+  if (const auto *cell = CellAs<TStringCell>(&Cell))
+    return TSST2::EntryText(cell->Entry());
+  return static_cast<const TStringFormulaCell &>(Cell).FormulaValue();
 }
 
 locale_t UnicodeCType() {
@@ -113,16 +123,6 @@ void TSheet::SetName(const std::u16string &Name) {
 
 uint16_t TSheet::Resolve(uint16_t XF) const { return FOwner.Formats().ResolveXF(XF); }
 
-namespace {
-// Rows come from 16-bit fields on the read path; anything else cannot be stored.
-uint32_t CheckedKey(int Col, int Row) {
-  uint32_t key = CellKey(Col, Row);
-  if (key >= CellKeyLimit)
-    common::ListIndexError(Row);
-  return key;
-}
-} // namespace
-
 // Every cell class takes its key first and its format last.
 template <class T, class... Args> void TSheet::Store(int Col, int Row, uint16_t XF, Args &&...Values) {
   const uint32_t key = CheckedKey(Col, Row);
@@ -144,9 +144,8 @@ void TSheet::StoreFloat(int Col, int Row, double Value, uint16_t XF) {
 }
 
 void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
-  const uint32_t key = CheckedKey(Col, Row);
   SSTEntry *entry = FOwner.SST().EntryByIndex(SSTIndex);
-  FCells.Put(key, FCells.NewCell<TStringCell>(key, entry, Resolve(XF)));
+  Store<TStringCell>(Col, Row, XF, entry);
   ++entry->RefCount;
 }
 
@@ -216,15 +215,6 @@ double TSheet::AsFloat(int Col, int Row) {
     return 0;
   return cell->Number();
 }
-
-namespace {
-// The text of a string cell or of a string formula's last result.
-std::u16string StringValue(const TCell &Cell) {
-  if (const auto *cell = CellAs<TStringCell>(&Cell))
-    return TSST2::EntryText(cell->Entry());
-  return static_cast<const TStringFormulaCell &>(Cell).FormulaValue();
-}
-} // namespace
 
 common::Variant TSheet::CellVariant(const TCell *Cell) {
   using common::Variant;

@@ -59,7 +59,6 @@ public:
   // Body bytes; decrypted when encrypted; crosses into CONTINUE records in continued-read mode.
   // Throws "CONTINUE record is missing".
   int ReadData(void *buffer, int count) {
-    // Nearly every read is of plain bytes that lie in the window; those are copied here.
     if (const uint8_t *at = count > 0 ? InWindow(count) : nullptr; at && !FEncrypted && !FContinuedRead) {
       std::memcpy(buffer, at, static_cast<size_t>(count));
       FPosition += static_cast<uint32_t>(count);
