@@ -4,18 +4,12 @@
 
 namespace xls {
 
-int TXLSFonts::IndexOf(const TXLSFont *font) const {
-  const auto it = std::find_if(FItems.begin(), FItems.end(),
-                               [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
-  return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
-}
-
 void TXLSFonts::ReleaseFont(TXLSFont *font) {
-  int index = IndexOf(font);
-  if (index < FFixedCount) // also "not in the list"
-    return;
-  if (--font->UseCount < 1)
-    FItems.erase(FItems.begin() + index);
+  // Only the fonts above the fixed part are searched.
+  const auto it = std::find_if(FItems.begin() + std::clamp(FFixedCount, 0, Count()), FItems.end(),
+                               [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
+  if (it != FItems.end() && --font->UseCount < 1)
+    FItems.erase(it);
 }
 
 void TCellFormats::AddDefaults(int count) {

@@ -53,8 +53,6 @@ class TXLSFonts : public TItemList<TXLSFont> {
 public:
   // The default font (Arial 10).
   TXLSFont &AddDefault() { return Add(); }
-  // Index of the font in the list, -1 when it is not there.
-  int IndexOf(const TXLSFont *font) const;
   // Lowers the use count of a font that lies at or above the fixed part and removes it from the
   // list when the count falls below 1. Fonts in the fixed part and fonts not in the list are left
   // alone.

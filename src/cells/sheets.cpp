@@ -280,7 +280,7 @@ void TSheet::AfterRead() {
 // ---------------------------------------------------------------------------------------------
 // Sheets
 
-TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFonts(Fonts), FFormats(Formats), FSST(&Fonts) {}
+TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFormats(Formats), FSST(&Fonts) {}
 
 TSheet &TSheets::Items(int Index) const { return common::CheckedItem(FItems, Index); }
 

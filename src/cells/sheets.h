@@ -23,7 +23,6 @@ class TXLSStream;
 class TXLSFonts;
 class TCellFormats;
 class TSheets;
-class TSheet;
 
 // One ROW record.
 class TXLSRow {
@@ -171,12 +170,10 @@ public:
   TSST2 &SST() { return FSST; }
   void ReadSST(TXLSStream &Stream, int Length) { FSST.ReadSST(Stream, Length); }
   TCellFormats &Formats() const { return FFormats; }
-  TXLSFonts &Fonts() const { return FFonts; }
 
   TCellTextSettings Settings;
 
 private:
-  TXLSFonts &FFonts;
   TCellFormats &FFormats;
   friend class TSheet;
   void ForgetName(const std::u16string &Upper);
