@@ -1,4 +1,4 @@
-#include "xls/md5.h"
+#include "xls/block_hash.h"
 
 namespace xls {
 

@@ -1,4 +1,4 @@
-#include "xls/sha1.h"
+#include "xls/block_hash.h"
 
 #include <algorithm>
 

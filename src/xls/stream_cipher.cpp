@@ -5,8 +5,7 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "xls/md5.h"
-#include "xls/sha1.h"
+#include "xls/block_hash.h"
 
 namespace xls {
 
