@@ -67,10 +67,6 @@ void TNumberFormats::Reset() {
     FItems.emplace(i, i < 23 ? BuiltInFormats[i] : i < 37 ? u"General" : BuiltInFormats[i - 14]);
 }
 
-void TNumberFormats::Add(uint16_t index, std::u16string formatString) {
-  FItems[index] = std::move(formatString);
-}
-
 const std::u16string *TNumberFormats::Find(uint16_t index) const {
   auto it = FItems.find(index);
   return it == FItems.end() ? nullptr : &it->second;

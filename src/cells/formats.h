@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/exception.h"
@@ -87,7 +88,7 @@ public:
   // Back to the 50 built-in formats.
   void Reset();
   // Registers (or replaces) the format string for an index.
-  void Add(uint16_t index, std::u16string formatString);
+  void Add(uint16_t index, std::u16string formatString) { FItems[index] = std::move(formatString); }
   // The format string for an index, or nullptr when none is registered.
   const std::u16string *Find(uint16_t index) const;
   int Count() const { return static_cast<int>(FItems.size()); }

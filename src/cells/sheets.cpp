@@ -196,8 +196,6 @@ void TSheet::StoreArrayFormula(int Col, int Row, uint8_t IsMember, uint32_t Arra
                            ExprLen, StoredLen, Expr);
 }
 
-TCell *TSheet::FindCell(int Col, int Row) { return FCells.Find(CellKey(Col, Row)); }
-
 uint8_t TSheet::CellType(int Col, int Row) {
   const TCell *cell = FindCell(Col, Row);
   return cell ? cell->CellKind() : static_cast<uint8_t>(ckNone);
@@ -228,8 +226,6 @@ common::Variant TSheet::CellVariant(const TCell *Cell) {
   }
 }
 
-common::Variant TSheet::AsVariant(int Col, int Row) { return CellVariant(FindCell(Col, Row)); }
-
 std::u16string TSheet::CellText(const TCell *Cell) {
   if (!Cell)
     return {};
@@ -251,8 +247,6 @@ std::u16string TSheet::CellText(const TCell *Cell) {
   default: return {}; // blank
   }
 }
-
-std::u16string TSheet::AsText(int Col, int Row) { return CellText(FindCell(Col, Row)); }
 
 void TSheet::DeleteCell(int Col, int Row) {
   try {
@@ -282,8 +276,6 @@ void TSheet::AfterRead() {
 
 TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFormats(Formats), FSST(&Fonts) {}
 
-TSheet &TSheets::Items(int Index) const { return common::CheckedItem(FItems, Index); }
-
 TSheet &TSheets::AddSheet(uint8_t Kind) {
   FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind, Count()));
   ++FCreated;
@@ -295,10 +287,6 @@ void TSheets::ForgetName(const std::u16string &Upper) {
   auto it = FNameCounts.find(Upper);
   if (it != FNameCounts.end() && --it->second == 0)
     FNameCounts.erase(it);
-}
-
-int TSheets::IndexOf(const TSheet *Sheet) const {
-  return Sheet && &Sheet->Owner() == this ? Sheet->Index() : -1;
 }
 
 void TSheets::ClearSheets() {

@@ -15,6 +15,7 @@
 #include "cells/cell_storage.h"
 #include "cells/cells.h"
 #include "cells/sst.h"
+#include "common/exception.h"
 #include "common/variant.h"
 
 namespace xls {
@@ -123,11 +124,11 @@ public:
 
   // Accessors; a missing cell gives the "missing" value, never an error.
   std::u16string AsString(int Col, int Row);
-  common::Variant AsVariant(int Col, int Row);
-  std::u16string AsText(int Col, int Row);
+  common::Variant AsVariant(int Col, int Row) { return CellVariant(FindCell(Col, Row)); }
+  std::u16string AsText(int Col, int Row) { return CellText(FindCell(Col, Row)); }
   double AsFloat(int Col, int Row);
   uint8_t CellType(int Col, int Row);
-  TCell *FindCell(int Col, int Row);
+  TCell *FindCell(int Col, int Row) { return FCells.Find(CellKey(Col, Row)); }
   // Frees the cell (releasing a string cell's entry first); failures are re-raised as
   // "Error on deleting cell %d:%d".
   void DeleteCell(int Col, int Row);
@@ -161,9 +162,10 @@ public:
   TSheets &operator=(const TSheets &) = delete;
 
   int Count() const { return static_cast<int>(FItems.size()); }
-  TSheet &Items(int Index) const; // list-index error outside 0..Count-1
+  // Raises the list-index error outside 0..Count-1.
+  TSheet &Items(int Index) const { return common::CheckedItem(FItems, Index); }
   TSheet &AddSheet(uint8_t Kind = 0);
-  int IndexOf(const TSheet *Sheet) const;
+  int IndexOf(const TSheet *Sheet) const { return Sheet && &Sheet->Owner() == this ? Sheet->Index() : -1; }
   // Empties the shared string table, resets every sheet, then removes them all.
   void ClearSheets();
 

@@ -25,8 +25,6 @@ TXLSStream::TXLSStream() = default;
 TXLSStream::~TXLSStream() = default;
 TXLSStream &TXLSStream::operator=(TXLSStream &&) = default;
 
-void TXLSStream::SetSourceStream(std::vector<uint8_t> image) { FSourceStream = std::move(image); }
-
 TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
   Close();
   const std::string path = common::Utf16ToUtf8(FileName);

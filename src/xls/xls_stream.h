@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "xls/stream_cipher.h"
@@ -36,7 +37,7 @@ public:
 
   // An in-memory compound-file image used by the next OpenWorkbook instead of the file; an empty
   // vector means none.
-  void SetSourceStream(std::vector<uint8_t> image);
+  void SetSourceStream(std::vector<uint8_t> image) { FSourceStream = std::move(image); }
 
   // Closes anything open, opens the file (or the source stream) and positions at the first
   // record. Throws "The file is not an Excel workbook", "Cannot open file %s", or
