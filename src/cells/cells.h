@@ -71,7 +71,11 @@ public:
     return FKind < sizeof Kinds ? Kinds[FKind] : static_cast<uint8_t>(ckNone);
   }
   // The number of a cell whose ValueKind is ckInteger or ckFloat.
-  double Number() const;
+  double Number() const {
+    if (FKind == ckInteger)
+      return FInt;
+    return FKind == ckFloat ? FDouble : FFormula->NumberValue;
+  }
   // The boolean (0 or 1) or ErrorIndex of a cell whose ValueKind is ckBoolean or ckError.
   uint8_t Byte() const { return FByte; }
 
@@ -92,12 +96,6 @@ protected:
 
   friend class TCellStorage;
 };
-
-inline double TCell::Number() const {
-  if (FKind == ckInteger)
-    return FInt;
-  return FKind == ckFloat ? FDouble : FFormula->NumberValue;
-}
 
 class TBlankCell : public TCell {
 public:

@@ -25,11 +25,6 @@ std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
   return bytes;
 }
 
-void PutBlock(uint8_t *at, uint32_t block) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<uint8_t>(block >> (8 * i));
-}
-
 } // namespace
 
 bool TStreamCipher::Start(const uint8_t *filePass, int length, bool biff8, const std::u16string &password) {
@@ -126,18 +121,18 @@ bool TStreamCipher::StartXor(const uint8_t *keyAndVerifier, const std::u16string
 void TStreamCipher::KeyBlock(uint32_t block) {
   FBlock = block;
   FKeyPosition = block * BlockSize;
+  // The key hashes the seed followed by the block number.
+  const size_t seedSize = FKind == TCipherKind::Rc4 ? 5 : 20;
+  uint8_t seed[24];
+  std::memcpy(seed, FSeed.data(), seedSize);
+  for (size_t i = 0; i < 4; ++i)
+    seed[seedSize + i] = static_cast<uint8_t>(block >> (8 * i));
   if (FKind == TCipherKind::Rc4) {
-    uint8_t seed[9];
-    std::memcpy(seed, FSeed.data(), 5);
-    PutBlock(seed + 5, block);
-    const TMD5Digest key = Md5(seed, sizeof seed);
+    const TMD5Digest key = Md5(seed, seedSize + 4);
     FRC4.SetKey(key.data(), key.size());
     return;
   }
-  uint8_t seed[24];
-  std::memcpy(seed, FSeed.data(), 20);
-  PutBlock(seed + 20, block);
-  const TSHA1Digest hash = Sha1(seed, sizeof seed);
+  const TSHA1Digest hash = Sha1(seed, seedSize + 4);
   // A 40-bit key is used as 128 bits, its last 88 zero.
   uint8_t key[16] = {};
   std::memcpy(key, hash.data(), FKeyLength);
