@@ -15,18 +15,15 @@ namespace xls {
 
 using common::Get16;
 
-namespace {
-
+// How much of a workbook stream on disk is held at a time.
 constexpr size_t WindowSize = 64 * 1024;
-
-} // namespace
 
 TXLSStream::TXLSStream() = default;
 TXLSStream::~TXLSStream() = default;
 TXLSStream &TXLSStream::operator=(TXLSStream &&) = default;
 
 TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
-  Close();
+  Close(); // the opens below start from a new stream's state
   const std::string path = common::Utf16ToUtf8(FileName);
   FVersion =
       !FSourceStream.empty() || TCompoundFile::IsCompoundFile(path) ? OpenCompound(path) : OpenPlain(path);
@@ -59,8 +56,6 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
     // A workbook stream that is there but cannot be read must stop the read, not look empty.
     throw common::Exception(std::string("The workbook stream cannot be read: ") + e.what());
   }
-  FPosition = 0;
-  FPlain = false;
   FHasVbaProject = vbaProject;
   return workbook >= 0 ? xvExcel97 : BookVersion();
 }
@@ -88,7 +83,6 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
   FData.resize(static_cast<size_t>(in.gcount()));
   FStreamSize = static_cast<uint32_t>(FData.size());
-  FPosition = 0;
   FPlain = true;
   if (FData.size() < 4 || FData[0] != 0x09)
     return xvNone;

@@ -17,11 +17,6 @@ const char *VersionName(xls::TExcelVersion v) {
   return v >= 0 && v <= xls::xvExcel97 ? names[v] : "xvNone";
 }
 
-void AppendInt(std::string &out, unsigned v) {
-  char digits[16];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
-}
-
 } // namespace
 
 void AppendJsonString(std::string &out, std::string_view text) {
@@ -82,8 +77,8 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       json += first ? "\n[" : ",\n[";
       first = false;
       for (const unsigned v : {cell->Key() >> 8, cell->Key() & 0xFF, unsigned(cell->CellKind())}) {
-        AppendInt(json, v);
-        json += ", ";
+        char digits[16];
+        json.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr).append(", ");
       }
       // A number's text and variant are both the number text of one double.
       if (plainNumbers && cell->ValueKind() == xls::ckFloat) {
