@@ -80,7 +80,7 @@ private:
 
   uint32_t FState[Words];
   uint64_t FLength = 0; // bytes hashed so far
-  uint8_t FBuffer[64];
+  uint8_t FBuffer[64] = {};
   size_t FBuffered = 0;
 };
 
