@@ -44,9 +44,7 @@ bool TCompoundFile::HasSignature(const uint8_t *data, size_t size) {
 }
 
 bool TCompoundFile::IsCompoundFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
+  std::ifstream in(path, std::ios::binary); // a file that does not open reads nothing
   uint8_t head[8];
   in.read(reinterpret_cast<char *>(head), sizeof head);
   return in.gcount() == sizeof head && HasSignature(head, sizeof head);

@@ -66,8 +66,7 @@ bool TStreamCipher::StartRc4(const uint8_t *filePass, int length, const std::u16
   uint8_t verifier[32];
   std::memcpy(verifier, filePass + 22, 32);
   candidate.Decrypt(verifier, sizeof verifier, 0, 0);
-  const TMD5Digest check = Md5(verifier, 16);
-  if (std::memcmp(check.data(), verifier + 16, 16) != 0)
+  if (std::memcmp(Md5(verifier, 16).data(), verifier + 16, 16) != 0)
     return false;
   *this = candidate;
   return true;
@@ -101,8 +100,7 @@ bool TStreamCipher::StartCryptoApi(const uint8_t *filePass, int length, const st
   std::memcpy(verifier, verifierAt + 20, 16);
   std::memcpy(verifier + 16, verifierAt + 40, 20);
   candidate.Decrypt(verifier, sizeof verifier, 0, 0);
-  const TSHA1Digest check = Sha1(verifier, 16);
-  if (std::memcmp(check.data(), verifier + 16, 20) != 0)
+  if (std::memcmp(Sha1(verifier, 16).data(), verifier + 16, 20) != 0)
     return false;
   *this = candidate;
   return true;
