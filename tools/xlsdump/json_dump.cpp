@@ -17,6 +17,22 @@ const char *VersionName(xls::TExcelVersion v) {
   return v >= 0 && v <= xls::xvExcel97 ? names[v] : "xvNone";
 }
 
+// The value of a cell whose text and variant are both the number text of one double.
+bool NumberOf(const xls::TCell *cell, double &v) {
+  switch (cell->CellKind()) {
+  case xls::ckFloat: v = static_cast<const xls::TFloatCell *>(cell)->Value(); return true;
+  case xls::ckNumberFormula: v = static_cast<const xls::TNumberFormulaCell *>(cell)->FormulaValue(); return true;
+  case xls::ckArrayFormula: v = static_cast<const xls::TArrayFormulaCell *>(cell)->FormulaValue(); return true;
+  default: return false;
+  }
+}
+
+// v and the separator that follows it.
+void AppendInt(std::string &out, unsigned v) {
+  char digits[16];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr).append(", ");
+}
+
 } // namespace
 
 void AppendJsonString(std::string &out, std::string_view text) {
@@ -76,13 +92,12 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       }
       json += first ? "\n[" : ",\n[";
       first = false;
-      for (const unsigned v : {cell->Key() >> 8, cell->Key() & 0xFF, unsigned(cell->CellKind())}) {
-        char digits[16];
-        json.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr).append(", ");
-      }
-      // A number's text and variant are both the number text of one double.
-      if (plainNumbers && cell->ValueKind() == xls::ckFloat) {
-        const std::string text = common::FloatToText(cell->Number(), separator);
+      AppendInt(json, cell->Key() >> 8);
+      AppendInt(json, cell->Key() & 0xFF);
+      AppendInt(json, cell->CellKind());
+      double number;
+      if (plainNumbers && NumberOf(cell, number)) {
+        const std::string text = common::FloatToText(number, separator);
         json.append(1, '"').append(text).append("\", \"").append(text).append("\"]");
         continue;
       }
