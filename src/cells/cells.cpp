@@ -2,25 +2,18 @@
 
 #include <algorithm>
 
-#include "cells/formats.h"
-
 namespace xls {
 
 static_assert(sizeof(TCell) == 16, "cells are kept compact");
 static_assert(sizeof(TArrayFormulaCell) == sizeof(TCell) && sizeof(TStringCell) == sizeof(TCell),
               "cell classes add no data members");
 
-const char *const ErrorTexts[8] = {
-    "[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
-
 uint8_t ErrorIndexOf(uint8_t BiffCode) {
-  // The BIFF codes of the errors 1 to 7, in ErrorTexts order.
+  // The BIFF codes of the errors 1 to 7.
   static constexpr uint8_t Codes[7] = {0x00, 0x07, 0x0F, 0x17, 0x1D, 0x24, 0x2A};
   const uint8_t *at = std::find(Codes, Codes + 7, BiffCode);
   return at == Codes + 7 ? 0 : static_cast<uint8_t>(at - Codes + 1);
 }
-
-TCellFormat &TCell::Format(const TCellFormats &Formats) const { return Formats.Items(FXF); }
 
 TFormulaCell::TFormulaCell(uint32_t Key, uint8_t Kind, uint16_t XF, uint32_t ExprLen, uint32_t StoredLen,
                            const uint8_t *Expr)

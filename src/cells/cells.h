@@ -15,8 +15,6 @@
 namespace xls {
 
 struct SSTEntry;
-class TCellFormats;
-struct TCellFormat;
 class TCellStorage;
 
 // Cell kind codes; 0 stands for a missing cell where an accessor returns a code.
@@ -45,8 +43,7 @@ inline uint32_t CellKey(long long Col, long long Row) {
   return static_cast<uint32_t>(Row) * 256u + static_cast<uint32_t>(Col & 255);
 }
 
-// Texts of error values by ErrorIndex, and the mapping from BIFF error codes.
-extern const char *const ErrorTexts[8];
+// The ErrorIndex of a BIFF error code (0, "no error value", for an unknown code).
 uint8_t ErrorIndexOf(uint8_t BiffCode);
 
 struct TFormulaData {
@@ -74,11 +71,13 @@ public:
     return FKind < sizeof Kinds ? Kinds[FKind] : static_cast<uint8_t>(ckNone);
   }
   // The number of a cell whose ValueKind is ckInteger or ckFloat.
-  double Number() const;
+  double Number() const {
+    if (FKind == ckInteger)
+      return FInt;
+    return FKind == ckFloat ? FDouble : FFormula->NumberValue;
+  }
   // The boolean (0 or 1) or ErrorIndex of a cell whose ValueKind is ckBoolean or ckError.
   uint8_t Byte() const { return FByte; }
-  // The cell's format in the sheet's format list.
-  TCellFormat &Format(const TCellFormats &Formats) const;
 
 protected:
   TCell(uint32_t Key, uint8_t Kind, uint16_t XF) : FKey(Key), FXF(XF), FKind(Kind) { FFormula = nullptr; }
@@ -97,12 +96,6 @@ protected:
 
   friend class TCellStorage;
 };
-
-inline double TCell::Number() const {
-  if (FKind == ckInteger)
-    return FInt;
-  return FKind == ckFloat ? FDouble : FFormula->NumberValue;
-}
 
 class TBlankCell : public TCell {
 public:
@@ -148,9 +141,7 @@ using TErrorCell = TByteCell<ckError>;
 class TFormulaCell : public TCell {
 public:
   const std::vector<uint8_t> &ExprBytes() const { return FFormula->ExprBytes; }
-  uint32_t StoredLen() const { return static_cast<uint32_t>(FFormula->ExprBytes.size()); }
   uint32_t ExprLen() const { return FFormula->ExprLen; }
-  const TFormulaData &Data() const { return *FFormula; }
 
 protected:
   // Copies StoredLen bytes from Expr (which may be null only when StoredLen is 0).
@@ -207,14 +198,10 @@ public:
                     uint32_t ExprLen, uint32_t StoredLen, const uint8_t *Expr, uint16_t XF);
   double FormulaValue() const { return FFormula->NumberValue; }
   const std::vector<uint8_t> &ArrayBytes() const { return FFormula->ArrayBytes; }
-  uint32_t ArrayLength() const { return static_cast<uint32_t>(FFormula->ArrayBytes.size()); }
   uint8_t IsMember() const { return FFormula->IsMember; }
 };
 
 // The cell as class T when its kind matches, else nullptr. TFormulaCell matches every formula.
-template <class T> T *CellAs(TCell *Cell);
-template <class T> const T *CellAs(const TCell *Cell) { return CellAs<T>(const_cast<TCell *>(Cell)); }
-
 template <class T> T *CellAs(TCell *Cell) {
   if (!Cell)
     return nullptr;
@@ -225,5 +212,6 @@ template <class T> T *CellAs(TCell *Cell) {
   else
     return Cell->CellKind() == T::Kind ? static_cast<T *>(Cell) : nullptr;
 }
+template <class T> const T *CellAs(const TCell *Cell) { return CellAs<T>(const_cast<TCell *>(Cell)); }
 
 } // namespace xls

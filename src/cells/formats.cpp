@@ -2,51 +2,19 @@
 
 #include <algorithm>
 
-#include "common/exception.h"
-
 namespace xls {
 
-TXLSFont &TXLSFonts::Items(int index) const { return common::CheckedItem(FItems, index); }
-
-TXLSFont &TXLSFonts::Add() {
-  FItems.push_back(std::make_unique<TXLSFont>());
-  return *FItems.back();
-}
-
-int TXLSFonts::IndexOf(const TXLSFont *font) const {
-  const auto it = std::find_if(FItems.begin(), FItems.end(),
-                               [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
-  return it == FItems.end() ? -1 : static_cast<int>(it - FItems.begin());
-}
-
-void TXLSFonts::Clear() {
-  FItems.clear();
-  FFixedCount = 0;
-}
-
 void TXLSFonts::ReleaseFont(TXLSFont *font) {
-  int index = IndexOf(font);
-  if (index < FFixedCount) // also "not in the list"
-    return;
-  if (--font->UseCount < 1)
-    FItems.erase(FItems.begin() + index);
-}
-
-TCellFormat &TCellFormats::Items(int index) const { return common::CheckedItem(FItems, index); }
-
-TCellFormat &TCellFormats::Add() {
-  FItems.push_back(std::make_unique<TCellFormat>());
-  return *FItems.back();
+  // Only the fonts above the fixed part are searched.
+  const auto it = std::find_if(FItems.begin() + std::clamp(FFixedCount, 0, Count()), FItems.end(),
+                               [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
+  if (it != FItems.end() && --font->UseCount < 1)
+    FItems.erase(it);
 }
 
 void TCellFormats::AddDefaults(int count) {
   for (int i = 0; i < count; ++i)
     Add();
-}
-
-void TCellFormats::Clear() {
-  FItems.clear();
-  FFixedCount = 0;
 }
 
 namespace {
@@ -97,10 +65,6 @@ void TNumberFormats::Reset() {
   FItems.clear();
   for (uint16_t i = 0; i < 50; ++i)
     FItems.emplace(i, i < 23 ? BuiltInFormats[i] : i < 37 ? u"General" : BuiltInFormats[i - 14]);
-}
-
-void TNumberFormats::Add(uint16_t index, std::u16string formatString) {
-  FItems[index] = std::move(formatString);
 }
 
 const std::u16string *TNumberFormats::Find(uint16_t index) const {

@@ -7,7 +7,10 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "common/exception.h"
 
 namespace xls {
 
@@ -26,32 +29,35 @@ struct TXLSFont {
   int UseCount = 0;
 };
 
-// The workbook's font list. Fonts below FixedCount (normally those read from the file) are never
-// removed by use-count release; fonts above it disappear when their last user lets go. Font
-// objects never move, so references stay valid while they are in the list.
-class TXLSFonts {
+// A list of objects that never move, so references stay valid while they are in the list. Its
+// first SetFixedCount items (normally those read from the file) are its fixed part.
+template <class T> class TItemList {
 public:
   int Count() const { return static_cast<int>(FItems.size()); }
   // Raises the list-index error outside 0..Count-1.
-  TXLSFont &Items(int index) const;
-  TXLSFont &Add();
-  // The default font (Arial 10).
-  TXLSFont &AddDefault() { return Add(); }
-  // Index of the font in the list, -1 when it is not there.
-  int IndexOf(const TXLSFont *font) const;
-  void Clear();
-
-  int FixedCount() const { return FFixedCount; }
+  T &Items(int index) const { return common::CheckedItem(FItems, index); }
+  T &Add() { return *FItems.emplace_back(std::make_unique<T>()); }
+  void Clear() {
+    FItems.clear();
+    FFixedCount = 0;
+  }
   void SetFixedCount(int count) { FFixedCount = count; }
 
+protected:
+  std::vector<std::unique_ptr<T>> FItems;
+  int FFixedCount = 0;
+};
+
+// The workbook's font list. Fonts in the fixed part are never removed by use-count release;
+// fonts above it disappear when their last user lets go.
+class TXLSFonts : public TItemList<TXLSFont> {
+public:
+  // The default font (Arial 10).
+  TXLSFont &AddDefault() { return Add(); }
   // Lowers the use count of a font that lies at or above the fixed part and removes it from the
   // list when the count falls below 1. Fonts in the fixed part and fonts not in the list are left
   // alone.
   void ReleaseFont(TXLSFont *font);
-
-private:
-  std::vector<std::unique_ptr<TXLSFont>> FItems;
-  int FFixedCount = 0;
 };
 
 // One XF record. The reader decodes what it needs; the raw body is kept for the writer.
@@ -64,26 +70,14 @@ struct TCellFormat {
 
 // The workbook's cell formats. Cells and rows keep the index of their format, which stays valid
 // because formats are only appended while reading and the whole list is cleared at once.
-class TCellFormats {
+class TCellFormats : public TItemList<TCellFormat> {
 public:
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TCellFormat &Items(int index) const; // list-index error outside 0..Count-1
-  TCellFormat &Add();
   void AddDefaults(int count);
-  void Clear();
 
-  // The format index a new cell or row gets for XF: XF itself when the list holds it, else 15.
-  // Files from other writers (BIFF2 to BIFF4 ones above all) may carry fewer than 16 formats;
-  // their cells still read and keep 15, and only their Format() lookup fails. Inline: every
-  // cell read asks it.
+  // The format index a new cell or row gets for XF: XF itself when the list holds it, else 15,
+  // so that the cells of files with fewer than 16 formats (BIFF2 to BIFF4 ones above all) still
+  // read. Inline: every cell read asks it.
   uint16_t ResolveXF(uint16_t XF) const { return XF < Count() ? XF : 15; }
-
-  int FixedCount() const { return FFixedCount; }
-  void SetFixedCount(int count) { FFixedCount = count; }
-
-private:
-  std::vector<std::unique_ptr<TCellFormat>> FItems;
-  int FFixedCount = 0;
 };
 
 // Number formats by their FORMAT index. Indexes 0 to 49 are the built-in list; the reserved
@@ -94,11 +88,10 @@ public:
   // Back to the 50 built-in formats.
   void Reset();
   // Registers (or replaces) the format string for an index.
-  void Add(uint16_t index, std::u16string formatString);
+  void Add(uint16_t index, std::u16string formatString) { FItems[index] = std::move(formatString); }
   // The format string for an index, or nullptr when none is registered.
   const std::u16string *Find(uint16_t index) const;
   int Count() const { return static_cast<int>(FItems.size()); }
-  const std::map<uint16_t, std::u16string> &Items() const { return FItems; }
 
 private:
   std::map<uint16_t, std::u16string> FItems;

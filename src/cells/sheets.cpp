@@ -1,7 +1,7 @@
 #include "cells/sheets.h"
 
 #include <algorithm>
-#include <cstring>
+#include <bit>
 #include <cwctype>
 #include <locale.h>
 #include <wctype.h>
@@ -18,16 +18,31 @@ using common::Get16;
 
 namespace {
 
-// An ErrorIndex outside the table reads as "no error value" rather than another error's text.
-const char *ErrorText(uint8_t index) { return ErrorTexts[index < 8 ? index : 0]; }
+// The text of an ErrorIndex; one outside the table reads as "no error value" rather than another
+// error's text.
+const char *ErrorText(uint8_t index) {
+  static const char *const Texts[8] = {
+      "[int] No error value", "#NULL!", "#DIV/0!", "#VALUE!", "#REF!", "#NAME?", "#NUM!", "#N/A"};
+  return Texts[index < 8 ? index : 0];
+}
 
 std::u16string Widen(const std::string &ascii) { return common::Utf8ToUtf16(ascii); }
 
-double DoubleFromHalves(uint32_t lo, uint32_t hi) {
-  uint64_t bits = (uint64_t(hi) << 32) | lo;
-  double value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
+double DoubleFromHalves(uint32_t lo, uint32_t hi) { return std::bit_cast<double>(uint64_t(hi) << 32 | lo); }
+
+// Rows come from 16-bit fields on the read path; anything else cannot be stored.
+uint32_t CheckedKey(int Col, int Row) {
+  uint32_t key = CellKey(Col, Row);
+  if (key >= CellKeyLimit)
+    common::ListIndexError(Row);
+  return key;
+}
+
+// The text of a string cell or of a string formula's last result.
+std::u16string StringValue(const TCell &Cell) {
+  if (const auto *cell = CellAs<TStringCell>(&Cell))
+    return TSST2::EntryText(cell->Entry());
+  return static_cast<const TStringFormulaCell &>(Cell).FormulaValue();
 }
 
 locale_t UnicodeCType() {
@@ -41,8 +56,7 @@ locale_t UnicodeCType() {
   return loc;
 }
 
-} // namespace
-
+// Upper-cases wide text the way sheet names are compared.
 std::u16string UpperCaseWide(std::u16string_view Text) {
   std::u16string result(Text);
   locale_t loc = UnicodeCType();
@@ -55,6 +69,8 @@ std::u16string UpperCaseWide(std::u16string_view Text) {
   }
   return result;
 }
+
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // Rows
@@ -76,12 +92,6 @@ TXLSRow &TXLSRows::Items(int Index) const {
   if (Index < 0 || static_cast<size_t>(Index) >= FItems.size())
     common::ListIndexError(Index);
   return const_cast<TXLSRow &>(FItems[static_cast<size_t>(Index)]);
-}
-
-int TXLSRows::FindRow(int Row) const {
-  const auto it = std::lower_bound(FItems.begin(), FItems.end(), Row,
-                                   [](const TXLSRow &item, int row) { return item.Row < row; });
-  return it != FItems.end() && it->Row == Row ? static_cast<int>(it - FItems.begin()) : -1;
 }
 
 void TXLSRows::SortRows() {
@@ -113,16 +123,6 @@ void TSheet::SetName(const std::u16string &Name) {
 
 uint16_t TSheet::Resolve(uint16_t XF) const { return FOwner.Formats().ResolveXF(XF); }
 
-namespace {
-// Rows come from 16-bit fields on the read path; anything else cannot be stored.
-uint32_t CheckedKey(int Col, int Row) {
-  uint32_t key = CellKey(Col, Row);
-  if (key >= CellKeyLimit)
-    common::ListIndexError(Row);
-  return key;
-}
-} // namespace
-
 // Every cell class takes its key first and its format last.
 template <class T, class... Args> void TSheet::Store(int Col, int Row, uint16_t XF, Args &&...Values) {
   const uint32_t key = CheckedKey(Col, Row);
@@ -144,9 +144,8 @@ void TSheet::StoreFloat(int Col, int Row, double Value, uint16_t XF) {
 }
 
 void TSheet::StoreSSTString(int Col, int Row, int SSTIndex, uint16_t XF) {
-  const uint32_t key = CheckedKey(Col, Row);
   SSTEntry *entry = FOwner.SST().EntryByIndex(SSTIndex);
-  FCells.Put(key, FCells.NewCell<TStringCell>(key, entry, Resolve(XF)));
+  Store<TStringCell>(Col, Row, XF, entry);
   ++entry->RefCount;
 }
 
@@ -197,8 +196,6 @@ void TSheet::StoreArrayFormula(int Col, int Row, uint8_t IsMember, uint32_t Arra
                            ExprLen, StoredLen, Expr);
 }
 
-TCell *TSheet::FindCell(int Col, int Row) { return FCells.Find(CellKey(Col, Row)); }
-
 uint8_t TSheet::CellType(int Col, int Row) {
   const TCell *cell = FindCell(Col, Row);
   return cell ? cell->CellKind() : static_cast<uint8_t>(ckNone);
@@ -217,15 +214,6 @@ double TSheet::AsFloat(int Col, int Row) {
   return cell->Number();
 }
 
-namespace {
-// The text of a string cell or of a string formula's last result.
-std::u16string StringValue(const TCell &Cell) {
-  if (const auto *cell = CellAs<TStringCell>(&Cell))
-    return TSST2::EntryText(cell->Entry());
-  return static_cast<const TStringFormulaCell &>(Cell).FormulaValue();
-}
-} // namespace
-
 common::Variant TSheet::CellVariant(const TCell *Cell) {
   using common::Variant;
   switch (Cell ? Cell->ValueKind() : static_cast<uint8_t>(ckNone)) {
@@ -237,8 +225,6 @@ common::Variant TSheet::CellVariant(const TCell *Cell) {
   default: return Variant::FromInt8(0); // blank or missing
   }
 }
-
-common::Variant TSheet::AsVariant(int Col, int Row) { return CellVariant(FindCell(Col, Row)); }
 
 std::u16string TSheet::CellText(const TCell *Cell) {
   if (!Cell)
@@ -261,8 +247,6 @@ std::u16string TSheet::CellText(const TCell *Cell) {
   default: return {}; // blank
   }
 }
-
-std::u16string TSheet::AsText(int Col, int Row) { return CellText(FindCell(Col, Row)); }
 
 void TSheet::DeleteCell(int Col, int Row) {
   try {
@@ -290,15 +274,7 @@ void TSheet::AfterRead() {
 // ---------------------------------------------------------------------------------------------
 // Sheets
 
-TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFonts(Fonts), FFormats(Formats), FSST(&Fonts) {}
-
-TSheets::~TSheets() {
-  // Cells never touch their entries when freed, so the order does not matter; sheets go first
-  // so nothing can point into a freed table while they are destroyed.
-  FItems.clear();
-}
-
-TSheet &TSheets::Items(int Index) const { return common::CheckedItem(FItems, Index); }
+TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFormats(Formats), FSST(&Fonts) {}
 
 TSheet &TSheets::AddSheet(uint8_t Kind) {
   FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind, Count()));
@@ -311,18 +287,6 @@ void TSheets::ForgetName(const std::u16string &Upper) {
   auto it = FNameCounts.find(Upper);
   if (it != FNameCounts.end() && --it->second == 0)
     FNameCounts.erase(it);
-}
-
-TSheet *TSheets::SheetByName(std::u16string_view Name) const {
-  std::u16string upper = UpperCaseWide(Name);
-  for (const auto &sheet : FItems)
-    if (UpperCaseWide(sheet->Name()) == upper)
-      return sheet.get();
-  return nullptr;
-}
-
-int TSheets::IndexOf(const TSheet *Sheet) const {
-  return Sheet && &Sheet->Owner() == this ? Sheet->Index() : -1;
 }
 
 void TSheets::ClearSheets() {

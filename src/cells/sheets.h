@@ -15,6 +15,7 @@
 #include "cells/cell_storage.h"
 #include "cells/cells.h"
 #include "cells/sst.h"
+#include "common/exception.h"
 #include "common/variant.h"
 
 namespace xls {
@@ -23,7 +24,6 @@ class TXLSStream;
 class TXLSFonts;
 class TCellFormats;
 class TSheets;
-class TSheet;
 
 // One ROW record.
 class TXLSRow {
@@ -45,8 +45,6 @@ public:
   TXLSRow &AddRow(const uint8_t *Body, int Length);
   int Count() const { return static_cast<int>(FItems.size()); }
   TXLSRow &Items(int Index) const; // list-index error outside 0..Count-1
-  // Index of the entry for Row by binary search (list sorted), -1 when there is none.
-  int FindRow(int Row) const;
   void SortRows();
   void Clear() { FItems.clear(); }
 
@@ -126,11 +124,11 @@ public:
 
   // Accessors; a missing cell gives the "missing" value, never an error.
   std::u16string AsString(int Col, int Row);
-  common::Variant AsVariant(int Col, int Row);
-  std::u16string AsText(int Col, int Row);
+  common::Variant AsVariant(int Col, int Row) { return CellVariant(FindCell(Col, Row)); }
+  std::u16string AsText(int Col, int Row) { return CellText(FindCell(Col, Row)); }
   double AsFloat(int Col, int Row);
   uint8_t CellType(int Col, int Row);
-  TCell *FindCell(int Col, int Row);
+  TCell *FindCell(int Col, int Row) { return FCells.Find(CellKey(Col, Row)); }
   // Frees the cell (releasing a string cell's entry first); failures are re-raised as
   // "Error on deleting cell %d:%d".
   void DeleteCell(int Col, int Row);
@@ -160,40 +158,36 @@ class TSheets {
 public:
   // Fonts and cell formats are the workbook's lists (not owned, must outlive the collection).
   TSheets(TXLSFonts &Fonts, TCellFormats &Formats);
-  ~TSheets();
   TSheets(const TSheets &) = delete;
   TSheets &operator=(const TSheets &) = delete;
 
   int Count() const { return static_cast<int>(FItems.size()); }
-  TSheet &Items(int Index) const; // list-index error outside 0..Count-1
+  // Raises the list-index error outside 0..Count-1.
+  TSheet &Items(int Index) const { return common::CheckedItem(FItems, Index); }
   TSheet &AddSheet(uint8_t Kind = 0);
-  TSheet *SheetByName(std::u16string_view Name) const;
-  int IndexOf(const TSheet *Sheet) const;
+  int IndexOf(const TSheet *Sheet) const { return Sheet && &Sheet->Owner() == this ? Sheet->Index() : -1; }
   // Empties the shared string table, resets every sheet, then removes them all.
   void ClearSheets();
 
   TSST2 &SST() { return FSST; }
   void ReadSST(TXLSStream &Stream, int Length) { FSST.ReadSST(Stream, Length); }
   TCellFormats &Formats() const { return FFormats; }
-  TXLSFonts &Fonts() const { return FFonts; }
 
   TCellTextSettings Settings;
 
 private:
-  TXLSFonts &FFonts;
   TCellFormats &FFormats;
   friend class TSheet;
   void ForgetName(const std::u16string &Upper);
 
   TSST2 FSST;
+  // Destroyed before the table, so nothing points into a freed table while sheets go; cells never
+  // touch their entries when freed in any case.
   std::vector<std::unique_ptr<TSheet>> FItems;
   // Upper-cased names in use and how many sheets bear each (added sheets' default names may
   // repeat a name given before).
   std::unordered_map<std::u16string, int> FNameCounts;
   int FCreated = 0;
 };
-
-// Upper-cases wide text the way sheet names are compared.
-std::u16string UpperCaseWide(std::u16string_view Text);
 
 } // namespace xls

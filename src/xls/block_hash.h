@@ -16,6 +16,7 @@ namespace xls {
 template <class Hash, size_t Words, bool BigEndian> class TBlockHash {
 public:
   using TDigest = std::array<uint8_t, 4 * Words>;
+  using TWords = std::array<uint32_t, Words>;
 
   TBlockHash() { Reset(); }
 
@@ -32,7 +33,10 @@ public:
         uint32_t words[16];
         for (int i = 0; i < 16; ++i)
           words[i] = Word(FBuffer + 4 * i);
-        Hash::Transform(FState, words);
+        // Transform mixes a block into copies of the state words; both hashes add them back.
+        const TWords mixed = Hash::Transform(FState, words);
+        for (size_t i = 0; i < Words; ++i)
+          FState[i] += mixed[i];
         FBuffered = 0;
       }
     }
@@ -76,10 +80,29 @@ private:
 
   uint32_t FState[Words];
   uint64_t FLength = 0; // bytes hashed so far
-  uint8_t FBuffer[64];
+  uint8_t FBuffer[64] = {};
   size_t FBuffered = 0;
 };
 
 inline uint32_t RotateLeft(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
+
+// Incremental MD5 (RFC 1321).
+class TMD5 : public TBlockHash<TMD5, 4, false> {
+public:
+  static constexpr uint32_t Initial[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+  static TWords Transform(const uint32_t state[4], const uint32_t m[16]);
+};
+
+// Incremental SHA-1 (FIPS 180), for the keys of CryptoAPI-encrypted workbooks.
+class TSHA1 : public TBlockHash<TSHA1, 5, true> {
+public:
+  static constexpr uint32_t Initial[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+  static TWords Transform(const uint32_t state[5], const uint32_t block[16]);
+};
+
+using TMD5Digest = TMD5::TDigest;
+using TSHA1Digest = TSHA1::TDigest;
+inline TMD5Digest Md5(const void *data, size_t n) { return TMD5::Of(data, n); }
+inline TSHA1Digest Sha1(const void *data, size_t n) { return TSHA1::Of(data, n); }
 
 } // namespace xls

@@ -25,6 +25,7 @@ constexpr uint32_t NoStream = 0xFFFFFFFF;
 constexpr uint32_t FreeSector = 0xFFFFFFFF;
 constexpr size_t HeaderSize = 512;
 constexpr size_t EntrySize = 128;
+constexpr uint32_t MiniSectorSize = 64;
 constexpr size_t Unbounded = SIZE_MAX;
 
 [[noreturn]] void Damaged(const char *reason) {
@@ -43,9 +44,7 @@ bool TCompoundFile::HasSignature(const uint8_t *data, size_t size) {
 }
 
 bool TCompoundFile::IsCompoundFile(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in)
-    return false;
+  std::ifstream in(path, std::ios::binary); // a file that does not open reads nothing
   uint8_t head[8];
   in.read(reinterpret_cast<char *>(head), sizeof head);
   return in.gcount() == sizeof head && HasSignature(head, sizeof head);
@@ -55,9 +54,7 @@ TCompoundFile TCompoundFile::FromFile(const std::string &path) {
   // The file is read sector by sector as needed rather than held whole, so a stream read from
   // it is the only copy of its bytes in memory.
   auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-  if (!*file || !file->seekg(0, std::ios::end))
-    throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
-  const std::streamoff size = file->tellg();
+  const std::streamoff size = *file && file->seekg(0, std::ios::end) ? std::streamoff(file->tellg()) : -1;
   if (size < 0)
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
   TCompoundFile result;
@@ -180,28 +177,23 @@ bool TCompoundFile::StreamChain(int index, std::vector<uint32_t> &chain) const {
 }
 
 void TCompoundFile::Parse() {
-  uint8_t header[HeaderSize];
-  ReadAt(0, header, HeaderSize);
-  if (!HasSignature(header, std::min<uint64_t>(FSize, HeaderSize)))
+  uint8_t h[HeaderSize];
+  ReadAt(0, h, HeaderSize);
+  if (!HasSignature(h, std::min<uint64_t>(FSize, HeaderSize)))
     throw common::Exception("The file is not a compound file");
   if (FSize < HeaderSize)
     Damaged("the header is truncated");
-  const uint8_t *h = header;
   if (Get16(h + 28) != 0xFFFE)
     Damaged("the byte order mark is wrong");
   uint16_t sectorShift = Get16(h + 30);
   if (sectorShift != 9 && sectorShift != 12)
     Damaged("the sector size is not supported");
   FSectorSize = 1u << sectorShift;
-  uint16_t miniShift = Get16(h + 32);
-  if (miniShift != 6)
+  if (Get16(h + 32) != 6) // 64-byte mini sectors
     Damaged("the mini sector size is not supported");
-  FMiniSectorSize = 1u << miniShift;
   FMiniCutoff = Get32(h + 56);
-  FSectorCount = FSize <= FSectorSize
-                     ? 0
-                     : static_cast<uint32_t>(std::min<uint64_t>(
-                           (FSize - FSectorSize + FSectorSize - 1) / FSectorSize, UINT32_MAX));
+  // The sectors after the header's own, the last one perhaps cut short.
+  FSectorCount = static_cast<uint32_t>(std::min<uint64_t>((FSize - 1) / FSectorSize, UINT32_MAX));
   FMiniFatStart = Get32(h + 60);
   FMiniFatSectors = Get32(h + 64);
 
@@ -233,15 +225,12 @@ void TCompoundFile::Parse() {
     takeIds(sector.data(), perDifat);
     difat = Get32(sector.data() + 4 * perDifat);
   }
-  FFat.clear();
   FFat.reserve(fatIds.size() * (FSectorSize / 4));
   for (uint32_t id : fatIds)
     AppendSectorIds(id, FFat, "a FAT sector id is out of range");
 
   // Directory.
-  std::vector<uint32_t> dirChain = Chain(Get32(h + 48), FFat, Unbounded);
-  FDir.clear();
-  for (uint32_t id : dirChain) {
+  for (uint32_t id : Chain(Get32(h + 48), FFat, Unbounded)) {
     if (id >= FSectorCount)
       Damaged("a directory sector id is out of range");
     std::vector<uint8_t> sector = ReadChainlessSector(id);
@@ -265,8 +254,6 @@ void TCompoundFile::Parse() {
     Damaged("the root entry is missing");
 
   // Top-level elements: the children of the root, a red-black tree walked in order.
-  FElements.clear();
-  FElementEntries.clear();
   std::vector<bool> visited(FDir.size(), false);
   std::vector<uint32_t> stack;
   uint32_t node = FDir[0].Child;
@@ -288,11 +275,8 @@ void TCompoundFile::Parse() {
     stack.pop_back();
     const TDirEntry &entry = FDir[id];
     if (entry.Type == 1 || entry.Type == 2) {
-      TStorageElement element;
-      element.Name = entry.Name;
-      element.Kind = entry.Type == 1 ? TStorageKind::Storage : TStorageKind::Stream;
-      element.Size = entry.Type == 2 ? entry.Size : 0;
-      FElements.push_back(std::move(element));
+      FElements.push_back({entry.Name, entry.Type == 1 ? TStorageKind::Storage : TStorageKind::Stream,
+                           entry.Type == 2 ? entry.Size : 0});
       FElementEntries.push_back(id);
     }
     node = entry.Right;
@@ -330,8 +314,8 @@ void TCompoundFile::LoadMiniStream() const {
 
 std::vector<uint8_t> TCompoundFile::ReadMini(uint32_t start, uint64_t size) const {
   LoadMiniStream();
-  uint64_t miniSectors = FMiniStream.size() / FMiniSectorSize;
-  uint64_t needed = (size + FMiniSectorSize - 1) / FMiniSectorSize;
+  uint64_t miniSectors = FMiniStream.size() / MiniSectorSize;
+  uint64_t needed = (size + MiniSectorSize - 1) / MiniSectorSize;
   if (needed > miniSectors)
     Damaged("a stream is larger than the mini stream");
   std::vector<uint32_t> chain = Chain(start, FMiniFat, needed);
@@ -340,8 +324,8 @@ std::vector<uint8_t> TCompoundFile::ReadMini(uint32_t start, uint64_t size) cons
   for (uint32_t sector : chain) {
     if (sector >= miniSectors)
       Damaged("a mini sector id is out of range");
-    size_t take = std::min<size_t>(FMiniSectorSize, data.size() - done);
-    std::memcpy(data.data() + done, FMiniStream.data() + size_t(sector) * FMiniSectorSize, take);
+    size_t take = std::min<size_t>(MiniSectorSize, data.size() - done);
+    std::memcpy(data.data() + done, FMiniStream.data() + size_t(sector) * MiniSectorSize, take);
     done += take;
   }
   return data;

@@ -27,15 +27,13 @@ class TCompoundFile {
 public:
   // Takes the whole file image. Throws common::Exception when it is not a sound compound file.
   explicit TCompoundFile(std::vector<uint8_t> image);
-  // Reads the whole file (path in UTF-8). Throws common::Exception ("Cannot open file %s").
+  // The file (path in UTF-8), read as needed. Throws common::Exception ("Cannot open file %s").
   static TCompoundFile FromFile(const std::string &path);
 
   // The structured-storage test: the data starts with the compound-file signature.
   static bool HasSignature(const uint8_t *data, size_t size);
   // The same test on a file; a missing or unreadable file is not a compound file.
   static bool IsCompoundFile(const std::string &path);
-
-  uint32_t SectorSize() const { return FSectorSize; }
 
   // Top-level elements of the root storage, in directory-tree order.
   const std::vector<TStorageElement> &Elements() const { return FElements; }
@@ -88,7 +86,6 @@ private:
   uint64_t FSize = 0; // bytes in the image or file
   uint32_t FMiniFatStart = 0, FMiniFatSectors = 0;
   uint32_t FSectorSize = 512;
-  uint32_t FMiniSectorSize = 64;
   uint32_t FMiniCutoff = 4096;
   uint32_t FSectorCount = 0; // whole sectors present in the image after the header
   std::vector<uint32_t> FFat;

@@ -1,4 +1,4 @@
-#include "xls/md5.h"
+#include "xls/block_hash.h"
 
 namespace xls {
 
@@ -21,7 +21,7 @@ constexpr int Shift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 1
 
 } // namespace
 
-void TMD5::Transform(uint32_t state[4], const uint32_t m[16]) {
+TMD5::TWords TMD5::Transform(const uint32_t state[4], const uint32_t m[16]) {
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
   for (int i = 0; i < 64; ++i) {
     uint32_t f;
@@ -45,10 +45,7 @@ void TMD5::Transform(uint32_t state[4], const uint32_t m[16]) {
     c = b;
     b = next;
   }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
+  return {a, b, c, d};
 }
 
 } // namespace xls

@@ -1,12 +1,12 @@
 #include "xls/rc4.h"
 
+#include <numeric>
 #include <utility>
 
 namespace xls {
 
 void TRC4::SetKey(const uint8_t *key, size_t keyLength) {
-  for (int i = 0; i < 256; ++i)
-    FS[i] = static_cast<uint8_t>(i);
+  std::iota(FS, FS + 256, uint8_t{0});
   uint8_t j = 0;
   for (int i = 0; i < 256; ++i) {
     j = static_cast<uint8_t>(j + FS[i] + (keyLength ? key[i % keyLength] : 0));

@@ -1,10 +1,10 @@
-#include "xls/sha1.h"
+#include "xls/block_hash.h"
 
 #include <algorithm>
 
 namespace xls {
 
-void TSHA1::Transform(uint32_t state[5], const uint32_t block[16]) {
+TSHA1::TWords TSHA1::Transform(const uint32_t state[5], const uint32_t block[16]) {
   uint32_t w[80];
   std::copy(block, block + 16, w);
   for (int i = 16; i < 80; ++i)
@@ -32,11 +32,7 @@ void TSHA1::Transform(uint32_t state[5], const uint32_t block[16]) {
     b = a;
     a = t;
   }
-  state[0] += a;
-  state[1] += b;
-  state[2] += c;
-  state[3] += d;
-  state[4] += e;
+  return {a, b, c, d, e};
 }
 
 } // namespace xls

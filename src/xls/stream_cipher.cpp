@@ -1,11 +1,11 @@
 #include "xls/stream_cipher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "common/bytes.h"
-#include "xls/md5.h"
-#include "xls/sha1.h"
+#include "xls/block_hash.h"
 
 namespace xls {
 
@@ -14,6 +14,8 @@ using common::Get32;
 
 namespace {
 
+constexpr uint32_t BlockSize = 1024;
+
 std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
   std::vector<uint8_t> bytes;
   for (char16_t c : text) {
@@ -21,11 +23,6 @@ std::vector<uint8_t> Utf16Bytes(std::u16string_view text) {
     bytes.push_back(static_cast<uint8_t>(c >> 8));
   }
   return bytes;
-}
-
-void PutBlock(uint8_t *at, uint32_t block) {
-  for (int i = 0; i < 4; ++i)
-    at[i] = static_cast<uint8_t>(block >> (8 * i));
 }
 
 } // namespace
@@ -65,13 +62,11 @@ bool TStreamCipher::StartRc4(const uint8_t *filePass, int length, const std::u16
   TStreamCipher candidate;
   candidate.FKind = TCipherKind::Rc4;
   std::memcpy(candidate.FSeed.data(), h1.data(), 5);
-  TRC4 rc4;
-  candidate.KeyBlock(rc4, 0);
+  // The verifier and its hash are encrypted as the first bytes of a stream.
   uint8_t verifier[32];
   std::memcpy(verifier, filePass + 22, 32);
-  rc4.Process(verifier, sizeof verifier);
-  const TMD5Digest check = Md5(verifier, 16);
-  if (std::memcmp(check.data(), verifier + 16, 16) != 0)
+  candidate.Decrypt(verifier, sizeof verifier, 0, 0);
+  if (std::memcmp(Md5(verifier, 16).data(), verifier + 16, 16) != 0)
     return false;
   *this = candidate;
   return true;
@@ -101,14 +96,11 @@ bool TStreamCipher::StartCryptoApi(const uint8_t *filePass, int length, const st
   candidate.FKind = TCipherKind::CryptoApi;
   candidate.FSeed = Sha1(salted.data(), salted.size());
   candidate.FKeyLength = keyBits / 8;
-  TRC4 rc4;
-  candidate.KeyBlock(rc4, 0);
   uint8_t verifier[36];
   std::memcpy(verifier, verifierAt + 20, 16);
   std::memcpy(verifier + 16, verifierAt + 40, 20);
-  rc4.Process(verifier, sizeof verifier);
-  const TSHA1Digest check = Sha1(verifier, 16);
-  if (std::memcmp(check.data(), verifier + 16, 20) != 0)
+  candidate.Decrypt(verifier, sizeof verifier, 0, 0);
+  if (std::memcmp(Sha1(verifier, 16).data(), verifier + 16, 20) != 0)
     return false;
   *this = candidate;
   return true;
@@ -124,31 +116,55 @@ bool TStreamCipher::StartXor(const uint8_t *keyAndVerifier, const std::u16string
   return true;
 }
 
-void TStreamCipher::KeyBlock(TRC4 &rc4, uint32_t block) const {
+void TStreamCipher::KeyBlock(uint32_t block) {
+  FBlock = block;
+  FKeyPosition = block * BlockSize;
+  // The key hashes the seed followed by the block number.
+  const size_t seedSize = FKind == TCipherKind::Rc4 ? 5 : 20;
+  uint8_t seed[24];
+  std::memcpy(seed, FSeed.data(), seedSize);
+  for (size_t i = 0; i < 4; ++i)
+    seed[seedSize + i] = static_cast<uint8_t>(block >> (8 * i));
   if (FKind == TCipherKind::Rc4) {
-    uint8_t seed[9];
-    std::memcpy(seed, FSeed.data(), 5);
-    PutBlock(seed + 5, block);
-    const TMD5Digest key = Md5(seed, sizeof seed);
-    rc4.SetKey(key.data(), key.size());
+    const TMD5Digest key = Md5(seed, seedSize + 4);
+    FRC4.SetKey(key.data(), key.size());
     return;
   }
-  uint8_t seed[24];
-  std::memcpy(seed, FSeed.data(), 20);
-  PutBlock(seed + 20, block);
-  const TSHA1Digest hash = Sha1(seed, sizeof seed);
+  const TSHA1Digest hash = Sha1(seed, seedSize + 4);
   // A 40-bit key is used as 128 bits, its last 88 zero.
   uint8_t key[16] = {};
   std::memcpy(key, hash.data(), FKeyLength);
-  rc4.SetKey(key, FKeyLength == 5 ? 16 : FKeyLength);
+  FRC4.SetKey(key, FKeyLength == 5 ? 16 : FKeyLength);
 }
 
-void TStreamCipher::Unxor(uint8_t *data, size_t n, uint32_t offset, uint32_t recordLength) const {
-  // The array index of a record's first body byte is its stream offset plus the record's length.
-  uint32_t index = offset + recordLength;
-  for (size_t i = 0; i < n; ++i, ++index) {
-    const uint8_t v = static_cast<uint8_t>(data[i] ^ FXorArray[index % 16]);
-    data[i] = static_cast<uint8_t>(v >> 5 | v << 3);
+void TStreamCipher::SkipTo(uint32_t offset) {
+  if (FKind == TCipherKind::Xor)
+    return; // no key stream: each byte depends on its offset alone
+  if (offset / BlockSize != FBlock || offset < FKeyPosition)
+    KeyBlock(offset / BlockSize);
+  FRC4.Skip(offset - FKeyPosition);
+  FKeyPosition = offset;
+}
+
+void TStreamCipher::Decrypt(uint8_t *data, size_t n, uint32_t offset, uint32_t recordLength) {
+  if (FKind == TCipherKind::Xor) {
+    // The array index of a record's first body byte is its stream offset plus the record's length.
+    uint32_t index = offset + recordLength;
+    for (size_t i = 0; i < n; ++i, ++index) {
+      const uint8_t v = static_cast<uint8_t>(data[i] ^ FXorArray[index % 16]);
+      data[i] = static_cast<uint8_t>(v >> 5 | v << 3);
+    }
+    return;
+  }
+  SkipTo(offset);
+  while (n > 0) {
+    const size_t take = std::min<size_t>(n, (FBlock + 1) * BlockSize - FKeyPosition);
+    FRC4.Process(data, take);
+    data += take;
+    n -= take;
+    FKeyPosition += static_cast<uint32_t>(take);
+    if (n > 0)
+      KeyBlock(FBlock + 1);
   }
 }
 
@@ -206,31 +222,16 @@ uint16_t XorVerifierOf(const std::string &password) {
 std::array<uint8_t, 16> XorArrayOf(const std::string &password) {
   static constexpr uint8_t Pad[15] = {0xBB, 0xFF, 0xFF, 0xBA, 0xFF, 0xFF, 0xB9, 0x80,
                                       0x00, 0xBE, 0x0F, 0x00, 0xBF, 0x0F, 0x00};
+  if (password.empty() || password.size() > 15)
+    return {};
+  // The password, then the pad, fill the 16 bytes; even ones are mixed with the key's low byte,
+  // odd ones with its high byte, and rotated right by one.
   const uint16_t key = XorKeyOf(password);
-  const auto high = static_cast<uint8_t>(key >> 8), low = static_cast<uint8_t>(key & 0xFF);
-  auto xorRor = [](uint8_t a, uint8_t b) {
-    const auto v = static_cast<uint8_t>(a ^ b);
-    return static_cast<uint8_t>(v >> 1 | v << 7);
-  };
   std::array<uint8_t, 16> out{};
-  const int length = static_cast<int>(password.size());
-  auto pw = [&](int i) { return static_cast<uint8_t>(password[size_t(i)]); };
-  int index = length;
-  if (index % 2 == 1) {
-    out[size_t(index)] = xorRor(Pad[0], high);
-    --index;
-    out[size_t(index)] = xorRor(pw(length - 1), low);
-  }
-  while (index > 0) {
-    --index;
-    out[size_t(index)] = xorRor(pw(index), high);
-    --index;
-    out[size_t(index)] = xorRor(pw(index), low);
-  }
-  index = 15;
-  for (int pad = 15 - length; pad > 0; pad -= 2) {
-    out[size_t(index--)] = xorRor(Pad[pad], high);
-    out[size_t(index--)] = xorRor(Pad[pad - 1], low);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const auto byte = i < password.size() ? static_cast<uint8_t>(password[i]) : Pad[i - password.size()];
+    const auto v = static_cast<uint8_t>(byte ^ (i % 2 ? key >> 8 : key & 0xFF));
+    out[i] = static_cast<uint8_t>(v >> 1 | v << 7);
   }
   return out;
 }

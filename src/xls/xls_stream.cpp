@@ -15,21 +15,15 @@ namespace xls {
 
 using common::Get16;
 
-namespace {
-
-constexpr uint32_t BlockSize = 1024;
+// How much of a workbook stream on disk is held at a time.
 constexpr size_t WindowSize = 64 * 1024;
 
-} // namespace
-
 TXLSStream::TXLSStream() = default;
-
-TXLSStream::~TXLSStream() { Close(); }
-
-void TXLSStream::SetSourceStream(std::vector<uint8_t> image) { FSourceStream = std::move(image); }
+TXLSStream::~TXLSStream() = default;
+TXLSStream &TXLSStream::operator=(TXLSStream &&) = default;
 
 TExcelVersion TXLSStream::OpenWorkbook(const std::u16string &FileName) {
-  Close();
+  Close(); // the opens below start from a new stream's state
   const std::string path = common::Utf16ToUtf8(FileName);
   FVersion =
       !FSourceStream.empty() || TCompoundFile::IsCompoundFile(path) ? OpenCompound(path) : OpenPlain(path);
@@ -62,8 +56,6 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
     // A workbook stream that is there but cannot be read must stop the read, not look empty.
     throw common::Exception(std::string("The workbook stream cannot be read: ") + e.what());
   }
-  FPosition = 0;
-  FPlain = false;
   FHasVbaProject = vbaProject;
   return workbook >= 0 ? xvExcel97 : BookVersion();
 }
@@ -91,7 +83,6 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
     throw common::Exception(common::Format("Cannot open file %s", path.c_str()));
   FData.resize(static_cast<size_t>(in.gcount()));
   FStreamSize = static_cast<uint32_t>(FData.size());
-  FPosition = 0;
   FPlain = true;
   if (FData.size() < 4 || FData[0] != 0x09)
     return xvNone;
@@ -104,22 +95,10 @@ TExcelVersion TXLSStream::OpenPlain(const std::string &path) {
 }
 
 void TXLSStream::Close() {
-  FData = std::vector<uint8_t>();
-  FFile.reset();
-  FChain = std::vector<uint32_t>();
-  FWindowStart = 0;
-  FPlain = false;
-  FPosition = 0;
-  FStreamSize = 0;
-  FContinuedCount = 0;
-  FContinuedRead = false;
-  FEncrypted = false;
-  FHasVbaProject = false;
-  FVersion = xvNone;
-  FCipher.Clear();
-  FRecordLength = 0;
-  FCurrentBlock = -1;
-  FKeyPosition = 0;
+  // All back to how a new stream starts, but for the source image the next open is to read.
+  std::vector<uint8_t> source = std::move(FSourceStream);
+  *this = TXLSStream();
+  FSourceStream = std::move(source);
 }
 
 bool TXLSStream::Fill(uint32_t offset) {
@@ -152,18 +131,15 @@ int TXLSStream::ReadPiece(uint8_t *buffer, int count) {
   const uint32_t start = FPosition;
   const int n = RawRead(buffer, count);
   if (FEncrypted && n > 0)
-    DecryptAt(buffer, n, start);
+    FCipher.Decrypt(buffer, static_cast<size_t>(n), start, FRecordLength);
   return n;
 }
 
 int TXLSStream::ReadHeaderSlow(uint8_t header[4]) {
-  const bool encrypted = FEncrypted;
-  FEncrypted = false;
   const int n = RawRead(header, 4);
-  FEncrypted = encrypted;
   FRecordLength = n == 4 ? Get16(header + 2) : 0;
   if (FEncrypted && n > 0)
-    SyncKeyStream(FPosition);
+    FCipher.SkipTo(FPosition);
   return n;
 }
 
@@ -205,7 +181,7 @@ int TXLSStream::ReadNoDecrypt(void *buffer, int count) {
 int TXLSStream::ReadNoDecryptAdvance(void *buffer, int count) {
   const int n = ReadNoDecrypt(buffer, count);
   if (FEncrypted && n > 0)
-    SyncKeyStream(FPosition);
+    FCipher.SkipTo(FPosition);
   return n;
 }
 
@@ -243,49 +219,12 @@ void TXLSStream::EndContinuedRead() {
   FContinuedCount = 0;
 }
 
-void TXLSStream::KeyBlock(int32_t block) {
-  FCipher.KeyBlock(FRC4, static_cast<uint32_t>(block));
-  FCurrentBlock = block;
-  FKeyPosition = static_cast<uint32_t>(block) * BlockSize;
-}
-
-void TXLSStream::SyncKeyStream(uint32_t offset) {
-  if (FCipher.Kind() == TCipherKind::Xor)
-    return; // no key stream: each byte depends on its offset alone
-  // The key stream is a function of the stream position, so it follows seeks and skipped bytes.
-  const auto block = static_cast<int32_t>(offset / BlockSize);
-  if (block != FCurrentBlock || offset < FKeyPosition)
-    KeyBlock(block);
-  FRC4.Skip(offset - FKeyPosition);
-  FKeyPosition = offset;
-}
-
-void TXLSStream::DecryptAt(uint8_t *data, int count, uint32_t start) {
-  if (FCipher.Kind() == TCipherKind::Xor) {
-    FCipher.Unxor(data, static_cast<size_t>(count), start, FRecordLength);
-    return;
-  }
-  SyncKeyStream(start);
-  size_t left = static_cast<size_t>(count);
-  while (left > 0) {
-    const uint32_t blockEnd = (static_cast<uint32_t>(FCurrentBlock) + 1) * BlockSize;
-    const size_t take = std::min<size_t>(left, blockEnd - FKeyPosition);
-    FRC4.Process(data, take);
-    data += take;
-    left -= take;
-    FKeyPosition += static_cast<uint32_t>(take);
-    if (left > 0)
-      KeyBlock(FCurrentBlock + 1);
-  }
-}
-
 bool TXLSStream::StartDecryption(const uint8_t *filePass, int filePassLength,
                                  const std::u16string &Password) {
   if (!FCipher.Start(filePass, filePassLength, FVersion == xvExcel97, Password))
     return false;
   FEncrypted = true;
-  FCurrentBlock = -1;
-  SyncKeyStream(FPosition);
+  FCipher.SkipTo(FPosition);
   return true;
 }
 

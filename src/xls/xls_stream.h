@@ -4,9 +4,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "xls/rc4.h"
 #include "xls/stream_cipher.h"
 
 namespace xls {
@@ -37,7 +37,7 @@ public:
 
   // An in-memory compound-file image used by the next OpenWorkbook instead of the file; an empty
   // vector means none.
-  void SetSourceStream(std::vector<uint8_t> image);
+  void SetSourceStream(std::vector<uint8_t> image) { FSourceStream = std::move(image); }
 
   // Closes anything open, opens the file (or the source stream) and positions at the first
   // record. Throws "The file is not an Excel workbook", "Cannot open file %s", or
@@ -60,7 +60,6 @@ public:
   // Body bytes; decrypted when encrypted; crosses into CONTINUE records in continued-read mode.
   // Throws "CONTINUE record is missing".
   int ReadData(void *buffer, int count) {
-    // Nearly every read is of plain bytes that lie in the window; those are copied here.
     if (const uint8_t *at = count > 0 ? InWindow(count) : nullptr; at && !FEncrypted && !FContinuedRead) {
       std::memcpy(buffer, at, static_cast<size_t>(count));
       FPosition += static_cast<uint32_t>(count);
@@ -94,6 +93,7 @@ public:
   bool HasVbaProject() const { return FHasVbaProject; }
 
 private:
+  TXLSStream &operator=(TXLSStream &&); // for Close
   TExcelVersion OpenCompound(const std::string &path);
   TExcelVersion OpenPlain(const std::string &path);
   TExcelVersion BookVersion();
@@ -109,9 +109,6 @@ private:
   int ReadDataSlow(void *buffer, int count);
   int RawRead(uint8_t *buffer, int count);
   int ReadPiece(uint8_t *buffer, int count);
-  void DecryptAt(uint8_t *data, int count, uint32_t start);
-  void SyncKeyStream(uint32_t offset);
-  void KeyBlock(int32_t block);
 
   bool Fill(uint32_t offset);
 
@@ -132,9 +129,6 @@ private:
   TExcelVersion FVersion = xvNone;
   TStreamCipher FCipher;
   uint16_t FRecordLength = 0; // of the last header read; XOR obfuscation depends on it
-  TRC4 FRC4;
-  int32_t FCurrentBlock = -1;
-  uint32_t FKeyPosition = 0; // stream offset the RC4 key stream stands at
 };
 
 } // namespace xls

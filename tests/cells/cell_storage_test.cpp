@@ -136,7 +136,6 @@ TEST(CellStorage, ClonesCopyValuesAndCountStringReferences) {
   ASSERT_NE(af, nullptr);
   EXPECT_EQ(af->FormulaValue(), 4.5);
   EXPECT_EQ(af->ExprBytes(), (std::vector<uint8_t>{1, 2, 3, 4}));
-  EXPECT_EQ(af->StoredLen(), 4u);
   EXPECT_EQ(af->ExprLen(), 2u);
   EXPECT_EQ(af->ArrayBytes(), (std::vector<uint8_t>{9, 8, 7}));
   EXPECT_EQ(af->IsMember(), 1);

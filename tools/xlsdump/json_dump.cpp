@@ -27,9 +27,10 @@ bool NumberOf(const xls::TCell *cell, double &v) {
   }
 }
 
+// v and the separator that follows it.
 void AppendInt(std::string &out, unsigned v) {
   char digits[16];
-  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr);
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, v).ptr).append(", ");
 }
 
 } // namespace
@@ -92,11 +93,8 @@ void DumpWorkbook(std::ostream &out, xls::TXLSWorkbook &workbook) {
       json += first ? "\n[" : ",\n[";
       first = false;
       AppendInt(json, cell->Key() >> 8);
-      json += ", ";
       AppendInt(json, cell->Key() & 0xFF);
-      json += ", ";
       AppendInt(json, cell->CellKind());
-      json += ", ";
       double number;
       if (plainNumbers && NumberOf(cell, number)) {
         const std::string text = common::FloatToText(number, separator);

@@ -243,7 +243,7 @@ TEST(Cells, FormulaResults) {
   auto *f = CellAs<TFormulaCell>(s.FindCell(0, 7));
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->ExprLen(), 3u);
-  EXPECT_EQ(f->StoredLen(), 5u);
+  EXPECT_EQ(f->ExprBytes().size(), 5u);
 }
 
 TEST(Cells, SharedFormulas) {
@@ -292,7 +292,7 @@ TEST(Cells, ArrayFormulas) {
   ASSERT_NE(a1, nullptr);
   EXPECT_EQ(a0->IsMember(), 0);
   EXPECT_EQ(a1->IsMember(), 1);
-  EXPECT_EQ(a1->ArrayLength(), 17u);
+  EXPECT_EQ(a1->ArrayBytes().size(), 17u);
   EXPECT_EQ(s.AsFloat(0, 1), 2);
   EXPECT_EQ(s.CellType(0, 5), ckNumberFormula);
 }

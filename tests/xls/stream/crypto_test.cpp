@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "cells/crc32.h"
-#include "xls/md5.h"
+#include "xls/block_hash.h"
 #include "xls/rc4.h"
-#include "xls/sha1.h"
 
 namespace {
 

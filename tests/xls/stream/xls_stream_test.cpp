@@ -418,6 +418,9 @@ TEST(XLSStreamDecryption, XorKeysAndVerifiersOfRealWorkbooks) {
   // At most 15 characters count; a character's high byte stands in for a zero low byte.
   EXPECT_EQ(XorPasswordBytes(u"VelvetSweatshop and more"), "VelvetSweatshop");
   EXPECT_EQ(XorPasswordBytes(u"a\u0100\u00e9"), "a\x01\xe9");
+  // No array is made of an empty or overlong password: it would index past the pad.
+  EXPECT_EQ(XorArrayOf(""), (std::array<uint8_t, 16>{}));
+  EXPECT_EQ(XorArrayOf(std::string(16, 'x')), (std::array<uint8_t, 16>{}));
 }
 
 TEST(XLSStreamDecryption, WrongPasswordChangesNothing) {

@@ -8,10 +8,9 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "xls/block_hash.h"
 #include "xls/compound_file.h"
-#include "xls/md5.h"
 #include "xls/rc4.h"
-#include "xls/sha1.h"
 #include "xls/stream_cipher.h"
 
 namespace xls_test {
