@@ -157,8 +157,6 @@ void TSheetPeriphery::ReadDVal(const TRecordBody &body, TXLSStream &stream, int 
 
 void TSheetPeriphery::ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }
 
-void TSheetPeriphery::Clear() { *this = TSheetPeriphery(); }
-
 // ---------------------------------------------------------------------------------------------
 
 void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength) {
@@ -186,13 +184,6 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
       --depth;
   }
 }
-
-TChart &TCharts::Add() {
-  FItems.push_back(std::make_unique<TChart>());
-  return *FItems.back();
-}
-
-TChart &TCharts::Items(int index) const { return common::CheckedItem(FItems, index); }
 
 // ---------------------------------------------------------------------------------------------
 
@@ -225,7 +216,5 @@ void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
   }
   stream.EndContinuedRead();
 }
-
-void TFormulaTables::Clear() { *this = TFormulaTables(); }
 
 } // namespace xls

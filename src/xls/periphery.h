@@ -84,6 +84,8 @@ public:
   void Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength);
 };
 
+using TCharts = std::vector<std::unique_ptr<TChart>>;
+
 // Everything of one sheet besides its cells and kept records.
 class TSheetPeriphery {
 public:
@@ -98,7 +100,7 @@ public:
   std::vector<std::vector<uint8_t>> Hyperlinks;
   bool FilterMode = false;
   uint16_t Protection = 0;
-  std::vector<std::unique_ptr<TChart>> Charts; // embedded charts
+  TCharts Charts; // embedded charts
 
   void ReadMergedCells(const TRecordBody &body);
   void ReadColInfo(const TRecordBody &body);
@@ -111,18 +113,6 @@ public:
   void ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadSheetProtection(const TRecordBody &body);
-  void Clear();
-};
-
-class TCharts {
-public:
-  TChart &Add();
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TChart &Items(int index) const;
-  void Clear() { FItems.clear(); }
-
-private:
-  std::vector<std::unique_ptr<TChart>> FItems;
 };
 
 // The drawing group (pictures shared by the drawings of every sheet).
@@ -150,7 +140,6 @@ public:
   };
   std::vector<TCrn> Crns;
   std::u16string Directory;
-  void Clear();
 };
 
 } // namespace xls

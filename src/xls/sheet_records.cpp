@@ -32,6 +32,17 @@ namespace {
 // A FORMULA whose cached result is text, a boolean or an error rather than a number.
 bool SpecialResult(const TRecordBody &b) { return b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF; }
 
+// The length of a later cell record's fields.
+int CellLength(uint16_t id) {
+  switch (id) {
+  case 0x0203: return 14;
+  case 0x007E:
+  case 0x027E: return 10;
+  case 0x0205: return 8;
+  default: return 6; // BLANK, MULBLANK, MULRK
+  }
+}
+
 } // namespace
 
 void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch,
@@ -65,45 +76,54 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
   }
 }
 
-void TXLSReader::ReadBlank() {
-  KeepRaw = false;
+void TXLSReader::ReadCell() {
   const TRecordBody b = Body();
-  b.Need(0, 6);
-  CurrentSheet().StoreBlank(b.U16(2), b.U16(0), b.U16(4));
-}
-
-void TXLSReader::ReadMulCells() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 6);
-  const int row = b.U16(0), first = b.U16(2);
+  // BIFF2 cells have three attribute bytes where later records have the XF index, so their value
+  // starts a byte later; they are checked field by field, later records as a whole first.
+  const bool biff2 = RecordId <= 0x0005;
+  if (!biff2)
+    b.Need(0, CellLength(RecordId));
+  const int row = b.U16(0), col = b.U16(2);
+  const uint16_t xf = biff2 ? 15 : b.U16(4);
+  const int at = biff2 ? 7 : 6;
   TSheet &sheet = CurrentSheet();
-  if (RecordId == 0x00BE) {
-    for (int i = 0; i < (RecordLength - 6) / 2; ++i)
-      sheet.StoreBlank(first + i, row, b.U16(4 + 2 * i));
-  } else {
-    for (int i = 0; i < (RecordLength - 6) / 6; ++i)
-      sheet.StoreFloat(first + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
+  switch (RecordId) {
+  case 0x0001:
+  case 0x0201: sheet.StoreBlank(col, row, xf); break;
+  case 0x0002: sheet.StoreFloat(col, row, b.U16(at), xf); break;
+  case 0x0003:
+  case 0x0203: sheet.StoreFloat(col, row, b.F64(at), xf); break;
+  case 0x007E:
+  case 0x027E: sheet.StoreFloat(col, row, RKValue(b.U32(at)), xf); break;
+  case 0x0004: {
+    const int cch = b.U8(at);
+    const uint8_t *chars = b.Bytes(at + 1, cch);
+    if (Latin1Bytes(chars, cch))
+      StoreBytes(col, row, chars, cch, xf);
+    else
+      sheet.StoreString(col, row, Decode8(chars, cch), xf);
+    break;
   }
-}
-
-void TXLSReader::ReadNumber() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 14);
-  CurrentSheet().StoreFloat(b.U16(2), b.U16(0), b.F64(6), b.U16(4));
-}
-
-void TXLSReader::ReadRK() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 10);
-  CurrentSheet().StoreFloat(b.U16(2), b.U16(0), RKValue(b.U32(6)), b.U16(4));
+  case 0x0005:
+  case 0x0205:
+    if (b.U8(at + 1) == 0)
+      sheet.StoreBoolean(col, row, b.U8(at), xf);
+    else
+      sheet.StoreError(col, row, ErrorIndexOf(b.U8(at)), xf);
+    break;
+  case 0x00BE:
+    for (int i = 0; i < (RecordLength - 6) / 2; ++i)
+      sheet.StoreBlank(col + i, row, b.U16(4 + 2 * i));
+    break;
+  default: // MULRK
+    for (int i = 0; i < (RecordLength - 6) / 6; ++i)
+      sheet.StoreFloat(col + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
+    break;
+  }
 }
 
 // LABEL and RSTRING (whose runs, after the text, are not kept).
 void TXLSReader::ReadLabel() {
-  KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 8);
   const int cch = b.U16(6);
@@ -136,50 +156,11 @@ void TXLSReader::StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, u
 }
 
 void TXLSReader::ReadLabelSST() {
-  KeepRaw = false;
   try {
     const TRecordBody b = Body();
     CurrentSheet().StoreSSTString(b.U16(2), b.U16(0), static_cast<int>(b.U32(6)), b.U16(4));
   } catch (const std::exception &) {
     throw common::Exception(common::Format("Read error at %.8u", FStream.Position()));
-  }
-}
-
-void TXLSReader::ReadBoolErr() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 8);
-  if (b.U8(7) == 0)
-    CurrentSheet().StoreBoolean(b.U16(2), b.U16(0), b.U8(6), b.U16(4));
-  else
-    CurrentSheet().StoreError(b.U16(2), b.U16(0), ErrorIndexOf(b.U8(6)), b.U16(4));
-}
-
-void TXLSReader::ReadBiff2Cell() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  const int row = b.U16(0), col = b.U16(2);
-  TSheet &sheet = CurrentSheet();
-  switch (RecordId) {
-  case 0x0001: sheet.StoreBlank(col, row, 15); break;
-  case 0x0002: sheet.StoreFloat(col, row, b.U16(7), 15); break;
-  case 0x0003: sheet.StoreFloat(col, row, b.F64(7), 15); break;
-  case 0x0004: {
-    const int cch = b.U8(7);
-    const uint8_t *chars = b.Bytes(8, cch);
-    if (Latin1Bytes(chars, cch))
-      StoreBytes(col, row, chars, cch, 15);
-    else
-      sheet.StoreString(col, row, Decode8(chars, cch), 15);
-    break;
-  }
-  case 0x0005:
-    if (b.U8(8) == 0)
-      sheet.StoreBoolean(col, row, b.U8(7), 15);
-    else
-      sheet.StoreError(col, row, ErrorIndexOf(b.U8(7)), 15);
-    break;
-  default: break;
   }
 }
 
@@ -197,7 +178,6 @@ void TXLSReader::ReadSharedFormula() {
 }
 
 void TXLSReader::ReadFormula() {
-  KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 22);
   const int row = b.U16(0), col = b.U16(2);
@@ -259,7 +239,6 @@ void TXLSReader::ReadFormula() {
 }
 
 void TXLSReader::ReadFormulaBiff2() {
-  KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 17);
   const int row = b.U16(0), col = b.U16(2);
@@ -278,7 +257,6 @@ void TXLSReader::ReadFormulaBiff34() {
     ReadFormula();
     return;
   }
-  KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 18);
   const int row = b.U16(0), col = b.U16(2);
@@ -337,12 +315,10 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
 }
 
 void TXLSReader::ReadRow() {
-  KeepRaw = false;
   CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength);
 }
 
 void TXLSReader::ReadDimensions() {
-  KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   // Some writers leave empty records of id 0 in BIFF8 streams too; they are no DIMENSIONS.
   if (RecordId == 0x0000 && version >= xvExcel50)
@@ -370,7 +346,6 @@ void TXLSReader::ReadDimensions() {
 }
 
 void TXLSReader::ReadWindow2() {
-  KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   if (version < xvExcel97) {
     // Into the 18 bytes of the BIFF8 layout; the fields from byte 10 on are BIFF8 only.

@@ -61,11 +61,6 @@ TXLSWorkbook::TXLSWorkbook() {
   SetVersion(xvExcel97);
 }
 
-TXLSWorkbook::~TXLSWorkbook() {
-  FFormulaTables.Clear();
-  FSheets.reset();
-}
-
 void TXLSWorkbook::ResetFontsAndFormats() {
   FCellFormats.Clear();
   FFonts.Clear();
@@ -114,13 +109,13 @@ TSheetExtras &TXLSWorkbook::SheetExtras(int Index) const {
 }
 
 void TXLSWorkbook::Clear() {
-  FFormulaTables.Clear();
+  FFormulaTables = TFormulaTables();
   FGlobals->ResetToDefaults();
   FSheets->ClearSheets();
   AddSheet(0);
   ResetFontsAndFormats();
   FPictures.Clear();
-  FCharts.Clear();
+  FCharts.clear();
   HasMacros = false;
   FileSharing.clear();
 }

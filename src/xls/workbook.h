@@ -63,14 +63,13 @@ public:
   TSheetPeriphery Periphery;
   void Reset() override {
     Records.ResetToDefaults();
-    Periphery.Clear();
+    Periphery = TSheetPeriphery();
   }
 };
 
 class TXLSWorkbook {
 public:
   TXLSWorkbook();
-  ~TXLSWorkbook();
   TXLSWorkbook(const TXLSWorkbook &) = delete;
   TXLSWorkbook &operator=(const TXLSWorkbook &) = delete;
 

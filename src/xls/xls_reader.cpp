@@ -81,7 +81,7 @@ void TXLSReader::ReadLoop() {
           FSkipUserViews = false;
         continue;
       }
-      KeepRaw = true;
+      KeepRaw = false; // a handler that leaves the record says so
       Dispatch();
       if (KeepRaw)
         CurrentStorage->AddRaw(RecordId, RecordData.data(), RecordLength);
@@ -105,10 +105,9 @@ void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, Recor
 void TXLSReader::PutSlotRecord() {
   // Writers put some of these records into substreams that have no slot for them (a worksheet
   // with WINDOWPROTECT, say); they are kept raw there rather than failing the whole read.
-  if (!CurrentStorage->AcceptsDefault(RecordId))
-    return;
-  KeepRaw = false;
-  PutDefault();
+  KeepRaw = !CurrentStorage->AcceptsDefault(RecordId);
+  if (!KeepRaw)
+    PutDefault();
 }
 
 void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
@@ -124,8 +123,6 @@ void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
 void TXLSReader::PutDefaultIfAbove40() {
   if (FWorkbook.Version() > xvExcel40)
     PutSlotRecord();
-  else
-    KeepRaw = false;
 }
 
 namespace {
@@ -229,7 +226,6 @@ void TXLSReader::Dispatch() {
   case 0x0085: ReadBoundSheet(); break;
   case 0x002F: ReadFilePass(); break;
   case 0x00FC: {
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8005);
     const uint32_t start = FStream.Position();
     FWorkbook.Sheets().ReadSST(FStream, RecordLength);
@@ -253,43 +249,35 @@ void TXLSReader::Dispatch() {
   case 0x0223: ReadNameTables(); break;
   case 0x0059: ReadXct(); break;
   case 0x005B:
-    KeepRaw = false;
     FWorkbook.FileSharing.assign(RecordData.begin(), RecordData.begin() + RecordLength);
     break;
   case 0x005C: ReadWriteAccess(); break;
   case 0x0092: ReadPalette(); break;
   case 0x00EB:
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8004);
     FWorkbook.MSOPictures().ReadGroup(FStream, RecordLength);
     break;
   case 0x00DA:
-    KeepRaw = false;
     PutDefault();
     CurrentStorage->PutMarker(0x8001);
     break;
-  case 0x01AA:
-    KeepRaw = false;
-    FSkipUserViews = true;
-    break;
+  case 0x01AA: FSkipUserViews = true; break;
   case 0x00FF:
   case 0x01AB:
   case 0x01A9:
   case 0x003D:
-  case 0x00D7: KeepRaw = false; break;
+  case 0x00D7: break;
   case 0x008C:
-    KeepRaw = false;
     if (version == xvExcel97)
       PutDefault();
     break;
   case 0x0013:
-    if (SheetIndex < 0 && SheetOrdinal < 0) {
-      KeepRaw = false;
+    // Only the globals' PASSWORD has a slot; a sheet's is kept as it stands.
+    KeepRaw = SheetIndex >= 0 || SheetOrdinal >= 0;
+    if (!KeepRaw)
       PutDefault();
-    }
     break;
   case 0x020B:
-    KeepRaw = false;
     if (version <= xvExcel40)
       CurrentStorage = &FWorkbook.SheetExtras(SheetIndex).Records;
     break;
@@ -301,27 +289,26 @@ void TXLSReader::Dispatch() {
   case 0x01C1: PutSlotRecord(); break;
   case 0x0042: ReadCodePage(); break;
   case 0x0081:
-    if (version > xvExcel40 && CurrentStorage != &FWorkbook.GlobalsStorage()) {
-      KeepRaw = false;
+    KeepRaw = version <= xvExcel40 || CurrentStorage == &FWorkbook.GlobalsStorage();
+    if (!KeepRaw)
       PutDefault();
-    }
     break;
   case 0x00EC: ReadSheetPeriphery(); break; // reads its own body
-  case 0x0201: ReadBlank(); break;
-  case 0x00BE:
-  case 0x00BD: ReadMulCells(); break;
-  case 0x0203: ReadNumber(); break;
-  case 0x027E:
-  case 0x007E: ReadRK(); break;
-  case 0x0204:
-  case 0x00D6: ReadLabel(); break;
-  case 0x00FD: ReadLabelSST(); break;
-  case 0x0205: ReadBoolErr(); break;
   case 0x0001:
   case 0x0002:
   case 0x0003:
   case 0x0004:
-  case 0x0005: ReadBiff2Cell(); break;
+  case 0x0005:
+  case 0x0201:
+  case 0x0203:
+  case 0x0205:
+  case 0x007E:
+  case 0x027E:
+  case 0x00BD:
+  case 0x00BE: ReadCell(); break;
+  case 0x0204:
+  case 0x00D6: ReadLabel(); break;
+  case 0x00FD: ReadLabelSST(); break;
   case 0x0006:
     if (version <= xvExcel21)
       ReadFormulaBiff2();
@@ -339,6 +326,8 @@ void TXLSReader::Dispatch() {
       PutDefaultIfAbove40();
     else if (Listed(RecordId, PeripheryRecords))
       KeepIfShort(&TXLSReader::ReadSheetPeriphery);
+    else
+      KeepRaw = true; // a record the reader does not know
     break;
   }
 }
@@ -347,7 +336,6 @@ void TXLSReader::Dispatch() {
 // Workbook globals
 
 void TXLSReader::ReadBof() {
-  KeepRaw = false;
   if (RecordLength > 0 && FStream.ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
     throw common::Exception("Unexpected end of file");
   SharedFormulas = decltype(SharedFormulas)();
@@ -387,14 +375,8 @@ void TXLSReader::ReadBof() {
     // A chart inside a worksheet (or the globals) is embedded there and is not one of the
     // workbook's sheets, so it must not move the sheet ordinal on.
     const bool embedded = FInSubstream;
-    TChart *chart;
-    if (embedded && SheetIndex >= 0) {
-      auto &charts = Periphery().Charts;
-      charts.push_back(std::make_unique<TChart>());
-      chart = charts.back().get();
-    } else {
-      chart = &FWorkbook.Charts().Add();
-    }
+    TCharts &charts = embedded && SheetIndex >= 0 ? Periphery().Charts : FWorkbook.Charts();
+    TChart *chart = charts.emplace_back(std::make_unique<TChart>()).get();
     if (!embedded) {
       ++SheetOrdinal;
       chart->Name = SheetName(SheetOrdinal);
@@ -411,7 +393,6 @@ void TXLSReader::ReadBof() {
 }
 
 void TXLSReader::ReadEof() {
-  KeepRaw = false;
   PutDefault();
   SharedFormulas = decltype(SharedFormulas)();
   FInSubstream = false;
@@ -420,7 +401,6 @@ void TXLSReader::ReadEof() {
 }
 
 void TXLSReader::ReadBoundSheet() {
-  KeepRaw = false;
   CurrentStorage->PutMarker(0x8002);
   const TRecordBody body = Body();
   TSheetName entry;
@@ -447,7 +427,6 @@ bool KnownRc4Version(const TRecordBody &body) {
 } // namespace
 
 void TXLSReader::ReadFilePass() {
-  KeepRaw = false;
   // BIFF8 names the scheme: 0 XOR obfuscation, 1 RC4 or RC4 CryptoAPI by the version after it.
   // Before BIFF8 the body is the XOR key and verifier alone.
   if (FWorkbook.Version() == xvExcel97) {
@@ -472,7 +451,6 @@ void TXLSReader::ReadFilePass() {
 }
 
 void TXLSReader::ReadFont() {
-  KeepRaw = false;
   const TRecordBody body = Body();
   const TExcelVersion version = FWorkbook.Version();
   TXLSFont &font = FWorkbook.Fonts().Add();
@@ -506,7 +484,6 @@ void TXLSReader::ReadFont() {
 }
 
 void TXLSReader::ReadXF() {
-  KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   if (version < xvExcel30)
     return;
@@ -522,7 +499,6 @@ void TXLSReader::ReadXF() {
 }
 
 void TXLSReader::ReadFormat() {
-  KeepRaw = false;
   const TRecordBody body = Body();
   const uint16_t index = body.U16(0);
   if (FWorkbook.Version() == xvExcel97)
@@ -532,9 +508,10 @@ void TXLSReader::ReadFormat() {
 }
 
 void TXLSReader::ReadNameTables() {
-  if (FWorkbook.Version() != xvExcel97)
+  // Before BIFF8 these are kept as they stand.
+  KeepRaw = FWorkbook.Version() != xvExcel97;
+  if (KeepRaw)
     return;
-  KeepRaw = false;
   CurrentStorage->PutMarker(0x8003);
   TFormulaTables &tables = FWorkbook.FormulaTables();
   std::vector<uint8_t> body(RecordData.begin(), RecordData.begin() + RecordLength);
@@ -548,7 +525,6 @@ void TXLSReader::ReadNameTables() {
 }
 
 void TXLSReader::ReadXct() {
-  KeepRaw = false;
   const TRecordBody body = Body();
   int count = body.U16(0);
   if (count >= 0xF000)
@@ -564,7 +540,6 @@ void TXLSReader::ReadXct() {
 }
 
 void TXLSReader::ReadWriteAccess() {
-  KeepRaw = false;
   std::vector<uint8_t> body(RecordData.begin(), RecordData.begin() + RecordLength);
   if (FWorkbook.Version() < xvExcel97) {
     // Into the BIFF8 string layout: a zero high length byte and a zero option byte.
@@ -578,6 +553,7 @@ void TXLSReader::ReadWriteAccess() {
 }
 
 void TXLSReader::ReadPalette() {
+  KeepRaw = true; // the colours are kept in the record as well
   const TRecordBody body = Body();
   int count = body.U16(0);
   if (count > 57) {
@@ -608,9 +584,9 @@ void TXLSReader::ReadSheetPeriphery() {
   // Column widths before BIFF5, and the BIFF8 formats, validations and links in older files, are
   // kept raw.
   const bool biff8Only = RecordId == 0x01B0 || RecordId == 0x01B2 || RecordId == 0x01B8;
-  if ((RecordId == 0x007D && !biff5up) || (biff8Only && !biff8))
+  KeepRaw = (RecordId == 0x007D && !biff5up) || (biff8Only && !biff8);
+  if (KeepRaw)
     return;
-  KeepRaw = false;
   const TRecordBody body = Body();
   const int maxLength = FWorkbook.MaxRecordSize();
   switch (RecordId) {

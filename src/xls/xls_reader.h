@@ -81,14 +81,10 @@ private:
   void ReadSheetPeriphery();
 
   // Cells (sheet records).
-  void ReadBlank();
-  void ReadMulCells(); // MULBLANK and MULRK
-  void ReadNumber();
-  void ReadRK();
+  // The cell records with one value each (BIFF2's too), MULBLANK and MULRK.
+  void ReadCell();
   void ReadLabel();
   void ReadLabelSST();
-  void ReadBoolErr();
-  void ReadBiff2Cell();
   void ReadFormula();
   void ReadFormulaBiff2();
   void ReadFormulaBiff34();

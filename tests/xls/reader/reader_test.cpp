@@ -243,8 +243,8 @@ TEST(Reader, EmbeddedChartKeepsSheetOrdinals) {
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(0, 1), 2);
   EXPECT_EQ(wb.SheetByIndex(1).Name(), u"Second");
   EXPECT_EQ(wb.SheetByIndex(1).AsFloat(0, 0), 3);
-  ASSERT_EQ(wb.Charts().Count(), 1);
-  EXPECT_EQ(wb.Charts().Items(0).Name, u"Chart");
+  ASSERT_EQ(wb.Charts().size(), 1u);
+  EXPECT_EQ(wb.Charts()[0]->Name, u"Chart");
   EXPECT_EQ(wb.SheetExtras(0).Periphery.Charts.size(), 1u);
 }
 
