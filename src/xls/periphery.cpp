@@ -72,13 +72,11 @@ bool ReadFollowingRecord(TXLSStream &stream, std::initializer_list<uint16_t> ids
   return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-
 void TSheetDrawing::ReadDrawing(TXLSStream &stream, int length) {
   std::vector<uint8_t> data(static_cast<size_t>(std::max(length, 0)));
   if (length > 0 && stream.ReadData(data.data(), length) != length)
     throw common::Exception("Unexpected end of file");
-  FDrawings.push_back(std::move(data));
+  Drawings.push_back(std::move(data));
 }
 
 void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
@@ -93,10 +91,8 @@ void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
     const uint8_t *p = body.Bytes(6, std::min(cch, body.Length() - 6));
     note.Author.assign(p, p + std::min(cch, body.Length() - 6));
   }
-  FNotes.push_back(std::move(note));
+  Notes.push_back(std::move(note));
 }
-
-// ---------------------------------------------------------------------------------------------
 
 void TSheetPeriphery::ReadMergedCells(const TRecordBody &body) {
   const int count = body.U16(0);
@@ -120,12 +116,6 @@ void TSheetPeriphery::ReadHeaderFooter(const TRecordBody &body, bool footer) {
   (footer ? Print.Footer : Print.Header) = std::move(text);
 }
 
-void TSheetPeriphery::ReadMargin(const TRecordBody &body) {
-  const int index = body.Id() - 0x0026;
-  if (index >= 0 && index < 4)
-    Print.Margins[index] = body.F64(0);
-}
-
 void TSheetPeriphery::ReadPageBreaks(const TRecordBody &body, bool biff8) {
   const int count = body.U16(0);
   const int size = biff8 ? 6 : 2;
@@ -144,7 +134,7 @@ void TSheetPeriphery::ReadPane(const TRecordBody &body, TXLSStream &stream, int 
   TRawRecord next;
   while (ReadFollowingRecord(stream, {0x001D}, maxLength, next))
     if (next.Id != 0)
-      ReadSelection(TRecordBody(next.Id, next.Body.data(), static_cast<int>(next.Body.size())));
+      ReadSelection(next.View());
 }
 
 void TSheetPeriphery::ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength) {
@@ -154,10 +144,6 @@ void TSheetPeriphery::ReadCondFmt(const TRecordBody &body, TXLSStream &stream, i
 void TSheetPeriphery::ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength) {
   ReadRecordGroup(Validations, body, body.U32(14), 0x01BE, stream, maxLength);
 }
-
-void TSheetPeriphery::ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }
-
-// ---------------------------------------------------------------------------------------------
 
 void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength) {
   Records.push_back({bofId, {bof, bof + bofLength}});
@@ -185,18 +171,16 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-
 void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
-  const size_t start = FData.size();
+  const size_t start = Data.size();
   stream.BeginContinuedRead();
   try {
-    FData.resize(start + recordLength);
-    if (recordLength > 0 && stream.ReadData(FData.data() + start, recordLength) != recordLength)
+    Data.resize(start + recordLength);
+    if (recordLength > 0 && stream.ReadData(Data.data() + start, recordLength) != recordLength)
       throw common::Exception("Unexpected end of file");
     // A group container larger than one full record goes on in the records that follow.
     if (recordLength == ContinuedPieceSize) {
-      TRecordBody head(BIFF_MSODRAWINGGROUP, FData.data() + start, recordLength);
+      TRecordBody head(BIFF_MSODRAWINGGROUP, Data.data() + start, recordLength);
       const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
       const uint64_t left =
           stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
@@ -204,10 +188,10 @@ void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
       if (total > static_cast<uint64_t>(recordLength) &&
           (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
         const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
-        const size_t at = FData.size();
-        FData.resize(at + want);
-        const int got = stream.ReadData(FData.data() + at, want);
-        FData.resize(at + std::max(got, 0));
+        const size_t at = Data.size();
+        Data.resize(at + want);
+        const int got = stream.ReadData(Data.data() + at, want);
+        Data.resize(at + std::max(got, 0));
       }
     }
   } catch (...) {

@@ -35,16 +35,11 @@ struct TNote {
 };
 
 // The sheet's drawing layer: raw MSODRAWING bodies and the notes that refer to them.
-class TSheetDrawing {
-public:
+struct TSheetDrawing {
+  std::vector<std::vector<uint8_t>> Drawings;
+  std::vector<TNote> Notes;
   void ReadDrawing(TXLSStream &stream, int length);
   void AddNote(const TRecordBody &body, bool biff8);
-  const std::vector<std::vector<uint8_t>> &Drawings() const { return FDrawings; }
-  const std::vector<TNote> &Notes() const { return FNotes; }
-
-private:
-  std::vector<std::vector<uint8_t>> FDrawings;
-  std::vector<TNote> FNotes;
 };
 
 struct TMergedArea {
@@ -105,26 +100,19 @@ public:
   void ReadMergedCells(const TRecordBody &body);
   void ReadColInfo(const TRecordBody &body);
   void ReadHeaderFooter(const TRecordBody &body, bool footer);
-  void ReadMargin(const TRecordBody &body);
   void ReadPageBreaks(const TRecordBody &body, bool biff8);
   void ReadSelection(const TRecordBody &body);
   // PANE and the SELECTION records after it.
   void ReadPane(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength);
-  void ReadSheetProtection(const TRecordBody &body);
 };
 
 // The drawing group (pictures shared by the drawings of every sheet).
-class TMSOPictures {
-public:
+struct TMSOPictures {
+  std::vector<uint8_t> Data;
   // Reads the group container that starts this record, following its continuations.
   void ReadGroup(TXLSStream &stream, int recordLength);
-  const std::vector<uint8_t> &Data() const { return FData; }
-  void Clear() { FData.clear(); }
-
-private:
-  std::vector<uint8_t> FData;
 };
 
 // Defined names and external references, kept as the records state them.

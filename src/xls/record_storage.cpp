@@ -93,10 +93,6 @@ void TRecordStorageDefault::ResetToDefaults() {
   }
 }
 
-const TRawRecord &TRecordStorageDefault::DefaultItems(int index) const {
-  return common::CheckedItem(FDefaultRecords, index);
-}
-
 const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
   const auto it =
       std::find_if(FSlots.begin(), FSlots.end(), [id](const TRawRecord *r) { return r->Id == id; });
@@ -154,8 +150,6 @@ void TRecordStorageDefault::PutMarker(uint16_t id) {
     MoveDefaultsUpTo(id, true);
 }
 
-// ---------------------------------------------------------------------------------------------
-
 TRecordStorageGlobals::TRecordStorageGlobals() { ResetToDefaults(); }
 
 const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageGlobals::DefaultList() const {
@@ -210,8 +204,6 @@ std::u16string TRecordStorageGlobals::UserName() const {
   return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
 
-// ---------------------------------------------------------------------------------------------
-
 TRecordStorageSheet::TRecordStorageSheet() { ResetToDefaults(); }
 
 const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageSheet::DefaultList() const {
@@ -257,11 +249,7 @@ int16_t TRecordStorageSheet::Iteration() const { return ReadI16(FindSlot(0x0011)
 int16_t TRecordStorageSheet::SaveRecalc() const { return ReadI16(FindSlot(0x005F), 1); }
 double TRecordStorageSheet::Delta() const {
   const TRawRecord *r = FindSlot(0x0010);
-  if (r == nullptr || r->Body.size() < 8)
-    return 0.001;
-  double d;
-  std::memcpy(&d, r->Body.data(), 8);
-  return d;
+  return r != nullptr && r->View().Has(0, 8) ? r->View().F64(0) : 0.001;
 }
 
 } // namespace xls

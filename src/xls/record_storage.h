@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "xls/record_body.h"
+
 namespace xls {
 
 // One kept record: its id and body as read (the length is the body's size).
 struct TRawRecord {
   uint16_t Id = 0;
   std::vector<uint8_t> Body;
+  TRecordBody View() const { return TRecordBody(Id, Body.data(), static_cast<int>(Body.size())); }
 };
 
 // Records the reader does not understand, kept in file order so a writer can put them back.
@@ -45,7 +48,6 @@ public:
   void Clear() override;
 
   int DefaultCount() const { return static_cast<int>(FDefaultRecords.size()); }
-  const TRawRecord &DefaultItems(int index) const;
   // The slot record with this id, wherever it currently is; never null for a listed id.
   const TRawRecord *FindSlot(uint16_t id) const;
   // Whether PutDefault takes this id (a slot of the default list, or any BOF).

@@ -141,12 +141,7 @@ void TXLSReader::ReadLabel() {
 
 bool TXLSReader::Latin1Bytes(const uint8_t *bytes, int count) const {
   const std::u16string &table = DecodeTable();
-  if (table.size() != 256)
-    return false;
-  for (int i = 0; i < count; ++i)
-    if (table[bytes[i]] != bytes[i])
-      return false;
-  return true;
+  return table.size() == 256 && std::all_of(bytes, bytes + count, [&table](uint8_t b) { return table[b] == b; });
 }
 
 void TXLSReader::StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, uint16_t XF) {
@@ -170,7 +165,7 @@ void TXLSReader::ReadSharedFormula() {
   TRawRecord shared;
   if (!ReadFollowingRecord(FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
     return;
-  const TRecordBody b(shared.Id, shared.Body.data(), static_cast<int>(shared.Body.size()));
+  const TRecordBody b = shared.View();
   const int cce = b.U16(8);
   const uint8_t *expr = b.Bytes(10, cce);
   // The first SHRFMLA of an anchor is the one its formulas use.
@@ -270,7 +265,7 @@ void TXLSReader::ReadFormulaBiff34() {
     StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, std::min(cce, stored), expr);
 }
 
-bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
+void TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                                      uint32_t StoredLen, const uint8_t *Expr) {
   // The expression may live in RecordData, which reading the STRING record must not disturb.
   const std::vector<uint8_t> exprCopy(Expr, Expr + StoredLen);
@@ -284,16 +279,16 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
     if (next == 0x0236) {
       TRawRecord table;
       if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
-        return false;
+        return;
       CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
       next = FStream.PeekRecordId();
     }
     if (next != 0x0207 && next != 0x0007)
-      return false;
+      return;
     TRawRecord rec;
     if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
-      return false;
-    const TRecordBody s(rec.Id, rec.Body.data(), static_cast<int>(rec.Body.size()));
+      return;
+    const TRecordBody s = rec.View();
     std::u16string text;
     if (rec.Id == 0x0007) {
       const int cch = s.U8(0);
@@ -305,17 +300,13 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
       ContinuedText(text, s, 2, s.U16(0), false);
     }
     sheet.StoreStringFormula(Col, Row, text, Cce, StoredLen, exprCopy.data(), XF);
-    return true;
+    break;
   }
-  case 1: sheet.StoreBooleanFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); return true;
-  case 2: sheet.StoreErrorFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); return true;
-  case 3: sheet.StoreStringFormula(Col, Row, u"", Cce, StoredLen, exprCopy.data(), XF); return true;
-  default: return false;
+  case 1: sheet.StoreBooleanFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); break;
+  case 2: sheet.StoreErrorFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); break;
+  case 3: sheet.StoreStringFormula(Col, Row, u"", Cce, StoredLen, exprCopy.data(), XF); break;
+  default: break;
   }
-}
-
-void TXLSReader::ReadRow() {
-  CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength);
 }
 
 void TXLSReader::ReadDimensions() {

@@ -114,7 +114,7 @@ void TXLSWorkbook::Clear() {
   FSheets->ClearSheets();
   AddSheet(0);
   ResetFontsAndFormats();
-  FPictures.Clear();
+  FPictures.Data.clear();
   FCharts.clear();
   HasMacros = false;
   FileSharing.clear();

@@ -126,29 +126,36 @@ void TXLSReader::PutDefaultIfAbove40() {
 }
 
 namespace {
+template <typename T, size_t N> bool Listed(T value, const T (&list)[N]) {
+  return std::find(list, list + N, value) != list + N;
+}
+
 // Code pages whose converter may take several bytes for one character or combine characters;
 // their text is always decoded as a whole.
-bool ContextFree(int codePage) {
-  static constexpr int Pages[] = {932, 936, 949, 950, 1255, 1258, 1361, 65001};
-  return std::find(std::begin(Pages), std::end(Pages), codePage) == std::end(Pages);
-}
+constexpr uint16_t WholeTextPages[] = {932, 936, 949, 950, 1255, 1258, 1361, 65001};
+// Records kept in their slot of the record storage from BIFF5 on.
+constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
+                                           0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
+                                           0x0082, 0x0083, 0x0084, 0x008D, 0x00A1, 0x0225};
+// Records read into the sheet periphery.
+constexpr uint16_t PeripheryRecords[] = {0x001C, 0x00E5, 0x007D, 0x0014, 0x0015, 0x0026, 0x0027,
+                                         0x0028, 0x0029, 0x001A, 0x001B, 0x001D, 0x0041, 0x01B0,
+                                         0x01B2, 0x01B8, 0x009B, 0x0867, 0x00ED};
 } // namespace
 
 void TXLSReader::BuildDecodeTable() const {
   FDecodeTablePage = FCodePage;
   FDecodeTable.clear();
-  if (ContextFree(FCodePage)) {
-    std::u16string table;
-    for (int b = 0; b < 256; ++b) {
-      const char c = static_cast<char>(b);
-      const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
-      if (one.size() != 1) {
-        table.clear();
-        break;
-      }
-      table += one[0];
+  if (Listed(FCodePage, WholeTextPages))
+    return;
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
+    if (one.size() != 1) {
+      FDecodeTable.clear();
+      return;
     }
-    FDecodeTable = std::move(table);
+    FDecodeTable += one[0];
   }
 }
 
@@ -199,21 +206,6 @@ std::u16string TXLSReader::SheetName(int Ordinal) const {
 bool TXLSReader::AtEndOfReading() const {
   return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
 }
-
-namespace {
-// Records kept in their slot of the record storage from BIFF5 on.
-constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
-                                           0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
-                                           0x0082, 0x0083, 0x0084, 0x008D, 0x00A1, 0x0225};
-// Records read into the sheet periphery.
-constexpr uint16_t PeripheryRecords[] = {0x001C, 0x00E5, 0x007D, 0x0014, 0x0015, 0x0026, 0x0027,
-                                         0x0028, 0x0029, 0x001A, 0x001B, 0x001D, 0x0041, 0x01B0,
-                                         0x01B2, 0x01B8, 0x009B, 0x0867, 0x00ED};
-
-template <size_t N> bool Listed(uint16_t id, const uint16_t (&ids)[N]) {
-  return std::find(ids, ids + N, id) != ids + N;
-}
-} // namespace
 
 void TXLSReader::Dispatch() {
   if ((RecordId & 0xFF) == 0x09) {
@@ -287,7 +279,11 @@ void TXLSReader::Dispatch() {
   case 0x01AF:
   case 0x01B7:
   case 0x01C1: PutSlotRecord(); break;
-  case 0x0042: ReadCodePage(); break;
+  case 0x0042:
+    if (RecordLength >= 2)
+      FCodePage = common::Get16(RecordData.data());
+    PutDefaultIfAbove40();
+    break;
   case 0x0081:
     KeepRaw = version <= xvExcel40 || CurrentStorage == &FWorkbook.GlobalsStorage();
     if (!KeepRaw)
@@ -317,7 +313,7 @@ void TXLSReader::Dispatch() {
     break;
   case 0x0206:
   case 0x0406: ReadFormulaBiff34(); break;
-  case 0x0208: ReadRow(); break;
+  case 0x0208: CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength); break;
   case 0x0200:
   case 0x0000: ReadDimensions(); break;
   case 0x023E: ReadWindow2(); break;
@@ -331,9 +327,6 @@ void TXLSReader::Dispatch() {
     break;
   }
 }
-
-// ---------------------------------------------------------------------------------------------
-// Workbook globals
 
 void TXLSReader::ReadBof() {
   if (RecordLength > 0 && FStream.ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
@@ -567,16 +560,6 @@ void TXLSReader::ReadPalette() {
     table[8 + i] = body.U32(2 + 4 * i);
 }
 
-void TXLSReader::ReadCodePage() {
-  const TRecordBody body = Body();
-  if (body.Has(0, 2))
-    FCodePage = body.U16(0);
-  PutDefaultIfAbove40();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Sheet periphery
-
 void TXLSReader::ReadSheetPeriphery() {
   const TExcelVersion version = FWorkbook.Version();
   const bool biff5up = version >= xvExcel50;
@@ -621,7 +604,7 @@ void TXLSReader::ReadSheetPeriphery() {
   case 0x0029:
     if (biff5up) {
       CurrentStorage->PutMarker(0x8103);
-      Periphery().ReadMargin(body);
+      Periphery().Print.Margins[RecordId - 0x0026] = body.F64(0);
     }
     break;
   case 0x001A:
@@ -645,7 +628,7 @@ void TXLSReader::ReadSheetPeriphery() {
     if (biff8)
       Periphery().FilterMode = true;
     break;
-  case 0x0867: Periphery().ReadSheetProtection(body); break;
+  case 0x0867: Periphery().Protection = body.U16(19) & 0x7FFF; break;
   default: break; // 0x00ED
   }
 }

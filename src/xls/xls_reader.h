@@ -63,7 +63,7 @@ private:
   std::u16string SheetName(int Ordinal) const;
   bool AtEndOfReading() const;
 
-  // Workbook globals.
+  // Records of the workbook globals.
   void ReadBof();
   void ReadEof();
   void ReadBoundSheet();
@@ -75,12 +75,9 @@ private:
   void ReadXct();
   void ReadWriteAccess();
   void ReadPalette();
-  void ReadCodePage();
 
-  // Sheet periphery.
+  // Records of a sheet.
   void ReadSheetPeriphery();
-
-  // Cells (sheet records).
   // The cell records with one value each (BIFF2's too), MULBLANK and MULRK.
   void ReadCell();
   void ReadLabel();
@@ -88,11 +85,10 @@ private:
   void ReadFormula();
   void ReadFormulaBiff2();
   void ReadFormulaBiff34();
-  void ReadRow();
   void ReadDimensions();
   void ReadWindow2();
-  // The result of a formula whose cached value is not a number; false when no cell is stored.
-  bool StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
+  // The result of a formula whose cached value is not a number.
+  void StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                            uint32_t StoredLen, const uint8_t *Expr);
   void ReadSharedFormula();
   // Whether each of the 8-bit bytes decodes to the character of its own value, so that they
