@@ -159,8 +159,8 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
     }
     body.resize(length);
     // A BOF body is never encrypted.
-    const int got = IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length)
-                              : stream.ReadData(body.data(), length);
+    const int got =
+        IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
     if (got != length)
       throw common::Exception("Unexpected end of file");
     Records.push_back({id, body});

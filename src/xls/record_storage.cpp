@@ -72,10 +72,6 @@ void TBaseRecordStorage::AddRaw(uint16_t id, const uint8_t *body, int length) {
   FRecords.push_back(std::move(rec));
 }
 
-const TRawRecord &TBaseRecordStorage::Items(int index) const { return common::CheckedItem(FRecords, index); }
-
-void TBaseRecordStorage::Clear() { FRecords.clear(); }
-
 void TRecordStorageDefault::Clear() {
   TBaseRecordStorage::Clear();
   FDefaultRecords.clear();
@@ -150,8 +146,6 @@ void TRecordStorageDefault::PutMarker(uint16_t id) {
     MoveDefaultsUpTo(id, true);
 }
 
-TRecordStorageGlobals::TRecordStorageGlobals() { ResetToDefaults(); }
-
 const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageGlobals::DefaultList() const {
   static const std::vector<TDefault> list = {
       {0x0809, Bof(0x0005)},
@@ -203,8 +197,6 @@ std::u16string TRecordStorageGlobals::UserName() const {
   const uint8_t *p = r->Body.data() + 3;
   return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
-
-TRecordStorageSheet::TRecordStorageSheet() { ResetToDefaults(); }
 
 const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageSheet::DefaultList() const {
   static const std::vector<TDefault> list = {

@@ -23,8 +23,8 @@ public:
 
   void AddRaw(uint16_t id, const uint8_t *body, int length);
   int Count() const { return static_cast<int>(FRecords.size()); }
-  const TRawRecord &Items(int index) const;
-  virtual void Clear();
+  const TRawRecord &Items(int index) const { return common::CheckedItem(FRecords, index); }
+  virtual void Clear() { FRecords.clear(); }
 
 protected:
   // Entries are individually allocated so typed accessors may keep pointers across moves.
@@ -69,7 +69,7 @@ private:
 // Records of the workbook globals.
 class TRecordStorageGlobals : public TRecordStorageDefault {
 public:
-  TRecordStorageGlobals();
+  TRecordStorageGlobals() { ResetToDefaults(); }
   int16_t CodePage() const;
   bool Date1904() const;
   bool BookProtected() const;
@@ -88,7 +88,7 @@ protected:
 // Records of one sheet substream.
 class TRecordStorageSheet : public TRecordStorageDefault {
 public:
-  TRecordStorageSheet();
+  TRecordStorageSheet() { ResetToDefaults(); }
   int16_t CalcMode() const;
   uint16_t CalcCount() const;
   int16_t RefMode() const;

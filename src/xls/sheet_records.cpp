@@ -141,7 +141,8 @@ void TXLSReader::ReadLabel() {
 
 bool TXLSReader::Latin1Bytes(const uint8_t *bytes, int count) const {
   const std::u16string &table = DecodeTable();
-  return table.size() == 256 && std::all_of(bytes, bytes + count, [&table](uint8_t b) { return table[b] == b; });
+  return table.size() == 256 &&
+         std::all_of(bytes, bytes + count, [&table](uint8_t b) { return table[b] == b; });
 }
 
 void TXLSReader::StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, uint16_t XF) {
@@ -233,36 +234,28 @@ void TXLSReader::ReadFormula() {
   sheet.StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
 }
 
-void TXLSReader::ReadFormulaBiff2() {
+// FORMULA before BIFF5. BIFF2's has attribute bytes where later ones have the XF index, so its
+// result starts a byte later, and a one-byte expression length.
+void TXLSReader::ReadOldFormula() {
+  const bool biff2 = RecordId == 0x0006;
+  const int at = biff2 ? 7 : 6; // the result
+  const int exprAt = biff2 ? 17 : 18;
   const TRecordBody b = Body();
-  b.Need(0, 17);
+  b.Need(0, exprAt);
   const int row = b.U16(0), col = b.U16(2);
-  const uint32_t cce = b.U8(16);
-  const uint32_t stored = RecordLength - 17;
-  const uint8_t *expr = RecordData.data() + 17;
-  if (b.U8(13) == 0xFF && b.U8(14) == 0xFF) {
-    StoreSpecialFormula(col, row, b.U8(7), b.U8(9), 0xFFFF, cce, stored, expr);
+  const uint32_t cce = biff2 ? b.U8(16) : b.U16(16);
+  const uint32_t stored = RecordLength - exprAt;
+  const uint8_t *expr = RecordData.data() + exprAt;
+  const bool special = b.U8(at + 6) == 0xFF && b.U8(at + 7) == 0xFF;
+  if (biff2 && special) {
+    StoreSpecialFormula(col, row, b.U8(at), b.U8(at + 2), 0xFFFF, cce, stored, expr);
     return;
   }
-  CurrentSheet().StoreNumberFormula(col, row, b.U32(7), b.U32(11), cce, stored, expr, 15);
-}
-
-void TXLSReader::ReadFormulaBiff34() {
-  if (BofLowestVersion == 6) {
-    ReadFormula();
-    return;
-  }
-  const TRecordBody b = Body();
-  b.Need(0, 18);
-  const int row = b.U16(0), col = b.U16(2);
-  const uint16_t xf = b.U16(4);
-  const uint32_t cce = b.U16(16);
-  const uint32_t stored = RecordLength - 18;
-  const uint8_t *expr = RecordData.data() + 18;
-  CurrentSheet().StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
-  if (b.U8(12) == 0xFF && b.U8(13) == 0xFF)
-    // Never more expression bytes than the record holds, whatever cce claims.
-    StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, std::min(cce, stored), expr);
+  const uint16_t xf = biff2 ? 15 : b.U16(4);
+  CurrentSheet().StoreNumberFormula(col, row, b.U32(at), b.U32(at + 4), cce, stored, expr, xf);
+  // BIFF3 and 4 keep the number too; never more expression bytes than the record holds.
+  if (special)
+    StoreSpecialFormula(col, row, b.U8(at), b.U8(at + 2), xf, cce, std::min(cce, stored), expr);
 }
 
 void TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
@@ -316,11 +309,7 @@ void TXLSReader::ReadDimensions() {
     return;
   if (version == xvExcel97) {
     // Its slot holds the 14 bytes of the BIFF8 layout; a writer's longer or shorter body fits it.
-    if (RecordLength != 14) {
-      std::fill(RecordData.begin() + std::min<int>(RecordLength, 14), RecordData.begin() + 14, 0);
-      RecordLength = 14;
-    }
-    PutDefault();
+    std::fill(RecordData.begin() + std::min<int>(RecordLength, 14), RecordData.begin() + 14, 0);
   } else if (version == xvExcel50) {
     // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.
     const TRecordBody b = Body();
@@ -331,9 +320,11 @@ void TXLSReader::ReadDimensions() {
       RecordData[at[i]] = static_cast<uint8_t>(fields[i]);
       RecordData[at[i] + 1] = static_cast<uint8_t>(fields[i] >> 8);
     }
-    RecordLength = 14;
-    PutDefault();
+  } else {
+    return;
   }
+  RecordLength = 14;
+  PutDefault();
 }
 
 void TXLSReader::ReadWindow2() {

@@ -18,7 +18,6 @@ namespace xls {
 // The process-wide colour table of 65 entries (0x00BBGGRR) shared by every workbook. Each
 // construction of a workbook resets it; PALETTE records overwrite entries from 8 on.
 std::array<uint32_t, 65> &ColorTable();
-void ResetColorTable();
 
 enum TCalcMode { cmManual, cmAutomatic, cmAutoExTables };
 
@@ -76,7 +75,7 @@ public:
   // Back to an empty one-sheet workbook.
   void Clear();
   // Reads Filename.
-  void Read();
+  void Read() { LoadFromStream(); }
   // Reads a compound-file image, or Filename when the image is empty. Raises on failure; what
   // was read before a failure stays (at least one empty worksheet).
   void LoadFromStream(std::vector<uint8_t> Stream = {});
@@ -90,7 +89,7 @@ public:
   TWorkbookData &Workbook() { return *FWorkbook; }
   TOptionsDialog &OptionsDialog() { return FOptionsDialog; }
   // The first font, or nullptr when there is none (the library never shows a message).
-  TXLSFont *Font() const;
+  TXLSFont *Font() const { return FFonts.Count() > 0 ? &FFonts.Items(0) : nullptr; }
 
   std::u16string UserName() const { return FGlobals->UserName(); }
   bool BookProtected() const { return FGlobals->BookProtected(); }
@@ -112,7 +111,7 @@ public:
   static std::string ComponentVersion() { return "3.00.02"; }
   std::u16string Password;
 
-  bool RecomendReadOnly() const;
+  bool RecomendReadOnly() const { return FileSharing.size() > 1 && FileSharing[0] == 1; }
   void SetRecomendReadOnly(bool Value);
   std::vector<uint8_t> FileSharing;
 

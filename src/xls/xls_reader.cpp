@@ -16,8 +16,6 @@ namespace xls {
 
 using common::Utf16Text;
 
-TXLSReader::TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook) {}
-
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
   SheetIndex = -1;
   FSheet = nullptr;
@@ -240,9 +238,7 @@ void TXLSReader::Dispatch() {
   case 0x0023:
   case 0x0223: ReadNameTables(); break;
   case 0x0059: ReadXct(); break;
-  case 0x005B:
-    FWorkbook.FileSharing.assign(RecordData.begin(), RecordData.begin() + RecordLength);
-    break;
+  case 0x005B: FWorkbook.FileSharing.assign(RecordData.begin(), RecordData.begin() + RecordLength); break;
   case 0x005C: ReadWriteAccess(); break;
   case 0x0092: ReadPalette(); break;
   case 0x00EB:
@@ -306,13 +302,14 @@ void TXLSReader::Dispatch() {
   case 0x00D6: ReadLabel(); break;
   case 0x00FD: ReadLabelSST(); break;
   case 0x0006:
-    if (version <= xvExcel21)
-      ReadFormulaBiff2();
-    else
-      ReadFormula();
-    break;
   case 0x0206:
-  case 0x0406: ReadFormulaBiff34(); break;
+  case 0x0406:
+    // The BIFF5 layout: 0x0006 after BIFF2, the BIFF3 and 4 ids under a BOF whose lowest version is BIFF8.
+    if (RecordId == 0x0006 ? version > xvExcel21 : BofLowestVersion == 6)
+      ReadFormula();
+    else
+      ReadOldFormula();
+    break;
   case 0x0208: CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength); break;
   case 0x0200:
   case 0x0000: ReadDimensions(); break;
@@ -398,12 +395,9 @@ void TXLSReader::ReadBoundSheet() {
   const TRecordBody body = Body();
   TSheetName entry;
   const int cch = body.U8(6);
-  if (FWorkbook.Version() == xvExcel97) {
-    const int n = (body.U8(7) & 1) ? 2 * cch + 1 : cch + 1;
-    entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, n)), n);
-  } else {
-    entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, cch)), cch);
-  }
+  // A BIFF8 name has an option byte before its characters, which may be two bytes wide.
+  const int n = FWorkbook.Version() != xvExcel97 ? cch : (body.U8(7) & 1) ? 2 * cch + 1 : cch + 1;
+  entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, n)), n);
   // The hidden state is the byte at 4 in BIFF5 as in BIFF8; the byte after it is the sheet type.
   entry.Hidden = body.U8(4) & 3;
   SheetNames.push_back(std::move(entry));
@@ -565,19 +559,18 @@ void TXLSReader::ReadSheetPeriphery() {
   const bool biff5up = version >= xvExcel50;
   const bool biff8 = version == xvExcel97;
   // Column widths before BIFF5, and the BIFF8 formats, validations and links in older files, are
-  // kept raw.
-  const bool biff8Only = RecordId == 0x01B0 || RecordId == 0x01B2 || RecordId == 0x01B8;
-  KeepRaw = (RecordId == 0x007D && !biff5up) || (biff8Only && !biff8);
-  if (KeepRaw)
+  // kept raw; notes, headers, footers, margins and selections before BIFF5 are dropped.
+  static constexpr uint16_t Biff8Only[] = {0x01B0, 0x01B2, 0x01B8};
+  static constexpr uint16_t FromBiff5[] = {0x001C, 0x0014, 0x0015, 0x0026, 0x0027, 0x0028, 0x0029, 0x001D};
+  KeepRaw = (RecordId == 0x007D && !biff5up) || (!biff8 && Listed(RecordId, Biff8Only));
+  if (KeepRaw || (!biff5up && Listed(RecordId, FromBiff5)))
     return;
   const TRecordBody body = Body();
   const int maxLength = FWorkbook.MaxRecordSize();
   switch (RecordId) {
   case 0x001C:
-    if (biff5up) {
-      CurrentStorage->PutMarker(0x8106);
-      Periphery().Drawing.AddNote(body, biff8);
-    }
+    CurrentStorage->PutMarker(0x8106);
+    Periphery().Drawing.AddNote(body, biff8);
     break;
   case 0x00EC:
     CurrentStorage->PutMarker(0x8106);
@@ -593,8 +586,7 @@ void TXLSReader::ReadSheetPeriphery() {
     break;
   case 0x0014:
   case 0x0015:
-    if (biff5up)
-      CurrentStorage->PutMarker(0x8102);
+    CurrentStorage->PutMarker(0x8102);
     if (biff8)
       Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
     break;
@@ -602,10 +594,8 @@ void TXLSReader::ReadSheetPeriphery() {
   case 0x0027:
   case 0x0028:
   case 0x0029:
-    if (biff5up) {
-      CurrentStorage->PutMarker(0x8103);
-      Periphery().Print.Margins[RecordId - 0x0026] = body.F64(0);
-    }
+    CurrentStorage->PutMarker(0x8103);
+    Periphery().Print.Margins[RecordId - 0x0026] = body.F64(0);
     break;
   case 0x001A:
   case 0x001B:
@@ -613,10 +603,8 @@ void TXLSReader::ReadSheetPeriphery() {
     Periphery().ReadPageBreaks(body, biff8);
     break;
   case 0x001D:
-    if (biff5up) {
-      PutDefault();
-      Periphery().ReadSelection(body);
-    }
+    PutDefault();
+    Periphery().ReadSelection(body);
     break;
   case 0x0041: Periphery().ReadPane(body, FStream, maxLength); break;
   case 0x01B0: Periphery().ReadCondFmt(body, FStream, maxLength); break;

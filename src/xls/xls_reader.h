@@ -22,7 +22,7 @@ double RKValue(uint32_t Value);
 // Turns the record stream of one workbook into the workbook's objects. Used once per read.
 class TXLSReader {
 public:
-  explicit TXLSReader(TXLSWorkbook &Workbook);
+  explicit TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook) {}
   TXLSReader(const TXLSReader &) = delete;
   TXLSReader &operator=(const TXLSReader &) = delete;
 
@@ -83,8 +83,7 @@ private:
   void ReadLabel();
   void ReadLabelSST();
   void ReadFormula();
-  void ReadFormulaBiff2();
-  void ReadFormulaBiff34();
+  void ReadOldFormula();
   void ReadDimensions();
   void ReadWindow2();
   // The result of a formula whose cached value is not a number.
