@@ -87,9 +87,9 @@ void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
     note.ObjId = body.U16(6);
     note.Author = Wide16(body, 8, 10, 11);
   } else {
-    const int cch = body.U16(4);
-    const uint8_t *p = body.Bytes(6, std::min(cch, body.Length() - 6));
-    note.Author.assign(p, p + std::min(cch, body.Length() - 6));
+    const int n = std::min<int>(body.U16(4), body.Length() - 6);
+    const uint8_t *p = body.Bytes(6, n);
+    note.Author.assign(p, p + n);
   }
   Notes.push_back(std::move(note));
 }

@@ -69,8 +69,7 @@ struct TSelection {
 };
 
 // One chart substream, from its BOF to its EOF, kept as raw records.
-class TChart {
-public:
+struct TChart {
   std::u16string Name;
   int Ordinal = -1;
   std::vector<TRawRecord> Records;
@@ -82,8 +81,7 @@ public:
 using TCharts = std::vector<std::unique_ptr<TChart>>;
 
 // Everything of one sheet besides its cells and kept records.
-class TSheetPeriphery {
-public:
+struct TSheetPeriphery {
   TSheetDrawing Drawing;
   std::vector<TMergedArea> MergedCells;
   std::array<TColumnInfo, 256> Columns{};
@@ -100,12 +98,14 @@ public:
   void ReadMergedCells(const TRecordBody &body);
   void ReadColInfo(const TRecordBody &body);
   void ReadHeaderFooter(const TRecordBody &body, bool footer);
+  void ReadMargin(const TRecordBody &body) { Print.Margins[body.Id() - 0x0026] = body.F64(0); }
   void ReadPageBreaks(const TRecordBody &body, bool biff8);
   void ReadSelection(const TRecordBody &body);
   // PANE and the SELECTION records after it.
   void ReadPane(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength);
+  void ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }
 };
 
 // The drawing group (pictures shared by the drawings of every sheet).
@@ -116,8 +116,7 @@ struct TMSOPictures {
 };
 
 // Defined names and external references, kept as the records state them.
-class TFormulaTables {
-public:
+struct TFormulaTables {
   std::vector<std::vector<uint8_t>> Names;
   std::vector<std::vector<uint8_t>> ExternSheets;
   std::vector<std::vector<uint8_t>> SupBooks;

@@ -36,20 +36,9 @@ std::array<uint32_t, 65> &ColorTable() {
   return table;
 }
 
-uint16_t TWorkbookData::OptionBit(TWorkbookOption o) {
-  static constexpr uint16_t Bits[] = {0x01, 0x02, 0x08, 0x10, 0x20}; // in TWorkbookOption order
-  return Bits[o];
-}
-
 TXLSWorkbook::TXLSWorkbook() {
   ColorTable() = DefaultColors;
-  FGlobals = std::make_unique<TRecordStorageGlobals>();
-  // The default WINDOW1 record holds the new workbook's window: 100, 100, 10000 by 7000, with
-  // scroll bars and sheet tabs.
-  FWorkbook = std::make_unique<TWorkbookData>(*FGlobals);
   ResetFontsAndFormats();
-  FDefaultFormat = 15;
-  FSheets = std::make_unique<TSheets>(FFonts, FCellFormats);
   AddSheet(0);
   CopyCalcSettings();
   SetVersion(xvExcel97);
@@ -82,13 +71,13 @@ void TXLSWorkbook::SetRecomendReadOnly(bool Value) {
 }
 
 TSheet &TXLSWorkbook::AddSheet(uint8_t Kind) {
-  TSheet &sheet = FSheets->AddSheet(Kind);
+  TSheet &sheet = FSheets.AddSheet(Kind);
   sheet.Attachment = std::make_unique<TSheetExtras>();
   return sheet;
 }
 
 TSheetExtras &TXLSWorkbook::SheetExtras(int Index) const {
-  TSheet &sheet = FSheets->Items(Index);
+  TSheet &sheet = FSheets.Items(Index);
   auto *extras = dynamic_cast<TSheetExtras *>(sheet.Attachment.get());
   if (extras == nullptr) {
     // A sheet added by someone else gets its storage on first use.
@@ -100,8 +89,8 @@ TSheetExtras &TXLSWorkbook::SheetExtras(int Index) const {
 
 void TXLSWorkbook::Clear() {
   FFormulaTables = TFormulaTables();
-  FGlobals->ResetToDefaults();
-  FSheets->ClearSheets();
+  FGlobals.ResetToDefaults();
+  FSheets.ClearSheets();
   AddSheet(0);
   ResetFontsAndFormats();
   FPictures.Data.clear();
@@ -127,15 +116,15 @@ void TXLSWorkbook::CopyCalcSettings() {
 
 void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
   Clear();
-  FSheets->ClearSheets();
+  FSheets.ClearSheets();
   FFonts.Clear();
   FCellFormats.Clear();
   FNumberFormats.Reset();
 
   auto finish = [this] {
-    if (FSheets->Count() == 0) {
+    if (FSheets.Count() == 0) {
       Clear();
-      FSheets->ClearSheets();
+      FSheets.ClearSheets();
       AddSheet(0);
     }
   };
@@ -157,9 +146,9 @@ void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
 
   CopyCalcSettings();
 
-  FGlobals->AfterRead();
-  for (int i = 0; i < FSheets->Count(); ++i)
-    FSheets->Items(i).AfterRead();
+  FGlobals.AfterRead();
+  for (int i = 0; i < FSheets.Count(); ++i)
+    FSheets.Items(i).AfterRead();
 }
 
 } // namespace xls

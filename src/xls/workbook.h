@@ -46,11 +46,13 @@ public:
   int Width() const { return FRecords.Window1(2); }
   int Height() const { return FRecords.Window1(3); }
   int SelectedTab() const { return FRecords.Window1(5); }
-  bool HasOption(TWorkbookOption o) const { return (FRecords.Window1(4) & OptionBit(o)) != 0; }
+  bool HasOption(TWorkbookOption o) const {
+    static constexpr uint16_t Bits[] = {0x01, 0x02, 0x08, 0x10, 0x20}; // in TWorkbookOption order
+    return (FRecords.Window1(4) & Bits[o]) != 0;
+  }
   bool Date1904() const { return FRecords.Date1904(); }
 
 private:
-  static uint16_t OptionBit(TWorkbookOption o);
   TRecordStorageGlobals &FRecords;
 };
 
@@ -79,29 +81,29 @@ public:
   // Reads a compound-file image, or Filename when the image is empty. Raises on failure; what
   // was read before a failure stays (at least one empty worksheet).
   void LoadFromStream(std::vector<uint8_t> Stream = {});
-  TSheet &SheetByIndex(int Index) const { return FSheets->Items(Index); }
+  TSheet &SheetByIndex(int Index) const { return FSheets.Items(Index); }
 
   TExcelVersion Version() const { return FVersion; }
   void SetVersion(TExcelVersion Value);
   int MaxRecordSize() const { return FMaxRecordSize; }
 
-  TSheets &Sheets() { return *FSheets; }
-  TWorkbookData &Workbook() { return *FWorkbook; }
+  TSheets &Sheets() { return FSheets; }
+  TWorkbookData &Workbook() { return FWorkbook; }
   TOptionsDialog &OptionsDialog() { return FOptionsDialog; }
   // The first font, or nullptr when there is none (the library never shows a message).
   TXLSFont *Font() const { return FFonts.Count() > 0 ? &FFonts.Items(0) : nullptr; }
 
-  std::u16string UserName() const { return FGlobals->UserName(); }
-  bool BookProtected() const { return FGlobals->BookProtected(); }
-  bool Backup() const { return FGlobals->Backup(); }
-  bool RefreshAll() const { return FGlobals->RefreshAll(); }
+  std::u16string UserName() const { return FGlobals.UserName(); }
+  bool BookProtected() const { return FGlobals.BookProtected(); }
+  bool Backup() const { return FGlobals.Backup(); }
+  bool RefreshAll() const { return FGlobals.RefreshAll(); }
 
-  const std::u16string &StrTRUE() const { return FSheets->Settings.StrTRUE; }
-  const std::u16string &StrFALSE() const { return FSheets->Settings.StrFALSE; }
-  void SetStrTRUE(const std::u16string &v) { FSheets->Settings.StrTRUE = v; }
-  void SetStrFALSE(const std::u16string &v) { FSheets->Settings.StrFALSE = v; }
-  bool ShowFormulas() const { return FSheets->Settings.ShowFormulas; }
-  void SetShowFormulas(bool v) { FSheets->Settings.ShowFormulas = v; }
+  const std::u16string &StrTRUE() const { return FSheets.Settings.StrTRUE; }
+  const std::u16string &StrFALSE() const { return FSheets.Settings.StrFALSE; }
+  void SetStrTRUE(const std::u16string &v) { FSheets.Settings.StrTRUE = v; }
+  void SetStrFALSE(const std::u16string &v) { FSheets.Settings.StrFALSE = v; }
+  bool ShowFormulas() const { return FSheets.Settings.ShowFormulas; }
+  void SetShowFormulas(bool v) { FSheets.Settings.ShowFormulas = v; }
 
   std::u16string Filename;
   bool IsMac = false;
@@ -123,7 +125,7 @@ public:
   TCellFormats &CellFormats() { return FCellFormats; }
   TNumberFormats &NumberFormats() { return FNumberFormats; }
   int DefaultFormat() const { return FDefaultFormat; }
-  TRecordStorageGlobals &GlobalsStorage() { return *FGlobals; }
+  TRecordStorageGlobals &GlobalsStorage() { return FGlobals; }
   TMSOPictures &MSOPictures() { return FPictures; }
   TCharts &Charts() { return FCharts; }
   TFormulaTables &FormulaTables() { return FFormulaTables; }
@@ -144,13 +146,13 @@ private:
   TCellFormats FCellFormats;
   TNumberFormats FNumberFormats;
   int FDefaultFormat = 15;
-  std::unique_ptr<TRecordStorageGlobals> FGlobals;
-  std::unique_ptr<TWorkbookData> FWorkbook;
+  TRecordStorageGlobals FGlobals;
+  TWorkbookData FWorkbook{FGlobals};
   TOptionsDialog FOptionsDialog;
   TFormulaTables FFormulaTables;
   TMSOPictures FPictures;
   TCharts FCharts;
-  std::unique_ptr<TSheets> FSheets;
+  TSheets FSheets{FFonts, FCellFormats};
 };
 
 } // namespace xls

@@ -595,7 +595,7 @@ void TXLSReader::ReadSheetPeriphery() {
   case 0x0028:
   case 0x0029:
     CurrentStorage->PutMarker(0x8103);
-    Periphery().Print.Margins[RecordId - 0x0026] = body.F64(0);
+    Periphery().ReadMargin(body);
     break;
   case 0x001A:
   case 0x001B:
@@ -616,7 +616,7 @@ void TXLSReader::ReadSheetPeriphery() {
     if (biff8)
       Periphery().FilterMode = true;
     break;
-  case 0x0867: Periphery().Protection = body.U16(19) & 0x7FFF; break;
+  case 0x0867: Periphery().ReadSheetProtection(body); break;
   default: break; // 0x00ED
   }
 }
