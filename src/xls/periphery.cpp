@@ -174,31 +174,28 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
 void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
   const size_t start = Data.size();
   stream.BeginContinuedRead();
-  try {
-    Data.resize(start + recordLength);
-    if (recordLength > 0 && stream.ReadData(Data.data() + start, recordLength) != recordLength)
-      throw common::Exception("Unexpected end of file");
-    // A group container larger than one full record goes on in the records that follow.
-    if (recordLength == ContinuedPieceSize) {
-      TRecordBody head(BIFF_MSODRAWINGGROUP, Data.data() + start, recordLength);
-      const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
-      const uint64_t left =
-          stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
-      const uint16_t next = stream.PeekRecordId();
-      if (total > static_cast<uint64_t>(recordLength) &&
-          (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
-        const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
-        const size_t at = Data.size();
-        Data.resize(at + want);
-        const int got = stream.ReadData(Data.data() + at, want);
-        Data.resize(at + std::max(got, 0));
-      }
-    }
-  } catch (...) {
-    stream.EndContinuedRead();
-    throw;
+  struct TEnd {
+    TXLSStream &S;
+    ~TEnd() { S.EndContinuedRead(); }
+  } end{stream};
+  Data.resize(start + recordLength);
+  if (recordLength > 0 && stream.ReadData(Data.data() + start, recordLength) != recordLength)
+    throw common::Exception("Unexpected end of file");
+  // A group container larger than one full record goes on in the records that follow.
+  if (recordLength != ContinuedPieceSize)
+    return;
+  TRecordBody head(BIFF_MSODRAWINGGROUP, Data.data() + start, recordLength);
+  const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
+  const uint64_t left = stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
+  const uint16_t next = stream.PeekRecordId();
+  if (total > static_cast<uint64_t>(recordLength) &&
+      (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
+    const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
+    const size_t at = Data.size();
+    Data.resize(at + want);
+    const int got = stream.ReadData(Data.data() + at, want);
+    Data.resize(at + std::max(got, 0));
   }
-  stream.EndContinuedRead();
 }
 
 } // namespace xls

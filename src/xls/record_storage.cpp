@@ -80,12 +80,9 @@ void TRecordStorageDefault::Clear() {
 
 void TRecordStorageDefault::ResetToDefaults() {
   Clear();
-  for (const TDefault &d : DefaultList()) {
-    auto rec = std::make_unique<TRawRecord>();
-    rec->Id = d.Id;
-    rec->Body = d.Body;
-    FSlots.push_back(rec.get());
-    FDefaultRecords.push_back(std::move(rec));
+  for (const TRawRecord &d : DefaultList()) {
+    FDefaultRecords.push_back(std::make_unique<TRawRecord>(d));
+    FSlots.push_back(FDefaultRecords.back().get());
   }
 }
 
@@ -98,9 +95,9 @@ const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
 bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
   if ((id & 0xFF) == 0x09)
     return true;
-  const std::vector<TDefault> &list = DefaultList();
+  const std::vector<TRawRecord> &list = DefaultList();
   return !IsMarker(id) &&
-         std::any_of(list.begin(), list.end(), [id](const TDefault &d) { return d.Id == id; });
+         std::any_of(list.begin(), list.end(), [id](const TRawRecord &d) { return d.Id == id; });
 }
 
 TRawRecord *TRecordStorageDefault::FindMain(uint16_t id) const {
@@ -146,8 +143,8 @@ void TRecordStorageDefault::PutMarker(uint16_t id) {
     MoveDefaultsUpTo(id, true);
 }
 
-const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageGlobals::DefaultList() const {
-  static const std::vector<TDefault> list = {
+const std::vector<TRawRecord> &TRecordStorageGlobals::DefaultList() const {
+  static const std::vector<TRawRecord> list = {
       {0x0809, Bof(0x0005)},
       {0x005C, WriteAccessBody()},
       {0x0042, U16s({1200})},
@@ -198,8 +195,8 @@ std::u16string TRecordStorageGlobals::UserName() const {
   return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
 
-const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageSheet::DefaultList() const {
-  static const std::vector<TDefault> list = {
+const std::vector<TRawRecord> &TRecordStorageSheet::DefaultList() const {
+  static const std::vector<TRawRecord> list = {
       {0x0809, Bof(0x0010)},
       {0x000D, U16s({1})},
       {0x000C, U16s({100})},

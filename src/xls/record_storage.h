@@ -36,11 +36,6 @@ protected:
 // canonical order) into the main list.
 class TRecordStorageDefault : public TBaseRecordStorage {
 public:
-  struct TDefault {
-    uint16_t Id;
-    std::vector<uint8_t> Body;
-  };
-
   virtual void ResetToDefaults();
   virtual void AfterRead() {}
   virtual void PutDefault(uint16_t id, const uint8_t *body, int length);
@@ -54,7 +49,7 @@ public:
   bool AcceptsDefault(uint16_t id) const;
 
 protected:
-  virtual const std::vector<TDefault> &DefaultList() const = 0;
+  virtual const std::vector<TRawRecord> &DefaultList() const = 0;
   virtual bool IsMarker(uint16_t id) const = 0;
 
 private:
@@ -81,7 +76,7 @@ public:
   std::u16string UserName() const;
 
 protected:
-  const std::vector<TDefault> &DefaultList() const override;
+  const std::vector<TRawRecord> &DefaultList() const override;
   bool IsMarker(uint16_t id) const override { return id >= 0x8001 && id <= 0x8005; }
 };
 
@@ -97,7 +92,7 @@ public:
   int16_t SaveRecalc() const;
 
 protected:
-  const std::vector<TDefault> &DefaultList() const override;
+  const std::vector<TRawRecord> &DefaultList() const override;
   bool IsMarker(uint16_t id) const override { return id >= 0x8101 && id <= 0x8106; }
 };
 

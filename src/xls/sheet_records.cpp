@@ -211,18 +211,16 @@ void TXLSReader::ReadFormula() {
     if (ReadFollowingRecord(FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
       if (array.Id != 0) {
         CurrentArray = std::move(array.Body);
-        HasCurrentArray = true;
         storeArray(0);
         return;
       }
-    } else if (HasCurrentArray && CurrentArray.size() >= 6) {
+    } else if (CurrentArray.size() >= 6) {
       const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
       if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
         storeArray(1);
         return;
       }
     }
-    HasCurrentArray = false;
     CurrentArray.clear();
   }
   if (SpecialResult(b)) {

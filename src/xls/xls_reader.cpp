@@ -17,10 +17,6 @@ namespace xls {
 using common::Utf16Text;
 
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
-  SheetIndex = -1;
-  FSheet = nullptr;
-  SheetNames.clear();
-  SheetOrdinal = -1;
   FStream.SetSourceStream(std::move(Source));
 
   // The stream is closed and the body buffer freed however the read ends.
@@ -373,8 +369,7 @@ void TXLSReader::ReadBof() {
       chart->Ordinal = SheetOrdinal;
     }
     chart->Read(FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
-    if (!embedded && AtEndOfReading())
-      FStop = true;
+    FStop = !embedded && AtEndOfReading();
     break;
   }
   case 0x0100: throw common::Exception("BIFF4 Workbook unhandled");
@@ -386,8 +381,7 @@ void TXLSReader::ReadEof() {
   PutDefault();
   SharedFormulas = decltype(SharedFormulas)();
   FInSubstream = false;
-  if (AtEndOfReading())
-    FStop = true;
+  FStop = AtEndOfReading();
 }
 
 void TXLSReader::ReadBoundSheet() {

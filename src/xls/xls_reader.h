@@ -27,7 +27,7 @@ public:
   TXLSReader &operator=(const TXLSReader &) = delete;
 
   // Reads the whole workbook from the compound-file image, or from the workbook's Filename when
-  // the image is empty.
+  // the image is empty. Called once.
   void ReadRecords(std::vector<uint8_t> Source = {});
 
 private:
@@ -110,8 +110,7 @@ private:
   uint16_t RecordLength = 0;
   std::unordered_map<uint32_t, std::vector<uint8_t>> SharedFormulas;
   uint32_t BofLowestVersion = 0;
-  std::vector<uint8_t> CurrentArray;
-  bool HasCurrentArray = false;
+  std::vector<uint8_t> CurrentArray; // the ARRAY body of the formulas being read, empty without one
   TRecordStorageDefault *CurrentStorage = nullptr;
   bool KeepRaw = true;
   bool FSkipUserViews = false;
