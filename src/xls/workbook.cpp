@@ -38,19 +38,8 @@ std::array<uint32_t, 65> &ColorTable() {
 
 TXLSWorkbook::TXLSWorkbook() {
   ColorTable() = DefaultColors;
-  ResetFontsAndFormats();
-  AddSheet(0);
+  Clear();
   CopyCalcSettings();
-  SetVersion(xvExcel97);
-}
-
-void TXLSWorkbook::ResetFontsAndFormats() {
-  FCellFormats.Clear();
-  FFonts.Clear();
-  // The default workbook has five fonts (index 4 unused by the format) and 21 cell formats.
-  for (int i = 0; i < 5; ++i)
-    FFonts.AddDefault();
-  FCellFormats.AddDefaults(21);
 }
 
 void TXLSWorkbook::SetVersion(TExcelVersion Value) {
@@ -92,7 +81,12 @@ void TXLSWorkbook::Clear() {
   FGlobals.ResetToDefaults();
   FSheets.ClearSheets();
   AddSheet(0);
-  ResetFontsAndFormats();
+  FCellFormats.Clear();
+  FFonts.Clear();
+  // The default workbook has five fonts (index 4 unused by the format) and 21 cell formats.
+  for (int i = 0; i < 5; ++i)
+    FFonts.AddDefault();
+  FCellFormats.AddDefaults(21);
   FPictures.Data.clear();
   FCharts.clear();
   HasMacros = false;

@@ -136,7 +136,6 @@ public:
   TSheetExtras &SheetExtras(int Index) const;
 
 private:
-  void ResetFontsAndFormats();
   // The calculation settings of the first sheet into OptionsDialog.
   void CopyCalcSettings();
 

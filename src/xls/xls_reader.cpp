@@ -131,10 +131,6 @@ constexpr uint16_t WholeTextPages[] = {932, 936, 949, 950, 1255, 1258, 1361, 650
 constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
                                            0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
                                            0x0082, 0x0083, 0x0084, 0x008D, 0x00A1, 0x0225};
-// Records read into the sheet periphery.
-constexpr uint16_t PeripheryRecords[] = {0x001C, 0x00E5, 0x007D, 0x0014, 0x0015, 0x0026, 0x0027,
-                                         0x0028, 0x0029, 0x001A, 0x001B, 0x001D, 0x0041, 0x01B0,
-                                         0x01B2, 0x01B8, 0x009B, 0x0867, 0x00ED};
 } // namespace
 
 void TXLSReader::BuildDecodeTable() const {
@@ -313,10 +309,8 @@ void TXLSReader::Dispatch() {
   default:
     if (Listed(RecordId, SlotRecordsAbove40))
       PutDefaultIfAbove40();
-    else if (Listed(RecordId, PeripheryRecords))
-      KeepIfShort(&TXLSReader::ReadSheetPeriphery);
     else
-      KeepRaw = true; // a record the reader does not know
+      KeepIfShort(&TXLSReader::ReadSheetPeriphery); // which keeps the records it does not know
     break;
   }
 }
@@ -611,7 +605,8 @@ void TXLSReader::ReadSheetPeriphery() {
       Periphery().FilterMode = true;
     break;
   case 0x0867: Periphery().ReadSheetProtection(body); break;
-  default: break; // 0x00ED
+  case 0x00ED: break;
+  default: KeepRaw = true; break;
   }
 }
 
