@@ -127,12 +127,10 @@ void TRecordStorageDefault::PutDefault(uint16_t id, const uint8_t *body, int len
     throw common::Exception(common::Format("[int] Unknown default record %.4X", id));
   const uint16_t slot = SlotId(id);
   TRawRecord *rec = FindMain(slot);
-  if (rec != nullptr) {
-    if (static_cast<int>(rec->Body.size()) != length)
-      throw common::Exception("Size missmatch on default record");
-  } else {
+  if (rec == nullptr)
     rec = MoveDefaultsUpTo(slot, false);
-  }
+  else if (static_cast<int>(rec->Body.size()) != length)
+    throw common::Exception("Size missmatch on default record");
   rec->Body.assign(body, body + length);
 }
 
@@ -230,9 +228,7 @@ const std::vector<TRawRecord> &TRecordStorageSheet::DefaultList() const {
 }
 
 int16_t TRecordStorageSheet::CalcMode() const { return ReadI16(FindSlot(0x000D), 1); }
-uint16_t TRecordStorageSheet::CalcCount() const {
-  return static_cast<uint16_t>(ReadI16(FindSlot(0x000C), 100));
-}
+uint16_t TRecordStorageSheet::CalcCount() const { return U16At(FindSlot(0x000C), 0, 100); }
 int16_t TRecordStorageSheet::RefMode() const { return ReadI16(FindSlot(0x000F), 1); }
 int16_t TRecordStorageSheet::Iteration() const { return ReadI16(FindSlot(0x0011), 0); }
 int16_t TRecordStorageSheet::SaveRecalc() const { return ReadI16(FindSlot(0x005F), 1); }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cells/sheets.h"
 #include "common/bytes.h"
 #include "common/exception.h"
 #include "xls/periphery.h"
@@ -51,8 +50,7 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
   text.clear();
   const uint8_t *p = body.Data() + std::min(offset, body.Length());
   int left = std::max(0, body.Length() - offset);
-  TRawRecord more;
-  std::vector<uint8_t> piece;
+  TRawRecord more; // the CONTINUE record being read
   for (;;) {
     const int want = cch - static_cast<int>(text.size());
     const int n = std::min(want, wide ? left / 2 : left);
@@ -68,11 +66,10 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
     if (!ReadFollowingRecord(FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
         (biff8 && more.Body.empty()))
       body.Need(offset, wide ? 2 * cch : cch);
-    piece = std::move(more.Body);
     if (biff8)
-      wide = (piece[0] & 1) != 0;
-    p = piece.data() + (biff8 ? 1 : 0);
-    left = static_cast<int>(piece.size()) - (biff8 ? 1 : 0);
+      wide = (more.Body[0] & 1) != 0;
+    p = more.Body.data() + (biff8 ? 1 : 0);
+    left = static_cast<int>(more.Body.size()) - (biff8 ? 1 : 0);
   }
 }
 

@@ -123,8 +123,8 @@ void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
     }
   };
   try {
-    TXLSReader reader(*this);
-    reader.ReadRecords(std::move(Stream));
+    // The reader, with the stream it holds open, lasts only as long as the read.
+    TXLSReader(*this).ReadRecords(std::move(Stream));
     const size_t slash = Filename.find_last_of(u"/\\");
     FFormulaTables.Directory =
         slash == std::u16string::npos ? std::u16string() : Filename.substr(0, slash + 1);

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
-#include "cells/sheets.h"
 #include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
@@ -18,16 +16,6 @@ using common::Utf16Text;
 
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
   FStream.SetSourceStream(std::move(Source));
-
-  // The stream is closed and the body buffer freed however the read ends.
-  struct TCloser {
-    TXLSReader &R;
-    ~TCloser() {
-      R.FStream.Close();
-      std::vector<uint8_t>().swap(R.RecordData);
-    }
-  } closer{*this};
-
   FWorkbook.SetVersion(FStream.OpenWorkbook(FWorkbook.Filename));
   FWorkbook.HasMacros = FStream.HasVbaProject();
   RecordData.assign(static_cast<size_t>(FWorkbook.MaxRecordSize()), 0);
@@ -87,11 +75,6 @@ void TXLSReader::ReadLoop() {
   }
 }
 
-TSheet &TXLSReader::NoCurrentSheet() const {
-  FWorkbook.Sheets().Items(SheetIndex); // the list-index error for SheetIndex
-  common::ListIndexError(SheetIndex);
-}
-
 TSheetPeriphery &TXLSReader::Periphery() const { return FWorkbook.SheetExtras(SheetIndex).Periphery; }
 
 void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, RecordData.data(), RecordLength); }
@@ -114,11 +97,6 @@ void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
   }
 }
 
-void TXLSReader::PutDefaultIfAbove40() {
-  if (FWorkbook.Version() > xvExcel40)
-    PutSlotRecord();
-}
-
 namespace {
 template <typename T, size_t N> bool Listed(T value, const T (&list)[N]) {
   return std::find(list, list + N, value) != list + N;
@@ -127,6 +105,14 @@ template <typename T, size_t N> bool Listed(T value, const T (&list)[N]) {
 // Code pages whose converter may take several bytes for one character or combine characters;
 // their text is always decoded as a whole.
 constexpr uint16_t WholeTextPages[] = {932, 936, 949, 950, 1255, 1258, 1361, 65001};
+// RC4 (version 1.1) or RC4 CryptoAPI (2.2, 3.2 or 4.2).
+bool KnownRc4Version(const TRecordBody &body) {
+  if (!body.Has(2, 4))
+    return false;
+  const uint16_t major = body.U16(2), minor = body.U16(4);
+  return (major == 1 && minor == 1) || (major >= 2 && major <= 4 && minor == 2);
+}
+
 // Records kept in their slot of the record storage from BIFF5 on.
 constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
                                            0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
@@ -191,10 +177,6 @@ std::u16string TXLSReader::SheetName(int Ordinal) const {
   if (b[0] & 1)
     return Utf16Text(reinterpret_cast<const uint8_t *>(b.data()) + 1, (b.size() - 1) / 2);
   return common::Latin1ToUtf16(std::string_view(b).substr(1));
-}
-
-bool TXLSReader::AtEndOfReading() const {
-  return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
 }
 
 void TXLSReader::Dispatch() {
@@ -270,7 +252,8 @@ void TXLSReader::Dispatch() {
   case 0x0042:
     if (RecordLength >= 2)
       FCodePage = common::Get16(RecordData.data());
-    PutDefaultIfAbove40();
+    if (version > xvExcel40)
+      PutSlotRecord();
     break;
   case 0x0081:
     KeepRaw = version <= xvExcel40 || CurrentStorage == &FWorkbook.GlobalsStorage();
@@ -307,10 +290,10 @@ void TXLSReader::Dispatch() {
   case 0x0000: ReadDimensions(); break;
   case 0x023E: ReadWindow2(); break;
   default:
-    if (Listed(RecordId, SlotRecordsAbove40))
-      PutDefaultIfAbove40();
-    else
+    if (!Listed(RecordId, SlotRecordsAbove40))
       KeepIfShort(&TXLSReader::ReadSheetPeriphery); // which keeps the records it does not know
+    else if (version > xvExcel40)
+      PutSlotRecord();
     break;
   }
 }
@@ -390,16 +373,6 @@ void TXLSReader::ReadBoundSheet() {
   entry.Hidden = body.U8(4) & 3;
   SheetNames.push_back(std::move(entry));
 }
-
-namespace {
-// RC4 (version 1.1) or RC4 CryptoAPI (2.2, 3.2 or 4.2).
-bool KnownRc4Version(const TRecordBody &body) {
-  if (!body.Has(2, 4))
-    return false;
-  const uint16_t major = body.U16(2), minor = body.U16(4);
-  return (major == 1 && minor == 1) || (major >= 2 && major <= 4 && minor == 2);
-}
-} // namespace
 
 void TXLSReader::ReadFilePass() {
   // BIFF8 names the scheme: 0 XOR obfuscation, 1 RC4 or RC4 CryptoAPI by the version after it.

@@ -14,7 +14,7 @@ namespace xls {
 
 class TXLSWorkbook;
 class TRecordStorageDefault;
-class TSheetPeriphery;
+struct TSheetPeriphery;
 
 // The RK encoding of numbers in RK and MULRK records.
 double RKValue(uint32_t Value);
@@ -27,7 +27,7 @@ public:
   TXLSReader &operator=(const TXLSReader &) = delete;
 
   // Reads the whole workbook from the compound-file image, or from the workbook's Filename when
-  // the image is empty. Called once.
+  // the image is empty. Called once: the reader holds the stream open until it is destroyed.
   void ReadRecords(std::vector<uint8_t> Source = {});
 
 private:
@@ -43,11 +43,10 @@ private:
   TRecordBody Body() const { return TRecordBody(RecordId, RecordData.data(), RecordLength); }
   // The sheet of the substream being read; the list-index error before any.
   TSheet &CurrentSheet() const { return FSheet ? *FSheet : NoCurrentSheet(); }
-  [[noreturn]] TSheet &NoCurrentSheet() const;
+  [[noreturn]] TSheet &NoCurrentSheet() const { common::ListIndexError(SheetIndex); }
   TSheetPeriphery &Periphery() const;
   void PutDefault() const;
   void PutSlotRecord();
-  void PutDefaultIfAbove40();
   void KeepIfShort(void (TXLSReader::*Handler)());
   std::u16string Decode8(const uint8_t *bytes, int count) const;
   void AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const;
@@ -61,7 +60,9 @@ private:
   // cch characters from offset at, or as many as the body holds.
   std::u16string CutText(const TRecordBody &body, int at, int cch, bool wide) const;
   std::u16string SheetName(int Ordinal) const;
-  bool AtEndOfReading() const;
+  bool AtEndOfReading() const {
+    return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
+  }
 
   // Records of the workbook globals.
   void ReadBof();
