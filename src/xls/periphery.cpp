@@ -7,15 +7,13 @@
 
 namespace xls {
 
-using common::Utf16Text;
-
 namespace {
 
 std::u16string Wide16(const TRecordBody &body, int cchOffset, int optionOffset, int charsOffset) {
   const int cch = body.U16(cchOffset);
   const bool wide = (body.U8(optionOffset) & 1) != 0;
   const uint8_t *p = body.Bytes(charsOffset, wide ? 2 * cch : cch);
-  return wide ? Utf16Text(p, cch) : std::u16string(p, p + cch);
+  return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
 
 // A record and the records of followerId after it, at most count of them.
@@ -112,8 +110,7 @@ void TSheetPeriphery::ReadColInfo(const TRecordBody &body) {
 }
 
 void TSheetPeriphery::ReadHeaderFooter(const TRecordBody &body, bool footer) {
-  std::u16string text = body.Length() == 0 ? std::u16string() : Wide16(body, 0, 2, 3);
-  (footer ? Print.Footer : Print.Header) = std::move(text);
+  (footer ? Print.Footer : Print.Header) = body.Length() == 0 ? std::u16string() : Wide16(body, 0, 2, 3);
 }
 
 void TSheetPeriphery::ReadPageBreaks(const TRecordBody &body, bool biff8) {

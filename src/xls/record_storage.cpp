@@ -52,8 +52,6 @@ Body WriteAccessBody() {
 // Pane 3, active cell A1, one reference A1:A1.
 Body SelectionBody() { return Concat(Concat({3}, U16s({0, 0, 0, 1, 0, 0})), {0, 0}); }
 
-uint16_t SlotId(uint16_t id) { return (id & 0xFF) == 0x09 ? 0x0809 : id; }
-
 uint16_t U16At(const TRawRecord *r, size_t at, uint16_t fallback) {
   return r != nullptr && at + 2 <= r->Body.size() ? Get16(r->Body.data() + at) : fallback;
 }
@@ -125,7 +123,7 @@ TRawRecord *TRecordStorageDefault::MoveDefaultsUpTo(uint16_t id, bool marker) {
 void TRecordStorageDefault::PutDefault(uint16_t id, const uint8_t *body, int length) {
   if (!AcceptsDefault(id))
     throw common::Exception(common::Format("[int] Unknown default record %.4X", id));
-  const uint16_t slot = SlotId(id);
+  const uint16_t slot = (id & 0xFF) == 0x09 ? 0x0809 : id; // every BOF has the one BOF slot
   TRawRecord *rec = FindMain(slot);
   if (rec == nullptr)
     rec = MoveDefaultsUpTo(slot, false);

@@ -67,13 +67,10 @@ TSheet &TXLSWorkbook::AddSheet(uint8_t Kind) {
 
 TSheetExtras &TXLSWorkbook::SheetExtras(int Index) const {
   TSheet &sheet = FSheets.Items(Index);
-  auto *extras = dynamic_cast<TSheetExtras *>(sheet.Attachment.get());
-  if (extras == nullptr) {
-    // A sheet added by someone else gets its storage on first use.
+  // A sheet added by someone else gets its storage on first use.
+  if (dynamic_cast<TSheetExtras *>(sheet.Attachment.get()) == nullptr)
     sheet.Attachment = std::make_unique<TSheetExtras>();
-    extras = static_cast<TSheetExtras *>(sheet.Attachment.get());
-  }
-  return *extras;
+  return static_cast<TSheetExtras &>(*sheet.Attachment);
 }
 
 void TXLSWorkbook::Clear() {

@@ -57,8 +57,7 @@ private:
 
 // What the workbook keeps of each sheet besides its cells: the sheet's kept records and its
 // periphery objects. Attached to every TSheet the workbook or its reader creates.
-class TSheetExtras : public TSheetAttachment {
-public:
+struct TSheetExtras : TSheetAttachment {
   TRecordStorageSheet Records;
   TSheetPeriphery Periphery;
   void Reset() override {

@@ -12,8 +12,6 @@
 
 namespace xls {
 
-using common::Utf16Text;
-
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
   FStream.SetSourceStream(std::move(Source));
   FWorkbook.SetVersion(FStream.OpenWorkbook(FWorkbook.Filename));
@@ -34,9 +32,7 @@ void TXLSReader::ReadLoop() {
   int lastPercent = 0;
   try {
     uint8_t header[4];
-    while (!FStop) {
-      if (FStream.ReadHeader(header) != 4)
-        break;
+    while (!FStop && FStream.ReadHeader(header) == 4) {
       RecordId = common::Get16(header);
       RecordLength = common::Get16(header + 2);
       if (RecordLength > FWorkbook.MaxRecordSize()) {
@@ -160,7 +156,7 @@ std::u16string TXLSReader::CutText(const TRecordBody &body, int at, int cch, boo
   if (n <= 0)
     return {};
   if (wide)
-    return Utf16Text(body.Bytes(at, 2 * n), n);
+    return common::Utf16Text(body.Bytes(at, 2 * n), n);
   if (FWorkbook.Version() == xvExcel97)
     return common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(at, n)), n));
   return Decode8(body.Bytes(at, n), n);
@@ -175,7 +171,7 @@ std::u16string TXLSReader::SheetName(int Ordinal) const {
   if (b.empty())
     return {};
   if (b[0] & 1)
-    return Utf16Text(reinterpret_cast<const uint8_t *>(b.data()) + 1, (b.size() - 1) / 2);
+    return common::Utf16Text(reinterpret_cast<const uint8_t *>(b.data()) + 1, (b.size() - 1) / 2);
   return common::Latin1ToUtf16(std::string_view(b).substr(1));
 }
 
