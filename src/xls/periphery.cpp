@@ -7,15 +7,13 @@
 
 namespace xls {
 
-using common::Utf16Text;
-
 namespace {
 
 std::u16string Wide16(const TRecordBody &body, int cchOffset, int optionOffset, int charsOffset) {
   const int cch = body.U16(cchOffset);
   const bool wide = (body.U8(optionOffset) & 1) != 0;
   const uint8_t *p = body.Bytes(charsOffset, wide ? 2 * cch : cch);
-  return wide ? Utf16Text(p, cch) : std::u16string(p, p + cch);
+  return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
 
 // A record and the records of followerId after it, at most count of them.
@@ -72,13 +70,11 @@ bool ReadFollowingRecord(TXLSStream &stream, std::initializer_list<uint16_t> ids
   return true;
 }
 
-// ---------------------------------------------------------------------------------------------
-
 void TSheetDrawing::ReadDrawing(TXLSStream &stream, int length) {
   std::vector<uint8_t> data(static_cast<size_t>(std::max(length, 0)));
   if (length > 0 && stream.ReadData(data.data(), length) != length)
     throw common::Exception("Unexpected end of file");
-  FDrawings.push_back(std::move(data));
+  Drawings.push_back(std::move(data));
 }
 
 void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
@@ -89,14 +85,12 @@ void TSheetDrawing::AddNote(const TRecordBody &body, bool biff8) {
     note.ObjId = body.U16(6);
     note.Author = Wide16(body, 8, 10, 11);
   } else {
-    const int cch = body.U16(4);
-    const uint8_t *p = body.Bytes(6, std::min(cch, body.Length() - 6));
-    note.Author.assign(p, p + std::min(cch, body.Length() - 6));
+    const int n = std::min<int>(body.U16(4), body.Length() - 6);
+    const uint8_t *p = body.Bytes(6, n);
+    note.Author.assign(p, p + n);
   }
-  FNotes.push_back(std::move(note));
+  Notes.push_back(std::move(note));
 }
-
-// ---------------------------------------------------------------------------------------------
 
 void TSheetPeriphery::ReadMergedCells(const TRecordBody &body) {
   const int count = body.U16(0);
@@ -116,14 +110,7 @@ void TSheetPeriphery::ReadColInfo(const TRecordBody &body) {
 }
 
 void TSheetPeriphery::ReadHeaderFooter(const TRecordBody &body, bool footer) {
-  std::u16string text = body.Length() == 0 ? std::u16string() : Wide16(body, 0, 2, 3);
-  (footer ? Print.Footer : Print.Header) = std::move(text);
-}
-
-void TSheetPeriphery::ReadMargin(const TRecordBody &body) {
-  const int index = body.Id() - 0x0026;
-  if (index >= 0 && index < 4)
-    Print.Margins[index] = body.F64(0);
+  (footer ? Print.Footer : Print.Header) = body.Length() == 0 ? std::u16string() : Wide16(body, 0, 2, 3);
 }
 
 void TSheetPeriphery::ReadPageBreaks(const TRecordBody &body, bool biff8) {
@@ -144,7 +131,7 @@ void TSheetPeriphery::ReadPane(const TRecordBody &body, TXLSStream &stream, int 
   TRawRecord next;
   while (ReadFollowingRecord(stream, {0x001D}, maxLength, next))
     if (next.Id != 0)
-      ReadSelection(TRecordBody(next.Id, next.Body.data(), static_cast<int>(next.Body.size())));
+      ReadSelection(next.View());
 }
 
 void TSheetPeriphery::ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength) {
@@ -154,12 +141,6 @@ void TSheetPeriphery::ReadCondFmt(const TRecordBody &body, TXLSStream &stream, i
 void TSheetPeriphery::ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength) {
   ReadRecordGroup(Validations, body, body.U32(14), 0x01BE, stream, maxLength);
 }
-
-void TSheetPeriphery::ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }
-
-void TSheetPeriphery::Clear() { *this = TSheetPeriphery(); }
-
-// ---------------------------------------------------------------------------------------------
 
 void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength) {
   Records.push_back({bofId, {bof, bof + bofLength}});
@@ -175,8 +156,8 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
     }
     body.resize(length);
     // A BOF body is never encrypted.
-    const int got = IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length)
-                              : stream.ReadData(body.data(), length);
+    const int got =
+        IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
     if (got != length)
       throw common::Exception("Unexpected end of file");
     Records.push_back({id, body});
@@ -187,45 +168,31 @@ void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bo
   }
 }
 
-TChart &TCharts::Add() {
-  FItems.push_back(std::make_unique<TChart>());
-  return *FItems.back();
-}
-
-TChart &TCharts::Items(int index) const { return common::CheckedItem(FItems, index); }
-
-// ---------------------------------------------------------------------------------------------
-
 void TMSOPictures::ReadGroup(TXLSStream &stream, int recordLength) {
-  const size_t start = FData.size();
+  const size_t start = Data.size();
   stream.BeginContinuedRead();
-  try {
-    FData.resize(start + recordLength);
-    if (recordLength > 0 && stream.ReadData(FData.data() + start, recordLength) != recordLength)
-      throw common::Exception("Unexpected end of file");
-    // A group container larger than one full record goes on in the records that follow.
-    if (recordLength == ContinuedPieceSize) {
-      TRecordBody head(BIFF_MSODRAWINGGROUP, FData.data() + start, recordLength);
-      const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
-      const uint64_t left =
-          stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
-      const uint16_t next = stream.PeekRecordId();
-      if (total > static_cast<uint64_t>(recordLength) &&
-          (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
-        const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
-        const size_t at = FData.size();
-        FData.resize(at + want);
-        const int got = stream.ReadData(FData.data() + at, want);
-        FData.resize(at + std::max(got, 0));
-      }
-    }
-  } catch (...) {
-    stream.EndContinuedRead();
-    throw;
+  struct TEnd {
+    TXLSStream &S;
+    ~TEnd() { S.EndContinuedRead(); }
+  } end{stream};
+  Data.resize(start + recordLength);
+  if (recordLength > 0 && stream.ReadData(Data.data() + start, recordLength) != recordLength)
+    throw common::Exception("Unexpected end of file");
+  // A group container larger than one full record goes on in the records that follow.
+  if (recordLength != ContinuedPieceSize)
+    return;
+  TRecordBody head(BIFF_MSODRAWINGGROUP, Data.data() + start, recordLength);
+  const uint64_t total = 8 + static_cast<uint64_t>(head.U32(4));
+  const uint64_t left = stream.StreamSize() > stream.Position() ? stream.StreamSize() - stream.Position() : 0;
+  const uint16_t next = stream.PeekRecordId();
+  if (total > static_cast<uint64_t>(recordLength) &&
+      (next == BIFF_CONTINUE || next == BIFF_MSODRAWINGGROUP)) {
+    const int want = static_cast<int>(std::min<uint64_t>(total - recordLength, left));
+    const size_t at = Data.size();
+    Data.resize(at + want);
+    const int got = stream.ReadData(Data.data() + at, want);
+    Data.resize(at + std::max(got, 0));
   }
-  stream.EndContinuedRead();
 }
-
-void TFormulaTables::Clear() { *this = TFormulaTables(); }
 
 } // namespace xls

@@ -35,16 +35,11 @@ struct TNote {
 };
 
 // The sheet's drawing layer: raw MSODRAWING bodies and the notes that refer to them.
-class TSheetDrawing {
-public:
+struct TSheetDrawing {
+  std::vector<std::vector<uint8_t>> Drawings;
+  std::vector<TNote> Notes;
   void ReadDrawing(TXLSStream &stream, int length);
   void AddNote(const TRecordBody &body, bool biff8);
-  const std::vector<std::vector<uint8_t>> &Drawings() const { return FDrawings; }
-  const std::vector<TNote> &Notes() const { return FNotes; }
-
-private:
-  std::vector<std::vector<uint8_t>> FDrawings;
-  std::vector<TNote> FNotes;
 };
 
 struct TMergedArea {
@@ -74,8 +69,7 @@ struct TSelection {
 };
 
 // One chart substream, from its BOF to its EOF, kept as raw records.
-class TChart {
-public:
+struct TChart {
   std::u16string Name;
   int Ordinal = -1;
   std::vector<TRawRecord> Records;
@@ -84,9 +78,10 @@ public:
   void Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength);
 };
 
+using TCharts = std::vector<std::unique_ptr<TChart>>;
+
 // Everything of one sheet besides its cells and kept records.
-class TSheetPeriphery {
-public:
+struct TSheetPeriphery {
   TSheetDrawing Drawing;
   std::vector<TMergedArea> MergedCells;
   std::array<TColumnInfo, 256> Columns{};
@@ -98,48 +93,30 @@ public:
   std::vector<std::vector<uint8_t>> Hyperlinks;
   bool FilterMode = false;
   uint16_t Protection = 0;
-  std::vector<std::unique_ptr<TChart>> Charts; // embedded charts
+  TCharts Charts; // embedded charts
 
   void ReadMergedCells(const TRecordBody &body);
   void ReadColInfo(const TRecordBody &body);
   void ReadHeaderFooter(const TRecordBody &body, bool footer);
-  void ReadMargin(const TRecordBody &body);
+  void ReadMargin(const TRecordBody &body) { Print.Margins[body.Id() - 0x0026] = body.F64(0); }
   void ReadPageBreaks(const TRecordBody &body, bool biff8);
   void ReadSelection(const TRecordBody &body);
   // PANE and the SELECTION records after it.
   void ReadPane(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadCondFmt(const TRecordBody &body, TXLSStream &stream, int maxLength);
   void ReadDVal(const TRecordBody &body, TXLSStream &stream, int maxLength);
-  void ReadSheetProtection(const TRecordBody &body);
-  void Clear();
-};
-
-class TCharts {
-public:
-  TChart &Add();
-  int Count() const { return static_cast<int>(FItems.size()); }
-  TChart &Items(int index) const;
-  void Clear() { FItems.clear(); }
-
-private:
-  std::vector<std::unique_ptr<TChart>> FItems;
+  void ReadSheetProtection(const TRecordBody &body) { Protection = body.U16(19) & 0x7FFF; }
 };
 
 // The drawing group (pictures shared by the drawings of every sheet).
-class TMSOPictures {
-public:
+struct TMSOPictures {
+  std::vector<uint8_t> Data;
   // Reads the group container that starts this record, following its continuations.
   void ReadGroup(TXLSStream &stream, int recordLength);
-  const std::vector<uint8_t> &Data() const { return FData; }
-  void Clear() { FData.clear(); }
-
-private:
-  std::vector<uint8_t> FData;
 };
 
 // Defined names and external references, kept as the records state them.
-class TFormulaTables {
-public:
+struct TFormulaTables {
   std::vector<std::vector<uint8_t>> Names;
   std::vector<std::vector<uint8_t>> ExternSheets;
   std::vector<std::vector<uint8_t>> SupBooks;
@@ -150,7 +127,6 @@ public:
   };
   std::vector<TCrn> Crns;
   std::u16string Directory;
-  void Clear();
 };
 
 } // namespace xls

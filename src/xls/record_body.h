@@ -27,7 +27,7 @@ public:
 
   // Throws unless `count` bytes starting at `offset` lie inside the body.
   void Need(int offset, int count) const {
-    if (offset < 0 || count < 0 || offset > FLength - count)
+    if (!Has(offset, count))
       throw ERecordTooShort(common::Format("Record %.4X is too short: %d bytes, %d needed", FId, FLength,
                                            offset < 0 || count < 0 ? 0 : offset + count));
   }

@@ -52,8 +52,6 @@ Body WriteAccessBody() {
 // Pane 3, active cell A1, one reference A1:A1.
 Body SelectionBody() { return Concat(Concat({3}, U16s({0, 0, 0, 1, 0, 0})), {0, 0}); }
 
-uint16_t SlotId(uint16_t id) { return (id & 0xFF) == 0x09 ? 0x0809 : id; }
-
 uint16_t U16At(const TRawRecord *r, size_t at, uint16_t fallback) {
   return r != nullptr && at + 2 <= r->Body.size() ? Get16(r->Body.data() + at) : fallback;
 }
@@ -72,10 +70,6 @@ void TBaseRecordStorage::AddRaw(uint16_t id, const uint8_t *body, int length) {
   FRecords.push_back(std::move(rec));
 }
 
-const TRawRecord &TBaseRecordStorage::Items(int index) const { return common::CheckedItem(FRecords, index); }
-
-void TBaseRecordStorage::Clear() { FRecords.clear(); }
-
 void TRecordStorageDefault::Clear() {
   TBaseRecordStorage::Clear();
   FDefaultRecords.clear();
@@ -84,17 +78,10 @@ void TRecordStorageDefault::Clear() {
 
 void TRecordStorageDefault::ResetToDefaults() {
   Clear();
-  for (const TDefault &d : DefaultList()) {
-    auto rec = std::make_unique<TRawRecord>();
-    rec->Id = d.Id;
-    rec->Body = d.Body;
-    FSlots.push_back(rec.get());
-    FDefaultRecords.push_back(std::move(rec));
+  for (const TRawRecord &d : DefaultList()) {
+    FDefaultRecords.push_back(std::make_unique<TRawRecord>(d));
+    FSlots.push_back(FDefaultRecords.back().get());
   }
-}
-
-const TRawRecord &TRecordStorageDefault::DefaultItems(int index) const {
-  return common::CheckedItem(FDefaultRecords, index);
 }
 
 const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
@@ -106,9 +93,9 @@ const TRawRecord *TRecordStorageDefault::FindSlot(uint16_t id) const {
 bool TRecordStorageDefault::AcceptsDefault(uint16_t id) const {
   if ((id & 0xFF) == 0x09)
     return true;
-  const std::vector<TDefault> &list = DefaultList();
+  const std::vector<TRawRecord> &list = DefaultList();
   return !IsMarker(id) &&
-         std::any_of(list.begin(), list.end(), [id](const TDefault &d) { return d.Id == id; });
+         std::any_of(list.begin(), list.end(), [id](const TRawRecord &d) { return d.Id == id; });
 }
 
 TRawRecord *TRecordStorageDefault::FindMain(uint16_t id) const {
@@ -136,14 +123,12 @@ TRawRecord *TRecordStorageDefault::MoveDefaultsUpTo(uint16_t id, bool marker) {
 void TRecordStorageDefault::PutDefault(uint16_t id, const uint8_t *body, int length) {
   if (!AcceptsDefault(id))
     throw common::Exception(common::Format("[int] Unknown default record %.4X", id));
-  const uint16_t slot = SlotId(id);
+  const uint16_t slot = (id & 0xFF) == 0x09 ? 0x0809 : id; // every BOF has the one BOF slot
   TRawRecord *rec = FindMain(slot);
-  if (rec != nullptr) {
-    if (static_cast<int>(rec->Body.size()) != length)
-      throw common::Exception("Size missmatch on default record");
-  } else {
+  if (rec == nullptr)
     rec = MoveDefaultsUpTo(slot, false);
-  }
+  else if (static_cast<int>(rec->Body.size()) != length)
+    throw common::Exception("Size missmatch on default record");
   rec->Body.assign(body, body + length);
 }
 
@@ -154,12 +139,8 @@ void TRecordStorageDefault::PutMarker(uint16_t id) {
     MoveDefaultsUpTo(id, true);
 }
 
-// ---------------------------------------------------------------------------------------------
-
-TRecordStorageGlobals::TRecordStorageGlobals() { ResetToDefaults(); }
-
-const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageGlobals::DefaultList() const {
-  static const std::vector<TDefault> list = {
+const std::vector<TRawRecord> &TRecordStorageGlobals::DefaultList() const {
+  static const std::vector<TRawRecord> list = {
       {0x0809, Bof(0x0005)},
       {0x005C, WriteAccessBody()},
       {0x0042, U16s({1200})},
@@ -210,12 +191,8 @@ std::u16string TRecordStorageGlobals::UserName() const {
   return wide ? common::Utf16Text(p, cch) : std::u16string(p, p + cch);
 }
 
-// ---------------------------------------------------------------------------------------------
-
-TRecordStorageSheet::TRecordStorageSheet() { ResetToDefaults(); }
-
-const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageSheet::DefaultList() const {
-  static const std::vector<TDefault> list = {
+const std::vector<TRawRecord> &TRecordStorageSheet::DefaultList() const {
+  static const std::vector<TRawRecord> list = {
       {0x0809, Bof(0x0010)},
       {0x000D, U16s({1})},
       {0x000C, U16s({100})},
@@ -249,19 +226,13 @@ const std::vector<TRecordStorageDefault::TDefault> &TRecordStorageSheet::Default
 }
 
 int16_t TRecordStorageSheet::CalcMode() const { return ReadI16(FindSlot(0x000D), 1); }
-uint16_t TRecordStorageSheet::CalcCount() const {
-  return static_cast<uint16_t>(ReadI16(FindSlot(0x000C), 100));
-}
+uint16_t TRecordStorageSheet::CalcCount() const { return U16At(FindSlot(0x000C), 0, 100); }
 int16_t TRecordStorageSheet::RefMode() const { return ReadI16(FindSlot(0x000F), 1); }
 int16_t TRecordStorageSheet::Iteration() const { return ReadI16(FindSlot(0x0011), 0); }
 int16_t TRecordStorageSheet::SaveRecalc() const { return ReadI16(FindSlot(0x005F), 1); }
 double TRecordStorageSheet::Delta() const {
   const TRawRecord *r = FindSlot(0x0010);
-  if (r == nullptr || r->Body.size() < 8)
-    return 0.001;
-  double d;
-  std::memcpy(&d, r->Body.data(), 8);
-  return d;
+  return r != nullptr && r->View().Has(0, 8) ? r->View().F64(0) : 0.001;
 }
 
 } // namespace xls

@@ -5,12 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "xls/record_body.h"
+
 namespace xls {
 
 // One kept record: its id and body as read (the length is the body's size).
 struct TRawRecord {
   uint16_t Id = 0;
   std::vector<uint8_t> Body;
+  TRecordBody View() const { return TRecordBody(Id, Body.data(), static_cast<int>(Body.size())); }
 };
 
 // Records the reader does not understand, kept in file order so a writer can put them back.
@@ -20,8 +23,8 @@ public:
 
   void AddRaw(uint16_t id, const uint8_t *body, int length);
   int Count() const { return static_cast<int>(FRecords.size()); }
-  const TRawRecord &Items(int index) const;
-  virtual void Clear();
+  const TRawRecord &Items(int index) const { return common::CheckedItem(FRecords, index); }
+  virtual void Clear() { FRecords.clear(); }
 
 protected:
   // Entries are individually allocated so typed accessors may keep pointers across moves.
@@ -33,11 +36,6 @@ protected:
 // canonical order) into the main list.
 class TRecordStorageDefault : public TBaseRecordStorage {
 public:
-  struct TDefault {
-    uint16_t Id;
-    std::vector<uint8_t> Body;
-  };
-
   virtual void ResetToDefaults();
   virtual void AfterRead() {}
   virtual void PutDefault(uint16_t id, const uint8_t *body, int length);
@@ -45,14 +43,13 @@ public:
   void Clear() override;
 
   int DefaultCount() const { return static_cast<int>(FDefaultRecords.size()); }
-  const TRawRecord &DefaultItems(int index) const;
   // The slot record with this id, wherever it currently is; never null for a listed id.
   const TRawRecord *FindSlot(uint16_t id) const;
   // Whether PutDefault takes this id (a slot of the default list, or any BOF).
   bool AcceptsDefault(uint16_t id) const;
 
 protected:
-  virtual const std::vector<TDefault> &DefaultList() const = 0;
+  virtual const std::vector<TRawRecord> &DefaultList() const = 0;
   virtual bool IsMarker(uint16_t id) const = 0;
 
 private:
@@ -67,7 +64,7 @@ private:
 // Records of the workbook globals.
 class TRecordStorageGlobals : public TRecordStorageDefault {
 public:
-  TRecordStorageGlobals();
+  TRecordStorageGlobals() { ResetToDefaults(); }
   int16_t CodePage() const;
   bool Date1904() const;
   bool BookProtected() const;
@@ -79,14 +76,14 @@ public:
   std::u16string UserName() const;
 
 protected:
-  const std::vector<TDefault> &DefaultList() const override;
+  const std::vector<TRawRecord> &DefaultList() const override;
   bool IsMarker(uint16_t id) const override { return id >= 0x8001 && id <= 0x8005; }
 };
 
 // Records of one sheet substream.
 class TRecordStorageSheet : public TRecordStorageDefault {
 public:
-  TRecordStorageSheet();
+  TRecordStorageSheet() { ResetToDefaults(); }
   int16_t CalcMode() const;
   uint16_t CalcCount() const;
   int16_t RefMode() const;
@@ -95,7 +92,7 @@ public:
   int16_t SaveRecalc() const;
 
 protected:
-  const std::vector<TDefault> &DefaultList() const override;
+  const std::vector<TRawRecord> &DefaultList() const override;
   bool IsMarker(uint16_t id) const override { return id >= 0x8101 && id <= 0x8106; }
 };
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cells/sheets.h"
 #include "common/bytes.h"
 #include "common/exception.h"
 #include "xls/periphery.h"
@@ -32,6 +31,17 @@ namespace {
 // A FORMULA whose cached result is text, a boolean or an error rather than a number.
 bool SpecialResult(const TRecordBody &b) { return b.U8(6) < 4 && b.U8(12) == 0xFF && b.U8(13) == 0xFF; }
 
+// The length of a later cell record's fields.
+int CellLength(uint16_t id) {
+  switch (id) {
+  case 0x0203: return 14;
+  case 0x007E:
+  case 0x027E: return 10;
+  case 0x0205: return 8;
+  default: return 6; // BLANK, MULBLANK, MULRK
+  }
+}
+
 } // namespace
 
 void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, int offset, int cch,
@@ -40,8 +50,7 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
   text.clear();
   const uint8_t *p = body.Data() + std::min(offset, body.Length());
   int left = std::max(0, body.Length() - offset);
-  TRawRecord more;
-  std::vector<uint8_t> piece;
+  TRawRecord more; // the CONTINUE record being read
   for (;;) {
     const int want = cch - static_cast<int>(text.size());
     const int n = std::min(want, wide ? left / 2 : left);
@@ -57,53 +66,61 @@ void TXLSReader::ContinuedText(std::u16string &text, const TRecordBody &body, in
     if (!ReadFollowingRecord(FStream, {BIFF_CONTINUE}, FWorkbook.MaxRecordSize(), more) || more.Id == 0 ||
         (biff8 && more.Body.empty()))
       body.Need(offset, wide ? 2 * cch : cch);
-    piece = std::move(more.Body);
     if (biff8)
-      wide = (piece[0] & 1) != 0;
-    p = piece.data() + (biff8 ? 1 : 0);
-    left = static_cast<int>(piece.size()) - (biff8 ? 1 : 0);
+      wide = (more.Body[0] & 1) != 0;
+    p = more.Body.data() + (biff8 ? 1 : 0);
+    left = static_cast<int>(more.Body.size()) - (biff8 ? 1 : 0);
   }
 }
 
-void TXLSReader::ReadBlank() {
-  KeepRaw = false;
+void TXLSReader::ReadCell() {
   const TRecordBody b = Body();
-  b.Need(0, 6);
-  CurrentSheet().StoreBlank(b.U16(2), b.U16(0), b.U16(4));
-}
-
-void TXLSReader::ReadMulCells() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 6);
-  const int row = b.U16(0), first = b.U16(2);
+  // BIFF2 cells have three attribute bytes where later records have the XF index, so their value
+  // starts a byte later; they are checked field by field, later records as a whole first.
+  const bool biff2 = RecordId <= 0x0005;
+  if (!biff2)
+    b.Need(0, CellLength(RecordId));
+  const int row = b.U16(0), col = b.U16(2);
+  const uint16_t xf = biff2 ? 15 : b.U16(4);
+  const int at = biff2 ? 7 : 6;
   TSheet &sheet = CurrentSheet();
-  if (RecordId == 0x00BE) {
-    for (int i = 0; i < (RecordLength - 6) / 2; ++i)
-      sheet.StoreBlank(first + i, row, b.U16(4 + 2 * i));
-  } else {
-    for (int i = 0; i < (RecordLength - 6) / 6; ++i)
-      sheet.StoreFloat(first + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
+  switch (RecordId) {
+  case 0x0001:
+  case 0x0201: sheet.StoreBlank(col, row, xf); break;
+  case 0x0002: sheet.StoreFloat(col, row, b.U16(at), xf); break;
+  case 0x0003:
+  case 0x0203: sheet.StoreFloat(col, row, b.F64(at), xf); break;
+  case 0x007E:
+  case 0x027E: sheet.StoreFloat(col, row, RKValue(b.U32(at)), xf); break;
+  case 0x0004: {
+    const int cch = b.U8(at);
+    const uint8_t *chars = b.Bytes(at + 1, cch);
+    if (Latin1Bytes(chars, cch))
+      StoreBytes(col, row, chars, cch, xf);
+    else
+      sheet.StoreString(col, row, Decode8(chars, cch), xf);
+    break;
   }
-}
-
-void TXLSReader::ReadNumber() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 14);
-  CurrentSheet().StoreFloat(b.U16(2), b.U16(0), b.F64(6), b.U16(4));
-}
-
-void TXLSReader::ReadRK() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 10);
-  CurrentSheet().StoreFloat(b.U16(2), b.U16(0), RKValue(b.U32(6)), b.U16(4));
+  case 0x0005:
+  case 0x0205:
+    if (b.U8(at + 1) == 0)
+      sheet.StoreBoolean(col, row, b.U8(at), xf);
+    else
+      sheet.StoreError(col, row, ErrorIndexOf(b.U8(at)), xf);
+    break;
+  case 0x00BE:
+    for (int i = 0; i < (RecordLength - 6) / 2; ++i)
+      sheet.StoreBlank(col + i, row, b.U16(4 + 2 * i));
+    break;
+  default: // MULRK
+    for (int i = 0; i < (RecordLength - 6) / 6; ++i)
+      sheet.StoreFloat(col + i, row, RKValue(b.U32(6 + 6 * i)), b.U16(4 + 6 * i));
+    break;
+  }
 }
 
 // LABEL and RSTRING (whose runs, after the text, are not kept).
 void TXLSReader::ReadLabel() {
-  KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 8);
   const int cch = b.U16(6);
@@ -121,12 +138,8 @@ void TXLSReader::ReadLabel() {
 
 bool TXLSReader::Latin1Bytes(const uint8_t *bytes, int count) const {
   const std::u16string &table = DecodeTable();
-  if (table.size() != 256)
-    return false;
-  for (int i = 0; i < count; ++i)
-    if (table[bytes[i]] != bytes[i])
-      return false;
-  return true;
+  return table.size() == 256 &&
+         std::all_of(bytes, bytes + count, [&table](uint8_t b) { return table[b] == b; });
 }
 
 void TXLSReader::StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, uint16_t XF) {
@@ -136,50 +149,11 @@ void TXLSReader::StoreBytes(int Col, int Row, const uint8_t *Chars, int Count, u
 }
 
 void TXLSReader::ReadLabelSST() {
-  KeepRaw = false;
   try {
     const TRecordBody b = Body();
     CurrentSheet().StoreSSTString(b.U16(2), b.U16(0), static_cast<int>(b.U32(6)), b.U16(4));
   } catch (const std::exception &) {
     throw common::Exception(common::Format("Read error at %.8u", FStream.Position()));
-  }
-}
-
-void TXLSReader::ReadBoolErr() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 8);
-  if (b.U8(7) == 0)
-    CurrentSheet().StoreBoolean(b.U16(2), b.U16(0), b.U8(6), b.U16(4));
-  else
-    CurrentSheet().StoreError(b.U16(2), b.U16(0), ErrorIndexOf(b.U8(6)), b.U16(4));
-}
-
-void TXLSReader::ReadBiff2Cell() {
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  const int row = b.U16(0), col = b.U16(2);
-  TSheet &sheet = CurrentSheet();
-  switch (RecordId) {
-  case 0x0001: sheet.StoreBlank(col, row, 15); break;
-  case 0x0002: sheet.StoreFloat(col, row, b.U16(7), 15); break;
-  case 0x0003: sheet.StoreFloat(col, row, b.F64(7), 15); break;
-  case 0x0004: {
-    const int cch = b.U8(7);
-    const uint8_t *chars = b.Bytes(8, cch);
-    if (Latin1Bytes(chars, cch))
-      StoreBytes(col, row, chars, cch, 15);
-    else
-      sheet.StoreString(col, row, Decode8(chars, cch), 15);
-    break;
-  }
-  case 0x0005:
-    if (b.U8(8) == 0)
-      sheet.StoreBoolean(col, row, b.U8(7), 15);
-    else
-      sheet.StoreError(col, row, ErrorIndexOf(b.U8(7)), 15);
-    break;
-  default: break;
   }
 }
 
@@ -189,7 +163,7 @@ void TXLSReader::ReadSharedFormula() {
   TRawRecord shared;
   if (!ReadFollowingRecord(FStream, {0x00BC, 0x04BC}, FWorkbook.MaxRecordSize(), shared) || shared.Id == 0)
     return;
-  const TRecordBody b(shared.Id, shared.Body.data(), static_cast<int>(shared.Body.size()));
+  const TRecordBody b = shared.View();
   const int cce = b.U16(8);
   const uint8_t *expr = b.Bytes(10, cce);
   // The first SHRFMLA of an anchor is the one its formulas use.
@@ -197,7 +171,6 @@ void TXLSReader::ReadSharedFormula() {
 }
 
 void TXLSReader::ReadFormula() {
-  KeepRaw = false;
   const TRecordBody b = Body();
   b.Need(0, 22);
   const int row = b.U16(0), col = b.U16(2);
@@ -235,18 +208,16 @@ void TXLSReader::ReadFormula() {
     if (ReadFollowingRecord(FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
       if (array.Id != 0) {
         CurrentArray = std::move(array.Body);
-        HasCurrentArray = true;
         storeArray(0);
         return;
       }
-    } else if (HasCurrentArray && CurrentArray.size() >= 6) {
+    } else if (CurrentArray.size() >= 6) {
       const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
       if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
         storeArray(1);
         return;
       }
     }
-    HasCurrentArray = false;
     CurrentArray.clear();
   }
   if (SpecialResult(b)) {
@@ -258,41 +229,31 @@ void TXLSReader::ReadFormula() {
   sheet.StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
 }
 
-void TXLSReader::ReadFormulaBiff2() {
-  KeepRaw = false;
+// FORMULA before BIFF5. BIFF2's has attribute bytes where later ones have the XF index, so its
+// result starts a byte later, and a one-byte expression length.
+void TXLSReader::ReadOldFormula() {
+  const bool biff2 = RecordId == 0x0006;
+  const int at = biff2 ? 7 : 6; // the result
+  const int exprAt = biff2 ? 17 : 18;
   const TRecordBody b = Body();
-  b.Need(0, 17);
+  b.Need(0, exprAt);
   const int row = b.U16(0), col = b.U16(2);
-  const uint32_t cce = b.U8(16);
-  const uint32_t stored = RecordLength - 17;
-  const uint8_t *expr = RecordData.data() + 17;
-  if (b.U8(13) == 0xFF && b.U8(14) == 0xFF) {
-    StoreSpecialFormula(col, row, b.U8(7), b.U8(9), 0xFFFF, cce, stored, expr);
+  const uint32_t cce = biff2 ? b.U8(16) : b.U16(16);
+  const uint32_t stored = RecordLength - exprAt;
+  const uint8_t *expr = RecordData.data() + exprAt;
+  const bool special = b.U8(at + 6) == 0xFF && b.U8(at + 7) == 0xFF;
+  if (biff2 && special) {
+    StoreSpecialFormula(col, row, b.U8(at), b.U8(at + 2), 0xFFFF, cce, stored, expr);
     return;
   }
-  CurrentSheet().StoreNumberFormula(col, row, b.U32(7), b.U32(11), cce, stored, expr, 15);
+  const uint16_t xf = biff2 ? 15 : b.U16(4);
+  CurrentSheet().StoreNumberFormula(col, row, b.U32(at), b.U32(at + 4), cce, stored, expr, xf);
+  // BIFF3 and 4 keep the number too; never more expression bytes than the record holds.
+  if (special)
+    StoreSpecialFormula(col, row, b.U8(at), b.U8(at + 2), xf, cce, std::min(cce, stored), expr);
 }
 
-void TXLSReader::ReadFormulaBiff34() {
-  if (BofLowestVersion == 6) {
-    ReadFormula();
-    return;
-  }
-  KeepRaw = false;
-  const TRecordBody b = Body();
-  b.Need(0, 18);
-  const int row = b.U16(0), col = b.U16(2);
-  const uint16_t xf = b.U16(4);
-  const uint32_t cce = b.U16(16);
-  const uint32_t stored = RecordLength - 18;
-  const uint8_t *expr = RecordData.data() + 18;
-  CurrentSheet().StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
-  if (b.U8(12) == 0xFF && b.U8(13) == 0xFF)
-    // Never more expression bytes than the record holds, whatever cce claims.
-    StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, std::min(cce, stored), expr);
-}
-
-bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
+void TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                                      uint32_t StoredLen, const uint8_t *Expr) {
   // The expression may live in RecordData, which reading the STRING record must not disturb.
   const std::vector<uint8_t> exprCopy(Expr, Expr + StoredLen);
@@ -306,16 +267,16 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
     if (next == 0x0236) {
       TRawRecord table;
       if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
-        return false;
+        return;
       CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
       next = FStream.PeekRecordId();
     }
     if (next != 0x0207 && next != 0x0007)
-      return false;
+      return;
     TRawRecord rec;
     if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
-      return false;
-    const TRecordBody s(rec.Id, rec.Body.data(), static_cast<int>(rec.Body.size()));
+      return;
+    const TRecordBody s = rec.View();
     std::u16string text;
     if (rec.Id == 0x0007) {
       const int cch = s.U8(0);
@@ -327,33 +288,23 @@ bool TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
       ContinuedText(text, s, 2, s.U16(0), false);
     }
     sheet.StoreStringFormula(Col, Row, text, Cce, StoredLen, exprCopy.data(), XF);
-    return true;
+    break;
   }
-  case 1: sheet.StoreBooleanFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); return true;
-  case 2: sheet.StoreErrorFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); return true;
-  case 3: sheet.StoreStringFormula(Col, Row, u"", Cce, StoredLen, exprCopy.data(), XF); return true;
-  default: return false;
+  case 1: sheet.StoreBooleanFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); break;
+  case 2: sheet.StoreErrorFormula(Col, Row, Value, Cce, StoredLen, exprCopy.data(), XF); break;
+  case 3: sheet.StoreStringFormula(Col, Row, u"", Cce, StoredLen, exprCopy.data(), XF); break;
+  default: break;
   }
-}
-
-void TXLSReader::ReadRow() {
-  KeepRaw = false;
-  CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength);
 }
 
 void TXLSReader::ReadDimensions() {
-  KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   // Some writers leave empty records of id 0 in BIFF8 streams too; they are no DIMENSIONS.
   if (RecordId == 0x0000 && version >= xvExcel50)
     return;
   if (version == xvExcel97) {
     // Its slot holds the 14 bytes of the BIFF8 layout; a writer's longer or shorter body fits it.
-    if (RecordLength != 14) {
-      std::fill(RecordData.begin() + std::min<int>(RecordLength, 14), RecordData.begin() + 14, 0);
-      RecordLength = 14;
-    }
-    PutDefault();
+    std::fill(RecordData.begin() + std::min<int>(RecordLength, 14), RecordData.begin() + 14, 0);
   } else if (version == xvExcel50) {
     // Kept in the BIFF8 layout: 32-bit rows, then the columns and the reserved word.
     const TRecordBody b = Body();
@@ -364,13 +315,14 @@ void TXLSReader::ReadDimensions() {
       RecordData[at[i]] = static_cast<uint8_t>(fields[i]);
       RecordData[at[i] + 1] = static_cast<uint8_t>(fields[i] >> 8);
     }
-    RecordLength = 14;
-    PutDefault();
+  } else {
+    return;
   }
+  RecordLength = 14;
+  PutDefault();
 }
 
 void TXLSReader::ReadWindow2() {
-  KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   if (version < xvExcel97) {
     // Into the 18 bytes of the BIFF8 layout; the fields from byte 10 on are BIFF8 only.

@@ -13,76 +13,39 @@ namespace {
 // window text colour, as 0x00BBGGRR.
 constexpr uint32_t Rgb(uint32_t rgb) { return ((rgb >> 16) & 0xFF) | (rgb & 0xFF00) | ((rgb & 0xFF) << 16); }
 
-const std::array<uint32_t, 65> &DefaultColors() {
-  static const std::array<uint32_t, 65> table = [] {
-    const uint32_t rgb[65] = {
-        0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, // fixed
-        0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, // 8
-        0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080, // 16
-        0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF, // 24
-        0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF, // 32
-        0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99, // 40
-        0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696, // 48
-        0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333, // 56
-        0x000000};
-    std::array<uint32_t, 65> t{};
-    for (size_t i = 0; i < t.size(); ++i)
-      t[i] = Rgb(rgb[i]);
-    return t;
-  }();
-  return table;
-}
+constexpr std::array<uint32_t, 65> DefaultColors = [] {
+  const uint32_t rgb[65] = {
+      0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, // fixed
+      0x000000, 0xFFFFFF, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFF00, 0xFF00FF, 0x00FFFF, // 8
+      0x800000, 0x008000, 0x000080, 0x808000, 0x800080, 0x008080, 0xC0C0C0, 0x808080, // 16
+      0x9999FF, 0x993366, 0xFFFFCC, 0xCCFFFF, 0x660066, 0xFF8080, 0x0066CC, 0xCCCCFF, // 24
+      0x000080, 0xFF00FF, 0xFFFF00, 0x00FFFF, 0x800080, 0x800000, 0x008080, 0x0000FF, // 32
+      0x00CCFF, 0xCCFFFF, 0xCCFFCC, 0xFFFF99, 0x99CCFF, 0xFF99CC, 0xCC99FF, 0xFFCC99, // 40
+      0x3366FF, 0x33CCCC, 0x99CC00, 0xFFCC00, 0xFF9900, 0xFF6600, 0x666699, 0x969696, // 48
+      0x003366, 0x339966, 0x003300, 0x333300, 0x993300, 0x993366, 0x333399, 0x333333, // 56
+      0x000000};
+  std::array<uint32_t, 65> t{};
+  std::transform(std::begin(rgb), std::end(rgb), t.begin(), Rgb);
+  return t;
+}();
 
 } // namespace
 
 std::array<uint32_t, 65> &ColorTable() {
-  static std::array<uint32_t, 65> table = DefaultColors();
+  static std::array<uint32_t, 65> table = DefaultColors;
   return table;
 }
 
-void ResetColorTable() { ColorTable() = DefaultColors(); }
-
-uint16_t TWorkbookData::OptionBit(TWorkbookOption o) {
-  static constexpr uint16_t Bits[] = {0x01, 0x02, 0x08, 0x10, 0x20}; // in TWorkbookOption order
-  return Bits[o];
-}
-
 TXLSWorkbook::TXLSWorkbook() {
-  ResetColorTable();
-  FGlobals = std::make_unique<TRecordStorageGlobals>();
-  // The default WINDOW1 record holds the new workbook's window: 100, 100, 10000 by 7000, with
-  // scroll bars and sheet tabs.
-  FWorkbook = std::make_unique<TWorkbookData>(*FGlobals);
-  ResetFontsAndFormats();
-  FDefaultFormat = 15;
-  FSheets = std::make_unique<TSheets>(FFonts, FCellFormats);
-  AddSheet(0);
+  ColorTable() = DefaultColors;
+  Clear();
   CopyCalcSettings();
-  SetVersion(xvExcel97);
-}
-
-TXLSWorkbook::~TXLSWorkbook() {
-  FFormulaTables.Clear();
-  FSheets.reset();
-}
-
-void TXLSWorkbook::ResetFontsAndFormats() {
-  FCellFormats.Clear();
-  FFonts.Clear();
-  // The default workbook has five fonts (index 4 unused by the format) and 21 cell formats.
-  for (int i = 0; i < 5; ++i)
-    FFonts.AddDefault();
-  FCellFormats.AddDefaults(21);
 }
 
 void TXLSWorkbook::SetVersion(TExcelVersion Value) {
   FVersion = Value;
   FMaxRecordSize = Value == xvExcel97 ? 8224 : 2080;
 }
-
-TXLSFont *TXLSWorkbook::Font() const { return FFonts.Count() > 0 ? &FFonts.Items(0) : nullptr; }
-
-bool TXLSWorkbook::RecomendReadOnly() const { return FileSharing.size() > 1 && FileSharing[0] == 1; }
 
 void TXLSWorkbook::SetRecomendReadOnly(bool Value) {
   if (Value) {
@@ -97,30 +60,32 @@ void TXLSWorkbook::SetRecomendReadOnly(bool Value) {
 }
 
 TSheet &TXLSWorkbook::AddSheet(uint8_t Kind) {
-  TSheet &sheet = FSheets->AddSheet(Kind);
+  TSheet &sheet = FSheets.AddSheet(Kind);
   sheet.Attachment = std::make_unique<TSheetExtras>();
   return sheet;
 }
 
 TSheetExtras &TXLSWorkbook::SheetExtras(int Index) const {
-  TSheet &sheet = FSheets->Items(Index);
-  auto *extras = dynamic_cast<TSheetExtras *>(sheet.Attachment.get());
-  if (extras == nullptr) {
-    // A sheet added by someone else gets its storage on first use.
+  TSheet &sheet = FSheets.Items(Index);
+  // A sheet added by someone else gets its storage on first use.
+  if (dynamic_cast<TSheetExtras *>(sheet.Attachment.get()) == nullptr)
     sheet.Attachment = std::make_unique<TSheetExtras>();
-    extras = static_cast<TSheetExtras *>(sheet.Attachment.get());
-  }
-  return *extras;
+  return static_cast<TSheetExtras &>(*sheet.Attachment);
 }
 
 void TXLSWorkbook::Clear() {
-  FFormulaTables.Clear();
-  FGlobals->ResetToDefaults();
-  FSheets->ClearSheets();
+  FFormulaTables = TFormulaTables();
+  FGlobals.ResetToDefaults();
+  FSheets.ClearSheets();
   AddSheet(0);
-  ResetFontsAndFormats();
-  FPictures.Clear();
-  FCharts.Clear();
+  FCellFormats.Clear();
+  FFonts.Clear();
+  // The default workbook has five fonts (index 4 unused by the format) and 21 cell formats.
+  for (int i = 0; i < 5; ++i)
+    FFonts.AddDefault();
+  FCellFormats.AddDefaults(21);
+  FPictures.Data.clear();
+  FCharts.clear();
   HasMacros = false;
   FileSharing.clear();
 }
@@ -140,25 +105,23 @@ void TXLSWorkbook::CopyCalcSettings() {
   FOptionsDialog.SaveRecalc = first.SaveRecalc() == 1;
 }
 
-void TXLSWorkbook::Read() { LoadFromStream(); }
-
 void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
   Clear();
-  FSheets->ClearSheets();
+  FSheets.ClearSheets();
   FFonts.Clear();
   FCellFormats.Clear();
   FNumberFormats.Reset();
 
   auto finish = [this] {
-    if (FSheets->Count() == 0) {
+    if (FSheets.Count() == 0) {
       Clear();
-      FSheets->ClearSheets();
+      FSheets.ClearSheets();
       AddSheet(0);
     }
   };
   try {
-    TXLSReader reader(*this);
-    reader.ReadRecords(std::move(Stream));
+    // The reader, with the stream it holds open, lasts only as long as the read.
+    TXLSReader(*this).ReadRecords(std::move(Stream));
     const size_t slash = Filename.find_last_of(u"/\\");
     FFormulaTables.Directory =
         slash == std::u16string::npos ? std::u16string() : Filename.substr(0, slash + 1);
@@ -174,9 +137,9 @@ void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
 
   CopyCalcSettings();
 
-  FGlobals->AfterRead();
-  for (int i = 0; i < FSheets->Count(); ++i)
-    FSheets->Items(i).AfterRead();
+  FGlobals.AfterRead();
+  for (int i = 0; i < FSheets.Count(); ++i)
+    FSheets.Items(i).AfterRead();
 }
 
 } // namespace xls

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +17,6 @@ namespace xls {
 // The process-wide colour table of 65 entries (0x00BBGGRR) shared by every workbook. Each
 // construction of a workbook resets it; PALETTE records overwrite entries from 8 on.
 std::array<uint32_t, 65> &ColorTable();
-void ResetColorTable();
 
 enum TCalcMode { cmManual, cmAutomatic, cmAutoExTables };
 
@@ -47,63 +45,63 @@ public:
   int Width() const { return FRecords.Window1(2); }
   int Height() const { return FRecords.Window1(3); }
   int SelectedTab() const { return FRecords.Window1(5); }
-  bool HasOption(TWorkbookOption o) const { return (FRecords.Window1(4) & OptionBit(o)) != 0; }
+  bool HasOption(TWorkbookOption o) const {
+    static constexpr uint16_t Bits[] = {0x01, 0x02, 0x08, 0x10, 0x20}; // in TWorkbookOption order
+    return (FRecords.Window1(4) & Bits[o]) != 0;
+  }
   bool Date1904() const { return FRecords.Date1904(); }
 
 private:
-  static uint16_t OptionBit(TWorkbookOption o);
   TRecordStorageGlobals &FRecords;
 };
 
 // What the workbook keeps of each sheet besides its cells: the sheet's kept records and its
 // periphery objects. Attached to every TSheet the workbook or its reader creates.
-class TSheetExtras : public TSheetAttachment {
-public:
+struct TSheetExtras : TSheetAttachment {
   TRecordStorageSheet Records;
   TSheetPeriphery Periphery;
   void Reset() override {
     Records.ResetToDefaults();
-    Periphery.Clear();
+    Periphery = TSheetPeriphery();
   }
 };
 
 class TXLSWorkbook {
 public:
   TXLSWorkbook();
-  ~TXLSWorkbook();
   TXLSWorkbook(const TXLSWorkbook &) = delete;
   TXLSWorkbook &operator=(const TXLSWorkbook &) = delete;
 
   // Back to an empty one-sheet workbook.
   void Clear();
   // Reads Filename.
-  void Read();
+  void Read() { LoadFromStream(); }
   // Reads a compound-file image, or Filename when the image is empty. Raises on failure; what
   // was read before a failure stays (at least one empty worksheet).
   void LoadFromStream(std::vector<uint8_t> Stream = {});
-  TSheet &SheetByIndex(int Index) const { return FSheets->Items(Index); }
+  TSheet &SheetByIndex(int Index) const { return FSheets.Items(Index); }
 
   TExcelVersion Version() const { return FVersion; }
   void SetVersion(TExcelVersion Value);
   int MaxRecordSize() const { return FMaxRecordSize; }
 
-  TSheets &Sheets() { return *FSheets; }
-  TWorkbookData &Workbook() { return *FWorkbook; }
+  TSheets &Sheets() { return FSheets; }
+  TWorkbookData &Workbook() { return FWorkbook; }
   TOptionsDialog &OptionsDialog() { return FOptionsDialog; }
   // The first font, or nullptr when there is none (the library never shows a message).
-  TXLSFont *Font() const;
+  TXLSFont *Font() const { return FFonts.Count() > 0 ? &FFonts.Items(0) : nullptr; }
 
-  std::u16string UserName() const { return FGlobals->UserName(); }
-  bool BookProtected() const { return FGlobals->BookProtected(); }
-  bool Backup() const { return FGlobals->Backup(); }
-  bool RefreshAll() const { return FGlobals->RefreshAll(); }
+  std::u16string UserName() const { return FGlobals.UserName(); }
+  bool BookProtected() const { return FGlobals.BookProtected(); }
+  bool Backup() const { return FGlobals.Backup(); }
+  bool RefreshAll() const { return FGlobals.RefreshAll(); }
 
-  const std::u16string &StrTRUE() const { return FSheets->Settings.StrTRUE; }
-  const std::u16string &StrFALSE() const { return FSheets->Settings.StrFALSE; }
-  void SetStrTRUE(const std::u16string &v) { FSheets->Settings.StrTRUE = v; }
-  void SetStrFALSE(const std::u16string &v) { FSheets->Settings.StrFALSE = v; }
-  bool ShowFormulas() const { return FSheets->Settings.ShowFormulas; }
-  void SetShowFormulas(bool v) { FSheets->Settings.ShowFormulas = v; }
+  const std::u16string &StrTRUE() const { return FSheets.Settings.StrTRUE; }
+  const std::u16string &StrFALSE() const { return FSheets.Settings.StrFALSE; }
+  void SetStrTRUE(const std::u16string &v) { FSheets.Settings.StrTRUE = v; }
+  void SetStrFALSE(const std::u16string &v) { FSheets.Settings.StrFALSE = v; }
+  bool ShowFormulas() const { return FSheets.Settings.ShowFormulas; }
+  void SetShowFormulas(bool v) { FSheets.Settings.ShowFormulas = v; }
 
   std::u16string Filename;
   bool IsMac = false;
@@ -113,7 +111,7 @@ public:
   static std::string ComponentVersion() { return "3.00.02"; }
   std::u16string Password;
 
-  bool RecomendReadOnly() const;
+  bool RecomendReadOnly() const { return FileSharing.size() > 1 && FileSharing[0] == 1; }
   void SetRecomendReadOnly(bool Value);
   std::vector<uint8_t> FileSharing;
 
@@ -125,7 +123,7 @@ public:
   TCellFormats &CellFormats() { return FCellFormats; }
   TNumberFormats &NumberFormats() { return FNumberFormats; }
   int DefaultFormat() const { return FDefaultFormat; }
-  TRecordStorageGlobals &GlobalsStorage() { return *FGlobals; }
+  TRecordStorageGlobals &GlobalsStorage() { return FGlobals; }
   TMSOPictures &MSOPictures() { return FPictures; }
   TCharts &Charts() { return FCharts; }
   TFormulaTables &FormulaTables() { return FFormulaTables; }
@@ -136,7 +134,6 @@ public:
   TSheetExtras &SheetExtras(int Index) const;
 
 private:
-  void ResetFontsAndFormats();
   // The calculation settings of the first sheet into OptionsDialog.
   void CopyCalcSettings();
 
@@ -146,13 +143,13 @@ private:
   TCellFormats FCellFormats;
   TNumberFormats FNumberFormats;
   int FDefaultFormat = 15;
-  std::unique_ptr<TRecordStorageGlobals> FGlobals;
-  std::unique_ptr<TWorkbookData> FWorkbook;
+  TRecordStorageGlobals FGlobals;
+  TWorkbookData FWorkbook{FGlobals};
   TOptionsDialog FOptionsDialog;
   TFormulaTables FFormulaTables;
   TMSOPictures FPictures;
   TCharts FCharts;
-  std::unique_ptr<TSheets> FSheets;
+  TSheets FSheets{FFonts, FCellFormats};
 };
 
 } // namespace xls

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
-#include "cells/sheets.h"
 #include "common/bytes.h"
 #include "common/exception.h"
 #include "common/text.h"
@@ -14,26 +12,8 @@
 
 namespace xls {
 
-using common::Utf16Text;
-
-TXLSReader::TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook) {}
-
 void TXLSReader::ReadRecords(std::vector<uint8_t> Source) {
-  SheetIndex = -1;
-  FSheet = nullptr;
-  SheetNames.clear();
-  SheetOrdinal = -1;
   FStream.SetSourceStream(std::move(Source));
-
-  // The stream is closed and the body buffer freed however the read ends.
-  struct TCloser {
-    TXLSReader &R;
-    ~TCloser() {
-      R.FStream.Close();
-      std::vector<uint8_t>().swap(R.RecordData);
-    }
-  } closer{*this};
-
   FWorkbook.SetVersion(FStream.OpenWorkbook(FWorkbook.Filename));
   FWorkbook.HasMacros = FStream.HasVbaProject();
   RecordData.assign(static_cast<size_t>(FWorkbook.MaxRecordSize()), 0);
@@ -52,9 +32,7 @@ void TXLSReader::ReadLoop() {
   int lastPercent = 0;
   try {
     uint8_t header[4];
-    while (!FStop) {
-      if (FStream.ReadHeader(header) != 4)
-        break;
+    while (!FStop && FStream.ReadHeader(header) == 4) {
       RecordId = common::Get16(header);
       RecordLength = common::Get16(header + 2);
       if (RecordLength > FWorkbook.MaxRecordSize()) {
@@ -81,7 +59,7 @@ void TXLSReader::ReadLoop() {
           FSkipUserViews = false;
         continue;
       }
-      KeepRaw = true;
+      KeepRaw = false; // a handler that leaves the record says so
       Dispatch();
       if (KeepRaw)
         CurrentStorage->AddRaw(RecordId, RecordData.data(), RecordLength);
@@ -93,11 +71,6 @@ void TXLSReader::ReadLoop() {
   }
 }
 
-TSheet &TXLSReader::NoCurrentSheet() const {
-  FWorkbook.Sheets().Items(SheetIndex); // the list-index error for SheetIndex
-  common::ListIndexError(SheetIndex);
-}
-
 TSheetPeriphery &TXLSReader::Periphery() const { return FWorkbook.SheetExtras(SheetIndex).Periphery; }
 
 void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, RecordData.data(), RecordLength); }
@@ -105,10 +78,9 @@ void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, Recor
 void TXLSReader::PutSlotRecord() {
   // Writers put some of these records into substreams that have no slot for them (a worksheet
   // with WINDOWPROTECT, say); they are kept raw there rather than failing the whole read.
-  if (!CurrentStorage->AcceptsDefault(RecordId))
-    return;
-  KeepRaw = false;
-  PutDefault();
+  KeepRaw = !CurrentStorage->AcceptsDefault(RecordId);
+  if (!KeepRaw)
+    PutDefault();
 }
 
 void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
@@ -121,37 +93,41 @@ void TXLSReader::KeepIfShort(void (TXLSReader::*Handler)()) {
   }
 }
 
-void TXLSReader::PutDefaultIfAbove40() {
-  if (FWorkbook.Version() > xvExcel40)
-    PutSlotRecord();
-  else
-    KeepRaw = false;
+namespace {
+template <typename T, size_t N> bool Listed(T value, const T (&list)[N]) {
+  return std::find(list, list + N, value) != list + N;
 }
 
-namespace {
 // Code pages whose converter may take several bytes for one character or combine characters;
 // their text is always decoded as a whole.
-bool ContextFree(int codePage) {
-  static constexpr int Pages[] = {932, 936, 949, 950, 1255, 1258, 1361, 65001};
-  return std::find(std::begin(Pages), std::end(Pages), codePage) == std::end(Pages);
+constexpr uint16_t WholeTextPages[] = {932, 936, 949, 950, 1255, 1258, 1361, 65001};
+// RC4 (version 1.1) or RC4 CryptoAPI (2.2, 3.2 or 4.2).
+bool KnownRc4Version(const TRecordBody &body) {
+  if (!body.Has(2, 4))
+    return false;
+  const uint16_t major = body.U16(2), minor = body.U16(4);
+  return (major == 1 && minor == 1) || (major >= 2 && major <= 4 && minor == 2);
 }
+
+// Records kept in their slot of the record storage from BIFF5 on.
+constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
+                                           0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
+                                           0x0082, 0x0083, 0x0084, 0x008D, 0x00A1, 0x0225};
 } // namespace
 
 void TXLSReader::BuildDecodeTable() const {
   FDecodeTablePage = FCodePage;
   FDecodeTable.clear();
-  if (ContextFree(FCodePage)) {
-    std::u16string table;
-    for (int b = 0; b < 256; ++b) {
-      const char c = static_cast<char>(b);
-      const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
-      if (one.size() != 1) {
-        table.clear();
-        break;
-      }
-      table += one[0];
+  if (Listed(FCodePage, WholeTextPages))
+    return;
+  for (int b = 0; b < 256; ++b) {
+    const char c = static_cast<char>(b);
+    const std::u16string one = common::DecodeCodePage(std::string_view(&c, 1), FCodePage);
+    if (one.size() != 1) {
+      FDecodeTable.clear();
+      return;
     }
-    FDecodeTable = std::move(table);
+    FDecodeTable += one[0];
   }
 }
 
@@ -180,7 +156,7 @@ std::u16string TXLSReader::CutText(const TRecordBody &body, int at, int cch, boo
   if (n <= 0)
     return {};
   if (wide)
-    return Utf16Text(body.Bytes(at, 2 * n), n);
+    return common::Utf16Text(body.Bytes(at, 2 * n), n);
   if (FWorkbook.Version() == xvExcel97)
     return common::Latin1ToUtf16(std::string_view(reinterpret_cast<const char *>(body.Bytes(at, n)), n));
   return Decode8(body.Bytes(at, n), n);
@@ -195,28 +171,9 @@ std::u16string TXLSReader::SheetName(int Ordinal) const {
   if (b.empty())
     return {};
   if (b[0] & 1)
-    return Utf16Text(reinterpret_cast<const uint8_t *>(b.data()) + 1, (b.size() - 1) / 2);
+    return common::Utf16Text(reinterpret_cast<const uint8_t *>(b.data()) + 1, (b.size() - 1) / 2);
   return common::Latin1ToUtf16(std::string_view(b).substr(1));
 }
-
-bool TXLSReader::AtEndOfReading() const {
-  return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
-}
-
-namespace {
-// Records kept in their slot of the record storage from BIFF5 on.
-constexpr uint16_t SlotRecordsAbove40[] = {0x000C, 0x000D, 0x000E, 0x000F, 0x0010, 0x0011, 0x0019,
-                                           0x0022, 0x002A, 0x002B, 0x0040, 0x0055, 0x005F, 0x0080,
-                                           0x0082, 0x0083, 0x0084, 0x008D, 0x00A1, 0x0225};
-// Records read into the sheet periphery.
-constexpr uint16_t PeripheryRecords[] = {0x001C, 0x00E5, 0x007D, 0x0014, 0x0015, 0x0026, 0x0027,
-                                         0x0028, 0x0029, 0x001A, 0x001B, 0x001D, 0x0041, 0x01B0,
-                                         0x01B2, 0x01B8, 0x009B, 0x0867, 0x00ED};
-
-template <size_t N> bool Listed(uint16_t id, const uint16_t (&ids)[N]) {
-  return std::find(ids, ids + N, id) != ids + N;
-}
-} // namespace
 
 void TXLSReader::Dispatch() {
   if ((RecordId & 0xFF) == 0x09) {
@@ -229,7 +186,6 @@ void TXLSReader::Dispatch() {
   case 0x0085: ReadBoundSheet(); break;
   case 0x002F: ReadFilePass(); break;
   case 0x00FC: {
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8005);
     const uint32_t start = FStream.Position();
     FWorkbook.Sheets().ReadSST(FStream, RecordLength);
@@ -252,44 +208,34 @@ void TXLSReader::Dispatch() {
   case 0x0023:
   case 0x0223: ReadNameTables(); break;
   case 0x0059: ReadXct(); break;
-  case 0x005B:
-    KeepRaw = false;
-    FWorkbook.FileSharing.assign(RecordData.begin(), RecordData.begin() + RecordLength);
-    break;
+  case 0x005B: FWorkbook.FileSharing.assign(RecordData.begin(), RecordData.begin() + RecordLength); break;
   case 0x005C: ReadWriteAccess(); break;
   case 0x0092: ReadPalette(); break;
   case 0x00EB:
-    KeepRaw = false;
     CurrentStorage->PutMarker(0x8004);
     FWorkbook.MSOPictures().ReadGroup(FStream, RecordLength);
     break;
   case 0x00DA:
-    KeepRaw = false;
     PutDefault();
     CurrentStorage->PutMarker(0x8001);
     break;
-  case 0x01AA:
-    KeepRaw = false;
-    FSkipUserViews = true;
-    break;
+  case 0x01AA: FSkipUserViews = true; break;
   case 0x00FF:
   case 0x01AB:
   case 0x01A9:
   case 0x003D:
-  case 0x00D7: KeepRaw = false; break;
+  case 0x00D7: break;
   case 0x008C:
-    KeepRaw = false;
     if (version == xvExcel97)
       PutDefault();
     break;
   case 0x0013:
-    if (SheetIndex < 0 && SheetOrdinal < 0) {
-      KeepRaw = false;
+    // Only the globals' PASSWORD has a slot; a sheet's is kept as it stands.
+    KeepRaw = SheetIndex >= 0 || SheetOrdinal >= 0;
+    if (!KeepRaw)
       PutDefault();
-    }
     break;
   case 0x020B:
-    KeepRaw = false;
     if (version <= xvExcel40)
       CurrentStorage = &FWorkbook.SheetExtras(SheetIndex).Records;
     break;
@@ -299,55 +245,56 @@ void TXLSReader::Dispatch() {
   case 0x01AF:
   case 0x01B7:
   case 0x01C1: PutSlotRecord(); break;
-  case 0x0042: ReadCodePage(); break;
+  case 0x0042:
+    if (RecordLength >= 2)
+      FCodePage = common::Get16(RecordData.data());
+    if (version > xvExcel40)
+      PutSlotRecord();
+    break;
   case 0x0081:
-    if (version > xvExcel40 && CurrentStorage != &FWorkbook.GlobalsStorage()) {
-      KeepRaw = false;
+    KeepRaw = version <= xvExcel40 || CurrentStorage == &FWorkbook.GlobalsStorage();
+    if (!KeepRaw)
       PutDefault();
-    }
     break;
   case 0x00EC: ReadSheetPeriphery(); break; // reads its own body
-  case 0x0201: ReadBlank(); break;
-  case 0x00BE:
-  case 0x00BD: ReadMulCells(); break;
-  case 0x0203: ReadNumber(); break;
-  case 0x027E:
-  case 0x007E: ReadRK(); break;
-  case 0x0204:
-  case 0x00D6: ReadLabel(); break;
-  case 0x00FD: ReadLabelSST(); break;
-  case 0x0205: ReadBoolErr(); break;
   case 0x0001:
   case 0x0002:
   case 0x0003:
   case 0x0004:
-  case 0x0005: ReadBiff2Cell(); break;
+  case 0x0005:
+  case 0x0201:
+  case 0x0203:
+  case 0x0205:
+  case 0x007E:
+  case 0x027E:
+  case 0x00BD:
+  case 0x00BE: ReadCell(); break;
+  case 0x0204:
+  case 0x00D6: ReadLabel(); break;
+  case 0x00FD: ReadLabelSST(); break;
   case 0x0006:
-    if (version <= xvExcel21)
-      ReadFormulaBiff2();
-    else
-      ReadFormula();
-    break;
   case 0x0206:
-  case 0x0406: ReadFormulaBiff34(); break;
-  case 0x0208: ReadRow(); break;
+  case 0x0406:
+    // The BIFF5 layout: 0x0006 after BIFF2, the BIFF3 and 4 ids under a BOF whose lowest version is BIFF8.
+    if (RecordId == 0x0006 ? version > xvExcel21 : BofLowestVersion == 6)
+      ReadFormula();
+    else
+      ReadOldFormula();
+    break;
+  case 0x0208: CurrentSheet().Rows.AddRow(RecordData.data(), RecordLength); break;
   case 0x0200:
   case 0x0000: ReadDimensions(); break;
   case 0x023E: ReadWindow2(); break;
   default:
-    if (Listed(RecordId, SlotRecordsAbove40))
-      PutDefaultIfAbove40();
-    else if (Listed(RecordId, PeripheryRecords))
-      KeepIfShort(&TXLSReader::ReadSheetPeriphery);
+    if (!Listed(RecordId, SlotRecordsAbove40))
+      KeepIfShort(&TXLSReader::ReadSheetPeriphery); // which keeps the records it does not know
+    else if (version > xvExcel40)
+      PutSlotRecord();
     break;
   }
 }
 
-// ---------------------------------------------------------------------------------------------
-// Workbook globals
-
 void TXLSReader::ReadBof() {
-  KeepRaw = false;
   if (RecordLength > 0 && FStream.ReadNoDecryptAdvance(RecordData.data(), RecordLength) != RecordLength)
     throw common::Exception("Unexpected end of file");
   SharedFormulas = decltype(SharedFormulas)();
@@ -387,22 +334,15 @@ void TXLSReader::ReadBof() {
     // A chart inside a worksheet (or the globals) is embedded there and is not one of the
     // workbook's sheets, so it must not move the sheet ordinal on.
     const bool embedded = FInSubstream;
-    TChart *chart;
-    if (embedded && SheetIndex >= 0) {
-      auto &charts = Periphery().Charts;
-      charts.push_back(std::make_unique<TChart>());
-      chart = charts.back().get();
-    } else {
-      chart = &FWorkbook.Charts().Add();
-    }
+    TCharts &charts = embedded && SheetIndex >= 0 ? Periphery().Charts : FWorkbook.Charts();
+    TChart *chart = charts.emplace_back(std::make_unique<TChart>()).get();
     if (!embedded) {
       ++SheetOrdinal;
       chart->Name = SheetName(SheetOrdinal);
       chart->Ordinal = SheetOrdinal;
     }
     chart->Read(FStream, RecordId, RecordData.data(), RecordLength, FWorkbook.MaxRecordSize());
-    if (!embedded && AtEndOfReading())
-      FStop = true;
+    FStop = !embedded && AtEndOfReading();
     break;
   }
   case 0x0100: throw common::Exception("BIFF4 Workbook unhandled");
@@ -411,43 +351,26 @@ void TXLSReader::ReadBof() {
 }
 
 void TXLSReader::ReadEof() {
-  KeepRaw = false;
   PutDefault();
   SharedFormulas = decltype(SharedFormulas)();
   FInSubstream = false;
-  if (AtEndOfReading())
-    FStop = true;
+  FStop = AtEndOfReading();
 }
 
 void TXLSReader::ReadBoundSheet() {
-  KeepRaw = false;
   CurrentStorage->PutMarker(0x8002);
   const TRecordBody body = Body();
   TSheetName entry;
   const int cch = body.U8(6);
-  if (FWorkbook.Version() == xvExcel97) {
-    const int n = (body.U8(7) & 1) ? 2 * cch + 1 : cch + 1;
-    entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, n)), n);
-  } else {
-    entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, cch)), cch);
-  }
+  // A BIFF8 name has an option byte before its characters, which may be two bytes wide.
+  const int n = FWorkbook.Version() != xvExcel97 ? cch : (body.U8(7) & 1) ? 2 * cch + 1 : cch + 1;
+  entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, n)), n);
   // The hidden state is the byte at 4 in BIFF5 as in BIFF8; the byte after it is the sheet type.
   entry.Hidden = body.U8(4) & 3;
   SheetNames.push_back(std::move(entry));
 }
 
-namespace {
-// RC4 (version 1.1) or RC4 CryptoAPI (2.2, 3.2 or 4.2).
-bool KnownRc4Version(const TRecordBody &body) {
-  if (!body.Has(2, 4))
-    return false;
-  const uint16_t major = body.U16(2), minor = body.U16(4);
-  return (major == 1 && minor == 1) || (major >= 2 && major <= 4 && minor == 2);
-}
-} // namespace
-
 void TXLSReader::ReadFilePass() {
-  KeepRaw = false;
   // BIFF8 names the scheme: 0 XOR obfuscation, 1 RC4 or RC4 CryptoAPI by the version after it.
   // Before BIFF8 the body is the XOR key and verifier alone.
   if (FWorkbook.Version() == xvExcel97) {
@@ -472,7 +395,6 @@ void TXLSReader::ReadFilePass() {
 }
 
 void TXLSReader::ReadFont() {
-  KeepRaw = false;
   const TRecordBody body = Body();
   const TExcelVersion version = FWorkbook.Version();
   TXLSFont &font = FWorkbook.Fonts().Add();
@@ -506,7 +428,6 @@ void TXLSReader::ReadFont() {
 }
 
 void TXLSReader::ReadXF() {
-  KeepRaw = false;
   const TExcelVersion version = FWorkbook.Version();
   if (version < xvExcel30)
     return;
@@ -522,7 +443,6 @@ void TXLSReader::ReadXF() {
 }
 
 void TXLSReader::ReadFormat() {
-  KeepRaw = false;
   const TRecordBody body = Body();
   const uint16_t index = body.U16(0);
   if (FWorkbook.Version() == xvExcel97)
@@ -532,9 +452,10 @@ void TXLSReader::ReadFormat() {
 }
 
 void TXLSReader::ReadNameTables() {
-  if (FWorkbook.Version() != xvExcel97)
+  // Before BIFF8 these are kept as they stand.
+  KeepRaw = FWorkbook.Version() != xvExcel97;
+  if (KeepRaw)
     return;
-  KeepRaw = false;
   CurrentStorage->PutMarker(0x8003);
   TFormulaTables &tables = FWorkbook.FormulaTables();
   std::vector<uint8_t> body(RecordData.begin(), RecordData.begin() + RecordLength);
@@ -548,7 +469,6 @@ void TXLSReader::ReadNameTables() {
 }
 
 void TXLSReader::ReadXct() {
-  KeepRaw = false;
   const TRecordBody body = Body();
   int count = body.U16(0);
   if (count >= 0xF000)
@@ -564,7 +484,6 @@ void TXLSReader::ReadXct() {
 }
 
 void TXLSReader::ReadWriteAccess() {
-  KeepRaw = false;
   std::vector<uint8_t> body(RecordData.begin(), RecordData.begin() + RecordLength);
   if (FWorkbook.Version() < xvExcel97) {
     // Into the BIFF8 string layout: a zero high length byte and a zero option byte.
@@ -578,6 +497,7 @@ void TXLSReader::ReadWriteAccess() {
 }
 
 void TXLSReader::ReadPalette() {
+  KeepRaw = true; // the colours are kept in the record as well
   const TRecordBody body = Body();
   int count = body.U16(0);
   if (count > 57) {
@@ -591,34 +511,23 @@ void TXLSReader::ReadPalette() {
     table[8 + i] = body.U32(2 + 4 * i);
 }
 
-void TXLSReader::ReadCodePage() {
-  const TRecordBody body = Body();
-  if (body.Has(0, 2))
-    FCodePage = body.U16(0);
-  PutDefaultIfAbove40();
-}
-
-// ---------------------------------------------------------------------------------------------
-// Sheet periphery
-
 void TXLSReader::ReadSheetPeriphery() {
   const TExcelVersion version = FWorkbook.Version();
   const bool biff5up = version >= xvExcel50;
   const bool biff8 = version == xvExcel97;
   // Column widths before BIFF5, and the BIFF8 formats, validations and links in older files, are
-  // kept raw.
-  const bool biff8Only = RecordId == 0x01B0 || RecordId == 0x01B2 || RecordId == 0x01B8;
-  if ((RecordId == 0x007D && !biff5up) || (biff8Only && !biff8))
+  // kept raw; notes, headers, footers, margins and selections before BIFF5 are dropped.
+  static constexpr uint16_t Biff8Only[] = {0x01B0, 0x01B2, 0x01B8};
+  static constexpr uint16_t FromBiff5[] = {0x001C, 0x0014, 0x0015, 0x0026, 0x0027, 0x0028, 0x0029, 0x001D};
+  KeepRaw = (RecordId == 0x007D && !biff5up) || (!biff8 && Listed(RecordId, Biff8Only));
+  if (KeepRaw || (!biff5up && Listed(RecordId, FromBiff5)))
     return;
-  KeepRaw = false;
   const TRecordBody body = Body();
   const int maxLength = FWorkbook.MaxRecordSize();
   switch (RecordId) {
   case 0x001C:
-    if (biff5up) {
-      CurrentStorage->PutMarker(0x8106);
-      Periphery().Drawing.AddNote(body, biff8);
-    }
+    CurrentStorage->PutMarker(0x8106);
+    Periphery().Drawing.AddNote(body, biff8);
     break;
   case 0x00EC:
     CurrentStorage->PutMarker(0x8106);
@@ -634,8 +543,7 @@ void TXLSReader::ReadSheetPeriphery() {
     break;
   case 0x0014:
   case 0x0015:
-    if (biff5up)
-      CurrentStorage->PutMarker(0x8102);
+    CurrentStorage->PutMarker(0x8102);
     if (biff8)
       Periphery().ReadHeaderFooter(body, RecordId == 0x0015);
     break;
@@ -643,10 +551,8 @@ void TXLSReader::ReadSheetPeriphery() {
   case 0x0027:
   case 0x0028:
   case 0x0029:
-    if (biff5up) {
-      CurrentStorage->PutMarker(0x8103);
-      Periphery().ReadMargin(body);
-    }
+    CurrentStorage->PutMarker(0x8103);
+    Periphery().ReadMargin(body);
     break;
   case 0x001A:
   case 0x001B:
@@ -654,10 +560,8 @@ void TXLSReader::ReadSheetPeriphery() {
     Periphery().ReadPageBreaks(body, biff8);
     break;
   case 0x001D:
-    if (biff5up) {
-      PutDefault();
-      Periphery().ReadSelection(body);
-    }
+    PutDefault();
+    Periphery().ReadSelection(body);
     break;
   case 0x0041: Periphery().ReadPane(body, FStream, maxLength); break;
   case 0x01B0: Periphery().ReadCondFmt(body, FStream, maxLength); break;
@@ -670,7 +574,8 @@ void TXLSReader::ReadSheetPeriphery() {
       Periphery().FilterMode = true;
     break;
   case 0x0867: Periphery().ReadSheetProtection(body); break;
-  default: break; // 0x00ED
+  case 0x00ED: break;
+  default: KeepRaw = true; break;
   }
 }
 

@@ -14,7 +14,7 @@ namespace xls {
 
 class TXLSWorkbook;
 class TRecordStorageDefault;
-class TSheetPeriphery;
+struct TSheetPeriphery;
 
 // The RK encoding of numbers in RK and MULRK records.
 double RKValue(uint32_t Value);
@@ -22,12 +22,12 @@ double RKValue(uint32_t Value);
 // Turns the record stream of one workbook into the workbook's objects. Used once per read.
 class TXLSReader {
 public:
-  explicit TXLSReader(TXLSWorkbook &Workbook);
+  explicit TXLSReader(TXLSWorkbook &Workbook) : FWorkbook(Workbook) {}
   TXLSReader(const TXLSReader &) = delete;
   TXLSReader &operator=(const TXLSReader &) = delete;
 
   // Reads the whole workbook from the compound-file image, or from the workbook's Filename when
-  // the image is empty.
+  // the image is empty. Called once: the reader holds the stream open until it is destroyed.
   void ReadRecords(std::vector<uint8_t> Source = {});
 
 private:
@@ -43,11 +43,10 @@ private:
   TRecordBody Body() const { return TRecordBody(RecordId, RecordData.data(), RecordLength); }
   // The sheet of the substream being read; the list-index error before any.
   TSheet &CurrentSheet() const { return FSheet ? *FSheet : NoCurrentSheet(); }
-  [[noreturn]] TSheet &NoCurrentSheet() const;
+  [[noreturn]] TSheet &NoCurrentSheet() const { common::ListIndexError(SheetIndex); }
   TSheetPeriphery &Periphery() const;
   void PutDefault() const;
   void PutSlotRecord();
-  void PutDefaultIfAbove40();
   void KeepIfShort(void (TXLSReader::*Handler)());
   std::u16string Decode8(const uint8_t *bytes, int count) const;
   void AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const;
@@ -61,9 +60,11 @@ private:
   // cch characters from offset at, or as many as the body holds.
   std::u16string CutText(const TRecordBody &body, int at, int cch, bool wide) const;
   std::u16string SheetName(int Ordinal) const;
-  bool AtEndOfReading() const;
+  bool AtEndOfReading() const {
+    return SheetNames.empty() || SheetOrdinal >= static_cast<int>(SheetNames.size()) - 1;
+  }
 
-  // Workbook globals.
+  // Records of the workbook globals.
   void ReadBof();
   void ReadEof();
   void ReadBoundSheet();
@@ -75,28 +76,19 @@ private:
   void ReadXct();
   void ReadWriteAccess();
   void ReadPalette();
-  void ReadCodePage();
 
-  // Sheet periphery.
+  // Records of a sheet.
   void ReadSheetPeriphery();
-
-  // Cells (sheet records).
-  void ReadBlank();
-  void ReadMulCells(); // MULBLANK and MULRK
-  void ReadNumber();
-  void ReadRK();
+  // The cell records with one value each (BIFF2's too), MULBLANK and MULRK.
+  void ReadCell();
   void ReadLabel();
   void ReadLabelSST();
-  void ReadBoolErr();
-  void ReadBiff2Cell();
   void ReadFormula();
-  void ReadFormulaBiff2();
-  void ReadFormulaBiff34();
-  void ReadRow();
+  void ReadOldFormula();
   void ReadDimensions();
   void ReadWindow2();
-  // The result of a formula whose cached value is not a number; false when no cell is stored.
-  bool StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
+  // The result of a formula whose cached value is not a number.
+  void StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Value, uint16_t XF, uint32_t Cce,
                            uint32_t StoredLen, const uint8_t *Expr);
   void ReadSharedFormula();
   // Whether each of the 8-bit bytes decodes to the character of its own value, so that they
@@ -119,8 +111,7 @@ private:
   uint16_t RecordLength = 0;
   std::unordered_map<uint32_t, std::vector<uint8_t>> SharedFormulas;
   uint32_t BofLowestVersion = 0;
-  std::vector<uint8_t> CurrentArray;
-  bool HasCurrentArray = false;
+  std::vector<uint8_t> CurrentArray; // the ARRAY body of the formulas being read, empty without one
   TRecordStorageDefault *CurrentStorage = nullptr;
   bool KeepRaw = true;
   bool FSkipUserViews = false;

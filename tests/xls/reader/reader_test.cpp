@@ -243,8 +243,8 @@ TEST(Reader, EmbeddedChartKeepsSheetOrdinals) {
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(0, 1), 2);
   EXPECT_EQ(wb.SheetByIndex(1).Name(), u"Second");
   EXPECT_EQ(wb.SheetByIndex(1).AsFloat(0, 0), 3);
-  ASSERT_EQ(wb.Charts().Count(), 1);
-  EXPECT_EQ(wb.Charts().Items(0).Name, u"Chart");
+  ASSERT_EQ(wb.Charts().size(), 1u);
+  EXPECT_EQ(wb.Charts()[0]->Name, u"Chart");
   EXPECT_EQ(wb.SheetExtras(0).Periphery.Charts.size(), 1u);
 }
 
@@ -274,10 +274,10 @@ TEST(Reader, PeripheryConsumesItsOwnRecords) {
   ASSERT_EQ(p.Selections.size(), 2u); // both taken by PANE
   EXPECT_EQ(p.Selections[0].ActiveRow, 4);
   EXPECT_EQ(p.ConditionalFormats.size(), 2u);
-  ASSERT_EQ(p.Drawing.Drawings().size(), 1u);
-  EXPECT_EQ(p.Drawing.Drawings()[0].size(), 40u);
-  ASSERT_EQ(p.Drawing.Notes().size(), 1u);
-  EXPECT_EQ(p.Drawing.Notes()[0].Author, u"Ann");
+  ASSERT_EQ(p.Drawing.Drawings.size(), 1u);
+  EXPECT_EQ(p.Drawing.Drawings[0].size(), 40u);
+  ASSERT_EQ(p.Drawing.Notes.size(), 1u);
+  EXPECT_EQ(p.Drawing.Notes[0].Author, u"Ann");
   EXPECT_EQ(p.Protection, 1);
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(9, 9), 9);
 }
@@ -548,8 +548,8 @@ TEST(Reader, DrawingGroupAcrossContinueRecords) {
   w.Bof(xvExcel97, BofWorksheet).Raw(Number(0, 0, 1).Data()).Eof();
   TXLSWorkbook wb;
   Load(wb, w);
-  ASSERT_EQ(wb.MSOPictures().Data().size(), 8324u);
-  EXPECT_EQ(wb.MSOPictures().Data().back(), 0x22);
+  ASSERT_EQ(wb.MSOPictures().Data.size(), 8324u);
+  EXPECT_EQ(wb.MSOPictures().Data.back(), 0x22);
   EXPECT_EQ(wb.SheetByIndex(0).AsFloat(0, 0), 1);
 }
 
