@@ -9,8 +9,6 @@ namespace {
 [[noreturn]] void ForeignCell() { throw common::Exception("The cell belongs to another cell store"); }
 } // namespace
 
-TCellStorage::~TCellStorage() { ClearCells(); }
-
 uint32_t TCellStorage::NewSlot() {
   FFreeCells.reserve(FFreeCells.size() + 1); // so that giving the slot back cannot fail
   if (!FFreeCells.empty()) {
@@ -149,8 +147,6 @@ void TCellStorage::ClearCells() {
   FLevel2Count = 0;
   ResetIteration();
 }
-
-void TCellStorage::ResetIteration() { FCursor[0] = FCursor[1] = FCursor[2] = FCursor[3] = 0; }
 
 TCell *TCellStorage::NextCell() {
   if (!FRoot)

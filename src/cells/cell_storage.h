@@ -26,7 +26,7 @@ public:
   using TCellPtr = std::unique_ptr<TCell, TCellDeleter>;
 
   TCellStorage() = default;
-  ~TCellStorage();
+  ~TCellStorage() { ClearCells(); }
   TCellStorage(const TCellStorage &) = delete;
   TCellStorage &operator=(const TCellStorage &) = delete;
 
@@ -61,7 +61,7 @@ public:
   // Frees every cell and block.
   void ClearCells();
 
-  void ResetIteration();
+  void ResetIteration() { FCursor[0] = FCursor[1] = FCursor[2] = FCursor[3] = 0; }
   // The next cell in ascending key order, nullptr when exhausted (until ResetIteration).
   TCell *NextCell();
 

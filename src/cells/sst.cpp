@@ -5,15 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "cells/crc32.h"
 #include "cells/formats.h"
-#include "common/bytes.h"
-#include "common/exception.h"
 #include "common/text.h"
 
 namespace xls {
-
-using common::Get16;
 
 namespace {
 
@@ -341,17 +336,9 @@ size_t SSTEntry::Bytes(uint8_t Options, size_t KeyLength, uint16_t RunCount) {
                   : HeaderBytes(Options) + KeyLength;
 }
 
-uint16_t SSTEntry::RunFirstChar(int i) const { return Get16(Key() + CharBytes() + size_t(i) * 4); }
-
 TXLSFont **SSTEntry::RunFonts() const {
   auto *base = reinterpret_cast<uint8_t *>(const_cast<SSTEntry *>(this));
   return reinterpret_cast<TXLSFont **>(base + FontsOffset(Options, KeyLength()));
-}
-
-TSSTHashTrie::~TSSTHashTrie() { ClearTrie(); }
-
-uint32_t TSSTHashTrie::KeyHash(const uint8_t *Key, size_t Length) {
-  return Crc32Update(0xFFFFFFFFu, Key, Length);
 }
 
 bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {
@@ -361,18 +348,8 @@ bool TSSTHashTrie::ItemsEqual(const void *A, const void *B) const {
          a->ExtSize() == b->ExtSize() && std::memcmp(a->Key(), b->Key(), a->KeyLength()) == 0;
 }
 
-size_t TSSTHashTrie::KeyLength(const void *Item) const {
-  return static_cast<const SSTEntry *>(Item)->KeyLength();
-}
-
-const uint8_t *TSSTHashTrie::KeyStart(const void *Item) const {
-  return static_cast<const SSTEntry *>(Item)->Key();
-}
-
 // ---------------------------------------------------------------------------------------------
 // The table
-
-TSST2::TSST2(TXLSFonts *Fonts) : FFonts(Fonts) {}
 
 TSST2::~TSST2() { ClearSST(); }
 
@@ -490,8 +467,6 @@ void TSST2::ReleaseEntry(SSTEntry *Entry) {
   std::replace(FIndex.begin(), FIndex.end(), Entry, static_cast<SSTEntry *>(nullptr));
   --FTotal;
 }
-
-void TSST2::DropIndex() { std::vector<SSTEntry *>().swap(FIndex); }
 
 void TSST2::ClearSST() {
   ClearTrie();

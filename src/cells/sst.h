@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "cells/crc32.h"
+#include "common/bytes.h"
 #include "common/exception.h"
 
 namespace xls {
@@ -51,7 +53,7 @@ struct SSTEntry {
   size_t CharBytes() const { return Wide() ? size_t(CharCount) * 2 : CharCount; }
   const uint8_t *Chars() const { return Key(); }
   // The index of the first character of run i.
-  uint16_t RunFirstChar(int i) const;
+  uint16_t RunFirstChar(int i) const { return common::Get16(Key() + CharBytes() + size_t(i) * 4); }
   TXLSFont *RunFont(int i) const { return RunFonts()[i]; }
   TXLSFont **RunFonts() const;
   const uint8_t *Phonetic() const { return Key() + CharBytes() + size_t(RunCount()) * 4; }
@@ -129,23 +131,23 @@ private:
 // CRC-32 register without the final inversion (the empty key hashes to 0xFFFFFFFF).
 class TSSTHashTrie : public THashTrie {
 public:
-  ~TSSTHashTrie() override;
-  static uint32_t KeyHash(const uint8_t *Key, size_t Length);
+  ~TSSTHashTrie() override { ClearTrie(); }
+  static uint32_t KeyHash(const uint8_t *Key, size_t Length) { return Crc32Update(0xFFFFFFFFu, Key, Length); }
 
 protected:
   void FreeItem(void *) override {} // entries live in the table's arena
   // Entries are equal when options, counts and key bytes all are: bytes alone would join an
   // 8-bit "AB" and a 16-bit U+4241, or a text with runs and the same text without.
   bool ItemsEqual(const void *A, const void *B) const override;
-  size_t KeyLength(const void *Item) const override;
-  const uint8_t *KeyStart(const void *Item) const override;
+  size_t KeyLength(const void *Item) const override { return static_cast<const SSTEntry *>(Item)->KeyLength(); }
+  const uint8_t *KeyStart(const void *Item) const override { return static_cast<const SSTEntry *>(Item)->Key(); }
 };
 
 class TSST2 : public TSSTHashTrie {
 public:
   // Fonts (not owned) turn the font indexes of runs into font references; may be null for a
   // table that never meets runs.
-  explicit TSST2(TXLSFonts *Fonts = nullptr);
+  explicit TSST2(TXLSFonts *Fonts = nullptr) : FFonts(Fonts) {}
   ~TSST2() override;
 
   // Reads the SST body (stream positioned at it, Length bytes) and the CONTINUE records that
@@ -172,7 +174,7 @@ public:
   // Drops one reference; an entry left without references leaves the table.
   void ReleaseEntry(SSTEntry *Entry);
   // Empties the index list; entries stay interned.
-  void DropIndex();
+  void DropIndex() { std::vector<SSTEntry *>().swap(FIndex); }
   // Frees every entry once, empties the trie and the index list; Total becomes 0.
   void ClearSST();
 

@@ -67,11 +67,10 @@ public:
       count -= piece;
     }
   }
+  // The body is read whole by Load; skipping its rest only checks that the file holds it.
   void Skip() {
     if (Remaining > FAvail)
       Corrupt(); // the file ends inside the record
-    FAt += Remaining;
-    FAvail -= Remaining;
     Remaining = 0;
   }
 
