@@ -109,8 +109,11 @@ void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
   FNumberFormats.Reset();
 
   auto finish = [this] {
-    if (FSheets.Count() == 0)
+    if (FSheets.Count() == 0) {
       Clear();
+      FSheets.ClearSheets();
+      AddSheet(0);
+    }
   };
   try {
     // The reader, with the stream it holds open, lasts only as long as the read.
