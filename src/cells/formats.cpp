@@ -5,16 +5,10 @@
 namespace xls {
 
 void TXLSFonts::ReleaseFont(TXLSFont *font) {
-  // Only the fonts above the fixed part are searched.
   const auto it = std::find_if(FItems.begin() + std::clamp(FFixedCount, 0, Count()), FItems.end(),
                                [font](const std::unique_ptr<TXLSFont> &f) { return f.get() == font; });
   if (it != FItems.end() && --font->UseCount < 1)
     FItems.erase(it);
-}
-
-void TCellFormats::AddDefaults(int count) {
-  for (int i = 0; i < count; ++i)
-    Add();
 }
 
 namespace {

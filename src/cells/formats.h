@@ -37,6 +37,10 @@ public:
   // Raises the list-index error outside 0..Count-1.
   T &Items(int index) const { return common::CheckedItem(FItems, index); }
   T &Add() { return *FItems.emplace_back(std::make_unique<T>()); }
+  void AddDefaults(int count) {
+    for (int i = 0; i < count; ++i)
+      Add();
+  }
   void Clear() {
     FItems.clear();
     FFixedCount = 0;
@@ -52,11 +56,7 @@ protected:
 // fonts above it disappear when their last user lets go.
 class TXLSFonts : public TItemList<TXLSFont> {
 public:
-  // The default font (Arial 10).
-  TXLSFont &AddDefault() { return Add(); }
-  // Lowers the use count of a font that lies at or above the fixed part and removes it from the
-  // list when the count falls below 1. Fonts in the fixed part and fonts not in the list are left
-  // alone.
+  // Lowers the use count of a font above the fixed part, removing it when the count falls below 1.
   void ReleaseFont(TXLSFont *font);
 };
 
@@ -72,8 +72,6 @@ struct TCellFormat {
 // because formats are only appended while reading and the whole list is cleared at once.
 class TCellFormats : public TItemList<TCellFormat> {
 public:
-  void AddDefaults(int count);
-
   // The format index a new cell or row gets for XF: XF itself when the list holds it, else 15,
   // so that the cells of files with fewer than 16 formats (BIFF2 to BIFF4 ones above all) still
   // read. Inline: every cell read asks it.

@@ -7,6 +7,22 @@
 
 namespace xls {
 
+void SkipBody(TXLSStream &stream, int count) {
+  if (count <= 0)
+    return;
+  if (!stream.Encrypted()) {
+    stream.Seek(count, 1);
+    return;
+  }
+  uint8_t scratch[1024];
+  while (count > 0) {
+    const int n = stream.ReadData(scratch, std::min<int>(count, sizeof scratch));
+    if (n <= 0)
+      break;
+    count -= n;
+  }
+}
+
 namespace {
 
 std::u16string Wide16(const TRecordBody &body, int cchOffset, int optionOffset, int charsOffset) {
@@ -28,46 +44,36 @@ void ReadRecordGroup(std::vector<TRawRecord> &list, const TRecordBody &body, uin
 
 bool IsBof(uint16_t id) { return id == 0x0009 || id == 0x0209 || id == 0x0409 || id == 0x0809; }
 
-} // namespace
-
-void SkipBody(TXLSStream &stream, int count) {
-  if (count <= 0)
-    return;
-  if (!stream.Encrypted()) {
-    stream.Seek(count, 1);
-    return;
+// Reads the next record. One longer than maxLength is skipped, as the record loop skips it, and
+// comes back with id 0. A BOF body is never encrypted.
+bool ReadRecord(TXLSStream &stream, int maxLength, TRawRecord &record) {
+  uint8_t header[4];
+  if (stream.ReadHeader(header) != 4)
+    return false;
+  const int length = header[2] | (header[3] << 8);
+  record.Id = static_cast<uint16_t>(header[0] | (header[1] << 8));
+  record.Body.clear();
+  if (length > maxLength) {
+    record.Id = 0;
+    SkipBody(stream, length);
+    return true;
   }
-  uint8_t scratch[1024];
-  while (count > 0) {
-    const int n = stream.ReadData(scratch, std::min<int>(count, sizeof scratch));
-    if (n <= 0)
-      break;
-    count -= n;
-  }
+  record.Body.resize(length);
+  uint8_t *p = record.Body.data();
+  const int got = IsBof(record.Id) ? stream.ReadNoDecryptAdvance(p, length) : stream.ReadData(p, length);
+  if (got != length)
+    throw common::Exception("Unexpected end of file");
+  return true;
 }
+
+} // namespace
 
 bool ReadFollowingRecord(TXLSStream &stream, std::initializer_list<uint16_t> ids, int maxLength,
                          TRawRecord &record) {
   const uint16_t next = stream.PeekRecordId();
   if (next == 0 || std::find(ids.begin(), ids.end(), next) == ids.end())
     return false;
-  uint8_t header[4];
-  if (stream.ReadHeader(header) != 4)
-    return false;
-  const int length = header[2] | (header[3] << 8);
-  record.Id = next;
-  record.Body.clear();
-  if (length > maxLength) {
-    // Oversized records are skipped, as the record loop does with them.
-    record.Id = 0;
-    SkipBody(stream, length);
-    return true;
-  }
-  record.Body.resize(length);
-  const int got = length > 0 ? stream.ReadData(record.Body.data(), length) : 0;
-  if (got != length)
-    throw common::Exception("Unexpected end of file");
-  return true;
+  return ReadRecord(stream, maxLength, record);
 }
 
 void TSheetDrawing::ReadDrawing(TXLSStream &stream, int length) {
@@ -145,25 +151,14 @@ void TSheetPeriphery::ReadDVal(const TRecordBody &body, TXLSStream &stream, int 
 void TChart::Read(TXLSStream &stream, uint16_t bofId, const uint8_t *bof, int bofLength, int maxLength) {
   Records.push_back({bofId, {bof, bof + bofLength}});
   int depth = 1;
-  std::vector<uint8_t> body;
-  uint8_t header[4];
-  while (depth > 0 && stream.ReadHeader(header) == 4) {
-    const uint16_t id = static_cast<uint16_t>(header[0] | (header[1] << 8));
-    const int length = header[2] | (header[3] << 8);
-    if (length > maxLength) {
-      SkipBody(stream, length);
+  TRawRecord next;
+  while (depth > 0 && ReadRecord(stream, maxLength, next)) {
+    if (next.Id == 0)
       continue;
-    }
-    body.resize(length);
-    // A BOF body is never encrypted.
-    const int got =
-        IsBof(id) ? stream.ReadNoDecryptAdvance(body.data(), length) : stream.ReadData(body.data(), length);
-    if (got != length)
-      throw common::Exception("Unexpected end of file");
-    Records.push_back({id, body});
-    if (IsBof(id))
+    Records.push_back(next);
+    if (IsBof(next.Id))
       ++depth;
-    else if (id == 0x000A)
+    else if (next.Id == 0x000A)
       --depth;
   }
 }

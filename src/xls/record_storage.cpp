@@ -24,16 +24,8 @@ Body U16s(std::initializer_list<uint16_t> values) {
   return b;
 }
 
-Body Concat(Body a, const Body &b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-Body U32(uint32_t v) { return U16s({static_cast<uint16_t>(v), static_cast<uint16_t>(v >> 16)}); }
-
-Body Bof(uint16_t type) {
-  return Concat(Concat(U16s({0x0600, type, 0x18AF, 0x07CD}), U32(0x80C9)), U32(0x0106));
-}
+// Version, type, build, year, then the two 32-bit history and lowest-version fields.
+Body Bof(uint16_t type) { return U16s({0x0600, type, 0x18AF, 0x07CD, 0x80C9, 0, 0x0106, 0}); }
 
 Body DeltaBody() {
   Body b(8);
@@ -49,9 +41,6 @@ Body WriteAccessBody() {
   return b;
 }
 
-// Pane 3, active cell A1, one reference A1:A1.
-Body SelectionBody() { return Concat(Concat({3}, U16s({0, 0, 0, 1, 0, 0})), {0, 0}); }
-
 uint16_t U16At(const TRawRecord *r, size_t at, uint16_t fallback) {
   return r != nullptr && at + 2 <= r->Body.size() ? Get16(r->Body.data() + at) : fallback;
 }
@@ -63,11 +52,10 @@ int16_t ReadI16(const TRawRecord *r, int16_t fallback) {
 } // namespace
 
 void TBaseRecordStorage::AddRaw(uint16_t id, const uint8_t *body, int length) {
-  auto rec = std::make_unique<TRawRecord>();
-  rec->Id = id;
+  TRawRecord &rec = *FRecords.emplace_back(std::make_unique<TRawRecord>());
+  rec.Id = id;
   if (length > 0)
-    rec->Body.assign(body, body + length);
-  FRecords.push_back(std::move(rec));
+    rec.Body.assign(body, body + length);
 }
 
 void TRecordStorageDefault::Clear() {
@@ -161,7 +149,7 @@ const std::vector<TRawRecord> &TRecordStorageGlobals::DefaultList() const {
       {0x8001, {}},
       {0x8002, {}},
       {0x008C, U16s({1, 46})},
-      {0x01C1, Concat(U16s({0x01C1, 0}), U32(0))},
+      {0x01C1, U16s({0x01C1, 0, 0, 0})},
       {0x8003, {}},
       {0x8004, {}},
       {0x8005, {}},
@@ -217,9 +205,9 @@ const std::vector<TRawRecord> &TRecordStorageSheet::DefaultList() const {
       {0x0200, Body(14, 0)},
       {0x8104, {}},
       {0x8105, {}},
-      {0x023E, Concat(Concat(U16s({0x04B6, 0, 0}), U32(64)), Concat(U16s({0, 0}), U32(0)))},
+      {0x023E, U16s({0x04B6, 0, 0, 64, 0, 0, 0, 0, 0})},
       {0x8106, {}},
-      {0x001D, SelectionBody()},
+      {0x001D, {3, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}}, // pane 3, active cell A1, one reference A1:A1
       {0x000A, {}},
   };
   return list;

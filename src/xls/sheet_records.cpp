@@ -180,15 +180,7 @@ void TXLSReader::ReadFormula() {
   uint32_t stored = RecordLength - 22;
   const uint8_t *expr = RecordData.data() + 22;
   TSheet &sheet = CurrentSheet();
-  auto storeArray = [&](uint8_t isMember) {
-    // Text, boolean and error results are kept as for any formula; only numbers go with the array.
-    if (SpecialResult(b))
-      StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
-    else
-      sheet.StoreArrayFormula(col, row, isMember, static_cast<uint32_t>(CurrentArray.size()),
-                              CurrentArray.data(), b.U32(6), b.U32(10), cce, stored, expr, xf);
-  };
-
+  int member = -1; // 0 for the formula that starts an array, 1 for one inside the current array
   if ((options & 0x0008) && stored >= 1 && expr[0] == 0x01) {
     ReadSharedFormula(); // when one follows
     const int anchorRow = b.U16(23);
@@ -208,25 +200,25 @@ void TXLSReader::ReadFormula() {
     if (ReadFollowingRecord(FStream, {0x0221}, FWorkbook.MaxRecordSize(), array)) {
       if (array.Id != 0) {
         CurrentArray = std::move(array.Body);
-        storeArray(0);
-        return;
+        member = 0;
       }
     } else if (CurrentArray.size() >= 6) {
       const TRecordBody a(0x0221, CurrentArray.data(), static_cast<int>(CurrentArray.size()));
-      if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5)) {
-        storeArray(1);
-        return;
-      }
+      if (row >= a.U16(0) && row <= a.U16(2) && col >= a.U8(4) && col <= a.U8(5))
+        member = 1;
     }
-    CurrentArray.clear();
+    if (member < 0)
+      CurrentArray.clear();
   }
-  if (SpecialResult(b)) {
+  // Text, boolean and error results are kept as for any formula; only numbers go with the array.
+  if (SpecialResult(b))
     StoreSpecialFormula(col, row, b.U8(6), b.U8(8), xf, cce, stored, expr);
-    return;
-  }
-  if (cce == 0)
-    return;
-  sheet.StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
+  else if (member >= 0)
+    sheet.StoreArrayFormula(col, row, static_cast<uint8_t>(member),
+                            static_cast<uint32_t>(CurrentArray.size()), CurrentArray.data(), b.U32(6),
+                            b.U32(10), cce, stored, expr, xf);
+  else if (cce != 0)
+    sheet.StoreNumberFormula(col, row, b.U32(6), b.U32(10), cce, stored, expr, xf);
 }
 
 // FORMULA before BIFF5. BIFF2's has attribute bytes where later ones have the XF index, so its
@@ -260,21 +252,17 @@ void TXLSReader::StoreSpecialFormula(int Col, int Row, uint8_t Type, uint8_t Val
   TSheet &sheet = CurrentSheet();
   switch (Type) {
   case 0: {
-    uint16_t next = FStream.PeekRecordId();
+    const uint16_t next = FStream.PeekRecordId();
     if (next == 0x00BC || next == 0x04BC)
       throw common::Exception("Unxepected SHRFMLA");
+    TRawRecord rec;
     // A data-table formula has its TABLE record before the STRING; the TABLE is kept as it is.
     if (next == 0x0236) {
-      TRawRecord table;
-      if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), table) || table.Id == 0)
+      if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
         return;
-      CurrentStorage->AddRaw(table.Id, table.Body.data(), static_cast<int>(table.Body.size()));
-      next = FStream.PeekRecordId();
+      CurrentStorage->AddRaw(rec.Id, rec.Body.data(), static_cast<int>(rec.Body.size()));
     }
-    if (next != 0x0207 && next != 0x0007)
-      return;
-    TRawRecord rec;
-    if (!ReadFollowingRecord(FStream, {next}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
+    if (!ReadFollowingRecord(FStream, {0x0207, 0x0007}, FWorkbook.MaxRecordSize(), rec) || rec.Id == 0)
       return;
     const TRecordBody s = rec.View();
     std::u16string text;

@@ -81,8 +81,7 @@ void TXLSWorkbook::Clear() {
   FCellFormats.Clear();
   FFonts.Clear();
   // The default workbook has five fonts (index 4 unused by the format) and 21 cell formats.
-  for (int i = 0; i < 5; ++i)
-    FFonts.AddDefault();
+  FFonts.AddDefaults(5);
   FCellFormats.AddDefaults(21);
   FPictures.Data.clear();
   FCharts.clear();
@@ -92,12 +91,9 @@ void TXLSWorkbook::Clear() {
 
 void TXLSWorkbook::CopyCalcSettings() {
   const TRecordStorageSheet &first = SheetExtras(0).Records;
-  switch (first.CalcMode()) {
-  case 0: FOptionsDialog.CalcMode = cmManual; break;
-  case 1: FOptionsDialog.CalcMode = cmAutomatic; break;
-  case -1: FOptionsDialog.CalcMode = cmAutoExTables; break;
-  default: break;
-  }
+  const int16_t mode = first.CalcMode(); // 0 manual, 1 automatic, -1 automatic except tables
+  if (mode >= -1 && mode <= 1)
+    FOptionsDialog.CalcMode = mode == 0 ? cmManual : mode == 1 ? cmAutomatic : cmAutoExTables;
   FOptionsDialog.CalcCount = first.CalcCount();
   FOptionsDialog.Delta = first.Delta();
   FOptionsDialog.R1C1Mode = first.RefMode() == 0;
@@ -131,7 +127,6 @@ void TXLSWorkbook::LoadFromStream(std::vector<uint8_t> Stream) {
   }
   finish();
 
-  FCellFormats.SetFixedCount(FCellFormats.Count());
   FFonts.SetFixedCount(FFonts.Count());
   FDefaultFormat = FCellFormats.Count() >= 16 ? 15 : 0;
 

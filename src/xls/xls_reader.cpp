@@ -75,10 +75,10 @@ TSheetPeriphery &TXLSReader::Periphery() const { return FWorkbook.SheetExtras(Sh
 
 void TXLSReader::PutDefault() const { CurrentStorage->PutDefault(RecordId, RecordData.data(), RecordLength); }
 
-void TXLSReader::PutSlotRecord() {
+void TXLSReader::PutSlotRecord(bool keep) {
   // Writers put some of these records into substreams that have no slot for them (a worksheet
   // with WINDOWPROTECT, say); they are kept raw there rather than failing the whole read.
-  KeepRaw = !CurrentStorage->AcceptsDefault(RecordId);
+  KeepRaw = keep || !CurrentStorage->AcceptsDefault(RecordId);
   if (!KeepRaw)
     PutDefault();
 }
@@ -141,12 +141,6 @@ void TXLSReader::AppendDecoded8(std::u16string &text, const uint8_t *bytes, int 
     return;
   }
   text += common::DecodeCodePage(std::string_view(reinterpret_cast<const char *>(bytes), count), FCodePage);
-}
-
-std::u16string TXLSReader::Decode8(const uint8_t *bytes, int count) const {
-  std::u16string text;
-  AppendDecoded8(text, bytes, count);
-  return text;
 }
 
 std::u16string TXLSReader::CutText(const TRecordBody &body, int at, int cch, bool wide) const {
@@ -231,9 +225,7 @@ void TXLSReader::Dispatch() {
     break;
   case 0x0013:
     // Only the globals' PASSWORD has a slot; a sheet's is kept as it stands.
-    KeepRaw = SheetIndex >= 0 || SheetOrdinal >= 0;
-    if (!KeepRaw)
-      PutDefault();
+    PutSlotRecord(SheetIndex >= 0 || SheetOrdinal >= 0);
     break;
   case 0x020B:
     if (version <= xvExcel40)
@@ -251,11 +243,8 @@ void TXLSReader::Dispatch() {
     if (version > xvExcel40)
       PutSlotRecord();
     break;
-  case 0x0081:
-    KeepRaw = version <= xvExcel40 || CurrentStorage == &FWorkbook.GlobalsStorage();
-    if (!KeepRaw)
-      PutDefault();
-    break;
+  // Its slot is in the sheets; the globals keep it raw.
+  case 0x0081: PutSlotRecord(version <= xvExcel40); break;
   case 0x00EC: ReadSheetPeriphery(); break; // reads its own body
   case 0x0001:
   case 0x0002:
@@ -360,14 +349,11 @@ void TXLSReader::ReadEof() {
 void TXLSReader::ReadBoundSheet() {
   CurrentStorage->PutMarker(0x8002);
   const TRecordBody body = Body();
-  TSheetName entry;
   const int cch = body.U8(6);
   // A BIFF8 name has an option byte before its characters, which may be two bytes wide.
   const int n = FWorkbook.Version() != xvExcel97 ? cch : (body.U8(7) & 1) ? 2 * cch + 1 : cch + 1;
-  entry.Bytes.assign(reinterpret_cast<const char *>(body.Bytes(7, n)), n);
   // The hidden state is the byte at 4 in BIFF5 as in BIFF8; the byte after it is the sheet type.
-  entry.Hidden = body.U8(4) & 3;
-  SheetNames.push_back(std::move(entry));
+  SheetNames.push_back({std::string(reinterpret_cast<const char *>(body.Bytes(7, n)), n), body.U8(4) & 3});
 }
 
 void TXLSReader::ReadFilePass() {
@@ -424,7 +410,7 @@ void TXLSReader::ReadFont() {
   font.Name = CutText(body, cchAt + (biff8 ? 2 : 1), cch, wide);
   // Font index 4 does not exist in the format: the file's fifth font is index 5.
   if (FWorkbook.Fonts().Count() == 4)
-    FWorkbook.Fonts().AddDefault();
+    FWorkbook.Fonts().Add();
 }
 
 void TXLSReader::ReadXF() {

@@ -46,10 +46,15 @@ private:
   [[noreturn]] TSheet &NoCurrentSheet() const { common::ListIndexError(SheetIndex); }
   TSheetPeriphery &Periphery() const;
   void PutDefault() const;
-  void PutSlotRecord();
+  // Keeps the record raw when asked to or when the storage has no slot for it.
+  void PutSlotRecord(bool keep = false);
   void KeepIfShort(void (TXLSReader::*Handler)());
-  std::u16string Decode8(const uint8_t *bytes, int count) const;
   void AppendDecoded8(std::u16string &text, const uint8_t *bytes, int count) const;
+  std::u16string Decode8(const uint8_t *bytes, int count) const {
+    std::u16string text;
+    AppendDecoded8(text, bytes, count);
+    return text;
+  }
   // The 256 characters of the code page in force, or empty when it is no single-byte page.
   const std::u16string &DecodeTable() const {
     if (FDecodeTablePage != FCodePage)

@@ -234,7 +234,8 @@ TEST(Reader, EmbeddedChartKeepsSheetOrdinals) {
   // An embedded chart, with a nested substream and a record id ending in 09 that is no BOF.
   w.Bof(xvExcel97, BofChart).Record(0x1009, Bytes(12, 0)).Bof(xvExcel97, BofChart).Eof().Eof();
   w.Raw(Number(1, 0, 2).Data()).Eof();
-  w.Bof(xvExcel97, BofChart).Record(0x1002, Bytes(16, 0)).Eof(); // chart sheet
+  // A chart sheet with a record longer than BIFF8 allows, which is skipped, not kept.
+  w.Bof(xvExcel97, BofChart).Record(0x1002, Bytes(16, 0)).Record(0x1003, Bytes(9000, 0)).Eof();
   w.Bof(xvExcel97, BofWorksheet).Raw(Number(0, 0, 3).Data()).Eof();
   TXLSWorkbook wb;
   Load(wb, w);
@@ -245,7 +246,9 @@ TEST(Reader, EmbeddedChartKeepsSheetOrdinals) {
   EXPECT_EQ(wb.SheetByIndex(1).AsFloat(0, 0), 3);
   ASSERT_EQ(wb.Charts().size(), 1u);
   EXPECT_EQ(wb.Charts()[0]->Name, u"Chart");
-  EXPECT_EQ(wb.SheetExtras(0).Periphery.Charts.size(), 1u);
+  EXPECT_EQ(wb.Charts()[0]->Records.size(), 3u); // BOF, 1002, EOF
+  ASSERT_EQ(wb.SheetExtras(0).Periphery.Charts.size(), 1u);
+  EXPECT_EQ(wb.SheetExtras(0).Periphery.Charts[0]->Records.size(), 5u); // both substreams whole
 }
 
 TEST(Reader, PeripheryConsumesItsOwnRecords) {
