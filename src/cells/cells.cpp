@@ -25,8 +25,7 @@ TFormulaCell::TFormulaCell(uint32_t Key, uint8_t Kind, uint16_t XF, uint32_t Exp
   FFormula = data.release();
 }
 
-TFormulaCell::TFormulaCell(const TFormulaCell &Other) : TCell(Other.FKey, Other.FKind, Other.FXF) {
-  FByte = Other.FByte;
+TFormulaCell::TFormulaCell(const TFormulaCell &Other) : TCell(Other) {
   FFormula = std::make_unique<TFormulaData>(*Other.FFormula).release();
 }
 

@@ -205,9 +205,7 @@ public:
 template <class T> T *CellAs(TCell *Cell) {
   if (!Cell)
     return nullptr;
-  if constexpr (std::is_same_v<T, TCell>)
-    return Cell;
-  else if constexpr (std::is_same_v<T, TFormulaCell>)
+  if constexpr (std::is_same_v<T, TFormulaCell>)
     return Cell->IsFormula() ? static_cast<TFormulaCell *>(Cell) : nullptr;
   else
     return Cell->CellKind() == T::Kind ? static_cast<T *>(Cell) : nullptr;

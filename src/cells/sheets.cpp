@@ -26,8 +26,6 @@ const char *ErrorText(uint8_t index) {
   return Texts[index < 8 ? index : 0];
 }
 
-std::u16string Widen(const std::string &ascii) { return common::Utf8ToUtf16(ascii); }
-
 double DoubleFromHalves(uint32_t lo, uint32_t hi) { return std::bit_cast<double>(uint64_t(hi) << 32 | lo); }
 
 // Rows come from 16-bit fields on the read path; anything else cannot be stored.
@@ -45,21 +43,12 @@ std::u16string StringValue(const TCell &Cell) {
   return static_cast<const TStringFormulaCell &>(Cell).FormulaValue();
 }
 
-locale_t UnicodeCType() {
-  // Case mapping beyond ASCII needs a UTF-8 ctype; the plain C locale maps ASCII only.
-  static locale_t loc = [] {
-    locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
-    if (!l)
-      l = newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-    return l;
-  }();
-  return loc;
-}
-
 // Upper-cases wide text the way sheet names are compared.
 std::u16string UpperCaseWide(std::u16string_view Text) {
+  // Case mapping beyond ASCII needs a UTF-8 ctype; the plain C locale maps ASCII only.
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+  static const locale_t loc = utf8 ? utf8 : newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
   std::u16string result(Text);
-  locale_t loc = UnicodeCType();
   for (char16_t &c : result) {
     if (c >= 0xD800 && c <= 0xDFFF)
       continue; // surrogate halves are left as they are
@@ -102,8 +91,8 @@ void TXLSRows::SortRows() {
 // Sheet
 
 TSheet::TSheet(TSheets &Owner, int CreationNumber, uint8_t Kind, int Index)
-    : FOwner(Owner), FName(u"Sheet" + Widen(std::to_string(CreationNumber + 1))), FKind(Kind), FIndex(Index) {
-}
+    : FOwner(Owner), FName(u"Sheet" + common::Utf8ToUtf16(std::to_string(CreationNumber + 1))), FKind(Kind),
+      FIndex(Index) {}
 
 void TSheet::SetName(const std::u16string &Name) {
   std::u16string upper = UpperCaseWide(Name);
@@ -117,7 +106,8 @@ void TSheet::SetName(const std::u16string &Name) {
     throw common::Exception(
         common::Format("Sheet name \"%s\" allready exists", common::Utf16ToUtf8(Name).c_str()));
   names.emplace(std::move(upper), 1);
-  FOwner.ForgetName(old);
+  if (auto it = names.find(old); it != names.end() && --it->second == 0)
+    names.erase(it);
   FName = Name;
 }
 
@@ -209,9 +199,8 @@ std::u16string TSheet::AsString(int Col, int Row) {
 
 double TSheet::AsFloat(int Col, int Row) {
   const TCell *cell = FindCell(Col, Row);
-  if (!cell || (cell->ValueKind() != ckFloat && cell->ValueKind() != ckInteger))
-    return 0;
-  return cell->Number();
+  const uint8_t kind = cell ? cell->ValueKind() : static_cast<uint8_t>(ckNone);
+  return kind == ckFloat || kind == ckInteger ? cell->Number() : 0;
 }
 
 common::Variant TSheet::CellVariant(const TCell *Cell) {
@@ -236,14 +225,15 @@ std::u16string TSheet::CellText(const TCell *Cell) {
                                 static_cast<int>(key & 255), Index());
   }
   switch (Cell->ValueKind()) {
-  case ckInteger: return Widen(std::to_string(static_cast<const TIntegerCell *>(Cell)->Value()));
+  case ckInteger:
+    return common::Utf8ToUtf16(std::to_string(static_cast<const TIntegerCell *>(Cell)->Value()));
   case ckFloat: {
     char separator = settings.DecimalSeparator ? settings.DecimalSeparator : common::LocaleDecimalSeparator();
     return common::Utf8ToUtf16(common::FloatToText(Cell->Number(), separator));
   }
   case ckString: return StringValue(*Cell);
   case ckBoolean: return Cell->Byte() ? settings.StrTRUE : settings.StrFALSE;
-  case ckError: return Widen(ErrorText(Cell->Byte()));
+  case ckError: return common::Utf8ToUtf16(ErrorText(Cell->Byte()));
   default: return {}; // blank
   }
 }
@@ -277,16 +267,9 @@ void TSheet::AfterRead() {
 TSheets::TSheets(TXLSFonts &Fonts, TCellFormats &Formats) : FFormats(Formats), FSST(&Fonts) {}
 
 TSheet &TSheets::AddSheet(uint8_t Kind) {
-  FItems.push_back(std::make_unique<TSheet>(*this, FCreated, Kind, Count()));
-  ++FCreated;
+  FItems.push_back(std::make_unique<TSheet>(*this, FCreated++, Kind, Count()));
   ++FNameCounts[UpperCaseWide(FItems.back()->Name())];
   return *FItems.back();
-}
-
-void TSheets::ForgetName(const std::u16string &Upper) {
-  auto it = FNameCounts.find(Upper);
-  if (it != FNameCounts.end() && --it->second == 0)
-    FNameCounts.erase(it);
 }
 
 void TSheets::ClearSheets() {

@@ -178,7 +178,6 @@ public:
 private:
   TCellFormats &FFormats;
   friend class TSheet;
-  void ForgetName(const std::u16string &Upper);
 
   TSST2 FSST;
   // Destroyed before the table, so nothing points into a freed table while sheets go; cells never

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -83,8 +84,6 @@ private:
   uint8_t FBuffer[64] = {};
   size_t FBuffered = 0;
 };
-
-inline uint32_t RotateLeft(uint32_t x, int c) { return (x << c) | (x >> (32 - c)); }
 
 // Incremental MD5 (RFC 1321).
 class TMD5 : public TBlockHash<TMD5, 4, false> {

@@ -71,35 +71,26 @@ TCompoundFile::TCompoundFile(std::vector<uint8_t> image) : FImage(std::move(imag
 void TCompoundFile::ReadAt(uint64_t offset, uint8_t *out, size_t count) const {
   // Bytes past the end of the file read as zeros (a last sector may be cut short).
   size_t present = offset < FSize ? static_cast<size_t>(std::min<uint64_t>(count, FSize - offset)) : 0;
-  if (present) {
-    if (FFile) {
-      const bool seek = offset != FFileAt;
-      FFileAt = UINT64_MAX; // unknown until the read succeeds
-      FFile->clear();
-      if ((seek && !FFile->seekg(static_cast<std::streamoff>(offset))) ||
-          !FFile->read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(present)))
-        Damaged("the file cannot be read");
-      FFileAt = offset + present;
-    } else {
-      std::memcpy(out, FImage.data() + offset, present);
-    }
+  if (present && FFile) {
+    const bool seek = offset != FFileAt;
+    FFileAt = UINT64_MAX; // unknown until the read succeeds
+    FFile->clear();
+    if ((seek && !FFile->seekg(static_cast<std::streamoff>(offset))) ||
+        !FFile->read(reinterpret_cast<char *>(out), static_cast<std::streamsize>(present)))
+      Damaged("the file cannot be read");
+    FFileAt = offset + present;
+  } else if (present) {
+    std::memcpy(out, FImage.data() + offset, present);
   }
   if (present < count)
     std::memset(out + present, 0, count - present);
 }
 
-size_t TCompoundFile::SectorOffset(uint32_t sector) const {
-  // Callers have checked sector < FSectorCount, so this stays inside the image.
-  return (size_t(sector) + 1) * FSectorSize;
-}
-
 std::vector<uint32_t> TCompoundFile::Chain(uint32_t start, const std::vector<uint32_t> &fat,
                                            uint64_t limit) const {
-  // `limit` is the number of sectors wanted (Unbounded: up to the end of the chain). Every id is
-  // checked against the table and the sectors present, and a visited set stops loops.
+  // `limit` is the number of sectors wanted (Unbounded: up to the end of the chain). A visited set
+  // stops loops, so no chain passes the size reserved here and a long one is not grown by copying.
   std::vector<uint32_t> chain;
-  // A chain visits each sector once, so neither bound can be passed; sized once, the list of a
-  // large stream is not grown by copying.
   chain.reserve(static_cast<size_t>(std::min<uint64_t>(limit, fat.size())));
   std::vector<bool> seen(fat.size(), false);
   uint32_t sector = start;
@@ -216,12 +207,10 @@ void TCompoundFile::Parse() {
   std::vector<bool> seenDifat(FSectorCount, false);
   const uint32_t perDifat = FSectorSize / 4 - 1;
   while (fatIds.size() < fatSectors && difat != EndOfChain && difat != FreeSector) {
-    if (difat >= FSectorCount)
-      Damaged("a DIFAT sector id is out of range");
+    const std::vector<uint8_t> sector = ReadSector(difat, "a DIFAT sector id is out of range");
     if (seenDifat[difat])
       Damaged("the DIFAT chain loops");
     seenDifat[difat] = true;
-    const std::vector<uint8_t> sector = ReadChainlessSector(difat);
     takeIds(sector.data(), perDifat);
     difat = Get32(sector.data() + 4 * perDifat);
   }
@@ -229,11 +218,8 @@ void TCompoundFile::Parse() {
   for (uint32_t id : fatIds)
     AppendSectorIds(id, FFat, "a FAT sector id is out of range");
 
-  // Directory.
   for (uint32_t id : Chain(Get32(h + 48), FFat, Unbounded)) {
-    if (id >= FSectorCount)
-      Damaged("a directory sector id is out of range");
-    std::vector<uint8_t> sector = ReadChainlessSector(id);
+    const std::vector<uint8_t> sector = ReadSector(id, "a directory sector id is out of range");
     for (size_t off = 0; off + EntrySize <= FSectorSize; off += EntrySize) {
       const uint8_t *e = sector.data() + off;
       TDirEntry entry;
@@ -257,19 +243,15 @@ void TCompoundFile::Parse() {
   std::vector<bool> visited(FDir.size(), false);
   std::vector<uint32_t> stack;
   uint32_t node = FDir[0].Child;
-  auto check = [&](uint32_t id) {
-    if (id != NoStream && id >= FDir.size())
-      Damaged("a directory link is out of range");
-  };
-  check(node);
   while (node != NoStream || !stack.empty()) {
     while (node != NoStream) {
+      if (node >= FDir.size())
+        Damaged("a directory link is out of range");
       if (visited[node] || node == 0)
         Damaged("the directory tree loops");
       visited[node] = true;
       stack.push_back(node);
       node = FDir[node].Left;
-      check(node);
     }
     uint32_t id = stack.back();
     stack.pop_back();
@@ -280,11 +262,12 @@ void TCompoundFile::Parse() {
       FElementEntries.push_back(id);
     }
     node = entry.Right;
-    check(node);
   }
 }
 
-std::vector<uint8_t> TCompoundFile::ReadChainlessSector(uint32_t sector) const {
+std::vector<uint8_t> TCompoundFile::ReadSector(uint32_t sector, const char *outOfRange) const {
+  if (sector >= FSectorCount)
+    Damaged(outOfRange);
   std::vector<uint8_t> data(FSectorSize, 0);
   ReadAt(SectorOffset(sector), data.data(), FSectorSize);
   return data;
@@ -292,9 +275,7 @@ std::vector<uint8_t> TCompoundFile::ReadChainlessSector(uint32_t sector) const {
 
 void TCompoundFile::AppendSectorIds(uint32_t sector, std::vector<uint32_t> &ids,
                                     const char *outOfRange) const {
-  if (sector >= FSectorCount)
-    Damaged(outOfRange);
-  const std::vector<uint8_t> data = ReadChainlessSector(sector);
+  const std::vector<uint8_t> data = ReadSector(sector, outOfRange);
   for (uint32_t i = 0; i < FSectorSize / 4; ++i)
     ids.push_back(Get32(data.data() + 4 * i));
 }
@@ -343,9 +324,7 @@ std::vector<uint8_t> TCompoundFile::ReadStream(int index) const {
   const TDirEntry &entry = StreamEntry(index);
   if (entry.Size == 0)
     return {};
-  if (entry.Size < FMiniCutoff)
-    return ReadMini(entry.Start, entry.Size);
-  return ReadChain(entry.Start, entry.Size);
+  return entry.Size < FMiniCutoff ? ReadMini(entry.Start, entry.Size) : ReadChain(entry.Start, entry.Size);
 }
 
 std::vector<uint8_t> TCompoundFile::ReadStream(const std::u16string &name) const {

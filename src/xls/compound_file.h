@@ -67,8 +67,9 @@ private:
   // The directory entry of a stream element, checked against the file; throws otherwise.
   const TDirEntry &StreamEntry(int index) const;
   void ReadAt(uint64_t offset, uint8_t *out, size_t count) const;
-  size_t SectorOffset(uint32_t sector) const;
-  std::vector<uint8_t> ReadChainlessSector(uint32_t sector) const;
+  // The callers have checked sector < FSectorCount, so this stays inside the image.
+  size_t SectorOffset(uint32_t sector) const { return (size_t(sector) + 1) * FSectorSize; }
+  std::vector<uint8_t> ReadSector(uint32_t sector, const char *outOfRange) const;
   // Appends the sector ids that one sector of an allocation table holds.
   void AppendSectorIds(uint32_t sector, std::vector<uint32_t> &ids, const char *outOfRange) const;
   std::vector<uint32_t> Chain(uint32_t start, const std::vector<uint32_t> &fat, uint64_t limit) const;

@@ -39,7 +39,7 @@ TMD5::TWords TMD5::Transform(const uint32_t state[4], const uint32_t m[16]) {
       f = c ^ (b | ~d);
       g = (7 * i) % 16;
     }
-    uint32_t next = b + RotateLeft(a + f + K[i] + m[g], Shift[i]);
+    uint32_t next = b + std::rotl(a + f + K[i] + m[g], Shift[i]);
     a = d;
     d = c;
     c = b;

@@ -8,7 +8,7 @@ TSHA1::TWords TSHA1::Transform(const uint32_t state[5], const uint32_t block[16]
   uint32_t w[80];
   std::copy(block, block + 16, w);
   for (int i = 16; i < 80; ++i)
-    w[i] = RotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+    w[i] = std::rotl(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
   for (int i = 0; i < 80; ++i) {
     uint32_t f, k;
@@ -25,10 +25,10 @@ TSHA1::TWords TSHA1::Transform(const uint32_t state[5], const uint32_t block[16]
       f = b ^ c ^ d;
       k = 0xCA62C1D6;
     }
-    const uint32_t t = RotateLeft(a, 5) + f + e + k + w[i];
+    const uint32_t t = std::rotl(a, 5) + f + e + k + w[i];
     e = d;
     d = c;
-    c = RotateLeft(b, 30);
+    c = std::rotl(b, 30);
     b = a;
     a = t;
   }

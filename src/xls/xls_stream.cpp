@@ -57,10 +57,8 @@ TExcelVersion TXLSStream::OpenCompound(const std::string &path) {
     throw common::Exception(std::string("The workbook stream cannot be read: ") + e.what());
   }
   FHasVbaProject = vbaProject;
-  return workbook >= 0 ? xvExcel97 : BookVersion();
-}
-
-TExcelVersion TXLSStream::BookVersion() {
+  if (workbook >= 0)
+    return xvExcel97;
   // Some writers put a BIFF8 stream under the name "Book"; its first BOF says which it is.
   uint8_t bof[6];
   const int n = RawRead(bof, sizeof bof);
@@ -186,8 +184,6 @@ int TXLSStream::ReadNoDecryptAdvance(void *buffer, int count) {
 }
 
 uint16_t TXLSStream::PeekRecordId() {
-  if (static_cast<uint64_t>(FPosition) + 4 > FStreamSize)
-    return 0;
   const uint32_t at = FPosition;
   uint8_t header[4];
   const int n = RawRead(header, 4);
@@ -196,13 +192,9 @@ uint16_t TXLSStream::PeekRecordId() {
 }
 
 int64_t TXLSStream::Seek(int32_t offset, int origin) {
-  int64_t base;
-  switch (origin) {
-  case 0: base = 0; break;
-  case 1: base = FPosition; break;
-  case 2: base = FStreamSize; break;
-  default: return 0;
-  }
+  if (origin < 0 || origin > 2)
+    return 0;
+  const int64_t base = origin == 0 ? 0 : origin == 1 ? FPosition : FStreamSize;
   // Kept inside the stream: a record length that runs past the end simply ends the stream.
   const int64_t target = std::clamp<int64_t>(base + offset, 0, FStreamSize);
   FPosition = static_cast<uint32_t>(target);

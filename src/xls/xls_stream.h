@@ -96,7 +96,6 @@ private:
   TXLSStream &operator=(TXLSStream &&); // for Close
   TExcelVersion OpenCompound(const std::string &path);
   TExcelVersion OpenPlain(const std::string &path);
-  TExcelVersion BookVersion();
   // Where count bytes from the position lie in FData (the window, or the whole stream, which
   // starts at 0), or nullptr when they do not all lie there.
   const uint8_t *InWindow(int count) const {
