@@ -50,19 +50,6 @@ void CheckName(const std::string &name) {
 
 void LinkAtEnd(xmlNode *parent, xmlNode *node) { LinkBefore(parent, nullptr, node); }
 
-// Links without libxml2's merging of adjacent text nodes, which would free the node linked.
-void LinkAfter(xmlNode *prev, xmlNode *node) {
-  node->parent = prev->parent;
-  node->prev = prev;
-  node->next = prev->next;
-  if (prev->next)
-    prev->next->prev = node;
-  else if (prev->parent)
-    prev->parent->last = node;
-  prev->next = node;
-}
-
-
 } // namespace
 
 xmlDocPtr dom_detail::NewEmptyDoc() {
@@ -77,7 +64,6 @@ xmlDocPtr dom_detail::NewEmptyDoc() {
   return doc;
 }
 
-
 namespace {
 
 void FreeDetached(xmlNode *node) {
@@ -86,7 +72,6 @@ void FreeDetached(xmlNode *node) {
   else
     xmlFreeNode(node);
 }
-
 
 } // namespace
 
@@ -210,26 +195,16 @@ xmlNode *dom_detail::NewLayoutText(xmlDoc *doc, const std::string &text) {
 void dom_detail::LinkBefore(xmlNode *parent, xmlNode *next, xmlNode *node) {
   node->parent = parent;
   node->next = next;
-  if (next != nullptr) {
-    node->prev = next->prev;
-    if (next->prev != nullptr)
-      next->prev->next = node;
-    else
-      parent->children = node;
-    next->prev = node;
-  } else {
-    node->prev = parent->last;
-    if (parent->last != nullptr)
-      parent->last->next = node;
-    else
-      parent->children = node;
-    parent->last = node;
-  }
+  node->prev = next != nullptr ? next->prev : parent->last;
+  (node->prev != nullptr ? node->prev->next : parent->children) = node;
+  (next != nullptr ? next->prev : parent->last) = node;
 }
 
 namespace {
 
-long LineBreaks(const std::string &text) { return static_cast<long>(std::count(text.begin(), text.end(), '\n')); }
+long LineBreaks(const std::string &text) {
+  return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
+}
 
 } // namespace
 
@@ -474,15 +449,14 @@ void DomDocument::Append(xmlNode *parent, xmlNode *node, bool indent) {
       onlyBlankAfter = false;
   }
   if (parent->type == XML_ELEMENT_NODE && last != nullptr && onlyBlankAfter) {
-    xmlNode *after = last;
+    xmlNode *next = last->next;
     if (last->prev != nullptr && IsWhitespaceText(last->prev)) {
       xmlNode *spacing = xmlNewDocText(FDoc, last->prev->content);
       if (spacing == nullptr)
         throw Exception("Out of memory while adding a node");
-      LinkAfter(after, spacing);
-      after = spacing;
+      LinkBefore(parent, next, spacing);
     }
-    LinkAfter(after, node);
+    LinkBefore(parent, next, node);
   } else {
     LinkAtEnd(parent, node);
   }

@@ -39,6 +39,16 @@ void Items(TOrbXMLItem *item, std::vector<TOrbXMLItem *> &out) {
     Items(children.Items(i), out);
 }
 
+// Undo or redo: steps the newest edit of from and moves it to to.
+template <class Step>
+void MoveLast(std::vector<std::unique_ptr<TEdit>> &from, std::vector<std::unique_ptr<TEdit>> &to, Step step) {
+  if (from.empty())
+    return;
+  step(*from.back());
+  to.push_back(std::move(from.back()));
+  from.pop_back();
+}
+
 // One document and its undo history.
 struct Twin {
   std::unique_ptr<TOrbMainXML> Doc = std::make_unique<TOrbMainXML>();
@@ -210,19 +220,11 @@ TEST(FoldedLayout, EditsUndoAndRedoGiveTheUnfoldedDocumentsResults) {
         case 4:
           error = twin->Record([&](TEdit &edit, const auto &items) { edit.SetText(items[a], "text\n  here"); });
           break;
-        case 5:
-          if (!twin->Done.empty()) {
-            twin->Done.back()->Revert();
-            twin->Undone.push_back(std::move(twin->Done.back()));
-            twin->Done.pop_back();
-          }
+        case 5: // undo
+          MoveLast(twin->Done, twin->Undone, [](TEdit &edit) { edit.Revert(); });
           break;
-        case 6:
-          if (!twin->Undone.empty()) {
-            twin->Undone.back()->Apply();
-            twin->Done.push_back(std::move(twin->Undone.back()));
-            twin->Undone.pop_back();
-          }
+        case 6: // redo
+          MoveLast(twin->Undone, twin->Done, [](TEdit &edit) { edit.Apply(); });
           break;
         case 7:
           if (twin == &folded && pick(3) == 0)
