@@ -5,7 +5,9 @@
 # XE_BENCH_RUNS sets the runs per tool (default 5); XE_BENCH_TURNS=1 makes the tools take turns.
 # Targets: at least 5x faster than xlrd and 1.5x faster than xls2csv, peak RSS at most the file size
 # plus 64 bytes per cell. The touch column is the machine's floor: the time to write as much fresh
-# memory as xlsdump's peak RSS holds beyond the program itself.
+# memory as xlsdump's peak RSS holds beyond the program itself. xls_warm_read (warm_read.cpp, built
+# with -DXE_BENCH=ON) shows the other side: read again in one process, with the memory of the first
+# read used again, a workbook takes the reader's work without the page faults.
 # Needs Debian's /usr/bin/python3 with python3-xlwt and python3-xlrd, gnumeric (ssconvert),
 # catdoc (xls2csv) and /usr/bin/time. The workbooks are generated reproducibly (fixed seed) into
 # WORKDIR (default /tmp/xe-bench-xls) and reused when present.
