@@ -22,9 +22,12 @@ int main(int argc, char **argv) {
     return 2;
   }
   const int passes = argc > 2 ? std::atoi(argv[2]) : 3;
-  // Neither large blocks mapped of their own nor the top of the heap go back to the system.
-  mallopt(M_MMAP_THRESHOLD, 1 << 30);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+  // Neither blocks mapped of their own (up to 32 MiB, the most every glibc takes) nor the top of
+  // the heap go back to the system.
+  if (!mallopt(M_MMAP_THRESHOLD, 32 << 20) || !mallopt(M_TRIM_THRESHOLD, 1 << 30)) {
+    std::fprintf(stderr, "xls_warm_read: the allocator refused to keep its memory\n");
+    return 2;
+  }
   std::ofstream null("/dev/null");
   try {
     for (int pass = 1; pass <= passes; ++pass) {
