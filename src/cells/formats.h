@@ -29,8 +29,7 @@ struct TXLSFont {
   int UseCount = 0;
 };
 
-// A list of objects that never move, so references stay valid while they are in the list. Its
-// first SetFixedCount items (normally those read from the file) are its fixed part.
+// A list of objects that never move, so references stay valid while they are in the list.
 template <class T> class TItemList {
 public:
   int Count() const { return static_cast<int>(FItems.size()); }
@@ -41,23 +40,27 @@ public:
     for (int i = 0; i < count; ++i)
       Add();
   }
-  void Clear() {
-    FItems.clear();
-    FFixedCount = 0;
-  }
-  void SetFixedCount(int count) { FFixedCount = count; }
+  void Clear() { FItems.clear(); }
 
 protected:
   std::vector<std::unique_ptr<T>> FItems;
-  int FFixedCount = 0;
 };
 
-// The workbook's font list. Fonts in the fixed part are never removed by use-count release;
-// fonts above it disappear when their last user lets go.
+// The workbook's font list. Its first SetFixedCount fonts (normally those read from the file) are
+// its fixed part, never removed by use-count release; fonts above it disappear when their last
+// user lets go.
 class TXLSFonts : public TItemList<TXLSFont> {
 public:
+  void Clear() {
+    TItemList::Clear();
+    FFixedCount = 0;
+  }
+  void SetFixedCount(int count) { FFixedCount = count; }
   // Lowers the use count of a font above the fixed part, removing it when the count falls below 1.
   void ReleaseFont(TXLSFont *font);
+
+private:
+  int FFixedCount = 0;
 };
 
 // One XF record. The reader decodes what it needs; the raw body is kept for the writer.

@@ -88,7 +88,7 @@ private:
   uint32_t FMiniFatStart = 0, FMiniFatSectors = 0;
   uint32_t FSectorSize = 512;
   uint32_t FMiniCutoff = 4096;
-  uint32_t FSectorCount = 0; // whole sectors present in the image after the header
+  uint32_t FSectorCount = 0; // sectors present after the header, the last perhaps cut short
   std::vector<uint32_t> FFat;
   mutable bool FMiniLoaded = false; // the mini stream is read when a small stream is first asked for
   mutable std::vector<uint32_t> FMiniFat;
